@@ -1,0 +1,243 @@
+#include "link/K350Task.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+#include <usb.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr std::chrono::milliseconds kPollInterval{50};
+
+bool isBoard(const struct usb_device* device) {
+    return device->descriptor.idVendor == K350Usb::VendorId &&
+           device->descriptor.idProduct == K350Usb::ProductId;
+}
+}  // namespace
+
+TK350::TK350(NotificationChannel& channel, Clock& clock) : channel_(channel), clock_(clock) {}
+
+TK350::~TK350() {
+    requestStop();
+    if (thread_.joinable()) thread_.join();
+}
+
+// --- thread ------------------------------------------------------------------
+
+void TK350::start() {
+    thread_ = std::thread([this] { threadBody(); });
+}
+
+void TK350::requestStop() {
+    {
+        std::lock_guard lock(wakeMutex_);
+        stop_.store(true);
+    }
+    wake_.notify_all();
+}
+
+bool TK350::waitForExit(std::chrono::milliseconds limit) {
+    std::unique_lock lock(wakeMutex_);
+    return wake_.wait_for(lock, limit, [this] { return exited_.load(); });
+}
+
+void TK350::lowerThreadPriority() {
+    // Linux applies nice values per thread: one step below the process's own.
+    errno = 0;
+    int current = getpriority(PRIO_PROCESS, 0);
+    if (errno == 0) setpriority(PRIO_PROCESS, gettid(), current + 1);
+}
+
+void TK350::threadBody() {
+    lowerThreadPriority();
+    while (!stop_.load()) {
+        {
+            std::unique_lock lock(wakeMutex_);
+            wake_.wait_for(lock, kPollInterval, [this] { return stop_.load(); });
+        }
+        if (stop_.load()) break;
+        runOnePass();
+    }
+    runExitSequence();
+    {
+        std::lock_guard lock(wakeMutex_);
+        exited_.store(true);
+    }
+    wake_.notify_all();
+}
+
+bool TK350::runOnePass() {
+    auto request = events_.takeLowest();
+    if (!request) return false;
+    runOperation(*request);
+    return true;
+}
+
+void TK350::runOperation(WorkerRequest request) {
+    switch (request) {
+        case WorkerRequest::ReadConfig: return ReadConfig();
+        case WorkerRequest::WriteConfig: return WriteConfig();
+        case WorkerRequest::LoadFirmware: return LoadFirmware();
+        case WorkerRequest::ReadStatistics: return ReadStatistics();
+        case WorkerRequest::ResetStatistics: return ResetStatistics();
+        case WorkerRequest::SendCodec: return SendCodec();
+        case WorkerRequest::SendAmplifier: return SendAmplifier();
+        case WorkerRequest::SendVocoder: return SendVocoder();
+        case WorkerRequest::SendRecorder: return SendRecorder();
+        case WorkerRequest::SetTrace: return SetTrace();
+        case WorkerRequest::PollTrace: return PollTrace();
+    }
+}
+
+void TK350::runExitSequence() {
+    if (handle_ && !buffer_.empty()) {
+        // Drain a reply the board may still hold, so it starts clean next time.
+        usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(buffer_.data()),
+                      int(buffer_.size()), K350Usb::PolledTimeoutMs);
+    }
+    CloseLink();
+}
+
+// --- link layer --------------------------------------------------------------
+
+void TK350::OpenLink(int configuration) {
+    if (handle_ && tryQuickReopen(configuration)) return;
+    scanForBoard(configuration);
+}
+
+// Re-opens the first device of the first bus from the previous scan's list,
+// so that polled operations do not rescan the bus every time.
+bool TK350::tryQuickReopen(int configuration) {
+    struct usb_bus* bus = usb_get_busses();
+    struct usb_device* first = bus ? bus->devices : nullptr;
+    usb_close(handle_);
+    handle_ = nullptr;
+    if (!first || !isBoard(first)) return false;
+    return openBoard(first, configuration, false) == OpenOutcome::Opened;
+}
+
+// Opens, selects the configuration and claims interface 0. With
+// reportFailures, a refused configuration or interface is reported.
+TK350::OpenOutcome TK350::openBoard(struct usb_device* device, int configuration,
+                                    bool reportFailures) {
+    usb_dev_handle* handle = usb_open(device);
+    if (!handle) return OpenOutcome::NotOpened;
+    if ((lastResult_ = usb_set_configuration(handle, configuration)) < 0) {
+        if (reportFailures) notifyMain(NotifyCode::Status, LinkStatus::NoConfiguration);
+        usb_close(handle);
+        return OpenOutcome::Refused;
+    }
+    if ((lastResult_ = usb_claim_interface(handle, K350Usb::Interface)) < 0) {
+        if (reportFailures) notifyMain(NotifyCode::Status, LinkStatus::NoInterface);
+        usb_close(handle);
+        return OpenOutcome::Refused;
+    }
+    handle_ = handle;
+    return OpenOutcome::Opened;
+}
+
+void TK350::scanForBoard(int configuration) {
+    usb_init();
+    usb_set_debug(0);
+    usb_find_busses();
+    usb_find_devices();
+    for (struct usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
+        for (struct usb_device* device = bus->devices; device; device = device->next) {
+            if (!isBoard(device)) continue;
+            // A board that cannot be opened is skipped; the first one that
+            // opens ends the scan, whether it then takes the configuration or not.
+            if (openBoard(device, configuration, true) != OpenOutcome::NotOpened) return;
+        }
+    }
+    notifyMain(NotifyCode::Status, LinkStatus::NoBoard);
+}
+
+void TK350::QueryLink() {
+    if (!handle_) return;
+    buffer_.clear();
+    bufferSize_ = 0;
+
+    std::uint8_t sizeBlock[4] = {0x00, 0x00, 0x00, 0x40};
+    int result = writeRaw(K350Usb::EndpointOut, sizeBlock, 4, K350Usb::DefaultTimeoutMs);
+    if (result >= 0) {
+        result = lastResult_ = usb_bulk_read(handle_, K350Usb::EndpointIn,
+                                             reinterpret_cast<char*>(sizeBlock), 4,
+                                             K350Usb::DefaultTimeoutMs);
+    }
+    if (result < 0) return reportFailure(result);
+    std::uint16_t capacity = std::uint16_t(sizeBlock[2] | sizeBlock[3] << 8);
+    if (result < 4 || capacity == 0) return reportFailure(LinkError::InvalidReply);
+
+    bufferSize_ = capacity + 8u;
+    buffer_.assign(bufferSize_, 0);
+
+    setWord(0, Command::Identify);
+    setWord(1, 16);
+    setWord(2, 0);
+    setWord(3, 0x3800);
+    result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
+    if (result < 0) return reportFailure(result);
+    if (word(0) != 1) return reportFailure(LinkError::InvalidReply);
+    // A reply too short to hold both IDs leaves the rest zero rather than stale.
+    std::fill(ids_.begin(), ids_.end(), 0);
+    std::size_t available = std::min<std::size_t>(result, buffer_.size());
+    for (std::size_t i = 0; i < ids_.size() && 8 + i < available; ++i) ids_[i] = buffer_[8 + i];
+}
+
+void TK350::CloseLink() {
+    if (handle_) {
+        usb_release_interface(handle_, K350Usb::Interface);
+        usb_close(handle_);
+        handle_ = nullptr;
+    }
+    ids_.fill(0);
+}
+
+// --- exchange ----------------------------------------------------------------
+
+void TK350::setWord(int index, std::uint16_t value) {
+    std::size_t at = std::size_t(index) * 2;
+    if (at + 1 >= buffer_.size()) return;
+    buffer_[at] = std::uint8_t(value & 0xFF);
+    buffer_[at + 1] = std::uint8_t(value >> 8);
+}
+
+std::uint16_t TK350::word(int index) const {
+    std::size_t at = std::size_t(index) * 2;
+    if (at + 1 >= buffer_.size()) return 0;
+    return std::uint16_t(buffer_[at] | buffer_[at + 1] << 8);
+}
+
+int TK350::writeRaw(int endpoint, const std::uint8_t* bytes, std::size_t length, int timeoutMs) {
+    lastResult_ = usb_bulk_write(handle_, endpoint, reinterpret_cast<const char*>(bytes),
+                                 int(length), timeoutMs);
+    return lastResult_;
+}
+
+int TK350::writeRequest(std::size_t length, int timeoutMs) {
+    return writeRaw(K350Usb::EndpointOut, buffer_.data(), std::min(length, buffer_.size()),
+                    timeoutMs);
+}
+
+int TK350::readReply(int timeoutMs) {
+    lastResult_ = usb_bulk_read(handle_, K350Usb::EndpointIn,
+                                reinterpret_cast<char*>(buffer_.data()), int(buffer_.size()),
+                                timeoutMs);
+    return lastResult_;
+}
+
+int TK350::exchange(std::size_t length, int timeoutMs) {
+    int result = writeRequest(length, timeoutMs);
+    if (result < 0) return result;
+    return readReply(timeoutMs);
+}
+
+bool TK350::notify(WindowId to, std::uint32_t code, std::intptr_t value) {
+    return channel_.deliver(to, WorkerNotification{code, value});
+}
+
+void TK350::reportFailure(int result) {
+    notifyMain(NotifyCode::Error, result);
+    CloseLink();
+}

@@ -1,0 +1,148 @@
+// TK350: the worker thread that alone owns the USB link to the board.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "link/Clock.h"
+#include "link/LinkTypes.h"
+#include "link/NotificationChannel.h"
+#include "link/RequestEvents.h"
+
+struct usb_dev_handle;
+
+// USB identity and endpoints of the board.
+namespace K350Usb {
+constexpr int VendorId = 0x0451;
+constexpr int ProductId = 0x9001;
+constexpr int NormalConfiguration = 2;
+constexpr int BootConfiguration = 1;
+constexpr int Interface = 0;
+constexpr int EndpointOut = 0x01;
+constexpr int EndpointIn = 0x81;
+constexpr int EndpointBoot = 0x06;
+constexpr int DefaultTimeoutMs = 1000;
+constexpr int PolledTimeoutMs = 100;  // statistics, trace poll and the read at shutdown
+}  // namespace K350Usb
+
+// Command codes of the CommandPacket header word 0.
+namespace Command {
+constexpr std::uint16_t BufferSize = 0;
+constexpr std::uint16_t Identify = 1;
+constexpr std::uint16_t SpiFlash = 2;
+constexpr std::uint16_t I2c = 3;
+constexpr std::uint16_t Recorder = 4;
+constexpr std::uint16_t TraceSelect = 5;
+constexpr std::uint16_t TracePoll = 6;
+constexpr std::uint16_t Vocoder = 7;
+constexpr std::uint16_t Statistics = 8;
+}  // namespace Command
+
+constexpr std::size_t kPacketHeaderSize = 8;
+
+class TK350 {
+public:
+    TK350(NotificationChannel& channel, Clock& clock);
+    ~TK350();  // stops the thread, if running, and waits for its exit sequence
+    TK350(const TK350&) = delete;
+    TK350& operator=(const TK350&) = delete;
+
+    // Thread control.
+    void start();  // runs the loop on its own thread, one step below normal priority
+    void requestStop();
+    bool waitForExit(std::chrono::milliseconds limit);
+    bool hasExited() const { return exited_.load(); }
+
+    // Requests, safe from any thread.
+    void signal(WorkerRequest request) { events_.signal(request); }
+    void reset(WorkerRequest request) { events_.reset(request); }
+    bool isSignalled(WorkerRequest request) const { return events_.isSignalled(request); }
+
+    // One pass of the loop without the sleep: takes the lowest signalled
+    // request and runs it. For tests that drive the worker synchronously.
+    bool runOnePass();
+    void runOperation(WorkerRequest request);
+    void runExitSequence();
+
+    // Link layer.
+    void OpenLink(int configuration);
+    void QueryLink();
+    void CloseLink();
+
+    // The eleven operations.
+    void ReadConfig();
+    void WriteConfig();
+    void LoadFirmware();
+    void ReadStatistics();
+    void ResetStatistics();
+    void SendCodec();
+    void SendAmplifier();
+    void SendVocoder();
+    void SendRecorder();
+    void SetTrace();
+    void PollTrace();
+
+    // State, for tests and diagnostics (worker thread, or while it is idle).
+    bool isLinkOpen() const { return handle_ != nullptr; }
+    const DeviceIds& deviceIds() const { return ids_; }
+    std::uint32_t bufferSize() const { return bufferSize_; }
+    std::uint32_t capacity() const { return bufferSize_ >= 8 ? bufferSize_ - 8 : 0; }
+    int lastResult() const { return lastResult_; }
+
+private:
+    void threadBody();
+    void lowerThreadPriority();
+    bool tryQuickReopen(int configuration);
+    enum class OpenOutcome { NotOpened, Refused, Opened };
+    OpenOutcome openBoard(struct usb_device* device, int configuration, bool reportFailures);
+    void scanForBoard(int configuration);
+
+    // Exchange helpers: the buffer holds the request and, after the read, the reply.
+    std::uint8_t* payload() { return buffer_.data() + kPacketHeaderSize; }
+    void setWord(int index, std::uint16_t value);
+    std::uint16_t word(int index) const;
+    int writeRequest(std::size_t length, int timeoutMs);
+    int readReply(int timeoutMs);
+    // Request then reply; returns the first negative result, or the reply length.
+    int exchange(std::size_t length, int timeoutMs);
+    int writeRaw(int endpoint, const std::uint8_t* bytes, std::size_t length, int timeoutMs);
+
+    // Guarded notifications: false means the window is gone and the operation ends.
+    bool notify(WindowId to, std::uint32_t code, std::intptr_t value);
+    bool notifyMain(std::uint32_t code, std::intptr_t value) {
+        return notify(WindowId::FDevice, code, value);
+    }
+    bool closeWindow(WindowId window) { return channel_.requestClose(window); }
+    // The usual reaction to a failed transfer: error to the log, link closed.
+    void reportFailure(int result);
+
+    // Helpers of the configuration operations (link/ConfigOps.cpp).
+
+    // Helpers of the firmware download (link/FirmwareOps.cpp).
+
+    // Helpers of the live settings operations (link/LiveOps.cpp).
+
+    // Helpers of the statistics and trace operations (link/MonitorOps.cpp).
+
+    NotificationChannel& channel_;
+    Clock& clock_;
+    RequestEvents events_;
+
+    usb_dev_handle* handle_ = nullptr;
+    int lastResult_ = 0;
+    std::uint32_t bufferSize_ = 0;
+    std::vector<std::uint8_t> buffer_;
+    DeviceIds ids_{};
+    std::vector<std::string> traceLines_;
+
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> exited_{false};
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+};

@@ -1,0 +1,15 @@
+// The worker's only way back to the windows.
+#pragma once
+
+#include "link/LinkTypes.h"
+
+class NotificationChannel {
+public:
+    virtual ~NotificationChannel() = default;
+    // Runs the window's handler on the user-interface thread and waits for it.
+    // Returns false ("not delivered") when the window does not exist (its
+    // global reference is null at delivery) or the channel was stopped.
+    virtual bool deliver(WindowId to, WorkerNotification notification) = 0;
+    // Closes the window as if the user closed it; false when it does not exist.
+    virtual bool requestClose(WindowId to) = 0;
+};
