@@ -64,8 +64,9 @@ bool WriteFully(int fd, const std::uint8_t* buffer, std::size_t count) {
 
 }  // namespace
 
+// O_NONBLOCK: a FIFO named by the user must not hang the open; only regular files are used.
 LoadResult LoadConfigFile(const std::string& path, const TCrc& crc, ConfigSnapshot& out) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     off_t size = 0;
     if (!file.valid() || !IsRegularFile(file.get(), &size)) return LoadResult::CannotOpen;
     if (size != static_cast<off_t>(kSnapshotSize)) return LoadResult::WrongSize;
@@ -84,7 +85,8 @@ LoadResult LoadConfigFile(const std::string& path, const TCrc& crc, ConfigSnapsh
 }
 
 SaveResult SaveConfigFile(const std::string& path, const ConfigSnapshot& snapshot) {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    FileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
     if (!file.valid()) return SaveResult::CannotCreate;
     const bool regular = IsRegularFile(file.get());
     const bool written = WriteFully(file.get(), snapshot.data(), kSnapshotSize);

@@ -44,8 +44,9 @@ std::shared_ptr<std::vector<std::uint8_t>> Allocate(std::size_t size) {
 
 }  // namespace
 
+// O_NONBLOCK: a FIFO named by the user must not hang the open; only regular files are used.
 ImageLoadResult LoadFirmwareImage(const std::string& path, FirmwareImage& out) {
-    const ScopedFd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    const ScopedFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return ImageLoadResult::CannotOpen;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -120,12 +122,16 @@ TEST_F(ConfigFileTest, UnopenablePathsAreCannotOpen) {
     ConfigSnapshot out = Marker();
     EXPECT_EQ(LoadConfigFile(PathOf("missing.kcf"), crc_, out), LoadResult::CannotOpen);
     EXPECT_EQ(LoadConfigFile(dir_.string(), crc_, out), LoadResult::CannotOpen);
+    ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0600), 0);  // must not block
+    EXPECT_EQ(LoadConfigFile(PathOf("fifo"), crc_, out), LoadResult::CannotOpen);
     EXPECT_EQ(out.bytes, Marker().bytes);
 }
 
 TEST_F(ConfigFileTest, UncreatableTargetIsCannotCreate) {
     EXPECT_EQ(SaveConfigFile(dir_.string(), Sample()), SaveResult::CannotCreate);
     EXPECT_EQ(SaveConfigFile(PathOf("no-such-dir/x.kcf"), Sample()), SaveResult::CannotCreate);
+    ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0600), 0);  // no reader: must not block
+    EXPECT_EQ(SaveConfigFile(PathOf("fifo"), Sample()), SaveResult::CannotCreate);
 
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::remove);
@@ -136,6 +142,21 @@ TEST_F(ConfigFileTest, FailedWriteAfterCreationIsReportedAndDeviceIsKept) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     EXPECT_EQ(SaveConfigFile("/dev/full", Sample()), SaveResult::WriteFailed);
     EXPECT_TRUE(fs::exists("/dev/full"));
+}
+
+TEST_F(ConfigFileTest, ShortWriteToRegularFileRemovesThePartialFile) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 100;  // the write stops after 100 of the 156 bytes
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const SaveResult result = SaveConfigFile(PathOf("partial.kcf"), Sample());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(result, SaveResult::WriteFailed);
+    EXPECT_FALSE(fs::exists(PathOf("partial.kcf")));
 }
 
 TEST_F(ConfigFileTest, FirmwareImageIsTheWholeFile) {
@@ -157,6 +178,8 @@ TEST_F(ConfigFileTest, UnusableFirmwarePathsAreCannotOpenAndKeepTheImage) {
     const auto kept = image.bytes;
     EXPECT_EQ(LoadFirmwareImage(PathOf("missing.rom"), image), ImageLoadResult::CannotOpen);
     EXPECT_EQ(LoadFirmwareImage(dir_.string(), image), ImageLoadResult::CannotOpen);
+    ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0600), 0);  // must not block
+    EXPECT_EQ(LoadFirmwareImage(PathOf("fifo"), image), ImageLoadResult::CannotOpen);
     EXPECT_EQ(image.bytes, kept);
 }
 
