@@ -85,7 +85,9 @@ std::uint16_t StoredCrc(const ConfigSnapshot& snapshot) {
 }
 
 std::uint32_t WriteExtent(ServiceLevel level) {
-    return level == ServiceLevel::FullService ? kImageSize : ConfigLength::Settings;
+    const std::size_t extent =
+        level == ServiceLevel::FullService ? kImageSize : ConfigLength::Settings;
+    return static_cast<std::uint32_t>(extent);
 }
 
 ConfigSnapshot MakeBlankSnapshot(const TCrc& crc, const std::string& todayShortDate) {

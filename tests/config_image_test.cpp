@@ -63,15 +63,3 @@ TEST(ConfigImageTest, BlankSnapshotHoldsResetValuesOfEveryBlock) {
                             [](std::uint8_t b) { return b == 0; }));
     EXPECT_EQ(StoredCrc(blank), ComputeCrc(crc, blank));
 }
-
-TEST(ConfigImageTest, BlankSnapshotDateFollowsTextFieldRule) {
-    const TCrc crc;
-    const ConfigSnapshot shortDate = MakeBlankSnapshot(crc, "1.2.2026");
-    EXPECT_EQ(Slice(shortDate, ConfigOffset::Date, 10),
-              (std::vector<std::uint8_t>{'1', '.', '2', '.', '2', '0', '2', '6', 0, 0}));
-
-    const ConfigSnapshot longDate = MakeBlankSnapshot(crc, "2026-12-09 extra");
-    EXPECT_EQ(ReadTextField(longDate.data() + ConfigOffset::Date, ConfigLength::Date),
-              "2026-12-09");
-    EXPECT_EQ(longDate.bytes[ConfigOffset::Description], 0);
-}
