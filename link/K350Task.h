@@ -57,6 +57,9 @@ public:
     void requestStop();
     bool waitForExit(std::chrono::milliseconds limit);
     bool hasExited() const { return exited_.load(); }
+    bool isRunning() const { return thread_.joinable(); }
+    // Lets the thread finish on its own; the object must then outlive it.
+    void detach() { thread_.detach(); }
 
     // Requests, safe from any thread.
     void signal(WorkerRequest request) { events_.signal(request); }

@@ -1,0 +1,348 @@
+#include "shell/DeviceForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTabWidget>
+#include <QThread>
+#include <QTime>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "shell/Icons.h"
+#include "shell/TaskWindow.h"
+
+const char* const kDefaultFileName = "K350xx.kcf";
+
+namespace {
+// How long shutdown waits for the worker to release the board.
+constexpr int kWorkerExitWaitMs = 3000;
+
+const char* statusText(int status) {
+    switch (status) {
+        case LinkStatus::NoConfiguration: return "Конфигурация контроллера К-350 не доступна";
+        case LinkStatus::NoInterface: return "Интерфейс контроллера К-350 не доступен";
+        case LinkStatus::NoBoard: return "Контроллер K-350 не обнаружен на шине USB";
+        case LinkStatus::ReadStarted: return "Процесс чтения конфигурации запущен";
+        case LinkStatus::ReadFinished: return "Процесс чтения конфигурации завершен";
+        case LinkStatus::WriteStarted: return "Процесс загрузки конфигурации запущен";
+        case LinkStatus::WriteFinished: return "Процесс загрузки конфигурации завершен";
+        case LinkStatus::FirmwareStarted: return "Процесс загрузки программного обеспечения запущен";
+        case LinkStatus::FirmwareFinished:
+            return "Процесс загрузки программного обеспечения завершен";
+        case LinkStatus::BootStarted: return "Процесс загрузки ПО (boot_mode) запущен";
+        case LinkStatus::BootFinished: return "Процесс загрузки ПО (boot_mode) завершен";
+        default: return nullptr;
+    }
+}
+
+QAction* makeAction(QObject* parent, const char* name, const QString& text, int image = -1,
+                    const QString& hint = {}) {
+    auto* action = new QAction(text, parent);
+    action->setObjectName(name);
+    if (image >= 0) action->setIcon(ImageListIcon(image));
+    if (!hint.isEmpty()) {
+        action->setToolTip(hint);
+        action->setStatusTip(hint);
+    }
+    return action;
+}
+}  // namespace
+
+TFDevice::TFDevice(Options options) {
+    setObjectName("FDevice");
+    setWindowTitle("Терминал контроллеров К-350");
+    buildActions();
+    buildMenus();
+    buildToolBars();
+    buildPanels();
+    resize(669, 585);
+    if (QScreen* screen = QApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    crc_ = std::make_unique<TCrc>();
+    config_ = std::make_unique<ConfigSnapshot>();
+    hasConfig_ = false;
+
+    Clock* clock = options.clock;
+    if (!clock) {
+        systemClock_ = std::make_unique<SystemClock>();
+        clock = systemClock_.get();
+    }
+    channel_ = new QtChannel;
+    worker_ = std::make_unique<TK350>(*channel_, *clock);
+    SetK350Worker(worker_.get());
+    WindowRegistry::set(WindowId::FDevice, this);
+    if (options.startWorker) worker_->start();
+
+    fileName_ = kDefaultFileName;
+    serviceLevel_ = ServiceLevel::User;
+    BuildTree();
+}
+
+TFDevice::~TFDevice() { shutDown(); }
+
+// --- layout ------------------------------------------------------------------
+
+void TFDevice::buildActions() {
+    MFileOpen = makeAction(this, "MFileOpen", "Открыть", ImageIndex::Open, "Открыть файл");
+    MFileClose = makeAction(this, "MFileClose", "Закрыть", -1, "Закрыть файл");
+    MFileSave = makeAction(this, "MFileSave", "Сохранить", ImageIndex::Save);
+    MFileSaveAs = makeAction(this, "MFileSaveAs", "Сохранить как", ImageIndex::SaveAs);
+    MFileOut = makeAction(this, "MFileOut", "Выход", -1, "Выйти из программы");
+    MTaskGet = makeAction(this, "MTaskGet", "Прочитать", ImageIndex::Read,
+                          "Прочитать  конйигурацию контроллера");
+    MTaskSet = makeAction(this, "MTaskSet", "Записать", ImageIndex::Write,
+                          "Загрузить конфигурацию контроллера ");
+    MServUser = makeAction(this, "MServUser", "Пользовательский");
+    MServExt = makeAction(this, "MServExt", "Дополнительный");
+    MServUser->setCheckable(true);
+    MServExt->setCheckable(true);
+    MServUser->setChecked(true);
+    CascadeWin = makeAction(this, "CascadeWin", "Каскадом", ImageIndex::Cascade);
+    TileVertical = makeAction(this, "TileVertical", "Сверху вниз", ImageIndex::TileVertical);
+    TileHorizontal =
+        makeAction(this, "TileHorizontal", "Слева на право", ImageIndex::TileHorizontal);
+    ArrangeAll = makeAction(this, "ArrangeAll", "Упорядочить значки");
+
+    MButtonOpen = makeAction(this, "MButtonOpen", "Открыть", ImageIndex::Open, "Открыть");
+    MButtonSave = makeAction(this, "MButtonSave", "Сохранить", ImageIndex::Save, "Сохранить");
+    MButtonSaveAs =
+        makeAction(this, "MButtonSaveAs", "Сохранить как", ImageIndex::SaveAs, "Сохранить как");
+    MButtonGet = makeAction(this, "MButtonGet", "Прочитать", ImageIndex::Read, "Прочитать");
+    MButtonSet = makeAction(this, "MButtonSet", "Записать", ImageIndex::Write, "Записать");
+
+    connect(MFileOpen, &QAction::triggered, this, &TFDevice::MFileOpenClick);
+    connect(MButtonOpen, &QAction::triggered, this, &TFDevice::MFileOpenClick);
+    connect(MFileClose, &QAction::triggered, this, &TFDevice::MFileCloseClick);
+    connect(MFileSave, &QAction::triggered, this, &TFDevice::MFileSaveClick);
+    connect(MButtonSave, &QAction::triggered, this, &TFDevice::MFileSaveClick);
+    connect(MFileSaveAs, &QAction::triggered, this, &TFDevice::MFileSaveAsClick);
+    connect(MButtonSaveAs, &QAction::triggered, this, &TFDevice::MFileSaveAsClick);
+    connect(MFileOut, &QAction::triggered, this, &QWidget::close);
+    connect(MTaskGet, &QAction::triggered, this, &TFDevice::MTaskGetClick);
+    connect(MButtonGet, &QAction::triggered, this, &TFDevice::MTaskGetClick);
+    connect(MTaskSet, &QAction::triggered, this, &TFDevice::MTaskSetClick);
+    connect(MButtonSet, &QAction::triggered, this, &TFDevice::MTaskSetClick);
+    connect(MServUser, &QAction::triggered, this, &TFDevice::MServUserClick);
+    connect(MServExt, &QAction::triggered, this, &TFDevice::MServExtClick);
+    setConfigCommandsEnabled(false);
+}
+
+void TFDevice::buildMenus() {
+    QMenu* file = menuBar()->addMenu("Файл");
+    file->setObjectName("MFile");
+    file->addActions({MFileOpen, MFileClose});
+    file->addSeparator();
+    file->addActions({MFileSave, MFileSaveAs});
+    file->addSeparator();
+    file->addAction(MFileOut);
+    QMenu* task = menuBar()->addMenu("Задачи");
+    task->setObjectName("MTask");
+    task->addActions({MTaskGet, MTaskSet});
+    QMenu* service = menuBar()->addMenu("Сервис");
+    service->setObjectName("N4");
+    service->addActions({MServUser, MServExt});
+    QMenu* window = menuBar()->addMenu("Окно");
+    window->setObjectName("Window1");
+    window->addActions({CascadeWin, TileVertical, TileHorizontal, ArrangeAll});
+}
+
+void TFDevice::buildToolBars() {
+    ToolBarFile = addToolBar("Файл");
+    ToolBarFile->setObjectName("ToolBarFile");
+    ToolBarFile->addActions({MButtonOpen, MButtonSave, MButtonSaveAs});
+    ToolBarTask = addToolBar("Задачи");
+    ToolBarTask->setObjectName("ToolBarTask");
+    ToolBarTask->addActions({MButtonGet, MButtonSet});
+    for (QToolBar* bar : {ToolBarFile, ToolBarTask}) {
+        bar->setIconSize(QSize(20, 20));
+        bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        for (QAction* action : bar->actions()) {
+            if (QWidget* button = bar->widgetForAction(action)) {
+                button->setAccessibleName(action->text());
+                button->setObjectName(action->objectName());
+            }
+        }
+    }
+}
+
+void TFDevice::buildPanels() {
+    clientArea_ = new QMdiArea(this);
+    clientArea_->setObjectName("ClientArea");
+    setCentralWidget(clientArea_);
+    connect(CascadeWin, &QAction::triggered, clientArea_, &QMdiArea::cascadeSubWindows);
+    connect(TileVertical, &QAction::triggered, clientArea_, &QMdiArea::tileSubWindows);
+    connect(TileHorizontal, &QAction::triggered, clientArea_, &QMdiArea::tileSubWindows);
+    connect(ArrangeAll, &QAction::triggered, clientArea_, &QMdiArea::cascadeSubWindows);
+
+    PanelDev = new QDockWidget("K350", this);
+    PanelDev->setObjectName("PanelDev");
+    PanelDev->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    PanelDev->setAllowedAreas(Qt::LeftDockWidgetArea);
+    treeDev_ = new QTreeWidget(PanelDev);
+    treeDev_->setObjectName("TreeDev");
+    treeDev_->setAccessibleName("Устройства");
+    treeDev_->header()->hide();
+    treeDev_->setIndentation(19);
+    treeDev_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    PanelDev->setWidget(treeDev_);
+    PanelDev->setMinimumWidth(161);
+    addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
+
+    auto* logDock = new QDockWidget(this);
+    logDock->setObjectName("PanelLog");
+    logDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    logDock->setTitleBarWidget(new QWidget(logDock));
+    TranscriptControl = new QTabWidget(logDock);
+    TranscriptControl->setObjectName("TranscriptControl");
+    TranscriptControl->setTabPosition(QTabWidget::South);
+    Log = new QPlainTextEdit;
+    Log->setObjectName("Log");
+    Log->setAccessibleName("Сообщения");
+    Log->setReadOnly(true);
+    Log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    TranscriptControl->addTab(Log, "Сообщения");
+    logDock->setWidget(TranscriptControl);
+    logDock->setMinimumHeight(105);
+    addDockWidget(Qt::BottomDockWidgetArea, logDock);
+}
+
+void TFDevice::setConfigCommandsEnabled(bool enabled) {
+    for (QAction* action :
+         {MFileClose, MFileSave, MFileSaveAs, MTaskSet, MButtonSave, MButtonSaveAs, MButtonSet}) {
+        action->setEnabled(enabled);
+    }
+}
+
+// --- log ---------------------------------------------------------------------
+
+QString TFDevice::logPrefix() { return QTime::currentTime().toString("HH:mm:ss") + "-> "; }
+
+void TFDevice::appendLog(const QString& message) { appendLog(logPrefix(), message); }
+
+void TFDevice::appendLog(const QString& prefix, const QString& message) {
+    Log->appendPlainText(prefix + message);
+}
+
+QString TFDevice::logText() const { return Log->toPlainText(); }
+
+// --- worker reports ----------------------------------------------------------
+
+void TFDevice::onWorkerNotification(const WorkerNotification& notification) {
+    const auto value = notification.value;
+    switch (notification.code) {
+        case NotifyCode::Status: return logStatus(int(value));
+        case NotifyCode::Error: return appendLog("Error: " + QString::number(int(value)));
+        case NotifyCode::BytesReceived:
+            return appendLog("Получено " + QString::number(int(value)) + "байт.");
+        case NotifyCode::BytesSent:
+            return appendLog("Передано " + QString::number(int(value)) + "байт.");
+        case NotifyCode::ConfigData:
+            return InstallConfig(reinterpret_cast<const std::uint8_t*>(value));
+        case NotifyCode::FillData: return answerTransferRequest(value);
+        default: return;
+    }
+}
+
+void TFDevice::logStatus(int status) {
+    if (const char* text = statusText(status)) appendLog(QString::fromUtf8(text));
+}
+
+// The worker writes from a copy taken now, so closing or editing the
+// configuration while the write runs can neither change nor free its bytes.
+void TFDevice::answerTransferRequest(std::intptr_t transferDataAddress) {
+    auto* transfer = reinterpret_cast<TransferData*>(transferDataAddress);
+    if (!transfer || !hasConfig_) return;
+    const std::uint32_t count = WriteExtent(serviceLevel_);
+    transfer->owner = std::make_shared<const std::vector<std::uint8_t>>(
+        config_->bytes.begin(), config_->bytes.begin() + count);
+    transfer->data = transfer->owner->data();
+    transfer->count = count;
+}
+
+// --- configuration -----------------------------------------------------------
+
+void TFDevice::InstallConfig(const std::uint8_t* snapshotBytes) {
+    if (!snapshotBytes) return;
+    // Copy into the existing storage: open settings windows keep valid references.
+    std::copy(snapshotBytes, snapshotBytes + kSnapshotSize, config_->bytes.begin());
+    hasConfig_ = true;
+    setConfigCommandsEnabled(true);
+    BuildTree();
+}
+
+// --- child windows -----------------------------------------------------------
+
+void TFDevice::showTaskWindow(TaskWindow* window) {
+    const int openCount = clientArea_->subWindowList().size();
+    QMdiSubWindow* frame = clientArea_->addSubWindow(window);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->setWindowTitle(window->windowTitle());
+    frame->setWindowIcon(window->windowIcon());
+    frame->move(10 * openCount, 10 * openCount);
+    frame->show();
+    frame->adjustSize();
+}
+
+void TFDevice::bringToFront(TaskWindow* window) {
+    if (!window) return;
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(window->parentWidget())) {
+        if (frame->mdiArea()) frame->mdiArea()->setActiveSubWindow(frame);
+        frame->raise();
+    }
+    window->raise();
+    window->activateWindow();
+}
+
+void TFDevice::closeAllTaskWindows() {
+    for (QMdiSubWindow* frame : clientArea_->subWindowList()) frame->close();
+}
+
+// --- shutdown ----------------------------------------------------------------
+
+void TFDevice::closeEvent(QCloseEvent* event) {
+    shutDown();
+    event->accept();
+}
+
+// Child windows are destroyed without their close handling; the channel is
+// stopped first so the worker can no longer reach a destroyed window, then the
+// worker gets a bounded time to release the board.
+void TFDevice::shutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    channel_->stop();
+    for (QMdiSubWindow* frame : clientArea_->subWindowList()) delete frame;
+    worker_->requestStop();
+    QElapsedTimer waited;
+    waited.start();
+    while (!worker_->hasExited() && waited.elapsed() < kWorkerExitWaitMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        worker_->waitForExit(std::chrono::milliseconds(5));
+    }
+    if (K350Worker() == worker_.get()) SetK350Worker(nullptr);
+    WindowRegistry::clear(WindowId::FDevice, this);
+    if (!worker_->isRunning()) {
+        worker_->runExitSequence();  // a worker driven by hand still releases the board
+    } else if (!worker_->hasExited()) {
+        // Still inside a transfer: let the process end without it rather than
+        // hang; the worker and its (stopped) channel are left to it.
+        worker_->detach();
+        (void)worker_.release();
+        return;
+    }
+    worker_.reset();
+    delete channel_;
+    channel_ = nullptr;
+}

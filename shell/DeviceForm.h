@@ -1,0 +1,133 @@
+// TFDevice: the main window. Owns the worker, the CRC calculator, the current
+// configuration, the file name and the service level; turns the worker's
+// general reports into log lines.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+#include "config/ConfigImage.h"
+#include "config/Crc.h"
+#include "config/ServiceLevel.h"
+#include "link/Clock.h"
+#include "link/K350Task.h"
+#include "shell/QtChannel.h"
+#include "shell/WindowRegistry.h"
+
+class QAction;
+class QDockWidget;
+class QMdiArea;
+class QMdiSubWindow;
+class QPlainTextEdit;
+class QTabWidget;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TaskWindow;
+
+class TFDevice : public QMainWindow, public NotificationReceiver {
+    Q_OBJECT
+public:
+    struct Options {
+        bool startWorker = true;  // tests drive the worker by hand on this thread
+        Clock* clock = nullptr;   // the worker's clock; the system clock when null
+    };
+    explicit TFDevice(Options options);
+    TFDevice() : TFDevice(Options{}) {}
+    ~TFDevice() override;
+
+    // State.
+    bool hasConfig() const { return hasConfig_; }
+    ConfigSnapshot& config() { return *config_; }  // storage stays put for the window's life
+    const QString& fileName() const { return fileName_; }
+    ServiceLevel serviceLevel() const { return serviceLevel_; }
+    const TCrc& crc() const { return *crc_; }
+    TK350& worker() { return *worker_; }
+    QtChannel& channel() { return *channel_; }
+    QMdiArea* clientArea() const { return clientArea_; }
+    QTreeWidget* tree() const { return treeDev_; }
+    QString logText() const;
+
+    // Log: a line gets the time prefix ("14:03:27-> ") unless one is given.
+    static QString logPrefix();
+    void appendLog(const QString& message);
+    void appendLog(const QString& prefix, const QString& message);
+
+    // Operations used by the commands and the windows.
+    void InstallConfig(const std::uint8_t* snapshotBytes);
+    void CloseDevice();
+    void BuildTree();
+    void setServiceLevel(ServiceLevel level);
+    // Wraps a new task window in an MDI frame, places it 10 × n pixels from
+    // the client area's corner and shows it.
+    void showTaskWindow(TaskWindow* window);
+    static void bringToFront(TaskWindow* window);
+    void closeAllTaskWindows();
+
+    void onWorkerNotification(const WorkerNotification& notification) override;
+    void closeFromWorker() override {}
+
+public slots:
+    void MFileOpenClick();
+    void MFileCloseClick();
+    void MFileSaveClick();
+    void MFileSaveAsClick();
+    void MTaskGetClick();
+    void MTaskSetClick();
+    void MServUserClick();
+    void MServExtClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildActions();
+    void buildMenus();
+    void buildToolBars();
+    void buildPanels();
+    void setConfigCommandsEnabled(bool enabled);
+    void answerTransferRequest(std::intptr_t transferDataAddress);
+    void logStatus(int status);
+    void shutDown();
+
+    // Commands and their toolbar twins.
+    QAction* MFileOpen = nullptr;
+    QAction* MFileClose = nullptr;
+    QAction* MFileSave = nullptr;
+    QAction* MFileSaveAs = nullptr;
+    QAction* MFileOut = nullptr;
+    QAction* MTaskGet = nullptr;
+    QAction* MTaskSet = nullptr;
+    QAction* MServUser = nullptr;
+    QAction* MServExt = nullptr;
+    QAction* CascadeWin = nullptr;
+    QAction* TileVertical = nullptr;
+    QAction* TileHorizontal = nullptr;
+    QAction* ArrangeAll = nullptr;
+    QAction* MButtonOpen = nullptr;
+    QAction* MButtonSave = nullptr;
+    QAction* MButtonSaveAs = nullptr;
+    QAction* MButtonGet = nullptr;
+    QAction* MButtonSet = nullptr;
+    QToolBar* ToolBarFile = nullptr;
+    QToolBar* ToolBarTask = nullptr;
+
+    QMdiArea* clientArea_ = nullptr;
+    QDockWidget* PanelDev = nullptr;
+    QTreeWidget* treeDev_ = nullptr;
+    QTabWidget* TranscriptControl = nullptr;
+    QPlainTextEdit* Log = nullptr;
+
+    std::unique_ptr<TCrc> crc_;
+    std::unique_ptr<ConfigSnapshot> config_;
+    bool hasConfig_ = false;
+    QString fileName_;
+    ServiceLevel serviceLevel_ = ServiceLevel::User;
+
+    std::unique_ptr<SystemClock> systemClock_;
+    QtChannel* channel_ = nullptr;
+    std::unique_ptr<TK350> worker_;
+    bool shutDown_ = false;
+};
+
+extern const char* const kDefaultFileName;  // "K350xx.kcf"

@@ -1,0 +1,38 @@
+#include "shell/TaskWindow.h"
+
+#include <QCloseEvent>
+#include <QMdiSubWindow>
+
+namespace {
+TK350* currentWorker = nullptr;
+}
+
+TK350* K350Worker() { return currentWorker; }
+void SetK350Worker(TK350* worker) { currentWorker = worker; }
+
+TaskWindow::TaskWindow(WindowId id, QWidget* parent) : QWidget(parent), id_(id) {
+    WindowRegistry::set(id_, this);
+}
+
+TaskWindow::~TaskWindow() { WindowRegistry::clear(id_, this); }
+
+TK350* TaskWindow::worker() { return K350Worker(); }
+
+void TaskWindow::closeWindow() {
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        frame->close();
+    } else {
+        close();
+    }
+}
+
+void TaskWindow::closeEvent(QCloseEvent* event) {
+    if (!closed_) {
+        closed_ = true;
+        formClose();
+        WindowRegistry::clear(id_, this);
+    }
+    // The MDI frame deletes itself and this window on close; a window without
+    // a frame (in tests) stays with its owner.
+    event->accept();
+}

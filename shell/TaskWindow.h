@@ -1,0 +1,39 @@
+// Base of every child window of the main window: registers its global
+// reference while it exists, runs its own close handling exactly once, and
+// receives the worker's notifications.
+#pragma once
+
+#include <QWidget>
+
+#include "shell/WindowRegistry.h"
+
+class TK350;
+
+class TaskWindow : public QWidget, public NotificationReceiver {
+    Q_OBJECT
+public:
+    TaskWindow(WindowId id, QWidget* parent = nullptr);
+    ~TaskWindow() override;
+
+    WindowId windowId() const { return id_; }
+    void onWorkerNotification(const WorkerNotification&) override {}
+    void closeFromWorker() override { closeWindow(); }
+    // Closes the window (its MDI frame, when it has one) as the user would.
+    void closeWindow();
+    bool isClosing() const { return closed_; }
+
+protected:
+    // The window's own close handling (withdraw requests, stop timers).
+    virtual void formClose() {}
+    void closeEvent(QCloseEvent* event) override;
+    // The worker, for signalling and withdrawing requests; may be null.
+    static TK350* worker();
+
+private:
+    WindowId id_;
+    bool closed_ = false;
+};
+
+// The worker every window signals; set by the main window (or a test).
+TK350* K350Worker();
+void SetK350Worker(TK350* worker);

@@ -1,0 +1,24 @@
+// The global window references (FDevice, FRead, ...): set by a window when it
+// is created, cleared when it closes. User-interface thread only.
+#pragma once
+
+#include "link/LinkTypes.h"
+
+class NotificationReceiver {
+public:
+    virtual ~NotificationReceiver() = default;
+    virtual void onWorkerNotification(const WorkerNotification& notification) = 0;
+    // The worker's close request: closes the window as the user would.
+    virtual void closeFromWorker() = 0;
+};
+
+namespace WindowRegistry {
+void set(WindowId id, NotificationReceiver* window);
+// Clears the reference only if it still names this window.
+void clear(WindowId id, const NotificationReceiver* window);
+NotificationReceiver* get(WindowId id);
+template <class T>
+T* find(WindowId id) {
+    return dynamic_cast<T*>(get(id));
+}
+}  // namespace WindowRegistry
