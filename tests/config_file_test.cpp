@@ -132,7 +132,12 @@ TEST_F(ConfigFileTest, UncreatableTargetIsCannotCreate) {
     EXPECT_EQ(SaveConfigFile(PathOf("no-such-dir/x.kcf"), Sample()), SaveResult::CannotCreate);
     ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0600), 0);  // no reader: must not block
     EXPECT_EQ(SaveConfigFile(PathOf("fifo"), Sample()), SaveResult::CannotCreate);
+    // A folder path that runs through a plain file: stops root as well as anyone.
+    WriteBytes("plain", {1});
+    EXPECT_EQ(SaveConfigFile(PathOf("plain/x.kcf"), Sample()), SaveResult::CannotCreate);
+}
 
+TEST_F(ConfigFileTest, ReadOnlyFolderIsCannotCreate) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::remove);
     EXPECT_EQ(SaveConfigFile(PathOf("readonly.kcf"), Sample()), SaveResult::CannotCreate);
