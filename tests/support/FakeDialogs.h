@@ -1,0 +1,45 @@
+// Answers file dialogs and message boxes from a script and records them.
+#pragma once
+
+#include <QStringList>
+#include <deque>
+
+#include "shell/Dialogs.h"
+
+class FakeDialogs : public Dialogs {
+public:
+    FakeDialogs() { SetAppDialogs(this); }
+    ~FakeDialogs() override { SetAppDialogs(nullptr); }
+
+    // Scripted answers, used in order; an empty queue answers "cancel" / No.
+    std::deque<QString> openAnswers;
+    std::deque<QString> saveAnswers;
+    std::deque<bool> yesNoAnswers;
+
+    // What was shown.
+    QStringList openTitles, openFilters, saveFilters, questions, messages;
+
+    QString openFile(QWidget*, const QString& title, const QString& filter) override {
+        openTitles << title;
+        openFilters << filter;
+        return take(openAnswers, QString());
+    }
+    QString saveFile(QWidget*, const QString& filter) override {
+        saveFilters << filter;
+        return take(saveAnswers, QString());
+    }
+    bool askYesNo(QWidget*, const QString& question) override {
+        questions << question;
+        return take(yesNoAnswers, false);
+    }
+    void message(QWidget*, const QString& text) override { messages << text; }
+
+private:
+    template <class T>
+    static T take(std::deque<T>& queue, T fallback) {
+        if (queue.empty()) return fallback;
+        T front = queue.front();
+        queue.pop_front();
+        return front;
+    }
+};
