@@ -1,0 +1,87 @@
+// The simulated USB world shared by the exported usb_* functions and the control interface.
+#pragma once
+
+#include <usb.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/SimBoard.h"
+
+struct usb_dev_handle {
+    k350sim::DeviceId device;
+    int generation;
+};
+
+namespace k350sim {
+
+// A reply waiting on endpoint 0x81, or the error its read is to return.
+struct PendingReply {
+    Bytes bytes;
+    int error = 0;
+};
+
+struct Device {
+    DeviceId id = 0;
+    int bus = 0;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    bool plugged = true;
+    int generation = 0;  // grows on every unplug, so old handles and list entries go stale
+    int configuration = 0;
+    const usb_dev_handle* claimedBy = nullptr;
+    std::optional<PendingReply> pending;
+    std::unique_ptr<Board> board;  // null for a device that is not a K-350
+};
+
+struct Faults {
+    std::map<int64_t, int> failures;         // by bulk transfer index
+    std::set<int64_t> unplugs;               // by bulk transfer index
+    std::map<int64_t, int> shortReplies;     // by reply index
+    std::map<int64_t, uint16_t> wrongCodes;  // by reply index
+    ReplyHook hook;
+};
+
+struct World {
+    Device* find(DeviceId id);
+    Device& board(DeviceId id);  // throws std::invalid_argument for anything but a board
+    int64_t now() const { return clockNow(); }
+    void advance(int64_t us) const { clockAdvance(us); }
+    void unplug(Device& device);
+    void rebaseBoards();
+
+    int busCount = 0;
+    std::vector<std::unique_ptr<Device>> devices;  // in the order they were attached
+    bool configured = false;                       // a test or the default world has built it
+
+    // The list handed out by usb_get_busses, with the structures kept for the process lifetime
+    // so that a stale list can never be read after it was freed.
+    usb_bus* listHead = nullptr;
+    std::vector<std::unique_ptr<usb_bus>> busStructs;
+    std::map<std::pair<DeviceId, int>, std::unique_ptr<struct usb_device>> deviceStructs;
+    std::map<const struct usb_device*, std::pair<DeviceId, int>> listed;
+    std::map<const usb_dev_handle*, std::unique_ptr<usb_dev_handle>> handles;
+
+    std::vector<TransferRecord> log;
+    std::vector<std::string> violations;
+    Faults faults;
+    int64_t transfers = 0;  // bulk transfers so far
+    int64_t replies = 0;    // replies made so far
+
+    std::function<int64_t()> clockNow;
+    std::function<void(int64_t)> clockAdvance;
+    std::string stateFile;  // keeps EEPROM and flash between runs when set
+};
+
+std::recursive_mutex& worldMutex();
+World& world();              // call with worldMutex() held
+void ensureWorld(World& w);  // builds the default world if nobody built one
+void saveState(World& w, const Board& board);
+void loadState(World& w, Board& board);
+
+}  // namespace k350sim
