@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite (headless).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+dir=${K350_BUILD_DIR:-build}
+scripts/build.sh "$dir" ${K350_CMAKE_ARGS:-}
+cd "$dir"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" ${K350_CTEST_ARGS:-}
