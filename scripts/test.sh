@@ -4,6 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 dir=${K350_BUILD_DIR:-build}
+set -f  # the arguments may hold glob patterns meant for CMake
 scripts/build.sh "$dir" ${K350_CMAKE_ARGS:-}
+set +f
 cd "$dir"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" ${K350_CTEST_ARGS:-}
