@@ -1,0 +1,47 @@
+#include "tests/support/WorkerFixture.h"
+
+void WorkerFixture::SetUp() {
+    useBoard({});
+    channel.open(WindowId::FDevice);
+}
+
+void WorkerFixture::TearDown() {
+    worker.CloseLink();
+    k350sim::reset();  // also drops the sim's reference to this fixture's clock
+}
+
+k350sim::DeviceId WorkerFixture::useBoard(const k350sim::BoardOptions& options) {
+    worker.CloseLink();
+    k350sim::reset();
+    wireClock();
+    board = k350sim::addBoard(k350sim::addBus(), options);
+    return board;
+}
+
+void WorkerFixture::wireClock() {
+    k350sim::setClock([this] { return virtualClock.nowUs(); },
+                      [this](std::int64_t us) { virtualClock.advanceUs(us); });
+}
+
+void WorkerFixture::runOnce(WorkerRequest request) {
+    worker.signal(request);
+    worker.runOnePass();
+}
+
+RecordingChannel::Receiver WorkerFixture::fillWith(std::shared_ptr<const Bytes> bytes) {
+    return [bytes](WorkerNotification notification) {
+        if (notification.code != NotifyCode::FillData) return;
+        auto* transfer = reinterpret_cast<TransferData*>(notification.value);
+        transfer->count = std::uint32_t(bytes->size());
+        transfer->data = bytes->data();
+        transfer->owner = bytes;
+    };
+}
+
+std::vector<std::intptr_t> WorkerFixture::valuesOf(WindowId window, std::uint32_t code) const {
+    std::vector<std::intptr_t> values;
+    for (const auto& [delivered, value] : channel.received(window)) {
+        if (delivered == code) values.push_back(value);
+    }
+    return values;
+}
