@@ -129,8 +129,31 @@ private:
     // Helpers of the firmware download (link/FirmwareOps.cpp).
 
     // Helpers of the live settings operations (link/LiveOps.cpp).
+    // One live setting: the window's payload at request byte 8, then the request.
+    // An I2C write fills words 1 to 3 (read count 0, write count, slave); a device
+    // command writes only word 0 and leaves the others as the previous reply left them.
+    struct LiveSetting {
+        WindowId window;
+        std::uint16_t command;
+        std::uint16_t slave;  // I2C writes only
+        std::size_t payloadLength;
+    };
+    void sendLiveSetting(const LiveSetting& setting);
+    void fillLiveHeader(const LiveSetting& setting);
+    // Opens the link; when it does not open, tells the window to stop.
+    bool openLinkFor(WindowId window);
+    // A failed exchange of a live setting or trace selection: error to the log, the
+    // window stops, link closed.
+    void failLiveRequest(WindowId window, int result);
 
     // Helpers of the statistics and trace operations (link/MonitorOps.cpp).
+    void requestStatistics(std::uint16_t keepCounters);
+    // A failed trace poll: error to the log, link closed, the trace window stops.
+    void failTracePoll(int result);
+    // Makes the line of one trace record of `length` payload bytes; returns the
+    // number of traced bytes it carried.
+    int appendTraceLine(int length);
+    std::string traceLinePrefix(std::uint16_t recordType);
 
     NotificationChannel& channel_;
     Clock& clock_;

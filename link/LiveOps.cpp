@@ -1,7 +1,63 @@
+// Live settings: one setting from an editor window goes straight to the running board.
 #include "link/K350Task.h"
 
-// Placeholder: the exchanges of these operations are not built yet.
-void TK350::SendCodec() {}
-void TK350::SendAmplifier() {}
-void TK350::SendVocoder() {}
-void TK350::SendRecorder() {}
+namespace {
+constexpr std::uint16_t kCodecSlave = 0x1A;
+constexpr std::uint16_t kAmplifierSlave = 0x4B;
+constexpr std::size_t kCodecPayload = 2;
+constexpr std::size_t kAmplifierPayload = 1;
+constexpr std::size_t kVocoderPayload = 6;
+constexpr std::size_t kRecorderPayload = 8;
+}  // namespace
+
+void TK350::SendCodec() {
+    sendLiveSetting({WindowId::FCodec, Command::I2c, kCodecSlave, kCodecPayload});
+}
+
+void TK350::SendAmplifier() {
+    sendLiveSetting({WindowId::FAudio, Command::I2c, kAmplifierSlave, kAmplifierPayload});
+}
+
+void TK350::SendVocoder() {
+    sendLiveSetting({WindowId::FVocoder, Command::Vocoder, 0, kVocoderPayload});
+}
+
+void TK350::SendRecorder() {
+    sendLiveSetting({WindowId::FRecoder, Command::Recorder, 0, kRecorderPayload});
+}
+
+void TK350::sendLiveSetting(const LiveSetting& setting) {
+    if (!openLinkFor(setting.window)) return;
+    // The window writes its payload straight into the buffer: a board too
+    // small to take it must not let that write run past the buffer's end.
+    if (capacity() < setting.payloadLength) {
+        return failLiveRequest(setting.window, LinkError::InvalidReply);
+    }
+    if (!notify(setting.window, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(payload()))) {
+        return;  // the window is gone: nothing to send
+    }
+    fillLiveHeader(setting);
+    int result = exchange(kPacketHeaderSize + setting.payloadLength, K350Usb::DefaultTimeoutMs);
+    if (result < 0) failLiveRequest(setting.window, result);
+}
+
+void TK350::fillLiveHeader(const LiveSetting& setting) {
+    setWord(0, setting.command);
+    if (setting.command != Command::I2c) return;
+    setWord(1, 0);
+    setWord(2, std::uint16_t(setting.payloadLength));
+    setWord(3, setting.slave);
+}
+
+bool TK350::openLinkFor(WindowId window) {
+    OpenLink(K350Usb::NormalConfiguration);
+    QueryLink();
+    if (isLinkOpen()) return true;
+    notify(window, NotifyCode::Done, 0);
+    return false;
+}
+
+void TK350::failLiveRequest(WindowId window, int result) {
+    if (notifyMain(NotifyCode::Error, result)) notify(window, NotifyCode::Done, 0);
+    CloseLink();
+}

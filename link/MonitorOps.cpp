@@ -1,7 +1,124 @@
+// Monitoring: the board's link statistics and the trace of its serial lines.
+#include <cstdio>
+
 #include "link/K350Task.h"
 
-// Placeholder: the exchanges of these operations are not built yet.
-void TK350::ReadStatistics() {}
-void TK350::ResetStatistics() {}
-void TK350::SetTrace() {}
-void TK350::PollTrace() {}
+namespace {
+constexpr std::uint16_t kStatisticsLength = 68;
+constexpr std::uint16_t kKeepCounters = 1;
+constexpr std::uint16_t kResetCounters = 0;
+constexpr std::uint16_t kBusTransmit = 1;
+constexpr int kTraceTypeLength = 2;
+// A board that traces faster than it can be drained would keep one poll going
+// forever; the rest of its queue waits for the next poll.
+constexpr int kMaxTraceRepliesPerPoll = 1000;
+
+const char* traceLabel(std::uint16_t recordType) {
+    switch (recordType) {
+        case 0:
+            return "Bus+(RxD): ";
+        case 1:
+            return "Bus+(TxD): ";
+        case 2:
+            return "Link(RxD): ";
+        case 3:
+            return "Link(TxD): ";
+        default:
+            return "";
+    }
+}
+}  // namespace
+
+void TK350::ReadStatistics() {
+    requestStatistics(kKeepCounters);
+}
+
+void TK350::ResetStatistics() {
+    requestStatistics(kResetCounters);
+}
+
+void TK350::requestStatistics(std::uint16_t keepCounters) {
+    OpenLink(K350Usb::NormalConfiguration);
+    QueryLink();
+    if (!isLinkOpen()) {
+        closeWindow(WindowId::FReport);
+        return;
+    }
+    // A board that cannot carry the record could never answer this request.
+    if (capacity() < kStatisticsLength) {
+        if (notifyMain(NotifyCode::Error, LinkError::InvalidReply)) closeWindow(WindowId::FReport);
+        CloseLink();
+        return;
+    }
+    setWord(0, Command::Statistics);
+    setWord(1, keepCounters);
+    setWord(2, kStatisticsLength);
+    int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
+    if (result < 0) return reportFailure(result);
+    // A short reply would show the previous reply's bytes as the board's counters.
+    if (word(0) != Command::Statistics || result < int(kPacketHeaderSize + kStatisticsLength)) {
+        return reportFailure(LinkError::WrongReplyCode);
+    }
+    notify(WindowId::FReport, NotifyCode::Statistics, reinterpret_cast<std::intptr_t>(payload()));
+}
+
+void TK350::SetTrace() {
+    if (!openLinkFor(WindowId::FTrace)) return;
+    setWord(0, Command::TraceSelect);
+    std::uint8_t* mask = buffer_.data() + 2;
+    if (!notify(WindowId::FTrace, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(mask))) {
+        return;
+    }
+    int result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
+    if (result < 0) failLiveRequest(WindowId::FTrace, result);
+}
+
+// Drains the board's trace queue: asks again after every record that carried
+// traced bytes, and hands the lines over in one notification.
+void TK350::PollTrace() {
+    traceLines_.clear();
+    if (!openLinkFor(WindowId::FTrace)) return;
+    for (int replies = 0; replies < kMaxTraceRepliesPerPoll; ++replies) {
+        setWord(0, Command::TracePoll);
+        int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
+        if (result < 0) return failTracePoll(result);
+        if (word(0) != Command::TracePoll) return failTracePoll(LinkError::WrongReplyCode);
+        int remaining = result - int(kPacketHeaderSize);
+        if (remaining > kTraceTypeLength) remaining = appendTraceLine(remaining);
+        if (remaining <= 0) break;
+    }
+    if (!traceLines_.empty()) {
+        notify(WindowId::FTrace, NotifyCode::TraceLines,
+               reinterpret_cast<std::intptr_t>(&traceLines_));
+    }
+    traceLines_.clear();
+}
+
+void TK350::failTracePoll(int result) {
+    traceLines_.clear();
+    bool logged = notifyMain(NotifyCode::Error, result);
+    CloseLink();
+    if (logged) notify(WindowId::FTrace, NotifyCode::Done, 0);
+}
+
+int TK350::appendTraceLine(int length) {
+    const std::uint8_t* record = payload();
+    std::uint16_t recordType = std::uint16_t(record[0] << 8 | record[1]);
+    // A Bus+ transmit record carries one byte of its own before the traced bytes.
+    int first = kTraceTypeLength + (recordType == kBusTransmit ? 1 : 0);
+    std::string line = traceLinePrefix(recordType);
+    char hex[8];
+    for (int i = first; i < length; ++i) {
+        std::snprintf(hex, sizeof hex, "0x%02X; ", record[i]);
+        line += hex;
+    }
+    traceLines_.push_back(std::move(line));
+    return length - first;
+}
+
+std::string TK350::traceLinePrefix(std::uint16_t recordType) {
+    TimeOfDay now = clock_.timeOfDay();
+    char time[16];
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d ", now.hour, now.minute, now.second);
+    return std::string(time) + traceLabel(recordType);
+}
