@@ -1,4 +1,198 @@
+// LoadFirmware: the image into the board's SPI flash page by page, or, when
+// the board only answers in boot mode, raw to its boot loader.
+#include <algorithm>
+#include <cstring>
+
 #include "link/K350Task.h"
 
-// Placeholder: the exchanges of these operations are not built yet.
-void TK350::LoadFirmware() {}
+namespace {
+constexpr std::uint16_t kFlashChipSelect = 4;
+constexpr std::uint8_t kStatusRead = 0x05;
+constexpr std::uint8_t kWriteEnable = 0x06;
+constexpr std::uint8_t kSectorErase = 0xD8;
+constexpr std::uint8_t kPageProgram = 0x02;
+constexpr std::uint8_t kBusyBit = 0x01;
+
+constexpr std::uint32_t kPageSize = 256;
+constexpr std::uint32_t kSectorSize = 0x8000;
+constexpr std::uint32_t kFlashLimit = 0x20000;  // nothing at or beyond it is written
+constexpr std::uint32_t kProgramOverhead = 4;   // instruction and 24-bit address
+constexpr std::uint32_t kFullPageCapacity = kPageSize + kProgramOverhead;
+constexpr std::uint32_t kEraseSettleMs = 800;
+constexpr std::int64_t kReadyLimitUs = 10'000'000;
+constexpr std::size_t kBootBlock = 64;
+
+constexpr std::size_t kShortRequestLength = kPacketHeaderSize + 1;
+constexpr std::size_t kEraseRequestLength = kPacketHeaderSize + kProgramOverhead;
+constexpr std::size_t kStatusReplyLength = kPacketHeaderSize + 1;
+
+std::intptr_t addressValue(const void* address) {
+    return reinterpret_cast<std::intptr_t>(address);
+}
+
+// A request of exactly 64, 128 or 192 bytes is one byte too many for the board.
+bool needsShortening(std::uint32_t chunk) {
+    return chunk == 52 || chunk == 116 || chunk == 180;
+}
+}  // namespace
+
+void TK350::LoadFirmware() {
+    OpenLink(K350Usb::NormalConfiguration);
+    QueryLink();
+    if (isLinkOpen()) return programFlash();
+    downloadToBootLoader();
+}
+
+void TK350::setFlashRequest(std::uint16_t readCount, std::uint16_t writeCount,
+                            std::uint8_t instruction) {
+    setWord(0, Command::SpiFlash);
+    setWord(1, readCount);
+    setWord(2, writeCount);
+    setWord(3, kFlashChipSelect);
+    payload()[0] = instruction;
+}
+
+void TK350::setFlashAddress(std::uint32_t address) {
+    payload()[1] = std::uint8_t(address >> 16);
+    payload()[2] = std::uint8_t(address >> 8);
+    payload()[3] = std::uint8_t(address);
+}
+
+TK350::Step TK350::flashExchange(std::size_t length) {
+    const int result = exchange(length, K350Usb::DefaultTimeoutMs);
+    if (result >= 0) return Step::Go;
+    failTransfer(WindowId::FFlash, result);
+    return Step::Failed;
+}
+
+// Polls back to back while the flash is busy, for at most ten seconds.
+TK350::Step TK350::waitForFlashReady() {
+    const std::int64_t startUs = clock_.nowUs();
+    for (;;) {
+        setFlashRequest(1, 1, kStatusRead);
+        int result = exchange(kShortRequestLength, K350Usb::DefaultTimeoutMs);
+        // Without its status byte the reply would show the request's own byte.
+        if (result >= 0 && std::size_t(result) < kStatusReplyLength) {
+            result = LinkError::InvalidReply;
+        }
+        if (result < 0) {
+            failTransfer(WindowId::FFlash, result);
+            return Step::Failed;
+        }
+        if ((payload()[0] & kBusyBit) == 0) return Step::Go;
+        if (clock_.nowUs() - startUs > kReadyLimitUs) {
+            failTransfer(WindowId::FFlash, LinkError::Timeout);
+            return Step::Failed;
+        }
+    }
+}
+
+void TK350::programFlash() {
+    // The smallest program request carries one image byte after the address.
+    if (capacity() <= kProgramOverhead) {
+        return failTransfer(WindowId::FFlash, LinkError::InvalidReply);
+    }
+    TransferData image;  // holds the image alive even if the window closes
+    if (!notifyMain(NotifyCode::Status, LinkStatus::FirmwareStarted)) return;
+    if (!notify(WindowId::FFlash, NotifyCode::FillData, addressValue(&image))) return;
+    const std::uint32_t length = usableCount(image, UINT32_MAX);
+    if (!notify(WindowId::FFlash, NotifyCode::DieId, addressValue(ids_.data()))) return;
+    if (!notify(WindowId::FFlash, NotifyCode::ChipId, addressValue(ids_.data() + 8))) return;
+    if (!notify(WindowId::FFlash, NotifyCode::Total, length)) return;
+
+    std::uint32_t bytesDone = 0;
+    if (programImage(image, length, bytesDone) != Step::Go) return;
+
+    if (!notify(WindowId::FFlash, NotifyCode::Done, bytesDone)) return;
+    if (!notifyMain(NotifyCode::Status, LinkStatus::FirmwareFinished)) return;
+    notifyMain(NotifyCode::BytesSent, bytesDone);
+}
+
+// A sector is erased when programming reaches its first address, not before.
+TK350::Step TK350::programImage(const TransferData& image, std::uint32_t length,
+                                std::uint32_t& bytesDone) {
+    std::uint32_t address = 0;
+    bool erased = false;
+    for (;;) {
+        if (Step step = waitForFlashReady(); step != Step::Go) return step;
+        if (!notify(WindowId::FFlash, NotifyCode::Progress, bytesDone)) return Step::Ended;
+        if (bytesDone >= length || address >= kFlashLimit) return Step::Go;
+
+        setFlashRequest(0, 1, kWriteEnable);
+        if (Step step = flashExchange(kShortRequestLength); step != Step::Go) return step;
+
+        if (address % kSectorSize == 0 && !erased) {
+            setFlashRequest(0, kProgramOverhead, kSectorErase);
+            setFlashAddress(address);
+            if (Step step = flashExchange(kEraseRequestLength); step != Step::Go) return step;
+            clock_.sleepMs(kEraseSettleMs);
+            erased = true;
+            continue;
+        }
+
+        const std::uint32_t chunk = programChunk(address, length - bytesDone, erased);
+        setFlashRequest(0, std::uint16_t(chunk + kProgramOverhead), kPageProgram);
+        setFlashAddress(address);
+        std::memcpy(payload() + kProgramOverhead, image.data + bytesDone, chunk);
+        if (Step step = flashExchange(kEraseRequestLength + chunk); step != Step::Go) return step;
+        bytesDone += chunk;
+        address += chunk;
+        if (std::uint32_t pauseMs = chunk / kPageSize; pauseMs > 0) clock_.sleepMs(pauseMs);
+    }
+}
+
+// The next program chunk: within its page and its sector; reaching the sector's
+// end means the next sector still needs its erase.
+std::uint32_t TK350::programChunk(std::uint32_t address, std::uint32_t bytesLeft,
+                                  bool& erased) const {
+    const std::uint32_t largest =
+        capacity() >= kFullPageCapacity ? kPageSize : capacity() - kProgramOverhead;
+    std::uint32_t chunk = std::min(largest, kPageSize - address % kPageSize);
+    chunk = std::min(chunk, bytesLeft);
+    const std::uint32_t sectorEnd = (address / kSectorSize + 1) * kSectorSize;
+    if (address + chunk >= sectorEnd) {
+        chunk = sectorEnd - address;
+        erased = false;
+    }
+    if (needsShortening(chunk)) --chunk;
+    return chunk;
+}
+
+// Boot mode: the board's boot loader takes the image raw; the link is closed
+// afterwards whatever the outcome.
+void TK350::downloadToBootLoader() {
+    OpenLink(K350Usb::BootConfiguration);
+    if (!isLinkOpen()) {
+        closeWindow(WindowId::FFlash);
+        return;
+    }
+    TransferData image;
+    std::uint32_t bytesSent = 0;
+    if (notifyMain(NotifyCode::Status, LinkStatus::BootStarted) &&
+        notify(WindowId::FFlash, NotifyCode::FillData, addressValue(&image))) {
+        const std::uint32_t length = usableCount(image, UINT32_MAX);
+        if (notify(WindowId::FFlash, NotifyCode::Total, length) &&
+            sendBootBlocks(image, length, bytesSent) == Step::Go &&
+            notify(WindowId::FFlash, NotifyCode::Done, bytesSent) &&
+            notifyMain(NotifyCode::Status, LinkStatus::BootFinished)) {
+            notifyMain(NotifyCode::BytesSent, bytesSent);
+        }
+    }
+    CloseLink();
+}
+
+TK350::Step TK350::sendBootBlocks(const TransferData& image, std::uint32_t length,
+                                  std::uint32_t& bytesSent) {
+    while (bytesSent < length) {
+        const std::size_t block = std::min<std::size_t>(kBootBlock, length - bytesSent);
+        const int result = writeRaw(K350Usb::EndpointBoot, image.data + bytesSent, block,
+                                    K350Usb::DefaultTimeoutMs);
+        if (result < 0) {
+            failTransfer(WindowId::FFlash, result);
+            return Step::Failed;
+        }
+        bytesSent += std::uint32_t(block);
+        if (!notify(WindowId::FFlash, NotifyCode::Progress, bytesSent)) return Step::Ended;
+    }
+    return Step::Go;
+}

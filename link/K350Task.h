@@ -125,8 +125,27 @@ private:
     void reportFailure(int result);
 
     // Helpers of the configuration operations (link/ConfigOps.cpp).
+    // Also used by the firmware download: a failed transfer closes the progress window.
+    void failTransfer(WindowId progressWindow, int result);
+    // How many of the window's bytes may be read: at most `limit`, never past `owner`.
+    static std::uint32_t usableCount(const TransferData& transfer, std::uint32_t limit);
+    void setEepromRequest(std::uint16_t readCount, std::uint16_t writeCount, std::uint16_t address);
+    bool readConfigChunks(std::uint8_t* image, std::uint32_t& bytesDone);
+    bool writeConfigChunks(const TransferData& transfer, std::uint32_t count,
+                           std::uint32_t& bytesDone);
 
     // Helpers of the firmware download (link/FirmwareOps.cpp).
+    enum class Step { Go, Failed, Ended };  // Ended: a closed window ended the operation
+    void setFlashRequest(std::uint16_t readCount, std::uint16_t writeCount,
+                         std::uint8_t instruction);
+    void setFlashAddress(std::uint32_t address);
+    Step flashExchange(std::size_t length);
+    Step waitForFlashReady();
+    std::uint32_t programChunk(std::uint32_t address, std::uint32_t bytesLeft, bool& erased) const;
+    Step programImage(const TransferData& image, std::uint32_t length, std::uint32_t& bytesDone);
+    void programFlash();
+    void downloadToBootLoader();
+    Step sendBootBlocks(const TransferData& image, std::uint32_t length, std::uint32_t& bytesSent);
 
     // Helpers of the live settings operations (link/LiveOps.cpp).
     // One live setting: the window's payload at request byte 8, then the request.
