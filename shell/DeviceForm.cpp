@@ -29,19 +29,30 @@ constexpr int kWorkerExitWaitMs = 3000;
 
 const char* statusText(int status) {
     switch (status) {
-        case LinkStatus::NoConfiguration: return "Конфигурация контроллера К-350 не доступна";
-        case LinkStatus::NoInterface: return "Интерфейс контроллера К-350 не доступен";
-        case LinkStatus::NoBoard: return "Контроллер K-350 не обнаружен на шине USB";
-        case LinkStatus::ReadStarted: return "Процесс чтения конфигурации запущен";
-        case LinkStatus::ReadFinished: return "Процесс чтения конфигурации завершен";
-        case LinkStatus::WriteStarted: return "Процесс загрузки конфигурации запущен";
-        case LinkStatus::WriteFinished: return "Процесс загрузки конфигурации завершен";
-        case LinkStatus::FirmwareStarted: return "Процесс загрузки программного обеспечения запущен";
+        case LinkStatus::NoConfiguration:
+            return "Конфигурация контроллера К-350 не доступна";
+        case LinkStatus::NoInterface:
+            return "Интерфейс контроллера К-350 не доступен";
+        case LinkStatus::NoBoard:
+            return "Контроллер K-350 не обнаружен на шине USB";
+        case LinkStatus::ReadStarted:
+            return "Процесс чтения конфигурации запущен";
+        case LinkStatus::ReadFinished:
+            return "Процесс чтения конфигурации завершен";
+        case LinkStatus::WriteStarted:
+            return "Процесс загрузки конфигурации запущен";
+        case LinkStatus::WriteFinished:
+            return "Процесс загрузки конфигурации завершен";
+        case LinkStatus::FirmwareStarted:
+            return "Процесс загрузки программного обеспечения запущен";
         case LinkStatus::FirmwareFinished:
             return "Процесс загрузки программного обеспечения завершен";
-        case LinkStatus::BootStarted: return "Процесс загрузки ПО (boot_mode) запущен";
-        case LinkStatus::BootFinished: return "Процесс загрузки ПО (boot_mode) завершен";
-        default: return nullptr;
+        case LinkStatus::BootStarted:
+            return "Процесс загрузки ПО (boot_mode) запущен";
+        case LinkStatus::BootFinished:
+            return "Процесс загрузки ПО (boot_mode) завершен";
+        default:
+            return nullptr;
     }
 }
 
@@ -90,7 +101,9 @@ TFDevice::TFDevice(Options options) {
     BuildTree();
 }
 
-TFDevice::~TFDevice() { shutDown(); }
+TFDevice::~TFDevice() {
+    shutDown();
+}
 
 // --- layout ------------------------------------------------------------------
 
@@ -199,6 +212,7 @@ void TFDevice::buildPanels() {
     PanelDev->setWidget(treeDev_);
     PanelDev->setMinimumWidth(161);
     addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
+    setUpPanelDocking();
 
     auto* logDock = new QDockWidget(this);
     logDock->setObjectName("PanelLog");
@@ -227,31 +241,41 @@ void TFDevice::setConfigCommandsEnabled(bool enabled) {
 
 // --- log ---------------------------------------------------------------------
 
-QString TFDevice::logPrefix() { return QTime::currentTime().toString("HH:mm:ss") + "-> "; }
+QString TFDevice::logPrefix() {
+    return QTime::currentTime().toString("HH:mm:ss") + "-> ";
+}
 
-void TFDevice::appendLog(const QString& message) { appendLog(logPrefix(), message); }
+void TFDevice::appendLog(const QString& message) {
+    appendLog(logPrefix(), message);
+}
 
 void TFDevice::appendLog(const QString& prefix, const QString& message) {
     Log->appendPlainText(prefix + message);
 }
 
-QString TFDevice::logText() const { return Log->toPlainText(); }
+QString TFDevice::logText() const {
+    return Log->toPlainText();
+}
 
 // --- worker reports ----------------------------------------------------------
 
 void TFDevice::onWorkerNotification(const WorkerNotification& notification) {
     const auto value = notification.value;
     switch (notification.code) {
-        case NotifyCode::Status: return logStatus(int(value));
-        case NotifyCode::Error: return appendLog("Error: " + QString::number(int(value)));
+        case NotifyCode::Status:
+            return logStatus(int(value));
+        case NotifyCode::Error:
+            return appendLog("Error: " + QString::number(int(value)));
         case NotifyCode::BytesReceived:
             return appendLog("Получено " + QString::number(int(value)) + "байт.");
         case NotifyCode::BytesSent:
             return appendLog("Передано " + QString::number(int(value)) + "байт.");
         case NotifyCode::ConfigData:
             return InstallConfig(reinterpret_cast<const std::uint8_t*>(value));
-        case NotifyCode::FillData: return answerTransferRequest(value);
-        default: return;
+        case NotifyCode::FillData:
+            return answerTransferRequest(value);
+        default:
+            return;
     }
 }
 

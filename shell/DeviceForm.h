@@ -58,6 +58,20 @@ public:
     void CloseDevice();
     void BuildTree();
     void setServiceLevel(ServiceLevel level);
+    bool SaveToFile(const QString& name);
+    std::uint8_t modelByte() const { return config_->bytes[ConfigOffset::Model]; }
+
+    // Tree nodes are known by caption alone. FindNode: index in display order
+    // (each node before its children), -1 when there is none.
+    int FindNode(const QString& caption) const;
+    void SetNodeImage(const QString& caption, int image);
+    static int nodeImage(const QTreeWidgetItem* node);
+    // Runs the task of the selected node, as a double click or Enter does.
+    void activateSelectedNode();
+    // The docking rule of the device panel at the end of a drag: a drop at or
+    // left of the window's left edge (screen x) docks it back.
+    void panelDragEnded(int dropScreenX);
+    QDockWidget* devicePanel() const { return PanelDev; }
     // Wraps a new task window in an MDI frame, places it 10 × n pixels from
     // the client area's corner and shows it.
     void showTaskWindow(TaskWindow* window);
@@ -79,6 +93,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildActions();
@@ -86,6 +101,17 @@ private:
     void buildToolBars();
     void buildPanels();
     void setConfigCommandsEnabled(bool enabled);
+    void refreshCrc();
+    void makeBlankConfig();
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int image);
+    QTreeWidgetItem* findItem(const QString& caption) const;
+    void BuildNoDeviceTree();
+    void BuildDeviceTree();
+    void BuildServiceTree();
+    void BuildFullServiceTree();
+    void setLevelMarks(bool userLevel);
+    void restoreLevelMarks();
+    void setUpPanelDocking();
     void answerTransferRequest(std::intptr_t transferDataAddress);
     void logStatus(int status);
     void shutDown();
@@ -115,6 +141,7 @@ private:
     QMdiArea* clientArea_ = nullptr;
     QDockWidget* PanelDev = nullptr;
     QTreeWidget* treeDev_ = nullptr;
+    class QTimer* panelMoveEnd_ = nullptr;
     QTabWidget* TranscriptControl = nullptr;
     QPlainTextEdit* Log = nullptr;
 
@@ -123,6 +150,7 @@ private:
     bool hasConfig_ = false;
     QString fileName_;
     ServiceLevel serviceLevel_ = ServiceLevel::User;
+    bool userMarked_ = true;  // which level item of the menu "Сервис" carries the mark
 
     std::unique_ptr<SystemClock> systemClock_;
     QtChannel* channel_ = nullptr;

@@ -1,13 +1,352 @@
+// The device tree: its four layouts, node lookup, activation and the dispatch
+// of a node to its task window; the docking rule of the device panel.
+#include <QCursor>
+#include <QDate>
+#include <QDockWidget>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include "shell/DeviceForm.h"
 #include "shell/Icons.h"
+#include "shell/TaskWindow.h"
 
-// Placeholder: only the layout without a device so far.
+#if __has_include("transfer/FlashForm.h")
+#include "transfer/FlashForm.h"
+#define K350_HAVE_FFLASH 1
+#endif
+#if __has_include("monitor/ReportForm.h")
+#include "monitor/ReportForm.h"
+#define K350_HAVE_FREPORT 1
+#endif
+#if __has_include("editors/CodecForm.h")
+#include "editors/CodecForm.h"
+#define K350_HAVE_FCODEC 1
+#endif
+#if __has_include("editors/VocoderForm.h")
+#include "editors/VocoderForm.h"
+#define K350_HAVE_FVOCODER 1
+#endif
+#if __has_include("editors/RecoderForm.h")
+#include "editors/RecoderForm.h"
+#define K350_HAVE_FRECODER 1
+#endif
+#if __has_include("editors/AudioForm.h")
+#include "editors/AudioForm.h"
+#define K350_HAVE_FAUDIO 1
+#endif
+#if __has_include("editors/FormUart.h")
+#include "editors/FormUart.h"
+#define K350_HAVE_FUART 1
+#endif
+#if __has_include("monitor/FormInfo.h")
+#include "monitor/FormInfo.h"
+#define K350_HAVE_FINFO 1
+#endif
+#if __has_include("monitor/BoardForm.h")
+#include "monitor/BoardForm.h"
+#define K350_HAVE_FBOARD 1
+#endif
+#if __has_include("monitor/TraceForm.h")
+#include "monitor/TraceForm.h"
+#define K350_HAVE_FTRACE 1
+#endif
+
+namespace {
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kPanelMoveSettleMs = 300;
+constexpr int kUartImage = ImageIndex::DeviceGroup;
+
+const char* const kRead = "Прочитать";
+const char* const kWrite = "Записать";
+const char* const kFirmware = "Загрузка ПО";
+const char* const kStatistics = "Статистика";
+const char* const kTasks = "Задачи";
+const char* const kDevices = "Устройства";
+const char* const kAmplifier = "Усилитель НЧ";
+const char* const kService = "Cервис";  // Latin C: the caption the dispatch knows
+
+// At most one window per class: an open one only comes to the front; a new one
+// is loaded (load returns false when it cannot run) and then shown.
+template <class Window, class Load>
+void openTaskWindow(TFDevice& main, WindowId id, Load load) {
+    if (auto* open = WindowRegistry::find<Window>(id)) return TFDevice::bringToFront(open);
+    auto* window = new Window;
+    if (!load(*window)) {
+        delete window;
+        return;
+    }
+    main.showTaskWindow(window);
+}
+
+template <class Window>
+void openTaskWindow(TFDevice& main, WindowId id) {
+    openTaskWindow<Window>(main, id, [](Window&) { return true; });
+}
+
+std::uint8_t* at(TFDevice& main, std::size_t offset) {
+    return main.config().data() + offset;
+}
+
+struct DispatchEntry {
+    const char* caption;
+    void (*activate)(TFDevice& main);
+};
+
+const DispatchEntry kDispatch[] = {
+    {kRead, [](TFDevice& m) { m.MTaskGetClick(); }},
+    {kWrite, [](TFDevice& m) { m.MTaskSetClick(); }},
+#ifdef K350_HAVE_FFLASH
+    {kFirmware,
+     [](TFDevice& m) {
+         openTaskWindow<TFFlash>(m, WindowId::FFlash,
+                                 [](TFFlash& w) { return w.LoadImageAndStart(); });
+     }},
+#endif
+#ifdef K350_HAVE_FREPORT
+    {kStatistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
+#endif
+#ifdef K350_HAVE_FCODEC
+    {"Кодек",
+     [](TFDevice& m) {
+         openTaskWindow<TFCodec>(m, WindowId::FCodec, [&m](TFCodec& w) {
+             w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Codec));
+             return true;
+         });
+     }},
+#endif
+#ifdef K350_HAVE_FVOCODER
+    {"Вокодер",
+     [](TFDevice& m) {
+         openTaskWindow<TFVocoder>(m, WindowId::FVocoder, [&m](TFVocoder& w) {
+             w.LoadSettings(at(m, ConfigOffset::Vocoder));
+             return true;
+         });
+     }},
+#endif
+#ifdef K350_HAVE_FRECODER
+    {"Регистратор",
+     [](TFDevice& m) {
+         openTaskWindow<TFRecoder>(m, WindowId::FRecoder, [&m](TFRecoder& w) {
+             w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Recorder));
+             return true;
+         });
+     }},
+#endif
+#ifdef K350_HAVE_FAUDIO
+    {kAmplifier,
+     [](TFDevice& m) {
+         openTaskWindow<TFAudio>(m, WindowId::FAudio, [&m](TFAudio& w) {
+             w.LoadSettings(at(m, ConfigOffset::Amplifier));
+             return true;
+         });
+     }},
+#endif
+#ifdef K350_HAVE_FINFO
+    {"Информация",
+     [](TFDevice& m) {
+         RefreshCrc(m.crc(), m.config());  // also when the window is already open
+         openTaskWindow<TFInfo>(m, WindowId::FInfo, [&m](TFInfo& w) {
+             w.LoadSettings(at(m, ConfigOffset::BoardInfo), at(m, ConfigOffset::DieId),
+                            StoredCrc(m.config()), std::uint32_t(kSnapshotSize));
+             return true;
+         });
+     }},
+#else
+    {"Информация", [](TFDevice& m) { RefreshCrc(m.crc(), m.config()); }},
+#endif
+#ifdef K350_HAVE_FBOARD
+    {"Board Info",
+     [](TFDevice& m) {
+         openTaskWindow<TFBoard>(m, WindowId::FBoard, [&m](TFBoard& w) {
+             w.LoadSettings(at(m, ConfigOffset::BoardInfo));
+             return true;
+         });
+     }},
+#endif
+#ifdef K350_HAVE_FTRACE
+    {"Trace", [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
+#endif
+#ifdef K350_HAVE_FUART
+    {"UART",
+     [](TFDevice& m) {
+         openTaskWindow<TFUart>(m, WindowId::FUart, [&m](TFUart& w) {
+             w.LoadSettings(at(m, ConfigOffset::Uart));
+             return true;
+         });
+     }},
+#endif
+};
+}  // namespace
+
+// --- layouts -----------------------------------------------------------------
+
 void TFDevice::BuildTree() {
-    tree()->clear();
-    auto* tasks = new QTreeWidgetItem(tree(), QStringList{"Задачи"});
-    tasks->setIcon(0, ImageListIcon(ImageIndex::TaskGroup));
-    auto* read = new QTreeWidgetItem(tasks, QStringList{"Прочитать"});
-    read->setIcon(0, ImageListIcon(ImageIndex::Read));
+    const bool present = hasConfig_;
+    if (serviceLevel_ == ServiceLevel::FullService && !present) makeBlankConfig();
+    treeDev_->setUpdatesEnabled(false);
+    if (!hasConfig_) {
+        BuildNoDeviceTree();
+    } else if (serviceLevel_ == ServiceLevel::FullService) {
+        BuildFullServiceTree();
+    } else if (serviceLevel_ == ServiceLevel::Service) {
+        BuildServiceTree();
+    } else {
+        BuildDeviceTree();
+    }
+    treeDev_->setUpdatesEnabled(true);
+}
+
+// The blank snapshot goes into the existing storage, like any installed one.
+void TFDevice::makeBlankConfig() {
+    const QString today = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+    const ConfigSnapshot blank = MakeBlankSnapshot(*crc_, today.toStdString());
+    *config_ = blank;
+    hasConfig_ = true;
+    MFileSaveAs->setEnabled(true);
+}
+
+QTreeWidgetItem* TFDevice::addNode(QTreeWidgetItem* parent, const QString& caption, int image) {
+    auto* node = parent ? new QTreeWidgetItem(parent, QStringList{caption})
+                        : new QTreeWidgetItem(treeDev_, QStringList{caption});
+    node->setIcon(0, ImageListIcon(image));
+    node->setData(0, kImageRole, image);
+    return node;
+}
+
+void TFDevice::BuildNoDeviceTree() {
+    treeDev_->clear();
+    restoreLevelMarks();
+    addNode(addNode(nullptr, kTasks, ImageIndex::TaskGroup), kRead, ImageIndex::Read);
+}
+
+void TFDevice::BuildDeviceTree() {
+    const std::uint8_t model = modelByte();
+    setLevelMarks(true);
+    treeDev_->clear();
+    QTreeWidgetItem* root = addNode(nullptr, "", ImageIndex::Device);
+    if (model == 0) root->setText(0, "K-350A");
+    if (model == 1) root->setText(0, "K-350B");
+    QTreeWidgetItem* tasks = addNode(root, kTasks, ImageIndex::TaskGroup);
+    QTreeWidgetItem* devices = addNode(root, kDevices, ImageIndex::DeviceGroup);
+    addNode(nullptr, "Информация", ImageIndex::Information);
+    addNode(tasks, kRead, ImageIndex::Read);
+    addNode(tasks, kWrite, ImageIndex::Write);
+    addNode(tasks, kStatistics, ImageIndex::Statistics);
+    addNode(devices, "Кодек", ImageIndex::Codec);
+    addNode(devices, "Вокодер", ImageIndex::Vocoder);
+    addNode(devices, "Регистратор", ImageIndex::Recorder);
+    if (model == 0) addNode(devices, kAmplifier, ImageIndex::Amplifier);
+}
+
+void TFDevice::BuildServiceTree() {
+    BuildDeviceTree();
+    setLevelMarks(false);
+    if (QTreeWidgetItem* statistics = findItem(kStatistics)) {
+        QTreeWidgetItem* parent = statistics->parent();
+        auto* firmware = new QTreeWidgetItem(QStringList{kFirmware});
+        firmware->setIcon(0, ImageListIcon(ImageIndex::Firmware));
+        firmware->setData(0, kImageRole, ImageIndex::Firmware);
+        parent->insertChild(parent->indexOfChild(statistics), firmware);
+    }
+}
+
+void TFDevice::BuildFullServiceTree() {
+    BuildServiceTree();
+    QTreeWidgetItem* root = treeDev_->topLevelItem(0);
+    if (!findItem(kAmplifier)) addNode(findItem(kDevices), kAmplifier, ImageIndex::Amplifier);
+    QTreeWidgetItem* service = addNode(root, kService, ImageIndex::ServiceGroup);
+    addNode(service, "Board Info", ImageIndex::BoardInfo);
+    addNode(service, "Trace", ImageIndex::Trace);
+    // The UART settings are a service function, offered after the trace.
+    addNode(service, "UART", kUartImage);
+}
+
+// The level marks follow the device layouts; the layout without a device keeps
+// the marks the level had, whatever a click on a menu item toggled.
+void TFDevice::setLevelMarks(bool userLevel) {
+    userMarked_ = userLevel;
+    restoreLevelMarks();
+}
+
+void TFDevice::restoreLevelMarks() {
+    MServUser->setChecked(userMarked_);
+    MServExt->setChecked(!userMarked_);
+}
+
+// --- lookup ------------------------------------------------------------------
+
+QTreeWidgetItem* TFDevice::findItem(const QString& caption) const {
+    for (QTreeWidgetItemIterator it(treeDev_); *it; ++it) {
+        if ((*it)->text(0) == caption) return *it;
+    }
+    return nullptr;
+}
+
+int TFDevice::FindNode(const QString& caption) const {
+    int index = 0;
+    for (QTreeWidgetItemIterator it(treeDev_); *it; ++it, ++index) {
+        if ((*it)->text(0) == caption) return index;
+    }
+    return -1;
+}
+
+void TFDevice::SetNodeImage(const QString& caption, int image) {
+    if (QTreeWidgetItem* node = findItem(caption)) {
+        node->setIcon(0, ImageListIcon(image));
+        node->setData(0, kImageRole, image);
+    }
+}
+
+int TFDevice::nodeImage(const QTreeWidgetItem* node) {
+    return node ? node->data(0, kImageRole).toInt() : -1;
+}
+
+// --- activation --------------------------------------------------------------
+
+void TFDevice::activateSelectedNode() {
+    QTreeWidgetItem* selected = treeDev_->currentItem();
+    if (!selected || !selected->isSelected()) return;
+    const QString caption = selected->text(0);
+    for (const DispatchEntry& entry : kDispatch) {
+        if (caption == QString::fromUtf8(entry.caption)) return entry.activate(*this);
+    }
+}
+
+bool TFDevice::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == treeDev_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            activateSelectedNode();
+            return true;
+        }
+    }
+    if (watched == PanelDev && event->type() == QEvent::Move && PanelDev->isFloating()) {
+        panelMoveEnd_->start();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- device panel docking ----------------------------------------------------
+
+void TFDevice::setUpPanelDocking() {
+    connect(treeDev_, &QTreeWidget::itemDoubleClicked, this, [this] { activateSelectedNode(); });
+    treeDev_->installEventFilter(this);
+    panelMoveEnd_ = new QTimer(this);
+    panelMoveEnd_->setSingleShot(true);
+    panelMoveEnd_->setInterval(kPanelMoveSettleMs);
+    // The window manager moves a floating panel; the drag has ended once it
+    // stops moving, and the pointer is then where it was dropped.
+    connect(panelMoveEnd_, &QTimer::timeout, this, [this] { panelDragEnded(QCursor::pos().x()); });
+    PanelDev->installEventFilter(this);
+}
+
+void TFDevice::panelDragEnded(int dropScreenX) {
+    if (!PanelDev->isFloating()) return;
+    if (dropScreenX > frameGeometry().left()) return;
+    PanelDev->setFloating(false);
+    addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
+    PanelDev->show();
 }

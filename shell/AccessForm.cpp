@@ -1,0 +1,58 @@
+#include "shell/AccessForm.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+const char* const kServiceCode = "Lamp_Harbour";
+const char* const kFullServiceCode = "R482_Deep_Lantern";
+}  // namespace
+
+TFAccess::TFAccess(QWidget* parent) : QDialog(parent) {
+    setObjectName("FAccess");
+    setWindowTitle("Выбор режима работы");
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(237, 111);
+    setModal(true);
+
+    Label1 = new QLabel("Введите сервисный код", this);
+    Label1->setObjectName("Label1");
+    Label1->setGeometry(16, 12, 205, 17);
+    EAccess = new QLineEdit(this);
+    EAccess->setObjectName("EAccess");
+    EAccess->setAccessibleName("Введите сервисный код");
+    EAccess->setGeometry(50, 38, 137, 21);
+    EAccess->installEventFilter(this);
+    BClose = new QPushButton("Ввод", this);
+    BClose->setObjectName("BClose");
+    BClose->setAccessibleName("Ввод");
+    BClose->setGeometry(81, 72, 75, 25);
+    BClose->setAutoDefault(false);
+    connect(BClose, &QPushButton::clicked, this, &QWidget::close);
+}
+
+std::optional<ServiceLevel> TFAccess::levelForCode(const QString& code) {
+    if (code == QLatin1String(kServiceCode)) return ServiceLevel::Service;
+    if (code == QLatin1String(kFullServiceCode)) return ServiceLevel::FullService;
+    return std::nullopt;
+}
+
+// Every way of closing ends here (close box and close() through reject()).
+void TFAccess::done(int result) {
+    granted_ = levelForCode(EAccess->text());
+    QDialog::done(result);
+}
+
+bool TFAccess::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == EAccess && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            close();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
