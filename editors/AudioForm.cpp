@@ -1,0 +1,91 @@
+#include "editors/AudioForm.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "editors/RadioGroup.h"
+#include "editors/SettingsConversions.h"
+
+using namespace SettingsRules;
+
+namespace {
+constexpr int kVolumeDefaultPosition = 17;  // code 46, +0.5 dB
+}
+
+TFAudio::TFAudio(QWidget* parent)
+    : SettingsForm(WindowId::FAudio, WorkerRequest::SendAmplifier, parent) {
+    setWindowTitle("Усилитель НЧ");
+    QWidget* page = addPage("УНЧ");
+    auto* row = new QHBoxLayout(page);
+
+    auto* gain = new QGroupBox("Усиление (дБ)", page);
+    auto* gainLayout = new QVBoxLayout(gain);
+    Level = makeValueLabel(gain, "Level");
+    Lev = makeBar(gain, "Lev", 0, kVolumeBarMax, 1);
+    Lev->setPageStep(3);
+    Lev->setValue(16);
+    Lev->setAccessibleName("Усиление (дБ)");
+    gainLayout->addWidget(Level);
+    gainLayout->addWidget(Lev, 1, Qt::AlignHCenter);
+
+    Mod = new RadioGroup("Модуляция", {"СДМ", "ШИМ"}, 1, page);
+    Mod->setObjectName("Mod");
+    Mod->setItemIndex(0);
+
+    row->addWidget(gain);
+    row->addWidget(Mod, 0, Qt::AlignTop);
+    setFixedSize(300, 320);
+
+    connect(Lev, &QSlider::valueChanged, this, &TFAudio::LevChange);
+    connect(Mod, &RadioGroup::itemSelected, this, &TFAudio::ModClick);
+}
+
+void TFAudio::showVolume() {
+    volume_ = VolumeCode(Lev->value());
+    Level->setText(AmplifierGainLabel(volume_));
+}
+
+void TFAudio::LevChange() {
+    showVolume();
+    pending_ = Pending::Volume;
+    settingChanged();
+}
+
+void TFAudio::ModClick(int item) {
+    modulation_ = item == 1 ? kPwm : kSdm;
+    pending_ = Pending::Modulation;
+    settingChanged();
+}
+
+void TFAudio::LoadSettings(std::uint8_t* block) {
+    endLiveMode();
+    block_ = block;
+    if (block_) {
+        volume_ = ReadLittleEndian(block_);
+        modulation_ = ReadLittleEndian(block_ + 2);
+    }
+    setQuietly(Lev, VolumePosition(volume_));
+    showVolume();
+    if (modulation_ != kPwm) modulation_ = kSdm;
+    Mod->setItemIndex(modulation_ == kPwm ? 1 : 0);
+}
+
+void TFAudio::resetToDefaults() {
+    setQuietly(Lev, kVolumeDefaultPosition);
+    showVolume();
+    modulation_ = kSdm;
+    Mod->setItemIndex(0);
+}
+
+void TFAudio::saveToBlock() {
+    if (!block_) return;
+    WriteLittleEndian(block_, volume_);
+    WriteLittleEndian(block_ + 2, modulation_);
+}
+
+void TFAudio::writePayload(std::uint8_t* payload) const {
+    payload[0] = std::uint8_t(pending_ == Pending::Volume ? volume_ : modulation_);
+}

@@ -1,0 +1,47 @@
+// TFAudio: the LF amplifier block of the configuration (volume and
+// modulation), with live writes of the changed command byte.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "editors/SettingsForm.h"
+
+class RadioGroup;
+
+class TFAudio : public SettingsForm {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kBlockSize = 4;
+    static constexpr std::uint16_t kSdm = 0xD6, kPwm = 0xD5;
+
+    explicit TFAudio(QWidget* parent = nullptr);
+    // block: the amplifier block inside the main window's record (two
+    // little-endian words), valid while this window is open.
+    void LoadSettings(std::uint8_t* block);
+
+    std::uint16_t volumeWord() const { return volume_; }
+    std::uint16_t modulationWord() const { return modulation_; }
+    std::size_t payloadLength() const override { return 1; }
+
+protected:
+    void writePayload(std::uint8_t* at) const override;
+    void resetToDefaults() override;
+    void saveToBlock() override;
+
+private:
+    enum class Pending { Volume, Modulation };
+
+    void LevChange();
+    void ModClick(int item);
+    void showVolume();  // word and label from the bar's position
+
+    QSlider* Lev = nullptr;
+    QLabel* Level = nullptr;
+    RadioGroup* Mod = nullptr;
+
+    std::uint8_t* block_ = nullptr;
+    std::uint16_t volume_ = 0;
+    std::uint16_t modulation_ = kSdm;
+    Pending pending_ = Pending::Volume;
+};

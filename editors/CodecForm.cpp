@@ -1,0 +1,286 @@
+#include "editors/CodecForm.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
+
+#include "config/ConfigImage.h"
+#include "editors/RadioGroup.h"
+#include "editors/SettingsConversions.h"
+
+using namespace SettingsRules;
+
+namespace {
+// Record offsets of the data bytes the window edits.
+constexpr std::size_t kPowerData = 5, kAudioPathData = 7, kDigitalPathData = 9,
+                      kSampleRateData = 11, kLeftInputData = 13, kRightInputData = 15,
+                      kLeftOutputData = 17, kRightOutputData = 19;
+constexpr std::uint8_t kDacSelected = 0x10, kOscillatorOff = 0x20, kMicrophoneInput = 0x04,
+                       kDeemphasisBits = 0x06;
+constexpr int kInputDefault = 8, kOutputDefault = 54;
+
+// Register addresses (times two) and the data of the writes the window does not edit.
+constexpr std::pair<std::size_t, std::uint8_t> kFixedBytes[] = {
+    {2, 0x1E},  {3, 0x00},  {4, 0x0C},  {6, 0x08},  {8, 0x0A},  {10, 0x10}, {12, 0x00},
+    {14, 0x02}, {16, 0x04}, {18, 0x06}, {20, 0x0E}, {21, 0x43}, {22, 0x12}, {23, 0x01},
+};
+}  // namespace
+
+TFCodec::TFCodec(QWidget* parent)
+    : SettingsForm(WindowId::FCodec, WorkerRequest::SendCodec, parent),
+      pendingPair_(kLeftInputData - 1) {
+    setWindowTitle("Аудио кодек (K-350A)");
+    buildAmplifiersPage();
+    buildExtrasPage();
+    connectControls();
+    setFixedSize(357, 331);
+}
+
+void TFCodec::buildAmplifiersPage() {
+    QWidget* page = addPage("Усилители");
+    auto* row = new QHBoxLayout(page);
+    const auto addGroup = [&](const QString& title, const char* labelNames[2],
+                              const char* valueNames[2], const char* barNames[2], bool output,
+                              std::size_t firstOffset, std::size_t gainIndex) {
+        auto* group = new QGroupBox(title, page);
+        auto* grid = new QGridLayout(group);
+        for (int channel = 0; channel < 2; ++channel) {
+            auto* label = new QLabel(group);
+            label->setObjectName(labelNames[channel]);
+            label->setAlignment(Qt::AlignCenter);
+            QLabel* value = makeValueLabel(group, valueNames[channel]);
+            QSlider* bar = output
+                               ? makeBar(group, barNames[channel], kOutputBarMin, kOutputBarMax, 2)
+                               : makeBar(group, barNames[channel], 0, kInputBarMax, 1);
+            bar->setValue(output ? kOutputDefault : kInputDefault);
+            grid->addWidget(label, 0, channel);
+            grid->addWidget(value, 1, channel);
+            grid->addWidget(bar, 2, channel, Qt::AlignHCenter);
+            gains_[gainIndex + std::size_t(channel)] =
+                GainBar{bar, value, firstOffset + 2 * std::size_t(channel), output};
+        }
+        row->addWidget(group);
+    };
+    const char* inLabels[2] = {"LabelIn1", "LabelIn2"};
+    const char* inValues[2] = {"InLev1", "InLev2"};
+    const char* inBars[2] = {"RxLev_1", "RxLev_2"};
+    addGroup("Усиление по входу (дБ)", inLabels, inValues, inBars, false, kLeftInputData, 0);
+    const char* outLabels[2] = {"LabelOut1", "LabelOut2"};
+    const char* outValues[2] = {"OutLev1", "OutLev2"};
+    const char* outBars[2] = {"TxLev_1", "TxLev_2"};
+    addGroup("Усиление по выходу (дБ)", outLabels, outValues, outBars, true, kLeftOutputData, 2);
+
+    RxLev_1 = gains_[0].bar;
+    RxLev_2 = gains_[1].bar;
+    TxLev_1 = gains_[2].bar;
+    TxLev_2 = gains_[3].bar;
+    LabelIn1 = findChild<QLabel*>("LabelIn1");
+    LabelIn2 = findChild<QLabel*>("LabelIn2");
+    LabelOut1 = findChild<QLabel*>("LabelOut1");
+    LabelOut2 = findChild<QLabel*>("LabelOut2");
+}
+
+void TFCodec::buildExtrasPage() {
+    QWidget* page = addPage("Дополнительно");
+    auto* grid = new QGridLayout(page);
+    buildBitBoxes(page);
+
+    auto* power = new QGroupBox("Питание входных усилителей", page);
+    auto* powerLayout = new QVBoxLayout(power);
+    powerLayout->addWidget(PwrMic);
+    powerLayout->addWidget(PwrLine);
+    auto* mic = new QGroupBox("Микрофонный усилитель", page);
+    auto* micLayout = new QVBoxLayout(mic);
+    micLayout->addWidget(MicMute);
+    micLayout->addWidget(MicBoost);
+
+    INSEL =
+        new RadioGroup("Селектор входных каналов", {"Линейный вход", "Микрофонный вход"}, 1, page);
+    INSEL->setObjectName("INSEL");
+    Sample = new RadioGroup(
+        "Ацп/Цап", {"96/96 кГц", "48/48 кГц", "32/32 кГц", "  8/8   кГц", "48/8  кГц", "8/48  кГц"},
+        2, page);
+    Sample->setObjectName("Sample");
+    Sample->setItemIndex(3);
+    Sample->setEnabled(false);  // shows the rate; the board's clocking fixes it
+    DEEMP = new RadioGroup("Фильтр частотной коррекции", {"Откл.", "32 кГц", "44.1 кГц", "48 кГц"},
+                           4, page);
+    DEEMP->setObjectName("DEEMP");
+
+    grid->addWidget(power, 0, 0);
+    grid->addWidget(INSEL, 0, 1);
+    grid->addWidget(mic, 1, 0);
+    grid->addWidget(Sample, 1, 1);
+    grid->addWidget(ADCHP, 2, 0, 1, 2);
+    grid->addWidget(DEEMP, 3, 0, 1, 2);
+}
+
+void TFCodec::buildBitBoxes(QWidget* page) {
+    PwrMic = makeCheckBox(page, "PwrMic", "Усилитель микрофонного входа");
+    PwrLine = makeCheckBox(page, "PwrLine", "Усилитель линейного входа");
+    MicMute = makeCheckBox(page, "MicMute", "Режим молчания");
+    MicBoost = makeCheckBox(page, "MicBoost", "Дополнительное усиление +20 дБ");
+    ADCHP = makeCheckBox(page, "ADCHP", "АЦП ВЧ фильтр ");
+    bits_ = {{
+        {PwrMic, kPowerData, 0x02, true},
+        {PwrLine, kPowerData, 0x01, true},
+        {MicMute, kAudioPathData, 0x02, false},
+        {MicBoost, kAudioPathData, 0x01, false},
+        {ADCHP, kDigitalPathData, 0x01, true},
+    }};
+}
+
+void TFCodec::connectControls() {
+    for (const GainBar& gain : gains_) {
+        connect(gain.bar, &QSlider::valueChanged, this, [this, &gain] { gainChanged(gain); });
+    }
+    for (const BitBox& bit : bits_) {
+        connect(bit.box, &QCheckBox::toggled, this,
+                [this, &bit](bool ticked) { bitBoxClicked(bit, ticked); });
+    }
+    connect(Sample, &RadioGroup::itemSelected, this, &TFCodec::SampleClick);
+    connect(DEEMP, &RadioGroup::itemSelected, this, &TFCodec::DEEMPClick);
+    connect(INSEL, &RadioGroup::itemSelected, this, &TFCodec::InSelClick);
+}
+
+// --- edit copy -------------------------------------------------------------------
+
+std::uint8_t& TFCodec::at(std::size_t offset) {
+    return copy_[offset - ConfigOffset::Codec];
+}
+
+std::uint8_t TFCodec::at(std::size_t offset) const {
+    return copy_[offset - ConfigOffset::Codec];
+}
+
+void TFCodec::setBit(std::size_t offset, std::uint8_t mask, bool set) {
+    at(offset) = set ? std::uint8_t(at(offset) | mask) : std::uint8_t(at(offset) & ~mask);
+}
+
+void TFCodec::showGain(const GainBar& gain) {
+    const int position = gain.bar->value();
+    if (gain.output) {
+        at(gain.offset) = OutputGainCode(position);
+        gain.value->setText(SignedNumberLabel(OutputGainDb(position)));
+    } else {
+        at(gain.offset) = InputGainCode(position);
+        gain.value->setText(SignedNumberLabel(InputGainDb(position)));
+    }
+}
+
+// --- changes by the user -------------------------------------------------------------
+
+void TFCodec::gainChanged(const GainBar& gain) {
+    showGain(gain);
+    makePending(gain.offset);
+    settingChanged();
+}
+
+void TFCodec::bitBoxClicked(const BitBox& bit, bool ticked) {
+    setBit(bit.offset, bit.mask, ticked != bit.tickedWhenClear);
+    makePending(bit.offset);
+    settingChanged();
+}
+
+void TFCodec::SampleClick(int item) {
+    at(kSampleRateData) = SampleRateCode(item);
+    makePending(kSampleRateData);
+    settingChanged();
+}
+
+void TFCodec::DEEMPClick(int item) {
+    at(kDigitalPathData) = std::uint8_t((at(kDigitalPathData) & ~kDeemphasisBits) | item << 1);
+    makePending(kDigitalPathData);
+    settingChanged();
+}
+
+void TFCodec::InSelClick(int item) {
+    setBit(kAudioPathData, kMicrophoneInput, item == 1);
+    makePending(kAudioPathData);
+    settingChanged();
+}
+
+// --- load, reset, save, payload --------------------------------------------------------
+
+void TFCodec::setVariantTexts(std::uint8_t model) {
+    const bool variantA = model == 0;
+    setWindowTitle(variantA ? "Аудио кодек (K-350A)" : "Аудио кодек (K-350B)");
+    LabelIn1->setText(variantA ? "Микрофон" : "Приемник");
+    LabelIn2->setText("Доп. вход");
+    LabelOut1->setText(variantA ? "Гарнитура" : "Микрофон");
+    LabelOut2->setText(variantA ? "Регистратор" : "Доп. выход");
+    for (const GainBar& gain : gains_) {
+        const QLabel* channel = gain.output ? (gain.bar == TxLev_1 ? LabelOut1 : LabelOut2)
+                                            : (gain.bar == RxLev_1 ? LabelIn1 : LabelIn2);
+        const QString group = gain.output ? "Усиление по выходу" : "Усиление по входу";
+        gain.bar->setAccessibleName(group + ": " + channel->text());
+    }
+}
+
+void TFCodec::loadGain(const GainBar& gain) {
+    const std::uint8_t stored = at(gain.offset);
+    setQuietly(gain.bar, gain.output ? OutputGainPosition(stored) : InputGainPosition(stored));
+    showGain(gain);
+}
+
+void TFCodec::loadBitBox(const BitBox& bit) {
+    const bool set = (at(bit.offset) & bit.mask) != 0;
+    setQuietly(bit.box, set != bit.tickedWhenClear);
+}
+
+void TFCodec::loadSampleRate() {
+    const int item = SampleRateItem(at(kSampleRateData));
+    if (item < 0) return;  // unknown rate: kept as stored
+    Sample->setItemIndex(item);
+    at(kSampleRateData) = SampleRateCode(item);
+}
+
+void TFCodec::LoadSettings(std::uint8_t model, std::uint8_t* block) {
+    endLiveMode();
+    setVariantTexts(model);
+    block_ = block;
+    if (block_) std::copy_n(block_, kBlockSize, copy_.begin());
+    for (const GainBar& gain : gains_) loadGain(gain);
+    loadBitBox(bits_[4]);
+    DEEMP->setItemIndex((at(kDigitalPathData) & kDeemphasisBits) >> 1);
+    loadSampleRate();
+    setBit(kAudioPathData, kDacSelected, true);
+    INSEL->setItemIndex((at(kAudioPathData) & kMicrophoneInput) ? 1 : 0);
+    loadBitBox(bits_[2]);
+    loadBitBox(bits_[3]);
+    setBit(kPowerData, kOscillatorOff, true);
+    loadBitBox(bits_[0]);
+    loadBitBox(bits_[1]);
+    for (const auto& [offset, value] : kFixedBytes) at(offset) = value;
+}
+
+void TFCodec::resetToDefaults() {
+    setQuietly(RxLev_1, kInputDefault);
+    setQuietly(RxLev_2, kInputDefault);
+    setQuietly(TxLev_1, kOutputDefault);
+    setQuietly(TxLev_2, kOutputDefault);
+    for (const GainBar& gain : gains_) showGain(gain);
+    at(kDigitalPathData) = 0x00;
+    at(kSampleRateData) = 0x0E;
+    at(kAudioPathData) = 0x12;
+    at(kPowerData) = 0x22;
+    for (const BitBox& bit : bits_) loadBitBox(bit);
+    DEEMP->setItemIndex(0);
+    Sample->setItemIndex(3);
+    INSEL->setItemIndex(0);
+}
+
+void TFCodec::saveToBlock() {
+    if (block_) std::copy(copy_.begin(), copy_.end(), block_);
+}
+
+void TFCodec::writePayload(std::uint8_t* payload) const {
+    payload[0] = at(pendingPair_);
+    payload[1] = at(pendingPair_ + 1);
+}

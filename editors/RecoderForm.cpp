@@ -1,0 +1,184 @@
+#include "editors/RecoderForm.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QSlider>
+#include <QVBoxLayout>
+#include <tuple>
+
+#include "editors/SettingsConversions.h"
+
+using namespace SettingsRules;
+
+namespace {
+constexpr std::uint16_t kRxCtrlBit = 0x40;
+constexpr std::uint16_t kDefaultFlags = 0x0007;  // Mic, Rx, PttBut
+constexpr int kGainDefault = 12, kRxLevelDefault = 27;
+}  // namespace
+
+TFRecoder::TFRecoder(QWidget* parent)
+    : SettingsForm(WindowId::FRecoder, WorkerRequest::SendRecorder, parent) {
+    setWindowTitle("Регистратор (K-350A)");
+    buildRecorderPage();
+    buildLevelPage();
+    connectControls();
+    updateRxLevelEnabled();
+    setFixedSize(380, 340);
+}
+
+void TFRecoder::buildRecorderPage() {
+    QWidget* page = addPage("Регистратор");
+    auto* grid = new QGridLayout(page);
+
+    auto* channels = new QGroupBox("Селектор каналов", page);
+    auto* channelsLayout = new QVBoxLayout(channels);
+    Mic = makeCheckBox(channels, "Mic", "Микрофон");
+    Rx = makeCheckBox(channels, "Rx", "Приемник");
+    channelsLayout->addWidget(Mic);
+    channelsLayout->addWidget(Rx);
+
+    auto* controls = new QGroupBox("Управление каналами", page);
+    auto* controlsLayout = new QVBoxLayout(controls);
+    PttBut = makeCheckBox(controls, "PttBut", "Клавиша РТТ");
+    TxLed = makeCheckBox(controls, "TxLed", "Сигнал TX (индикатор)");
+    RxDispl = makeCheckBox(controls, "RxDispl", "Сигнал RX (дисплей)");
+    RxLed = makeCheckBox(controls, "RxLed", "Сигнал RX (индикатор)");
+    RxCtrl = makeCheckBox(controls, "RxCtrl", "Регулятор громкости");
+    for (QCheckBox* box : {PttBut, TxLed, RxDispl, RxLed, RxCtrl}) controlsLayout->addWidget(box);
+    flags_ = {
+        {{Mic, 0x01}, {Rx, 0x02}, {PttBut, 0x04}, {TxLed, 0x08}, {RxDispl, 0x10}, {RxLed, 0x20}}};
+
+    auto* gains = new QGroupBox("Усиление по каналам (дБ)", page);
+    auto* gainsLayout = new QGridLayout(gains);
+    const auto addGain = [&](int column, const QString& caption, const char* barName,
+                             const char* valueName, Word word) {
+        QLabel* value = makeValueLabel(gains, valueName);
+        QSlider* bar = makeBar(gains, barName, 0, kGainBarMax, 1);
+        bar->setValue(8);
+        bar->setAccessibleName(caption);
+        gainsLayout->addWidget(new QLabel(caption, gains), 0, column, Qt::AlignHCenter);
+        gainsLayout->addWidget(value, 1, column);
+        gainsLayout->addWidget(bar, 2, column, Qt::AlignHCenter);
+        gains_[std::size_t(column)] = GainBar{bar, value, word};
+        return std::pair{bar, value};
+    };
+    std::tie(MicGain, MicGainVal) = addGain(0, "Микрофон", "MicGain", "MicGainVal", MicGainWord);
+    std::tie(RxGain, RxGainVal) = addGain(1, "Приемник", "RxGain", "RxGainVal", RxGainWord);
+
+    grid->addWidget(channels, 0, 0);
+    grid->addWidget(controls, 1, 0);
+    grid->addWidget(gains, 0, 1, 2, 1);
+}
+
+void TFRecoder::buildLevelPage() {
+    QWidget* page = addPage("Уровень RX");
+    auto* row = new QHBoxLayout(page);
+    auto* group = new QGroupBox("Уровень RX", page);
+    auto* layout = new QVBoxLayout(group);
+    RxLvlVal = makeValueLabel(group, "RxLvlVal");
+    RxLvl = makeBar(group, "RxLvl", 0, kRxLevelBarMax, 1);
+    RxLvl->setPageStep(3);
+    RxLvl->setValue(16);
+    RxLvl->setAccessibleName("Уровень RX");
+    layout->addWidget(RxLvlVal);
+    layout->addWidget(RxLvl, 1, Qt::AlignHCenter);
+    row->addWidget(group);
+    row->addStretch();
+}
+
+void TFRecoder::connectControls() {
+    for (const FlagBox& flag : flags_) {
+        connect(flag.box, &QCheckBox::toggled, this,
+                [this, &flag](bool ticked) { flagClicked(flag, ticked); });
+    }
+    connect(RxCtrl, &QCheckBox::toggled, this, &TFRecoder::RxCtrlClick);
+    for (const GainBar& gain : gains_) {
+        connect(gain.bar, &QSlider::valueChanged, this, [this, &gain] { gainChanged(gain); });
+    }
+    connect(RxLvl, &QSlider::valueChanged, this, &TFRecoder::RxLvlChange);
+}
+
+// --- changes by the user -------------------------------------------------------------
+
+void TFRecoder::flagClicked(const FlagBox& flag, bool ticked) {
+    words_[Flags] = ticked ? std::uint16_t(words_[Flags] | flag.mask)
+                           : std::uint16_t(words_[Flags] & ~flag.mask);
+    settingChanged();
+}
+
+void TFRecoder::RxCtrlClick(bool ticked) {
+    flagClicked(FlagBox{RxCtrl, kRxCtrlBit}, ticked);
+    updateRxLevelEnabled();
+}
+
+void TFRecoder::gainChanged(const GainBar& gain) {
+    showGain(gain);
+    settingChanged();
+}
+
+void TFRecoder::RxLvlChange() {
+    showRxLevel();
+    settingChanged();
+}
+
+void TFRecoder::showGain(const GainBar& gain) {
+    words_[gain.word] = RecorderGainValue(gain.bar->value());
+    gain.value->setText(SignedNumberLabel(RecorderGainDb(gain.bar->value())));
+}
+
+void TFRecoder::showRxLevel() {
+    words_[RxLevelWord] = RxLevelValue(RxLvl->value());
+    RxLvlVal->setText(QLocale().toString(int(words_[RxLevelWord])));
+}
+
+void TFRecoder::updateRxLevelEnabled() {
+    RxLvl->setEnabled(variantA_ && RxCtrl->isChecked());
+}
+
+// --- load, reset, save, payload --------------------------------------------------------
+
+void TFRecoder::LoadSettings(std::uint8_t model, std::uint8_t* block) {
+    endLiveMode();
+    block_ = block;
+    if (block_) {
+        for (std::size_t i = 0; i < words_.size(); ++i) words_[i] = ReadBigEndian(block_ + 2 * i);
+    }
+    for (const FlagBox& flag : flags_) setQuietly(flag.box, (words_[Flags] & flag.mask) != 0);
+    variantA_ = model == 0;
+    setWindowTitle(variantA_ ? "Регистратор (K-350A)" : "Регистратор (K-350B)");
+    // K-350B has no volume regulator; its bit passes through untouched.
+    setQuietly(RxCtrl, variantA_ && (words_[Flags] & kRxCtrlBit) != 0);
+    RxCtrl->setEnabled(variantA_);
+    for (const GainBar& gain : gains_) {
+        setQuietly(gain.bar, RecorderGainPosition(words_[gain.word]));
+        showGain(gain);
+    }
+    setQuietly(RxLvl, RxLevelPosition(words_[RxLevelWord]));
+    showRxLevel();
+    updateRxLevelEnabled();
+}
+
+void TFRecoder::resetToDefaults() {
+    words_[Flags] = kDefaultFlags;
+    for (const FlagBox& flag : flags_) setQuietly(flag.box, (kDefaultFlags & flag.mask) != 0);
+    setQuietly(RxCtrl, false);
+    for (const GainBar& gain : gains_) {
+        setQuietly(gain.bar, kGainDefault);
+        showGain(gain);
+    }
+    setQuietly(RxLvl, kRxLevelDefault);
+    showRxLevel();
+    updateRxLevelEnabled();
+}
+
+void TFRecoder::saveToBlock() {
+    if (block_) writePayload(block_);
+}
+
+void TFRecoder::writePayload(std::uint8_t* payload) const {
+    for (std::size_t i = 0; i < words_.size(); ++i) WriteBigEndian(payload + 2 * i, words_[i]);
+}

@@ -1,0 +1,137 @@
+#include "editors/SettingsForm.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "link/K350Task.h"
+
+SettingsForm::SettingsForm(WindowId id, WorkerRequest request, QWidget* parent)
+    : TaskWindow(id, parent), request_(request) {
+    buildFrame();
+    // A request left over from an earlier window of this kind is not ours to serve.
+    if (TK350* worker = K350Worker()) worker->reset(request_);
+}
+
+void SettingsForm::buildFrame() {
+    auto* layout = new QVBoxLayout(this);
+    tabs_ = new QTabWidget(this);
+    Link = makeCheckBox(this, "Link", "Тестирование");
+    tabs_->setCornerWidget(Link, Qt::TopRightCorner);
+    layout->addWidget(tabs_, 1);
+
+    auto* buttonRow = new QHBoxLayout;
+    const auto addButton = [&](const char* name, const QString& caption) {
+        auto* button = new QPushButton(caption, this);
+        button->setObjectName(name);
+        button->setAccessibleName(caption);
+        buttonRow->addWidget(button);
+        return button;
+    };
+    ButDefault = addButton("ButDefault", "Сброс");
+    ButOk = addButton("ButOk", "Сохранить");
+    ButCancel = addButton("ButCancel", "Закрыть");
+    layout->addLayout(buttonRow);
+
+    connect(ButDefault, &QPushButton::clicked, this, &SettingsForm::ButDefaultClick);
+    connect(ButOk, &QPushButton::clicked, this, &SettingsForm::ButOkClick);
+    connect(ButCancel, &QPushButton::clicked, this, &SettingsForm::ButCancelClick);
+}
+
+void SettingsForm::onWorkerNotification(const WorkerNotification& notification) {
+    switch (notification.code) {
+        case NotifyCode::Done:
+            endLiveMode();
+            break;
+        case NotifyCode::FillData:
+            if (notification.value != 0) {
+                writePayload(reinterpret_cast<std::uint8_t*>(notification.value));
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+bool SettingsForm::isLive() const {
+    return Link->isChecked();
+}
+
+void SettingsForm::settingChanged() {
+    if (!isLive()) return;
+    if (TK350* worker = K350Worker()) worker->signal(request_);
+}
+
+void SettingsForm::endLiveMode() {
+    Link->setChecked(false);
+    if (TK350* worker = K350Worker()) worker->reset(request_);
+}
+
+void SettingsForm::formClose() {
+    endLiveMode();
+}
+
+void SettingsForm::ButDefaultClick() {
+    endLiveMode();
+    resetToDefaults();
+}
+
+void SettingsForm::ButOkClick() {
+    saveToBlock();
+    closeWindow();
+}
+
+void SettingsForm::ButCancelClick() {
+    closeWindow();
+}
+
+QWidget* SettingsForm::addPage(const QString& title) {
+    auto* page = new QWidget(tabs_);
+    tabs_->addTab(page, title);
+    return page;
+}
+
+QSlider* SettingsForm::makeBar(QWidget* parent, const char* name, int minimum, int maximum,
+                               int tickInterval) {
+    auto* bar = new QSlider(Qt::Vertical, parent);
+    bar->setObjectName(name);
+    bar->setRange(minimum, maximum);
+    // Qt puts a vertical bar's minimum at the bottom; these bars have it at
+    // the top (the highest gain), and the arrow keys and wheel follow the look.
+    bar->setInvertedAppearance(true);
+    bar->setInvertedControls(true);
+    bar->setTickPosition(QSlider::TicksRight);
+    bar->setTickInterval(tickInterval);
+    bar->setSingleStep(1);
+    bar->setPageStep(2);
+    return bar;
+}
+
+QLabel* SettingsForm::makeValueLabel(QWidget* parent, const char* name) {
+    auto* label = new QLabel("0", parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QCheckBox* SettingsForm::makeCheckBox(QWidget* parent, const char* name, const QString& caption) {
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setAccessibleName(caption);
+    return box;
+}
+
+void SettingsForm::setQuietly(QSlider* bar, int position) {
+    const QSignalBlocker quiet(bar);
+    bar->setValue(position);
+}
+
+void SettingsForm::setQuietly(QCheckBox* box, bool ticked) {
+    const QSignalBlocker quiet(box);
+    box->setChecked(ticked);
+}
