@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/sim_host.h"
 
@@ -286,6 +287,30 @@ TEST(SimCrc, MatchesTheBoardsCrcWord) {
     const Bytes digits{0, 0, '1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(sim::configurationCrc(digits), 0xC8B4);
     EXPECT_EQ(sim::configurationCrc(Bytes(140, 0)), 0xECFD);
+}
+
+TEST(SimThreads, ControlCallsRunBesideTheWorkersTransfers) {
+    sim::reset();
+    const sim::DeviceId board = sim::addBoard(sim::addBus());
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        usb_dev_handle* handle = openFirstBoard();
+        for (int i = 0; i < 500; ++i) {
+            transact(handle, packet(6), 100);
+            transact(handle, packet(8, 1, 68), 100);
+        }
+        usb_close(handle);
+        done = true;
+    });
+    while (!done) {
+        sim::pushTraceRecord(board, {0, 2, 1});
+        sim::statistics(board);
+        sim::transferLog();
+        sim::failTransfer(3, -EIO);
+    }
+    worker.join();
+    EXPECT_GT(sim::requests().size(), 900u);
+    sim::reset();
 }
 
 }  // namespace
