@@ -1,0 +1,251 @@
+// The progress windows as the worker and the user drive them: notifications move the gauge and
+// show the IDs, completion starts the 10-second self-close, closing withdraws the request, and
+// the firmware window hands over an image that outlives it.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "link/Clock.h"
+#include "link/K350Task.h"
+#include "link/RecordingChannel.h"
+#include "shell/WindowRegistry.h"
+#include "support/FakeDialogs.h"
+#include "transfer/FlashForm.h"
+#include "transfer/ReadForm.h"
+#include "transfer/SaveForm.h"
+
+namespace {
+
+const QString kBadFileTail =
+    QStringLiteral(" поврежден, либо не соответствует данному устройству ");
+
+class TransferFormsTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetK350Worker(&worker); }
+    void TearDown() override { SetK350Worker(nullptr); }
+
+    static void notify(TaskWindow& window, std::uint32_t code, std::intptr_t value) {
+        window.onWorkerNotification({code, value});
+    }
+    static void notifyAddress(TaskWindow& window, std::uint32_t code, const void* address) {
+        notify(window, code, reinterpret_cast<std::intptr_t>(address));
+    }
+    template <class T = QLabel>
+    static T* control(QWidget& window, const char* name) {
+        auto* found = window.findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    static QString text(QWidget& window, const char* name) { return control(window, name)->text(); }
+    static int gauge(QWidget& window) { return control<QProgressBar>(window, "CGauge1")->value(); }
+
+    QString writeFile(const QString& name, const QByteArray& content) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+
+    RecordingChannel channel;
+    VirtualClock clock;
+    TK350 worker{channel, clock};
+    FakeDialogs dialogs;
+    QTemporaryDir dir;
+};
+
+TEST_F(TransferFormsTest, ReadShowsTheCourseOfTheReadAndClosesItselfTenSecondsAfterCompletion) {
+    TFRead read;
+    read.show();
+    EXPECT_EQ(read.windowTitle(), "Чтение конфигурации");
+    EXPECT_EQ(read.size(), QSize(297, 220));
+    EXPECT_TRUE(worker.isSignalled(WorkerRequest::ReadConfig));
+    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), &read);
+    auto* timer = control<QTimer>(read, "Timer");
+    EXPECT_EQ(timer->interval(), 10000);
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(text(read, "LProduct"), "Контроллер К-350");
+    EXPECT_EQ(control<QPushButton>(read, "But")->text(), "Отмена");
+
+    const std::uint8_t ids[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+                                  0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+    notifyAddress(read, NotifyCode::DieId, ids);
+    notifyAddress(read, NotifyCode::ChipId, ids + 8);
+    notify(read, NotifyCode::Total, 140);
+    notify(read, NotifyCode::Progress, 70);
+    EXPECT_EQ(text(read, "SDie"), "0x0123456789ABCDEF");
+    EXPECT_EQ(text(read, "SChip"), "0xFEDCBA9876543210");
+    EXPECT_EQ(gauge(read), 50);
+    EXPECT_EQ(control<QProgressBar>(read, "CGauge1")->text(), "50%");
+    EXPECT_TRUE(text(read, "SComment").isEmpty());
+
+    notify(read, NotifyCode::Progress, 140);
+    notify(read, NotifyCode::Done, 140);
+    EXPECT_EQ(gauge(read), 100);
+    EXPECT_EQ(text(read, "SComment"), "Чтение завершено");
+    EXPECT_EQ(control<QPushButton>(read, "But")->text(), "Закрыть");
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 10000);
+
+    // Ten seconds pass.
+    QMetaObject::invokeMethod(timer, "timeout");
+    EXPECT_TRUE(read.isClosing());
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+}
+
+TEST_F(TransferFormsTest, SaveClosedBeforeTheWorkerTakesTheRequestWritesNothing) {
+    {
+        TFSave save;
+        save.show();
+        EXPECT_EQ(save.windowTitle(), "Загрузка конфигурации");
+        EXPECT_TRUE(worker.isSignalled(WorkerRequest::WriteConfig));
+        QTest::mouseClick(control<QPushButton>(save, "But"), Qt::LeftButton);
+        EXPECT_TRUE(save.isClosing());
+        EXPECT_FALSE(worker.isSignalled(WorkerRequest::WriteConfig));
+    }
+    EXPECT_FALSE(worker.runOnePass());
+    EXPECT_TRUE(channel.events().empty());
+}
+
+TEST_F(TransferFormsTest, SaveShowsItsOwnCompletionText) {
+    TFSave save;
+    notify(save, NotifyCode::Total, 56);
+    notify(save, NotifyCode::Progress, 56);
+    notify(save, NotifyCode::Done, 56);
+    EXPECT_EQ(text(save, "SComment"), "Загрузка завершена");
+    EXPECT_EQ(gauge(save), 100);
+}
+
+TEST_F(TransferFormsTest, GaugeCopesWithAnEmptyTransferAndCountsUpToFourGibibytes) {
+    TFRead read;
+    notify(read, NotifyCode::Total, 0);
+    notify(read, NotifyCode::Progress, 0);
+    EXPECT_EQ(gauge(read), 0);
+    EXPECT_EQ(control<QProgressBar>(read, "CGauge1")->text(), "0%");
+
+    notify(read, NotifyCode::Total, std::intptr_t(0xFFFFFFFFu));
+    notify(read, NotifyCode::Progress, std::intptr_t(0x7FFFFFFFu));
+    EXPECT_EQ(gauge(read), 49);
+    notify(read, NotifyCode::Progress, std::intptr_t(0xFFFFFFFFu));
+    EXPECT_EQ(gauge(read), 100);
+
+    // A file longer than the flash: the count stops short of the total.
+    notify(read, NotifyCode::Total, 262144);
+    notify(read, NotifyCode::Progress, 131072);
+    EXPECT_EQ(gauge(read), 50);
+    notify(read, NotifyCode::Total, 100);
+    notify(read, NotifyCode::Progress, 150);
+    EXPECT_EQ(gauge(read), 100);
+}
+
+TEST_F(TransferFormsTest, ReadAndSaveLeaveTheFillRequestUnanswered) {
+    TFRead read;
+    TFSave save;
+    for (TaskWindow* window : {static_cast<TaskWindow*>(&read), static_cast<TaskWindow*>(&save)}) {
+        TransferData transfer;
+        notifyAddress(*window, NotifyCode::FillData, &transfer);
+        EXPECT_EQ(transfer.count, 0u);
+        EXPECT_EQ(transfer.data, nullptr);
+        EXPECT_EQ(transfer.owner, nullptr);
+    }
+    notify(read, 12, 0);  // unknown codes change nothing
+    EXPECT_EQ(gauge(read), 0);
+}
+
+TEST_F(TransferFormsTest, WindowInAFrameIsDestroyedWhenTheWorkerAsksItToClose) {
+    QMdiArea area;
+    auto* read = new TFRead;
+    QPointer<QMdiSubWindow> frame = area.addSubWindow(read);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->show();
+    QPointer<TFRead> watched = read;
+
+    read->closeFromWorker();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(watched.isNull());
+    EXPECT_FALSE(worker.isSignalled(WorkerRequest::ReadConfig));
+    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+}
+
+TEST_F(TransferFormsTest, FlashWithCancelledDialogRequestsNothing) {
+    TFFlash flash;
+    EXPECT_FALSE(flash.LoadImageAndStart());
+    ASSERT_EQ(dialogs.openFilters.size(), 1);
+    EXPECT_EQ(dialogs.openFilters[0], "К350 программное обеспечение (*.rom);;все файлы (*.*)");
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_FALSE(worker.isSignalled(WorkerRequest::LoadFirmware));
+    EXPECT_EQ(WindowRegistry::get(WindowId::FFlash), nullptr);
+}
+
+TEST_F(TransferFormsTest, FlashRejectsAMissingFileAndAFolderWithTheFullPath) {
+    for (const QString& path : {dir.filePath("нет такого.rom"), dir.path()}) {
+        dialogs.messages.clear();
+        dialogs.openAnswers.push_back(path);
+        TFFlash flash;
+        EXPECT_FALSE(flash.LoadImageAndStart());
+        ASSERT_EQ(dialogs.messages.size(), 1);
+        EXPECT_EQ(dialogs.messages[0], "Файл " + path + kBadFileTail);
+        EXPECT_FALSE(worker.isSignalled(WorkerRequest::LoadFirmware));
+    }
+}
+
+TEST_F(TransferFormsTest, FlashHandsOverAnImageThatOutlivesTheClosedWindow) {
+    const QByteArray content("any bytes at all\x00\xFF", 18);
+    dialogs.openAnswers.push_back(writeFile("образ.rom", content));
+    auto flash = std::make_unique<TFFlash>();
+    ASSERT_TRUE(flash->LoadImageAndStart());
+    EXPECT_EQ(flash->windowTitle(), "Загрузка ПО");
+    EXPECT_TRUE(worker.isSignalled(WorkerRequest::LoadFirmware));
+
+    TransferData transfer;
+    notifyAddress(*flash, NotifyCode::FillData, &transfer);
+    ASSERT_EQ(transfer.count, 18u);
+    EXPECT_EQ(transfer.data, transfer.owner->data());
+
+    flash->close();
+    EXPECT_FALSE(worker.isSignalled(WorkerRequest::LoadFirmware));
+    flash.reset();
+    // The worker still reads the bytes it holds.
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(transfer.data), int(transfer.count)),
+              content);
+}
+
+TEST_F(TransferFormsTest, FlashAcceptsAnEmptyImageAndCompletesAtZeroPercent) {
+    dialogs.openAnswers.push_back(writeFile("empty.rom", QByteArray()));
+    TFFlash flash;
+    ASSERT_TRUE(flash.LoadImageAndStart());
+    TransferData transfer;
+    notifyAddress(flash, NotifyCode::FillData, &transfer);
+    EXPECT_EQ(transfer.count, 0u);
+    EXPECT_NE(transfer.owner, nullptr);
+    notify(flash, NotifyCode::Total, 0);
+    notify(flash, NotifyCode::Progress, 0);
+    notify(flash, NotifyCode::Done, 0);
+    EXPECT_EQ(gauge(flash), 0);
+    EXPECT_EQ(text(flash, "SComment"), "Загрузка завершена");
+    // Boot mode sends no IDs.
+    EXPECT_TRUE(text(flash, "SDie").isEmpty());
+    EXPECT_TRUE(text(flash, "SChip").isEmpty());
+}
+
+TEST_F(TransferFormsTest, WindowsWorkWithoutAWorker) {
+    SetK350Worker(nullptr);
+    TFRead read;
+    notify(read, NotifyCode::Done, 140);
+    read.close();
+    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+#include "transfer/FlashForm.h"
+
+#include <QFile>
+
+#include "shell/Dialogs.h"
+
+TFFlash::TFFlash(QWidget* parent)
+    : TransferForm(WindowId::FFlash, WorkerRequest::LoadFirmware, QStringLiteral("Загрузка ПО"),
+                   QStringLiteral("Загрузка завершена"), parent) {}
+
+bool TFFlash::LoadImageAndStart() {
+    const QString path = AppDialogs().openFile(
+        this, QString(), QStringLiteral("К350 программное обеспечение (*.rom);;все файлы (*.*)"));
+    if (path.isEmpty() || !loadImage(path)) {
+        closeWindow();
+        return false;
+    }
+    startTransfer();
+    return true;
+}
+
+bool TFFlash::loadImage(const QString& path) {
+    if (LoadFirmwareImage(QFile::encodeName(path).toStdString(), image_) == ImageLoadResult::Ok)
+        return true;
+    AppDialogs().message(this, QString::fromStdString(BadFileMessage(path.toStdString())));
+    return false;
+}
+
+void TFFlash::fillTransferData(TransferData& transfer) {
+    if (!image_.bytes) return;
+    transfer.count = image_.size();
+    transfer.data = image_.bytes->data();
+    transfer.owner = image_.bytes;
+}
+
+void TFFlash::formClose() {
+    TransferForm::formClose();
+    image_.bytes.reset();
+}

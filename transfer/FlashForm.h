@@ -1,0 +1,26 @@
+// TFFlash: chooses a firmware image file, hands it to the worker for the download and shows how
+// the download goes.
+#pragma once
+
+#include "config/FirmwareImage.h"
+#include "transfer/TransferForm.h"
+
+class TFFlash : public TransferForm {
+    Q_OBJECT
+public:
+    explicit TFFlash(QWidget* parent = nullptr);
+
+    // Asks for the image file and loads it, then requests the download. False when no image was
+    // loaded (dialog cancelled, file unusable): the window has closed and must not be shown.
+    bool LoadImageAndStart();
+
+protected:
+    void fillTransferData(TransferData& transfer) override;
+    void formClose() override;
+
+private:
+    bool loadImage(const QString& path);
+
+    // Shared with the worker, which keeps the bytes alive while it still downloads them.
+    FirmwareImage image_;
+};

@@ -1,0 +1,50 @@
+#include "transfer/ProductInfo.h"
+
+#include <QLabel>
+#include <QPainter>
+
+namespace {
+void drawBoard(QPainter& painter) {
+    const QRect board(2, 6, kProductPictureWidth - 5, kProductPictureHeight - 13);
+    painter.setPen(QPen(QColor(20, 60, 20), 1));
+    painter.setBrush(QColor(40, 120, 60));
+    painter.drawRoundedRect(board, 4, 4);
+    // The controller chip and the USB socket.
+    painter.setBrush(QColor(30, 30, 30));
+    painter.drawRect(44, 16, 30, 24);
+    painter.setBrush(QColor(190, 190, 200));
+    painter.drawRect(0, 20, 12, 14);
+    // Pins along both edges of the chip.
+    painter.setPen(QColor(210, 210, 210));
+    for (int x = 47; x < 74; x += 4) {
+        painter.drawLine(x, 13, x, 15);
+        painter.drawLine(x, 41, x, 43);
+    }
+    painter.setPen(Qt::white);
+    painter.setFont(QFont(painter.font().family(), 7, QFont::Bold));
+    painter.drawText(QRect(78, 38, 40, 10), Qt::AlignCenter, QStringLiteral("K-350"));
+}
+}  // namespace
+
+QPixmap ProductPicture() {
+    QPixmap picture(kProductPictureWidth, kProductPictureHeight);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawBoard(painter);
+    return picture;
+}
+
+QLabel* MakeProgramIcon(QWidget* parent) {
+    auto* icon = new QLabel(parent);
+    icon->setObjectName("ProgramIcon");
+    icon->setPixmap(ProductPicture());
+    icon->setFixedSize(kProductPictureWidth, kProductPictureHeight);
+    return icon;
+}
+
+QString FormatDeviceId(const std::uint8_t* eightBytes) {
+    QString text = QStringLiteral("0x");
+    for (int i = 0; i < 8; ++i) text += QString::asprintf("%02X", unsigned(eightBytes[i]));
+    return text;
+}
