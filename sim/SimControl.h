@@ -62,7 +62,8 @@ struct CodecWrite {
 
 // Sees every reply the board produces, before it is queued for reading. May change `reply`.
 // Returns 0 to deliver it, a positive value to drop it (the read times out), or a negative
-// errno that the next read on endpoint 0x81 returns instead.
+// errno that the next read on endpoint 0x81 returns instead. Runs with the simulator locked: it
+// may call the functions below, but must not wait for another thread that does.
 using ReplyHook = std::function<int(DeviceId board, const Bytes& request, Bytes& reply)>;
 
 // --- the world ---
@@ -95,9 +96,9 @@ void pushTraceRecord(DeviceId board, const Bytes& payload);  // queue a raw trac
 int configuration(DeviceId board);                           // selected configuration, 0 if none
 
 // --- what the host did ---
-std::vector<TransferRecord> transferLog();
-Bytes lastRequest();            // bytes of the last write to endpoint 0x01
-std::vector<Bytes> requests();  // bytes of every write to endpoint 0x01 in the log
+std::vector<TransferRecord> transferLog();  // oldest first; the last 100000 or more
+Bytes lastRequest();                        // bytes of the last write to endpoint 0x01
+std::vector<Bytes> requests();              // bytes of every write to endpoint 0x01 in the log
 void clearLog();
 std::vector<std::string> violations();  // things a real board would not have accepted
 void clearViolations();
@@ -112,7 +113,8 @@ void setFlashNeverReady(DeviceId board, bool neverReady);
 void setReplyHook(ReplyHook hook);  // empty function removes it
 
 // --- time ---
-// The board's clock. Each bulk transfer advances it by 1000 us, a timeout by its length.
+// The board's clock. Each bulk transfer advances it by 1000 us, a timeout by its length. Both
+// functions are called with the simulator locked. Empty functions restore the steady clock.
 void setClock(std::function<int64_t()> nowUs, std::function<void(int64_t)> advanceUs);
 int64_t nowUs();
 

@@ -33,9 +33,17 @@ std::string hex(int value) {
     return text;
 }
 
+// A long demo session would otherwise grow the log without end; tests stay far below this.
+constexpr size_t kLogLimit = 200'000;
+
+void appendLog(World& w, TransferRecord entry) {
+    if (w.log.size() >= kLogLimit) w.log.erase(w.log.begin(), w.log.begin() + kLogLimit / 2);
+    w.log.push_back(std::move(entry));
+}
+
 void record(World& w, TransferRecord entry) {
     entry.timeUs = w.now();
-    w.log.push_back(std::move(entry));
+    appendLog(w, std::move(entry));
 }
 
 // The device behind a handle, or null when the handle is unknown or its device has gone.
@@ -225,7 +233,7 @@ int bulk(TransferKind kind, usb_dev_handle* handle, int endpoint, int size, int 
     if (result == 0) result = size < 0 ? -EINVAL : transfer(w, *device, entry.data);
     if (result < 0 && device && kind == TransferKind::Read) device->pending.reset();
     entry.result = result;
-    w.log.push_back(std::move(entry));
+    appendLog(w, std::move(entry));
     passTime(w, result, timeoutMs);
     return remember(result);
 }
