@@ -1,0 +1,269 @@
+#include "monitor/ReportForm.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "link/K350Task.h"
+#include "monitor/StatisticsFormat.h"
+
+namespace {
+
+using Formatter = QString (*)(std::uint32_t);
+
+// How each of the seventeen words is shown, in word order.
+constexpr std::array<Formatter, TFReport::kWordCount> kWordForms = {
+    StatisticsFormat::plainInteger, StatisticsFormat::count,      StatisticsFormat::count,
+    StatisticsFormat::count,        StatisticsFormat::count,      StatisticsFormat::count,
+    StatisticsFormat::percentage,   StatisticsFormat::count,      StatisticsFormat::count,
+    StatisticsFormat::count,        StatisticsFormat::count,      StatisticsFormat::count,
+    StatisticsFormat::count,        StatisticsFormat::percentage, StatisticsFormat::milliseconds,
+    StatisticsFormat::load,         StatisticsFormat::count,
+};
+
+QFrame* separatorLine() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QGridLayout* compactGrid(QWidget* page) {
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(0);
+    grid->setHorizontalSpacing(4);
+    grid->setColumnStretch(0, 1);
+    return grid;
+}
+
+// Read-only, borderless, in the window's background colour.
+void makeValueField(QLineEdit* field) {
+    field->setReadOnly(true);
+    field->setFrame(false);
+    field->setFocusPolicy(Qt::NoFocus);
+    field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    field->setFixedWidth(110);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+}
+
+QPushButton* makeButton(const QString& caption, const char* name) {
+    auto* button = new QPushButton(caption);
+    button->setObjectName(name);
+    button->setAccessibleName(caption);
+    return button;
+}
+
+}  // namespace
+
+TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
+    setWindowTitle(QStringLiteral("Статистика работы"));
+    setFixedSize(357, 331);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName("Timer");
+    Timer->setInterval(0);
+    connect(Timer, &QTimer::timeout, this, &TFReport::TimerTimer);
+
+    PageControl = new QTabWidget;
+    PageControl->setObjectName("PageControl");
+    PageControl->addTab(buildLinkPage(), QStringLiteral("Соединение"));
+    PageControl->addTab(buildControllerPage(), QStringLiteral("Контроллер"));
+
+    BRst = makeButton(QStringLiteral("Сброс"), "BRst");
+    BRun = makeButton(QStringLiteral("Старт"), "BRun");
+    BClose = makeButton(QStringLiteral("Закрыть"), "BClose");
+    connect(BRst, &QPushButton::clicked, this, &TFReport::BRstClick);
+    connect(BRun, &QPushButton::clicked, this, &TFReport::BRunClick);
+    connect(BClose, &QPushButton::clicked, this, &TFReport::BCloseClick);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BRst);
+    buttons->addWidget(BRun);
+    buttons->addWidget(BClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(PageControl, 1);
+    layout->addLayout(buttons);
+
+    buildPeriodLabels();
+}
+
+QLineEdit* TFReport::addValueRow(QGridLayout* grid, const QString& caption, const char* name,
+                                 QLabel** label) {
+    const int row = grid->rowCount();
+    auto* captionLabel = new QLabel(caption);
+    auto* field = new QLineEdit;
+    field->setObjectName(name);
+    field->setAccessibleName(caption);
+    makeValueField(field);
+    captionLabel->setBuddy(field);
+    grid->addWidget(captionLabel, row, 0);
+    grid->addWidget(field, row, 1);
+    if (label) *label = captionLabel;
+    const auto next = std::find(fields_.begin(), fields_.end(), nullptr);
+    if (next != fields_.end()) *next = field;
+    return field;
+}
+
+QWidget* TFReport::buildLinkPage() {
+    auto* page = new QWidget;
+    auto* grid = compactGrid(page);
+    addValueRow(grid, QStringLiteral("Время сбора данных (сек):"), "sTime");
+    addValueRow(grid, QStringLiteral("Количество отправленных пакетов:"), "sTxd");
+    addValueRow(grid, QStringLiteral("Объем  отправленных пакетов (байт):"), "sTxdBytes");
+    grid->addWidget(separatorLine(), grid->rowCount(), 0, 1, 2);
+    addValueRow(grid, QStringLiteral("Количество принятых пакетов:"), "sRxd");
+    addValueRow(grid, QStringLiteral("Объем  принятых пакетов (байт):"), "sRxdBytes");
+    addValueRow(grid, QStringLiteral("Количество ошибочных пакетов:"), "sRxdErr");
+    addValueRow(grid, QString(), "sRxdErrFract", &Label16);
+    Label16->setObjectName("Label16");
+
+    grid->addWidget(separatorLine(), grid->rowCount(), 0, 1, 2);
+    auto* heading = new QLabel(QStringLiteral("Аудио канал"));
+    heading->setAlignment(Qt::AlignCenter);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    grid->addWidget(heading, grid->rowCount(), 0, 1, 2);
+
+    addValueRow(grid, QStringLiteral("Количество отправленных пакетов:"), "sTxv");
+    addValueRow(grid, QStringLiteral("Объем  отправленных пакетов (байт):"), "sTxvBytes");
+    addValueRow(grid, QStringLiteral("Количество блокированных пакетов:"), "sTxvLost");
+    grid->addWidget(separatorLine(), grid->rowCount(), 0, 1, 2);
+    addValueRow(grid, QStringLiteral("Количество принятых пакетов:"), "sRxv");
+    addValueRow(grid, QStringLiteral("Объем  принятых пакетов (байт):"), "sRxvBytes");
+    addValueRow(grid, QStringLiteral("Количество потерянных пакетов:"), "sRxvLost");
+    addValueRow(grid, QString(), "sRxvLostFract", &Label9);
+    Label9->setObjectName("Label9");
+    addValueRow(grid, QStringLiteral("Колебание межпакетного интервала:"), "sJitter");
+    grid->setRowStretch(grid->rowCount(), 1);
+    return page;
+}
+
+QWidget* TFReport::buildControllerPage() {
+    auto* page = new QWidget;
+    auto* grid = compactGrid(page);
+    grid->setVerticalSpacing(4);
+    addValueRow(grid, QStringLiteral("Загрузка процессора (%):"), "sLoad");
+    grid->addWidget(separatorLine(), grid->rowCount(), 0, 1, 2);
+    addValueRow(grid, QStringLiteral("Частота синхронизации (Гц):"), "sFreq");
+    grid->addWidget(separatorLine(), grid->rowCount(), 0, 1, 2);
+
+    const QString periodCaption = QStringLiteral("Время получения отчета (1..999 сек):");
+    auto* periodLabel = new QLabel(periodCaption);
+    mTime = new QLineEdit(QStringLiteral("1"));
+    mTime->setObjectName("mTime");
+    mTime->setAccessibleName(periodCaption);
+    mTime->setMaxLength(3);
+    mTime->setFixedWidth(50);
+    periodLabel->setBuddy(mTime);
+    const int row = grid->rowCount();
+    grid->addWidget(periodLabel, row, 0);
+    grid->addWidget(mTime, row, 1, Qt::AlignRight);
+    grid->setRowStretch(grid->rowCount(), 1);
+    return page;
+}
+
+bool TFReport::isRunning() const {
+    return Timer->isActive();
+}
+
+void TFReport::buildPeriodLabels() {
+    const QString period = mTime->text();
+    Label16->setText(QStringLiteral("Количество ошибочных пакетов за ") + period +
+                     QStringLiteral(" сек:"));
+    Label9->setText(QStringLiteral("Количество потерянных пакетов за ") + period +
+                    QStringLiteral(" сек:"));
+    fields_[6]->setAccessibleName(Label16->text());
+    fields_[13]->setAccessibleName(Label9->text());
+}
+
+void TFReport::BRunClick() {
+    if (isRunning()) {
+        stop();
+    } else {
+        start();
+    }
+}
+
+void TFReport::start() {
+    BRun->setText(QStringLiteral("Стоп"));
+    BRun->setAccessibleName(BRun->text());
+    signalRequest(WorkerRequest::ReadStatistics);
+
+    bool isNumber = false;
+    int period = mTime->text().toInt(&isNumber);
+    if (!isNumber) period = kMinPeriod;
+    if (period < kMinPeriod) {
+        period = kMinPeriod;
+        mTime->setText(QString::number(kMinPeriod));
+    }
+    // 991 to 998 round up to the maximum as well.
+    if (period > 990) {
+        period = kMaxPeriod;
+        mTime->setText(QString::number(kMaxPeriod));
+    }
+    period_ = period;
+    Timer->setInterval(period * 1000);
+    Timer->start();
+    mTime->setEnabled(false);
+    buildPeriodLabels();
+}
+
+void TFReport::stop() {
+    BRun->setText(QStringLiteral("Старт"));
+    BRun->setAccessibleName(BRun->text());
+    withdrawRequest(WorkerRequest::ReadStatistics);
+    Timer->stop();
+    mTime->setEnabled(true);
+}
+
+void TFReport::TimerTimer() {
+    signalRequest(WorkerRequest::ReadStatistics);
+}
+
+void TFReport::BRstClick() {
+    signalRequest(WorkerRequest::ResetStatistics);
+}
+
+void TFReport::BCloseClick() {
+    closeWindow();
+}
+
+void TFReport::formClose() {
+    Timer->stop();
+    withdrawRequest(WorkerRequest::ReadStatistics);
+    withdrawRequest(WorkerRequest::ResetStatistics);
+}
+
+void TFReport::onWorkerNotification(const WorkerNotification& notification) {
+    if (notification.code != NotifyCode::Statistics || notification.value == 0) return;
+    ShowStatistics(reinterpret_cast<const std::uint8_t*>(notification.value));
+}
+
+// The record stays the worker's: it is read in place, not converted.
+void TFReport::ShowStatistics(const std::uint8_t* record) {
+    for (int index = 0; index < kWordCount; ++index) {
+        fields_[index]->setText(kWordForms[index](StatisticsFormat::wordAt(record, index)));
+        fields_[index]->setCursorPosition(0);
+    }
+}
+
+void TFReport::signalRequest(WorkerRequest request) {
+    if (TK350* k350 = worker()) k350->signal(request);
+}
+
+void TFReport::withdrawRequest(WorkerRequest request) {
+    if (TK350* k350 = worker()) k350->reset(request);
+}

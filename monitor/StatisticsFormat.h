@@ -1,0 +1,23 @@
+// Display forms of the board's link statistics words, in the user's locale.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace StatisticsFormat {
+
+// The word as a signed 32-bit number, no grouping ("-1").
+QString plainInteger(std::uint32_t word);
+// The exact unsigned value with the locale's digit grouping ("4 294 967 295").
+QString count(std::uint32_t word);
+// A fraction in units of 2^-31 as a percentage ("50,0000 %").
+QString percentage(std::uint32_t word);
+// A time in units of 1/46875 s as milliseconds ("1000,0000 мсек").
+QString milliseconds(std::uint32_t word);
+// A count of 1/46875 parts as a processor load in percent ("20,00").
+QString load(std::uint32_t word);
+
+// Reads big-endian statistics word `index` of a 68-byte record.
+std::uint32_t wordAt(const std::uint8_t* record, int index);
+
+}  // namespace StatisticsFormat
