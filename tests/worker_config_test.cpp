@@ -344,7 +344,7 @@ TEST_F(ConfigTest, BytesOwnedOnlyByTheTransferOutliveTheNotification) {
 }
 
 TEST_F(ConfigTest, LinkNotOpenedClosesTheProgressWindow) {
-    k350sim::reset();  // no board at all
+    emptyWorld();  // no board at all
     read();
     runOnce(WorkerRequest::WriteConfig);
     EXPECT_TRUE(channel.closeRequested(WindowId::FRead));

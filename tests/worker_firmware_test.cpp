@@ -193,7 +193,7 @@ TEST_F(FirmwareTest, BootModeBoardGetsTheWholeImageInBlocks) {
 }
 
 TEST_F(FirmwareTest, NoBoardInEitherModeClosesTheWindow) {
-    k350sim::reset();
+    emptyWorld();
     download(image(10));
     EXPECT_EQ(valuesOf(WindowId::FDevice, NotifyCode::Status),
               (Values{LinkStatus::NoBoard, LinkStatus::NoBoard}));

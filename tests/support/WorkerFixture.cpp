@@ -10,10 +10,14 @@ void WorkerFixture::TearDown() {
     k350sim::reset();  // also drops the sim's reference to this fixture's clock
 }
 
-k350sim::DeviceId WorkerFixture::useBoard(const k350sim::BoardOptions& options) {
+void WorkerFixture::emptyWorld() {
     worker.CloseLink();
     k350sim::reset();
     wireClock();
+}
+
+k350sim::DeviceId WorkerFixture::useBoard(const k350sim::BoardOptions& options) {
+    emptyWorld();
     board = k350sim::addBoard(k350sim::addBus(), options);
     return board;
 }

@@ -21,6 +21,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Replaces the world by an empty one (no bus), still on the virtual clock.
+    void emptyWorld();
     // Replaces the world by one board with these options on bus 0.
     k350sim::DeviceId useBoard(const k350sim::BoardOptions& options);
     // Signals the request and runs one pass of the worker's loop.
