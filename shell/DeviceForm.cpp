@@ -351,7 +351,7 @@ void TFDevice::shutDown() {
     worker_->requestStop();
     QElapsedTimer waited;
     waited.start();
-    while (!worker_->hasExited() && waited.elapsed() < kWorkerExitWaitMs) {
+    while (worker_->isRunning() && !worker_->hasExited() && waited.elapsed() < kWorkerExitWaitMs) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
         worker_->waitForExit(std::chrono::milliseconds(5));
     }

@@ -69,7 +69,10 @@ void ShellFixture::doubleClickNode(const QString& caption) {
     QTreeWidget* tree = window_->tree();
     showNode(tree, item);
     const QPoint centre = tree->visualItemRect(item).center();
+    // A real double click: press and release, then the double-click press.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, centre);
 }
 
 void ShellFixture::pressKeyOnNode(const QString& caption, int key) {

@@ -1,0 +1,261 @@
+// The main window as a person sees it: start-up state, the log of the worker's
+// reports, the device tree by level and configuration, activation and the
+// service access dialog.
+#include <QAction>
+#include <QApplication>
+#include <QDate>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "config/ConfigImage.h"
+#include "config/Cp1251.h"
+#include "shell/AccessForm.h"
+#include "tests/support/ShellFixture.h"
+
+namespace {
+const char* const kConfigCommands[] = {"MFileClose",  "MFileSave",     "MFileSaveAs", "MTaskSet",
+                                       "MButtonSave", "MButtonSaveAs", "MButtonSet"};
+
+const QString kNoDevice = "Задачи (48)\n  Прочитать (45)\n";
+
+QString deviceLayout(const QString& root, bool firmware, bool amplifier, bool service) {
+    QString text = root + " (65)\n  Задачи (48)\n    Прочитать (45)\n    Записать (46)\n";
+    if (firmware) text += "    Загрузка ПО (51)\n";
+    text +=
+        "    Статистика (42)\n  Устройства (70)\n    Кодек (66)\n    Вокодер (71)\n"
+        "    Регистратор (72)\n";
+    if (amplifier) text += "    Усилитель НЧ (68)\n";
+    if (service) text += "  Cервис (50)\n    Board Info (43)\n    Trace (49)\n    UART (70)\n";
+    return text + "Информация (67)\n";
+}
+
+// Types into the access dialog once it is up, then closes it the given way.
+enum class CloseBy { Enter, Button, CloseBox };
+void answerAccessDialog(const QString& code, CloseBy how) {
+    QTimer::singleShot(0, [code, how] {
+        auto* dialog = qobject_cast<TFAccess*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* field = dialog->findChild<QLineEdit*>("EAccess");
+        QTest::keyClicks(field, code);
+        if (how == CloseBy::Enter) QTest::keyClick(field, Qt::Key_Return);
+        if (how == CloseBy::Button) dialog->findChild<QPushButton*>("BClose")->click();
+        if (how == CloseBy::CloseBox) dialog->close();
+    });
+}
+
+QStringList logLines(TFDevice& w) {
+    return w.logText().split('\n', Qt::SkipEmptyParts);
+}
+}  // namespace
+
+class ShellWindowTest : public ShellFixture {
+protected:
+    void enterCode(const QString& code, CloseBy how = CloseBy::Enter) {
+        answerAccessDialog(code, how);
+        trigger("MServExt");
+    }
+    TransferData askForWriteData() {
+        TransferData transfer;
+        window().onWorkerNotification(
+            {NotifyCode::FillData, reinterpret_cast<std::intptr_t>(&transfer)});
+        return transfer;
+    }
+};
+
+TEST_F(ShellWindowTest, StartsWithEmptyLogNoDeviceTreeAndConfigCommandsOff) {
+    EXPECT_TRUE(window().logText().isEmpty());
+    EXPECT_EQ(treeText(), kNoDevice);
+    for (const char* name : kConfigCommands) EXPECT_FALSE(action(name)->isEnabled()) << name;
+    EXPECT_TRUE(action("MServUser")->isChecked());
+    EXPECT_FALSE(action("MServExt")->isChecked());
+    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    for (QTreeWidgetItemIterator it(window().tree()); *it; ++it) {
+        EXPECT_FALSE((*it)->isExpanded());
+        EXPECT_FALSE((*it)->isSelected());
+    }
+}
+
+TEST_F(ShellWindowTest, WorkerReportsBecomeLogLines) {
+    window().onWorkerNotification({NotifyCode::Status, 0});
+    window().onWorkerNotification({NotifyCode::Status, 12});
+    window().onWorkerNotification({NotifyCode::Status, -1});
+    window().onWorkerNotification({NotifyCode::Status, 12});
+    window().onWorkerNotification({7, 5});
+    EXPECT_TRUE(window().logText().isEmpty());
+
+    window().onWorkerNotification({NotifyCode::Error, -2});
+    window().onWorkerNotification({NotifyCode::BytesReceived, 140});
+    window().onWorkerNotification({NotifyCode::BytesSent, 56});
+    window().onWorkerNotification({NotifyCode::Status, 3});
+    window().onWorkerNotification({NotifyCode::Status, 11});
+    const QStringList lines = logLines(window());
+    ASSERT_EQ(lines.size(), 5);
+    const QStringList texts{"Error: -2", "Получено 140байт.", "Передано 56байт.",
+                            "Контроллер K-350 не обнаружен на шине USB",
+                            "Процесс загрузки ПО (boot_mode) завершен"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d-> " +
+                                       QRegularExpression::escape(texts[i]) + "$")
+                        .match(lines[i])
+                        .hasMatch())
+            << lines[i].toStdString();
+    }
+}
+
+TEST_F(ShellWindowTest, WriteDataIs56Or140BytesOfACopyTakenWhenAsked) {
+    installConfig(0);
+    window().config().bytes[10] = 0x11;
+    TransferData user = askForWriteData();
+    EXPECT_EQ(user.count, 56u);
+    window().setServiceLevel(ServiceLevel::Service);
+    EXPECT_EQ(askForWriteData().count, 56u);
+    window().setServiceLevel(ServiceLevel::FullService);
+    TransferData full = askForWriteData();
+    ASSERT_EQ(full.count, 140u);
+    EXPECT_TRUE(std::equal(full.data, full.data + 140, window().config().bytes.begin()));
+    window().config().bytes[10] = 0x22;
+    window().CloseDevice();
+    EXPECT_EQ(user.data[10], 0x11);
+    EXPECT_EQ(full.data[10], 0x11);
+}
+
+TEST_F(ShellWindowTest, LayoutsFollowLevelConfigurationAndModel) {
+    struct Case {
+        ServiceLevel level;
+        int model;  // -1: no configuration
+        QString tree;
+    };
+    const Case cases[] = {
+        {ServiceLevel::User, -1, kNoDevice},
+        {ServiceLevel::Service, -1, kNoDevice},
+        {ServiceLevel::User, 0, deviceLayout("K-350A", false, true, false)},
+        {ServiceLevel::User, 1, deviceLayout("K-350B", false, false, false)},
+        {ServiceLevel::User, 2, deviceLayout("", false, false, false)},
+        {ServiceLevel::Service, 0, deviceLayout("K-350A", true, true, false)},
+        {ServiceLevel::Service, 2, deviceLayout("", true, false, false)},
+        {ServiceLevel::FullService, 1, deviceLayout("K-350B", true, true, true)},
+        {ServiceLevel::FullService, 2, deviceLayout("", true, true, true)},
+    };
+    for (const Case& c : cases) {
+        window().CloseDevice();
+        window().setServiceLevel(ServiceLevel::User);
+        window().CloseDevice();  // a blank snapshot from an earlier case goes
+        if (c.model >= 0) installConfig(std::uint8_t(c.model));
+        window().setServiceLevel(c.level);
+        EXPECT_EQ(treeText(), c.tree) << int(c.level) << " model " << c.model;
+        EXPECT_EQ(action("MServExt")->isChecked(), c.model >= 0 && c.level != ServiceLevel::User);
+    }
+    EXPECT_EQ(window().FindNode("Информация"), 15);
+    EXPECT_EQ(window().FindNode("cервис"), -1);
+    window().SetNodeImage("Trace", 7);
+    EXPECT_EQ(TFDevice::nodeImage(node("Trace")), 7);
+    window().SetNodeImage("nothing", 7);
+}
+
+TEST_F(ShellWindowTest, NoDeviceLayoutLeavesTheLevelMarksAsTheyWere) {
+    installConfig(0);
+    window().setServiceLevel(ServiceLevel::Service);
+    window().CloseDevice();
+    trigger("MServUser");
+    EXPECT_EQ(treeText(), kNoDevice);
+    EXPECT_TRUE(action("MServExt")->isChecked());
+    EXPECT_FALSE(action("MServUser")->isChecked());
+}
+
+TEST_F(ShellWindowTest, FullServiceWithoutConfigurationShowsTheBlankSnapshot) {
+    answerAccessDialog("R482_Deep_Lantern", CloseBy::Enter);
+    trigger("MServExt");
+    EXPECT_EQ(window().serviceLevel(), ServiceLevel::FullService);
+    ASSERT_TRUE(window().hasConfig());
+    EXPECT_EQ(treeText(), deviceLayout("K-350A", true, true, true));
+    for (const char* name : kConfigCommands) {
+        EXPECT_EQ(action(name)->isEnabled(), QString(name) == "MFileSaveAs") << name;
+    }
+    const ConfigSnapshot& blank = window().config();
+    EXPECT_EQ(StoredCrc(blank), ComputeCrc(window().crc(), blank));
+    const std::string date(reinterpret_cast<const char*>(blank.data() + ConfigOffset::Date), 10);
+    EXPECT_EQ(date, QDate::currentDate().toString("dd.MM.yyyy").toStdString());
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+}
+
+TEST_F(ShellWindowTest, AccessCodesAreComparedExactlyWhateverClosesTheDialog) {
+    struct Case {
+        QString code;
+        CloseBy how;
+        ServiceLevel level;
+        bool wrong;
+    };
+    const Case cases[] = {
+        {"Lamp_Harbour", CloseBy::Enter, ServiceLevel::Service, false},
+        {"Lamp_Harbour ", CloseBy::Enter, ServiceLevel::User, true},
+        {"R482_Deep_Lantern", CloseBy::CloseBox, ServiceLevel::FullService, false},
+        {"lamp_harbour", CloseBy::Button, ServiceLevel::User, true},
+        {"Lamp_Harbour", CloseBy::Button, ServiceLevel::Service, false},
+        {"R482_DEEP_LANTERN", CloseBy::Enter, ServiceLevel::User, true},
+        {"", CloseBy::CloseBox, ServiceLevel::User, true},
+    };
+    for (const Case& c : cases) {
+        dialogs_.messages.clear();
+        enterCode(c.code, c.how);
+        EXPECT_EQ(window().serviceLevel(), c.level) << c.code.toStdString();
+        EXPECT_EQ(dialogs_.messages,
+                  c.wrong ? QStringList{"Код доступа неправильный"} : QStringList{})
+            << c.code.toStdString();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+}
+
+TEST_F(ShellWindowTest, AccessDialogLooksAsSpecifiedAndKeepsOtherKeysInTheField) {
+    TFAccess access;
+    EXPECT_EQ(access.windowTitle(), "Выбор режима работы");
+    EXPECT_EQ(access.size(), QSize(237, 111));
+    EXPECT_EQ(access.findChild<QPushButton*>("BClose")->text(), "Ввод");
+    access.show();
+    auto* field = access.findChild<QLineEdit*>("EAccess");
+    QTest::keyClicks(field, "ab c");
+    EXPECT_TRUE(access.isVisible());
+    EXPECT_EQ(field->text(), "ab c");
+}
+
+TEST_F(ShellWindowTest, WrongCodeAtFullServiceDropsToUserAndTheNextWriteSends56Bytes) {
+    installConfig(1);
+    enterCode("R482_Deep_Lantern");
+    ASSERT_EQ(askForWriteData().count, 140u);
+    enterCode("R482_Deep_Lanter");
+    EXPECT_EQ(window().serviceLevel(), ServiceLevel::User);
+    EXPECT_EQ(treeText(), deviceLayout("K-350B", false, false, false));
+    EXPECT_TRUE(action("MServUser")->isChecked());
+    EXPECT_EQ(askForWriteData().count, 56u);
+}
+
+TEST_F(ShellWindowTest, EnterAndDoubleClickActivateOtherKeysAndGroupNodesDoNot) {
+    installConfig(0);
+    auto& bytes = window().config().bytes;
+    const auto staleCrc = [&] {
+        bytes[0] ^= 0xFF;
+        return StoredCrc(window().config());
+    };
+    const std::uint16_t good = ComputeCrc(window().crc(), window().config());
+
+    staleCrc();
+    pressKeyOnNode("Информация", Qt::Key_Space);
+    pressKeyOnNode("Информация", Qt::Key_A);
+    EXPECT_NE(StoredCrc(window().config()), good);
+    pressKeyOnNode("Информация", Qt::Key_Return);
+    EXPECT_EQ(StoredCrc(window().config()), good);
+    staleCrc();
+    doubleClickNode("Информация");
+    EXPECT_EQ(StoredCrc(window().config()), good);
+
+    const std::uint16_t stale = staleCrc();
+    for (const char* group : {"K-350A", "Задачи", "Устройства"})
+        pressKeyOnNode(group, Qt::Key_Enter);
+    window().setServiceLevel(ServiceLevel::FullService);
+    pressKeyOnNode("Cервис", Qt::Key_Return);
+    EXPECT_EQ(StoredCrc(window().config()), stale);
+    EXPECT_EQ(openWindowCount(), 0);
+    EXPECT_TRUE(dialogs_.questions.isEmpty());
+}
