@@ -1,0 +1,197 @@
+#include "monitor/BoardForm.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "config/ConfigImage.h"
+#include "config/Cp1251.h"
+#include "transfer/ProductInfo.h"
+
+namespace {
+// Offsets inside the board information block.
+constexpr std::size_t kModel = 0, kRevision = 1,
+                      kSoft = ConfigOffset::SoftwareVersion - ConfigOffset::BoardInfo,
+                      kSerial = ConfigOffset::Serial - ConfigOffset::BoardInfo,
+                      kDate = ConfigOffset::Date - ConfigOffset::BoardInfo,
+                      kDescription = ConfigOffset::Description - ConfigOffset::BoardInfo;
+
+QString readField(const std::uint8_t* field, std::size_t width) {
+    return QString::fromStdString(ReadTextField(field, width));
+}
+
+void writeField(std::uint8_t* field, std::size_t width, const QString& text) {
+    WriteTextField(field, width, text.toStdString());
+}
+
+// The record stores line breaks as CR LF; the edit shows them as new lines.
+QString recordText(const QString& shown) {
+    QString text = shown;
+    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+// Every character takes one byte of the record (one without a Windows-1251 form becomes '?').
+qsizetype recordLength(const QString& shown) {
+    return qsizetype(shown.toUcs4().size()) + shown.count(QLatin1Char('\n'));
+}
+
+void selectByte(QComboBox* list, std::uint8_t byte) {
+    const int index = static_cast<std::int8_t>(byte);
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+// The item the list's text names, 0xFF when it names none.
+std::uint8_t selectedByte(const QComboBox* list) {
+    const int index = list->findText(list->currentText(), Qt::MatchFixedString);
+    return index < 0 ? 0xFF : std::uint8_t(index);
+}
+}  // namespace
+
+TFBoard::TFBoard(QWidget* parent) : TaskWindow(WindowId::FBoard, parent) {
+    setWindowTitle(QStringLiteral("Контроллер ID"));
+    setFixedSize(357, 331);
+    buildHeader();
+    buildFields();
+    buildDescription();
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName("OKButton");
+    OKButton->setAccessibleName(OKButton->text());
+    OKButton->setGeometry(141, 298, 75, 25);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &TFBoard::OKButtonClick);
+}
+
+QLabel* TFBoard::addLabel(const char* name, const QString& text, QRect geometry) {
+    auto* label = new QLabel(text, this);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+void TFBoard::buildHeader() {
+    auto* frame = new QFrame(this);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setGeometry(8, 8, 125, 61);
+    MakeProgramIcon(frame)->move(2, 2);
+    addLabel("Label1", QStringLiteral("Product Name: CPS for K-350"), QRect(144, 12, 205, 18));
+    addLabel("Label2", QStringLiteral("Version 1.0"), QRect(144, 34, 205, 18));
+    addLabel("Label3", QStringLiteral("Сервисный терминал контроллеров K-350"),
+             QRect(8, 74, 341, 18));
+    auto* separator = new QFrame(this);
+    separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    separator->setGeometry(8, 96, 341, 4);
+}
+
+QComboBox* TFBoard::addList(const char* name, const QStringList& items, QRect geometry) {
+    auto* list = new QComboBox(this);
+    list->setObjectName(name);
+    list->setEditable(true);
+    list->setInsertPolicy(QComboBox::NoInsert);
+    list->addItems(items);
+    list->setGeometry(geometry);
+    return list;
+}
+
+QLineEdit* TFBoard::addShortText(const char* name, QRect geometry) {
+    auto* edit = new QLineEdit(QStringLiteral("0000"), this);
+    edit->setObjectName(name);
+    edit->setMaxLength(4);
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+void TFBoard::buildFields() {
+    auto* model = addLabel("Label11", QStringLiteral("Модель:"), QRect(8, 108, 80, 21));
+    sModel = addList("sModel", {QStringLiteral("K-350A"), QStringLiteral("K-350B")},
+                     QRect(90, 108, 85, 21));
+    sModel->setCurrentIndex(0);
+    auto* date = addLabel("Label6", QStringLiteral("Дата:"), QRect(184, 108, 60, 21));
+    sData = new QDateEdit(QDate::currentDate(), this);
+    sData->setObjectName("sData");
+    sData->setCalendarPopup(true);
+    sData->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    sData->setGeometry(250, 108, 99, 21);
+    auto* type = addLabel("Label9", QStringLiteral("Версия ПП:"), QRect(8, 136, 80, 21));
+    sType = addList("sType", {"A", "B", "C", "D"}, QRect(90, 136, 85, 21));
+    sType->setCurrentIndex(1);
+    auto* serial = addLabel("Label5", QStringLiteral("Сер. номер:"), QRect(184, 136, 64, 21));
+    sSerial = addShortText("sSerial", QRect(250, 136, 99, 21));
+    auto* soft = addLabel("Label4", QStringLiteral("Версия ПО:"), QRect(8, 164, 80, 21));
+    sSoft = addShortText("sSoft", QRect(90, 164, 85, 21));
+
+    const std::pair<QLabel*, QWidget*> pairs[] = {
+        {model, sModel}, {date, sData}, {type, sType}, {serial, sSerial}, {soft, sSoft}};
+    for (auto [label, field] : pairs) {
+        label->setBuddy(field);
+        field->setAccessibleName(label->text());
+    }
+}
+
+void TFBoard::buildDescription() {
+    auto* separator = new QFrame(this);
+    separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    separator->setGeometry(8, 192, 341, 4);
+    sDescr = new QPlainTextEdit(this);
+    sDescr->setObjectName("sDescr");
+    sDescr->setAccessibleName(QStringLiteral("Описание"));
+    sDescr->setGeometry(8, 200, 341, 90);
+    sDescr->setBackgroundRole(QPalette::Window);
+    sDescr->viewport()->setBackgroundRole(QPalette::Window);
+    connect(sDescr, &QPlainTextEdit::textChanged, this, &TFBoard::keepDescriptionWithinLimit);
+}
+
+// An edit that would make the description longer than its field is refused, as a length-limited
+// edit refuses a key press, so the user sees exactly what will be stored.
+void TFBoard::keepDescriptionWithinLimit() {
+    const QString text = sDescr->toPlainText();
+    if (recordLength(text) <= kDescriptionLimit) {
+        acceptedDescription_ = text;
+        return;
+    }
+    const int cursor =
+        sDescr->textCursor().position() - int(text.size()) + int(acceptedDescription_.size());
+    QSignalBlocker blocker(sDescr);
+    sDescr->setPlainText(acceptedDescription_);
+    QTextCursor restored = sDescr->textCursor();
+    restored.setPosition(qBound(0, cursor, int(acceptedDescription_.size())));
+    sDescr->setTextCursor(restored);
+}
+
+void TFBoard::LoadSettings(std::uint8_t* block) {
+    block_ = block;
+    if (!block_) return;
+    selectByte(sModel, block_[kModel]);
+    selectByte(sType, block_[kRevision]);
+    sSoft->setText(readField(block_ + kSoft, ConfigLength::SoftwareVersion));
+    sSerial->setText(readField(block_ + kSerial, ConfigLength::Serial));
+    const QDate stored =
+        QLocale().toDate(readField(block_ + kDate, ConfigLength::Date), QLocale::ShortFormat);
+    sData->setDate(stored.isValid() ? stored : QDate::currentDate());
+    QString description = readField(block_ + kDescription, ConfigLength::Description);
+    acceptedDescription_ = description.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QSignalBlocker blocker(sDescr);
+    sDescr->clear();
+    sDescr->setPlainText(acceptedDescription_);
+}
+
+void TFBoard::OKButtonClick() {
+    storeFields();
+    closeWindow();
+}
+
+void TFBoard::storeFields() {
+    if (!block_) return;
+    block_[kModel] = selectedByte(sModel);
+    block_[kRevision] = selectedByte(sType);
+    writeField(block_ + kSoft, ConfigLength::SoftwareVersion, sSoft->text());
+    writeField(block_ + kSerial, ConfigLength::Serial, sSerial->text());
+    writeField(block_ + kDate, ConfigLength::Date,
+               QLocale().toString(sData->date(), QLocale::ShortFormat));
+    writeField(block_ + kDescription, ConfigLength::Description, recordText(sDescr->toPlainText()));
+}

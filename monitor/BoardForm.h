@@ -1,0 +1,48 @@
+// TFBoard: the service editor of the board's identity data (model, PCB revision, software
+// version, serial number, date, description) in the board information block of the record.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/TaskWindow.h"
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class TFBoard : public TaskWindow {
+    Q_OBJECT
+public:
+    static constexpr int kDescriptionLimit = 64;  // bytes, a line break taking two
+
+    explicit TFBoard(QWidget* parent = nullptr);
+
+    // block: the board information block (record byte 56) of the main window's configuration;
+    // "OK" writes the fields back into it.
+    void LoadSettings(std::uint8_t* block);
+
+private:
+    void buildHeader();
+    void buildFields();
+    void buildDescription();
+    QLabel* addLabel(const char* name, const QString& text, QRect geometry);
+    QComboBox* addList(const char* name, const QStringList& items, QRect geometry);
+    QLineEdit* addShortText(const char* name, QRect geometry);
+    void keepDescriptionWithinLimit();
+    void OKButtonClick();
+    void storeFields();
+
+    std::uint8_t* block_ = nullptr;
+    QString acceptedDescription_;
+
+    QComboBox* sModel = nullptr;
+    QDateEdit* sData = nullptr;
+    QComboBox* sType = nullptr;
+    QLineEdit* sSerial = nullptr;
+    QLineEdit* sSoft = nullptr;
+    QPlainTextEdit* sDescr = nullptr;
+    QPushButton* OKButton = nullptr;
+};
