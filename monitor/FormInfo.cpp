@@ -1,0 +1,127 @@
+#include "monitor/FormInfo.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "config/ConfigImage.h"
+#include "config/Cp1251.h"
+#include "transfer/ProductInfo.h"
+
+namespace {
+constexpr std::size_t kSoft = ConfigOffset::SoftwareVersion - ConfigOffset::BoardInfo,
+                      kSerial = ConfigOffset::Serial - ConfigOffset::BoardInfo,
+                      kDate = ConfigOffset::Date - ConfigOffset::BoardInfo,
+                      kDescription = ConfigOffset::Description - ConfigOffset::BoardInfo;
+
+QString readField(const std::uint8_t* field, std::size_t width) {
+    return QString::fromStdString(ReadTextField(field, width));
+}
+
+// "Rev." and the letter 0x41 + byte (wrapping), so 0..3 read A..D.
+QString revisionText(std::uint8_t byte) {
+    const auto letter = std::uint8_t(0x41 + byte);
+    return QStringLiteral("Rev.") + readField(&letter, 1);
+}
+
+QFrame* addSeparator(QWidget* parent, int y) {
+    auto* separator = new QFrame(parent);
+    separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    separator->setGeometry(8, y, 341, 4);
+    return separator;
+}
+}  // namespace
+
+TFInfo::TFInfo(QWidget* parent) : TaskWindow(WindowId::FInfo, parent) {
+    setWindowTitle(QStringLiteral("Описание контроллера"));
+    setFixedSize(357, 331);
+    buildHeader();
+    buildValues();
+
+    sDescr = new QPlainTextEdit(this);
+    sDescr->setObjectName("sDescr");
+    sDescr->setAccessibleName(QStringLiteral("Описание"));
+    sDescr->setReadOnly(true);
+    sDescr->setGeometry(8, 222, 341, 68);
+
+    OKButton = new QPushButton(QStringLiteral("Закрыть"), this);
+    OKButton->setObjectName("OKButton");
+    OKButton->setAccessibleName(OKButton->text());
+    OKButton->setGeometry(141, 298, 75, 25);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &TFInfo::closeWindow);
+}
+
+QLabel* TFInfo::addLabel(const char* name, const QString& text, QRect geometry) {
+    auto* label = new QLabel(text, this);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+void TFInfo::buildHeader() {
+    auto* frame = new QFrame(this);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setGeometry(8, 8, 125, 61);
+    MakeProgramIcon(frame)->move(2, 2);
+    addLabel("Label1", QStringLiteral("Product Name: ПО для K-350"), QRect(144, 12, 205, 18));
+    addLabel("Label2", QStringLiteral("Version 1.1"), QRect(144, 34, 205, 18));
+    addLabel("Label3", QStringLiteral("Сервисный терминал контроллеров K-350"),
+             QRect(8, 72, 341, 18));
+    auto* comments = addLabel("Label4", QStringLiteral("Comments: Терминал контроллеров  К-350xx"),
+                              QRect(8, 90, 341, 18));
+    comments->setWordWrap(true);
+    addSeparator(this, 110);
+}
+
+// A value field: read-only and borderless in the window's colour, so its text can be copied.
+QLineEdit* TFInfo::addValue(const char* labelName, const QString& caption, const char* name,
+                            QPoint at) {
+    auto* label = addLabel(labelName, caption, QRect(at, QSize(70, 18)));
+    auto* value = new QLineEdit(this);
+    value->setObjectName(name);
+    value->setAccessibleName(caption);
+    value->setReadOnly(true);
+    value->setFrame(false);
+    value->setBackgroundRole(QPalette::Window);
+    value->setGeometry(at.x() + 72, at.y(), at.x() == 8 ? 90 : 110, 18);
+    label->setBuddy(value);
+    return value;
+}
+
+void TFInfo::buildValues() {
+    sModel = addValue("Label11", QStringLiteral("Модель:"), "sModel", {8, 118});
+    sBoard = addValue("Label9", QStringLiteral("Версия ПП:"), "sBoard", {8, 138});
+    sSoft = addValue("Label7", QStringLiteral("Версия ПО:"), "sSoft", {8, 158});
+    sSerial = addValue("Label12", QStringLiteral("Сер. номер:"), "sSerial", {8, 178});
+    sData = addValue("Label13", QStringLiteral("Дата:"), "sData", {8, 198});
+    sDie = addValue("Label5", QStringLiteral("Die ID:"), "sDie", {170, 118});
+    sChip = addValue("Label6", QStringLiteral("Chip ID:"), "sChip", {170, 138});
+    sSize = addValue("Label8", QStringLiteral("Size:"), "sSize", {170, 158});
+    sCrc = addValue("Label10", QStringLiteral("Crc:"), "sCrc", {170, 178});
+    addSeparator(this, 216);
+}
+
+void TFInfo::LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* deviceIds,
+                          std::uint16_t crc, std::uint32_t size) {
+    if (boardInfo) showBoardInfo(boardInfo);
+    if (deviceIds) {
+        sDie->setText(FormatDeviceId(deviceIds));
+        sChip->setText(FormatDeviceId(deviceIds + ConfigLength::DieId));
+    }
+    sSize->setText(QString::number(size) + QStringLiteral(" bytes"));
+    sCrc->setText(QStringLiteral("0x") + QString::asprintf("%04X", unsigned(crc)));
+}
+
+void TFInfo::showBoardInfo(const std::uint8_t* boardInfo) {
+    sModel->setText(boardInfo[0] == 0 ? QStringLiteral("K-350A") : QStringLiteral("K-350B"));
+    sBoard->setText(revisionText(boardInfo[1]));
+    sSoft->setText(readField(boardInfo + kSoft, ConfigLength::SoftwareVersion));
+    sSerial->setText(readField(boardInfo + kSerial, ConfigLength::Serial));
+    sData->setText(readField(boardInfo + kDate, ConfigLength::Date));
+    QString description = readField(boardInfo + kDescription, ConfigLength::Description);
+    sDescr->clear();
+    sDescr->setPlainText(description.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+}

@@ -1,0 +1,41 @@
+// TFInfo: the read-only description of the loaded configuration: board information, the IDs
+// stored with the record, its size and CRC, as they were when the window was opened.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/TaskWindow.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class TFInfo : public TaskWindow {
+    Q_OBJECT
+public:
+    explicit TFInfo(QWidget* parent = nullptr);
+
+    // boardInfo: record byte 56; deviceIds: the 16 ID bytes stored after the record.
+    void LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* deviceIds,
+                      std::uint16_t crc, std::uint32_t size);
+
+private:
+    void buildHeader();
+    void buildValues();
+    QLabel* addLabel(const char* name, const QString& text, QRect geometry);
+    QLineEdit* addValue(const char* labelName, const QString& caption, const char* name, QPoint at);
+    void showBoardInfo(const std::uint8_t* boardInfo);
+
+    QLineEdit* sModel = nullptr;
+    QLineEdit* sBoard = nullptr;
+    QLineEdit* sSoft = nullptr;
+    QLineEdit* sSerial = nullptr;
+    QLineEdit* sData = nullptr;
+    QLineEdit* sDie = nullptr;
+    QLineEdit* sChip = nullptr;
+    QLineEdit* sSize = nullptr;
+    QLineEdit* sCrc = nullptr;
+    QPlainTextEdit* sDescr = nullptr;
+    QPushButton* OKButton = nullptr;
+};
