@@ -242,6 +242,7 @@ void clearViolations() {
 }
 
 void failTransfer(int nth, int error) {
+    if (error >= 0) throw std::invalid_argument("k350sim: a failure needs a negative errno");
     locked([&](World& w) { w.faults.failures[w.transfers + nth] = error; });
 }
 
