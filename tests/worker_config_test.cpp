@@ -213,6 +213,12 @@ TEST_F(ConfigTest, FullWriteGoesInPagesWithTheirPausesAndNotifications) {
     EXPECT_EQ(Bytes(requests[2].begin() + 10, requests[2].end()),
               Bytes(data.begin() + 128, data.end()));
     EXPECT_EQ(virtualClock.pauses(), (std::vector<std::uint32_t>{650, 650, 130}));
+    for (const auto& entry : k350sim::transferLog()) {
+        if (entry.kind == k350sim::TransferKind::Write ||
+            entry.kind == k350sim::TransferKind::Read) {
+            EXPECT_EQ(entry.timeoutMs, 1000);
+        }
+    }
 
     EXPECT_EQ(channel.codes(WindowId::FDevice), (std::vector<std::uint32_t>{0, 11, 0, 3}));
     EXPECT_EQ(valuesOf(WindowId::FDevice, NotifyCode::Status),

@@ -93,6 +93,19 @@ TEST_F(FirmwareTest, SmallImageErasesSectorZeroAndProgramsWholePages) {
     expected.push_back(0x05);
     EXPECT_EQ(flashInstructions(), expected);
     EXPECT_EQ(virtualClock.pauses(), (std::vector<std::uint32_t>{800, 1, 1, 1}));
+    for (const auto& entry : k350sim::transferLog()) {
+        if (entry.kind == k350sim::TransferKind::Write ||
+            entry.kind == k350sim::TransferKind::Read) {
+            EXPECT_EQ(entry.timeoutMs, 1000);
+        }
+    }
+    const std::vector<k350sim::Bytes> sent = k350sim::requests();
+    EXPECT_EQ(sent[2], (k350sim::Bytes{2, 0, 1, 0, 1, 0, 4, 0, 0x05}));
+    EXPECT_EQ(sent[3], (k350sim::Bytes{2, 0, 0, 0, 1, 0, 4, 0, 0x06}));
+    EXPECT_EQ(sent[4], (k350sim::Bytes{2, 0, 0, 0, 4, 0, 4, 0, 0xD8, 0, 0, 0}));
+    EXPECT_EQ(k350sim::Bytes(sent[7].begin(), sent[7].begin() + 12),
+              (k350sim::Bytes{2, 0, 0, 0, 4, 1, 4, 0, 0x02, 0, 0, 0}));
+    EXPECT_EQ(sent[7].size(), 268u);
 
     EXPECT_EQ(channel.codes(WindowId::FFlash), (Codes{11, 6, 7, 4, 9, 9, 9, 9, 9, 9, 5}));
     EXPECT_EQ(valuesOf(WindowId::FFlash, NotifyCode::Total), Values{1000});
