@@ -9,34 +9,15 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include "editors/AudioForm.h"
+#include "editors/CodecForm.h"
+#include "editors/RecoderForm.h"
+#include "editors/VocoderForm.h"
+#include "monitor/ReportForm.h"
 #include "shell/DeviceForm.h"
 #include "shell/Icons.h"
 #include "shell/TaskWindow.h"
-
-#if __has_include("transfer/FlashForm.h")
 #include "transfer/FlashForm.h"
-#define K350_HAVE_FFLASH 1
-#endif
-#if __has_include("monitor/ReportForm.h")
-#include "monitor/ReportForm.h"
-#define K350_HAVE_FREPORT 1
-#endif
-#if __has_include("editors/CodecForm.h")
-#include "editors/CodecForm.h"
-#define K350_HAVE_FCODEC 1
-#endif
-#if __has_include("editors/VocoderForm.h")
-#include "editors/VocoderForm.h"
-#define K350_HAVE_FVOCODER 1
-#endif
-#if __has_include("editors/RecoderForm.h")
-#include "editors/RecoderForm.h"
-#define K350_HAVE_FRECODER 1
-#endif
-#if __has_include("editors/AudioForm.h")
-#include "editors/AudioForm.h"
-#define K350_HAVE_FAUDIO 1
-#endif
 #if __has_include("editors/FormUart.h")
 #include "editors/FormUart.h"
 #define K350_HAVE_FUART 1
@@ -45,14 +26,8 @@
 #include "monitor/FormInfo.h"
 #define K350_HAVE_FINFO 1
 #endif
-#if __has_include("monitor/BoardForm.h")
 #include "monitor/BoardForm.h"
-#define K350_HAVE_FBOARD 1
-#endif
-#if __has_include("monitor/TraceForm.h")
 #include "monitor/TraceForm.h"
-#define K350_HAVE_FTRACE 1
-#endif
 
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
@@ -98,17 +73,12 @@ struct DispatchEntry {
 const DispatchEntry kDispatch[] = {
     {kRead, [](TFDevice& m) { m.MTaskGetClick(); }},
     {kWrite, [](TFDevice& m) { m.MTaskSetClick(); }},
-#ifdef K350_HAVE_FFLASH
     {kFirmware,
      [](TFDevice& m) {
          openTaskWindow<TFFlash>(m, WindowId::FFlash,
                                  [](TFFlash& w) { return w.LoadImageAndStart(); });
      }},
-#endif
-#ifdef K350_HAVE_FREPORT
     {kStatistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
-#endif
-#ifdef K350_HAVE_FCODEC
     {"Кодек",
      [](TFDevice& m) {
          openTaskWindow<TFCodec>(m, WindowId::FCodec, [&m](TFCodec& w) {
@@ -116,8 +86,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#endif
-#ifdef K350_HAVE_FVOCODER
     {"Вокодер",
      [](TFDevice& m) {
          openTaskWindow<TFVocoder>(m, WindowId::FVocoder, [&m](TFVocoder& w) {
@@ -125,8 +93,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#endif
-#ifdef K350_HAVE_FRECODER
     {"Регистратор",
      [](TFDevice& m) {
          openTaskWindow<TFRecoder>(m, WindowId::FRecoder, [&m](TFRecoder& w) {
@@ -134,8 +100,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#endif
-#ifdef K350_HAVE_FAUDIO
     {kAmplifier,
      [](TFDevice& m) {
          openTaskWindow<TFAudio>(m, WindowId::FAudio, [&m](TFAudio& w) {
@@ -143,7 +107,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#endif
 #ifdef K350_HAVE_FINFO
     {"Информация",
      [](TFDevice& m) {
@@ -157,7 +120,6 @@ const DispatchEntry kDispatch[] = {
 #else
     {"Информация", [](TFDevice& m) { RefreshCrc(m.crc(), m.config()); }},
 #endif
-#ifdef K350_HAVE_FBOARD
     {"Board Info",
      [](TFDevice& m) {
          openTaskWindow<TFBoard>(m, WindowId::FBoard, [&m](TFBoard& w) {
@@ -165,10 +127,7 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#endif
-#ifdef K350_HAVE_FTRACE
     {"Trace", [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
-#endif
 #ifdef K350_HAVE_FUART
     {"UART",
      [](TFDevice& m) {

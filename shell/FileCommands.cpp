@@ -6,11 +6,8 @@
 #include "config/FirmwareImage.h"
 #include "shell/DeviceForm.h"
 #include "shell/Dialogs.h"
-#if __has_include("transfer/ReadForm.h") && __has_include("transfer/SaveForm.h")
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
-#define K350_HAVE_TRANSFER_WINDOWS 1
-#endif
 
 namespace {
 const char* const kConfigFilter = "K350 конфигурация (*.kcf);;все файлы (*.*)";
@@ -73,7 +70,6 @@ bool TFDevice::SaveToFile(const QString& name) {
     return true;
 }
 
-#ifdef K350_HAVE_TRANSFER_WINDOWS
 void TFDevice::MTaskGetClick() {
     if (auto* open = WindowRegistry::find<TFRead>(WindowId::FRead)) return bringToFront(open);
     if (hasConfig_) {
@@ -92,11 +88,6 @@ void TFDevice::MTaskSetClick() {
     refreshCrc();
     showTaskWindow(new TFSave);
 }
-#else
-// Until the progress windows are built the board commands open nothing.
-void TFDevice::MTaskGetClick() {}
-void TFDevice::MTaskSetClick() {}
-#endif
 
 void TFDevice::refreshCrc() {
     RefreshCrc(*crc_, *config_);

@@ -1,0 +1,184 @@
+// The board tasks and the task windows as the main window opens them: reading
+// and writing the configuration on the simulated board, and the device tree
+// dispatch with at most one window per class.
+#include <QAction>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+#include "config/ConfigImage.h"
+#include "editors/CodecForm.h"
+#include "tests/support/ShellFixture.h"
+#include "transfer/FlashForm.h"
+#include "transfer/ReadForm.h"
+#include "transfer/SaveForm.h"
+
+namespace {
+const QString kReadQuestion = "Не сохраненные данные будут утеряны. Прочитать устройство?";
+
+k350sim::Bytes boardRecord(std::uint8_t model) {
+    k350sim::Bytes record = k350sim::plausibleConfiguration(model);
+    record[ConfigOffset::Vocoder] ^= 0x5A;  // a stale CRC word: a read installs it regardless
+    return record;
+}
+}  // namespace
+
+class ShellTasksTest : public ShellFixture {
+protected:
+    void readBoard() {
+        trigger("MButtonGet");
+        runWorker();
+    }
+    QWidget* activeWindow() {
+        QMdiSubWindow* frame = window().clientArea()->activeSubWindow();
+        return frame ? frame->widget() : nullptr;
+    }
+};
+
+TEST_F(ShellTasksTest, ReadDeviceInstallsTheBoardRecordAndItsIds) {
+    const k350sim::Bytes record = boardRecord(1);
+    k350sim::setEeprom(board_, 0, record);
+    readBoard();
+
+    ASSERT_TRUE(window().hasConfig());
+    const auto& bytes = window().config().bytes;
+    EXPECT_TRUE(std::equal(record.begin(), record.begin() + kImageSize, bytes.begin()));
+    const k350sim::BoardOptions ids;
+    EXPECT_TRUE(
+        std::equal(ids.dieId.begin(), ids.dieId.end(), bytes.begin() + ConfigOffset::DieId));
+    EXPECT_TRUE(
+        std::equal(ids.chipId.begin(), ids.chipId.end(), bytes.begin() + ConfigOffset::ChipId));
+    EXPECT_NE(node("K-350B"), nullptr);
+    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_TRUE(action("MButtonSet")->isEnabled());
+    const QString log = window().logText();
+    EXPECT_TRUE(log.contains("-> Процесс чтения конфигурации запущен"));
+    EXPECT_TRUE(log.contains("-> Получено 140байт."));
+    EXPECT_TRUE(log.contains("-> Процесс чтения конфигурации завершен"));
+    EXPECT_NE(WindowRegistry::find<TFRead>(WindowId::FRead), nullptr);
+}
+
+TEST_F(ShellTasksTest, ReadDeviceWithAConfigurationAsksThenClosesEverything) {
+    installConfig(0);
+    doubleClickNode("Кодек");
+    ASSERT_NE(WindowRegistry::find<TFCodec>(WindowId::FCodec), nullptr);
+
+    trigger("MTaskGet");  // answered No
+    EXPECT_EQ(dialogs_.questions, QStringList{kReadQuestion});
+    EXPECT_TRUE(window().hasConfig());
+    EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::ReadConfig));
+
+    dialogs_.yesNoAnswers.push_back(true);
+    trigger("MTaskGet");
+    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), nullptr);
+    EXPECT_FALSE(window().hasConfig());
+    auto* read = WindowRegistry::find<TFRead>(WindowId::FRead);
+    ASSERT_NE(read, nullptr);
+    EXPECT_TRUE(window().worker().isSignalled(WorkerRequest::ReadConfig));
+
+    trigger("MTaskGet");  // the open read window only comes to the front
+    EXPECT_EQ(dialogs_.questions.size(), 2);
+    EXPECT_EQ(WindowRegistry::find<TFRead>(WindowId::FRead), read);
+    EXPECT_EQ(openWindowCount(), 1);
+}
+
+TEST_F(ShellTasksTest, ReadFromAMissingBoardLogsWhyAndInstallsNothing) {
+    k350sim::unplug(board_);
+    readBoard();
+    EXPECT_FALSE(window().hasConfig());
+    EXPECT_TRUE(window().logText().contains("-> Контроллер K-350 не обнаружен на шине USB"));
+}
+
+TEST_F(ShellTasksTest, WriteDeviceSendsTheSettingsPartAtUserLevelAndAllAtFullService) {
+    const k350sim::Bytes original = boardRecord(0);
+    k350sim::setEeprom(board_, 0, original);
+    readBoard();
+    auto& bytes = window().config().bytes;
+    std::fill(bytes.begin() + 2, bytes.begin() + kImageSize, 0x77);
+
+    trigger("MButtonSet");
+    runWorker();
+    k350sim::Bytes eeprom = k350sim::eeprom(board_);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 56, eeprom.begin()));
+    EXPECT_TRUE(std::equal(original.begin() + 56, original.end(), eeprom.begin() + 56));
+    EXPECT_EQ(StoredCrc(window().config()), ComputeCrc(window().crc(), window().config()));
+    EXPECT_TRUE(window().logText().contains("-> Процесс загрузки конфигурации завершен"));
+
+    WindowRegistry::find<TFSave>(WindowId::FSave)->closeWindow();
+    window().setServiceLevel(ServiceLevel::FullService);
+    doubleClickNode("Записать");
+    runWorker();
+    eeprom = k350sim::eeprom(board_);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + kImageSize, eeprom.begin()));
+    EXPECT_EQ(eeprom[kImageSize], 0xFF);
+}
+
+TEST_F(ShellTasksTest, WriteDeviceWithItsWindowOpenOnlyBringsItToTheFront) {
+    installConfig(0);
+    trigger("MTaskSet");
+    auto* save = WindowRegistry::find<TFSave>(WindowId::FSave);
+    ASSERT_NE(save, nullptr);
+    doubleClickNode("Кодек");
+    window().config().bytes[0] ^= 0xFF;
+    const std::uint16_t stale = StoredCrc(window().config());
+    trigger("MButtonSet");
+    EXPECT_EQ(StoredCrc(window().config()), stale);
+    EXPECT_EQ(WindowRegistry::find<TFSave>(WindowId::FSave), save);
+    EXPECT_EQ(activeWindow(), save);
+    EXPECT_EQ(openWindowCount(), 2);
+}
+
+TEST_F(ShellTasksTest, EveryTreeTaskOpensOneWindowAndAgainOnlyBringsItToTheFront) {
+    installConfig(1);
+    window().setServiceLevel(ServiceLevel::FullService);
+    const QStringList captions{"Кодек",      "Вокодер",    "Регистратор", "Усилитель НЧ",
+                               "Статистика", "Board Info", "Trace"};
+    for (const QString& caption : captions) pressKeyOnNode(caption, Qt::Key_Return);
+    EXPECT_EQ(openWindowCount(), captions.size());
+    auto* codec = WindowRegistry::find<TFCodec>(WindowId::FCodec);
+    ASSERT_NE(codec, nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FVocoder), nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FRecoder), nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FAudio), nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FReport), nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FBoard), nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FTrace), nullptr);
+
+    doubleClickNode("Кодек");
+    EXPECT_EQ(openWindowCount(), captions.size());
+    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), codec);
+    EXPECT_EQ(activeWindow(), codec);
+
+    // A drop of level leaves them open; closing the configuration closes them all.
+    window().setServiceLevel(ServiceLevel::User);
+    EXPECT_EQ(openWindowCount(), captions.size());
+    trigger("MFileClose");
+    EXPECT_EQ(openWindowCount(), 0);
+    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), nullptr);
+}
+
+TEST_F(ShellTasksTest, CancelledFirmwareChoiceLeavesNoWindowAndNoRequest) {
+    installConfig(0);
+    window().setServiceLevel(ServiceLevel::Service);
+    doubleClickNode("Загрузка ПО");
+    EXPECT_EQ(openWindowCount(), 0);
+    EXPECT_EQ(WindowRegistry::find<TFFlash>(WindowId::FFlash), nullptr);
+    EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+
+    dialogs_.openAnswers.push_back(writeFile("fw.rom", {1, 2, 3, 4}));
+    doubleClickNode("Загрузка ПО");
+    EXPECT_NE(WindowRegistry::find<TFFlash>(WindowId::FFlash), nullptr);
+    EXPECT_TRUE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
+    EXPECT_EQ(openWindowCount(), 1);
+}
+
+TEST_F(ShellTasksTest, ABlankSnapshotKeepsOpenEditorsOnValidStorageWhenAReadReplacesIt) {
+    window().setServiceLevel(ServiceLevel::FullService);
+    doubleClickNode("Кодек");
+    const std::uint8_t* before = window().config().data();
+    k350sim::setEeprom(board_, 0, boardRecord(1));
+    dialogs_.yesNoAnswers.push_back(true);
+    readBoard();
+    EXPECT_EQ(window().config().data(), before);
+    EXPECT_EQ(window().config().model(), 1);
+}
