@@ -22,11 +22,8 @@
 #include "editors/FormUart.h"
 #define K350_HAVE_FUART 1
 #endif
-#if __has_include("monitor/FormInfo.h")
-#include "monitor/FormInfo.h"
-#define K350_HAVE_FINFO 1
-#endif
 #include "monitor/BoardForm.h"
+#include "monitor/FormInfo.h"
 #include "monitor/TraceForm.h"
 
 namespace {
@@ -107,7 +104,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#ifdef K350_HAVE_FINFO
     {"Информация",
      [](TFDevice& m) {
          RefreshCrc(m.crc(), m.config());  // also when the window is already open
@@ -117,9 +113,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#else
-    {"Информация", [](TFDevice& m) { RefreshCrc(m.crc(), m.config()); }},
-#endif
     {"Board Info",
      [](TFDevice& m) {
          openTaskWindow<TFBoard>(m, WindowId::FBoard, [&m](TFBoard& w) {

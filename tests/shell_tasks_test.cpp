@@ -182,3 +182,19 @@ TEST_F(ShellTasksTest, ABlankSnapshotKeepsOpenEditorsOnValidStorageWhenAReadRepl
     EXPECT_EQ(window().config().data(), before);
     EXPECT_EQ(window().config().model(), 1);
 }
+
+TEST_F(ShellTasksTest, InformationRefreshesTheCrcEachTimeButOpensOneWindow) {
+    installConfig(0);
+    auto& bytes = window().config().bytes;
+    const std::uint16_t good = ComputeCrc(window().crc(), window().config());
+    bytes[0] ^= 0xFF;
+    doubleClickNode("Информация");
+    EXPECT_EQ(StoredCrc(window().config()), good);
+    auto* info = WindowRegistry::get(WindowId::FInfo);
+    ASSERT_NE(info, nullptr);
+    bytes[0] ^= 0xFF;
+    pressKeyOnNode("Информация", Qt::Key_Enter);
+    EXPECT_EQ(StoredCrc(window().config()), good);
+    EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), info);
+    EXPECT_EQ(openWindowCount(), 1);
+}
