@@ -111,34 +111,41 @@ void TK350::programFlash() {
 // A sector is erased when programming reaches its first address, not before.
 TK350::Step TK350::programImage(const TransferData& image, std::uint32_t length,
                                 std::uint32_t& bytesDone) {
-    std::uint32_t address = 0;
-    bool erased = false;
+    FlashCursor cursor;
     for (;;) {
         if (Step step = waitForFlashReady(); step != Step::Go) return step;
         if (!notify(WindowId::FFlash, NotifyCode::Progress, bytesDone)) return Step::Ended;
-        if (bytesDone >= length || address >= kFlashLimit) return Step::Go;
+        if (bytesDone >= length || cursor.address >= kFlashLimit) return Step::Go;
 
         setFlashRequest(0, 1, kWriteEnable);
         if (Step step = flashExchange(kShortRequestLength); step != Step::Go) return step;
-
-        if (address % kSectorSize == 0 && !erased) {
-            setFlashRequest(0, kProgramOverhead, kSectorErase);
-            setFlashAddress(address);
-            if (Step step = flashExchange(kEraseRequestLength); step != Step::Go) return step;
-            clock_.sleepMs(kEraseSettleMs);
-            erased = true;
-            continue;
-        }
-
-        const std::uint32_t chunk = programChunk(address, length - bytesDone, erased);
-        setFlashRequest(0, std::uint16_t(chunk + kProgramOverhead), kPageProgram);
-        setFlashAddress(address);
-        std::memcpy(payload() + kProgramOverhead, image.data + bytesDone, chunk);
-        if (Step step = flashExchange(kEraseRequestLength + chunk); step != Step::Go) return step;
-        bytesDone += chunk;
-        address += chunk;
-        if (std::uint32_t pauseMs = chunk / kPageSize; pauseMs > 0) clock_.sleepMs(pauseMs);
+        const bool atUnerasedSector = cursor.address % kSectorSize == 0 && !cursor.erased;
+        Step step = atUnerasedSector ? eraseSector(cursor)
+                                     : programNextChunk(image, length, cursor, bytesDone);
+        if (step != Step::Go) return step;
     }
+}
+
+TK350::Step TK350::eraseSector(FlashCursor& cursor) {
+    setFlashRequest(0, kProgramOverhead, kSectorErase);
+    setFlashAddress(cursor.address);
+    if (Step step = flashExchange(kEraseRequestLength); step != Step::Go) return step;
+    clock_.sleepMs(kEraseSettleMs);
+    cursor.erased = true;
+    return Step::Go;
+}
+
+TK350::Step TK350::programNextChunk(const TransferData& image, std::uint32_t length,
+                                    FlashCursor& cursor, std::uint32_t& bytesDone) {
+    const std::uint32_t chunk = programChunk(cursor.address, length - bytesDone, cursor.erased);
+    setFlashRequest(0, std::uint16_t(chunk + kProgramOverhead), kPageProgram);
+    setFlashAddress(cursor.address);
+    std::memcpy(payload() + kProgramOverhead, image.data + bytesDone, chunk);
+    if (Step step = flashExchange(kEraseRequestLength + chunk); step != Step::Go) return step;
+    bytesDone += chunk;
+    cursor.address += chunk;
+    if (std::uint32_t pauseMs = chunk / kPageSize; pauseMs > 0) clock_.sleepMs(pauseMs);
+    return Step::Go;
 }
 
 // The next program chunk: within its page and its sector; reaching the sector's

@@ -143,6 +143,13 @@ private:
     Step waitForFlashReady();
     std::uint32_t programChunk(std::uint32_t address, std::uint32_t bytesLeft, bool& erased) const;
     Step programImage(const TransferData& image, std::uint32_t length, std::uint32_t& bytesDone);
+    struct FlashCursor {
+        std::uint32_t address = 0;
+        bool erased = false;  // the sector being programmed has been erased
+    };
+    Step eraseSector(FlashCursor& cursor);
+    Step programNextChunk(const TransferData& image, std::uint32_t length, FlashCursor& cursor,
+                          std::uint32_t& bytesDone);
     void programFlash();
     void downloadToBootLoader();
     Step sendBootBlocks(const TransferData& image, std::uint32_t length, std::uint32_t& bytesSent);
