@@ -195,9 +195,9 @@ void TFDevice::buildPanels() {
     clientArea_->setObjectName("ClientArea");
     setCentralWidget(clientArea_);
     connect(CascadeWin, &QAction::triggered, clientArea_, &QMdiArea::cascadeSubWindows);
-    connect(TileVertical, &QAction::triggered, clientArea_, &QMdiArea::tileSubWindows);
-    connect(TileHorizontal, &QAction::triggered, clientArea_, &QMdiArea::tileSubWindows);
-    connect(ArrangeAll, &QAction::triggered, clientArea_, &QMdiArea::cascadeSubWindows);
+    connect(TileVertical, &QAction::triggered, this, [this] { tileChildren(Qt::Horizontal); });
+    connect(TileHorizontal, &QAction::triggered, this, [this] { tileChildren(Qt::Vertical); });
+    connect(ArrangeAll, &QAction::triggered, this, &TFDevice::arrangeIcons);
 
     PanelDev = new QDockWidget("K350", this);
     PanelDev->setObjectName("PanelDev");
@@ -327,6 +327,39 @@ void TFDevice::bringToFront(TaskWindow* window) {
     }
     window->raise();
     window->activateWindow();
+}
+
+// Side by side (tall and narrow) along Qt::Horizontal, one above the other
+// along Qt::Vertical; minimised windows keep their place.
+void TFDevice::tileChildren(Qt::Orientation along) {
+    QList<QMdiSubWindow*> frames;
+    for (QMdiSubWindow* frame : clientArea_->subWindowList()) {
+        if (frame->isVisible() && !frame->isMinimized()) frames << frame;
+    }
+    if (frames.isEmpty()) return;
+    const QRect area = clientArea_->viewport()->rect();
+    const int count = int(frames.size());
+    for (int i = 0; i < count; ++i) {
+        frames[i]->showNormal();
+        if (along == Qt::Horizontal) {
+            const int width = area.width() / count;
+            frames[i]->setGeometry(i * width, 0, width, area.height());
+        } else {
+            const int height = area.height() / count;
+            frames[i]->setGeometry(0, i * height, area.width(), height);
+        }
+    }
+}
+
+// Lines the minimised windows up along the bottom edge, left to right.
+void TFDevice::arrangeIcons() {
+    const QRect area = clientArea_->viewport()->rect();
+    int x = 0;
+    for (QMdiSubWindow* frame : clientArea_->subWindowList()) {
+        if (!frame->isMinimized()) continue;
+        frame->move(x, area.bottom() - frame->height() + 1);
+        x += frame->width();
+    }
 }
 
 void TFDevice::closeAllTaskWindows() {

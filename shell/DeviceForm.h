@@ -77,6 +77,8 @@ public:
     void showTaskWindow(TaskWindow* window);
     static void bringToFront(TaskWindow* window);
     void closeAllTaskWindows();
+    void tileChildren(Qt::Orientation along);
+    void arrangeIcons();
 
     void onWorkerNotification(const WorkerNotification& notification) override;
     void closeFromWorker() override {}

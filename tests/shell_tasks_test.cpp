@@ -198,3 +198,17 @@ TEST_F(ShellTasksTest, InformationRefreshesTheCrcEachTimeButOpensOneWindow) {
     EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), info);
     EXPECT_EQ(openWindowCount(), 1);
 }
+
+TEST_F(ShellTasksTest, TileCommandsPutWindowsSideBySideOrOneAboveTheOther) {
+    installConfig(0);
+    window().resize(1400, 1000);
+    for (const char* caption : {"Статистика", "Информация"}) doubleClickNode(caption);
+    const auto frames = window().clientArea()->subWindowList();
+    ASSERT_EQ(frames.size(), 2);
+    trigger("TileVertical");
+    EXPECT_EQ(frames[0]->y(), frames[1]->y());
+    EXPECT_LT(frames[0]->x(), frames[1]->x());
+    trigger("TileHorizontal");
+    EXPECT_EQ(frames[0]->x(), frames[1]->x());
+    EXPECT_LT(frames[0]->y(), frames[1]->y());
+}

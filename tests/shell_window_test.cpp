@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDate>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -258,4 +259,18 @@ TEST_F(ShellWindowTest, EnterAndDoubleClickActivateOtherKeysAndGroupNodesDoNot) 
     EXPECT_EQ(StoredCrc(window().config()), stale);
     EXPECT_EQ(openWindowCount(), 1);  // the description window, opened above
     EXPECT_TRUE(dialogs_.questions.isEmpty());
+}
+
+TEST_F(ShellWindowTest, FloatingDevicePanelDocksBackOnlyWhenDroppedAtTheLeftEdge) {
+    QDockWidget* panel = window().devicePanel();
+    EXPECT_EQ(panel->windowTitle(), "K350");
+    panel->setFloating(true);
+    const int left = window().frameGeometry().left();
+    window().panelDragEnded(left + 1);
+    EXPECT_TRUE(panel->isFloating());
+    window().panelDragEnded(left);
+    EXPECT_FALSE(panel->isFloating());
+    EXPECT_EQ(window().dockWidgetArea(panel), Qt::LeftDockWidgetArea);
+    window().panelDragEnded(left - 500);  // docked already: nothing to do
+    EXPECT_FALSE(panel->isFloating());
 }
