@@ -11,20 +11,17 @@
 
 #include "editors/AudioForm.h"
 #include "editors/CodecForm.h"
+#include "editors/FormUart.h"
 #include "editors/RecoderForm.h"
 #include "editors/VocoderForm.h"
+#include "monitor/BoardForm.h"
+#include "monitor/FormInfo.h"
 #include "monitor/ReportForm.h"
+#include "monitor/TraceForm.h"
 #include "shell/DeviceForm.h"
 #include "shell/Icons.h"
 #include "shell/TaskWindow.h"
 #include "transfer/FlashForm.h"
-#if __has_include("editors/FormUart.h")
-#include "editors/FormUart.h"
-#define K350_HAVE_FUART 1
-#endif
-#include "monitor/BoardForm.h"
-#include "monitor/FormInfo.h"
-#include "monitor/TraceForm.h"
 
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
@@ -121,7 +118,6 @@ const DispatchEntry kDispatch[] = {
          });
      }},
     {"Trace", [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
-#ifdef K350_HAVE_FUART
     {"UART",
      [](TFDevice& m) {
          openTaskWindow<TFUart>(m, WindowId::FUart, [&m](TFUart& w) {
@@ -129,7 +125,6 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-#endif
 };
 }  // namespace
 

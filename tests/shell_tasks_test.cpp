@@ -131,7 +131,7 @@ TEST_F(ShellTasksTest, EveryTreeTaskOpensOneWindowAndAgainOnlyBringsItToTheFront
     installConfig(1);
     window().setServiceLevel(ServiceLevel::FullService);
     const QStringList captions{"Кодек",      "Вокодер",    "Регистратор", "Усилитель НЧ",
-                               "Статистика", "Board Info", "Trace"};
+                               "Статистика", "Board Info", "Trace",       "UART"};
     for (const QString& caption : captions) pressKeyOnNode(caption, Qt::Key_Return);
     EXPECT_EQ(openWindowCount(), captions.size());
     auto* codec = WindowRegistry::find<TFCodec>(WindowId::FCodec);
@@ -142,6 +142,7 @@ TEST_F(ShellTasksTest, EveryTreeTaskOpensOneWindowAndAgainOnlyBringsItToTheFront
     EXPECT_NE(WindowRegistry::get(WindowId::FReport), nullptr);
     EXPECT_NE(WindowRegistry::get(WindowId::FBoard), nullptr);
     EXPECT_NE(WindowRegistry::get(WindowId::FTrace), nullptr);
+    EXPECT_NE(WindowRegistry::get(WindowId::FUart), nullptr);
 
     doubleClickNode("Кодек");
     EXPECT_EQ(openWindowCount(), captions.size());
