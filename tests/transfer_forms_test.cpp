@@ -16,11 +16,13 @@
 #include <QTimer>
 #include <memory>
 
+#include "config/ServiceLevel.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
 #include "shell/WindowRegistry.h"
 #include "support/FakeDialogs.h"
+#include "tests/support/ShellFixture.h"
 #include "transfer/FlashForm.h"
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
@@ -246,6 +248,84 @@ TEST_F(TransferFormsTest, WindowsWorkWithoutAWorker) {
     notify(read, NotifyCode::Done, 140);
     read.close();
     EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+}
+
+}  // namespace
+
+// --- with the main window, its worker and the simulated board ------------------------------------
+
+namespace {
+
+// A firmware window the user closes while the worker announces the chunk at 256.
+class FlashClosedMidway : public TFFlash {
+public:
+    void onWorkerNotification(const WorkerNotification& notification) override {
+        TFFlash::onWorkerNotification(notification);
+        if (notification.code == NotifyCode::Progress && notification.value == 256) closeWindow();
+    }
+};
+
+class TransferOnBoardTest : public ShellFixture {
+protected:
+    template <class T>
+    T* startFlash(const std::vector<std::uint8_t>& image) {
+        window().setServiceLevel(ServiceLevel::Service);
+        dialogs_.openAnswers.push_back(writeFile("fw.rom", image));
+        auto* flash = new T;
+        EXPECT_TRUE(flash->LoadImageAndStart());
+        window().showTaskWindow(flash);
+        return flash;
+    }
+    static std::vector<std::uint8_t> image(std::size_t size) {
+        std::vector<std::uint8_t> bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = std::uint8_t(i * 7 + 3);
+        return bytes;
+    }
+    static QString shown(QWidget* window, const char* name) {
+        return window->findChild<QLabel*>(name)->text();
+    }
+};
+
+TEST_F(TransferOnBoardTest, ReadWindowFollowsTheReadAndGoesAwayTenSecondsLater) {
+    trigger("MButtonGet");
+    QPointer<TFRead> read = WindowRegistry::find<TFRead>(WindowId::FRead);
+    ASSERT_FALSE(read.isNull());
+    runWorker();
+    EXPECT_EQ(shown(read, "SDie"), "0x350A0123456789AB");
+    EXPECT_EQ(shown(read, "SChip"), "0x5449000550C10207");
+    EXPECT_EQ(shown(read, "SComment"), "Чтение завершено");
+    EXPECT_EQ(read->findChild<QProgressBar*>("CGauge1")->value(), 100);
+    EXPECT_EQ(read->findChild<QPushButton*>("But")->text(), "Закрыть");
+
+    QMetaObject::invokeMethod(read->findChild<QTimer*>("Timer"), "timeout");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(read.isNull());
+    EXPECT_EQ(openWindowCount(), 0);
+}
+
+TEST_F(TransferOnBoardTest, FirmwareWindowFollowsTheDownload) {
+    const auto bytes = image(1000);
+    auto* flash = startFlash<TFFlash>(bytes);
+    runWorker();
+    EXPECT_EQ(shown(flash, "SComment"), "Загрузка завершена");
+    EXPECT_EQ(shown(flash, "SDie"), "0x350A0123456789AB");
+    EXPECT_EQ(flash->findChild<QProgressBar*>("CGauge1")->value(), 100);
+    const k350sim::Bytes stored = k350sim::flash(board_);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), stored.begin()));
+}
+
+TEST_F(TransferOnBoardTest, ClosingTheFirmwareWindowMidwayKeepsTheImageForTheChunkUnderWay) {
+    const auto bytes = image(1000);
+    QPointer<TFFlash> flash = startFlash<FlashClosedMidway>(bytes);
+    runWorker();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(flash.isNull());
+    // The chunk announced before the close is programmed from the image the worker still holds;
+    // the download then ends at its next notification.
+    const k350sim::Bytes stored = k350sim::flash(board_);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 512, stored.begin()));
+    EXPECT_TRUE(std::all_of(stored.begin() + 512, stored.begin() + 1000,
+                            [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 }  // namespace
