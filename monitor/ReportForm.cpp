@@ -51,9 +51,8 @@ void makeValueField(QLineEdit* field) {
     field->setFrame(false);
     field->setFocusPolicy(Qt::NoFocus);
     field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    field->setFixedWidth(110);
     QPalette palette = field->palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    palette.setColor(QPalette::Base, Qt::transparent);
     field->setPalette(palette);
 }
 
@@ -77,8 +76,17 @@ TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
 
     PageControl = new QTabWidget;
     PageControl->setObjectName("PageControl");
+    // The window's size is fixed: a compact font lets the long captions fit.
+    QFont compact = PageControl->font();
+    if (compact.pointSizeF() > 8) compact.setPointSizeF(compact.pointSizeF() - 1);
+    PageControl->setFont(compact);
     PageControl->addTab(buildLinkPage(), QStringLiteral("Соединение"));
     PageControl->addTab(buildControllerPage(), QStringLiteral("Контроллер"));
+    // Wide enough for the largest count, in the font the fields now have.
+    for (QLineEdit* field : fields_) {
+        field->setMinimumWidth(
+            field->fontMetrics().horizontalAdvance(StatisticsFormat::count(0xFFFFFFFFu)) + 8);
+    }
 
     BRst = makeButton(QStringLiteral("Сброс"), "BRst");
     BRun = makeButton(QStringLiteral("Старт"), "BRun");
@@ -132,7 +140,7 @@ QWidget* TFReport::buildLinkPage() {
     grid->addWidget(separatorLine(), grid->rowCount(), 0, 1, 2);
     auto* heading = new QLabel(QStringLiteral("Аудио канал"));
     heading->setAlignment(Qt::AlignCenter);
-    QFont bold = heading->font();
+    QFont bold;  // only the weight: the size comes from the page
     bold.setBold(true);
     heading->setFont(bold);
     grid->addWidget(heading, grid->rowCount(), 0, 1, 2);

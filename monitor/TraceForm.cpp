@@ -50,7 +50,7 @@ QLabel* makeLabel(const QString& text, const char* name) {
 
 TFTrace::TFTrace(QWidget* parent) : TaskWindow(WindowId::FTrace, parent) {
     setWindowTitle(QStringLiteral("Трассировщик"));
-    resize(387, 335);
+    resize(sizeHint());
 
     Timer = new QTimer(this);
     Timer->setObjectName("Timer");

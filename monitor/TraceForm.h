@@ -78,6 +78,8 @@ public:
     explicit TFTrace(QWidget* parent = nullptr);
 
     void onWorkerNotification(const WorkerNotification& notification) override;
+    // The initial size; the frame may be resized freely afterwards.
+    QSize sizeHint() const override { return {387, 335}; }
 
     std::uint16_t channelMask() const { return TraceChannelMask; }
     bool isRunning() const;
