@@ -176,15 +176,6 @@ TEST_F(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkStoresFF) {
     EXPECT_EQ(record[57], 0xFF);
 }
 
-TEST_F(BoardFormTest, TypedModelNameSelectsItsItem) {
-    record[56] = 5;
-    open();
-    board.show();
-    QTest::keyClicks(control<QComboBox>("sModel"), "K-350A");
-    pressOk();
-    EXPECT_EQ(record[56], 0);
-}
-
 TEST_F(BoardFormTest, UnparsableDateShowsTodayAndOkStoresIt) {
     putText(66, "31.02.2024");
     open();
@@ -193,14 +184,6 @@ TEST_F(BoardFormTest, UnparsableDateShowsTodayAndOkStoresIt) {
     pressOk();
     const QByteArray today = QDate::currentDate().toString("dd.MM.yyyy").toLatin1();
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[66]), 10), today);
-}
-
-TEST_F(BoardFormTest, PickedDateIsStoredInTheShortDateFormat) {
-    open();
-    board.show();
-    control<QDateEdit>("sData")->setDate(QDate(2025, 1, 7));
-    pressOk();
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[66]), 10), "07.01.2025");
 }
 
 }  // namespace

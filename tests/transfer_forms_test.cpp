@@ -3,11 +3,8 @@
 // the firmware window hands over an image that outlives it.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,7 +18,6 @@
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
 #include "shell/WindowRegistry.h"
-#include "support/FakeDialogs.h"
 #include "tests/support/ShellFixture.h"
 #include "transfer/FlashForm.h"
 #include "transfer/ReadForm.h"
@@ -121,15 +117,6 @@ TEST_F(TransferFormsTest, SaveClosedBeforeTheWorkerTakesTheRequestWritesNothing)
     EXPECT_TRUE(channel.events().empty());
 }
 
-TEST_F(TransferFormsTest, SaveShowsItsOwnCompletionText) {
-    TFSave save;
-    notify(save, NotifyCode::Total, 56);
-    notify(save, NotifyCode::Progress, 56);
-    notify(save, NotifyCode::Done, 56);
-    EXPECT_EQ(text(save, "SComment"), "Загрузка завершена");
-    EXPECT_EQ(gauge(save), 100);
-}
-
 TEST_F(TransferFormsTest, GaugeCopesWithAnEmptyTransferAndCountsUpToFourGibibytes) {
     TFRead read;
     notify(read, NotifyCode::Total, 0);
@@ -164,21 +151,6 @@ TEST_F(TransferFormsTest, ReadAndSaveLeaveTheFillRequestUnanswered) {
     }
     notify(read, 12, 0);  // unknown codes change nothing
     EXPECT_EQ(gauge(read), 0);
-}
-
-TEST_F(TransferFormsTest, WindowInAFrameIsDestroyedWhenTheWorkerAsksItToClose) {
-    QMdiArea area;
-    auto* read = new TFRead;
-    QPointer<QMdiSubWindow> frame = area.addSubWindow(read);
-    frame->setAttribute(Qt::WA_DeleteOnClose);
-    frame->show();
-    QPointer<TFRead> watched = read;
-
-    read->closeFromWorker();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(watched.isNull());
-    EXPECT_FALSE(worker.isSignalled(WorkerRequest::ReadConfig));
-    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
 }
 
 TEST_F(TransferFormsTest, FlashWithCancelledDialogRequestsNothing) {
@@ -222,24 +194,6 @@ TEST_F(TransferFormsTest, FlashHandsOverAnImageThatOutlivesTheClosedWindow) {
     // The worker still reads the bytes it holds.
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(transfer.data), int(transfer.count)),
               content);
-}
-
-TEST_F(TransferFormsTest, FlashAcceptsAnEmptyImageAndCompletesAtZeroPercent) {
-    dialogs.openAnswers.push_back(writeFile("empty.rom", QByteArray()));
-    TFFlash flash;
-    ASSERT_TRUE(flash.LoadImageAndStart());
-    TransferData transfer;
-    notifyAddress(flash, NotifyCode::FillData, &transfer);
-    EXPECT_EQ(transfer.count, 0u);
-    EXPECT_NE(transfer.owner, nullptr);
-    notify(flash, NotifyCode::Total, 0);
-    notify(flash, NotifyCode::Progress, 0);
-    notify(flash, NotifyCode::Done, 0);
-    EXPECT_EQ(gauge(flash), 0);
-    EXPECT_EQ(text(flash, "SComment"), "Загрузка завершена");
-    // Boot mode sends no IDs.
-    EXPECT_TRUE(text(flash, "SDie").isEmpty());
-    EXPECT_TRUE(text(flash, "SChip").isEmpty());
 }
 
 TEST_F(TransferFormsTest, WindowsWorkWithoutAWorker) {
@@ -301,17 +255,6 @@ TEST_F(TransferOnBoardTest, ReadWindowFollowsTheReadAndGoesAwayTenSecondsLater) 
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(read.isNull());
     EXPECT_EQ(openWindowCount(), 0);
-}
-
-TEST_F(TransferOnBoardTest, FirmwareWindowFollowsTheDownload) {
-    const auto bytes = image(1000);
-    auto* flash = startFlash<TFFlash>(bytes);
-    runWorker();
-    EXPECT_EQ(shown(flash, "SComment"), "Загрузка завершена");
-    EXPECT_EQ(shown(flash, "SDie"), "0x350A0123456789AB");
-    EXPECT_EQ(flash->findChild<QProgressBar*>("CGauge1")->value(), 100);
-    const k350sim::Bytes stored = k350sim::flash(board_);
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), stored.begin()));
 }
 
 TEST_F(TransferOnBoardTest, ClosingTheFirmwareWindowMidwayKeepsTheImageForTheChunkUnderWay) {

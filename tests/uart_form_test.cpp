@@ -116,15 +116,6 @@ TEST_F(UartFormTest, TriggerCodeZeroOpensAsFourCharactersAndIsRewrittenAsOne) {
     EXPECT_EQ(block[kLevels], 0x11);
 }
 
-TEST_F(UartFormTest, MovingABarStoresItsCodeInItsOwnNibble) {
-    open();
-    control<QSlider>("TLR_TX")->setValue(0);
-    EXPECT_EQ(block[kLevels], 0x3F);
-    EXPECT_EQ(shown("TxLevel"), "60");
-    control<QSlider>("TLR_RX")->setValue(14);
-    EXPECT_EQ(block[kLevels], 0x1F);
-}
-
 TEST_F(UartFormTest, DefaultResetsTheBlockAndCancelDoesNotUndoIt) {
     block[kLevels] = 0x00;
     setDivisor(0);
@@ -150,15 +141,6 @@ TEST_F(UartFormTest, DefaultResetsTheBlockAndCancelDoesNotUndoIt) {
     EXPECT_TRUE(uart.isClosing());
     EXPECT_EQ(block, before);
     EXPECT_EQ(WindowRegistry::get(WindowId::FUart), nullptr);
-}
-
-TEST_F(UartFormTest, OkClosesWithoutTouchingTheBlock) {
-    open();
-    const auto before = block;
-    uart.show();
-    click("Ok");
-    EXPECT_TRUE(uart.isClosing());
-    EXPECT_EQ(block, before);
 }
 
 TEST_F(UartFormTest, TypedRateStoresItsDivisor) {
