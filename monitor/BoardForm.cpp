@@ -141,8 +141,9 @@ void TFBoard::buildDescription() {
     sDescr->setObjectName("sDescr");
     sDescr->setAccessibleName(QStringLiteral("Описание"));
     sDescr->setGeometry(8, 200, 341, 90);
-    sDescr->setBackgroundRole(QPalette::Window);
-    sDescr->viewport()->setBackgroundRole(QPalette::Window);
+    QPalette colours = sDescr->palette();
+    colours.setColor(QPalette::Base, colours.color(QPalette::Window));
+    sDescr->setPalette(colours);
     connect(sDescr, &QPlainTextEdit::textChanged, this, &TFBoard::keepDescriptionWithinLimit);
 }
 

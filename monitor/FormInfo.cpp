@@ -85,7 +85,9 @@ QLineEdit* TFInfo::addValue(const char* labelName, const QString& caption, const
     value->setAccessibleName(caption);
     value->setReadOnly(true);
     value->setFrame(false);
-    value->setBackgroundRole(QPalette::Window);
+    QPalette colours = value->palette();
+    colours.setColor(QPalette::Base, colours.color(QPalette::Window));
+    value->setPalette(colours);
     value->setGeometry(at.x() + 72, at.y(), at.x() == 8 ? 90 : 110, 18);
     label->setBuddy(value);
     return value;
