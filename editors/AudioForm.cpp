@@ -37,7 +37,7 @@ TFAudio::TFAudio(QWidget* parent)
 
     row->addWidget(gain);
     row->addWidget(Mod, 0, Qt::AlignTop);
-    setFixedSize(300, 320);
+    fixSize(300, 320);
 
     connect(Lev, &QSlider::valueChanged, this, &TFAudio::LevChange);
     connect(Mod, &RadioGroup::itemSelected, this, &TFAudio::ModClick);

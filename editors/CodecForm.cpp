@@ -39,7 +39,7 @@ TFCodec::TFCodec(QWidget* parent)
     buildAmplifiersPage();
     buildExtrasPage();
     connectControls();
-    setFixedSize(357, 331);
+    fixSize(357, 331);
 }
 
 void TFCodec::buildAmplifiersPage() {
@@ -89,23 +89,25 @@ void TFCodec::buildAmplifiersPage() {
 void TFCodec::buildExtrasPage() {
     QWidget* page = addPage("Дополнительно");
     auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(4, 4, 4, 4);
+    grid->setSpacing(4);
     buildBitBoxes(page);
-
-    auto* power = new QGroupBox("Питание входных усилителей", page);
-    auto* powerLayout = new QVBoxLayout(power);
-    powerLayout->addWidget(PwrMic);
-    powerLayout->addWidget(PwrLine);
-    auto* mic = new QGroupBox("Микрофонный усилитель", page);
-    auto* micLayout = new QVBoxLayout(mic);
-    micLayout->addWidget(MicMute);
-    micLayout->addWidget(MicBoost);
+    const auto pairGroup = [page](const QString& title, QCheckBox* first, QCheckBox* second) {
+        auto* group = new QGroupBox(title, page);
+        auto* layout = new QVBoxLayout(group);
+        layout->setContentsMargins(6, 2, 6, 2);
+        layout->setSpacing(0);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        return group;
+    };
 
     INSEL =
         new RadioGroup("Селектор входных каналов", {"Линейный вход", "Микрофонный вход"}, 1, page);
     INSEL->setObjectName("INSEL");
     Sample = new RadioGroup(
         "Ацп/Цап", {"96/96 кГц", "48/48 кГц", "32/32 кГц", "  8/8   кГц", "48/8  кГц", "8/48  кГц"},
-        2, page);
+        3, page);
     Sample->setObjectName("Sample");
     Sample->setItemIndex(3);
     Sample->setEnabled(false);  // shows the rate; the board's clocking fixes it
@@ -113,12 +115,13 @@ void TFCodec::buildExtrasPage() {
                            4, page);
     DEEMP->setObjectName("DEEMP");
 
-    grid->addWidget(power, 0, 0);
+    grid->addWidget(pairGroup("Питание входных усилителей", PwrMic, PwrLine), 0, 0);
     grid->addWidget(INSEL, 0, 1);
-    grid->addWidget(mic, 1, 0);
-    grid->addWidget(Sample, 1, 1);
-    grid->addWidget(ADCHP, 2, 0, 1, 2);
+    grid->addWidget(pairGroup("Микрофонный усилитель", MicMute, MicBoost), 1, 0);
+    grid->addWidget(ADCHP, 1, 1);
+    grid->addWidget(Sample, 2, 0, 1, 2);
     grid->addWidget(DEEMP, 3, 0, 1, 2);
+    grid->setRowStretch(4, 1);
 }
 
 void TFCodec::buildBitBoxes(QWidget* page) {

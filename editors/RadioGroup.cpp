@@ -9,6 +9,8 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, int colum
     : QGroupBox(title, parent), buttons_(new QButtonGroup(this)) {
     setAccessibleName(title);
     auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setVerticalSpacing(0);
     const int rows = (int(items.size()) + columns - 1) / columns;
     for (int i = 0; i < items.size(); ++i) {
         auto* button = new QRadioButton(items[i], this);

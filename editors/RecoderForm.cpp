@@ -27,7 +27,7 @@ TFRecoder::TFRecoder(QWidget* parent)
     buildLevelPage();
     connectControls();
     updateRxLevelEnabled();
-    setFixedSize(380, 340);
+    fixSize(380, 340);
 }
 
 void TFRecoder::buildRecorderPage() {

@@ -1,6 +1,7 @@
 #include "editors/SettingsForm.h"
 
 #include <QCheckBox>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -19,7 +20,12 @@ SettingsForm::SettingsForm(WindowId id, WorkerRequest request, QWidget* parent)
 }
 
 void SettingsForm::buildFrame() {
+    // The frames have a fixed size; a point less keeps every caption readable in them.
+    QFont compact = font();
+    if (compact.pointSizeF() > 8) compact.setPointSizeF(compact.pointSizeF() - 1);
+    setFont(compact);
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
     tabs_ = new QTabWidget(this);
     Link = makeCheckBox(this, "Link", "Тестирование");
     tabs_->setCornerWidget(Link, Qt::TopRightCorner);
@@ -94,6 +100,10 @@ QWidget* SettingsForm::addPage(const QString& title) {
     auto* page = new QWidget(tabs_);
     tabs_->addTab(page, title);
     return page;
+}
+
+void SettingsForm::fixSize(int width, int height) {
+    setFixedSize(QSize(width, height).expandedTo(layout()->minimumSize()));
 }
 
 QSlider* SettingsForm::makeBar(QWidget* parent, const char* name, int minimum, int maximum,

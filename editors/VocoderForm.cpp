@@ -38,7 +38,7 @@ TFVocoder::TFVocoder(QWidget* parent)
 
     row->addWidget(Mode);
     row->addWidget(GroupBox1);
-    setFixedSize(340, 300);
+    fixSize(340, 300);
 
     connect(Mode, &RadioGroup::itemSelected, this, &TFVocoder::ModeClick);
 }
