@@ -35,10 +35,10 @@ constexpr std::pair<std::size_t, std::uint8_t> kFixedBytes[] = {
 TFCodec::TFCodec(QWidget* parent)
     : SettingsForm(WindowId::FCodec, WorkerRequest::SendCodec, parent),
       pendingPair_(kLeftInputData - 1) {
-    setWindowTitle("Аудио кодек (K-350A)");
     buildAmplifiersPage();
     buildExtrasPage();
     connectControls();
+    setVariantTexts(0);
     fixSize(357, 331);
 }
 
