@@ -49,7 +49,6 @@ QGridLayout* compactGrid(QWidget* page) {
 void makeValueField(QLineEdit* field) {
     field->setReadOnly(true);
     field->setFrame(false);
-    field->setFocusPolicy(Qt::NoFocus);
     field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
