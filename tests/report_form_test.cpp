@@ -177,22 +177,25 @@ TEST_F(ReportFormTest, ResetWhileStoppedShowsOneReportAndStartsNothing) {
 }
 
 TEST_F(ReportFormTest, ClosingWithdrawsBothRequests) {
-    click("BRun");
-    click("BRst");
-    ASSERT_EQ(WindowRegistry::get(WindowId::FReport), &form_);
-    click("BClose");
-    EXPECT_FALSE(signalled(WorkerRequest::ReadStatistics));
-    EXPECT_FALSE(signalled(WorkerRequest::ResetStatistics));
-    EXPECT_FALSE(form_.timer()->isActive());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FReport), nullptr);
-}
-
-TEST_F(ReportFormTest, WorkersCloseRequestClosesTheWindow) {
-    click("BRun");
-    form_.closeFromWorker();
-    EXPECT_FALSE(form_.isVisible());
-    EXPECT_FALSE(signalled(WorkerRequest::ReadStatistics));
-    EXPECT_EQ(WindowRegistry::get(WindowId::FReport), nullptr);
+    // The worker's close request acts as the button.
+    for (bool byWorker : {false, true}) {
+        SCOPED_TRACE(byWorker);
+        TFReport form;
+        form.show();
+        QTest::mouseClick(form.findChild<QPushButton*>("BRun"), Qt::LeftButton);
+        QTest::mouseClick(form.findChild<QPushButton*>("BRst"), Qt::LeftButton);
+        ASSERT_EQ(WindowRegistry::get(WindowId::FReport), &form);
+        if (byWorker) {
+            form.closeFromWorker();
+        } else {
+            QTest::mouseClick(form.findChild<QPushButton*>("BClose"), Qt::LeftButton);
+        }
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_FALSE(signalled(WorkerRequest::ReadStatistics));
+        EXPECT_FALSE(signalled(WorkerRequest::ResetStatistics));
+        EXPECT_FALSE(form.timer()->isActive());
+        EXPECT_EQ(WindowRegistry::get(WindowId::FReport), nullptr);
+    }
 }
 
 }  // namespace
