@@ -8,8 +8,9 @@ namespace {
 constexpr double kTicksPerSecond = 46875.0;
 constexpr double kFractionUnit = 2147483648.0;  // 2^31
 
-// Fixed notation without digit grouping. Rounds to `significant` digits first, then shows exactly `decimals`
-// decimals: a value is never shown with more precision than it carries.
+// Fixed notation without digit grouping. Rounds to `significant` digits
+// first, then shows exactly `decimals` decimals: a value is never shown with
+// more precision than it carries.
 QString fixed(double value, int significant, int decimals) {
     const double rounded = QString::number(value, 'g', significant).toDouble();
     QLocale locale;
