@@ -151,6 +151,7 @@ TEST_F(ShellWindowTest, LayoutsFollowLevelConfigurationAndModel) {
     }
     EXPECT_EQ(window().FindNode("Информация"), 15);
     EXPECT_EQ(window().FindNode("cервис"), -1);
+    ASSERT_NE(node(QString::fromUtf8("C\u0435\u0440\u0432\u0438\u0441")), nullptr);  // Latin C
     window().SetNodeImage("Trace", 7);
     EXPECT_EQ(TFDevice::nodeImage(node("Trace")), 7);
     window().SetNodeImage("nothing", 7);
