@@ -11,12 +11,12 @@
 
 #include "config/ConfigImage.h"
 
-ShellFixture::ShellFixture() {
+ShellFixture::ShellFixture(bool realWorkerThread) {
     k350sim::reset();
     board_ = k350sim::addBoard(k350sim::addBus());
     k350sim::setClock([this] { return clock_.nowUs(); },
                       [this](std::int64_t us) { clock_.advanceUs(us); });
-    window_ = std::make_unique<TFDevice>(TFDevice::Options{false, &clock_});
+    window_ = std::make_unique<TFDevice>(TFDevice::Options{realWorkerThread, &clock_});
     window_->show();
     static int counter = 0;
     tempDir_ = QDir::temp().filePath(

@@ -1,6 +1,7 @@
 // The main window as a person at the terminal uses it, on a virtual clock, with
-// scripted dialogs and one simulated board on the bus. The worker runs on the
-// test's thread: runWorker() performs what is signalled, notifications included.
+// scripted dialogs and one simulated board on the bus. By default the worker
+// runs on the test's thread: runWorker() performs what is signalled,
+// notifications included. End-to-end tests start the real worker thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ class QTreeWidgetItem;
 
 class ShellFixture : public ::testing::Test {
 protected:
-    ShellFixture();
+    explicit ShellFixture(bool realWorkerThread = false);
     ~ShellFixture() override;
 
     TFDevice& window() { return *window_; }

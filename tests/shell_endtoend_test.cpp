@@ -1,0 +1,53 @@
+// The main window with its real worker thread and the simulated board: read,
+// save, close, open and write as a person would, waiting for the worker's
+// reports on the event loop. Pauses of the operations run on the virtual clock.
+#include <QTest>
+
+#include "config/ConfigImage.h"
+#include "tests/support/ShellFixture.h"
+
+namespace {
+constexpr int kWaitMs = 10000;
+}
+
+class ShellEndToEndTest : public ShellFixture {
+protected:
+    ShellEndToEndTest() : ShellFixture(true) {}
+
+    bool logged(const QString& text) { return window().logText().contains("-> " + text); }
+};
+
+TEST_F(ShellEndToEndTest, ReadSaveCloseOpenAndWriteWithTheWorkerThread) {
+    const k350sim::Bytes original = k350sim::plausibleConfiguration(1);
+    k350sim::setEeprom(board_, 0, original);
+
+    trigger("MButtonGet");
+    QTRY_VERIFY_WITH_TIMEOUT(window().hasConfig(), kWaitMs);
+    const auto& bytes = window().config().bytes;
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), bytes.begin()));
+    const k350sim::BoardOptions board;
+    EXPECT_TRUE(
+        std::equal(board.dieId.begin(), board.dieId.end(), bytes.begin() + ConfigOffset::DieId));
+
+    const QString path = tempPath("board.kcf");
+    dialogs_.saveAnswers.push_back(path);
+    trigger("MButtonSaveAs");
+    const auto saved = readFile(path);
+    ASSERT_EQ(saved.size(), kSnapshotSize);
+
+    trigger("MFileClose");
+    EXPECT_FALSE(window().hasConfig());
+    dialogs_.openAnswers.push_back(path);
+    trigger("MButtonOpen");
+    ASSERT_TRUE(window().hasConfig());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), bytes.begin()));
+
+    window().config().bytes[ConfigOffset::Vocoder] ^= 0xFF;
+    window().config().bytes[ConfigOffset::Description] ^= 0xFF;  // board information: not sent
+    trigger("MButtonSet");
+    QTRY_VERIFY_WITH_TIMEOUT(logged("Процесс загрузки конфигурации завершен"), kWaitMs);
+    const k350sim::Bytes eeprom = k350sim::eeprom(board_);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 56, eeprom.begin()));
+    EXPECT_TRUE(std::equal(original.begin() + 56, original.end(), eeprom.begin() + 56));
+    EXPECT_TRUE(logged("Передано 56байт."));
+}
