@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
                 kLinesPerNotification, static_cast<int>(window.log()->lineCount()));
     std::printf("total time:              %.3f s\n", figures.seconds);
     std::printf("lines per second:        %.0f\n", kLineCount / figures.seconds);
-    std::printf("CPU time of the process: %.3f s (the rest is waiting for a core)\n", cpu);
+    std::printf("CPU time of the process: %.3f s\n", cpu);
     std::printf("longest event-loop stall: %.1f ms (1 ms heartbeat, %d ticks)\n",
                 figures.longestStallUs / 1000.0, figures.ticks);
     std::printf("longest notification:    %.1f ms\n", figures.longestNotificationUs / 1000.0);
