@@ -23,13 +23,13 @@ enum class Shape {
     Windows
 };
 
-struct IconSpec {
+struct IconLook {
     Shape shape;
     QColor color;
 };
 
-const QHash<int, IconSpec>& specs() {
-    static const QHash<int, IconSpec> table = {
+const QHash<int, IconLook>& looks() {
+    static const QHash<int, IconLook> table = {
         {ImageIndex::Open, {Shape::Folder, QColor(0xE0, 0xA8, 0x20)}},
         {ImageIndex::Save, {Shape::Disk, QColor(0x30, 0x60, 0xC0)}},
         {ImageIndex::SaveAs, {Shape::Disk, QColor(0x20, 0x90, 0x90)}},
@@ -122,14 +122,14 @@ void paintShape(QPainter& p, Shape shape) {
     }
 }
 
-QIcon paintIcon(const IconSpec& spec) {
+QIcon paintIcon(const IconLook& look) {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(spec.color.darker(150), 1.2));
-    painter.setBrush(spec.color);
-    paintShape(painter, spec.shape);
+    painter.setPen(QPen(look.color.darker(150), 1.2));
+    painter.setBrush(look.color);
+    paintShape(painter, look.shape);
     return QIcon(pixmap);
 }
 
@@ -139,8 +139,8 @@ QIcon ImageListIcon(int index) {
     static QHash<int, QIcon> painted;
     auto cached = painted.find(index);
     if (cached != painted.end()) return cached.value();
-    auto spec = specs().find(index);
-    QIcon icon = spec == specs().end() ? QIcon() : paintIcon(spec.value());
+    auto look = looks().find(index);
+    QIcon icon = look == looks().end() ? QIcon() : paintIcon(look.value());
     painted.insert(index, icon);
     return icon;
 }
