@@ -72,6 +72,7 @@ QAction* makeAction(QObject* parent, const char* name, const QString& text, int 
 TFDevice::TFDevice(Options options) {
     setObjectName("FDevice");
     setWindowTitle("Терминал контроллеров К-350");
+    setWindowIcon(ImageListIcon(ImageIndex::Device));
     buildActions();
     buildMenus();
     buildToolBars();
@@ -228,8 +229,9 @@ void TFDevice::buildPanels() {
     Log->setLineWrapMode(QPlainTextEdit::NoWrap);
     TranscriptControl->addTab(Log, "Сообщения");
     logDock->setWidget(TranscriptControl);
-    logDock->setMinimumHeight(105);
     addDockWidget(Qt::BottomDockWidgetArea, logDock);
+    resizeDocks({logDock}, {105}, Qt::Vertical);
+    resizeDocks({PanelDev}, {161}, Qt::Horizontal);
 }
 
 void TFDevice::setConfigCommandsEnabled(bool enabled) {
@@ -313,7 +315,7 @@ void TFDevice::showTaskWindow(TaskWindow* window) {
     QMdiSubWindow* frame = clientArea_->addSubWindow(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setWindowTitle(window->windowTitle());
-    frame->setWindowIcon(window->windowIcon());
+    frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     frame->move(10 * openCount, 10 * openCount);
     frame->show();
     frame->adjustSize();
