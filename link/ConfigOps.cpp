@@ -11,7 +11,7 @@ constexpr std::uint16_t kEepromSlave = 0x50;
 constexpr std::uint32_t kEepromPage = 64;
 constexpr std::uint32_t kEepromLimit = 0x4000;  // neither operation goes on at or beyond it
 constexpr std::uint32_t kReadRequestLength = kPacketHeaderSize + 2;
-constexpr std::uint32_t kLeastWriteCapacity = 3;  // two address bytes and one data byte
+constexpr std::uint32_t kLeastWriteCapacity = 3;  // what a write chunk leaves of the capacity
 constexpr std::uint32_t kFullWriteCapacity = 67;
 
 std::intptr_t addressValue(const void* address) {
@@ -105,7 +105,8 @@ void TK350::WriteConfig() {
         closeWindow(WindowId::FSave);
         return;
     }
-    if (capacity() < kLeastWriteCapacity) {
+    // The largest chunk is the capacity less 3: nothing would be left to write.
+    if (capacity() <= kLeastWriteCapacity) {
         return failTransfer(WindowId::FSave, LinkError::InvalidReply);
     }
 

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::chrono::milliseconds kPollInterval{50};
+constexpr std::uint16_t kIdentificationPayload = 16;  // die ID and chip ID
 
 bool isBoard(const struct usb_device* device) {
     return device->descriptor.idVendor == K350Usb::VendorId &&
@@ -76,17 +77,28 @@ bool TK350::runOnePass() {
 
 void TK350::runOperation(WorkerRequest request) {
     switch (request) {
-        case WorkerRequest::ReadConfig: return ReadConfig();
-        case WorkerRequest::WriteConfig: return WriteConfig();
-        case WorkerRequest::LoadFirmware: return LoadFirmware();
-        case WorkerRequest::ReadStatistics: return ReadStatistics();
-        case WorkerRequest::ResetStatistics: return ResetStatistics();
-        case WorkerRequest::SendCodec: return SendCodec();
-        case WorkerRequest::SendAmplifier: return SendAmplifier();
-        case WorkerRequest::SendVocoder: return SendVocoder();
-        case WorkerRequest::SendRecorder: return SendRecorder();
-        case WorkerRequest::SetTrace: return SetTrace();
-        case WorkerRequest::PollTrace: return PollTrace();
+        case WorkerRequest::ReadConfig:
+            return ReadConfig();
+        case WorkerRequest::WriteConfig:
+            return WriteConfig();
+        case WorkerRequest::LoadFirmware:
+            return LoadFirmware();
+        case WorkerRequest::ReadStatistics:
+            return ReadStatistics();
+        case WorkerRequest::ResetStatistics:
+            return ResetStatistics();
+        case WorkerRequest::SendCodec:
+            return SendCodec();
+        case WorkerRequest::SendAmplifier:
+            return SendAmplifier();
+        case WorkerRequest::SendVocoder:
+            return SendVocoder();
+        case WorkerRequest::SendRecorder:
+            return SendRecorder();
+        case WorkerRequest::SetTrace:
+            return SetTrace();
+        case WorkerRequest::PollTrace:
+            return PollTrace();
     }
 }
 
@@ -161,13 +173,16 @@ void TK350::QueryLink() {
     std::uint8_t sizeBlock[4] = {0x00, 0x00, 0x00, 0x40};
     int result = writeRaw(K350Usb::EndpointOut, sizeBlock, 4, K350Usb::DefaultTimeoutMs);
     if (result >= 0) {
-        result = lastResult_ = usb_bulk_read(handle_, K350Usb::EndpointIn,
-                                             reinterpret_cast<char*>(sizeBlock), 4,
-                                             K350Usb::DefaultTimeoutMs);
+        result = lastResult_ =
+            usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(sizeBlock), 4,
+                          K350Usb::DefaultTimeoutMs);
     }
     if (result < 0) return reportFailure(result);
     std::uint16_t capacity = std::uint16_t(sizeBlock[2] | sizeBlock[3] << 8);
-    if (result < 4 || capacity == 0) return reportFailure(LinkError::InvalidReply);
+    // A board that cannot even carry the identification reply has no usable size.
+    if (result < 4 || capacity < kIdentificationPayload) {
+        return reportFailure(LinkError::InvalidReply);
+    }
 
     bufferSize_ = capacity + 8u;
     buffer_.assign(bufferSize_, 0);
@@ -178,7 +193,7 @@ void TK350::QueryLink() {
     setWord(3, 0x3800);
     result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
     if (result < 0) return reportFailure(result);
-    if (word(0) != 1) return reportFailure(LinkError::InvalidReply);
+    if (word(0) != Command::Identify) return reportFailure(LinkError::InvalidReply);
     // A reply too short to hold both IDs leaves the rest zero rather than stale.
     std::fill(ids_.begin(), ids_.end(), 0);
     std::size_t available = std::min<std::size_t>(result, buffer_.size());
@@ -221,9 +236,9 @@ int TK350::writeRequest(std::size_t length, int timeoutMs) {
 }
 
 int TK350::readReply(int timeoutMs) {
-    lastResult_ = usb_bulk_read(handle_, K350Usb::EndpointIn,
-                                reinterpret_cast<char*>(buffer_.data()), int(buffer_.size()),
-                                timeoutMs);
+    lastResult_ =
+        usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(buffer_.data()),
+                      int(buffer_.size()), timeoutMs);
     return lastResult_;
 }
 

@@ -136,6 +136,19 @@ TEST_F(LinkTest, InvalidBufferSizeRepliesCloseTheLink) {
     k350sim::shortReply(0, 3);
     openAndQuery();
     expectClosedAfterError(LinkError::InvalidReply);
+
+    // The identification reply needs room for both IDs.
+    channel.clear();
+    useBoard({.capacity = 15});
+    openAndQuery();
+    expectClosedAfterError(LinkError::InvalidReply);
+    EXPECT_EQ(k350sim::requests().size(), 1u);  // no identification asked for
+
+    channel.clear();
+    useBoard({.capacity = 16});
+    openAndQuery();
+    EXPECT_TRUE(worker.isLinkOpen());
+    EXPECT_EQ(worker.deviceIds(), kDefaultIds);
 }
 
 TEST_F(LinkTest, IdentificationReplyWithAnotherCodeClosesTheLink) {
