@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -60,6 +61,7 @@ TFTrace::TFTrace(QWidget* parent) : TaskWindow(WindowId::FTrace, parent) {
     MLog = new TraceLog;
     MLog->setObjectName("MLog");
     MLog->setAccessibleName(QStringLiteral("Трассировка"));
+    MLog->appendLines({std::string()});  // the log opens with one empty line
 
     Splitter1 = new QSplitter(Qt::Horizontal);
     Splitter1->setObjectName("Splitter1");
@@ -159,6 +161,13 @@ void TFTrace::TimerTimer() {
 
 void TFTrace::ButCloseClick() {
     closeWindow();
+}
+
+void TFTrace::showEvent(QShowEvent* event) {
+    TaskWindow::showEvent(event);
+    if (placed_) return;
+    placed_ = true;
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) frame->move(0, 0);
 }
 
 void TFTrace::formClose() {

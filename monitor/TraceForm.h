@@ -93,6 +93,8 @@ public slots:
 
 protected:
     void formClose() override;
+    // The trace window opens at the top-left corner of the client area.
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildIdStrip();
@@ -114,4 +116,5 @@ private:
     QPushButton* ButClose = nullptr;
     QTimer* Timer = nullptr;
     std::uint16_t TraceChannelMask = 0;
+    bool placed_ = false;
 };

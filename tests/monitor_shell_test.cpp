@@ -90,7 +90,7 @@ TEST_F(MonitorShellTest, TraceShowsLinesOfTheSelectedChannels) {
         R"(^\d\d:\d\d:\d\d (Bus\+\(RxD\): |Link\(TxD\): )(0x[0-9A-F]{2}; )+$)");
     int busLines = 0;
     int linkLines = 0;
-    for (std::size_t i = 0; i < trace->log()->lineCount(); ++i) {
+    for (std::size_t i = 1; i < trace->log()->lineCount(); ++i) {  // after the empty first
         const QString line = trace->log()->line(i);
         EXPECT_TRUE(format.match(line).hasMatch()) << line.toStdString();
         busLines += line.contains("Bus+(RxD)");
@@ -98,6 +98,19 @@ TEST_F(MonitorShellTest, TraceShowsLinesOfTheSelectedChannels) {
     }
     EXPECT_GT(busLines, 0);
     EXPECT_GT(linkLines, 0);
+}
+
+TEST_F(MonitorShellTest, TraceWindowOpensAtTheTopLeftCornerWhateverIsOpen) {
+    installConfig(0);
+    window().setServiceLevel(ServiceLevel::FullService);
+    doubleClickNode("Статистика");
+    doubleClickNode("Trace");
+    auto* report = WindowRegistry::find<TFReport>(WindowId::FReport);
+    auto* trace = WindowRegistry::find<TFTrace>(WindowId::FTrace);
+    ASSERT_NE(report, nullptr);
+    ASSERT_NE(trace, nullptr);
+    EXPECT_EQ(report->parentWidget()->pos(), QPoint(0, 0));
+    EXPECT_EQ(trace->parentWidget()->pos(), QPoint(0, 0));  // not 10 x 1
 }
 
 TEST_F(MonitorShellTest, TraceWithoutBoardUnchecksTheChannelsAndKeepsRunning) {

@@ -71,7 +71,8 @@ TEST_F(TraceFormTest, OpensStoppedWithNoChannelAndAnEmptyLog) {
     EXPECT_EQ(button("ButClose")->text(), "Закрыть");
     EXPECT_EQ(form_.timer()->interval(), 100);
     EXPECT_FALSE(form_.isRunning());
-    EXPECT_EQ(form_.log()->lineCount(), 0u);
+    ASSERT_EQ(form_.log()->lineCount(), 1u);  // one empty line, as the log opens
+    EXPECT_EQ(form_.log()->line(0), "");
     EXPECT_EQ(form_.channelMask(), 0);
 }
 
@@ -99,7 +100,7 @@ TEST_F(TraceFormTest, StopWithdrawsAPendingPollButLinesUnderWayStillArrive) {
     EXPECT_FALSE(form_.timer()->isActive());
 
     deliverLines({"10:15:02 Link(RxD): 0x7E; "});
-    EXPECT_EQ(form_.log()->lineCount(), 1u);
+    EXPECT_EQ(form_.log()->lineCount(), 2u);
 }
 
 TEST_F(TraceFormTest, ChannelBoxesSendTheMaskLittleEndianEvenWhileStopped) {
@@ -137,16 +138,16 @@ TEST_F(TraceFormTest, LinesAreAppendedUnchangedInOrder) {
     deliverLines({"10:15:03 0xAA; "});
     deliverLines({});
     TraceLog* log = form_.log();
-    ASSERT_EQ(log->lineCount(), 3u);
-    EXPECT_EQ(log->line(0), "10:15:02 Bus+(RxD): 0x7E; 0x01; ");
-    EXPECT_EQ(log->line(1), "10:15:02 Link(TxD): 0x00; ");
-    EXPECT_EQ(log->line(2), "10:15:03 0xAA; ");
+    ASSERT_EQ(log->lineCount(), 4u);  // after the log's first, empty line
+    EXPECT_EQ(log->line(1), "10:15:02 Bus+(RxD): 0x7E; 0x01; ");
+    EXPECT_EQ(log->line(2), "10:15:02 Link(TxD): 0x00; ");
+    EXPECT_EQ(log->line(3), "10:15:03 0xAA; ");
 
     log->setFocus();
     QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(),
-              "10:15:02 Bus+(RxD): 0x7E; 0x01; \n10:15:02 Link(TxD): 0x00; \n10:15:03 0xAA; \n");
+              "\n10:15:02 Bus+(RxD): 0x7E; 0x01; \n10:15:02 Link(TxD): 0x00; \n10:15:03 0xAA; \n");
 }
 
 TEST_F(TraceFormTest, LogFollowsNewLinesOnlyWhileShowingTheEnd) {
@@ -159,7 +160,7 @@ TEST_F(TraceFormTest, LogFollowsNewLinesOnlyWhileShowingTheEnd) {
 
     scroll->setValue(10);
     deliverLines(batch);
-    EXPECT_EQ(form_.log()->lineCount(), 1000u);
+    EXPECT_EQ(form_.log()->lineCount(), 1001u);
     EXPECT_EQ(scroll->value(), 10);
 }
 
