@@ -67,25 +67,10 @@ TFBoard::TFBoard(QWidget* parent) : TaskWindow(WindowId::FBoard, parent) {
     connect(OKButton, &QPushButton::clicked, this, &TFBoard::OKButtonClick);
 }
 
-QLabel* TFBoard::addLabel(const char* name, const QString& text, QRect geometry) {
-    auto* label = new QLabel(text, this);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    return label;
-}
-
 void TFBoard::buildHeader() {
-    auto* frame = new QFrame(this);
-    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    frame->setGeometry(8, 8, 125, 61);
-    MakeProgramIcon(frame)->move(2, 2);
-    addLabel("Label1", QStringLiteral("Product Name: CPS for K-350"), QRect(144, 12, 205, 18));
-    addLabel("Label2", QStringLiteral("Version 1.0"), QRect(144, 34, 205, 18));
-    addLabel("Label3", QStringLiteral("Сервисный терминал контроллеров K-350"),
-             QRect(8, 74, 341, 18));
-    auto* separator = new QFrame(this);
-    separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    separator->setGeometry(8, 96, 341, 4);
+    AddProductHeader(this, QStringLiteral("Product Name: CPS for K-350"),
+                     QStringLiteral("Version 1.0"), 74);
+    MakeSeparator(this, 96);
 }
 
 QComboBox* TFBoard::addList(const char* name, const QStringList& items, QRect geometry) {
@@ -107,22 +92,23 @@ QLineEdit* TFBoard::addShortText(const char* name, QRect geometry) {
 }
 
 void TFBoard::buildFields() {
-    auto* model = addLabel("Label11", QStringLiteral("Модель:"), QRect(8, 108, 80, 21));
+    auto* model = MakeLabel(this, "Label11", QStringLiteral("Модель:"), QRect(8, 108, 80, 21));
     sModel = addList("sModel", {QStringLiteral("K-350A"), QStringLiteral("K-350B")},
                      QRect(90, 108, 85, 21));
     sModel->setCurrentIndex(0);
-    auto* date = addLabel("Label6", QStringLiteral("Дата:"), QRect(184, 108, 60, 21));
+    auto* date = MakeLabel(this, "Label6", QStringLiteral("Дата:"), QRect(184, 108, 60, 21));
     sData = new QDateEdit(QDate::currentDate(), this);
     sData->setObjectName("sData");
     sData->setCalendarPopup(true);
     sData->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
     sData->setGeometry(250, 108, 99, 21);
-    auto* type = addLabel("Label9", QStringLiteral("Версия ПП:"), QRect(8, 136, 80, 21));
+    auto* type = MakeLabel(this, "Label9", QStringLiteral("Версия ПП:"), QRect(8, 136, 80, 21));
     sType = addList("sType", {"A", "B", "C", "D"}, QRect(90, 136, 85, 21));
     sType->setCurrentIndex(1);
-    auto* serial = addLabel("Label5", QStringLiteral("Сер. номер:"), QRect(184, 136, 64, 21));
+    auto* serial =
+        MakeLabel(this, "Label5", QStringLiteral("Сер. номер:"), QRect(184, 136, 64, 21));
     sSerial = addShortText("sSerial", QRect(250, 136, 99, 21));
-    auto* soft = addLabel("Label4", QStringLiteral("Версия ПО:"), QRect(8, 164, 80, 21));
+    auto* soft = MakeLabel(this, "Label4", QStringLiteral("Версия ПО:"), QRect(8, 164, 80, 21));
     sSoft = addShortText("sSoft", QRect(90, 164, 85, 21));
 
     const std::pair<QLabel*, QWidget*> pairs[] = {

@@ -28,7 +28,6 @@ private:
     void buildHeader();
     void buildFields();
     void buildDescription();
-    QLabel* addLabel(const char* name, const QString& text, QRect geometry);
     QComboBox* addList(const char* name, const QStringList& items, QRect geometry);
     QLineEdit* addShortText(const char* name, QRect geometry);
     void keepDescriptionWithinLimit();

@@ -26,12 +26,6 @@ QString revisionText(std::uint8_t byte) {
     return QStringLiteral("Rev.") + readField(&letter, 1);
 }
 
-QFrame* addSeparator(QWidget* parent, int y) {
-    auto* separator = new QFrame(parent);
-    separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    separator->setGeometry(8, y, 341, 4);
-    return separator;
-}
 }  // namespace
 
 TFInfo::TFInfo(QWidget* parent) : TaskWindow(WindowId::FInfo, parent) {
@@ -54,32 +48,20 @@ TFInfo::TFInfo(QWidget* parent) : TaskWindow(WindowId::FInfo, parent) {
     connect(OKButton, &QPushButton::clicked, this, &TFInfo::closeWindow);
 }
 
-QLabel* TFInfo::addLabel(const char* name, const QString& text, QRect geometry) {
-    auto* label = new QLabel(text, this);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    return label;
-}
-
 void TFInfo::buildHeader() {
-    auto* frame = new QFrame(this);
-    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    frame->setGeometry(8, 8, 125, 61);
-    MakeProgramIcon(frame)->move(2, 2);
-    addLabel("Label1", QStringLiteral("Product Name: ПО для K-350"), QRect(144, 12, 205, 18));
-    addLabel("Label2", QStringLiteral("Version 1.1"), QRect(144, 34, 205, 18));
-    addLabel("Label3", QStringLiteral("Сервисный терминал контроллеров K-350"),
-             QRect(8, 72, 341, 18));
-    auto* comments = addLabel("Label4", QStringLiteral("Comments: Терминал контроллеров  К-350xx"),
-                              QRect(8, 90, 341, 18));
+    AddProductHeader(this, QStringLiteral("Product Name: ПО для K-350"),
+                     QStringLiteral("Version 1.1"), 72);
+    auto* comments =
+        MakeLabel(this, "Label4", QStringLiteral("Comments: Терминал контроллеров  К-350xx"),
+                  QRect(8, 90, 341, 18));
     comments->setWordWrap(true);
-    addSeparator(this, 110);
+    MakeSeparator(this, 110);
 }
 
 // A value field: read-only and borderless in the window's colour, so its text can be copied.
 QLineEdit* TFInfo::addValue(const char* labelName, const QString& caption, const char* name,
                             QPoint at) {
-    auto* label = addLabel(labelName, caption, QRect(at, QSize(70, 18)));
+    auto* label = MakeLabel(this, labelName, caption, QRect(at, QSize(70, 18)));
     auto* value = new QLineEdit(this);
     value->setObjectName(name);
     value->setAccessibleName(caption);
@@ -103,7 +85,7 @@ void TFInfo::buildValues() {
     sChip = addValue("Label6", QStringLiteral("Chip ID:"), "sChip", {170, 138});
     sSize = addValue("Label8", QStringLiteral("Size:"), "sSize", {170, 158});
     sCrc = addValue("Label10", QStringLiteral("Crc:"), "sCrc", {170, 178});
-    addSeparator(this, 216);
+    MakeSeparator(this, 216);
 }
 
 void TFInfo::LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* deviceIds,

@@ -23,7 +23,6 @@ public:
 private:
     void buildHeader();
     void buildValues();
-    QLabel* addLabel(const char* name, const QString& text, QRect geometry);
     QLineEdit* addValue(const char* labelName, const QString& caption, const char* name, QPoint at);
     void showBoardInfo(const std::uint8_t* boardInfo);
 

@@ -1,5 +1,6 @@
 #include "transfer/ProductInfo.h"
 
+#include <QFrame>
 #include <QLabel>
 #include <QPainter>
 
@@ -41,6 +42,32 @@ QLabel* MakeProgramIcon(QWidget* parent) {
     icon->setPixmap(ProductPicture());
     icon->setFixedSize(kProductPictureWidth, kProductPictureHeight);
     return icon;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+void AddProductHeader(QWidget* window, const QString& productName, const QString& version,
+                      int aboutY) {
+    auto* frame = new QFrame(window);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setGeometry(8, 8, kProductPictureWidth + 4, kProductPictureHeight + 4);
+    MakeProgramIcon(frame)->move(2, 2);
+    MakeLabel(window, "Label1", productName, QRect(144, 12, 205, 18));
+    MakeLabel(window, "Label2", version, QRect(144, 34, 205, 18));
+    MakeLabel(window, "Label3", QStringLiteral("Сервисный терминал контроллеров K-350"),
+              QRect(8, aboutY, 341, 18));
+}
+
+QFrame* MakeSeparator(QWidget* window, int y) {
+    auto* separator = new QFrame(window);
+    separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    separator->setGeometry(8, y, 341, 4);
+    return separator;
 }
 
 QString FormatDeviceId(const std::uint8_t* eightBytes) {

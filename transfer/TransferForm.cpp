@@ -10,15 +10,6 @@
 #include "link/K350Task.h"
 #include "transfer/ProductInfo.h"
 
-namespace {
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    return label;
-}
-}  // namespace
-
 TransferForm::TransferForm(WindowId id, WorkerRequest request, const QString& caption,
                            const QString& doneText, QWidget* parent)
     : TaskWindow(id, parent), request_(request), doneText_(doneText) {
@@ -47,12 +38,12 @@ void TransferForm::buildPanel() {
     ProgramIcon = MakeProgramIcon(Panel1);
     ProgramIcon->move(8, 8);
     LProduct =
-        makeLabel(Panel1, "LProduct", QStringLiteral("Контроллер К-350"), QRect(140, 8, 133, 20));
-    LChipID = makeLabel(Panel1, "LChipID", QStringLiteral("Chip ID:"), QRect(8, 72, 50, 18));
-    SChip = makeLabel(Panel1, "SChip", QString(), QRect(62, 72, 211, 18));
-    LDieID = makeLabel(Panel1, "LDieID", QStringLiteral("Die ID:"), QRect(8, 92, 50, 18));
-    SDie = makeLabel(Panel1, "SDie", QString(), QRect(62, 92, 211, 18));
-    SComment = makeLabel(Panel1, "SComment", QString(), QRect(8, 114, 265, 18));
+        MakeLabel(Panel1, "LProduct", QStringLiteral("Контроллер К-350"), QRect(140, 8, 133, 20));
+    LChipID = MakeLabel(Panel1, "LChipID", QStringLiteral("Chip ID:"), QRect(8, 72, 50, 18));
+    SChip = MakeLabel(Panel1, "SChip", QString(), QRect(62, 72, 211, 18));
+    LDieID = MakeLabel(Panel1, "LDieID", QStringLiteral("Die ID:"), QRect(8, 92, 50, 18));
+    SDie = MakeLabel(Panel1, "SDie", QString(), QRect(62, 92, 211, 18));
+    SComment = MakeLabel(Panel1, "SComment", QString(), QRect(8, 114, 265, 18));
     for (QLabel* value : {SChip, SDie, SComment})
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
