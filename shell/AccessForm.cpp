@@ -53,6 +53,8 @@ bool TFAccess::eventFilter(QObject* watched, QEvent* event) {
             close();
             return true;
         }
+        // There is no cancel button: Escape stays in the field instead of closing the dialog.
+        if (key == Qt::Key_Escape) return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -288,6 +288,11 @@ void TFDevice::setUpPanelDocking() {
     // stops moving, and the pointer is then where it was dropped.
     connect(panelMoveEnd_, &QTimer::timeout, this, [this] { panelDragEnded(QCursor::pos().x()); });
     PanelDev->installEventFilter(this);
+    // While it floats the panel docks back only by the drop rule below, not wherever the toolkit
+    // would dock it on the way.
+    connect(PanelDev, &QDockWidget::topLevelChanged, this, [this](bool floating) {
+        PanelDev->setAllowedAreas(floating ? Qt::NoDockWidgetArea : Qt::LeftDockWidgetArea);
+    });
 }
 
 void TFDevice::panelDragEnded(int dropScreenX) {

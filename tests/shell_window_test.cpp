@@ -218,6 +218,7 @@ TEST_F(ShellWindowTest, AccessDialogLooksAsSpecifiedAndKeepsOtherKeysInTheField)
     access.show();
     auto* field = access.findChild<QLineEdit*>("EAccess");
     QTest::keyClicks(field, "ab c");
+    QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_TRUE(access.isVisible());
     EXPECT_EQ(field->text(), "ab c");
 }
@@ -266,12 +267,14 @@ TEST_F(ShellWindowTest, FloatingDevicePanelDocksBackOnlyWhenDroppedAtTheLeftEdge
     QDockWidget* panel = window().devicePanel();
     EXPECT_EQ(panel->windowTitle(), "K350");
     panel->setFloating(true);
+    EXPECT_FALSE(panel->isAreaAllowed(Qt::LeftDockWidgetArea));  // a drop over the column floats
     const int left = window().frameGeometry().left();
     window().panelDragEnded(left + 1);
     EXPECT_TRUE(panel->isFloating());
     window().panelDragEnded(left);
     EXPECT_FALSE(panel->isFloating());
     EXPECT_EQ(window().dockWidgetArea(panel), Qt::LeftDockWidgetArea);
+    EXPECT_TRUE(panel->isAreaAllowed(Qt::LeftDockWidgetArea));
     window().panelDragEnded(left - 500);  // docked already: nothing to do
     EXPECT_FALSE(panel->isFloating());
 }
