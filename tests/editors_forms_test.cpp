@@ -2,14 +2,19 @@
 // clicked, the worker's notifications delivered, the record checked byte for byte.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTabWidget>
 #include <QTest>
 #include <array>
@@ -231,6 +236,138 @@ TEST_F(PatternTest, WithoutAWorkerChangesOnlyEditTheCopy) {
     EXPECT_EQ(AskPayload(*opened.window)[1], 0x07);
 }
 
+// --- fresh windows, before anything is loaded ---------------------------------------------
+
+struct BarExpected {
+    const char* name;
+    int minimum, maximum, position, tickInterval, pageStep;
+};
+
+void ExpectBars(QWidget& window, std::initializer_list<BarExpected> bars) {
+    for (const BarExpected& e : bars) {
+        auto* bar = window.findChild<QSlider*>(e.name);
+        ASSERT_NE(bar, nullptr) << e.name;
+        EXPECT_EQ(bar->orientation(), Qt::Vertical) << e.name;
+        EXPECT_TRUE(bar->invertedAppearance()) << e.name << ": minimum at the top";
+        EXPECT_EQ(bar->minimum(), e.minimum) << e.name;
+        EXPECT_EQ(bar->maximum(), e.maximum) << e.name;
+        EXPECT_EQ(bar->value(), e.position) << e.name;
+        if (e.tickInterval) {
+            EXPECT_EQ(bar->tickInterval(), e.tickInterval) << e.name;
+        }
+        if (e.pageStep) {
+            EXPECT_EQ(bar->pageStep(), e.pageStep) << e.name;
+        }
+        EXPECT_FALSE(bar->accessibleName().isEmpty()) << e.name;
+    }
+}
+
+void ExpectTexts(QWidget& window,
+                 std::initializer_list<std::pair<const char*, const char*>> texts) {
+    for (const auto& [name, text] : texts) {
+        QWidget* control = window.findChild<QWidget*>(name);
+        ASSERT_NE(control, nullptr) << name;
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            EXPECT_EQ(label->text(), text) << name;
+        } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            EXPECT_EQ(button->text(), text) << name;
+            EXPECT_EQ(button->accessibleName(), text) << name;
+        } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+            EXPECT_EQ(group->title(), text) << name;
+        }
+    }
+}
+
+void ExpectItems(RadioGroup* group, const QStringList& items, int selected) {
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(group->count(), items.size()) << group->objectName().toStdString();
+    for (int i = 0; i < group->count(); ++i) EXPECT_EQ(group->button(i)->text(), items[i]);
+    EXPECT_EQ(group->itemIndex(), selected) << group->objectName().toStdString();
+}
+
+QStringList TabTitles(QWidget& window) {
+    auto* tabs = window.findChild<QTabWidget*>();
+    QStringList titles;
+    for (int i = 0; tabs && i < tabs->count(); ++i) titles << tabs->tabText(i);
+    return titles;
+}
+
+TEST_F(SettingsFormsTest, FreshWindowsShowTheirCaptionsRangesAndInitialStates) {
+    TFCodec codec;
+    EXPECT_EQ(TabTitles(codec), (QStringList{"Усилители", "Дополнительно"}));
+    EXPECT_GE(codec.width(), 357);
+    EXPECT_GE(codec.height(), 331);
+    ExpectBars(codec, {{"RxLev_1", 0, 31, 8, 1, 0},
+                       {"RxLev_2", 0, 31, 8, 1, 0},
+                       {"TxLev_1", 48, 127, 54, 2, 0},
+                       {"TxLev_2", 48, 127, 54, 2, 0}});
+    ExpectTexts(codec, {{"InLev1", "0"},
+                        {"InLev2", "0"},
+                        {"OutLev1", "0"},
+                        {"OutLev2", "0"},
+                        {"PwrMic", "Усилитель микрофонного входа"},
+                        {"PwrLine", "Усилитель линейного входа"},
+                        {"MicMute", "Режим молчания"},
+                        {"MicBoost", "Дополнительное усиление +20 дБ"},
+                        {"ADCHP", "АЦП ВЧ фильтр "},
+                        {"ButDefault", "Сброс"},
+                        {"ButOk", "Сохранить"},
+                        {"ButCancel", "Закрыть"},
+                        {"Link", "Тестирование"},
+                        {"INSEL", "Селектор входных каналов"},
+                        {"Sample", "Ацп/Цап"},
+                        {"DEEMP", "Фильтр частотной коррекции"}});
+    for (const char* box : {"PwrMic", "PwrLine", "MicMute", "MicBoost", "ADCHP", "Link"})
+        EXPECT_FALSE(Child<QCheckBox>(codec, box)->isChecked()) << box;
+    ExpectItems(Child<RadioGroup>(codec, "INSEL"), {"Линейный вход", "Микрофонный вход"}, -1);
+    ExpectItems(Child<RadioGroup>(codec, "Sample"),
+                {"96/96 кГц", "48/48 кГц", "32/32 кГц", "  8/8   кГц", "48/8  кГц", "8/48  кГц"},
+                3);
+    EXPECT_FALSE(Child<RadioGroup>(codec, "Sample")->isEnabled());
+    ExpectItems(Child<RadioGroup>(codec, "DEEMP"), {"Откл.", "32 кГц", "44.1 кГц", "48 кГц"}, -1);
+
+    TFAudio audio;
+    EXPECT_EQ(audio.windowTitle(), "Усилитель НЧ");
+    EXPECT_EQ(TabTitles(audio), QStringList{"УНЧ"});
+    ExpectBars(audio, {{"Lev", 0, 63, 16, 1, 3}});
+    ExpectTexts(audio, {{"Level", "0"}});
+    ExpectItems(Child<RadioGroup>(audio, "Mod"), {"СДМ", "ШИМ"}, 0);
+    EXPECT_EQ(Child<RadioGroup>(audio, "Mod")->title(), "Модуляция");
+
+    TFRecoder recorder;
+    EXPECT_EQ(TabTitles(recorder), (QStringList{"Регистратор", "Уровень RX"}));
+    EXPECT_EQ(recorder.findChild<QTabWidget*>()->currentIndex(), 0);
+    ExpectBars(
+        recorder,
+        {{"MicGain", 0, 31, 8, 1, 0}, {"RxGain", 0, 31, 8, 1, 0}, {"RxLvl", 0, 63, 16, 0, 3}});
+    ExpectTexts(recorder, {{"Mic", "Микрофон"},
+                           {"Rx", "Приемник"},
+                           {"PttBut", "Клавиша РТТ"},
+                           {"TxLed", "Сигнал TX (индикатор)"},
+                           {"RxDispl", "Сигнал RX (дисплей)"},
+                           {"RxLed", "Сигнал RX (индикатор)"},
+                           {"RxCtrl", "Регулятор громкости"},
+                           {"MicGainVal", "0"},
+                           {"RxGainVal", "0"},
+                           {"RxLvlVal", "0"}});
+    for (const char* box : {"Mic", "Rx", "PttBut", "TxLed", "RxDispl", "RxLed", "RxCtrl"})
+        EXPECT_FALSE(Child<QCheckBox>(recorder, box)->isChecked()) << box;
+
+    TFVocoder vocoder;
+    EXPECT_EQ(vocoder.windowTitle(), "Вокодер");
+    EXPECT_EQ(TabTitles(vocoder), QStringList{"Вокодер"});
+    ExpectItems(Child<RadioGroup>(vocoder, "Mode"),
+                {"6000", "7200", "8000", "11000", "11800", "14400", "17600"}, -1);
+    EXPECT_EQ(Child<RadioGroup>(vocoder, "Mode")->title(), "Кодирование (бит/с)");
+    ExpectTexts(
+        vocoder,
+        {{"GroupBox1", "Управление"}, {"CheckBox1", "Режим VAD"}, {"CheckBox2", "Режим DTX"}});
+    for (const char* box : {"CheckBox1", "CheckBox2"}) {
+        EXPECT_FALSE(Child<QCheckBox>(vocoder, box)->isChecked()) << box;
+        EXPECT_FALSE(Child<QCheckBox>(vocoder, box)->isEnabled()) << box;
+    }
+}
+
 // --- codec ---------------------------------------------------------------------------------
 
 TEST_F(SettingsFormsTest, CodecLiveChangeHandsTheChangedRegisterPair) {
@@ -356,6 +493,46 @@ TEST_F(SettingsFormsTest, GainBarsHaveTheHighestGainAtTheTop) {
     }
     ASSERT_GT(changed, 0);
     EXPECT_LT(rowSum / changed, first.height() / 4);
+}
+
+TEST_F(SettingsFormsTest, KeyboardAndMouseMovesOfABarSendLiveChanges) {
+    TFAudio window;
+    window.LoadSettings(record.data() + ConfigOffset::Amplifier);
+    window.show();
+    Link(window)->click();
+    QSlider* bar = Child<QSlider>(window, "Lev");
+    bar->setValue(10);
+    worker.reset(WorkerRequest::SendAmplifier);
+
+    bar->setFocus();
+    QTest::keyClick(bar, Qt::Key_PageUp);  // a page towards the top: louder
+    EXPECT_EQ(bar->value(), 7);
+    EXPECT_TRUE(signalled(WorkerRequest::SendAmplifier));
+    EXPECT_EQ(AskPayload(window), Bytes{56});
+
+    worker.reset(WorkerRequest::SendAmplifier);
+    // Dragging the handle down with the mouse: quieter at every step of the way.
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->value();
+    option.upsideDown = !bar->invertedAppearance();  // as QSlider states it for vertical bars
+    const QPoint handle =
+        bar->style()
+            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
+            .center();
+    const auto send = [bar](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+        QMouseEvent event(type, at, bar->mapToGlobal(at), Qt::LeftButton, held, {});
+        QApplication::sendEvent(bar, &event);
+    };
+    send(QEvent::MouseButtonPress, handle, Qt::LeftButton);
+    send(QEvent::MouseMove, handle + QPoint(0, bar->height() / 2), Qt::LeftButton);
+    EXPECT_GT(bar->value(), 7);
+    EXPECT_TRUE(signalled(WorkerRequest::SendAmplifier)) << "while the handle is still held";
+    send(QEvent::MouseButtonRelease, handle + QPoint(0, bar->height() / 2), Qt::NoButton);
+    EXPECT_EQ(AskPayload(window), Bytes{std::uint8_t(63 - bar->value())});
 }
 
 // --- LF amplifier ------------------------------------------------------------------------
