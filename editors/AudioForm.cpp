@@ -1,10 +1,8 @@
 #include "editors/AudioForm.h"
 
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSlider>
-#include <QVBoxLayout>
 
 #include "editors/RadioGroup.h"
 #include "editors/SettingsConversions.h"
@@ -21,21 +19,16 @@ TFAudio::TFAudio(QWidget* parent)
     QWidget* page = addPage("УНЧ");
     auto* row = new QHBoxLayout(page);
 
-    auto* gain = new QGroupBox("Усиление (дБ)", page);
-    auto* gainLayout = new QVBoxLayout(gain);
-    Level = makeValueLabel(gain, "Level");
-    Lev = makeBar(gain, "Lev", 0, kVolumeBarMax, 1);
-    Lev->setPageStep(3);
-    Lev->setValue(16);
-    Lev->setAccessibleName("Усиление (дБ)");
-    gainLayout->addWidget(Level);
-    gainLayout->addWidget(Lev, 1, Qt::AlignHCenter);
+    const LevelGroup gain =
+        makeLevelGroup(page, "Усиление (дБ)", "Level", "Lev", kVolumeBarMax, 16);
+    Level = gain.value;
+    Lev = gain.bar;
 
     Mod = new RadioGroup("Модуляция", {"СДМ", "ШИМ"}, 1, page);
     Mod->setObjectName("Mod");
     Mod->setItemIndex(0);
 
-    row->addWidget(gain);
+    row->addWidget(gain.group);
     row->addWidget(Mod, 0, Qt::AlignTop);
     fixSize(300, 320);
 

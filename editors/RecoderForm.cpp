@@ -77,16 +77,11 @@ void TFRecoder::buildRecorderPage() {
 void TFRecoder::buildLevelPage() {
     QWidget* page = addPage("Уровень RX");
     auto* row = new QHBoxLayout(page);
-    auto* group = new QGroupBox("Уровень RX", page);
-    auto* layout = new QVBoxLayout(group);
-    RxLvlVal = makeValueLabel(group, "RxLvlVal");
-    RxLvl = makeBar(group, "RxLvl", 0, kRxLevelBarMax, 1);
-    RxLvl->setPageStep(3);
-    RxLvl->setValue(16);
-    RxLvl->setAccessibleName("Уровень RX");
-    layout->addWidget(RxLvlVal);
-    layout->addWidget(RxLvl, 1, Qt::AlignHCenter);
-    row->addWidget(group);
+    const LevelGroup level =
+        makeLevelGroup(page, "Уровень RX", "RxLvlVal", "RxLvl", kRxLevelBarMax, 16);
+    RxLvlVal = level.value;
+    RxLvl = level.bar;
+    row->addWidget(level.group);
     row->addStretch();
 }
 
@@ -144,9 +139,7 @@ void TFRecoder::updateRxLevelEnabled() {
 void TFRecoder::LoadSettings(std::uint8_t model, std::uint8_t* block) {
     endLiveMode();
     block_ = block;
-    if (block_) {
-        for (std::size_t i = 0; i < words_.size(); ++i) words_[i] = ReadBigEndian(block_ + 2 * i);
-    }
+    if (block_) ReadBigEndianWords(block_, words_);
     for (const FlagBox& flag : flags_) setQuietly(flag.box, (words_[Flags] & flag.mask) != 0);
     variantA_ = model == 0;
     setWindowTitle(variantA_ ? "Регистратор (K-350A)" : "Регистратор (K-350B)");
@@ -180,5 +173,5 @@ void TFRecoder::saveToBlock() {
 }
 
 void TFRecoder::writePayload(std::uint8_t* payload) const {
-    for (std::size_t i = 0; i < words_.size(); ++i) WriteBigEndian(payload + 2 * i, words_[i]);
+    WriteBigEndianWords(payload, words_);
 }

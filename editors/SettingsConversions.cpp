@@ -25,6 +25,14 @@ void WriteLittleEndian(std::uint8_t* bytes, std::uint16_t value) {
     bytes[1] = std::uint8_t(value >> 8);
 }
 
+void ReadBigEndianWords(const std::uint8_t* bytes, std::span<std::uint16_t> words) {
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] = ReadBigEndian(bytes + 2 * i);
+}
+
+void WriteBigEndianWords(std::uint8_t* bytes, std::span<const std::uint16_t> words) {
+    for (std::size_t i = 0; i < words.size(); ++i) WriteBigEndian(bytes + 2 * i, words[i]);
+}
+
 namespace {
 QString WithSign(double value, const QString& digits) {
     return value > 0 ? QLocale().positiveSign() + digits : digits;

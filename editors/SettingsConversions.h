@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <span>
 
 namespace SettingsRules {
 
@@ -14,6 +15,9 @@ std::uint16_t ReadBigEndian(const std::uint8_t* bytes);
 void WriteBigEndian(std::uint8_t* bytes, std::uint16_t value);
 std::uint16_t ReadLittleEndian(const std::uint8_t* bytes);
 void WriteLittleEndian(std::uint8_t* bytes, std::uint16_t value);
+// A block of big-endian words (recorder, vocoder) to and from native words.
+void ReadBigEndianWords(const std::uint8_t* bytes, std::span<std::uint16_t> words);
+void WriteBigEndianWords(std::uint8_t* bytes, std::span<const std::uint16_t> words);
 
 // A number in its shortest form with the locale's decimal separator, a plus
 // sign before positive values and none before zero.

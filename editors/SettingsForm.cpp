@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFont>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -127,6 +128,21 @@ QLabel* SettingsForm::makeValueLabel(QWidget* parent, const char* name) {
     label->setObjectName(name);
     label->setAlignment(Qt::AlignCenter);
     return label;
+}
+
+SettingsForm::LevelGroup SettingsForm::makeLevelGroup(QWidget* parent, const QString& title,
+                                                      const char* valueName, const char* barName,
+                                                      int maximum, int position) {
+    auto* group = new QGroupBox(title, parent);
+    auto* layout = new QVBoxLayout(group);
+    QLabel* value = makeValueLabel(group, valueName);
+    QSlider* bar = makeBar(group, barName, 0, maximum, 1);
+    bar->setPageStep(3);
+    bar->setValue(position);
+    bar->setAccessibleName(title);
+    layout->addWidget(value);
+    layout->addWidget(bar, 1, Qt::AlignHCenter);
+    return {group, value, bar};
 }
 
 QCheckBox* SettingsForm::makeCheckBox(QWidget* parent, const char* name, const QString& caption) {

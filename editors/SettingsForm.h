@@ -11,6 +11,7 @@
 #include "shell/TaskWindow.h"
 
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -48,6 +49,15 @@ protected:
     static QSlider* makeBar(QWidget* parent, const char* name, int minimum, int maximum,
                             int tickInterval);
     static QLabel* makeValueLabel(QWidget* parent, const char* name);
+    // A titled group with a value label above a bar of 0..maximum, a page of
+    // three steps, at the given position; the bar is named by the group's title.
+    struct LevelGroup {
+        QGroupBox* group;
+        QLabel* value;
+        QSlider* bar;
+    };
+    static LevelGroup makeLevelGroup(QWidget* parent, const QString& title, const char* valueName,
+                                     const char* barName, int maximum, int position);
     static QCheckBox* makeCheckBox(QWidget* parent, const char* name, const QString& caption);
     static void setQuietly(QSlider* bar, int position);
     static void setQuietly(QCheckBox* box, bool ticked);

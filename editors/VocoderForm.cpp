@@ -51,9 +51,7 @@ void TFVocoder::ModeClick(int item) {
 void TFVocoder::LoadSettings(std::uint8_t* block) {
     endLiveMode();
     block_ = block;
-    if (block_) {
-        for (std::size_t i = 0; i < words_.size(); ++i) words_[i] = ReadBigEndian(block_ + 2 * i);
-    }
+    if (block_) ReadBigEndianWords(block_, words_);
     words_[0] = LimitedVocoderCode(words_[0]);
     Mode->setItemIndex(VocoderItem(words_[0]));
     words_[1] = 0;
@@ -70,5 +68,5 @@ void TFVocoder::saveToBlock() {
 }
 
 void TFVocoder::writePayload(std::uint8_t* payload) const {
-    for (std::size_t i = 0; i < words_.size(); ++i) WriteBigEndian(payload + 2 * i, words_[i]);
+    WriteBigEndianWords(payload, words_);
 }
