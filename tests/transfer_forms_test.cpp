@@ -17,6 +17,8 @@
 #include "link/Clock.h"
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
+#include "monitor/BoardForm.h"
+#include "monitor/FormInfo.h"
 #include "shell/WindowRegistry.h"
 #include "tests/support/ShellFixture.h"
 #include "transfer/FlashForm.h"
@@ -194,6 +196,21 @@ TEST_F(TransferFormsTest, FlashHandsOverAnImageThatOutlivesTheClosedWindow) {
     // The worker still reads the bytes it holds.
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(transfer.data), int(transfer.count)),
               content);
+}
+
+TEST_F(TransferFormsTest, BoardAndDescriptionWindowsShareTheProductHeader) {
+    TFBoard board;
+    TFInfo info;
+    EXPECT_EQ(text(board, "Label1"), "Product Name: CPS for K-350");
+    EXPECT_EQ(text(board, "Label2"), "Version 1.0");
+    EXPECT_EQ(text(info, "Label1"), "Product Name: ПО для K-350");
+    EXPECT_EQ(text(info, "Label2"), "Version 1.1");
+    TFRead read;
+    for (QWidget* window : {static_cast<QWidget*>(&board), static_cast<QWidget*>(&info),
+                            static_cast<QWidget*>(&read)}) {
+        EXPECT_EQ(control(*window, "ProgramIcon")->size(), QSize(121, 57));
+    }
+    read.close();
 }
 
 TEST_F(TransferFormsTest, WindowsWorkWithoutAWorker) {
