@@ -79,6 +79,46 @@ TEST_F(UartFormTest, ShowsTheBlockWithEverySettingDisabled) {
         EXPECT_TRUE(control<QPushButton>(name)->isEnabled()) << name;
 }
 
+TEST_F(UartFormTest, FreshWindowShowsItsCaptionsAndInitialValues) {
+    const std::pair<const char*, const char*> captions[] = {{"StaticTextRate", "Baud rate"},
+                                                            {"StaticTextData", "Data bits"},
+                                                            {"StaticTextStop", "Stop bits"},
+                                                            {"StaticTextParity", "Parity"},
+                                                            {"StaticTextUartRx", "Rx Level"},
+                                                            {"StaticTextUartTx", "Tx Level"},
+                                                            {"RxLevel", "0"},
+                                                            {"TxLevel", "0"}};
+    for (auto [name, text] : captions) EXPECT_EQ(control<QLabel>(name)->text(), text) << name;
+    EXPECT_EQ(control<QGroupBox>("GroupUartSettings")->title(), "Uart Settings");
+    EXPECT_EQ(control<QGroupBox>("GroupUartFifo")->title(), "Buffers Settings");
+    EXPECT_EQ(control<QGroupBox>("GroupUartFifo")->toolTip(), "Rx Fifo | Set Rx Fifo Size");
+    EXPECT_EQ(shown("Rate"), "9600");
+    EXPECT_EQ(shown("Data"), "8");
+    EXPECT_EQ(shown("Stop"), "1");
+    EXPECT_EQ(control<QComboBox>("Parity")->currentIndex(), 0);
+    EXPECT_TRUE(control<QComboBox>("Rate")->isEditable());
+    EXPECT_EQ(control<QComboBox>("Rate")->count(), 15);
+    EXPECT_EQ(control<QComboBox>("Stop")->itemText(1), "1.5");
+    EXPECT_EQ(control<QComboBox>("Parity")->itemText(4), "Space");
+    for (const char* name : {"TLR_RX", "TLR_TX"}) {
+        auto* bar = control<QSlider>(name);
+        EXPECT_EQ(bar->minimum(), 0);
+        EXPECT_EQ(bar->maximum(), 14);
+        EXPECT_EQ(bar->value(), 1) << name;
+        EXPECT_TRUE(bar->invertedAppearance()) << name << ": position 0 at the top";
+        EXPECT_EQ(bar->tickPosition(), QSlider::TicksBothSides);
+        EXPECT_EQ(bar->tickInterval(), 1);
+    }
+    int left = -1;
+    for (auto [name, caption] :
+         {std::pair{"Cancel", "Cancel"}, {"Ok", "OK"}, {"Default", "Default"}}) {
+        auto* button = control<QPushButton>(name);
+        EXPECT_EQ(button->text(), caption);
+        EXPECT_GT(button->x(), left) << name << " left to right";
+        left = button->x();
+    }
+}
+
 TEST_F(UartFormTest, RateShownIsTheOneTheDivisorGives) {
     const std::pair<int, const char*> cases[] = {
         {20, "57600"}, {4, "288000"}, {10472, "110"}, {9, "128000"}, {0, "Error"}};
