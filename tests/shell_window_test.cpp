@@ -6,9 +6,12 @@
 #include <QDate>
 #include <QDockWidget>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeWidget>
 
 #include "config/ConfigImage.h"
@@ -77,6 +80,42 @@ TEST_F(ShellWindowTest, StartsWithEmptyLogNoDeviceTreeAndConfigCommandsOff) {
         EXPECT_FALSE((*it)->isExpanded());
         EXPECT_FALSE((*it)->isSelected());
     }
+}
+
+// Each menu as "title: item [hint] | ..." with "—" for a separator; toolbars by their hints.
+QString describeMenus(TFDevice& w) {
+    QStringList menus;
+    for (QAction* menu : w.menuBar()->actions()) {
+        QStringList items;
+        for (QAction* item : menu->menu()->actions()) {
+            if (item->isSeparator()) {
+                items << "—";
+                continue;
+            }
+            const bool hinted = !item->statusTip().isEmpty();
+            items << item->text() + (hinted ? " [" + item->statusTip() + "]" : QString());
+        }
+        menus << menu->text() + ": " + items.join(" | ");
+    }
+    for (QToolBar* bar : w.findChildren<QToolBar*>()) {
+        QStringList buttons;
+        for (QAction* button : bar->actions()) buttons << button->toolTip();
+        menus << bar->objectName() + ": " + buttons.join(" | ");
+    }
+    return menus.join('\n');
+}
+
+TEST_F(ShellWindowTest, MenusAndToolbarsCarryTheirCaptionsHintsAndOrder) {
+    EXPECT_EQ(describeMenus(window()),
+              "Файл: Открыть [Открыть файл] | Закрыть [Закрыть файл] | — | Сохранить | "
+              "Сохранить как | — | Выход [Выйти из программы]\n"
+              "Задачи: Прочитать [Прочитать  конйигурацию контроллера] | "
+              "Записать [Загрузить конфигурацию контроллера ]\n"
+              "Сервис: Пользовательский | Дополнительный\n"
+              "Окно: Каскадом | Сверху вниз | Слева на право | Упорядочить значки\n"
+              "ToolBarFile: Открыть | Сохранить | Сохранить как\n"
+              "ToolBarTask: Прочитать | Записать");
+    EXPECT_EQ(window().windowTitle(), "Терминал контроллеров К-350");
 }
 
 TEST_F(ShellWindowTest, WorkerReportsBecomeLogLines) {
