@@ -47,12 +47,7 @@ void TK350::setEepromRequest(std::uint16_t readCount, std::uint16_t writeCount,
 }
 
 void TK350::ReadConfig() {
-    OpenLink(K350Usb::NormalConfiguration);
-    QueryLink();
-    if (!isLinkOpen()) {
-        closeWindow(WindowId::FRead);
-        return;
-    }
+    if (!openLinkOrClose(WindowId::FRead)) return;
     // The read request (header and memory address) must fit the exchange buffer.
     if (bufferSize() < kReadRequestLength)
         return failTransfer(WindowId::FRead, LinkError::InvalidReply);
@@ -99,12 +94,7 @@ bool TK350::readConfigChunks(std::uint8_t* image, std::uint32_t& bytesDone) {
 }
 
 void TK350::WriteConfig() {
-    OpenLink(K350Usb::NormalConfiguration);
-    QueryLink();
-    if (!isLinkOpen()) {
-        closeWindow(WindowId::FSave);
-        return;
-    }
+    if (!openLinkOrClose(WindowId::FSave)) return;
     // The largest chunk is the capacity less 3: nothing would be left to write.
     if (capacity() <= kLeastWriteCapacity) {
         return failTransfer(WindowId::FSave, LinkError::InvalidReply);

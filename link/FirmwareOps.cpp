@@ -37,9 +37,7 @@ bool needsShortening(std::uint32_t chunk) {
 }  // namespace
 
 void TK350::LoadFirmware() {
-    OpenLink(K350Usb::NormalConfiguration);
-    QueryLink();
-    if (isLinkOpen()) return programFlash();
+    if (openNormalLink()) return programFlash();
     downloadToBootLoader();
 }
 

@@ -252,6 +252,18 @@ bool TK350::notify(WindowId to, std::uint32_t code, std::intptr_t value) {
     return channel_.deliver(to, WorkerNotification{code, value});
 }
 
+bool TK350::openNormalLink() {
+    OpenLink(K350Usb::NormalConfiguration);
+    QueryLink();
+    return isLinkOpen();
+}
+
+bool TK350::openLinkOrClose(WindowId window) {
+    if (openNormalLink()) return true;
+    closeWindow(window);
+    return false;
+}
+
 void TK350::reportFailure(int result) {
     notifyMain(NotifyCode::Error, result);
     CloseLink();

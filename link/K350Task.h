@@ -123,6 +123,10 @@ private:
     bool closeWindow(WindowId window) { return channel_.requestClose(window); }
     // The usual reaction to a failed transfer: error to the log, link closed.
     void reportFailure(int result);
+    // Opens and queries the link in configuration 2; true when it is open.
+    bool openNormalLink();
+    // Opens the link; when it does not open, closes the operation's window.
+    bool openLinkOrClose(WindowId window);
 
     // Helpers of the configuration operations (link/ConfigOps.cpp).
     // Also used by the firmware download: a failed transfer closes the progress window.

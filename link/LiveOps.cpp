@@ -50,9 +50,7 @@ void TK350::fillLiveHeader(const LiveSetting& setting) {
 }
 
 bool TK350::openLinkFor(WindowId window) {
-    OpenLink(K350Usb::NormalConfiguration);
-    QueryLink();
-    if (isLinkOpen()) return true;
+    if (openNormalLink()) return true;
     notify(window, NotifyCode::Done, 0);
     return false;
 }

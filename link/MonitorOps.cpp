@@ -38,12 +38,7 @@ void TK350::ResetStatistics() {
 }
 
 void TK350::requestStatistics(std::uint16_t keepCounters) {
-    OpenLink(K350Usb::NormalConfiguration);
-    QueryLink();
-    if (!isLinkOpen()) {
-        closeWindow(WindowId::FReport);
-        return;
-    }
+    if (!openLinkOrClose(WindowId::FReport)) return;
     // A board that cannot carry the record could never answer this request.
     if (capacity() < kStatisticsLength) {
         if (notifyMain(NotifyCode::Error, LinkError::InvalidReply)) closeWindow(WindowId::FReport);

@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "link/K350Task.h"
 #include "monitor/StatisticsFormat.h"
 
 namespace {
@@ -265,12 +264,4 @@ void TFReport::ShowStatistics(const std::uint8_t* record) {
         fields_[index]->setText(kWordForms[index](StatisticsFormat::wordAt(record, index)));
         fields_[index]->setCursorPosition(0);
     }
-}
-
-void TFReport::signalRequest(WorkerRequest request) {
-    if (TK350* k350 = worker()) k350->signal(request);
-}
-
-void TFReport::withdrawRequest(WorkerRequest request) {
-    if (TK350* k350 = worker()) k350->reset(request);
 }

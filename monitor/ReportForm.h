@@ -51,8 +51,6 @@ private:
     void start();
     void stop();
     void buildPeriodLabels();
-    void signalRequest(WorkerRequest request);
-    void withdrawRequest(WorkerRequest request);
 
     QTabWidget* PageControl = nullptr;
     QLineEdit* mTime = nullptr;

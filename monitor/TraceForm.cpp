@@ -18,8 +18,6 @@
 #include <algorithm>
 #include <climits>
 
-#include "link/K350Task.h"
-
 namespace {
 
 struct Channel {
@@ -208,14 +206,6 @@ void TFTrace::clearChannels() {
     TraceChannelMask = 0;
     withdrawRequest(WorkerRequest::SetTrace);
     withdrawRequest(WorkerRequest::PollTrace);
-}
-
-void TFTrace::signalRequest(WorkerRequest request) {
-    if (TK350* k350 = worker()) k350->signal(request);
-}
-
-void TFTrace::withdrawRequest(WorkerRequest request) {
-    if (TK350* k350 = worker()) k350->reset(request);
 }
 
 // --- TraceLog ----------------------------------------------------------------

@@ -103,8 +103,6 @@ private:
     void channelClicked(int bit, bool checked);
     void writeMask(std::intptr_t address) const;
     void clearChannels();
-    void signalRequest(WorkerRequest request);
-    void withdrawRequest(WorkerRequest request);
 
     QLabel* SDie = nullptr;
     QLabel* SChip = nullptr;

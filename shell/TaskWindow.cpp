@@ -3,20 +3,38 @@
 #include <QCloseEvent>
 #include <QMdiSubWindow>
 
+#include "link/K350Task.h"
+
 namespace {
 TK350* currentWorker = nullptr;
 }
 
-TK350* K350Worker() { return currentWorker; }
-void SetK350Worker(TK350* worker) { currentWorker = worker; }
+TK350* K350Worker() {
+    return currentWorker;
+}
+void SetK350Worker(TK350* worker) {
+    currentWorker = worker;
+}
 
 TaskWindow::TaskWindow(WindowId id, QWidget* parent) : QWidget(parent), id_(id) {
     WindowRegistry::set(id_, this);
 }
 
-TaskWindow::~TaskWindow() { WindowRegistry::clear(id_, this); }
+TaskWindow::~TaskWindow() {
+    WindowRegistry::clear(id_, this);
+}
 
-TK350* TaskWindow::worker() { return K350Worker(); }
+TK350* TaskWindow::worker() {
+    return K350Worker();
+}
+
+void TaskWindow::signalRequest(WorkerRequest request) {
+    if (TK350* k350 = worker()) k350->signal(request);
+}
+
+void TaskWindow::withdrawRequest(WorkerRequest request) {
+    if (TK350* k350 = worker()) k350->reset(request);
+}
 
 void TaskWindow::closeWindow() {
     if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) {

@@ -28,6 +28,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // The worker, for signalling and withdrawing requests; may be null.
     static TK350* worker();
+    // Signals or withdraws a request of the worker, when there is one.
+    static void signalRequest(WorkerRequest request);
+    static void withdrawRequest(WorkerRequest request);
 
 private:
     WindowId id_;
