@@ -53,8 +53,12 @@ bool TFAccess::eventFilter(QObject* watched, QEvent* event) {
             close();
             return true;
         }
-        // There is no cancel button: Escape stays in the field instead of closing the dialog.
-        if (key == Qt::Key_Escape) return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// There is no cancel button: Escape closes nothing, wherever the focus is.
+void TFAccess::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) return;
+    QDialog::keyPressEvent(event);
 }

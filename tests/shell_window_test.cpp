@@ -258,6 +258,7 @@ TEST_F(ShellWindowTest, AccessDialogLooksAsSpecifiedAndKeepsOtherKeysInTheField)
     auto* field = access.findChild<QLineEdit*>("EAccess");
     QTest::keyClicks(field, "ab c");
     QTest::keyClick(field, Qt::Key_Escape);
+    QTest::keyClick(access.findChild<QPushButton*>("BClose"), Qt::Key_Escape);
     EXPECT_TRUE(access.isVisible());
     EXPECT_EQ(field->text(), "ab c");
 }
