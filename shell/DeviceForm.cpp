@@ -135,7 +135,12 @@ void TFDevice::buildActions() {
         makeAction(this, "MButtonSaveAs", "Сохранить как", ImageIndex::SaveAs, "Сохранить как");
     MButtonGet = makeAction(this, "MButtonGet", "Прочитать", ImageIndex::Read, "Прочитать");
     MButtonSet = makeAction(this, "MButtonSet", "Записать", ImageIndex::Write, "Записать");
+    connectActions();
+    setConfigCommandsEnabled(false);
+}
 
+// A toolbar button does exactly what the menu item of the same action does.
+void TFDevice::connectActions() {
     connect(MFileOpen, &QAction::triggered, this, &TFDevice::MFileOpenClick);
     connect(MButtonOpen, &QAction::triggered, this, &TFDevice::MFileOpenClick);
     connect(MFileClose, &QAction::triggered, this, &TFDevice::MFileCloseClick);
@@ -150,7 +155,6 @@ void TFDevice::buildActions() {
     connect(MButtonSet, &QAction::triggered, this, &TFDevice::MTaskSetClick);
     connect(MServUser, &QAction::triggered, this, &TFDevice::MServUserClick);
     connect(MServExt, &QAction::triggered, this, &TFDevice::MServExtClick);
-    setConfigCommandsEnabled(false);
 }
 
 void TFDevice::buildMenus() {

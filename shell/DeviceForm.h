@@ -99,6 +99,7 @@ protected:
 
 private:
     void buildActions();
+    void connectActions();
     void buildMenus();
     void buildToolBars();
     void buildPanels();
