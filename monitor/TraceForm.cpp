@@ -68,6 +68,9 @@ TFTrace::TFTrace(QWidget* parent) : TaskWindow(WindowId::FTrace, parent) {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setChildrenCollapsible(false);
+    // The channel panel starts 98 pixels wide (more if its captions need it); the
+    // splitter lets the user resize it.
+    Splitter1->setSizes({sizeHint().width() - kChannelPanelWidth, kChannelPanelWidth});
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -96,7 +99,6 @@ QWidget* TFTrace::buildIdStrip() {
 QWidget* TFTrace::buildChannelPanel() {
     auto* panel = new QWidget;
     panel->setObjectName("Panel3");
-    panel->setFixedWidth(98);
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(4, 4, 4, 4);
     column->addWidget(makeLabel(QStringLiteral("Канал"), "LChannel"));

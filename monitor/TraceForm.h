@@ -74,6 +74,7 @@ class TFTrace : public TaskWindow {
     Q_OBJECT
 public:
     static constexpr int kPollIntervalMs = 100;
+    static constexpr int kChannelPanelWidth = 98;
 
     explicit TFTrace(QWidget* parent = nullptr);
 

@@ -7,8 +7,10 @@
 #include <QClipboard>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 
 #include "link/K350Task.h"
@@ -74,6 +76,19 @@ TEST_F(TraceFormTest, OpensStoppedWithNoChannelAndAnEmptyLog) {
     ASSERT_EQ(form_.log()->lineCount(), 1u);  // one empty line, as the log opens
     EXPECT_EQ(form_.log()->line(0), "");
     EXPECT_EQ(form_.channelMask(), 0);
+}
+
+TEST_F(TraceFormTest, ChannelPanelStartsAt98PixelsAndTheSplitterResizesIt) {
+    auto* splitter = form_.findChild<QSplitter*>("Splitter1");
+    auto* panel = form_.findChild<QWidget*>("Panel3");
+    ASSERT_NE(splitter, nullptr);
+    ASSERT_NE(panel, nullptr);
+    // 98 pixels unless the captions need more in the font at hand.
+    const int initial = std::max(TFTrace::kChannelPanelWidth, panel->minimumSizeHint().width());
+    EXPECT_EQ(panel->width(), initial);
+    const QList<int> sizes = splitter->sizes();
+    splitter->setSizes({sizes[0] - 40, sizes[1] + 40});
+    EXPECT_EQ(panel->width(), initial + 40);
 }
 
 TEST_F(TraceFormTest, StartWithNoChannelPollsOnceAndTheTimerWaitsForAChannel) {
