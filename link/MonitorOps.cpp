@@ -41,9 +41,7 @@ void TK350::requestStatistics(std::uint16_t keepCounters) {
     if (!openLinkOrClose(WindowId::FReport)) return;
     // A board that cannot carry the record could never answer this request.
     if (capacity() < kStatisticsLength) {
-        if (notifyMain(NotifyCode::Error, LinkError::InvalidReply)) closeWindow(WindowId::FReport);
-        CloseLink();
-        return;
+        return failTransfer(WindowId::FReport, LinkError::InvalidReply);
     }
     setWord(0, Command::Statistics);
     setWord(1, keepCounters);
