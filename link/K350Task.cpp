@@ -193,7 +193,8 @@ void TK350::QueryLink() {
     setWord(3, 0x3800);
     result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
     if (result < 0) return reportFailure(result);
-    if (word(0) != Command::Identify) return reportFailure(LinkError::InvalidReply);
+    // A reply too short to carry word 0 would leave the request's own code to be read back.
+    if (result < 2 || word(0) != Command::Identify) return reportFailure(LinkError::InvalidReply);
     // A reply too short to hold both IDs leaves the rest zero rather than stale.
     std::fill(ids_.begin(), ids_.end(), 0);
     std::size_t available = std::min<std::size_t>(result, buffer_.size());

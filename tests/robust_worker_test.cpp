@@ -160,7 +160,11 @@ Expected expectShortReply(const Exchange& exchange, int length) {
         case ReplyRole::Statistics:
             return len < 8 + 68 ? Expected{Outcome::ExchangeFailed, LinkError::WrongReplyCode}
                                 : Expected{Outcome::Success};
-        default:  // identification: missing IDs read as zero; a short trace reply ends the poll
+        case ReplyRole::Identify:
+            // Without word 0 nothing shows it is the identification; missing IDs read as zero.
+            return len < 2 ? Expected{Outcome::QueryFailed, LinkError::InvalidReply}
+                           : Expected{Outcome::Success};
+        default:  // a short trace reply ends the poll
             return {Outcome::Success};
     }
 }
