@@ -25,7 +25,7 @@ const char* const kDefaultFileName = "K350xx.kcf";
 
 namespace {
 // How long shutdown waits for the worker to release the board.
-constexpr int kWorkerExitWaitMs = 3000;
+constexpr int kWorkerExitWaitMs = 1200;
 
 const char* statusText(int status) {
     switch (status) {

@@ -1,11 +1,14 @@
 // Delivers the worker's notifications on the user-interface thread and waits
-// for them (a blocking queued call). The window is looked up at delivery, so
-// none can close between the check and the call.
+// for them. The window is looked up at delivery, so none can close between the
+// check and the call.
 #pragma once
 
 #include <QObject>
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
 
 #include "link/NotificationChannel.h"
 
@@ -15,12 +18,16 @@ public:
     explicit QtChannel(QObject* parent = nullptr) : QObject(parent) {}
     bool deliver(WindowId to, WorkerNotification notification) override;
     bool requestClose(WindowId to) override;
-    // From now on nothing is delivered; a call already queued is answered
-    // "not delivered" as soon as the user-interface thread gets to it.
-    void stop() { stopped_.store(true); }
+    // From now on nothing is delivered. A call queued but not yet started is
+    // answered "not delivered" at once, so the worker never waits on a
+    // user-interface thread that is quitting; one already running finishes.
+    void stop();
     bool isStopped() const { return stopped_.load(); }
 
 private:
+    struct Call;
     bool runOnUiThread(const std::function<bool()>& handler);
     std::atomic<bool> stopped_{false};
+    std::mutex pendingMutex_;
+    std::set<std::shared_ptr<Call>> pending_;
 };

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QThread>
 #include <atomic>
 #include <chrono>
@@ -97,6 +98,41 @@ TEST(QtChannelTest, StopAnswersAQueuedCallUndeliveredAndLaterOnesAtOnce) {
     EXPECT_FALSE(delivered);
     EXPECT_TRUE(trace.received.empty());
     EXPECT_FALSE(trace.closed);
+}
+
+// The main window is closed from a queued call while the worker's delivery is
+// already queued behind it: stopping the channel releases the worker at once.
+TEST(QtChannelTest, MainWindowClosedFromAQueuedCallReleasesTheWaitingWorker) {
+    k350sim::reset();
+    const k350sim::DeviceId board = k350sim::addBoard(k350sim::addBus());
+    VirtualClock clock;
+    k350sim::setClock([&] { return clock.nowUs(); }, [&](std::int64_t us) { clock.advanceUs(us); });
+    auto* window = new TFDevice(TFDevice::Options{true, &clock});
+    window->worker().signal(WorkerRequest::ReadConfig);
+    QElapsedTimer waited;
+    waited.start();
+    while (k350sim::transferLog().size() < 7 && waited.elapsed() < 5000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // its delivery is queued now
+    ASSERT_EQ(k350sim::configuration(board), 2);
+
+    QElapsedTimer closing;
+    closing.start();
+    QEventLoop loop;
+    QMetaObject::invokeMethod(
+        window,
+        [&] {
+            window->close();
+            loop.quit();
+        },
+        Qt::QueuedConnection);
+    loop.exec();
+    EXPECT_LT(closing.elapsed(), 1000);
+    EXPECT_EQ(k350sim::transferLog().back().kind, k350sim::TransferKind::Close);
+    delete window;
+    k350sim::setClock(nullptr, nullptr);
+    k350sim::reset();
 }
 
 // The worker is inside a delivery to a user-interface thread that is busy
