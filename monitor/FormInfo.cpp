@@ -58,10 +58,17 @@ void TFInfo::buildHeader() {
     MakeSeparator(this, 110);
 }
 
+namespace {
+constexpr int kRightColumnX = 152;
+}
+
 // A value field: read-only and borderless in the window's colour, so its text can be copied.
 QLineEdit* TFInfo::addValue(const char* labelName, const QString& caption, const char* name,
-                            QPoint at) {
-    auto* label = MakeLabel(this, labelName, caption, QRect(at, QSize(70, 18)));
+                            QPoint at, bool wholeRow) {
+    // The right column is narrower in its captions so a whole ID fits its field.
+    const bool leftColumn = at.x() < kRightColumnX;
+    const int captionWidth = leftColumn ? 70 : 52;
+    auto* label = MakeLabel(this, labelName, caption, QRect(at, QSize(captionWidth, 18)));
     auto* value = new QLineEdit(this);
     value->setObjectName(name);
     value->setAccessibleName(caption);
@@ -70,7 +77,9 @@ QLineEdit* TFInfo::addValue(const char* labelName, const QString& caption, const
     QPalette colours = value->palette();
     colours.setColor(QPalette::Base, colours.color(QPalette::Window));
     value->setPalette(colours);
-    value->setGeometry(at.x() + 72, at.y(), at.x() == 8 ? 90 : 110, 18);
+    const int valueX = at.x() + captionWidth + 2;
+    value->setGeometry(valueX, at.y(),
+                       leftColumn && !wholeRow ? kRightColumnX - 4 - valueX : 353 - valueX, 18);
     label->setBuddy(value);
     return value;
 }
@@ -80,11 +89,11 @@ void TFInfo::buildValues() {
     sBoard = addValue("Label9", QStringLiteral("Версия ПП:"), "sBoard", {8, 138});
     sSoft = addValue("Label7", QStringLiteral("Версия ПО:"), "sSoft", {8, 158});
     sSerial = addValue("Label12", QStringLiteral("Сер. номер:"), "sSerial", {8, 178});
-    sData = addValue("Label13", QStringLiteral("Дата:"), "sData", {8, 198});
-    sDie = addValue("Label5", QStringLiteral("Die ID:"), "sDie", {170, 118});
-    sChip = addValue("Label6", QStringLiteral("Chip ID:"), "sChip", {170, 138});
-    sSize = addValue("Label8", QStringLiteral("Size:"), "sSize", {170, 158});
-    sCrc = addValue("Label10", QStringLiteral("Crc:"), "sCrc", {170, 178});
+    sData = addValue("Label13", QStringLiteral("Дата:"), "sData", {8, 198}, true);
+    sDie = addValue("Label5", QStringLiteral("Die ID:"), "sDie", {kRightColumnX, 118});
+    sChip = addValue("Label6", QStringLiteral("Chip ID:"), "sChip", {kRightColumnX, 138});
+    sSize = addValue("Label8", QStringLiteral("Size:"), "sSize", {kRightColumnX, 158});
+    sCrc = addValue("Label10", QStringLiteral("Crc:"), "sCrc", {kRightColumnX, 178});
     MakeSeparator(this, 216);
 }
 

@@ -23,7 +23,8 @@ public:
 private:
     void buildHeader();
     void buildValues();
-    QLineEdit* addValue(const char* labelName, const QString& caption, const char* name, QPoint at);
+    QLineEdit* addValue(const char* labelName, const QString& caption, const char* name, QPoint at,
+                        bool wholeRow = false);
     void showBoardInfo(const std::uint8_t* boardInfo);
 
     QLineEdit* sModel = nullptr;
