@@ -13,31 +13,11 @@
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
 #include "sim/SimControl.h"
+#include "tests/support/RobustOperations.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct Operation {
-    const char* name;
-    WorkerRequest request;
-    WindowId window;
-    std::uint32_t successCode;
-};
-
-const Operation kOperations[] = {
-    {"ReadConfig", WorkerRequest::ReadConfig, WindowId::FRead, NotifyCode::Done},
-    {"WriteConfig", WorkerRequest::WriteConfig, WindowId::FSave, NotifyCode::Done},
-    {"LoadFirmware", WorkerRequest::LoadFirmware, WindowId::FFlash, NotifyCode::Done},
-    {"ReadStatistics", WorkerRequest::ReadStatistics, WindowId::FReport, NotifyCode::Statistics},
-    {"ResetStatistics", WorkerRequest::ResetStatistics, WindowId::FReport, NotifyCode::Statistics},
-    {"SendCodec", WorkerRequest::SendCodec, WindowId::FCodec, NotifyCode::FillData},
-    {"SendAmplifier", WorkerRequest::SendAmplifier, WindowId::FAudio, NotifyCode::FillData},
-    {"SendVocoder", WorkerRequest::SendVocoder, WindowId::FVocoder, NotifyCode::FillData},
-    {"SendRecorder", WorkerRequest::SendRecorder, WindowId::FRecoder, NotifyCode::FillData},
-    {"SetTrace", WorkerRequest::SetTrace, WindowId::FTrace, NotifyCode::FillData},
-    {"PollTrace", WorkerRequest::PollTrace, WindowId::FTrace, NotifyCode::TraceLines},
-};
 
 constexpr WindowId kAllWindows[] = {
     WindowId::FDevice, WindowId::FRead,  WindowId::FSave,    WindowId::FFlash,   WindowId::FReport,
@@ -100,7 +80,7 @@ protected:
     }
 
     // Replies of one healthy run, on this thread.
-    int repliesOf(const Operation& operation) {
+    int repliesOf(const robust::WindowOperation& operation) {
         freshBoard();
         RecordingChannel channel;
         openWindows(channel);
@@ -130,7 +110,7 @@ protected:
 
     // Stops the thread at the board's `reply`-th reply; with closeWindows, every window
     // goes at the same moment.
-    void stopAtReply(const Operation& operation, int reply, bool closeWindows) {
+    void stopAtReply(const robust::WindowOperation& operation, int reply, bool closeWindows) {
         freshBoard();
         RecordingChannel channel;
         openWindows(channel);
@@ -174,7 +154,7 @@ protected:
 
 TEST_F(ThreadedRobustTest, StopAtEveryReplyOfEveryOperationEndsItAndReleasesTheBoard) {
     int stoppedRuns = 0;
-    for (const Operation& operation : kOperations) {
+    for (const robust::WindowOperation& operation : robust::windowOperations()) {
         SCOPED_TRACE(operation.name);
         const int replies = repliesOf(operation);
         ASSERT_GT(replies, 0);

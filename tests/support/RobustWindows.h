@@ -16,17 +16,9 @@
 class TFDevice;
 class FakeDialogs;
 
+#include "tests/support/RobustOperations.h"
+
 namespace robust {
-
-struct WindowOperation {
-    const char* name;
-    WorkerRequest request;
-    WindowId window;
-    std::uint32_t successCode;  // what the window hears when the operation succeeds
-};
-
-// The eleven operations with the window that runs each.
-const std::vector<WindowOperation>& windowOperations();
 
 // Opens the operation's window in the main window and leaves exactly its request
 // signalled. The main window must hold a configuration and be at full service
