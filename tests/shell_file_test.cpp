@@ -58,7 +58,7 @@ TEST_F(ShellFileTest, OpenInstallsAValidFileOfAnyBoardAndLogsWithThePrefixOfTheS
 TEST_F(ShellFileTest, OpenRejectsWrongSizesSwappedCrcAndMissingFilesKeepingTheName) {
     auto bytes = validFileBytes(0, 1);
     auto shortFile = bytes;
-    shortFile.pop_back();
+    shortFile.resize(bytes.size() - 1);
     auto longFile = bytes;
     longFile.push_back(0);
     auto swapped = bytes;
