@@ -15,7 +15,7 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual void sleepMs(std::uint32_t ms) = 0;
-    virtual std::int64_t nowUs() = 0;  // monotonic
+    virtual std::int64_t nowUs() = 0;   // monotonic
     virtual TimeOfDay timeOfDay() = 0;  // local wall-clock time
 };
 

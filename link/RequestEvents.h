@@ -12,9 +12,7 @@ class RequestEvents {
 public:
     void signal(WorkerRequest request) { flag(request).store(true); }
     void reset(WorkerRequest request) { flag(request).store(false); }
-    bool isSignalled(WorkerRequest request) const {
-        return flags_[std::size_t(request)].load();
-    }
+    bool isSignalled(WorkerRequest request) const { return flags_[std::size_t(request)].load(); }
     // Takes (and resets) the lowest signalled event, if any.
     std::optional<WorkerRequest> takeLowest() {
         for (int i = 0; i < kWorkerRequestCount; ++i) {

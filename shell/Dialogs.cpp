@@ -13,7 +13,9 @@ Dialogs& AppDialogs() {
     return installed ? *installed : qtDialogs;
 }
 
-void SetAppDialogs(Dialogs* dialogs) { installed = dialogs; }
+void SetAppDialogs(Dialogs* dialogs) {
+    installed = dialogs;
+}
 
 QString QtDialogs::openFile(QWidget* parent, const QString& title, const QString& filter) {
     QFileDialog dialog(parent, title, QString(), filter);

@@ -15,4 +15,6 @@ void WindowRegistry::clear(WindowId id, const NotificationReceiver* window) {
     if (slot == window) slot = nullptr;
 }
 
-NotificationReceiver* WindowRegistry::get(WindowId id) { return references[std::size_t(id)]; }
+NotificationReceiver* WindowRegistry::get(WindowId id) {
+    return references[std::size_t(id)];
+}
