@@ -66,7 +66,7 @@ TEST_F(ThreadedWorkerTest, StopWhileIdleExitsQuicklyAndReleasesTheBoard) {
     const auto start = std::chrono::steady_clock::now();
     worker.requestStop();
     ASSERT_TRUE(worker.waitForExit(2s));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
     EXPECT_FALSE(worker.isLinkOpen());
     EXPECT_TRUE(endsWithRelease(k350sim::transferLog()));
 }
