@@ -16,6 +16,7 @@
 #include "shell/QtChannel.h"
 #include "shell/WindowRegistry.h"
 #include "sim/SimControl.h"
+#include "tests/support/SimTime.h"
 
 namespace {
 
@@ -103,10 +104,8 @@ TEST(QtChannelTest, StopAnswersAQueuedCallUndeliveredAndLaterOnesAtOnce) {
 // The main window is closed from a queued call while the worker's delivery is
 // already queued behind it: stopping the channel releases the worker at once.
 TEST(QtChannelTest, MainWindowClosedFromAQueuedCallReleasesTheWaitingWorker) {
-    k350sim::reset();
-    const k350sim::DeviceId board = k350sim::addBoard(k350sim::addBus());
     VirtualClock clock;
-    k350sim::setClock([&] { return clock.nowUs(); }, [&](std::int64_t us) { clock.advanceUs(us); });
+    const k350sim::DeviceId board = PlugFreshBoard(clock);
     auto* window = new TFDevice(TFDevice::Options{true, &clock});
     window->worker().signal(WorkerRequest::ReadConfig);
     QElapsedTimer waited;
@@ -132,17 +131,14 @@ TEST(QtChannelTest, MainWindowClosedFromAQueuedCallReleasesTheWaitingWorker) {
     EXPECT_LT(closing.elapsed(), 1150);
     EXPECT_EQ(k350sim::transferLog().back().kind, k350sim::TransferKind::Close);
     delete window;
-    k350sim::setClock(nullptr, nullptr);
-    k350sim::reset();
+    ReleaseSim();
 }
 
 // The worker is inside a delivery to a user-interface thread that is busy
 // closing the main window: the close must neither hang nor leave the board claimed.
 TEST(QtChannelTest, MainWindowClosingWhileTheWorkerWaitsInADelivery) {
-    k350sim::reset();
-    const k350sim::DeviceId board = k350sim::addBoard(k350sim::addBus());
     VirtualClock clock;
-    k350sim::setClock([&] { return clock.nowUs(); }, [&](std::int64_t us) { clock.advanceUs(us); });
+    const k350sim::DeviceId board = PlugFreshBoard(clock);
     {
         TFDevice window(TFDevice::Options{true, &clock});
         window.worker().signal(WorkerRequest::ReadConfig);
@@ -165,6 +161,5 @@ TEST(QtChannelTest, MainWindowClosingWhileTheWorkerWaitsInADelivery) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2].kind, k350sim::TransferKind::ReleaseInterface);
     EXPECT_EQ(log.back().kind, k350sim::TransferKind::Close);
-    k350sim::setClock(nullptr, nullptr);
-    k350sim::reset();
+    ReleaseSim();
 }

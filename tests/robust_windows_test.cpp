@@ -11,6 +11,7 @@
 #include "link/RecordingChannel.h"
 #include "tests/support/RobustWindows.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/SimTime.h"
 
 namespace {
 
@@ -115,17 +116,8 @@ protected:
         file.write(reinterpret_cast<const char*>(image.data()), qint64(image.size()));
     }
     // Each run on a board just plugged in: nothing traced, nothing selected.
-    void freshBoard() {
-        k350sim::reset();
-        board_ = k350sim::addBoard(k350sim::addBus());
-        k350sim::setClock([this] { return clock_.nowUs(); },
-                          [this](std::int64_t us) { clock_.advanceUs(us); });
-    }
-    void TearDown() override {
-        k350sim::setReplyHook({});
-        k350sim::setClock(nullptr, nullptr);
-        k350sim::reset();
-    }
+    void freshBoard() { board_ = PlugFreshBoard(clock_); }
+    void TearDown() override { ReleaseSim(); }
 
     std::unique_ptr<TFDevice> makeDevice(bool workerThread) {
         auto device = std::make_unique<TFDevice>(TFDevice::Options{workerThread, &clock_});

@@ -14,6 +14,7 @@
 #include "link/RecordingChannel.h"
 #include "sim/SimControl.h"
 #include "tests/support/RobustOperations.h"
+#include "tests/support/SimTime.h"
 
 namespace {
 
@@ -38,17 +39,8 @@ class ThreadedRobustTest : public ::testing::Test {
 protected:
     void SetUp() override { freshBoard(); }
     // Each run on a board just plugged in, so that every run makes the same replies.
-    void freshBoard() {
-        k350sim::reset();
-        board_ = k350sim::addBoard(k350sim::addBus());
-        k350sim::setClock([this] { return clock_.nowUs(); },
-                          [this](std::int64_t us) { clock_.advanceUs(us); });
-    }
-    void TearDown() override {
-        k350sim::setReplyHook({});
-        k350sim::setClock(nullptr, nullptr);
-        k350sim::reset();
-    }
+    void freshBoard() { board_ = PlugFreshBoard(clock_); }
+    void TearDown() override { ReleaseSim(); }
 
     void openWindows(RecordingChannel& channel) {
         auto record = std::make_shared<const Bytes>(k350sim::plausibleConfiguration(1));

@@ -10,12 +10,10 @@
 #include <QTreeWidgetItemIterator>
 
 #include "config/ConfigImage.h"
+#include "tests/support/SimTime.h"
 
 ShellFixture::ShellFixture(bool realWorkerThread) {
-    k350sim::reset();
-    board_ = k350sim::addBoard(k350sim::addBus());
-    k350sim::setClock([this] { return clock_.nowUs(); },
-                      [this](std::int64_t us) { clock_.advanceUs(us); });
+    board_ = PlugFreshBoard(clock_);
     window_ = std::make_unique<TFDevice>(TFDevice::Options{realWorkerThread, &clock_});
     window_->show();
     static int counter = 0;
@@ -26,8 +24,7 @@ ShellFixture::ShellFixture(bool realWorkerThread) {
 
 ShellFixture::~ShellFixture() {
     window_.reset();
-    k350sim::setClock(nullptr, nullptr);
-    k350sim::reset();
+    ReleaseSim();
     QDir(tempDir_).removeRecursively();
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/WorkerFixture.h"
 
+#include "tests/support/SimTime.h"
+
 void WorkerFixture::SetUp() {
     useBoard({});
     channel.open(WindowId::FDevice);
@@ -23,8 +25,7 @@ k350sim::DeviceId WorkerFixture::useBoard(const k350sim::BoardOptions& options) 
 }
 
 void WorkerFixture::wireClock() {
-    k350sim::setClock([this] { return virtualClock.nowUs(); },
-                      [this](std::int64_t us) { virtualClock.advanceUs(us); });
+    RunSimOnClock(virtualClock);
 }
 
 void WorkerFixture::runOnce(WorkerRequest request) {
