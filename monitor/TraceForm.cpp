@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -161,13 +160,6 @@ void TFTrace::TimerTimer() {
 
 void TFTrace::ButCloseClick() {
     closeWindow();
-}
-
-void TFTrace::showEvent(QShowEvent* event) {
-    TaskWindow::showEvent(event);
-    if (placed_) return;
-    placed_ = true;
-    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) frame->move(0, 0);
 }
 
 void TFTrace::formClose() {

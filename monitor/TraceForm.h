@@ -73,6 +73,8 @@ private:
 class TFTrace : public TaskWindow {
     Q_OBJECT
 public:
+    // The trace window opens at the top-left corner of the client area.
+    bool opensAtClientCorner() const override { return true; }
     static constexpr int kPollIntervalMs = 100;
     static constexpr int kChannelPanelWidth = 98;
 
@@ -94,8 +96,6 @@ public slots:
 
 protected:
     void formClose() override;
-    // The trace window opens at the top-left corner of the client area.
-    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildIdStrip();
@@ -115,5 +115,4 @@ private:
     QPushButton* ButClose = nullptr;
     QTimer* Timer = nullptr;
     std::uint16_t TraceChannelMask = 0;
-    bool placed_ = false;
 };

@@ -320,7 +320,8 @@ void TFDevice::showTaskWindow(TaskWindow* window) {
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setWindowTitle(window->windowTitle());
     frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
-    frame->move(10 * openCount, 10 * openCount);
+    const int offset = window->opensAtClientCorner() ? 0 : 10 * openCount;
+    frame->move(offset, offset);
     frame->show();
     frame->adjustSize();
 }

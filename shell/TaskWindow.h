@@ -21,6 +21,9 @@ public:
     // Closes the window (its MDI frame, when it has one) as the user would.
     void closeWindow();
     bool isClosing() const { return closed_; }
+    // Where the main window puts the window when it opens: 10 × n pixels from
+    // the client area's corner (n windows open), or the corner itself.
+    virtual bool opensAtClientCorner() const { return false; }
 
 protected:
     // The window's own close handling (withdraw requests, stop timers).
