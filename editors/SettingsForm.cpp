@@ -17,7 +17,7 @@ SettingsForm::SettingsForm(WindowId id, WorkerRequest request, QWidget* parent)
     : TaskWindow(id, parent), request_(request) {
     buildFrame();
     // A request left over from an earlier window of this kind is not ours to serve.
-    if (TK350* worker = K350Worker()) worker->reset(request_);
+    withdrawRequest(request_);
 }
 
 void SettingsForm::buildFrame() {
@@ -71,12 +71,12 @@ bool SettingsForm::isLive() const {
 
 void SettingsForm::settingChanged() {
     if (!isLive()) return;
-    if (TK350* worker = K350Worker()) worker->signal(request_);
+    signalRequest(request_);
 }
 
 void SettingsForm::endLiveMode() {
     Link->setChecked(false);
-    if (TK350* worker = K350Worker()) worker->reset(request_);
+    withdrawRequest(request_);
 }
 
 void SettingsForm::formClose() {

@@ -24,16 +24,12 @@ TaskWindow::~TaskWindow() {
     WindowRegistry::clear(id_, this);
 }
 
-TK350* TaskWindow::worker() {
-    return K350Worker();
-}
-
 void TaskWindow::signalRequest(WorkerRequest request) {
-    if (TK350* k350 = worker()) k350->signal(request);
+    if (TK350* k350 = K350Worker()) k350->signal(request);
 }
 
 void TaskWindow::withdrawRequest(WorkerRequest request) {
-    if (TK350* k350 = worker()) k350->reset(request);
+    if (TK350* k350 = K350Worker()) k350->reset(request);
 }
 
 void TaskWindow::closeWindow() {

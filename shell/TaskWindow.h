@@ -29,8 +29,6 @@ protected:
     // The window's own close handling (withdraw requests, stop timers).
     virtual void formClose() {}
     void closeEvent(QCloseEvent* event) override;
-    // The worker, for signalling and withdrawing requests; may be null.
-    static TK350* worker();
     // Signals or withdraws a request of the worker, when there is one.
     static void signalRequest(WorkerRequest request);
     static void withdrawRequest(WorkerRequest request);

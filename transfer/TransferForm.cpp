@@ -58,7 +58,7 @@ void TransferForm::buildPanel() {
 void TransferForm::startTransfer() {
     Timer->setInterval(kCloseDelayMs);
     Timer->stop();
-    if (TK350* k350 = K350Worker()) k350->signal(request_);
+    signalRequest(request_);
 }
 
 void TransferForm::onWorkerNotification(const WorkerNotification& notification) {
@@ -124,5 +124,5 @@ void TransferForm::TimerTimer() {
 
 void TransferForm::formClose() {
     Timer->stop();
-    if (TK350* k350 = K350Worker()) k350->reset(request_);
+    withdrawRequest(request_);
 }
