@@ -21,11 +21,6 @@ std::intptr_t addressValue(const void* address) {
 
 // After a failed transfer the board's state is unknown: the link is closed
 // even when the windows are gone and hear nothing of it.
-void TK350::failTransfer(WindowId progressWindow, int result) {
-    if (notifyMain(NotifyCode::Error, result)) closeWindow(progressWindow);
-    CloseLink();
-}
-
 std::uint32_t TK350::usableCount(const TransferData& transfer, std::uint32_t limit) {
     if (!transfer.data) return 0;
     std::uint32_t count = std::min(transfer.count, limit);

@@ -265,6 +265,22 @@ bool TK350::openLinkOrClose(WindowId window) {
     return false;
 }
 
+bool TK350::openLinkOrStop(WindowId window) {
+    if (openNormalLink()) return true;
+    notify(window, NotifyCode::Done, 0);
+    return false;
+}
+
+void TK350::failTransfer(WindowId progressWindow, int result) {
+    if (notifyMain(NotifyCode::Error, result)) closeWindow(progressWindow);
+    CloseLink();
+}
+
+void TK350::failAndStop(WindowId window, int result) {
+    if (notifyMain(NotifyCode::Error, result)) notify(window, NotifyCode::Done, 0);
+    CloseLink();
+}
+
 void TK350::reportFailure(int result) {
     notifyMain(NotifyCode::Error, result);
     CloseLink();

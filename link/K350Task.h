@@ -128,9 +128,15 @@ private:
     // Opens the link; when it does not open, closes the operation's window.
     bool openLinkOrClose(WindowId window);
 
-    // Helpers of the configuration operations (link/ConfigOps.cpp).
-    // Also used by the firmware download: a failed transfer closes the progress window.
+    // Opens the link; when it does not open, tells the operation's window to stop.
+    bool openLinkOrStop(WindowId window);
+    // A failed transfer: error to the log, the progress window closed, link closed.
     void failTransfer(WindowId progressWindow, int result);
+    // A failed exchange of a live setting or trace selection: error to the log, the
+    // window stops, link closed.
+    void failAndStop(WindowId window, int result);
+
+    // Helpers of the configuration operations (link/ConfigOps.cpp).
     // How many of the window's bytes may be read: at most `limit`, never past `owner`.
     static std::uint32_t usableCount(const TransferData& transfer, std::uint32_t limit);
     void setEepromRequest(std::uint16_t readCount, std::uint16_t writeCount, std::uint16_t address);
@@ -170,11 +176,6 @@ private:
     };
     void sendLiveSetting(const LiveSetting& setting);
     void fillLiveHeader(const LiveSetting& setting);
-    // Opens the link; when it does not open, tells the window to stop.
-    bool openLinkFor(WindowId window);
-    // A failed exchange of a live setting or trace selection: error to the log, the
-    // window stops, link closed.
-    void failLiveRequest(WindowId window, int result);
 
     // Helpers of the statistics and trace operations (link/MonitorOps.cpp).
     void requestStatistics(std::uint16_t keepCounters);

@@ -27,18 +27,18 @@ void TK350::SendRecorder() {
 }
 
 void TK350::sendLiveSetting(const LiveSetting& setting) {
-    if (!openLinkFor(setting.window)) return;
+    if (!openLinkOrStop(setting.window)) return;
     // The window writes its payload straight into the buffer: a board too
     // small to take it must not let that write run past the buffer's end.
     if (capacity() < setting.payloadLength) {
-        return failLiveRequest(setting.window, LinkError::InvalidReply);
+        return failAndStop(setting.window, LinkError::InvalidReply);
     }
     if (!notify(setting.window, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(payload()))) {
         return;  // the window is gone: nothing to send
     }
     fillLiveHeader(setting);
     int result = exchange(kPacketHeaderSize + setting.payloadLength, K350Usb::DefaultTimeoutMs);
-    if (result < 0) failLiveRequest(setting.window, result);
+    if (result < 0) failAndStop(setting.window, result);
 }
 
 void TK350::fillLiveHeader(const LiveSetting& setting) {
@@ -47,15 +47,4 @@ void TK350::fillLiveHeader(const LiveSetting& setting) {
     setWord(1, 0);
     setWord(2, std::uint16_t(setting.payloadLength));
     setWord(3, setting.slave);
-}
-
-bool TK350::openLinkFor(WindowId window) {
-    if (openNormalLink()) return true;
-    notify(window, NotifyCode::Done, 0);
-    return false;
-}
-
-void TK350::failLiveRequest(WindowId window, int result) {
-    if (notifyMain(NotifyCode::Error, result)) notify(window, NotifyCode::Done, 0);
-    CloseLink();
 }

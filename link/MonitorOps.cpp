@@ -56,21 +56,21 @@ void TK350::requestStatistics(std::uint16_t keepCounters) {
 }
 
 void TK350::SetTrace() {
-    if (!openLinkFor(WindowId::FTrace)) return;
+    if (!openLinkOrStop(WindowId::FTrace)) return;
     setWord(0, Command::TraceSelect);
     std::uint8_t* mask = buffer_.data() + 2;
     if (!notify(WindowId::FTrace, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(mask))) {
         return;
     }
     int result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
-    if (result < 0) failLiveRequest(WindowId::FTrace, result);
+    if (result < 0) failAndStop(WindowId::FTrace, result);
 }
 
 // Drains the board's trace queue: asks again after every record that carried
 // traced bytes, and hands the lines over in one notification.
 void TK350::PollTrace() {
     traceLines_.clear();
-    if (!openLinkFor(WindowId::FTrace)) return;
+    if (!openLinkOrStop(WindowId::FTrace)) return;
     for (int replies = 0; replies < kMaxTraceRepliesPerPoll; ++replies) {
         setWord(0, Command::TracePoll);
         int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
