@@ -1,9 +1,6 @@
 #include "config/ConfigFile.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <cstdio>
 
 #include "config/PosixFile.h"
 
@@ -28,13 +25,13 @@ LoadResult LoadConfigFile(const std::string& path, const TCrc& crc, ConfigSnapsh
 }
 
 SaveResult SaveConfigFile(const std::string& path, const ConfigSnapshot& snapshot) {
-    FileDescriptor file(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (!file.valid()) return SaveResult::CannotCreate;
-    const bool regular = IsRegularFile(file.get());
-    const bool written = WriteFully(file.get(), snapshot.data(), kSnapshotSize);
-    if (file.Close() && written) return SaveResult::Ok;
-    // Never remove anything but a plain file (the path may name a device).
-    if (regular) std::remove(path.c_str());
+    switch (WriteFileAtomically(path, snapshot.data(), kSnapshotSize)) {
+        case AtomicWriteResult::Ok:
+            return SaveResult::Ok;
+        case AtomicWriteResult::CannotCreate:
+            return SaveResult::CannotCreate;
+        case AtomicWriteResult::WriteFailed:
+            break;
+    }
     return SaveResult::WriteFailed;
 }

@@ -15,8 +15,7 @@ LoadResult LoadConfigFile(const std::string& path, const TCrc& crc, ConfigSnapsh
 
 enum class SaveResult { Ok, CannotCreate, WriteFailed };
 
-// Creates or replaces the file and writes the 156 bytes as they are; the caller refreshes the CRC
-// word first. A write that fails after the file was created (disk full, short write, failed close)
-// is WriteFailed and the truncated regular file is removed: it could never be loaded again and
-// its old contents were already gone when it was replaced.
+// Replaces the file with the 156 bytes as they are, through WriteFileAtomically: on any failure
+// the old file is kept as it was. The caller refreshes the CRC word first. Ok only once the bytes
+// are on disk.
 SaveResult SaveConfigFile(const std::string& path, const ConfigSnapshot& snapshot);

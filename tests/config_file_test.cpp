@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "config/ConfigFile.h"
@@ -50,6 +52,20 @@ protected:
 
     static std::vector<std::uint8_t> BytesOf(const ConfigSnapshot& s) {
         return {s.bytes.begin(), s.bytes.end()};
+    }
+
+    static std::vector<std::uint8_t> ReadBack(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    std::vector<std::string> NamesInFolder() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     TCrc crc_;
@@ -149,19 +165,72 @@ TEST_F(ConfigFileTest, FailedWriteAfterCreationIsReportedAndDeviceIsKept) {
     EXPECT_TRUE(fs::exists("/dev/full"));
 }
 
-TEST_F(ConfigFileTest, ShortWriteToRegularFileRemovesThePartialFile) {
+namespace {
+
+// The write stops after 100 of the 156 bytes, as on a full disk.
+SaveResult SaveWithFileSizeLimit(const std::string& path, const ConfigSnapshot& snapshot) {
     rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit limited = saved;
-    limited.rlim_cur = 100;  // the write stops after 100 of the 156 bytes
+    limited.rlim_cur = 100;
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const SaveResult result = SaveConfigFile(PathOf("partial.kcf"), Sample());
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const SaveResult result = SaveConfigFile(path, snapshot);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
+    return result;
+}
 
-    EXPECT_EQ(result, SaveResult::WriteFailed);
-    EXPECT_FALSE(fs::exists(PathOf("partial.kcf")));
+}  // namespace
+
+TEST_F(ConfigFileTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    const std::vector<std::uint8_t> old = BytesOf(Marker());
+    const std::string path = WriteBytes("good.kcf", old);
+    EXPECT_EQ(SaveWithFileSizeLimit(path, Sample()), SaveResult::WriteFailed);
+    EXPECT_EQ(ReadBack(path), old);
+
+    EXPECT_EQ(SaveWithFileSizeLimit(PathOf("new.kcf"), Sample()), SaveResult::WriteFailed);
+    EXPECT_FALSE(fs::exists(PathOf("new.kcf")));
+    EXPECT_EQ(NamesInFolder(), std::vector<std::string>{"good.kcf"});
+}
+
+TEST_F(ConfigFileTest, ReadOnlyFolderOrFileKeepsTheOldFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    const std::vector<std::uint8_t> old = BytesOf(Marker());
+    const std::string inFolder = WriteBytes("kept.kcf", old);
+    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(SaveConfigFile(inFolder, Sample()), SaveResult::CannotCreate);
+    EXPECT_EQ(ReadBack(inFolder), old);
+    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
+
+    const std::string readOnly = WriteBytes("readonly.kcf", old);
+    fs::permissions(readOnly, fs::perms::owner_read);
+    EXPECT_EQ(SaveConfigFile(readOnly, Sample()), SaveResult::CannotCreate);
+    EXPECT_EQ(ReadBack(readOnly), old);
+    EXPECT_EQ(NamesInFolder(), (std::vector<std::string>{"kept.kcf", "readonly.kcf"}));
+}
+
+TEST_F(ConfigFileTest, SaveThroughSymbolicLinkReplacesTheFileItPointsTo) {
+    fs::create_directories(dir_ / "real");
+    const std::string real = WriteBytes("real/board.kcf", BytesOf(Marker()));
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("real/board.kcf", dir_ / "link.kcf");  // relative to the link's folder
+    fs::create_symlink(dir_ / "link.kcf", dir_ / "chain.kcf");
+    fs::create_symlink("real/later.kcf", dir_ / "dangling.kcf");
+
+    ASSERT_EQ(SaveConfigFile(PathOf("chain.kcf"), Sample()), SaveResult::Ok);
+    EXPECT_TRUE(fs::is_symlink(PathOf("link.kcf")));
+    EXPECT_TRUE(fs::is_symlink(PathOf("chain.kcf")));
+    EXPECT_EQ(ReadBack(real), BytesOf(Sample()));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    ASSERT_EQ(SaveConfigFile(PathOf("dangling.kcf"), Sample()), SaveResult::Ok);
+    EXPECT_TRUE(fs::is_symlink(PathOf("dangling.kcf")));
+    EXPECT_EQ(ReadBack(PathOf("real/later.kcf")), BytesOf(Sample()));
+
+    fs::create_symlink("loop.kcf", dir_ / "loop.kcf");
+    EXPECT_EQ(SaveConfigFile(PathOf("loop.kcf"), Sample()), SaveResult::CannotCreate);
 }
 
 TEST_F(ConfigFileTest, FirmwareImageIsTheWholeFile) {

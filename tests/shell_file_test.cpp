@@ -1,7 +1,10 @@
 // The file and task commands of the main window, driven through its menus and
 // toolbar with scripted dialogs.
+#include <sys/resource.h>
+
 #include <QAction>
 #include <QFile>
+#include <csignal>
 
 #include "config/ConfigImage.h"
 #include "tests/support/ShellFixture.h"
@@ -145,6 +148,28 @@ TEST_F(ShellFileTest, SaveAsCancelledOrUncreatableWritesNoSuccessLine) {
     EXPECT_TRUE(window().logText().isEmpty());
     EXPECT_TRUE(window().hasConfig());
     EXPECT_FALSE(window().SaveToFile(tempPath("")));  // a folder cannot be created as a file
+}
+
+TEST_F(ShellFileTest, SaveThatFailsOnAFullDiskKeepsTheOldFileAndSaysSo) {
+    const std::vector<std::uint8_t> old = validFileBytes(0, 0x11);
+    const QString path = writeFile("good.kcf", old);
+    dialogs_.openAnswers.push_back(path);
+    trigger("MFileOpen");
+    window().config().bytes[ConfigOffset::Codec] = 0x22;
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 100;  // the write stops after 100 of the 156 bytes
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    trigger("MButtonSave");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(dialogs_.messages, QStringList{"Файл " + path + " не удается создать"});
+    EXPECT_FALSE(logLines(window()).last().contains("Файл сохранен"));
+    EXPECT_EQ(readFile(path), old);
 }
 
 TEST_F(ShellFileTest, AfterARejectedOpenSaveWritesToTheRejectedName) {
