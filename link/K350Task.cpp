@@ -114,6 +114,7 @@ void TK350::runExitSequence() {
 // --- link layer --------------------------------------------------------------
 
 void TK350::OpenLink(int configuration) {
+    if (location_) return openChosenBoard(configuration);
     if (handle_ && tryQuickReopen(configuration)) return;
     scanForBoard(configuration);
 }

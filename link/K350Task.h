@@ -5,10 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "link/BoardLocation.h"
 #include "link/Clock.h"
 #include "link/LinkTypes.h"
 #include "link/NotificationChannel.h"
@@ -72,6 +74,13 @@ public:
     void runOperation(WorkerRequest request);
     void runExitSequence();
 
+    // k350ctl only: from now on OpenLink uses the board at this location and no other. The
+    // terminal never calls it and keeps the first board that opens.
+    void setBoardLocation(const BoardLocation& location);
+    // k350ctl only: reads `count` bytes of the flash from `address` into `out` within the
+    // operation frame; 0, or the negative result that closed the link.
+    int ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
+
     // Link layer.
     void OpenLink(int configuration);
     void QueryLink();
@@ -104,6 +113,8 @@ private:
     enum class OpenOutcome { NotOpened, Refused, Opened };
     OpenOutcome openBoard(struct usb_device* device, int configuration, bool reportFailures);
     void scanForBoard(int configuration);
+    void openChosenBoard(int configuration);
+    struct usb_device* listedBoard() const;
 
     // Exchange helpers: the buffer holds the request and, after the read, the reply.
     std::uint8_t* payload() { return buffer_.data() + kPacketHeaderSize; }
@@ -196,6 +207,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     DeviceIds ids_{};
     std::vector<std::string> traceLines_;
+    std::unique_ptr<BoardLocation> location_;  // set by k350ctl only
 
     std::thread thread_;
     std::atomic<bool> stop_{false};

@@ -5,10 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace {
-const char* const kServiceCode = "Lamp_Harbour";
-const char* const kFullServiceCode = "R482_Deep_Lantern";
-}  // namespace
+#include "config/ServiceCodes.h"
 
 TFAccess::TFAccess(QWidget* parent) : QDialog(parent) {
     setObjectName("FAccess");
@@ -35,9 +32,7 @@ TFAccess::TFAccess(QWidget* parent) : QDialog(parent) {
 }
 
 std::optional<ServiceLevel> TFAccess::levelForCode(const QString& code) {
-    if (code == QLatin1String(kServiceCode)) return ServiceLevel::Service;
-    if (code == QLatin1String(kFullServiceCode)) return ServiceLevel::FullService;
-    return std::nullopt;
+    return ServiceLevelForCode(code.toStdString());
 }
 
 // Every way of closing ends here (close box and close() through reject()).

@@ -1,0 +1,17 @@
+// What several commands share: a failed operation's result and its JSON form.
+#pragma once
+
+#include <string>
+
+#include "cli/BoardSession.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+
+BoardResult OperationFailure(const CliChannel::Outcome& outcome);
+// The start of every per-board JSON object.
+JsonObject BoardJson(const BoardSession& session, bool ok);
+// Prints the failure as the board's JSON object when --json is on; returns the result.
+BoardResult ReportFailure(const Options& options, Console& console, const BoardSession& session,
+                          const BoardResult& failure);
+// Shows the session's transfer progress on the console's bar.
+void ShowProgress(BoardSession& session, Console& console);

@@ -1,0 +1,39 @@
+// The commands of k350ctl. Each returns its exit status.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/Boards.h"
+#include "cli/Console.h"
+#include "cli/Options.h"
+
+class BoardSession;
+
+// What a command did on one board.
+struct BoardResult {
+    int status = ExitStatus::Ok;
+    std::string message;  // the failure, for the summary
+};
+
+// Runs task on each chosen board: on this thread for one board, else one thread per board.
+// Reports the failures and, for several boards, a summary; returns the exit status.
+int RunOnBoards(const BoardChoice& choice, Console& console,
+                const std::function<BoardResult(BoardSession&)>& task);
+
+// The access level a command needs, from --code or K350_SERVICE_CODE; false after the refusal
+// was reported.
+bool HasAccess(const Options& options, Console& console, int level, const std::string& what);
+
+int ListCommand(const Options& options, Console& console);
+int ReadCommand(const Options& options, Console& console);
+int WriteCommand(const Options& options, Console& console);
+int FlashCommand(const Options& options, Console& console);
+int StatsCommand(const Options& options, Console& console);
+int TraceCommand(const Options& options, Console& console);
+int ShowCommand(const Options& options, Console& console);
+int DiffCommand(const Options& options, Console& console);
+
+// The whole program, given its arguments (without the program name).
+int RunK350ctl(const std::vector<std::string>& arguments, const Environment& environment);

@@ -1,0 +1,59 @@
+// Where k350ctl's output goes: data on standard output, messages on standard error, a progress
+// bar on standard error only when that is a terminal. Safe from the workers' threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+class Clock;
+
+// What one run of k350ctl is given by the process around it.
+struct Environment {
+    std::ostream& out;
+    std::ostream& err;
+    bool errIsTerminal = false;
+    Clock& clock;
+    std::function<const char*(const char*)> variable;  // getenv
+    const std::atomic<bool>* interrupted = nullptr;    // set by Ctrl+C
+};
+
+// Exit statuses, as scripts test them.
+namespace ExitStatus {
+constexpr int Ok = 0;
+constexpr int Failed = 1;  // the operation failed on a board; verify mismatch; files differ
+constexpr int Usage = 2;   // bad arguments, refused access, ambiguous board choice
+constexpr int NoBoard = 3;
+constexpr int File = 4;  // a file that cannot be read or written
+}  // namespace ExitStatus
+
+class Console {
+public:
+    explicit Console(const Environment& environment) : env_(environment) {}
+
+    void data(const std::string& line);     // one line on standard output
+    void message(const std::string& line);  // one line on standard error
+    void rawData(const std::uint8_t* bytes, std::size_t count);
+    bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
+    Clock& clock() const { return env_.clock; }
+    const char* variable(const char* name) const {
+        return env_.variable ? env_.variable(name) : nullptr;
+    }
+
+    // Progress of one board's transfer; drawn as one bar over all boards.
+    void progress(const std::string& board, std::uint32_t done, std::uint32_t total);
+    void endProgress();
+
+private:
+    void clearBarLocked();
+    void drawBarLocked();
+
+    const Environment& env_;
+    std::mutex mutex_;
+    std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> progress_;
+    bool barShown_ = false;
+};

@@ -1,0 +1,32 @@
+// k350ctl's command line: a command, its operands and options, global options anywhere.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Options {
+    std::string command;
+    std::vector<std::string> operands;
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool all = false;
+    std::string board;
+    std::optional<std::string> code;
+    std::optional<std::string> output;  // read -o
+    bool full = false;                  // write --full
+    bool verify = false;                // flash --verify
+    double period = 1;                  // stats --period, seconds
+    int count = 1;                      // stats --count; 0 runs until interrupted
+    bool reset = false;                 // stats --reset
+    std::string channels = "bus-rx,bus-tx,link-rx,link-tx";  // trace --channels
+    std::optional<double> duration;                          // trace --duration, seconds
+};
+
+// Fills options; on a usage error returns its message.
+std::optional<std::string> ParseOptions(const std::vector<std::string>& arguments,
+                                        Options& options);
+
+extern const char* const kCommands[];  // list, read, write, flash, stats, trace, show, diff
+bool IsCommand(const std::string& name);

@@ -1,0 +1,71 @@
+// read: the record as the terminal's Read then Save writes it.
+#include "cli/AtomicWriteStub.h"
+#include "cli/CommandSupport.h"
+#include "config/ConfigImage.h"
+
+namespace {
+constexpr const char* kDefaultFileName = "K350xx.kcf";
+constexpr const char* kDiePlaceholder = "{die}";
+
+std::string fileNameFor(const std::string& pattern, const ConfigSnapshot& snapshot) {
+    std::string name = pattern;
+    const std::string die = HexId(snapshot.data() + ConfigOffset::DieId).substr(2);
+    for (std::size_t at = name.find(kDiePlaceholder); at != std::string::npos;
+         at = name.find(kDiePlaceholder, at + die.size())) {
+        name.replace(at, std::string(kDiePlaceholder).size(), die);
+    }
+    return name;
+}
+
+const char* writeProblem(AtomicWriteResult result) {
+    return result == AtomicWriteResult::CannotCreate ? "cannot be created" : "cannot be written";
+}
+
+BoardResult readBoard(const Options& options, Console& console, BoardSession& session) {
+    ShowProgress(session, console);
+    const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadConfig);
+    if (!outcome.snapshot) {
+        return ReportFailure(options, console, session, OperationFailure(outcome));
+    }
+    ConfigSnapshot snapshot = *outcome.snapshot;
+    RefreshCrc(TCrc(), snapshot);
+    const std::string path = fileNameFor(options.output.value_or(kDefaultFileName), snapshot);
+    if (path == "-") {
+        console.rawData(snapshot.data(), kSnapshotSize);
+    } else if (AtomicWriteResult result = WriteFileAtomically(path, snapshot.data(), kSnapshotSize);
+               result != AtomicWriteResult::Ok) {
+        return ReportFailure(options, console, session,
+                             {ExitStatus::File, "file " + path + " " + writeProblem(result)});
+    }
+    if (options.json) {
+        JsonObject object = BoardJson(session, true);
+        object.add("die_id", HexId(snapshot.data() + ConfigOffset::DieId))
+            .add("chip_id", HexId(snapshot.data() + ConfigOffset::ChipId))
+            .add("file", path)
+            .add("bytes", std::int64_t(kSnapshotSize));
+        console.data(object.str());
+    } else if (path != "-") {
+        console.message(session.location().text() + ": configuration saved to " + path);
+    }
+    return {};
+}
+}  // namespace
+
+int ReadCommand(const Options& options, Console& console) {
+    if (options.all && options.output.value_or("").find(kDiePlaceholder) == std::string::npos) {
+        console.message("k350ctl: read --all needs -o FILE with {die} in the name");
+        return ExitStatus::Usage;
+    }
+    if (options.output && options.output->empty()) {
+        console.message("k350ctl: -o needs a file name");
+        return ExitStatus::Usage;
+    }
+    if (options.output == "-" && options.json) {
+        console.message("k350ctl: -o - and --json both want standard output");
+        return ExitStatus::Usage;
+    }
+    const BoardChoice choice = ChooseBoards(options.board, options.all, console);
+    if (choice.status != ExitStatus::Ok) return choice.status;
+    return RunOnBoards(choice, console,
+                       [&](BoardSession& session) { return readBoard(options, console, session); });
+}

@@ -1,0 +1,75 @@
+#include "tests/support/CliFixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/SimTime.h"
+
+void CliFixture::SetUp() {
+    char pattern[] = "/tmp/k350ctl-test-XXXXXX";
+    directory_ = mkdtemp(pattern);
+    k350sim::reset();
+    RunSimOnClock(clock);
+}
+
+void CliFixture::TearDown() {
+    ReleaseSim();
+    std::filesystem::remove_all(directory_);
+}
+
+k350sim::Id8 CliFixture::dieIdFor(int index) {
+    return {0x35, 0x0A, 0x01, 0x23, 0x45, 0x67, 0x89, std::uint8_t(index)};
+}
+
+std::vector<k350sim::DeviceId> CliFixture::plugBoards(int count,
+                                                      const k350sim::BoardOptions& options) {
+    k350sim::reset();
+    const int bus = k350sim::addBus();
+    std::vector<k350sim::DeviceId> boards;
+    for (int i = 1; i <= count; ++i) {
+        k350sim::BoardOptions board = options;
+        board.dieId = dieIdFor(i);
+        boards.push_back(k350sim::addBoard(bus, board));
+        k350sim::setEeprom(boards.back(), 0, k350sim::plausibleConfiguration(0));
+    }
+    RunSimOnClock(clock);
+    return boards;
+}
+
+CliRun CliFixture::run(const std::vector<std::string>& arguments, bool terminal) {
+    std::ostringstream out, err;
+    Environment environment{out,
+                            err,
+                            terminal,
+                            clock,
+                            [this](const char* name) -> const char* {
+                                auto found = variables.find(name);
+                                return found == variables.end() ? nullptr : found->second.c_str();
+                            },
+                            &interrupted};
+    CliRun result;
+    result.status = RunK350ctl(arguments, environment);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+std::vector<WireTransfer> CliFixture::wireOf(k350sim::DeviceId board) {
+    std::vector<WireTransfer> wire;
+    for (const auto& entry : k350sim::transferLog()) {
+        if (entry.device != board) continue;
+        wire.push_back({entry.kind, entry.endpoint, entry.data, entry.size, entry.timeoutMs});
+    }
+    return wire;
+}
+
+void CliFixture::runAsTerminal(WorkerRequest request, std::vector<WindowId> windows,
+                               RecordingChannel::Receiver fill) {
+    RecordingChannel channel;
+    channel.open(WindowId::FDevice, fill);
+    for (WindowId window : windows) channel.open(window, fill);
+    TK350 worker(channel, clock);
+    worker.signal(request);
+    worker.runOnePass();
+    worker.runExitSequence();
+}
