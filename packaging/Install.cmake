@@ -19,5 +19,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies (Qt 6, libusb-0.1) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev, qt6-qpa-plugins")
+# qt6-translations-l10n: Qt's own texts (dialogs, message boxes) in Russian.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev, qt6-qpa-plugins, qt6-translations-l10n")
 include(CPack)

@@ -2,7 +2,8 @@
 # Installs what building and testing the terminal needs, from Debian's packages.
 set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev libusb-dev
-          libgtest-dev libgmock-dev googletest fonts-dejavu-core usbutils)
+          libgtest-dev libgmock-dev googletest fonts-dejavu-core usbutils
+          qt6-translations-l10n)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <memory>
 
 namespace {
 Dialogs* installed = nullptr;
@@ -31,9 +32,15 @@ QString QtDialogs::saveFile(QWidget* parent, const QString& filter) {
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QMessageBox* MakeQuestionBox(QWidget* parent, const QString& question) {
+    auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(), question,
+                                QMessageBox::Yes | QMessageBox::No, parent);
+    return box;
+}
+
 bool QtDialogs::askYesNo(QWidget* parent, const QString& question) {
-    return QMessageBox::question(parent, QApplication::applicationName(), question,
-                                 QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
+    std::unique_ptr<QMessageBox> box(MakeQuestionBox(parent, question));
+    return box->exec() != QMessageBox::No;
 }
 
 void QtDialogs::message(QWidget* parent, const QString& text) {

@@ -25,6 +25,10 @@ public:
     void message(QWidget* parent, const QString& text) override;
 };
 
+// The question box askYesNo shows: the question with the two buttons Yes and No.
+class QMessageBox;
+QMessageBox* MakeQuestionBox(QWidget* parent, const QString& question);
+
 // The dialogs every window uses; QtDialogs unless a test installs its own.
 Dialogs& AppDialogs();
 void SetAppDialogs(Dialogs* dialogs);  // nullptr restores QtDialogs

@@ -4,10 +4,12 @@
 #include <exception>
 
 #include "shell/DeviceForm.h"
+#include "shell/QtTranslation.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Терминал контроллеров К-350");
+    InstallQtRussianTranslation(app);
     try {
         TFDevice mainWindow;
         mainWindow.show();
