@@ -26,7 +26,7 @@
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kPanelMoveSettleMs = 300;
-constexpr int kUartImage = ImageIndex::DeviceGroup;
+constexpr int kUartImage = ImageIndex::Uart;
 
 const char* const kRead = "Прочитать";
 const char* const kWrite = "Записать";
@@ -160,6 +160,7 @@ QTreeWidgetItem* TFDevice::addNode(QTreeWidgetItem* parent, const QString& capti
                         : new QTreeWidgetItem(treeDev_, QStringList{caption});
     node->setIcon(0, ImageListIcon(image));
     node->setData(0, kImageRole, image);
+    node->setToolTip(0, caption);
     return node;
 }
 
@@ -176,6 +177,7 @@ void TFDevice::BuildDeviceTree() {
     QTreeWidgetItem* root = addNode(nullptr, "", ImageIndex::Device);
     if (model == 0) root->setText(0, "K-350A");
     if (model == 1) root->setText(0, "K-350B");
+    root->setToolTip(0, root->text(0));
     QTreeWidgetItem* tasks = addNode(root, kTasks, ImageIndex::TaskGroup);
     QTreeWidgetItem* devices = addNode(root, kDevices, ImageIndex::DeviceGroup);
     addNode(nullptr, "Информация", ImageIndex::Information);
@@ -196,6 +198,7 @@ void TFDevice::BuildServiceTree() {
         auto* firmware = new QTreeWidgetItem(QStringList{kFirmware});
         firmware->setIcon(0, ImageListIcon(ImageIndex::Firmware));
         firmware->setData(0, kImageRole, ImageIndex::Firmware);
+        firmware->setToolTip(0, firmware->text(0));
         parent->insertChild(parent->indexOfChild(statistics), firmware);
     }
 }

@@ -32,7 +32,7 @@ QString deviceLayout(const QString& root, bool firmware, bool amplifier, bool se
         "    Статистика (42)\n  Устройства (70)\n    Кодек (66)\n    Вокодер (71)\n"
         "    Регистратор (72)\n";
     if (amplifier) text += "    Усилитель НЧ (68)\n";
-    if (service) text += "  Cервис (50)\n    Board Info (43)\n    Trace (49)\n    UART (70)\n";
+    if (service) text += "  Cервис (50)\n    Board Info (43)\n    Trace (49)\n    UART (69)\n";
     return text + "Информация (67)\n";
 }
 
