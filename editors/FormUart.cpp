@@ -8,7 +8,9 @@
 #include <QSlider>
 #include <algorithm>
 
+#include "editors/GainBar.h"
 #include "shell/Dialogs.h"
+#include "shell/FixedLayout.h"
 
 namespace {
 // Offsets inside the UART block (record bytes 42..55).
@@ -36,10 +38,11 @@ void setTextQuietly(QComboBox* selector, const QString& text) {
 
 TFUart::TFUart(QWidget* parent) : TaskWindow(WindowId::FUart, parent) {
     setWindowTitle(QStringLiteral("Uart"));
-    setFixedSize(357, 320);
     buildSettingsGroup();
     buildFifoGroup();
     buildButtons();
+    FitFixedLayout(this, {357, 320},
+                   {{RxLevel, QStringLiteral("60")}, {TxLevel, QStringLiteral("60")}});
 }
 
 QLabel* TFUart::addLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
@@ -97,7 +100,7 @@ QSlider* TFUart::addLevelBar(const char* name, int x) {
     auto* bar = new QSlider(Qt::Vertical, GroupUartFifo);
     bar->setObjectName(name);
     bar->setRange(0, kLastPosition);
-    bar->setInvertedAppearance(true);  // position 0 at the top: the highest level
+    MakeTopDownBar(bar);  // position 0 at the top: the highest level
     bar->setTickPosition(QSlider::TicksBothSides);
     bar->setTickInterval(1);
     bar->setPageStep(1);

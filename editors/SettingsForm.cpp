@@ -1,16 +1,18 @@
 #include "editors/SettingsForm.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "editors/GainBar.h"
 #include "link/K350Task.h"
 
 SettingsForm::SettingsForm(WindowId id, WorkerRequest request, QWidget* parent)
@@ -21,10 +23,6 @@ SettingsForm::SettingsForm(WindowId id, WorkerRequest request, QWidget* parent)
 }
 
 void SettingsForm::buildFrame() {
-    // The frames have a fixed size; a point less keeps every caption readable in them.
-    QFont compact = font();
-    if (compact.pointSizeF() > 8) compact.setPointSizeF(compact.pointSizeF() - 1);
-    setFont(compact);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     tabs_ = new QTabWidget(this);
@@ -104,7 +102,12 @@ QWidget* SettingsForm::addPage(const QString& title) {
 }
 
 void SettingsForm::fixSize(int width, int height) {
-    setFixedSize(QSize(width, height).expandedTo(layout()->minimumSize()));
+    QSize needed = layout()->minimumSize();
+    // The tab row scrolls rather than growing the frame: make room for all tabs and the corner.
+    const QMargins margins = layout()->contentsMargins();
+    const int tabRow = tabs_->tabBar()->sizeHint().width() + Link->sizeHint().width() + 8;
+    needed.setWidth(std::max(needed.width(), tabRow + margins.left() + margins.right()));
+    setFixedSize(QSize(width, height).expandedTo(needed));
 }
 
 QSlider* SettingsForm::makeBar(QWidget* parent, const char* name, int minimum, int maximum,
@@ -112,10 +115,8 @@ QSlider* SettingsForm::makeBar(QWidget* parent, const char* name, int minimum, i
     auto* bar = new QSlider(Qt::Vertical, parent);
     bar->setObjectName(name);
     bar->setRange(minimum, maximum);
-    // Qt puts a vertical bar's minimum at the bottom; these bars have it at
-    // the top (the highest gain), and the arrow keys and wheel follow the look.
-    bar->setInvertedAppearance(true);
-    bar->setInvertedControls(true);
+    MakeTopDownBar(bar);             // the highest gain at the top
+    bar->setInvertedControls(true);  // the arrow keys and the wheel follow the look
     bar->setTickPosition(QSlider::TicksRight);
     bar->setTickInterval(tickInterval);
     bar->setSingleStep(1);

@@ -43,7 +43,8 @@ protected:
     void formClose() override;
 
     QWidget* addPage(const QString& title);
-    // Fixes the frame at this client size, or larger where the captions need it.
+    // Fixes the frame at this client size, or larger where the captions need it
+    // (the tab row included).
     void fixSize(int width, int height);
     // A vertical bar whose minimum is at the top, and its value label.
     static QSlider* makeBar(QWidget* parent, const char* name, int minimum, int maximum,

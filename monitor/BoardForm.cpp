@@ -11,6 +11,7 @@
 
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
+#include "shell/FixedLayout.h"
 #include "transfer/ProductInfo.h"
 
 namespace {
@@ -54,7 +55,6 @@ std::uint8_t selectedByte(const QComboBox* list) {
 
 TFBoard::TFBoard(QWidget* parent) : TaskWindow(WindowId::FBoard, parent) {
     setWindowTitle(QStringLiteral("Контроллер ID"));
-    setFixedSize(357, 331);
     buildHeader();
     buildFields();
     buildDescription();
@@ -65,6 +65,7 @@ TFBoard::TFBoard(QWidget* parent) : TaskWindow(WindowId::FBoard, parent) {
     OKButton->setGeometry(141, 298, 75, 25);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &TFBoard::OKButtonClick);
+    FitFixedLayout(this, {357, 331});
 }
 
 void TFBoard::buildHeader() {

@@ -8,6 +8,7 @@
 
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
+#include "shell/FixedLayout.h"
 #include "transfer/ProductInfo.h"
 
 namespace {
@@ -30,7 +31,6 @@ QString revisionText(std::uint8_t byte) {
 
 TFInfo::TFInfo(QWidget* parent) : TaskWindow(WindowId::FInfo, parent) {
     setWindowTitle(QStringLiteral("Описание контроллера"));
-    setFixedSize(357, 331);
     buildHeader();
     buildValues();
 
@@ -46,6 +46,11 @@ TFInfo::TFInfo(QWidget* parent) : TaskWindow(WindowId::FInfo, parent) {
     OKButton->setGeometry(141, 298, 75, 25);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &TFInfo::closeWindow);
+    FitFixedLayout(this, {357, 331},
+                   {{sDie, WidestDeviceIdText(sDie)},
+                    {sChip, WidestDeviceIdText(sChip)},
+                    {sSize, QStringLiteral("156 bytes")},
+                    {sCrc, QStringLiteral("0xDDDD")}});
 }
 
 void TFInfo::buildHeader() {

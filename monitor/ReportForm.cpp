@@ -28,6 +28,13 @@ constexpr std::array<Formatter, TFReport::kWordCount> kWordForms = {
     StatisticsFormat::load,         StatisticsFormat::count,
 };
 
+QString errorsCaption(const QString& period) {
+    return QStringLiteral("Количество ошибочных пакетов за ") + period + QStringLiteral(" сек:");
+}
+QString lossCaption(const QString& period) {
+    return QStringLiteral("Количество потерянных пакетов за ") + period + QStringLiteral(" сек:");
+}
+
 QFrame* separatorLine() {
     auto* line = new QFrame;
     line->setFrameShape(QFrame::HLine);
@@ -65,7 +72,6 @@ QPushButton* makeButton(const QString& caption, const char* name) {
 
 TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
     setWindowTitle(QStringLiteral("Статистика работы"));
-    setFixedSize(357, 331);
 
     Timer = new QTimer(this);
     Timer->setObjectName("Timer");
@@ -74,16 +80,15 @@ TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
 
     PageControl = new QTabWidget;
     PageControl->setObjectName("PageControl");
-    // The window's size is fixed: a compact font lets the long captions fit.
-    QFont compact = PageControl->font();
-    if (compact.pointSizeF() > 8) compact.setPointSizeF(compact.pointSizeF() - 1);
-    PageControl->setFont(compact);
     PageControl->addTab(buildLinkPage(), QStringLiteral("Соединение"));
     PageControl->addTab(buildControllerPage(), QStringLiteral("Контроллер"));
-    // Wide enough for the largest count, in the font the fields now have.
-    for (QLineEdit* field : fields_) {
-        field->setMinimumWidth(
-            field->fontMetrics().horizontalAdvance(StatisticsFormat::count(0xFFFFFFFFu)) + 8);
+    // Wide enough for the largest value each can show.
+    for (int index = 0; index < kWordCount; ++index) {
+        QLineEdit* field = fields_[std::size_t(index)];
+        const int widest =
+            std::max(field->fontMetrics().horizontalAdvance(StatisticsFormat::count(0xFFFFFFFFu)),
+                     field->fontMetrics().horizontalAdvance(kWordForms[index](0xFFFFFFFFu)));
+        field->setMinimumWidth(widest + 8);
     }
 
     BRst = makeButton(QStringLiteral("Сброс"), "BRst");
@@ -103,6 +108,16 @@ TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
     layout->addLayout(buttons);
 
     buildPeriodLabels();
+    reservePeriodLabelWidth();
+    // The stated client size, or more where the captions need room.
+    setFixedSize(QSize(357, 331).expandedTo(layout->minimumSize()));
+}
+
+// The period captions change with the period: room for the longest from the start.
+void TFReport::reservePeriodLabelWidth() {
+    const QString widest = QString::number(kMaxPeriod).fill(QLatin1Char('8'));
+    Label16->setMinimumWidth(Label16->fontMetrics().horizontalAdvance(errorsCaption(widest)) + 2);
+    Label9->setMinimumWidth(Label9->fontMetrics().horizontalAdvance(lossCaption(widest)) + 2);
 }
 
 QLineEdit* TFReport::addValueRow(QGridLayout* grid, const QString& caption, const char* name,
@@ -187,10 +202,8 @@ bool TFReport::isRunning() const {
 
 void TFReport::buildPeriodLabels() {
     const QString period = mTime->text();
-    Label16->setText(QStringLiteral("Количество ошибочных пакетов за ") + period +
-                     QStringLiteral(" сек:"));
-    Label9->setText(QStringLiteral("Количество потерянных пакетов за ") + period +
-                    QStringLiteral(" сек:"));
+    Label16->setText(errorsCaption(period));
+    Label9->setText(lossCaption(period));
     fields_[6]->setAccessibleName(Label16->text());
     fields_[13]->setAccessibleName(Label9->text());
 }

@@ -51,6 +51,7 @@ private:
     void start();
     void stop();
     void buildPeriodLabels();
+    void reservePeriodLabelWidth();
 
     QTabWidget* PageControl = nullptr;
     QLineEdit* mTime = nullptr;

@@ -83,7 +83,7 @@ TFTrace::TFTrace(QWidget* parent) : TaskWindow(WindowId::FTrace, parent) {
 QWidget* TFTrace::buildIdStrip() {
     auto* panel = new QWidget;
     panel->setObjectName("Panel1");
-    panel->setFixedHeight(15);
+    panel->setFixedHeight(std::max(15, panel->fontMetrics().height() + 2));
     SDie = makeLabel(QString(), "SDie");
     SChip = makeLabel(QString(), "SChip");
     auto* strip = new QHBoxLayout(panel);

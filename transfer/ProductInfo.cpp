@@ -55,7 +55,8 @@ void AddProductHeader(QWidget* window, const QString& productName, const QString
                       int aboutY) {
     auto* frame = new QFrame(window);
     frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    frame->setGeometry(8, 8, kProductPictureWidth + 4, kProductPictureHeight + 4);
+    frame->setFixedSize(kProductPictureWidth + 4, kProductPictureHeight + 4);
+    frame->move(8, 8);
     MakeProgramIcon(frame)->move(2, 2);
     MakeLabel(window, "Label1", productName, QRect(144, 12, 205, 18));
     MakeLabel(window, "Label2", version, QRect(144, 34, 205, 18));

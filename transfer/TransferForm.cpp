@@ -8,13 +8,13 @@
 #include <algorithm>
 
 #include "link/K350Task.h"
+#include "shell/FixedLayout.h"
 #include "transfer/ProductInfo.h"
 
 TransferForm::TransferForm(WindowId id, WorkerRequest request, const QString& caption,
                            const QString& doneText, QWidget* parent)
     : TaskWindow(id, parent), request_(request), doneText_(doneText) {
     setWindowTitle(caption);
-    setFixedSize(297, 220);
     buildPanel();
 
     But = new QPushButton(QStringLiteral("Отмена"), this);
@@ -27,6 +27,10 @@ TransferForm::TransferForm(WindowId id, WorkerRequest request, const QString& ca
     Timer = new QTimer(this);
     Timer->setObjectName("Timer");
     connect(Timer, &QTimer::timeout, this, &TransferForm::TimerTimer);
+    FitFixedLayout(this, {297, 220},
+                   {{SChip, WidestDeviceIdText(SChip)},
+                    {SDie, WidestDeviceIdText(SDie)},
+                    {SComment, doneText_}});
 }
 
 void TransferForm::buildPanel() {
