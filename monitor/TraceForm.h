@@ -75,6 +75,7 @@ class TFTrace : public TaskWindow {
 public:
     // The trace window opens at the top-left corner of the client area.
     bool opensAtClientCorner() const override { return true; }
+    bool hasFixedFrame() const override { return false; }
     static constexpr int kPollIntervalMs = 100;
     static constexpr int kChannelPanelWidth = 98;
 

@@ -17,6 +17,7 @@
 #include <QTime>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "shell/Icons.h"
 #include "shell/TaskWindow.h"
@@ -214,6 +215,11 @@ void TFDevice::buildPanels() {
     treeDev_->header()->hide();
     treeDev_->setIndentation(19);
     treeDev_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Captions wider than the column scroll rather than being cut short.
+    treeDev_->setTextElideMode(Qt::ElideNone);
+    treeDev_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    treeDev_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    treeDev_->header()->setStretchLastSection(false);
     PanelDev->setWidget(treeDev_);
     PanelDev->setMinimumWidth(161);
     addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
@@ -314,16 +320,30 @@ void TFDevice::InstallConfig(const std::uint8_t* snapshotBytes) {
 
 // --- child windows -----------------------------------------------------------
 
+namespace {
+// A fixed frame keeps its minimise button, which arranging the icons needs, and
+// loses maximising and resizing (the MDI frame honours the fixed-size hint).
+constexpr Qt::WindowFlags kFixedFrameFlags =
+    Qt::SubWindow | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+}  // namespace
+
 void TFDevice::showTaskWindow(TaskWindow* window) {
     const int openCount = clientArea_->subWindowList().size();
-    QMdiSubWindow* frame = clientArea_->addSubWindow(window);
+    const bool fixed = window->hasFixedFrame();
+    QMdiSubWindow* frame = fixed ? clientArea_->addSubWindow(window, kFixedFrameFlags)
+                                 : clientArea_->addSubWindow(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setWindowTitle(window->windowTitle());
     frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     const int offset = window->opensAtClientCorner() ? 0 : 10 * openCount;
     frame->move(offset, offset);
     frame->show();
-    frame->adjustSize();
+    if (!fixed) return frame->adjustSize();
+    // Exactly around the window; tiling then only moves the frame, and nothing can stretch it.
+    const QMargins border = frame->contentsMargins();
+    frame->setFixedSize(window->width() + border.left() + border.right(),
+                        window->height() + border.top() + border.bottom());
 }
 
 void TFDevice::bringToFront(TaskWindow* window) {
@@ -358,14 +378,21 @@ void TFDevice::tileChildren(Qt::Orientation along) {
     }
 }
 
-// Lines the minimised windows up along the bottom edge, left to right.
+// Lines the minimised windows up from the bottom-left corner, left to right,
+// starting a new row above when the next icon would pass the right edge.
 void TFDevice::arrangeIcons() {
     const QRect area = clientArea_->viewport()->rect();
-    int x = 0;
+    int x = 0, rowBottom = area.bottom() + 1, rowHeight = 0;
     for (QMdiSubWindow* frame : clientArea_->subWindowList()) {
         if (!frame->isMinimized()) continue;
-        frame->move(x, area.bottom() - frame->height() + 1);
+        if (x > 0 && x + frame->width() > area.width()) {
+            x = 0;
+            rowBottom -= rowHeight;
+            rowHeight = 0;
+        }
+        frame->move(x, rowBottom - frame->height());
         x += frame->width();
+        rowHeight = std::max(rowHeight, frame->height());
     }
 }
 

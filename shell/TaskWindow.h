@@ -24,6 +24,9 @@ public:
     // Where the main window puts the window when it opens: 10 × n pixels from
     // the client area's corner (n windows open), or the corner itself.
     virtual bool opensAtClientCorner() const { return false; }
+    // Most windows have a fixed size: their frame cannot be resized or
+    // maximised, only minimised.
+    virtual bool hasFixedFrame() const { return true; }
 
 protected:
     // The window's own close handling (withdraw requests, stop timers).
