@@ -47,7 +47,9 @@ TEST_F(InfoFormTest, ShowsEveryFieldInItsForm) {
     std::memcpy(&record[76], descr, sizeof descr);
     open(0xBEEF);
     EXPECT_EQ(info.windowTitle(), "Описание контроллера");
-    EXPECT_EQ(info.size(), QSize(357, 331));
+    // The stated client size, grown where the captions need room, and fixed.
+    EXPECT_EQ(info.size().expandedTo(QSize(357, 331)), info.size());
+    EXPECT_EQ(info.minimumSize(), info.maximumSize());
     EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), &info);
     EXPECT_EQ(value("sModel"), "K-350A");
     EXPECT_EQ(value("sBoard"), "Rev.D");

@@ -69,7 +69,9 @@ TEST_F(TransferFormsTest, ReadShowsTheCourseOfTheReadAndClosesItselfTenSecondsAf
     TFRead read;
     read.show();
     EXPECT_EQ(read.windowTitle(), "Чтение конфигурации");
-    EXPECT_EQ(read.size(), QSize(297, 220));
+    // The stated client size, grown where the captions need room, and fixed.
+    EXPECT_EQ(read.size().expandedTo(QSize(297, 220)), read.size());
+    EXPECT_EQ(read.minimumSize(), read.maximumSize());
     EXPECT_TRUE(worker.isSignalled(WorkerRequest::ReadConfig));
     EXPECT_EQ(WindowRegistry::get(WindowId::FRead), &read);
     auto* timer = control<QTimer>(read, "Timer");
