@@ -1,7 +1,7 @@
 // read: the record as the terminal's Read then Save writes it.
-#include "cli/AtomicWriteStub.h"
 #include "cli/CommandSupport.h"
 #include "config/ConfigImage.h"
+#include "config/PosixFile.h"
 
 namespace {
 constexpr const char* kDefaultFileName = "K350xx.kcf";
