@@ -3,10 +3,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSlider>
+#include <algorithm>
 
 #include "editors/RadioGroup.h"
 #include "editors/SettingsConversions.h"
 
+using namespace RecordRules;
 using namespace SettingsRules;
 
 namespace {
@@ -24,7 +26,7 @@ TFAudio::TFAudio(QWidget* parent)
     Level = gain.value;
     Lev = gain.bar;
 
-    Mod = new RadioGroup("Модуляция", {"СДМ", "ШИМ"}, 1, page);
+    Mod = new RadioGroup("Модуляция", Captions(kModulationCaptions), 1, page);
     Mod->setObjectName("Mod");
     Mod->setItemIndex(0);
 
@@ -48,7 +50,7 @@ void TFAudio::LevChange() {
 }
 
 void TFAudio::ModClick(int item) {
-    modulation_ = item == 1 ? kPwm : kSdm;
+    modulation_ = ModulationWord(item);
     pending_ = Pending::Modulation;
     settingChanged();
 }
@@ -62,8 +64,9 @@ void TFAudio::LoadSettings(std::uint8_t* block) {
     }
     setQuietly(Lev, VolumePosition(volume_));
     showVolume();
-    if (modulation_ != kPwm) modulation_ = kSdm;
-    Mod->setItemIndex(modulation_ == kPwm ? 1 : 0);
+    const int item = std::max(0, ModulationItem(modulation_));  // an unknown word loads as SDM
+    modulation_ = ModulationWord(item);
+    Mod->setItemIndex(item);
 }
 
 void TFAudio::resetToDefaults() {

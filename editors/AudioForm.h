@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "config/RecordRules.h"
 #include "editors/SettingsForm.h"
 
 class RadioGroup;
@@ -13,7 +14,6 @@ class TFAudio : public SettingsForm {
     Q_OBJECT
 public:
     static constexpr std::size_t kBlockSize = 4;
-    static constexpr std::uint16_t kSdm = 0xD6, kPwm = 0xD5;
 
     explicit TFAudio(QWidget* parent = nullptr);
     // block: the amplifier block inside the main window's record (two
@@ -42,6 +42,6 @@ private:
 
     std::uint8_t* block_ = nullptr;
     std::uint16_t volume_ = 0;
-    std::uint16_t modulation_ = kSdm;
+    std::uint16_t modulation_ = RecordRules::kSdm;
     Pending pending_ = Pending::Volume;
 };

@@ -14,16 +14,22 @@
 #include "editors/RadioGroup.h"
 #include "editors/SettingsConversions.h"
 
+using namespace RecordRules;
 using namespace SettingsRules;
 
 namespace {
-// Record offsets of the data bytes the window edits.
-constexpr std::size_t kPowerData = 5, kAudioPathData = 7, kDigitalPathData = 9,
-                      kSampleRateData = 11, kLeftInputData = 13, kRightInputData = 15,
-                      kLeftOutputData = 17, kRightOutputData = 19;
-constexpr std::uint8_t kDacSelected = 0x10, kOscillatorOff = 0x20, kMicrophoneInput = 0x04,
-                       kDeemphasisBits = 0x06;
+constexpr std::size_t kPowerData = CodecByte::Power, kAudioPathData = CodecByte::AudioPath,
+                      kDigitalPathData = CodecByte::DigitalPath,
+                      kSampleRateData = CodecByte::SampleRate,
+                      kLeftInputData = CodecByte::LeftInput,
+                      kLeftOutputData = CodecByte::LeftOutput;
 constexpr int kInputDefault = 8, kOutputDefault = 54;
+
+QStringList SampleRateCaptions() {
+    QStringList captions;
+    for (const SampleRateItemInfo& rate : kSampleRates) captions << QString::fromUtf8(rate.caption);
+    return captions;
+}
 
 // Register addresses (times two) and the data of the writes the window does not edit.
 constexpr std::pair<std::size_t, std::uint8_t> kFixedBytes[] = {
@@ -105,14 +111,11 @@ void TFCodec::buildExtrasPage() {
     INSEL =
         new RadioGroup("Селектор входных каналов", {"Линейный вход", "Микрофонный вход"}, 1, page);
     INSEL->setObjectName("INSEL");
-    Sample = new RadioGroup(
-        "Ацп/Цап", {"96/96 кГц", "48/48 кГц", "32/32 кГц", "  8/8   кГц", "48/8  кГц", "8/48  кГц"},
-        3, page);
+    Sample = new RadioGroup("Ацп/Цап", SampleRateCaptions(), 3, page);
     Sample->setObjectName("Sample");
     Sample->setItemIndex(3);
     Sample->setEnabled(false);  // shows the rate; the board's clocking fixes it
-    DEEMP = new RadioGroup("Фильтр частотной коррекции", {"Откл.", "32 кГц", "44.1 кГц", "48 кГц"},
-                           4, page);
+    DEEMP = new RadioGroup("Фильтр частотной коррекции", Captions(kDeemphasisCaptions), 4, page);
     DEEMP->setObjectName("DEEMP");
 
     grid->addWidget(pairGroup("Питание входных усилителей", PwrMic, PwrLine), 0, 0);
@@ -131,11 +134,11 @@ void TFCodec::buildBitBoxes(QWidget* page) {
     MicBoost = makeCheckBox(page, "MicBoost", "Дополнительное усиление +20 дБ");
     ADCHP = makeCheckBox(page, "ADCHP", "АЦП ВЧ фильтр ");
     bits_ = {{
-        {PwrMic, kPowerData, 0x02, true},
-        {PwrLine, kPowerData, 0x01, true},
-        {MicMute, kAudioPathData, 0x02, false},
-        {MicBoost, kAudioPathData, 0x01, false},
-        {ADCHP, kDigitalPathData, 0x01, true},
+        {PwrMic, kPowerData, kMicrophonePowerDown, true},
+        {PwrLine, kPowerData, kLineInputPowerDown, true},
+        {MicMute, kAudioPathData, kMicrophoneMute, false},
+        {MicBoost, kAudioPathData, kMicrophoneBoost, false},
+        {ADCHP, kDigitalPathData, kAdcHighPassOff, true},
     }};
 }
 
@@ -198,7 +201,7 @@ void TFCodec::SampleClick(int item) {
 }
 
 void TFCodec::DEEMPClick(int item) {
-    at(kDigitalPathData) = std::uint8_t((at(kDigitalPathData) & ~kDeemphasisBits) | item << 1);
+    at(kDigitalPathData) = WithDeemphasis(at(kDigitalPathData), item);
     makePending(kDigitalPathData);
     settingChanged();
 }
@@ -251,13 +254,13 @@ void TFCodec::LoadSettings(std::uint8_t model, std::uint8_t* block) {
     if (block_) std::copy_n(block_, kBlockSize, copy_.begin());
     for (const GainBar& gain : gains_) loadGain(gain);
     loadBitBox(bits_[4]);
-    DEEMP->setItemIndex((at(kDigitalPathData) & kDeemphasisBits) >> 1);
+    DEEMP->setItemIndex(DeemphasisItem(at(kDigitalPathData)));
     loadSampleRate();
     setBit(kAudioPathData, kDacSelected, true);
     INSEL->setItemIndex((at(kAudioPathData) & kMicrophoneInput) ? 1 : 0);
     loadBitBox(bits_[2]);
     loadBitBox(bits_[3]);
-    setBit(kPowerData, kOscillatorOff, true);
+    setBit(kPowerData, kOscillatorPowerDown, true);
     loadBitBox(bits_[0]);
     loadBitBox(bits_[1]);
     for (const auto& [offset, value] : kFixedBytes) at(offset) = value;

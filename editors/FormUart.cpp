@@ -8,28 +8,14 @@
 #include <QSlider>
 #include <algorithm>
 
+#include "config/RecordRules.h"
 #include "editors/GainBar.h"
 #include "shell/Dialogs.h"
 #include "shell/FixedLayout.h"
 
+using namespace RecordRules;
+
 namespace {
-// Offsets inside the UART block (record bytes 42..55).
-constexpr std::size_t kLevels = 1, kDivisorLow = 5, kDivisorHigh = 7, kFormat = 13;
-constexpr std::uint8_t kDataBits = 0x03, kStopBit = 0x04, kParityBits = 0x38;
-constexpr int kParityCodes[] = {0x00, 0x08, 0x18, 0x28, 0x38};  // None Even Odd Mark Space
-constexpr int kTopLevelCode = 15, kLastPosition = 14;
-
-int parityIndex(std::uint8_t format) {
-    const int code = format & kParityBits;
-    const auto* found = std::find(std::begin(kParityCodes), std::end(kParityCodes), code);
-    return found == std::end(kParityCodes) ? 0 : int(found - std::begin(kParityCodes));
-}
-
-QString stopText(std::uint8_t format) {
-    if (!(format & kStopBit)) return QStringLiteral("1");
-    return (format & kDataBits) ? QStringLiteral("2") : QStringLiteral("1.5");
-}
-
 void setTextQuietly(QComboBox* selector, const QString& text) {
     QSignalBlocker blocker(selector);
     selector->setCurrentText(text);
@@ -82,8 +68,9 @@ void TFUart::buildSettingsGroup() {
         addSelector("StaticTextData", QStringLiteral("Data bits"), "Data", {"5", "6", "7", "8"}, 1);
     Data->setCurrentText(QStringLiteral("8"));
     Stop = addSelector("StaticTextStop", QStringLiteral("Stop bits"), "Stop", {"1", "1.5", "2"}, 2);
-    Parity = addSelector("StaticTextParity", QStringLiteral("Parity"), "Parity",
-                         {"None", "Even", "Odd", "Mark", "Space"}, 3);
+    QStringList parities;
+    for (const char* name : kParityNames) parities << QString::fromLatin1(name);
+    Parity = addSelector("StaticTextParity", QStringLiteral("Parity"), "Parity", parities, 3);
 
     // Enter in the edit also activates the current item while the text is still the typed one:
     // only a real pick from the list counts here, typed text is handled when editing ends.
@@ -99,7 +86,7 @@ void TFUart::buildSettingsGroup() {
 QSlider* TFUart::addLevelBar(const char* name, int x) {
     auto* bar = new QSlider(Qt::Vertical, GroupUartFifo);
     bar->setObjectName(name);
-    bar->setRange(0, kLastPosition);
+    bar->setRange(0, kLastTriggerPosition);
     MakeTopDownBar(bar);  // position 0 at the top: the highest level
     bar->setTickPosition(QSlider::TicksBothSides);
     bar->setTickInterval(1);
@@ -147,8 +134,10 @@ void TFUart::buildButtons() {
 void TFUart::LoadSettings(std::uint8_t* block) {
     block_ = block;
     if (!block_) return;
-    setBarAndApply(TLR_RX, kTopLevelCode - (block_[kLevels] >> 4), &TFUart::TLR_RXChange);
-    setBarAndApply(TLR_TX, kTopLevelCode - (block_[kLevels] & 0x0F), &TFUart::TLR_TXChange);
+    setBarAndApply(TLR_RX, TriggerPosition(RxTriggerCode(block_[UartByte::Levels])),
+                   &TFUart::TLR_RXChange);
+    setBarAndApply(TLR_TX, TriggerPosition(TxTriggerCode(block_[UartByte::Levels])),
+                   &TFUart::TLR_TXChange);
     showRate();
     showFormat();
 }
@@ -158,39 +147,38 @@ void TFUart::LoadSettings(std::uint8_t* block) {
 void TFUart::setBarAndApply(QSlider* bar, int position, void (TFUart::*rule)()) {
     {
         QSignalBlocker blocker(bar);
-        bar->setValue(std::clamp(position, 0, kLastPosition));
+        bar->setValue(position);
     }
     (this->*rule)();
 }
 
 void TFUart::showRate() {
-    const int divisor = block_[kDivisorLow] | (block_[kDivisorHigh] << 8);
-    setTextQuietly(Rate, divisor == 0 ? QStringLiteral("Error")
-                                      : QString::number(kClockDivided / std::uint32_t(divisor)));
+    const auto rate = RateOfDivisor(UartDivisor(block_));
+    setTextQuietly(Rate, rate ? QString::number(*rate) : QStringLiteral("Error"));
 }
 
 void TFUart::showFormat() {
-    const std::uint8_t format = block_[kFormat];
-    setTextQuietly(Data, QString::number((format & kDataBits) + 5));
-    setTextQuietly(Stop, stopText(format));
+    const std::uint8_t format = block_[UartByte::Format];
+    setTextQuietly(Data, QString::number(DataBits(format)));
+    setTextQuietly(Stop, QString::fromLatin1(StopBitsText(format)));
     QSignalBlocker blocker(Parity);
-    Parity->setCurrentIndex(parityIndex(format));
+    Parity->setCurrentIndex(ParityItem(format));
 }
 
-void TFUart::applyLevel(QSlider* bar, QLabel* value, int shift) {
-    const int code = kTopLevelCode - bar->value();
-    value->setText(QString::number(4 * code));
+void TFUart::applyLevel(QSlider* bar, QLabel* value, bool receive) {
+    const int code = TriggerCode(bar->value());
+    value->setText(QString::number(TriggerCharacters(code)));
     if (!block_) return;
-    const auto nibble = std::uint8_t(0x0F << shift);
-    block_[kLevels] = std::uint8_t((block_[kLevels] & ~nibble) | (code << shift));
+    std::uint8_t& levels = block_[UartByte::Levels];
+    levels = receive ? WithRxTriggerCode(levels, code) : WithTxTriggerCode(levels, code);
 }
 
 void TFUart::TLR_RXChange() {
-    applyLevel(TLR_RX, RxLevel, 4);
+    applyLevel(TLR_RX, RxLevel, true);
 }
 
 void TFUart::TLR_TXChange() {
-    applyLevel(TLR_TX, TxLevel, 0);
+    applyLevel(TLR_TX, TxLevel, false);
 }
 
 // A rate the 16-bit divisor cannot express (0, or outside 18..1152000) is refused: storing it
@@ -199,31 +187,31 @@ void TFUart::RateChange() {
     if (!block_) return;
     bool isNumber = false;
     const std::uint32_t rate = Rate->currentText().trimmed().toUInt(&isNumber);
-    const std::uint32_t divisor = isNumber && rate > 0 ? kClockDivided / rate : 0;
-    if (divisor == 0 || divisor > 0xFFFF) {
+    const auto divisor = isNumber ? DivisorOfRate(rate) : std::nullopt;
+    if (!divisor) {
         AppDialogs().message(this, QStringLiteral("\"%1\" - недопустимая скорость обмена. "
                                                   "Введите целое число от %2 до %3.")
                                        .arg(Rate->currentText())
-                                       .arg(kClockDivided / 0xFFFF + 1)
-                                       .arg(kClockDivided));
+                                       .arg(kLowestRate)
+                                       .arg(kHighestRate));
         return;
     }
-    storeDivisor(std::uint16_t(divisor));
+    storeDivisor(*divisor);
 }
 
 void TFUart::storeDivisor(std::uint16_t divisor) {
-    block_[kDivisorLow] = std::uint8_t(divisor & 0xFF);
-    block_[kDivisorHigh] = std::uint8_t(divisor >> 8);
+    StoreUartDivisor(block_, divisor);
 }
 
 void TFUart::setFormatBits(std::uint8_t mask, std::uint8_t bits) {
     if (!block_) return;
-    block_[kFormat] = std::uint8_t((block_[kFormat] & ~mask) | (bits & mask));
+    std::uint8_t& format = block_[UartByte::Format];
+    format = std::uint8_t((format & ~mask) | (bits & mask));
 }
 
 void TFUart::DataChange() {
     const int bits = Data->currentText().toInt();
-    if (bits >= 5 && bits <= 8) setFormatBits(kDataBits, std::uint8_t(bits - 5));
+    if (bits >= 5 && bits <= 8) setFormatBits(kDataBitsField, WithDataBits(0, bits));
 }
 
 void TFUart::StopChange() {
@@ -231,19 +219,18 @@ void TFUart::StopChange() {
 }
 
 void TFUart::ParityChange() {
-    const int index = std::max(0, Parity->currentIndex());
-    setFormatBits(kParityBits, std::uint8_t(kParityCodes[index]));
+    setFormatBits(kParityField, ParityCode(std::max(0, Parity->currentIndex())));
 }
 
 void TFUart::DefaultClick() {
     setTextQuietly(Rate, QStringLiteral("9600"));
-    if (block_) storeDivisor(120);
+    if (block_) storeDivisor(kDefaultDivisor);
     setTextQuietly(Data, QStringLiteral("8"));
-    setFormatBits(kDataBits, 3);
+    setFormatBits(kDataBitsField, WithDataBits(0, 8));
     setTextQuietly(Stop, QStringLiteral("1"));
     setFormatBits(kStopBit, 0);
     setTextQuietly(Parity, QStringLiteral("None"));
-    setFormatBits(kParityBits, 0);
+    setFormatBits(kParityField, ParityCode(0));
     setBarAndApply(TLR_RX, 0, &TFUart::TLR_RXChange);
     setBarAndApply(TLR_TX, 0, &TFUart::TLR_TXChange);
 }

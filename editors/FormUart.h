@@ -15,8 +15,6 @@ class QSlider;
 class TFUart : public TaskWindow {
     Q_OBJECT
 public:
-    static constexpr std::uint32_t kClockDivided = 18432000 / 16;  // rate × divisor
-
     explicit TFUart(QWidget* parent = nullptr);
 
     // block: the UART block (record byte 42) of the main window's configuration.
@@ -39,7 +37,7 @@ private:
                            const QStringList& items, int row);
     QSlider* addLevelBar(const char* name, int x);
     QLabel* addLabel(QWidget* parent, const char* name, const QString& text, QRect geometry);
-    void applyLevel(QSlider* bar, QLabel* value, int shift);
+    void applyLevel(QSlider* bar, QLabel* value, bool receive);
     void setBarAndApply(QSlider* bar, int position, void (TFUart::*rule)());
     void showRate();
     void showFormat();

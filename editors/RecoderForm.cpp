@@ -12,11 +12,11 @@
 
 #include "editors/SettingsConversions.h"
 
+using namespace RecordRules;
 using namespace SettingsRules;
 
 namespace {
-constexpr std::uint16_t kRxCtrlBit = 0x40;
-constexpr std::uint16_t kDefaultFlags = 0x0007;  // Mic, Rx, PttBut
+constexpr std::uint16_t kDefaultFlags = kMicFlag | kRxFlag | kPttButFlag;
 constexpr int kGainDefault = 12, kRxLevelDefault = 27;
 }  // namespace
 
@@ -49,8 +49,12 @@ void TFRecoder::buildRecorderPage() {
     RxLed = makeCheckBox(controls, "RxLed", "Сигнал RX (индикатор)");
     RxCtrl = makeCheckBox(controls, "RxCtrl", "Регулятор громкости");
     for (QCheckBox* box : {PttBut, TxLed, RxDispl, RxLed, RxCtrl}) controlsLayout->addWidget(box);
-    flags_ = {
-        {{Mic, 0x01}, {Rx, 0x02}, {PttBut, 0x04}, {TxLed, 0x08}, {RxDispl, 0x10}, {RxLed, 0x20}}};
+    flags_ = {{{Mic, kMicFlag},
+               {Rx, kRxFlag},
+               {PttBut, kPttButFlag},
+               {TxLed, kTxLedFlag},
+               {RxDispl, kRxDisplFlag},
+               {RxLed, kRxLedFlag}}};
 
     auto* gains = new QGroupBox("Усиление по каналам (дБ)", page);
     auto* gainsLayout = new QGridLayout(gains);
@@ -106,7 +110,7 @@ void TFRecoder::flagClicked(const FlagBox& flag, bool ticked) {
 }
 
 void TFRecoder::RxCtrlClick(bool ticked) {
-    flagClicked(FlagBox{RxCtrl, kRxCtrlBit}, ticked);
+    flagClicked(FlagBox{RxCtrl, kRxCtrlFlag}, ticked);
     updateRxLevelEnabled();
 }
 
@@ -141,10 +145,10 @@ void TFRecoder::LoadSettings(std::uint8_t model, std::uint8_t* block) {
     block_ = block;
     if (block_) ReadBigEndianWords(block_, words_);
     for (const FlagBox& flag : flags_) setQuietly(flag.box, (words_[Flags] & flag.mask) != 0);
-    variantA_ = model == 0;
+    variantA_ = HasVolumeRegulator(model);
     setWindowTitle(variantA_ ? "Регистратор (K-350A)" : "Регистратор (K-350B)");
     // K-350B has no volume regulator; its bit passes through untouched.
-    setQuietly(RxCtrl, variantA_ && (words_[Flags] & kRxCtrlBit) != 0);
+    setQuietly(RxCtrl, variantA_ && (words_[Flags] & kRxCtrlFlag) != 0);
     RxCtrl->setEnabled(variantA_);
     for (const GainBar& gain : gains_) {
         setQuietly(gain.bar, RecorderGainPosition(words_[gain.word]));

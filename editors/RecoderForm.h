@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "config/RecordRules.h"
 #include "editors/SettingsForm.h"
 
 class TFRecoder : public SettingsForm {
@@ -12,7 +13,8 @@ class TFRecoder : public SettingsForm {
 public:
     static constexpr std::size_t kBlockSize = 8;
     // The block's four big-endian words, in order.
-    enum Word : std::size_t { Flags, RxGainWord, MicGainWord, RxLevelWord };
+    using Word = RecordRules::RecorderWord;
+    using enum RecordRules::RecorderWord;
 
     explicit TFRecoder(QWidget* parent = nullptr);
     // model: the model byte of the record (0 K-350A, other K-350B); block: the

@@ -8,6 +8,7 @@
 #include "editors/RadioGroup.h"
 #include "editors/SettingsConversions.h"
 
+using namespace RecordRules;
 using namespace SettingsRules;
 
 namespace {
@@ -20,8 +21,9 @@ TFVocoder::TFVocoder(QWidget* parent)
     QWidget* page = addPage("Вокодер");
     auto* row = new QHBoxLayout(page);
 
-    Mode = new RadioGroup("Кодирование (бит/с)",
-                          {"6000", "7200", "8000", "11000", "11800", "14400", "17600"}, 1, page);
+    QStringList rates;
+    for (int rate : kVocoderRates) rates << QString::number(rate);
+    Mode = new RadioGroup("Кодирование (бит/с)", rates, 1, page);
     Mode->setObjectName("Mode");
 
     // VAD and DTX are not configurable on this board: shown, never changed.

@@ -8,9 +8,11 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <span>
 
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
+#include "config/RecordRules.h"
 #include "shell/FixedLayout.h"
 #include "transfer/ProductInfo.h"
 
@@ -32,8 +34,13 @@ void writeField(std::uint8_t* field, std::size_t width, const QString& text) {
 
 // The record stores line breaks as CR LF; the edit shows them as new lines.
 QString recordText(const QString& shown) {
-    QString text = shown;
-    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return QString::fromStdString(RecordRules::StoredLineBreaks(shown.toStdString()));
+}
+
+QStringList listItems(std::span<const char* const> names) {
+    QStringList items;
+    for (const char* name : names) items << QString::fromLatin1(name);
+    return items;
 }
 
 // Every character takes one byte of the record (one without a Windows-1251 form becomes '?').
@@ -94,8 +101,7 @@ QLineEdit* TFBoard::addShortText(const char* name, QRect geometry) {
 
 void TFBoard::buildFields() {
     auto* model = MakeLabel(this, "Label11", QStringLiteral("Модель:"), QRect(8, 108, 80, 21));
-    sModel = addList("sModel", {QStringLiteral("K-350A"), QStringLiteral("K-350B")},
-                     QRect(90, 108, 85, 21));
+    sModel = addList("sModel", listItems(RecordRules::kModelNames), QRect(90, 108, 85, 21));
     sModel->setCurrentIndex(0);
     auto* date = MakeLabel(this, "Label6", QStringLiteral("Дата:"), QRect(184, 108, 60, 21));
     sData = new QDateEdit(QDate::currentDate(), this);
@@ -104,7 +110,7 @@ void TFBoard::buildFields() {
     sData->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
     sData->setGeometry(250, 108, 99, 21);
     auto* type = MakeLabel(this, "Label9", QStringLiteral("Версия ПП:"), QRect(8, 136, 80, 21));
-    sType = addList("sType", {"A", "B", "C", "D"}, QRect(90, 136, 85, 21));
+    sType = addList("sType", listItems(RecordRules::kRevisionNames), QRect(90, 136, 85, 21));
     sType->setCurrentIndex(1);
     auto* serial =
         MakeLabel(this, "Label5", QStringLiteral("Сер. номер:"), QRect(184, 136, 64, 21));
@@ -161,8 +167,8 @@ void TFBoard::LoadSettings(std::uint8_t* block) {
     const QDate stored =
         QLocale().toDate(readField(block_ + kDate, ConfigLength::Date), QLocale::ShortFormat);
     sData->setDate(stored.isValid() ? stored : QDate::currentDate());
-    QString description = readField(block_ + kDescription, ConfigLength::Description);
-    acceptedDescription_ = description.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    acceptedDescription_ = QString::fromStdString(RecordRules::ShownLineBreaks(
+        ReadTextField(block_ + kDescription, ConfigLength::Description)));
     QSignalBlocker blocker(sDescr);
     sDescr->clear();
     sDescr->setPlainText(acceptedDescription_);

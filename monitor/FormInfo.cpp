@@ -8,8 +8,11 @@
 
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
+#include "config/RecordRules.h"
 #include "shell/FixedLayout.h"
 #include "transfer/ProductInfo.h"
+
+using namespace RecordRules;
 
 namespace {
 constexpr std::size_t kSoft = ConfigOffset::SoftwareVersion - ConfigOffset::BoardInfo,
@@ -19,12 +22,6 @@ constexpr std::size_t kSoft = ConfigOffset::SoftwareVersion - ConfigOffset::Boar
 
 QString readField(const std::uint8_t* field, std::size_t width) {
     return QString::fromStdString(ReadTextField(field, width));
-}
-
-// "Rev." and the letter 0x41 + byte (wrapping), so 0..3 read A..D.
-QString revisionText(std::uint8_t byte) {
-    const auto letter = std::uint8_t(0x41 + byte);
-    return QStringLiteral("Rev.") + readField(&letter, 1);
 }
 
 }  // namespace
@@ -110,16 +107,17 @@ void TFInfo::LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* dev
         sChip->setText(FormatDeviceId(deviceIds + ConfigLength::DieId));
     }
     sSize->setText(QString::number(size) + QStringLiteral(" bytes"));
-    sCrc->setText(QStringLiteral("0x") + QString::asprintf("%04X", unsigned(crc)));
+    sCrc->setText(QString::fromStdString(CrcText(crc)));
 }
 
 void TFInfo::showBoardInfo(const std::uint8_t* boardInfo) {
-    sModel->setText(boardInfo[0] == 0 ? QStringLiteral("K-350A") : QStringLiteral("K-350B"));
-    sBoard->setText(revisionText(boardInfo[1]));
+    sModel->setText(QString::fromLatin1(VariantName(boardInfo[0])));
+    sBoard->setText(QString::fromStdString(RevisionText(boardInfo[1])));
     sSoft->setText(readField(boardInfo + kSoft, ConfigLength::SoftwareVersion));
     sSerial->setText(readField(boardInfo + kSerial, ConfigLength::Serial));
     sData->setText(readField(boardInfo + kDate, ConfigLength::Date));
-    QString description = readField(boardInfo + kDescription, ConfigLength::Description);
+    const std::string description =
+        ShownLineBreaks(ReadTextField(boardInfo + kDescription, ConfigLength::Description));
     sDescr->clear();
-    sDescr->setPlainText(description.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    sDescr->setPlainText(QString::fromStdString(description));
 }

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QPainter>
 
+#include "config/RecordRules.h"
+
 namespace {
 void drawBoard(QPainter& painter) {
     const QRect board(2, 6, kProductPictureWidth - 5, kProductPictureHeight - 13);
@@ -72,7 +74,5 @@ QFrame* MakeSeparator(QWidget* window, int y) {
 }
 
 QString FormatDeviceId(const std::uint8_t* eightBytes) {
-    QString text = QStringLiteral("0x");
-    for (int i = 0; i < 8; ++i) text += QString::asprintf("%02X", unsigned(eightBytes[i]));
-    return text;
+    return QString::fromStdString(RecordRules::DeviceIdText(eightBytes));
 }
