@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +30,12 @@ class RecordDescriptionTest : public ::testing::Test {
 protected:
     TCrc crc;
     ConfigSnapshot blank = MakeBlankSnapshot(crc, "15.03.2024");
+
+    std::string StoredCrcText() const {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "0x%04X", unsigned(StoredCrc(blank)));
+        return digits;
+    }
 };
 
 }  // namespace
@@ -107,4 +114,70 @@ TEST_F(RecordDescriptionTest, AStaleCrcIsShownAsStoredAndFlagged) {
     const auto fields = AsMap(DescribeSnapshot(blank, crc));
     EXPECT_EQ(fields.at("crc_ok"), "no");
     EXPECT_EQ(fields.at("board.description"), "x");
+}
+
+TEST_F(RecordDescriptionTest, TextFieldsAreDecodedAndEveryControlCharacterEscaped) {
+    const std::uint8_t description[] = {'a',  '\\', 0xC4, 0xE0, '\r', '\n',
+                                        '\t', 0x01, 0x98, 0x7F, 'z',  0};
+    std::memcpy(blank.data() + ConfigOffset::Description, description, sizeof description);
+    std::memcpy(blank.data() + ConfigOffset::Serial, "1234", 4);  // fills its field: no zero
+    blank.bytes[ConfigOffset::Date] = 0;
+    blank.bytes[ConfigOffset::PcbRevision] = 0xC9;  // letter 0x0A, a line feed
+    const auto fields = AsMap(DescribeSnapshot(blank, crc));
+    EXPECT_EQ(fields.at("board.description"), "a\\\\Да\\r\\n\\t\\x01\\x98\\x7Fz");
+    EXPECT_EQ(fields.at("board.serial"), "1234");
+    EXPECT_EQ(fields.at("board.date"), "");
+    EXPECT_EQ(fields.at("board.pcb_revision"), "Rev.\\n");
+}
+
+TEST_F(RecordDescriptionTest, CodesTheWindowsCannotShowAreNamedWithTheirStoredValue) {
+    blank.bytes[11] = 0x1C;                     // sample rate bits 5..1 = 14
+    blank.bytes[ConfigOffset::Vocoder] = 0xFF;  // code -1
+    blank.bytes[ConfigOffset::Vocoder + 1] = 0xFF;
+    blank.bytes[ConfigOffset::Amplifier + 2] = 0x00;  // modulation word 0
+    blank.bytes[ConfigOffset::Uart + 5] = 0;          // divisor 0
+    blank.bytes[ConfigOffset::Uart + 7] = 0;
+    blank.bytes[ConfigOffset::Model] = 2;
+    const auto fields = AsMap(DescribeSnapshot(blank, crc));
+    EXPECT_EQ(fields.at("codec.sample_rate"), "unknown (0x1C)");
+    EXPECT_EQ(fields.at("vocoder.rate"), "unknown (0xFFFF)");
+    EXPECT_EQ(fields.at("amplifier.modulation"), "unknown (0x0000)");
+    EXPECT_EQ(fields.at("uart.baud_rate"), "invalid (divisor 0)");
+    EXPECT_EQ(fields.at("board.model"), "K-350B (model byte 0x02)");
+}
+
+TEST_F(RecordDescriptionTest, TheVolumeRegulatorIsOnlyOnTheK350A) {
+    blank.bytes[ConfigOffset::Recorder + 1] |= 0x40;
+    EXPECT_EQ(AsMap(DescribeSnapshot(blank, crc)).at("recorder.volume_control"), "on");
+    blank.bytes[ConfigOffset::Model] = 1;
+    EXPECT_EQ(AsMap(DescribeSnapshot(blank, crc)).at("recorder.volume_control"), "n/a (bit set)");
+    blank.bytes[ConfigOffset::Recorder + 1] &= ~0x40;
+    EXPECT_EQ(AsMap(DescribeSnapshot(blank, crc)).at("recorder.volume_control"), "n/a");
+}
+
+TEST_F(RecordDescriptionTest, DiffOfRecordsWithEqualFieldsButOtherIdsNamesTheIds) {
+    ConfigSnapshot other = blank;
+    other.bytes[ConfigOffset::ChipId + 7] = 0xAB;
+    const auto differences = DiffSnapshots(blank, other, crc);
+    ASSERT_EQ(differences.size(), 1u);
+    EXPECT_EQ(differences[0].name, "chip_id");
+    EXPECT_EQ(differences[0].second, "0x00000000000000AB");
+}
+
+// The README's field table names every field, in record order, and nothing else.
+TEST_F(RecordDescriptionTest, TheReadmeDocumentsEveryFieldNameInRecordOrder) {
+    std::ifstream readme(std::string(K350_SOURCE_DIR) + "/README.md");
+    ASSERT_TRUE(readme.good());
+    std::vector<std::string> documented;
+    bool inSection = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0)
+            inSection = line == "## Configuration fields (k350ctl show/diff)";
+        if (!inSection || line.rfind("| `", 0) != 0) continue;
+        documented.push_back(line.substr(3, line.find('`', 3) - 3));
+    }
+    std::vector<std::string> described;
+    for (const FieldDescription& field : DescribeSnapshot(blank, crc))
+        described.push_back(field.name);
+    EXPECT_EQ(documented, described);
 }
