@@ -181,15 +181,17 @@ private:
     // command writes only word 0 and leaves the others as the previous reply left them.
     struct LiveSetting {
         WindowId window;
+        WorkerRequest request;
         std::uint16_t command;
         std::uint16_t slave;  // I2C writes only
-        std::size_t payloadLength;
+        std::size_t payloadLength() const { return LivePayloadLength(request); }
     };
     void sendLiveSetting(const LiveSetting& setting);
     void fillLiveHeader(const LiveSetting& setting);
 
     // Helpers of the statistics and trace operations (link/MonitorOps.cpp).
     void requestStatistics(std::uint16_t keepCounters);
+    const LinkStatisticsReply& takeStatistics(std::size_t replyLength);
     // A failed trace poll: error to the log, link closed, the trace window stops.
     void failTracePoll(int result);
     // Makes the line of one trace record of `length` payload bytes; returns the
@@ -208,6 +210,7 @@ private:
     DeviceIds ids_{};
     std::vector<std::string> traceLines_;
     std::unique_ptr<BoardLocation> location_;  // set by k350ctl only
+    LinkStatisticsReply statistics_;
 
     std::thread thread_;
     std::atomic<bool> stop_{false};

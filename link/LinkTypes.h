@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,23 @@ enum class WorkerRequest : int {
     PollTrace = 10,
 };
 constexpr int kWorkerRequestCount = 11;
+
+// Payload bytes of a live setting: what its window writes on notification 11
+// and what the worker then sends. Zero for a request that carries none.
+constexpr std::size_t LivePayloadLength(WorkerRequest request) {
+    switch (request) {
+        case WorkerRequest::SendCodec:
+            return 2;  // one 9-bit codec register write
+        case WorkerRequest::SendAmplifier:
+            return 1;
+        case WorkerRequest::SendVocoder:
+            return 6;
+        case WorkerRequest::SendRecorder:
+            return 8;
+        default:
+            return 0;
+    }
+}
 
 // The windows the worker may address, named after their global references.
 enum class WindowId : int {
@@ -96,6 +114,16 @@ struct TransferData {
     std::uint32_t count = 0;
     const std::uint8_t* data = nullptr;
     std::shared_ptr<const std::vector<std::uint8_t>> owner;
+};
+
+// What NotifyCode::Statistics points at: the board's 68-byte big-endian
+// statistics record first, so the address is the record's own, then how many
+// of its bytes the reply carried. Bytes past that count are zero, never the
+// bytes of an earlier reply.
+struct LinkStatisticsReply {
+    static constexpr std::size_t kRecordSize = 68;
+    std::array<std::uint8_t, kRecordSize> record{};
+    std::uint32_t received = 0;
 };
 
 // Trace line list handed over with NotifyCode::TraceLines.

@@ -1,14 +1,16 @@
 // Monitoring: the board's link statistics and the trace of its serial lines.
+#include <algorithm>
 #include <cstdio>
 
 #include "link/K350Task.h"
 
 namespace {
-constexpr std::uint16_t kStatisticsLength = 68;
+constexpr std::uint16_t kStatisticsLength = LinkStatisticsReply::kRecordSize;
 constexpr std::uint16_t kKeepCounters = 1;
 constexpr std::uint16_t kResetCounters = 0;
 constexpr std::uint16_t kBusTransmit = 1;
 constexpr int kTraceTypeLength = 2;
+constexpr int kWordLength = 2;
 // A board that traces faster than it can be drained would keep one poll going
 // forever; the rest of its queue waits for the next poll.
 constexpr int kMaxTraceRepliesPerPoll = 1000;
@@ -48,11 +50,24 @@ void TK350::requestStatistics(std::uint16_t keepCounters) {
     setWord(2, kStatisticsLength);
     int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
     if (result < 0) return reportFailure(result);
-    // A short reply would show the previous reply's bytes as the board's counters.
-    if (word(0) != Command::Statistics || result < int(kPacketHeaderSize + kStatisticsLength)) {
+    // A reply too short to carry word 0 would read back the request's own code.
+    if (result < kWordLength || word(0) != Command::Statistics) {
         return reportFailure(LinkError::WrongReplyCode);
     }
-    notify(WindowId::FReport, NotifyCode::Statistics, reinterpret_cast<std::intptr_t>(payload()));
+    notify(WindowId::FReport, NotifyCode::Statistics,
+           reinterpret_cast<std::intptr_t>(&takeStatistics(std::size_t(result))));
+}
+
+// Copies only what this reply carried: a short reply must not pass on the
+// bytes an earlier reply left in the buffer.
+const LinkStatisticsReply& TK350::takeStatistics(std::size_t replyLength) {
+    statistics_ = LinkStatisticsReply{};
+    const std::size_t carried =
+        replyLength > kPacketHeaderSize ? replyLength - kPacketHeaderSize : 0;
+    const std::size_t count = std::min(carried, statistics_.record.size());
+    std::copy_n(payload(), count, statistics_.record.begin());
+    statistics_.received = std::uint32_t(count);
+    return statistics_;
 }
 
 void TK350::SetTrace() {
@@ -75,7 +90,10 @@ void TK350::PollTrace() {
         setWord(0, Command::TracePoll);
         int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
         if (result < 0) return failTracePoll(result);
-        if (word(0) != Command::TracePoll) return failTracePoll(LinkError::WrongReplyCode);
+        // A reply too short to carry word 0 would read back the request's own code.
+        if (result < kWordLength || word(0) != Command::TracePoll) {
+            return failTracePoll(LinkError::WrongReplyCode);
+        }
         int remaining = result - int(kPacketHeaderSize);
         if (remaining > kTraceTypeLength) remaining = appendTraceLine(remaining);
         if (remaining <= 0) break;

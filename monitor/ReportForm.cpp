@@ -268,13 +268,17 @@ void TFReport::formClose() {
 
 void TFReport::onWorkerNotification(const WorkerNotification& notification) {
     if (notification.code != NotifyCode::Statistics || notification.value == 0) return;
-    ShowStatistics(reinterpret_cast<const std::uint8_t*>(notification.value));
+    const auto* reply = reinterpret_cast<const LinkStatisticsReply*>(notification.value);
+    ShowStatistics(reply->record.data(), int(reply->received));
 }
 
-// The record stays the worker's: it is read in place, not converted.
-void TFReport::ShowStatistics(const std::uint8_t* record) {
+// The record stays the worker's: it is read in place, not converted. A word
+// the reply did not carry in full is left empty.
+void TFReport::ShowStatistics(const std::uint8_t* record, int receivedBytes) {
     for (int index = 0; index < kWordCount; ++index) {
-        fields_[index]->setText(kWordForms[index](StatisticsFormat::wordAt(record, index)));
+        const bool arrived = 4 * (index + 1) <= receivedBytes;
+        fields_[index]->setText(arrived ? kWordForms[index](StatisticsFormat::wordAt(record, index))
+                                        : QString());
         fields_[index]->setCursorPosition(0);
     }
 }

@@ -31,8 +31,9 @@ public:
     int period() const { return period_; }
     QTimer* timer() const { return Timer; }
 
-    // Shows a 68-byte big-endian statistics record.
-    void ShowStatistics(const std::uint8_t* record);
+    // Shows a 68-byte big-endian statistics record of which the first
+    // `receivedBytes` arrived.
+    void ShowStatistics(const std::uint8_t* record, int receivedBytes = kRecordSize);
 
 public slots:
     void BRunClick();

@@ -55,9 +55,12 @@ protected:
         QTest::keyClick(period, Qt::Key_Delete);
         QTest::keyClicks(period, text);
     }
-    void deliverStatistics(Record& record) {
+    void deliverStatistics(const Record& record, std::uint32_t received = TFReport::kRecordSize) {
+        LinkStatisticsReply reply;
+        std::copy_n(record.begin(), received, reply.record.begin());
+        reply.received = received;
         form_.onWorkerNotification(
-            {NotifyCode::Statistics, reinterpret_cast<std::intptr_t>(record.data())});
+            {NotifyCode::Statistics, reinterpret_cast<std::intptr_t>(&reply)});
     }
     bool signalled(WorkerRequest request) const { return worker_.isSignalled(request); }
 
@@ -120,6 +123,20 @@ TEST_F(ReportFormTest, ShowsEachWordInItsFormWithTheLocalesSeparators) {
     // Other notifications leave the values alone.
     form_.onWorkerNotification({NotifyCode::Done, 0});
     EXPECT_EQ(field("sLoad"), "20,00");
+}
+
+TEST_F(ReportFormTest, ShortReplyShowsTheWordsThatArrivedAndLeavesTheRestEmpty) {
+    std::array<std::uint32_t, TFReport::kWordCount> words{};
+    words.fill(7);
+    deliverStatistics(bigEndianRecord(words));
+    words.fill(9);
+    // Two whole words and half of the third.
+    deliverStatistics(bigEndianRecord(words), 10);
+    EXPECT_EQ(field("sTime"), "9");
+    EXPECT_EQ(field("sTxd"), "9");
+    for (int i = 2; i < TFReport::kWordCount; ++i) {
+        EXPECT_EQ(field(kFieldNames[i]), "") << kFieldNames[i];
+    }
 }
 
 TEST_F(ReportFormTest, StartAsksAtOnceAndThenOncePerPeriodUntilStopped) {

@@ -58,8 +58,8 @@ protected:
         WorkerFixture::SetUp();
         channel.open(WindowId::FReport, [this](WorkerNotification notification) {
             if (notification.code != NotifyCode::Statistics) return;
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(notification.value);
-            shown.emplace_back(bytes, bytes + kStatisticsBytes);
+            const auto* reply = reinterpret_cast<const LinkStatisticsReply*>(notification.value);
+            shown.emplace_back(reply->record.begin(), reply->record.begin() + reply->received);
         });
         virtualClock.advanceUs(10'000'000);  // let the counters run
     }
@@ -89,7 +89,8 @@ TEST_F(StatisticsTest, ReadPassesTheBoardsCountersToTheWindow) {
 TEST_F(StatisticsTest, RepliesOfAnyLengthWithTheWholeRecordArePassedOn) {
     onReplyTo(8, [](Bytes& reply) { reply.resize(reply.size() + 12, 0xEE); });
     runOnce(WorkerRequest::ReadStatistics);
-    EXPECT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].size(), kStatisticsBytes);
 
     useBoard({.capacity = kStatisticsBytes});  // the record just fits
     k350sim::setReplyHook({});
@@ -107,10 +108,11 @@ TEST_F(StatisticsTest, ResetZeroesTheBoardsCounters) {
     EXPECT_EQ(shown.size(), 1u);
 }
 
-TEST_F(StatisticsTest, WrongOrShortReplyIsLoggedAndShowsNothing) {
-    // A wrong code, and a reply one byte short of the record.
+TEST_F(StatisticsTest, WrongReplyCodeIsLoggedAndShowsNothing) {
+    // A wrong code, and replies too short to carry the code at all.
     std::vector<std::function<void(Bytes&)>> faults{[](Bytes& reply) { reply[0] = 9; },
-                                                    [](Bytes& reply) { reply.pop_back(); }};
+                                                    [](Bytes& reply) { reply.resize(1); },
+                                                    [](Bytes& reply) { reply.clear(); }};
     for (const auto& fault : faults) {
         channel.clear();
         onReplyTo(8, fault);
@@ -122,6 +124,26 @@ TEST_F(StatisticsTest, WrongOrShortReplyIsLoggedAndShowsNothing) {
         EXPECT_FALSE(channel.closeRequested(WindowId::FReport));
         EXPECT_FALSE(worker.isLinkOpen());
     }
+}
+
+TEST_F(StatisticsTest, ShortReplyPassesOnOnlyTheBytesItCarried) {
+    runOnce(WorkerRequest::ReadStatistics);  // a whole record first, left in the buffer
+    ASSERT_EQ(shown.size(), 1u);
+    onReplyTo(8, [this](Bytes& reply) {
+        reply.resize(8 + 10);
+        sent.assign(reply.begin() + 8, reply.end());
+    });
+    runOnce(WorkerRequest::ReadStatistics);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], sent);
+    EXPECT_THAT(channel.codes(WindowId::FDevice), IsEmpty());
+    EXPECT_TRUE(worker.isLinkOpen());
+
+    onReplyTo(8, [](Bytes& reply) { reply.resize(8); });  // the header alone
+    runOnce(WorkerRequest::ReadStatistics);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_THAT(shown[2], IsEmpty());
+    EXPECT_THAT(channel.codes(WindowId::FDevice), IsEmpty());
 }
 
 TEST_F(StatisticsTest, FailedTransferIsLoggedButTheWindowStays) {
@@ -264,6 +286,21 @@ TEST_F(TraceTest, WrongReplyCodeDropsTheLinesAndStopsTheWindow) {
                 ElementsAre(std::pair{NotifyCode::Done, std::intptr_t(0)}));
     EXPECT_FALSE(linkOpenAtStop);  // the link is closed before the window is told
     EXPECT_THAT(deliveries, IsEmpty());
+}
+
+TEST_F(TraceTest, ReplyTooShortForItsCommandCodeIsAWrongReplyNotTheEndOfTheQueue) {
+    for (int length : {0, 1}) {
+        SCOPED_TRACE(length);
+        channel.clear();
+        onReplyTo(6, [length](Bytes& reply) { reply.resize(std::size_t(length)); });
+        runOnce(WorkerRequest::PollTrace);
+        EXPECT_THAT(
+            channel.received(WindowId::FDevice),
+            ElementsAre(std::pair{NotifyCode::Error, std::intptr_t(LinkError::WrongReplyCode)}));
+        EXPECT_THAT(channel.received(WindowId::FTrace),
+                    ElementsAre(std::pair{NotifyCode::Done, std::intptr_t(0)}));
+        EXPECT_FALSE(worker.isLinkOpen());
+    }
 }
 
 TEST_F(TraceTest, FailedTransferAtAnyExchangeStopsTheWindow) {
