@@ -22,7 +22,6 @@ public:
 
     std::uint16_t volumeWord() const { return volume_; }
     std::uint16_t modulationWord() const { return modulation_; }
-    std::size_t payloadLength() const override { return 1; }
 
 protected:
     void writePayload(std::uint8_t* at) const override;

@@ -20,7 +20,6 @@ public:
     void LoadSettings(std::uint8_t model, std::uint8_t* block);
 
     const std::array<std::uint8_t, kBlockSize>& editCopy() const { return copy_; }
-    std::size_t payloadLength() const override { return 2; }
 
 protected:
     void writePayload(std::uint8_t* at) const override;

@@ -22,7 +22,6 @@ public:
     void LoadSettings(std::uint8_t model, std::uint8_t* block);
 
     const std::array<std::uint16_t, 4>& editCopy() const { return words_; }
-    std::size_t payloadLength() const override { return kBlockSize; }
 
 protected:
     void writePayload(std::uint8_t* at) const override;

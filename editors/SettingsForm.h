@@ -28,7 +28,7 @@ public:
 
     bool isLive() const;
     WorkerRequest request() const { return request_; }
-    virtual std::size_t payloadLength() const = 0;
+    std::size_t payloadLength() const { return LivePayloadLength(request_); }
 
 protected:
     // The window's own part.

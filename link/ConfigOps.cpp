@@ -91,6 +91,8 @@ bool TK350::readConfigChunks(std::uint8_t* image, std::uint32_t& bytesDone) {
 void TK350::WriteConfig() {
     if (!openLinkOrClose(WindowId::FSave)) return;
     // The largest chunk is the capacity less 3: nothing would be left to write.
+    // Not reached today, since the size query refuses a capacity below the
+    // 16-byte identification reply; kept so the chunk rule never goes negative.
     if (capacity() <= kLeastWriteCapacity) {
         return failTransfer(WindowId::FSave, LinkError::InvalidReply);
     }

@@ -87,6 +87,8 @@ TK350::Step TK350::waitForFlashReady() {
 
 void TK350::programFlash() {
     // The smallest program request carries one image byte after the address.
+    // Not reached today, since the size query refuses a capacity below the
+    // 16-byte identification reply; kept so the chunk rule never goes negative.
     if (capacity() <= kProgramOverhead) {
         return failTransfer(WindowId::FFlash, LinkError::InvalidReply);
     }

@@ -4,40 +4,39 @@
 namespace {
 constexpr std::uint16_t kCodecSlave = 0x1A;
 constexpr std::uint16_t kAmplifierSlave = 0x4B;
-constexpr std::size_t kCodecPayload = 2;
-constexpr std::size_t kAmplifierPayload = 1;
-constexpr std::size_t kVocoderPayload = 6;
-constexpr std::size_t kRecorderPayload = 8;
 }  // namespace
 
 void TK350::SendCodec() {
-    sendLiveSetting({WindowId::FCodec, Command::I2c, kCodecSlave, kCodecPayload});
+    sendLiveSetting({WindowId::FCodec, WorkerRequest::SendCodec, Command::I2c, kCodecSlave});
 }
 
 void TK350::SendAmplifier() {
-    sendLiveSetting({WindowId::FAudio, Command::I2c, kAmplifierSlave, kAmplifierPayload});
+    sendLiveSetting(
+        {WindowId::FAudio, WorkerRequest::SendAmplifier, Command::I2c, kAmplifierSlave});
 }
 
 void TK350::SendVocoder() {
-    sendLiveSetting({WindowId::FVocoder, Command::Vocoder, 0, kVocoderPayload});
+    sendLiveSetting({WindowId::FVocoder, WorkerRequest::SendVocoder, Command::Vocoder, 0});
 }
 
 void TK350::SendRecorder() {
-    sendLiveSetting({WindowId::FRecoder, Command::Recorder, 0, kRecorderPayload});
+    sendLiveSetting({WindowId::FRecoder, WorkerRequest::SendRecorder, Command::Recorder, 0});
 }
 
 void TK350::sendLiveSetting(const LiveSetting& setting) {
     if (!openLinkOrStop(setting.window)) return;
     // The window writes its payload straight into the buffer: a board too
     // small to take it must not let that write run past the buffer's end.
-    if (capacity() < setting.payloadLength) {
+    // Not reached today, since the size query refuses a capacity below the
+    // 16-byte identification reply and no payload is longer.
+    if (capacity() < setting.payloadLength()) {
         return failAndStop(setting.window, LinkError::InvalidReply);
     }
     if (!notify(setting.window, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(payload()))) {
         return;  // the window is gone: nothing to send
     }
     fillLiveHeader(setting);
-    int result = exchange(kPacketHeaderSize + setting.payloadLength, K350Usb::DefaultTimeoutMs);
+    int result = exchange(kPacketHeaderSize + setting.payloadLength(), K350Usb::DefaultTimeoutMs);
     if (result < 0) failAndStop(setting.window, result);
 }
 
@@ -45,6 +44,6 @@ void TK350::fillLiveHeader(const LiveSetting& setting) {
     setWord(0, setting.command);
     if (setting.command != Command::I2c) return;
     setWord(1, 0);
-    setWord(2, std::uint16_t(setting.payloadLength));
+    setWord(2, std::uint16_t(setting.payloadLength()));
     setWord(3, setting.slave);
 }

@@ -294,7 +294,7 @@ TEST_F(ConfigTest, WriteWindowClosedMidwayEndsAfterTheChunkInHand) {
     EXPECT_EQ(channel.codes(WindowId::FDevice), (std::vector<std::uint32_t>{0, 11}));
 }
 
-TEST_F(ConfigTest, CapacityTooSmallForAChunkIsAnInvalidBufferSize) {
+TEST_F(ConfigTest, SizeQueryRefusesACapacityBelowTheIdentificationReply) {
     prepareBoard({.capacity = 2});
     write(pattern(140, 0));
     EXPECT_EQ(valuesOf(WindowId::FDevice, NotifyCode::Error),

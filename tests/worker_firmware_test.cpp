@@ -225,7 +225,7 @@ TEST_F(FirmwareTest, FlashThatNeverBecomesReadyTimesOutAfterTenSeconds) {
     EXPECT_TRUE(programs().empty());
 }
 
-TEST_F(FirmwareTest, CapacityTooSmallForAProgramChunkIsAnInvalidBufferSize) {
+TEST_F(FirmwareTest, SizeQueryRefusesACapacityBelowTheIdentificationReply) {
     useBoard({.capacity = 4});
     openWindows();
     download(image(100));

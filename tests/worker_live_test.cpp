@@ -141,9 +141,15 @@ TEST_P(LiveSettingTest, WindowClosedBeforeThePayloadSendsNothing) {
     EXPECT_TRUE(channel.codes(WindowId::FDevice).empty());
 }
 
-TEST_P(LiveSettingTest, BoardTooSmallForThePayloadIsAnInvalidBufferSize) {
-    if (GetParam().payload.size() < 2) GTEST_SKIP() << "every board takes one byte";
-    useBoard({.capacity = std::uint16_t(GetParam().payload.size() - 1)});
+TEST_P(LiveSettingTest, SendsExactlyThePayloadLengthItsWindowWrites) {
+    const std::size_t length = LivePayloadLength(GetParam().request);
+    ASSERT_EQ(length, GetParam().payload.size());
+    runWithWindow();
+    EXPECT_EQ(k350sim::lastRequest().size(), 8 + length);
+}
+
+TEST_P(LiveSettingTest, SizeQueryRefusesACapacityBelowTheIdentificationReply) {
+    useBoard({.capacity = 15});
     runWithWindow();
     EXPECT_THAT(channel.received(WindowId::FDevice),
                 ElementsAre(std::pair{NotifyCode::Error, std::intptr_t(LinkError::InvalidReply)}));
