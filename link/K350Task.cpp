@@ -19,6 +19,12 @@ bool isBoard(const struct usb_device* device) {
 
 TK350::TK350(NotificationChannel& channel, Clock& clock) : channel_(channel), clock_(clock) {}
 
+TK350::TK350(std::shared_ptr<NotificationChannel> channel, std::shared_ptr<Clock> clock)
+    : channelOwner_(std::move(channel)),
+      clockOwner_(std::move(clock)),
+      channel_(*channelOwner_),
+      clock_(*clockOwner_) {}
+
 TK350::~TK350() {
     requestStop();
     if (thread_.joinable()) thread_.join();

@@ -50,6 +50,9 @@ constexpr std::size_t kPacketHeaderSize = 8;
 class TK350 {
 public:
     TK350(NotificationChannel& channel, Clock& clock);
+    // Shares ownership of what it uses, so a worker left to finish on its own
+    // never reaches a channel or clock destroyed before it.
+    TK350(std::shared_ptr<NotificationChannel> channel, std::shared_ptr<Clock> clock);
     ~TK350();  // stops the thread, if running, and waits for its exit sequence
     TK350(const TK350&) = delete;
     TK350& operator=(const TK350&) = delete;
@@ -59,6 +62,7 @@ public:
     void requestStop();
     bool waitForExit(std::chrono::milliseconds limit);
     bool hasExited() const { return exited_.load(); }
+    bool stopRequested() const { return stop_.load(); }
     bool isRunning() const { return thread_.joinable(); }
     // Lets the thread finish on its own; the object must then outlive it.
     void detach() { thread_.detach(); }
@@ -199,6 +203,8 @@ private:
     int appendTraceLine(int length);
     std::string traceLinePrefix(std::uint16_t recordType);
 
+    std::shared_ptr<NotificationChannel> channelOwner_;
+    std::shared_ptr<Clock> clockOwner_;
     NotificationChannel& channel_;
     Clock& clock_;
     RequestEvents events_;

@@ -87,6 +87,8 @@ void TK350::PollTrace() {
     traceLines_.clear();
     if (!openLinkOrStop(WindowId::FTrace)) return;
     for (int replies = 0; replies < kMaxTraceRepliesPerPoll; ++replies) {
+        // A long backlog must not hold up the exit sequence; nobody would see its lines.
+        if (stopRequested()) return traceLines_.clear();
         setWord(0, Command::TracePoll);
         int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
         if (result < 0) return failTracePoll(result);

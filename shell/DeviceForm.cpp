@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMdiArea>
@@ -13,11 +12,11 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabWidget>
-#include <QThread>
 #include <QTime>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <algorithm>
+#include <atomic>
 
 #include "shell/Icons.h"
 #include "shell/TaskWindow.h"
@@ -26,7 +25,8 @@ const char* const kDefaultFileName = "K350xx.kcf";
 
 namespace {
 // How long shutdown waits for the worker to release the board.
-constexpr int kWorkerExitWaitMs = 1200;
+constexpr std::chrono::milliseconds kWorkerExitWait{1200};
+std::atomic<bool> workerLeftToItself{false};
 
 const char* statusText(int status) {
     switch (status) {
@@ -87,13 +87,13 @@ TFDevice::TFDevice(Options options) {
     config_ = std::make_unique<ConfigSnapshot>();
     hasConfig_ = false;
 
-    Clock* clock = options.clock;
-    if (!clock) {
-        systemClock_ = std::make_unique<SystemClock>();
-        clock = systemClock_.get();
-    }
-    channel_ = new QtChannel;
-    worker_ = std::make_unique<TK350>(*channel_, *clock);
+    // The worker shares its clock and channel, so both outlive it even when a
+    // shutdown has to leave it inside a transfer.
+    std::shared_ptr<Clock> clock = options.clock
+                                       ? std::shared_ptr<Clock>(options.clock, [](Clock*) {})
+                                       : std::shared_ptr<Clock>(std::make_shared<SystemClock>());
+    channel_ = std::make_shared<QtChannel>();
+    worker_ = std::make_unique<TK350>(channel_, clock);
     SetK350Worker(worker_.get());
     WindowRegistry::set(WindowId::FDevice, this);
     if (options.startWorker) worker_->start();
@@ -409,31 +409,32 @@ void TFDevice::closeEvent(QCloseEvent* event) {
 
 // Child windows are destroyed without their close handling; the channel is
 // stopped first so the worker can no longer reach a destroyed window, then the
-// worker gets a bounded time to release the board.
+// worker gets a bounded time to release the board. Nothing the user does is
+// handled from here on: the window is disabled and no events are processed
+// while the worker finishes.
 void TFDevice::shutDown() {
     if (shutDown_) return;
     shutDown_ = true;
+    setEnabled(false);
     channel_->stop();
-    for (QMdiSubWindow* frame : clientArea_->subWindowList()) delete frame;
-    worker_->requestStop();
-    QElapsedTimer waited;
-    waited.start();
-    while (worker_->isRunning() && !worker_->hasExited() && waited.elapsed() < kWorkerExitWaitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        worker_->waitForExit(std::chrono::milliseconds(5));
-    }
     if (K350Worker() == worker_.get()) SetK350Worker(nullptr);
+    for (QMdiSubWindow* frame : clientArea_->subWindowList()) delete frame;
     WindowRegistry::clear(WindowId::FDevice, this);
+    worker_->requestStop();
     if (!worker_->isRunning()) {
         worker_->runExitSequence();  // a worker driven by hand still releases the board
-    } else if (!worker_->hasExited()) {
+    } else if (!worker_->waitForExit(kWorkerExitWait)) {
         // Still inside a transfer: let the process end without it rather than
-        // hang; the worker and its (stopped) channel are left to it.
+        // hang. The worker keeps its channel and clock alive itself.
         worker_->detach();
         (void)worker_.release();
+        workerLeftToItself.store(true);
         return;
     }
     worker_.reset();
-    delete channel_;
-    channel_ = nullptr;
+    channel_.reset();
+}
+
+bool TFDevice::workerLeftRunning() {
+    return workerLeftToItself.load();
 }

@@ -30,7 +30,9 @@ class TFDevice : public QMainWindow, public NotificationReceiver {
 public:
     struct Options {
         bool startWorker = true;  // tests drive the worker by hand on this thread
-        Clock* clock = nullptr;   // the worker's clock; the system clock when null
+        // The worker's clock, owned by the caller, who keeps it until the worker
+        // has ended; the worker's own system clock when null.
+        Clock* clock = nullptr;
     };
     explicit TFDevice(Options options);
     TFDevice() : TFDevice(Options{}) {}
@@ -44,6 +46,9 @@ public:
     const TCrc& crc() const { return *crc_; }
     TK350& worker() { return *worker_; }
     QtChannel& channel() { return *channel_; }
+    // True once a shutdown had to leave the worker inside a transfer: the
+    // process should then end without running static destructors under it.
+    static bool workerLeftRunning();
     QMdiArea* clientArea() const { return clientArea_; }
     QTreeWidget* tree() const { return treeDev_; }
     QString logText() const;
@@ -155,8 +160,7 @@ private:
     ServiceLevel serviceLevel_ = ServiceLevel::User;
     bool userMarked_ = true;  // which level item of the menu "Сервис" carries the mark
 
-    std::unique_ptr<SystemClock> systemClock_;
-    QtChannel* channel_ = nullptr;
+    std::shared_ptr<QtChannel> channel_;
     std::unique_ptr<TK350> worker_;
     bool shutDown_ = false;
 };
