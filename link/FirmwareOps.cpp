@@ -67,8 +67,6 @@ TK350::Step TK350::flashExchange(std::size_t length) {
 TK350::Step TK350::waitForFlashReady() {
     const std::int64_t startUs = clock_.nowUs();
     for (;;) {
-        // A flash that stays busy must not hold up the exit sequence.
-        if (stopRequested()) return Step::Ended;
         setFlashRequest(1, 1, kStatusRead);
         int result = exchange(kShortRequestLength, K350Usb::DefaultTimeoutMs);
         // Without its status byte the reply would show the request's own byte.
@@ -80,6 +78,8 @@ TK350::Step TK350::waitForFlashReady() {
             return Step::Failed;
         }
         if ((payload()[0] & kBusyBit) == 0) return Step::Go;
+        // A flash that stays busy must not hold up the exit sequence.
+        if (stopRequested()) return Step::Ended;
         if (clock_.nowUs() - startUs > kReadyLimitUs) {
             failTransfer(WindowId::FFlash, LinkError::Timeout);
             return Step::Failed;

@@ -87,8 +87,6 @@ void TK350::PollTrace() {
     traceLines_.clear();
     if (!openLinkOrStop(WindowId::FTrace)) return;
     for (int replies = 0; replies < kMaxTraceRepliesPerPoll; ++replies) {
-        // A long backlog must not hold up the exit sequence; nobody would see its lines.
-        if (stopRequested()) return traceLines_.clear();
         setWord(0, Command::TracePoll);
         int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
         if (result < 0) return failTracePoll(result);
@@ -99,6 +97,8 @@ void TK350::PollTrace() {
         int remaining = result - int(kPacketHeaderSize);
         if (remaining > kTraceTypeLength) remaining = appendTraceLine(remaining);
         if (remaining <= 0) break;
+        // A long backlog must not hold up the exit sequence: the rest waits.
+        if (stopRequested()) break;
     }
     if (!traceLines_.empty()) {
         notify(WindowId::FTrace, NotifyCode::TraceLines,

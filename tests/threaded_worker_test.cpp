@@ -110,3 +110,41 @@ TEST_F(ThreadedWorkerTest, ShutdownDuringAnOperationEndsItAtItsNextNotification)
     EXPECT_FALSE(worker.isLinkOpen());
     EXPECT_TRUE(endsWithRelease(k350sim::transferLog()));
 }
+
+TEST_F(ThreadedWorkerTest, StopEndsTheWaitForABusyFlashAtItsNextPoll) {
+    k350sim::setFlashNeverReady(board, true);
+    auto image = std::make_shared<const Bytes>(Bytes(1000, 0x5A));
+    channel.open(WindowId::FFlash, fillWith(image));
+    auto polls = std::make_shared<std::atomic<int>>(0);
+    k350sim::setReplyHook([this, polls](int, const Bytes& request, Bytes&) {
+        const bool statusRead = request.size() == 9 && request[0] == 2 && request[8] == 0x05;
+        if (statusRead && ++*polls == 10) worker.requestStop();
+        return 0;
+    });
+    worker.start();
+    worker.signal(WorkerRequest::LoadFirmware);
+    ASSERT_TRUE(worker.waitForExit(5s));
+    k350sim::setReplyHook({});
+    EXPECT_EQ(polls->load(), 10);
+    EXPECT_TRUE(valuesOf(WindowId::FDevice, NotifyCode::Error).empty());
+    EXPECT_FALSE(worker.isLinkOpen());
+    EXPECT_TRUE(endsWithRelease(k350sim::transferLog()));
+}
+
+TEST_F(ThreadedWorkerTest, StopEndsALongTraceDrainAndHandsOverWhatItHas) {
+    for (int i = 0; i < 1500; ++i) k350sim::pushTraceRecord(board, {0x00, 0x02, 0x41});
+    auto polls = std::make_shared<std::atomic<int>>(0);
+    k350sim::setReplyHook([this, polls](int, const Bytes& request, Bytes&) {
+        if (request.size() >= 2 && request[0] == 6 && ++*polls == 10) worker.requestStop();
+        return 0;
+    });
+    auto lines = openReporting(WindowId::FTrace, NotifyCode::TraceLines);
+    worker.start();
+    worker.signal(WorkerRequest::PollTrace);
+    ASSERT_TRUE(worker.waitForExit(5s));
+    k350sim::setReplyHook({});
+    EXPECT_EQ(polls->load(), 10);
+    ASSERT_EQ(lines.wait_for(0s), std::future_status::ready);
+    EXPECT_FALSE(worker.isLinkOpen());
+    EXPECT_TRUE(endsWithRelease(k350sim::transferLog()));
+}
