@@ -1,21 +1,28 @@
 #include "monitor/TraceForm.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+
+#include "shell/Dialogs.h"
 
 namespace {
 
@@ -204,6 +211,84 @@ void TFTrace::clearChannels() {
 
 // --- TraceLog ----------------------------------------------------------------
 
+namespace {
+// UTF-16 units of UTF-8 text: one per sequence, two for those beyond 16 bits.
+std::uint32_t utf16Length(std::string_view bytes) {
+    std::uint32_t units = 0;
+    for (unsigned char byte : bytes) {
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+constexpr int kTextMargin = 2;
+
+// What screen readers get of the log: read-only multi-line text with its selection.
+class TraceLogAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit TraceLogAccessible(TraceLog* log)
+        : QAccessibleWidget(log, QAccessible::EditableText) {}
+    static QAccessibleInterface* create(const QString& key, QObject* object) {
+        auto* log = qobject_cast<TraceLog*>(object);
+        return key == QLatin1String("TraceLog") && log ? new TraceLogAccessible(log) : nullptr;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        state.multiLine = true;
+        state.selectableText = true;
+        return state;
+    }
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value) return log()->textBetween(0, log()->characterCount());
+        return QAccessibleWidget::text(kind);
+    }
+
+    void selection(int index, int* start, int* end) const override {
+        const bool any = index == 0 && log()->hasSelection();
+        *start = any ? log()->selectionStartOffset() : 0;
+        *end = any ? log()->selectionEndOffset() : 0;
+    }
+    int selectionCount() const override { return log()->hasSelection() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override { setCursorPosition(cursorPosition()); }
+    void setSelection(int, int start, int end) override {
+        log()->select(log()->positionAt(start), log()->positionAt(end));
+    }
+    int cursorPosition() const override { return log()->cursorOffset(); }
+    void setCursorPosition(int position) override {
+        log()->select(log()->positionAt(position), log()->positionAt(position));
+    }
+    QString text(int start, int end) const override { return log()->textBetween(start, end); }
+    int characterCount() const override { return log()->characterCount(); }
+    QRect characterRect(int offset) const override {
+        const QPoint at = log()->pointOf(log()->positionAt(offset));
+        const QFontMetrics metrics = log()->fontMetrics();
+        return QRect(log()->viewport()->mapToGlobal(at),
+                     QSize(metrics.horizontalAdvance('0'), metrics.height()));
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        const QPoint inside = log()->viewport()->mapFromGlobal(point);
+        return log()->offsetOf(log()->positionAtPoint(inside));
+    }
+    void scrollToSubstring(int start, int) override {
+        log()->scrollToLine(log()->positionAt(start).line);
+    }
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = *end = offset;
+        return {};
+    }
+
+private:
+    TraceLog* log() const { return static_cast<TraceLog*>(widget()); }
+};
+}  // namespace
+
 TraceLog::TraceLog(QWidget* parent) : QAbstractScrollArea(parent) {
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -211,15 +296,35 @@ TraceLog::TraceLog(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+    viewport()->setCursor(Qt::IBeamCursor);
+
+    copy_ = new QAction(QStringLiteral("Копировать"), this);
+    copy_->setObjectName("MCopy");
+    copy_->setShortcut(QKeySequence::Copy);
+    connect(copy_, &QAction::triggered, this, &TraceLog::copySelection);
+    selectAll_ = new QAction(QStringLiteral("Выделить все"), this);
+    selectAll_->setObjectName("MSelectAll");
+    selectAll_->setShortcut(QKeySequence::SelectAll);
+    connect(selectAll_, &QAction::triggered, this, &TraceLog::selectAll);
+    save_ = new QAction(QStringLiteral("Сохранить в файл…"), this);
+    save_->setObjectName("MSaveToFile");
+    connect(save_, &QAction::triggered, this, &TraceLog::saveToFile);
+    QAccessible::installFactory(TraceLogAccessible::create);
 }
 
 void TraceLog::appendLines(const TraceLines& lines) {
     if (lines.empty()) return;
     const bool followEnd = isAtEnd();
+    const int firstOffset = characterCount();
     for (const std::string& line : lines) store(line);
     updateScrollRanges();
     if (followEnd) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTextInsertEvent inserted(this, firstOffset,
+                                            textBetween(firstOffset, characterCount()));
+        QAccessible::updateAccessibility(&inserted);
+    }
 }
 
 void TraceLog::store(const std::string& line) {
@@ -229,12 +334,14 @@ void TraceLog::store(const std::string& line) {
         chunks_.emplace_back().reserve(kChunkBytes);
     }
     std::string& chunk = chunks_.back();
+    const std::uint32_t characters = utf16Length(std::string_view(line).substr(0, length));
     lines_.push_back({static_cast<std::uint32_t>(chunks_.size() - 1),
-                      static_cast<std::uint32_t>(chunk.size()),
-                      static_cast<std::uint32_t>(length)});
+                      static_cast<std::uint32_t>(chunk.size()), static_cast<std::uint32_t>(length),
+                      characters, characters_});
     chunk.append(line, 0, length);
     textBytes_ += length;
-    longestLine_ = std::max(longestLine_, length);
+    characters_ += characters + 1;
+    longestLine_ = std::max<std::size_t>(longestLine_, characters);
 }
 
 std::string_view TraceLog::lineBytes(std::size_t index) const {
@@ -265,6 +372,32 @@ std::size_t TraceLog::lineAt(int y) const {
     return std::min<std::size_t>(static_cast<std::size_t>(row), lines_.size() - 1);
 }
 
+// The character boundary nearest to x (viewport coordinates).
+int TraceLog::columnAt(const QString& text, int x) const {
+    const int target = x + horizontalScrollBar()->value() - kTextMargin;
+    const QFontMetrics metrics = fontMetrics();
+    int left = 0;
+    for (int column = 0; column < text.size(); ++column) {
+        const int width = metrics.horizontalAdvance(text.at(column));
+        if (target < left + width / 2) return column;
+        left += width;
+    }
+    return int(text.size());
+}
+
+TraceLog::Position TraceLog::positionAtPoint(QPoint viewportPoint) const {
+    if (lines_.empty()) return {};
+    const std::size_t index = lineAt(viewportPoint.y());
+    return {index, columnAt(line(index), viewportPoint.x())};
+}
+
+QPoint TraceLog::pointOf(Position position) const {
+    const long row = long(position.line) - verticalScrollBar()->value();
+    const int x = kTextMargin - horizontalScrollBar()->value() +
+                  fontMetrics().horizontalAdvance(line(position.line).left(position.column));
+    return {x, int(row * lineHeight())};
+}
+
 void TraceLog::updateScrollRanges() {
     const int page = visibleLineCount();
     const auto count = static_cast<long>(std::min<std::size_t>(lines_.size(), INT_MAX));
@@ -288,36 +421,49 @@ void TraceLog::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const int height = lineHeight();
     const int ascent = fontMetrics().ascent();
-    const int x = 2 - horizontalScrollBar()->value();
+    const int x = kTextMargin - horizontalScrollBar()->value();
     const auto first = static_cast<std::size_t>(verticalScrollBar()->value());
     const std::size_t last = std::min(lines_.size(), first + visibleLineCount() + 1);
-    const std::size_t selFrom = std::min(anchor_, cursor_);
-    const std::size_t selTo = std::max(anchor_, cursor_);
+    painter.setPen(palette().color(QPalette::Text));
     for (std::size_t index = first; index < last; ++index) {
         const int top = static_cast<int>(index - first) * height;
-        const bool selected = hasSelection_ && index >= selFrom && index <= selTo;
-        if (selected) {
-            painter.fillRect(0, top, viewport()->width(), height, palette().highlight());
-            painter.setPen(palette().color(QPalette::HighlightedText));
-        } else {
-            painter.setPen(palette().color(QPalette::Text));
-        }
-        painter.drawText(x, top + ascent, line(index));
+        const QString text = line(index);
+        painter.drawText(x, top + ascent, text);
+        if (hasSelection()) paintSelection(painter, index, text, top);
     }
+}
+
+// The selected part of a line, over the plain text: highlighted, and up to the
+// right edge where the selection takes the line break too.
+void TraceLog::paintSelection(QPainter& painter, std::size_t index, const QString& text,
+                              int top) const {
+    const Position from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
+    if (index < from.line || index > to.line) return;
+    const int start = index == from.line ? from.column : 0;
+    const bool toEnd = index < to.line;
+    const int end = toEnd ? int(text.size()) : to.column;
+    if (start >= end && !toEnd) return;
+    const int origin = kTextMargin - horizontalScrollBar()->value();
+    const QFontMetrics metrics = fontMetrics();
+    const int left = origin + metrics.horizontalAdvance(text.left(start));
+    const QString part = text.mid(start, end - start);
+    const int right = toEnd ? viewport()->width() : left + metrics.horizontalAdvance(part);
+    painter.fillRect(QRect(left, top, right - left, lineHeight()), palette().highlight());
+    painter.setPen(palette().color(QPalette::HighlightedText));
+    painter.drawText(left, top + metrics.ascent(), part);
+    painter.setPen(palette().color(QPalette::Text));
 }
 
 void TraceLog::mousePressEvent(QMouseEvent* event) {
     if (lines_.empty() || event->button() != Qt::LeftButton) return;
-    cursor_ = lineAt(event->position().toPoint().y());
-    if (!(event->modifiers() & Qt::ShiftModifier) || !hasSelection_) anchor_ = cursor_;
-    hasSelection_ = true;
+    cursor_ = positionAtPoint(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = cursor_;
     viewport()->update();
 }
 
 void TraceLog::mouseMoveEvent(QMouseEvent* event) {
     if (lines_.empty() || !(event->buttons() & Qt::LeftButton)) return;
-    cursor_ = lineAt(event->position().toPoint().y());
-    hasSelection_ = true;
+    cursor_ = positionAtPoint(event->position().toPoint());
     viewport()->update();
 }
 
@@ -331,27 +477,100 @@ void TraceLog::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void TraceLog::selectAll() {
-    if (lines_.empty()) return;
-    anchor_ = 0;
-    cursor_ = lines_.size() - 1;
-    hasSelection_ = true;
+void TraceLog::contextMenuEvent(QContextMenuEvent* event) {
+    copy_->setEnabled(hasSelection());
+    QMenu menu(this);
+    menu.addAction(copy_);
+    menu.addAction(selectAll_);
+    menu.addSeparator();
+    menu.addAction(save_);
+    menu.exec(event->globalPos());
+}
+
+void TraceLog::scrollToLine(std::size_t index) {
+    const int top = verticalScrollBar()->value();
+    const long row = long(std::min(index, lines_.size()));
+    if (row < top || row >= top + visibleLineCount()) verticalScrollBar()->setValue(int(row));
+}
+
+void TraceLog::select(Position from, Position to) {
+    const auto clamp = [this](Position p) {
+        if (p.line >= lines_.size()) return Position{lines_.size(), 0};
+        p.column = std::clamp(p.column, 0, int(lines_[p.line].characters));
+        return p;
+    };
+    anchor_ = clamp(from);
+    cursor_ = clamp(to);
     viewport()->update();
 }
 
-QString TraceLog::selectedText() const {
-    if (!hasSelection_ || lines_.empty()) return {};
-    const std::size_t from = std::min(anchor_, cursor_);
-    const std::size_t to = std::max(anchor_, cursor_);
-    // Lines are stored without separators: put one after each.
+void TraceLog::selectAll() {
+    select({0, 0}, {lines_.size(), 0});
+}
+
+int TraceLog::characterCount() const {
+    return int(std::min<std::uint64_t>(characters_, INT_MAX));
+}
+
+int TraceLog::offsetOf(Position position) const {
+    if (position.line >= lines_.size()) return characterCount();
+    return int(std::min<std::uint64_t>(lines_[position.line].textStart + position.column, INT_MAX));
+}
+
+TraceLog::Position TraceLog::positionAt(int offset) const {
+    if (offset <= 0 || lines_.empty()) return {};
+    if (std::uint64_t(offset) >= characters_) return {lines_.size(), 0};
+    const auto after = std::upper_bound(
+        lines_.begin(), lines_.end(), std::uint64_t(offset),
+        [](std::uint64_t value, const LineRef& ref) { return value < ref.textStart; });
+    const auto index = std::size_t(after - lines_.begin()) - 1;
+    const int column = int(std::uint64_t(offset) - lines_[index].textStart);
+    return {index, std::min(column, int(lines_[index].characters))};
+}
+
+QString TraceLog::textBetween(int from, int to) const {
+    if (to <= from) return {};
+    const Position start = positionAt(from), end = positionAt(to);
     QString text;
-    for (std::size_t index = from; index <= to; ++index) {
-        text += line(index);
-        text += QLatin1Char('\n');
+    for (std::size_t index = start.line; index <= end.line && index < lines_.size(); ++index) {
+        const QString whole = line(index);
+        const int first = index == start.line ? start.column : 0;
+        if (index == end.line) {
+            text += whole.mid(first, end.column - first);
+        } else {
+            text += whole.mid(first);
+            text += QLatin1Char('\n');
+        }
     }
     return text;
 }
 
+QString TraceLog::selectedText() const {
+    return textBetween(offsetOf(std::min(anchor_, cursor_)), offsetOf(std::max(anchor_, cursor_)));
+}
+
 void TraceLog::copySelection() const {
-    if (hasSelection_) QApplication::clipboard()->setText(selectedText());
+    if (hasSelection()) QApplication::clipboard()->setText(selectedText());
+}
+
+QByteArray TraceLog::savedText() const {
+    QByteArray text;
+    text.reserve(qsizetype(textBytes_ + lines_.size()));
+    for (std::size_t index = 0; index < lines_.size(); ++index) {
+        const std::string_view bytes = lineBytes(index);
+        text.append(bytes.data(), qsizetype(bytes.size()));
+        text.append('\n');
+    }
+    return text;
+}
+
+// The old file stays as it was when the new one cannot be written whole.
+void TraceLog::saveToFile() {
+    const QString path =
+        AppDialogs().saveFile(this, QStringLiteral("Текстовые файлы (*.txt);;все файлы (*.*)"));
+    if (path.isEmpty()) return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(savedText()) < 0 || !file.commit()) {
+        AppDialogs().message(this, QStringLiteral("Не удалось сохранить файл ") + path);
+    }
 }

@@ -2,12 +2,17 @@
 // the test checks what is asked of it and plays its notifications.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -16,6 +21,7 @@
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
 #include "monitor/TraceForm.h"
+#include "tests/support/FakeDialogs.h"
 
 namespace {
 
@@ -188,6 +194,109 @@ TEST_F(TraceFormTest, ClosingWithdrawsTheRequestsAndStopsPolling) {
     EXPECT_FALSE(signalled(WorkerRequest::PollTrace));
     EXPECT_FALSE(form_.timer()->isActive());
     EXPECT_EQ(WindowRegistry::get(WindowId::FTrace), nullptr);
+}
+
+// --- the log as text -------------------------------------------------------------
+
+const TraceLines kThreeLines = {"10:15:02 Bus+(RxD): 0x7E; 0x01; ", "10:15:02 Link(TxD): 0x00; ",
+                                "10:15:03 Канал 0xAA; "};
+
+TEST_F(TraceFormTest, MouseSelectsAcrossLinesAndCtrlCCopiesExactlyThat) {
+    deliverLines(kThreeLines);
+    TraceLog* log = form_.log();
+    QWidget* view = log->viewport();
+    const QPoint inLine = QPoint(1, log->fontMetrics().height() / 2);
+    QTest::mousePress(view, Qt::LeftButton, {}, log->pointOf({1, 9}) + inLine);
+    QTest::mouseMove(view, log->pointOf({2, 4}) + inLine);
+    QTest::mouseMove(view, log->pointOf({3, 5}) + inLine);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, log->pointOf({3, 5}) + inLine);
+    const QString expected = "Bus+(RxD): 0x7E; 0x01; \n10:15:02 Link(TxD): 0x00; \n10:15";
+    EXPECT_EQ(log->selectedText(), expected);
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), expected);
+
+    // Shift extends the selection from where it started.
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, log->pointOf({1, 18}) + inLine);
+    EXPECT_EQ(log->selectedText(), "Bus+(RxD)");
+    EXPECT_EQ(log->lineCount(), 4u);  // selecting changes no line
+}
+
+TEST_F(TraceFormTest, ContextMenuCopiesSelectsAllAndSaves) {
+    deliverLines(kThreeLines);
+    TraceLog* log = form_.log();
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            shown << (action->isSeparator() ? "—" : action->text());
+        }
+        menu->close();
+    });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              log->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(log, &request);
+    EXPECT_EQ(shown, QStringList({"Копировать", "Выделить все", "—", "Сохранить в файл…"}));
+    EXPECT_FALSE(log->copyAction()->isEnabled());  // nothing selected yet
+
+    log->selectAllAction()->trigger();
+    log->copyAction()->trigger();
+    const QString all = "\n" + QString::fromUtf8(kThreeLines[0]) + "\n" +
+                        QString::fromUtf8(kThreeLines[1]) + "\n" +
+                        QString::fromUtf8(kThreeLines[2]) + "\n";
+    EXPECT_EQ(QApplication::clipboard()->text(), all);
+}
+
+TEST_F(TraceFormTest, SavingWritesEveryLineAsUtf8OneLinePerTraceLine) {
+    deliverLines(kThreeLines);
+    FakeDialogs dialogs;
+    QTemporaryDir folder;
+    const QString path = folder.filePath("trace.txt");
+    dialogs.saveAnswers.push_back(path);
+    form_.log()->saveAction()->trigger();
+    ASSERT_EQ(dialogs.saveFilters.size(), 1);
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const std::string expected =
+        "\n" + kThreeLines[0] + "\n" + kThreeLines[1] + "\n" + kThreeLines[2] + "\n";
+    EXPECT_EQ(saved.readAll().toStdString(), expected);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+
+    // A file that cannot be written is said so; cancelling writes nothing.
+    dialogs.saveAnswers.push_back(folder.filePath("missing/trace.txt"));
+    form_.log()->saveAction()->trigger();
+    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_FALSE(QFile::exists(folder.filePath("missing/trace.txt")));
+    form_.log()->saveAction()->trigger();
+    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"trace.txt"});
+}
+
+TEST_F(TraceFormTest, ScreenReadersGetTheTextAndTheSelection) {
+    deliverLines(kThreeLines);
+    TraceLog* log = form_.log();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(log);
+    ASSERT_NE(accessible, nullptr);
+    QAccessibleTextInterface* text = accessible->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(accessible->state().readOnly);
+    EXPECT_TRUE(accessible->state().multiLine);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Трассировка");
+    const QString all = "\n" + QString::fromUtf8(kThreeLines[0]) + "\n" +
+                        QString::fromUtf8(kThreeLines[1]) + "\n" +
+                        QString::fromUtf8(kThreeLines[2]) + "\n";
+    EXPECT_EQ(text->characterCount(), all.size());
+    EXPECT_EQ(text->text(0, text->characterCount()), all);
+    EXPECT_EQ(accessible->text(QAccessible::Value), all);
+    EXPECT_EQ(text->text(1, 9), "10:15:02");
+
+    text->setSelection(0, 10, 19);
+    EXPECT_EQ(log->selectedText(), "Bus+(RxD)");
+    int start = -1, end = -1;
+    text->selection(0, &start, &end);
+    EXPECT_EQ(start, 10);
+    EXPECT_EQ(end, 19);
+    EXPECT_EQ(text->selectionCount(), 1);
 }
 
 }  // namespace
