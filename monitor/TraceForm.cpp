@@ -301,6 +301,7 @@ TraceLog::TraceLog(QWidget* parent) : QAbstractScrollArea(parent) {
     copy_ = new QAction(QStringLiteral("Копировать"), this);
     copy_->setObjectName("MCopy");
     copy_->setShortcut(QKeySequence::Copy);
+    copy_->setEnabled(false);
     connect(copy_, &QAction::triggered, this, &TraceLog::copySelection);
     selectAll_ = new QAction(QStringLiteral("Выделить все"), this);
     selectAll_->setObjectName("MSelectAll");
@@ -372,15 +373,16 @@ std::size_t TraceLog::lineAt(int y) const {
     return std::min<std::size_t>(static_cast<std::size_t>(row), lines_.size() - 1);
 }
 
-// The character boundary nearest to x (viewport coordinates).
+// The character boundary nearest to x (viewport coordinates). Widths of whole
+// prefixes, as the text is drawn, not sums of rounded character widths.
 int TraceLog::columnAt(const QString& text, int x) const {
-    const int target = x + horizontalScrollBar()->value() - kTextMargin;
-    const QFontMetrics metrics = fontMetrics();
-    int left = 0;
+    const qreal target = x + horizontalScrollBar()->value() - kTextMargin;
+    const QFontMetricsF metrics(font());
+    qreal left = 0;
     for (int column = 0; column < text.size(); ++column) {
-        const int width = metrics.horizontalAdvance(text.at(column));
-        if (target < left + width / 2) return column;
-        left += width;
+        const qreal right = metrics.horizontalAdvance(text.left(column + 1));
+        if (target < (left + right) / 2) return column;
+        left = right;
     }
     return int(text.size());
 }
@@ -458,13 +460,13 @@ void TraceLog::mousePressEvent(QMouseEvent* event) {
     if (lines_.empty() || event->button() != Qt::LeftButton) return;
     cursor_ = positionAtPoint(event->position().toPoint());
     if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = cursor_;
-    viewport()->update();
+    selectionChanged();
 }
 
 void TraceLog::mouseMoveEvent(QMouseEvent* event) {
     if (lines_.empty() || !(event->buttons() & Qt::LeftButton)) return;
     cursor_ = positionAtPoint(event->position().toPoint());
-    viewport()->update();
+    selectionChanged();
 }
 
 void TraceLog::keyPressEvent(QKeyEvent* event) {
@@ -478,7 +480,6 @@ void TraceLog::keyPressEvent(QKeyEvent* event) {
 }
 
 void TraceLog::contextMenuEvent(QContextMenuEvent* event) {
-    copy_->setEnabled(hasSelection());
     QMenu menu(this);
     menu.addAction(copy_);
     menu.addAction(selectAll_);
@@ -501,6 +502,11 @@ void TraceLog::select(Position from, Position to) {
     };
     anchor_ = clamp(from);
     cursor_ = clamp(to);
+    selectionChanged();
+}
+
+void TraceLog::selectionChanged() {
+    copy_->setEnabled(hasSelection());
     viewport()->update();
 }
 

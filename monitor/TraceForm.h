@@ -86,6 +86,7 @@ private:
     int columnAt(const QString& text, int x) const;
     void updateScrollRanges();
     void copySelection() const;
+    void selectionChanged();
     void paintSelection(QPainter& painter, std::size_t index, const QString& text, int top) const;
 
     // Where a line lies: chunk, offset and length. Text goes into chunks of

@@ -226,7 +226,11 @@ TEST_F(TraceFormTest, ContextMenuCopiesSelectsAllAndSaves) {
     TraceLog* log = form_.log();
     QStringList shown;
     QTimer::singleShot(0, [&shown] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QMenu* menu = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* shownMenu = qobject_cast<QMenu*>(top); shownMenu && shownMenu->isVisible())
+                menu = shownMenu;
+        }
         ASSERT_NE(menu, nullptr);
         for (QAction* action : menu->actions()) {
             shown << (action->isSeparator() ? "—" : action->text());
@@ -235,7 +239,7 @@ TEST_F(TraceFormTest, ContextMenuCopiesSelectsAllAndSaves) {
     });
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
                               log->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(log, &request);
+    QApplication::sendEvent(log->viewport(), &request);
     EXPECT_EQ(shown, QStringList({"Копировать", "Выделить все", "—", "Сохранить в файл…"}));
     EXPECT_FALSE(log->copyAction()->isEnabled());  // nothing selected yet
 
