@@ -8,6 +8,7 @@
 #include "cli/Boards.h"
 #include "cli/Console.h"
 #include "cli/Options.h"
+#include "config/ConfigImage.h"
 
 class BoardSession;
 
@@ -25,6 +26,9 @@ int RunOnBoards(const BoardChoice& choice, Console& console,
 // The access level a command needs, from --code or K350_SERVICE_CODE; false after the refusal
 // was reported.
 bool HasAccess(const Options& options, Console& console, int level, const std::string& what);
+
+// Loads a configuration file as Open does; reports why not and returns false otherwise.
+bool LoadCheckedConfig(const std::string& path, Console& console, ConfigSnapshot& snapshot);
 
 int ListCommand(const Options& options, Console& console);
 int ReadCommand(const Options& options, Console& console);

@@ -65,11 +65,31 @@ std::vector<WireTransfer> CliFixture::wireOf(k350sim::DeviceId board) {
 
 void CliFixture::runAsTerminal(WorkerRequest request, std::vector<WindowId> windows,
                                RecordingChannel::Receiver fill) {
+    runAsTerminal([request](TK350& worker) { runRequest(worker, request); }, std::move(windows),
+                  std::move(fill));
+}
+
+void CliFixture::runAsTerminal(const std::function<void(TK350&)>& drive,
+                               std::vector<WindowId> windows, RecordingChannel::Receiver fill) {
     RecordingChannel channel;
     channel.open(WindowId::FDevice, fill);
     for (WindowId window : windows) channel.open(window, fill);
     TK350 worker(channel, clock);
+    drive(worker);
+    worker.runExitSequence();
+}
+
+void CliFixture::runRequest(TK350& worker, WorkerRequest request) {
     worker.signal(request);
     worker.runOnePass();
-    worker.runExitSequence();
+}
+
+RecordingChannel::Receiver CliFixture::fillWith(std::shared_ptr<const k350sim::Bytes> bytes) {
+    return [bytes](WorkerNotification notification) {
+        if (notification.code != NotifyCode::FillData) return;
+        auto* transfer = reinterpret_cast<TransferData*>(notification.value);
+        transfer->count = std::uint32_t(bytes->size());
+        transfer->data = bytes->data();
+        transfer->owner = bytes;
+    };
 }

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,6 +51,12 @@ protected:
     // open, `fill` answers "fill in your data"; the exit sequence runs at the end.
     void runAsTerminal(WorkerRequest request, std::vector<WindowId> windows,
                        RecordingChannel::Receiver fill = {});
+    // The same with several requests: drive signals and runs them on the worker.
+    void runAsTerminal(const std::function<void(TK350&)>& drive, std::vector<WindowId> windows,
+                       RecordingChannel::Receiver fill = {});
+    // A receiver that answers "fill in your data" with a TransferData over bytes.
+    static RecordingChannel::Receiver fillWith(std::shared_ptr<const k350sim::Bytes> bytes);
+    static void runRequest(TK350& worker, WorkerRequest request);
 
     std::string tempPath(const std::string& name) const { return directory_ + "/" + name; }
 

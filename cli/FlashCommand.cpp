@@ -1,0 +1,138 @@
+// flash: the terminal's firmware download, and a read-back of the programmed range.
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/CommandSupport.h"
+#include "config/FirmwareImage.h"
+#include "config/ServiceCodes.h"
+
+namespace {
+constexpr std::uint32_t kFlashLimit = 0x20000;  // the download programs nothing beyond it
+
+std::string hexAddress(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06X", address);
+    return text;
+}
+
+std::string hexByte(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+struct Verification {
+    bool done = false;
+    std::optional<std::uint32_t> firstDifference;
+    std::string failure;  // the read-back itself failed, or was refused
+};
+
+Verification verifyFlash(BoardSession& session, const std::vector<std::uint8_t>& image) {
+    Verification verification;
+    const std::uint32_t length = std::min<std::uint32_t>(std::uint32_t(image.size()), kFlashLimit);
+    std::vector<std::uint8_t> flash(length);
+    session.channel().clearOutcome();
+    const int result = session.worker().ReadFlash(0, length, flash.data());
+    if (result < 0) {
+        verification.failure = FailureText(session.channel().outcome);
+        if (verification.failure.empty()) verification.failure = LinkErrorText(result);
+        verification.failure = "verify could not read the flash back: " + verification.failure;
+        return verification;
+    }
+    verification.done = true;
+    const auto mismatch = std::mismatch(flash.begin(), flash.end(), image.begin());
+    if (mismatch.first != flash.end()) {
+        const auto address = std::uint32_t(mismatch.first - flash.begin());
+        verification.firstDifference = address;
+        verification.failure = "verify failed: first difference at " + hexAddress(address) +
+                               " (image " + hexByte(image[address]) + ", flash " +
+                               hexByte(flash[address]) + ")";
+    }
+    return verification;
+}
+
+void reportSuccess(const Options& options, Console& console, const BoardSession& session, bool boot,
+                   std::uint32_t bytes, bool verified) {
+    if (options.json) {
+        JsonObject object = BoardJson(session, true);
+        object.add("mode", boot ? "boot" : "normal").add("bytes", std::int64_t(bytes));
+        if (options.verify) {
+            object.addBool("verified", verified);
+        } else {
+            object.addNull("verified");
+        }
+        object.addNull("first_difference");
+        console.data(object.str());
+        return;
+    }
+    console.message(session.location().text() + ": " + std::to_string(bytes) + " bytes " +
+                    (boot ? "sent to the boot loader" : "programmed") +
+                    (verified ? ", verified" : ""));
+}
+
+BoardResult reportVerifyFailure(const Options& options, Console& console,
+                                const BoardSession& session, bool boot, std::uint32_t bytes,
+                                const Verification& verification) {
+    if (options.json) {
+        JsonObject object = BoardJson(session, false);
+        object.add("exit_status", std::int64_t(ExitStatus::Failed))
+            .add("error", verification.failure)
+            .add("mode", boot ? "boot" : "normal")
+            .add("bytes", std::int64_t(bytes))
+            .addBool("verified", false);
+        if (verification.firstDifference) {
+            object.add("first_difference", hexAddress(*verification.firstDifference));
+        } else {
+            object.addNull("first_difference");
+        }
+        console.data(object.str());
+    }
+    return {ExitStatus::Failed, verification.failure};
+}
+
+BoardResult flashBoard(const Options& options, Console& console, BoardSession& session,
+                       const FirmwareImage& image) {
+    ShowProgress(session, console);
+    session.channel().transferBytes = image.bytes;
+    const CliChannel::Outcome& outcome = session.run(WorkerRequest::LoadFirmware);
+    const bool boot = outcome.hasStatus(LinkStatus::BootStarted);
+    const bool finished =
+        outcome.hasStatus(boot ? LinkStatus::BootFinished : LinkStatus::FirmwareFinished);
+    if (!outcome.done || !finished) {
+        return ReportFailure(options, console, session, OperationFailure(outcome));
+    }
+    const std::uint32_t bytes = *outcome.done;
+    if (!options.verify) {
+        reportSuccess(options, console, session, boot, bytes, false);
+        return {};
+    }
+    Verification verification;
+    if (boot) {
+        verification.failure =
+            "verify refused: the board answered only in boot mode, where nothing can be read "
+            "back; the image went to the boot loader unverified";
+    } else {
+        verification = verifyFlash(session, *image.bytes);
+    }
+    if (!verification.failure.empty()) {
+        return reportVerifyFailure(options, console, session, boot, bytes, verification);
+    }
+    reportSuccess(options, console, session, boot, bytes, true);
+    return {};
+}
+
+}  // namespace
+
+int FlashCommand(const Options& options, Console& console) {
+    if (!HasAccess(options, console, int(ServiceLevel::Service), "flash")) return ExitStatus::Usage;
+    FirmwareImage image;
+    if (LoadFirmwareImage(options.operands[0], image) != ImageLoadResult::Ok) {
+        console.message("k350ctl: file " + options.operands[0] + " cannot be opened");
+        return ExitStatus::File;
+    }
+    const BoardChoice choice = ChooseBoards(options.board, options.all, console);
+    if (choice.status != ExitStatus::Ok) return choice.status;
+    return RunOnBoards(choice, console, [&](BoardSession& session) {
+        return flashBoard(options, console, session, image);
+    });
+}

@@ -1,0 +1,123 @@
+// show and diff: a configuration's fields by name, from a file or read from the board.
+#include "cli/CommandSupport.h"
+#include "config/ConfigFile.h"
+#include "config/PosixFile.h"
+#include "config/RecordDescription.h"
+
+namespace {
+
+constexpr const char* kBoardOperand = "board";
+
+// Where a configuration came from, and its bytes.
+struct Source {
+    std::string name;
+    ConfigSnapshot snapshot;
+};
+
+// A file as Open checks it, except that a CRC that does not match is shown rather than refused:
+// whether it matches is one of the fields.
+bool loadForDescription(const std::string& path, Console& console, ConfigSnapshot& snapshot) {
+    const LoadResult result = LoadConfigFile(path, TCrc(), snapshot);
+    if (result != LoadResult::BadCrc)
+        return result == LoadResult::Ok || LoadCheckedConfig(path, console, snapshot);
+    FileDescriptor file(OpenForReading(path.c_str()));
+    return file.valid() && ReadFully(file.get(), snapshot.data(), kSnapshotSize) == kSnapshotSize;
+}
+
+// The board's record as a read delivers it, CRC word as stored; false after the failure was
+// reported, with the exit status in status.
+bool readFromBoard(const Options& options, Console& console, Source& source, int& status) {
+    const BoardChoice choice = ChooseBoards(options.board, false, console);
+    if (choice.status != ExitStatus::Ok) {
+        status = choice.status;
+        return false;
+    }
+    status = RunOnBoards(choice, console, [&](BoardSession& session) -> BoardResult {
+        const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadConfig);
+        if (!outcome.snapshot) return OperationFailure(outcome);
+        source = {"board " + session.location().text(), *outcome.snapshot};
+        return {};
+    });
+    return status == ExitStatus::Ok;
+}
+
+// Fills the sources named by the operands, reading the board at most once.
+int loadSources(const Options& options, Console& console, std::vector<Source>& sources) {
+    std::optional<Source> board;
+    for (const std::string& operand : options.operands) {
+        if (operand == kBoardOperand) {
+            if (!board) {
+                Source read;
+                int status = ExitStatus::Ok;
+                if (!readFromBoard(options, console, read, status)) return status;
+                board = read;
+            }
+            sources.push_back(*board);
+            continue;
+        }
+        Source file{operand, {}};
+        if (!loadForDescription(operand, console, file.snapshot)) return ExitStatus::File;
+        sources.push_back(file);
+    }
+    return ExitStatus::Ok;
+}
+
+int refuseAll(const Options& options, Console& console) {
+    console.message("k350ctl: --all does not apply to " + options.command +
+                    "; choose one board with --board");
+    return ExitStatus::Usage;
+}
+
+}  // namespace
+
+int ShowCommand(const Options& options, Console& console) {
+    if (options.all) return refuseAll(options, console);
+    std::vector<Source> sources;
+    if (int status = loadSources(options, console, sources); status != ExitStatus::Ok) {
+        return status;
+    }
+    const auto fields = DescribeSnapshot(sources[0].snapshot, TCrc());
+    if (options.json) {
+        JsonObject values;
+        for (const auto& field : fields) values.add(field.name, field.value);
+        JsonObject object;
+        object.add("source", sources[0].name).addRaw("fields", values.str());
+        console.data(object.str());
+        return ExitStatus::Ok;
+    }
+    std::string text;
+    for (const auto& field : fields) text += field.name + ": " + field.value + "\n";
+    text.pop_back();
+    console.data(text);
+    return ExitStatus::Ok;
+}
+
+int DiffCommand(const Options& options, Console& console) {
+    if (options.all) return refuseAll(options, console);
+    std::vector<Source> sources;
+    if (int status = loadSources(options, console, sources); status != ExitStatus::Ok) {
+        return status;
+    }
+    const auto differences = DiffSnapshots(sources[0].snapshot, sources[1].snapshot, TCrc());
+    if (options.json) {
+        std::string list;
+        for (const auto& difference : differences) {
+            JsonObject item;
+            item.add("name", difference.name)
+                .add("first", difference.first)
+                .add("second", difference.second);
+            list += (list.empty() ? "" : ",") + item.str();
+        }
+        JsonObject object;
+        object.add("first", sources[0].name)
+            .add("second", sources[1].name)
+            .addBool("equal", differences.empty())
+            .addRaw("differences", "[" + list + "]");
+        console.data(object.str());
+    } else {
+        for (const auto& difference : differences) {
+            console.data(difference.name + ": " + difference.first + " -> " + difference.second);
+        }
+    }
+    return differences.empty() ? ExitStatus::Ok : ExitStatus::Failed;
+}

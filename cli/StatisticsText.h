@@ -1,0 +1,16 @@
+// The board's 17 link statistics words by name, in the statistics window's forms without its
+// locale: counts in plain digits, the fractions in percent, the jitter in milliseconds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct StatisticsField {
+    std::string name;
+    std::string number;  // the value as a JSON number
+    std::string text;    // the value with its unit, as printed
+};
+
+std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 68>& record);
