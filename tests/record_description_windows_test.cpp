@@ -246,3 +246,27 @@ TEST_F(DescriptionAgreesWithWindowsTest, TheBlankRecordAndBothVariants) {
     record.bytes[ConfigOffset::Recorder + 1] |= kRxCtrlFlag;
     checkAll(record);
 }
+
+// Every value of the one-byte codes: each gain, rate, level and format byte set to it.
+TEST_F(DescriptionAgreesWithWindowsTest, EveryValueOfEachByteWideCode) {
+    for (int value = 0; value < 256; ++value) {
+        SCOPED_TRACE(value);
+        ConfigSnapshot record = MakeBlankSnapshot(crc, "01.02.2025");
+        const auto byte = std::uint8_t(value);
+        for (std::size_t offset = CodecByte::Power; offset <= CodecByte::RightOutput; offset += 2) {
+            record.bytes[offset] = byte;
+        }
+        record.bytes[ConfigOffset::Amplifier] = byte;
+        record.bytes[ConfigOffset::Amplifier + 2] = byte;
+        record.bytes[ConfigOffset::Vocoder + 1] = byte;
+        for (std::size_t word = 0; word < 4; ++word) {
+            record.bytes[ConfigOffset::Recorder + 2 * word + (value % 2)] = byte;
+        }
+        record.bytes[ConfigOffset::Uart + UartByte::Levels] = byte;
+        record.bytes[ConfigOffset::Uart + UartByte::DivisorLow] = byte;
+        record.bytes[ConfigOffset::Uart + UartByte::Format] = byte;
+        record.bytes[ConfigOffset::PcbRevision] = std::uint8_t(value % 26);  // A..Z
+        checkAll(record);
+        if (HasFailure()) break;
+    }
+}
