@@ -17,7 +17,7 @@ bool CliChannel::Outcome::hasStatus(int status) const {
     return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
 }
 
-bool CliChannel::deliver(WindowId to, WorkerNotification notification) {
+bool CliChannel::deliver(WindowId to, WindowGeneration, WorkerNotification notification) {
     if (to == WindowId::FDevice) {
         switch (notification.code) {
             case NotifyCode::Status:
@@ -96,7 +96,7 @@ void CliChannel::fillTransfer(std::intptr_t value) const {
     transfer->owner = transferBytes;
 }
 
-bool CliChannel::requestClose(WindowId) {
+bool CliChannel::requestClose(WindowId, WindowGeneration) {
     outcome.windowClosed = true;
     return true;
 }

@@ -14,8 +14,11 @@
 
 class CliChannel : public NotificationChannel {
 public:
-    bool deliver(WindowId to, WorkerNotification notification) override;
-    bool requestClose(WindowId to) override;
+    // It plays one window of each class, whatever generation the worker names.
+    using NotificationChannel::deliver;
+    using NotificationChannel::requestClose;
+    bool deliver(WindowId to, WindowGeneration, WorkerNotification notification) override;
+    bool requestClose(WindowId to, WindowGeneration) override;
 
     // Bytes handed over on "fill in your data" (the record to write, the image to flash).
     std::shared_ptr<const std::vector<std::uint8_t>> transferBytes;

@@ -75,13 +75,19 @@ void TK350::threadBody() {
 }
 
 bool TK350::runOnePass() {
-    auto request = events_.takeLowest();
-    if (!request) return false;
-    runOperation(*request);
+    auto taken = events_.takeLowest();
+    if (!taken) return false;
+    runOperation(taken->request, taken->requester);
     return true;
 }
 
-void TK350::runOperation(WorkerRequest request) {
+void TK350::runOperation(WorkerRequest request, WindowGeneration requester) {
+    requester_ = {RequesterOf(request), requester};
+    dispatch(request);
+    requester_ = {};
+}
+
+void TK350::dispatch(WorkerRequest request) {
     switch (request) {
         case WorkerRequest::ReadConfig:
             return ReadConfig();
@@ -257,7 +263,7 @@ int TK350::exchange(std::size_t length, int timeoutMs) {
 }
 
 bool TK350::notify(WindowId to, std::uint32_t code, std::intptr_t value) {
-    return channel_.deliver(to, WorkerNotification{code, value});
+    return channel_.deliver(to, generationOf(to), WorkerNotification{code, value});
 }
 
 bool TK350::openNormalLink() {

@@ -68,14 +68,18 @@ public:
     void detach() { thread_.detach(); }
 
     // Requests, safe from any thread.
-    void signal(WorkerRequest request) { events_.signal(request); }
+    // The requester is the generation of the window that asks; the operation
+    // then talks only to that window of its class.
+    void signal(WorkerRequest request, WindowGeneration requester = kAnyGeneration) {
+        events_.signal(request, requester);
+    }
     void reset(WorkerRequest request) { events_.reset(request); }
     bool isSignalled(WorkerRequest request) const { return events_.isSignalled(request); }
 
     // One pass of the loop without the sleep: takes the lowest signalled
     // request and runs it. For tests that drive the worker synchronously.
     bool runOnePass();
-    void runOperation(WorkerRequest request);
+    void runOperation(WorkerRequest request, WindowGeneration requester = kAnyGeneration);
     void runExitSequence();
 
     // k350ctl only: from now on OpenLink uses the board at this location and no other. The
@@ -135,7 +139,14 @@ private:
     bool notifyMain(std::uint32_t code, std::intptr_t value) {
         return notify(WindowId::FDevice, code, value);
     }
-    bool closeWindow(WindowId window) { return channel_.requestClose(window); }
+    bool closeWindow(WindowId window) {
+        return channel_.requestClose(window, generationOf(window));
+    }
+    // The operation's own window is addressed by the generation that asked for it.
+    WindowGeneration generationOf(WindowId window) const {
+        return window == requester_.window ? requester_.generation : kAnyGeneration;
+    }
+    void dispatch(WorkerRequest request);
     // The usual reaction to a failed transfer: error to the log, link closed.
     void reportFailure(int result);
     // Opens and queries the link in configuration 2; true when it is open.
@@ -208,6 +219,11 @@ private:
     NotificationChannel& channel_;
     Clock& clock_;
     RequestEvents events_;
+    struct Requester {
+        WindowId window = WindowId::FDevice;
+        WindowGeneration generation = kAnyGeneration;
+    };
+    Requester requester_;  // of the operation under way
 
     usb_dev_handle* handle_ = nullptr;
     int lastResult_ = 0;

@@ -59,6 +59,39 @@ enum class WindowId : int {
 };
 constexpr int kWindowIdCount = 13;
 
+// Tells one window of a class from a later one in the same global reference:
+// every window that takes a reference gets a new number. An operation talks
+// only to the generation that asked for it.
+using WindowGeneration = std::uint32_t;
+constexpr WindowGeneration kAnyGeneration = 0;  // whichever window holds the reference
+
+// The window that signals a request and receives its operation's notifications.
+constexpr WindowId RequesterOf(WorkerRequest request) {
+    switch (request) {
+        case WorkerRequest::ReadConfig:
+            return WindowId::FRead;
+        case WorkerRequest::WriteConfig:
+            return WindowId::FSave;
+        case WorkerRequest::LoadFirmware:
+            return WindowId::FFlash;
+        case WorkerRequest::ReadStatistics:
+        case WorkerRequest::ResetStatistics:
+            return WindowId::FReport;
+        case WorkerRequest::SendCodec:
+            return WindowId::FCodec;
+        case WorkerRequest::SendAmplifier:
+            return WindowId::FAudio;
+        case WorkerRequest::SendVocoder:
+            return WindowId::FVocoder;
+        case WorkerRequest::SendRecorder:
+            return WindowId::FRecoder;
+        case WorkerRequest::SetTrace:
+        case WorkerRequest::PollTrace:
+            return WindowId::FTrace;
+    }
+    return WindowId::FDevice;
+}
+
 // A message from the worker to one window. The value is a number or an
 // address; an address is valid only while the notification is handled.
 struct WorkerNotification {

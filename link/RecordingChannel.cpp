@@ -1,8 +1,15 @@
 #include "link/RecordingChannel.h"
 
-void RecordingChannel::open(WindowId window, Receiver receiver) {
+WindowGeneration RecordingChannel::open(WindowId window, Receiver receiver) {
     std::lock_guard lock(mutex_);
-    open_[window] = std::move(receiver);
+    open_[window] = {++lastGeneration_, std::move(receiver)};
+    return lastGeneration_;
+}
+
+bool RecordingChannel::isOpenAs(WindowId window, WindowGeneration generation) const {
+    auto found = open_.find(window);
+    if (found == open_.end()) return false;
+    return generation == kAnyGeneration || generation == found->second.generation;
 }
 
 void RecordingChannel::close(WindowId window) {
@@ -15,23 +22,24 @@ bool RecordingChannel::isOpen(WindowId window) const {
     return open_.count(window) != 0;
 }
 
-bool RecordingChannel::deliver(WindowId to, WorkerNotification notification) {
+bool RecordingChannel::deliver(WindowId to, WindowGeneration generation,
+                               WorkerNotification notification) {
     Receiver receiver;
     {
         std::lock_guard lock(mutex_);
-        auto found = open_.find(to);
-        if (found == open_.end()) return false;
+        if (!isOpenAs(to, generation)) return false;
         events_.push_back({to, false, notification});
-        receiver = found->second;
+        receiver = open_[to].receiver;
     }
     // Run outside the lock: a receiver may close windows, as a real one can.
     if (receiver) receiver(notification);
     return true;
 }
 
-bool RecordingChannel::requestClose(WindowId to) {
+bool RecordingChannel::requestClose(WindowId to, WindowGeneration generation) {
     std::lock_guard lock(mutex_);
-    if (open_.erase(to) == 0) return false;
+    if (!isOpenAs(to, generation)) return false;
+    open_.erase(to);
     events_.push_back({to, true, {}});
     return true;
 }

@@ -19,13 +19,18 @@ public:
     };
 
     // The window exists from now on; its receiver (if any) handles deliveries.
-    void open(WindowId window, Receiver receiver = {});
+    // Returns the window's generation: each opening makes a new one.
+    WindowGeneration open(WindowId window, Receiver receiver = {});
     // The window is gone: further deliveries to it are not delivered.
     void close(WindowId window);
     bool isOpen(WindowId window) const;
 
-    bool deliver(WindowId to, WorkerNotification notification) override;
-    bool requestClose(WindowId to) override;  // records it and closes the window
+    using NotificationChannel::deliver;
+    using NotificationChannel::requestClose;
+    bool deliver(WindowId to, WindowGeneration generation,
+                 WorkerNotification notification) override;
+    // Records it and closes the window.
+    bool requestClose(WindowId to, WindowGeneration generation) override;
 
     std::vector<Event> events() const;
     // Codes, or (code, value) pairs, delivered to one window, in order.
@@ -36,6 +41,12 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::map<WindowId, Receiver> open_;
+    struct OpenWindow {
+        WindowGeneration generation;
+        Receiver receiver;
+    };
+    bool isOpenAs(WindowId window, WindowGeneration generation) const;
+    std::map<WindowId, OpenWindow> open_;
+    WindowGeneration lastGeneration_ = kAnyGeneration;
     std::vector<Event> events_;
 };

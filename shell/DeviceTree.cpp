@@ -43,7 +43,8 @@ template <class Window, class Load>
 void openTaskWindow(TFDevice& main, WindowId id, Load load) {
     if (auto* open = WindowRegistry::find<Window>(id)) return TFDevice::bringToFront(open);
     auto* window = new Window;
-    if (!load(*window)) {
+    // A window closed while it was being loaded is never shown.
+    if (!load(*window) || window->isClosing()) {
         delete window;
         return;
     }

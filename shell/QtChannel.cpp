@@ -75,18 +75,18 @@ void QtChannel::stop() {
     for (const auto& call : pending_) call->cancel();
 }
 
-bool QtChannel::deliver(WindowId to, WorkerNotification notification) {
-    return runOnUiThread([to, notification] {
-        NotificationReceiver* window = WindowRegistry::get(to);
+bool QtChannel::deliver(WindowId to, WindowGeneration generation, WorkerNotification notification) {
+    return runOnUiThread([to, generation, notification] {
+        NotificationReceiver* window = WindowRegistry::get(to, generation);
         if (!window) return false;
         window->onWorkerNotification(notification);
         return true;
     });
 }
 
-bool QtChannel::requestClose(WindowId to) {
-    return runOnUiThread([to] {
-        NotificationReceiver* window = WindowRegistry::get(to);
+bool QtChannel::requestClose(WindowId to, WindowGeneration generation) {
+    return runOnUiThread([to, generation] {
+        NotificationReceiver* window = WindowRegistry::get(to, generation);
         if (!window) return false;
         window->closeFromWorker();
         return true;

@@ -16,8 +16,11 @@ class QtChannel : public QObject, public NotificationChannel {
     Q_OBJECT
 public:
     explicit QtChannel(QObject* parent = nullptr) : QObject(parent) {}
-    bool deliver(WindowId to, WorkerNotification notification) override;
-    bool requestClose(WindowId to) override;
+    using NotificationChannel::deliver;
+    using NotificationChannel::requestClose;
+    bool deliver(WindowId to, WindowGeneration generation,
+                 WorkerNotification notification) override;
+    bool requestClose(WindowId to, WindowGeneration generation) override;
     // From now on nothing is delivered. A call queued but not yet started is
     // answered "not delivered" at once, so the worker never waits on a
     // user-interface thread that is quitting; one already running finishes.

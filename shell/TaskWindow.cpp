@@ -16,16 +16,16 @@ void SetK350Worker(TK350* worker) {
     currentWorker = worker;
 }
 
-TaskWindow::TaskWindow(WindowId id, QWidget* parent) : QWidget(parent), id_(id) {
-    WindowRegistry::set(id_, this);
-}
+TaskWindow::TaskWindow(WindowId id, QWidget* parent)
+    : QWidget(parent), id_(id), generation_(WindowRegistry::set(id_, this)) {}
 
 TaskWindow::~TaskWindow() {
     WindowRegistry::clear(id_, this);
 }
 
-void TaskWindow::signalRequest(WorkerRequest request) {
-    if (TK350* k350 = K350Worker()) k350->signal(request);
+void TaskWindow::signalRequest(WorkerRequest request) const {
+    if (closed_) return;
+    if (TK350* k350 = K350Worker()) k350->signal(request, generation_);
 }
 
 void TaskWindow::withdrawRequest(WorkerRequest request) {

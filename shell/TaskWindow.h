@@ -32,12 +32,15 @@ protected:
     // The window's own close handling (withdraw requests, stop timers).
     virtual void formClose() {}
     void closeEvent(QCloseEvent* event) override;
-    // Signals or withdraws a request of the worker, when there is one.
-    static void signalRequest(WorkerRequest request);
+    // Signals a request of the worker as this window's own, so the operation
+    // talks to this window only; a closed window signals nothing.
+    void signalRequest(WorkerRequest request) const;
+    // Withdraws a request the worker has not taken yet.
     static void withdrawRequest(WorkerRequest request);
 
 private:
     WindowId id_;
+    WindowGeneration generation_;
     bool closed_ = false;
 };
 

@@ -3,18 +3,31 @@
 #include <array>
 
 namespace {
-std::array<NotificationReceiver*, kWindowIdCount> references{};
-}
+struct Reference {
+    NotificationReceiver* window = nullptr;
+    WindowGeneration generation = kAnyGeneration;
+};
+std::array<Reference, kWindowIdCount> references{};
+WindowGeneration lastGeneration = kAnyGeneration;
+}  // namespace
 
-void WindowRegistry::set(WindowId id, NotificationReceiver* window) {
-    references[std::size_t(id)] = window;
+WindowGeneration WindowRegistry::set(WindowId id, NotificationReceiver* window) {
+    if (++lastGeneration == kAnyGeneration) ++lastGeneration;
+    references[std::size_t(id)] = {window, lastGeneration};
+    return lastGeneration;
 }
 
 void WindowRegistry::clear(WindowId id, const NotificationReceiver* window) {
     auto& slot = references[std::size_t(id)];
-    if (slot == window) slot = nullptr;
+    if (slot.window == window) slot = {};
 }
 
 NotificationReceiver* WindowRegistry::get(WindowId id) {
-    return references[std::size_t(id)];
+    return references[std::size_t(id)].window;
+}
+
+NotificationReceiver* WindowRegistry::get(WindowId id, WindowGeneration generation) {
+    const auto& slot = references[std::size_t(id)];
+    if (generation != kAnyGeneration && slot.generation != generation) return nullptr;
+    return slot.window;
 }

@@ -21,7 +21,7 @@
 namespace {
 
 struct FakeWindow : NotificationReceiver {
-    explicit FakeWindow(WindowId id) : id_(id) { WindowRegistry::set(id_, this); }
+    explicit FakeWindow(WindowId id) : id_(id), generation(WindowRegistry::set(id_, this)) {}
     ~FakeWindow() override { WindowRegistry::clear(id_, this); }
     void onWorkerNotification(const WorkerNotification& notification) override {
         received.push_back(notification.code);
@@ -29,6 +29,7 @@ struct FakeWindow : NotificationReceiver {
     }
     void closeFromWorker() override { closed = true; }
     WindowId id_;
+    WindowGeneration generation;
     std::vector<std::uint32_t> received;
     bool onUiThread = true;
     bool closed = false;
@@ -77,6 +78,26 @@ TEST(QtChannelTest, DeliversOnTheUiThreadWhileTheWorkerWaits) {
     // A window that does not exist is "not delivered": the operation ends there.
     EXPECT_FALSE(fromWorkerThread([&] { return channel.deliver(WindowId::FTrace, {5, 0}); }));
     EXPECT_FALSE(fromWorkerThread([&] { return channel.requestClose(WindowId::FTrace); }));
+}
+
+TEST(QtChannelTest, AWindowOfTheSameClassOpenedLaterIsNotTheOneNamed) {
+    QtChannel channel;
+    WindowGeneration earlier = kAnyGeneration;
+    {
+        FakeWindow first(WindowId::FFlash);
+        earlier = first.generation;
+    }
+    FakeWindow second(WindowId::FFlash);
+    EXPECT_FALSE(fromWorkerThread([&] {
+        return channel.deliver(WindowId::FFlash, earlier, {NotifyCode::Progress, 1});
+    }));
+    EXPECT_FALSE(fromWorkerThread([&] { return channel.requestClose(WindowId::FFlash, earlier); }));
+    EXPECT_TRUE(second.received.empty());
+    EXPECT_FALSE(second.closed);
+    EXPECT_TRUE(fromWorkerThread([&] {
+        return channel.deliver(WindowId::FFlash, second.generation, {NotifyCode::Progress, 1});
+    }));
+    EXPECT_EQ(second.received, std::vector<std::uint32_t>{NotifyCode::Progress});
 }
 
 TEST(QtChannelTest, StopAnswersAQueuedCallUndeliveredAndLaterOnesAtOnce) {

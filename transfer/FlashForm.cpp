@@ -11,7 +11,9 @@ TFFlash::TFFlash(QWidget* parent)
 bool TFFlash::LoadImageAndStart() {
     const QString path = AppDialogs().openFile(
         this, QString(), QStringLiteral("К350 программное обеспечение (*.rom);;все файлы (*.*)"));
-    if (path.isEmpty() || !loadImage(path)) {
+    // Closed while its file dialog was open: it is never shown and asks for nothing.
+    if (isClosing()) return false;
+    if (path.isEmpty() || !loadImage(path) || isClosing()) {
         closeWindow();
         return false;
     }
