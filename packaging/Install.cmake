@@ -20,5 +20,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies (Qt 6, libusb-0.1) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # qt6-translations-l10n: Qt's own texts (dialogs, message boxes) in Russian.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev, qt6-qpa-plugins, qt6-translations-l10n")
+# libqt6charts6: the statistics chart.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev, qt6-qpa-plugins, qt6-translations-l10n, libqt6charts6")
 include(CPack)

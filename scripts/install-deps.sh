@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the terminal needs, from Debian's packages.
 set -euo pipefail
-packages=(build-essential cmake pkg-config qt6-base-dev libusb-dev
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libusb-dev
           libgtest-dev libgmock-dev googletest fonts-dejavu-core usbutils
           qt6-translations-l10n)
 missing=()
