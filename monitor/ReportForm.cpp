@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "monitor/ReportChart.h"
 #include "monitor/StatisticsFormat.h"
 
 namespace {
@@ -82,6 +83,8 @@ TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
     PageControl->setObjectName("PageControl");
     PageControl->addTab(buildLinkPage(), QStringLiteral("Соединение"));
     PageControl->addTab(buildControllerPage(), QStringLiteral("Контроллер"));
+    chart_ = new ReportChart(history_);
+    PageControl->addTab(chart_, QStringLiteral("График"));
     // Wide enough for the largest value each can show.
     for (int index = 0; index < kWordCount; ++index) {
         QLineEdit* field = fields_[std::size_t(index)];
@@ -253,6 +256,7 @@ void TFReport::TimerTimer() {
 }
 
 void TFReport::BRstClick() {
+    history_.noteResetAsked();
     signalRequest(WorkerRequest::ResetStatistics);
 }
 
@@ -264,6 +268,7 @@ void TFReport::formClose() {
     Timer->stop();
     withdrawRequest(WorkerRequest::ReadStatistics);
     withdrawRequest(WorkerRequest::ResetStatistics);
+    history_.clear();  // the history lives as long as the shown values
 }
 
 void TFReport::onWorkerNotification(const WorkerNotification& notification) {
@@ -281,4 +286,6 @@ void TFReport::ShowStatistics(const std::uint8_t* record, int receivedBytes) {
                                         : QString());
         fields_[index]->setCursorPosition(0);
     }
+    history_.append(record);
+    chart_->refresh();
 }

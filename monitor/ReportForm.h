@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "monitor/ReportHistory.h"
 #include "shell/TaskWindow.h"
 
 class QLabel;
@@ -13,6 +14,7 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QGridLayout;
+class ReportChart;
 
 class TFReport : public TaskWindow {
     Q_OBJECT
@@ -34,6 +36,10 @@ public:
     // Shows a 68-byte big-endian statistics record of which the first
     // `receivedBytes` arrived.
     void ShowStatistics(const std::uint8_t* record, int receivedBytes = kRecordSize);
+
+    // The reports shown since the window opened, and the page that charts them.
+    ReportHistory& history() { return history_; }
+    ReportChart* chart() const { return chart_; }
 
 public slots:
     void BRunClick();
@@ -65,4 +71,6 @@ private:
     // The value fields in word order: sTime, sTxd, ... sFreq.
     std::array<QLineEdit*, kWordCount> fields_{};
     int period_ = kMinPeriod;
+    ReportHistory history_;
+    ReportChart* chart_ = nullptr;
 };

@@ -8,14 +8,18 @@ namespace {
 constexpr double kTicksPerSecond = 46875.0;
 constexpr double kFractionUnit = 2147483648.0;  // 2^31
 
-// Fixed notation without digit grouping. Rounds to `significant` digits
-// first, then shows exactly `decimals` decimals: a value is never shown with
-// more precision than it carries.
-QString fixed(double value, int significant, int decimals) {
-    const double rounded = QString::number(value, 'g', significant).toDouble();
+// Rounds to `significant` digits first, then to `decimals` decimals: a value is
+// never shown with more precision than it carries.
+double rounded(double value, int significant, int decimals) {
+    const double toSignificant = QString::number(value, 'g', significant).toDouble();
+    return QString::number(toSignificant, 'f', decimals).toDouble();
+}
+
+// Fixed notation in the user's locale, without digit grouping.
+QString fixed(double value, int decimals) {
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale.toString(rounded, 'f', decimals);
+    return locale.toString(value, 'f', decimals);
 }
 
 }  // namespace
@@ -28,16 +32,28 @@ QString count(std::uint32_t word) {
     return QLocale().toString(static_cast<qulonglong>(word));
 }
 
+double percentageValue(std::uint32_t word) {
+    return rounded(word * 100.0 / kFractionUnit, 6, kPercentageDecimals);
+}
+
+double millisecondsValue(std::uint32_t word) {
+    return rounded(word * 1000.0 / kTicksPerSecond, 8, kMillisecondsDecimals);
+}
+
+double loadValue(std::uint32_t word) {
+    return rounded(word * 100.0 / kTicksPerSecond, 4, kLoadDecimals);
+}
+
 QString percentage(std::uint32_t word) {
-    return fixed(word * 100.0 / kFractionUnit, 6, 4) + QStringLiteral(" %");
+    return fixed(percentageValue(word), kPercentageDecimals) + QStringLiteral(" %");
 }
 
 QString milliseconds(std::uint32_t word) {
-    return fixed(word * 1000.0 / kTicksPerSecond, 8, 4) + QStringLiteral(" мсек");
+    return fixed(millisecondsValue(word), kMillisecondsDecimals) + QStringLiteral(" мсек");
 }
 
 QString load(std::uint32_t word) {
-    return fixed(word * 100.0 / kTicksPerSecond, 4, 2);
+    return fixed(loadValue(word), kLoadDecimals);
 }
 
 std::uint32_t wordAt(const std::uint8_t* record, int index) {

@@ -1,0 +1,170 @@
+// The statistics history, its CSV and the points the chart draws of it,
+// without a window.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QLocale>
+#include <array>
+
+#include "monitor/ReportChart.h"
+#include "monitor/ReportCsv.h"
+#include "monitor/ReportHistory.h"
+
+namespace {
+
+using Words = std::array<std::uint32_t, StatisticsReport::kWordCount>;
+using Record = std::array<std::uint8_t, 4 * StatisticsReport::kWordCount>;
+
+Record bigEndian(const Words& words) {
+    Record record{};
+    for (int i = 0; i < StatisticsReport::kWordCount; ++i) {
+        for (int b = 0; b < 4; ++b) record[4 * i + b] = words[i] >> (24 - 8 * b) & 0xFF;
+    }
+    return record;
+}
+
+// Reports one second apart from 14:03:27.250 at UTC+3.
+class HistoryTest : public ::testing::Test {
+protected:
+    explicit HistoryTest(std::size_t capacity = ReportHistory::kDefaultCapacity)
+        : history_(capacity) {
+        history_.setTimeSource([this] { return start_.addSecs(ticks_++); });
+    }
+    void append(const Words& words) {
+        const Record record = bigEndian(words);
+        history_.append(record.data());
+    }
+    // A report whose collection time is `seconds` and whose lost fraction is `lost`.
+    void appendAt(std::uint32_t seconds, std::uint32_t lost = 0) {
+        Words words{};
+        words[0] = seconds;
+        words[13] = lost;
+        append(words);
+    }
+
+    const QDateTime start_{QDate(2026, 12, 9), QTime(14, 3, 27, 250), Qt::OffsetFromUTC, 3 * 3600};
+    int ticks_ = 0;
+    ReportHistory history_;
+};
+
+TEST_F(HistoryTest, KeepsTheArrivalTheWordsAndTheShownValuesInOrder) {
+    Words words{};
+    for (int i = 0; i < StatisticsReport::kWordCount; ++i) words[i] = 0x01020304u * (i + 1);
+    words[6] = 1u << 30;
+    words[13] = 1u << 31;
+    words[14] = 46875;
+    words[15] = 9375;
+    append(words);
+    appendAt(7);
+
+    ASSERT_EQ(history_.size(), 2u);
+    EXPECT_EQ(history_[0].words, words);
+    EXPECT_EQ(history_[0].arrival(), start_);
+    EXPECT_EQ(history_[0].arrival().offsetFromUtc(), 3 * 3600);
+    EXPECT_EQ(history_[1].arrival(), start_.addSecs(1));
+    EXPECT_EQ(history_[1].words[0], 7u);
+    using namespace StatisticsSeries;
+    EXPECT_EQ(history_[0].shown[RxdErrFract], 50.0);
+    EXPECT_EQ(history_[0].shown[RxvLostFract], 100.0);
+    EXPECT_EQ(history_[0].shown[Jitter], 1000.0);
+    EXPECT_EQ(history_[0].shown[Load], 20.0);
+}
+
+TEST_F(HistoryTest, AWorkingDayFitsAndBeyondItTheOldestGoFirst) {
+    constexpr std::size_t kDay = 8 * 60 * 60;
+    EXPECT_EQ(history_.capacity(), kDay);
+    for (std::uint32_t second = 0; second < kDay + 5; ++second) appendAt(second);
+    ASSERT_EQ(history_.size(), kDay);
+    EXPECT_EQ(history_[0].words[0], 5u);
+    EXPECT_EQ(history_.back().words[0], kDay + 4);
+    EXPECT_EQ(history_[0].arrival(), start_.addSecs(5));
+}
+
+TEST_F(HistoryTest, MarksTheFirstReportAfterAReset) {
+    appendAt(10);
+    appendAt(11);
+    appendAt(0);  // counters restarted, whoever reset them
+    appendAt(1);
+    history_.noteResetAsked();
+    appendAt(2);  // the report asked before the reset came first
+    appendAt(0);
+    history_.noteResetAsked();
+    appendAt(0);  // a reset right after one: the time cannot go back
+    const bool expected[] = {false, false, true, false, false, true, true};
+    ASSERT_EQ(history_.size(), std::size(expected));
+    for (std::size_t i = 0; i < history_.size(); ++i) {
+        EXPECT_EQ(history_[i].afterReset, expected[i]) << i;
+    }
+}
+
+TEST_F(HistoryTest, ResetAskedBeforeTheFirstReportMarksIt) {
+    history_.noteResetAsked();
+    appendAt(0);
+    appendAt(1);
+    EXPECT_TRUE(history_[0].afterReset);
+    EXPECT_FALSE(history_[1].afterReset);
+    const auto revision = history_.revision();
+    history_.clear();
+    EXPECT_TRUE(history_.empty());
+    EXPECT_NE(history_.revision(), revision);
+}
+
+TEST_F(HistoryTest, CsvHasAHeaderAndOneRowPerReportWithAPointForDecimals) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // decimal comma
+    Words words{5, 10, 320, 9, 270,      1,     1u << 30, 20,         400,
+                0, 19, 380, 1, 1u << 31, 46875, 9375,     0xFFFFFFFFu};
+    append(words);
+    words = {6, 11, 352, 10, 300, 1, 2651212660u, 40, 800, 0, 38, 760, 1, 7, 578704, 1234, 8000};
+    append(words);
+    appendAt(0);
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+
+    const QByteArray expected =
+        "time,reset,sTime,sTxd,sTxdBytes,sRxd,sRxdBytes,sRxdErr,sRxdErrFract,sTxv,sTxvBytes,"
+        "sTxvLost,sRxv,sRxvBytes,sRxvLost,sRxvLostFract,sJitter,sLoad,sFreq,"
+        "sRxdErrFract %,sRxvLostFract %,sJitter ms,sLoad %\r\n"
+        "2026-12-09T14:03:27.250+03:00,0,5,10,320,9,270,1,1073741824,20,400,0,19,380,1,"
+        "2147483648,46875,9375,4294967295,50.0000,100.0000,1000.0000,20.00\r\n"
+        "2026-12-09T14:03:28.250+03:00,0,6,11,352,10,300,1,2651212660,40,800,0,38,760,1,"
+        "7,578704,1234,8000,123.4570,0.0000,12345.6850,2.63\r\n"
+        "2026-12-09T14:03:29.250+03:00,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+        "0.0000,0.0000,0.0000,0.00\r\n";
+    EXPECT_EQ(ReportCsv::toCsv(history_), expected);
+}
+
+TEST_F(HistoryTest, ChartPointsAreEveryReportWhileTheyFit) {
+    for (std::uint32_t second = 0; second < 10; ++second) appendAt(second, second << 20);
+    const auto points = ReportChart::displayPoints(history_, 5);
+    ASSERT_EQ(points[StatisticsSeries::RxvLostFract].size(), 10);
+    for (int i = 0; i < 10; ++i) {
+        const QPointF point = points[StatisticsSeries::RxvLostFract][i];
+        EXPECT_EQ(point.x(), double(history_[i].arrivalMs));
+        EXPECT_EQ(point.y(), history_[i].shown[StatisticsSeries::RxvLostFract]);
+    }
+}
+
+TEST_F(HistoryTest, ADayOfChartPointsKeepsEveryColumnsPeaksInOrder) {
+    constexpr int kColumns = 300;
+    constexpr std::uint32_t kDay = 8 * 60 * 60;
+    for (std::uint32_t second = 0; second < kDay; ++second) {
+        // A slow sawtooth with one spike and one dip.
+        std::uint32_t lost = (second % 600) << 16;
+        if (second == 12345) lost = 0x7FFFFFFFu;
+        if (second == 20000) lost = 0;
+        appendAt(second, lost);
+    }
+    const auto points = ReportChart::displayPoints(history_, kColumns);
+    const QList<QPointF>& lost = points[StatisticsSeries::RxvLostFract];
+    EXPECT_LE(lost.size(), 2 * kColumns);
+    EXPECT_GE(lost.size(), kColumns);
+    double highest = 0;
+    for (int i = 1; i < lost.size(); ++i) {
+        EXPECT_LT(lost[i - 1].x(), lost[i].x()) << i;
+        highest = std::max(highest, lost[i].y());
+    }
+    EXPECT_EQ(highest, history_[12345].shown[StatisticsSeries::RxvLostFract]);
+    EXPECT_EQ(lost.front().x(), double(history_[0].arrivalMs));
+    EXPECT_EQ(lost.back().x(), double(history_.back().arrivalMs));
+}
+
+}  // namespace
