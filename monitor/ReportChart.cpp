@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 
 #include "monitor/ReportCsv.h"
 #include "shell/Dialogs.h"
@@ -22,15 +23,18 @@ const char* const kCsvFilter = "CSV (*.csv);;все файлы (*.*)";
 
 struct SeriesLook {
     const char* caption;
-    const char* name;  // of its check box
+    const char* meaning;  // the caption is short to fit the fixed window
+    const char* name;     // of its check box
     QRgb colour;
 };
 
 constexpr SeriesLook kLooks[kCount] = {
-    {"Ошибочные пакеты, %", "ShowRxdErrFract", 0xD62728},
-    {"Потерянные пакеты, %", "ShowRxvLostFract", 0x1F77B4},
-    {"Колебание интервала, мсек", "ShowJitter", 0x2CA02C},
-    {"Загрузка процессора, %", "ShowLoad", 0x7F7F7F},
+    {"Ошибочные пакеты, %", "Доля ошибочных пакетов за период отчета, %", "ShowRxdErrFract",
+     0xD62728},
+    {"Потерянные пакеты, %", "Доля потерянных пакетов аудио канала за период отчета, %",
+     "ShowRxvLostFract", 0x1F77B4},
+    {"Колебание, мсек", "Колебание межпакетного интервала, мсек", "ShowJitter", 0x2CA02C},
+    {"Загрузка процессора, %", "Загрузка процессора, %", "ShowLoad", 0x9467BD},
 };
 
 // The two per-series extremes of one pixel column, as report indexes.
@@ -59,9 +63,60 @@ double highest(const QList<QPointF>& points) {
     return high;
 }
 
+// The smallest of 1, 2 and 5 times a power of ten that is at least `value`.
+double niceStep(double value) {
+    const double power = std::pow(10.0, std::floor(std::log10(value)));
+    for (double factor : {1.0, 2.0, 5.0}) {
+        if (factor * power >= value) return factor * power;
+    }
+    return 10 * power;
+}
+
+// From zero to a round value above `high`, in four or five round steps. The
+// range changes only when the values cross a step, and every change makes
+// Qt Charts lay out each series of the axis again.
 void fitValueAxis(QValueAxis* axis, double high) {
-    axis->setRange(0, high > 0 ? high : 1);
-    axis->applyNiceNumbers();
+    if (!(high > 0)) high = 1;
+    const double step = niceStep(high / 4);
+    const double top = std::ceil(high / step) * step;
+    if (axis->min() == 0 && axis->max() == top) return;
+    axis->setRange(0, top);
+    axis->setTickCount(int(std::lround(top / step)) + 1);
+    // Localized labels take "f" but not "g": as many decimals as the step needs.
+    const int decimals = std::max(0, -int(std::floor(std::log10(step))));
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+}
+
+// Round steps of the time axis, in seconds, and how many fit its width.
+constexpr std::int64_t kTimeSteps[] = {1,     2,     5,     10,    15,     30,    60,
+                                       120,   300,   600,   900,   1800,   3600,  7200,
+                                       10800, 21600, 43200, 86400, 172800, 604800};
+// Labels with seconds are wider: fewer fit.
+constexpr std::int64_t maxTimeIntervals(std::int64_t stepSeconds) {
+    return stepSeconds >= 60 ? 6 : 4;
+}
+
+struct TimeRange {
+    std::int64_t fromMs = 0;
+    std::int64_t toMs = 0;
+    std::int64_t stepMs = 1000;
+};
+
+std::int64_t floorTo(std::int64_t value, std::int64_t step) {
+    return (value >= 0 ? value : value - step + 1) / step * step;
+}
+
+// Ticks at round local times around the reports; like the value axes, the
+// range moves only when the last report crosses a step.
+TimeRange timeRange(std::int64_t firstMs, std::int64_t lastMs, std::int64_t utcOffsetMs) {
+    TimeRange range;
+    for (std::int64_t seconds : kTimeSteps) {
+        range.stepMs = seconds * 1000;
+        range.fromMs = floorTo(firstMs + utcOffsetMs, range.stepMs) - utcOffsetMs;
+        range.toMs = floorTo(lastMs + utcOffsetMs, range.stepMs) - utcOffsetMs + range.stepMs;
+        if (range.toMs - range.fromMs <= maxTimeIntervals(seconds) * range.stepMs) break;
+    }
+    return range;
 }
 
 }  // namespace
@@ -92,18 +147,12 @@ void ReportChart::buildChart() {
     labels.setPointSizeF(std::max(6.0, labels.pointSizeF() - 2));
 
     timeAxis_ = new QDateTimeAxis;
-    timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
-    timeAxis_->setTickCount(3);
     percentAxis_ = new QValueAxis;
     millisecondsAxis_ = new QValueAxis;
     for (QAbstractAxis* axis :
          {static_cast<QAbstractAxis*>(timeAxis_), static_cast<QAbstractAxis*>(percentAxis_),
           static_cast<QAbstractAxis*>(millisecondsAxis_)}) {
         axis->setLabelsFont(labels);
-    }
-    for (QValueAxis* axis : {percentAxis_, millisecondsAxis_}) {
-        axis->setLabelFormat(QStringLiteral("%g"));
-        axis->setTickCount(5);
     }
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(percentAxis_, Qt::AlignLeft);
@@ -133,6 +182,8 @@ QWidget* ReportChart::buildChoices() {
         auto* box = new QCheckBox(QString::fromUtf8(kLooks[id].caption));
         box->setObjectName(kLooks[id].name);
         box->setAccessibleName(box->text());
+        box->setToolTip(QString::fromUtf8(kLooks[id].meaning));
+        box->setAccessibleDescription(box->toolTip());
         box->setChecked(true);
         QPalette palette = box->palette();
         palette.setColor(QPalette::WindowText, QColor(kLooks[id].colour));
@@ -152,10 +203,17 @@ void ReportChart::showSeries(Id id, bool shown) {
     percentAxis_->setVisible(series_[RxdErrFract]->isVisible() ||
                              series_[RxvLostFract]->isVisible() || series_[Load]->isVisible());
     stale_ = true;
-    refresh();
+    refreshNow();
 }
 
 void ReportChart::refresh() {
+    if (refreshQueued_) return;
+    refreshQueued_ = true;
+    QMetaObject::invokeMethod(this, &ReportChart::refreshNow, Qt::QueuedConnection);
+}
+
+void ReportChart::refreshNow() {
+    refreshQueued_ = false;
     if (!isVisible()) {
         stale_ = true;
         return;
@@ -165,19 +223,34 @@ void ReportChart::refresh() {
 }
 
 void ReportChart::rebuild() {
-    const auto points = displayPoints(history_, plotColumns());
+    fitTimeAxis();
+    const auto points = displayPoints(history_, plotColumns(), timeAxis_->min().toMSecsSinceEpoch(),
+                                      timeAxis_->max().toMSecsSinceEpoch());
+    fitValueAxes(points);
     for (int id = 0; id < kCount; ++id) series_[id]->replace(points[id]);
-    fitAxes(points);
     shownCount_ = history_.revision();
     stale_ = false;
 }
 
-// The value axes start at zero and reach just above the highest shown value.
-void ReportChart::fitAxes(const std::array<QList<QPointF>, kCount>& points) {
+void ReportChart::fitTimeAxis() {
     const std::int64_t first = history_.empty() ? 0 : history_[0].arrivalMs;
     const std::int64_t last = history_.empty() ? 0 : history_.back().arrivalMs;
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(first),
-                        QDateTime::fromMSecsSinceEpoch(std::max(last, first + 1000)));
+    const std::int64_t offsetMs =
+        std::int64_t(history_.empty() ? 0 : history_[0].utcOffsetS) * 1000;
+    const TimeRange range = timeRange(first, last, offsetMs);
+    if (timeAxis_->min().toMSecsSinceEpoch() == range.fromMs &&
+        timeAxis_->max().toMSecsSinceEpoch() == range.toMs) {
+        return;
+    }
+    timeAxis_->setFormat(range.stepMs >= 60'000 ? QStringLiteral("HH:mm")
+                                                : QStringLiteral("HH:mm:ss"));
+    timeAxis_->setTickCount(int((range.toMs - range.fromMs) / range.stepMs) + 1);
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(range.fromMs),
+                        QDateTime::fromMSecsSinceEpoch(range.toMs));
+}
+
+// The value axes start at zero and reach just above the highest shown value.
+void ReportChart::fitValueAxes(const std::array<QList<QPointF>, kCount>& points) {
     double percentHigh = 0;
     for (Id id : {RxdErrFract, RxvLostFract, Load}) {
         if (series_[id]->isVisible()) percentHigh = std::max(percentHigh, highest(points[id]));
@@ -193,6 +266,13 @@ int ReportChart::plotColumns() const {
 
 std::array<QList<QPointF>, kCount> ReportChart::displayPoints(const ReportHistory& history,
                                                               int columns) {
+    if (history.empty()) return {};
+    return displayPoints(history, columns, history[0].arrivalMs, history.back().arrivalMs);
+}
+
+std::array<QList<QPointF>, kCount> ReportChart::displayPoints(const ReportHistory& history,
+                                                              int columns, std::int64_t fromMs,
+                                                              std::int64_t toMs) {
     std::array<QList<QPointF>, kCount> points;
     const std::size_t count = history.size();
     columns = std::max(columns, 1);
@@ -206,14 +286,13 @@ std::array<QList<QPointF>, kCount> ReportChart::displayPoints(const ReportHistor
         return points;
     }
     for (auto& list : points) list.reserve(2 * columns);
-    const std::int64_t first = history[0].arrivalMs;
-    const std::int64_t span = std::max<std::int64_t>(history.back().arrivalMs - first, 0) + 1;
+    const std::int64_t span = std::max<std::int64_t>(toMs - fromMs, 0) + 1;
     std::array<Extremes, kCount> extremes{};
     int column = -1;
     for (std::size_t index = 0; index < count; ++index) {
-        // A clock set back puts a report in the first column rather than outside.
+        // A clock set back or forth puts a report in an end column, not outside.
         const std::int64_t offset =
-            std::clamp<std::int64_t>(history[index].arrivalMs - first, 0, span - 1);
+            std::clamp<std::int64_t>(history[index].arrivalMs - fromMs, 0, span - 1);
         const int at = int(offset * columns / span);
         if (at != column) {
             if (column >= 0) {
@@ -246,7 +325,7 @@ void ReportChart::BSaveClick() {
 
 void ReportChart::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    refresh();
+    refreshNow();
 }
 
 void ReportChart::resizeEvent(QResizeEvent* event) {

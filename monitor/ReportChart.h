@@ -23,7 +23,9 @@ class ReportChart : public QWidget {
 public:
     explicit ReportChart(const ReportHistory& history, QWidget* parent = nullptr);
 
-    // Brings the chart up to the history; work is deferred while the page is hidden.
+    // Brings the chart up to the history once the current event is handled,
+    // so a report's notification returns at once and a burst of reports costs
+    // one redraw; while the page is hidden, nothing is done until it is shown.
     void refresh();
     // Redraws from the whole history now, visible or not.
     void rebuild();
@@ -35,8 +37,12 @@ public:
     // Points of one series for `columns` pixel columns: every report while
     // they fit, otherwise the lowest and the highest value of each column in
     // the order they came, so that no peak is lost however long the history.
+    // The columns share the time from `fromMs` to `toMs` evenly; without them,
+    // the time from the first report to the last.
     static std::array<QList<QPointF>, StatisticsSeries::kCount> displayPoints(
         const ReportHistory& history, int columns);
+    static std::array<QList<QPointF>, StatisticsSeries::kCount> displayPoints(
+        const ReportHistory& history, int columns, std::int64_t fromMs, std::int64_t toMs);
 
 public slots:
     void BSaveClick();
@@ -49,7 +55,9 @@ private:
     void buildChart();
     QWidget* buildChoices();
     void showSeries(StatisticsSeries::Id id, bool shown);
-    void fitAxes(const std::array<QList<QPointF>, StatisticsSeries::kCount>& points);
+    void refreshNow();
+    void fitTimeAxis();
+    void fitValueAxes(const std::array<QList<QPointF>, StatisticsSeries::kCount>& points);
     int plotColumns() const;
 
     const ReportHistory& history_;
@@ -63,4 +71,5 @@ private:
     QPushButton* BSave = nullptr;
     std::uint64_t shownCount_ = 0;  // the history's appendedCount() when last drawn
     bool stale_ = true;
+    bool refreshQueued_ = false;
 };

@@ -48,6 +48,7 @@ protected:
             report_->TimerTimer();
             runWorker();
         }
+        QApplication::processEvents();  // the chart follows once the notifications are handled
     }
     void showChartPage() {
         control<QTabWidget>("PageControl")->setCurrentWidget(report_->chart());
