@@ -317,9 +317,8 @@ std::array<QList<QPointF>, kCount> ReportChart::displayPoints(const ReportHistor
 void ReportChart::BSaveClick() {
     const QString path = AppDialogs().saveFile(this, QString::fromUtf8(kCsvFilter));
     if (path.isEmpty()) return;
-    QString reason;
-    if (!ReportCsv::save(history_, path, &reason)) {
-        AppDialogs().message(this, "Файл " + path + " не удается создать\n" + reason);
+    if (!ReportCsv::save(history_, path)) {
+        AppDialogs().message(this, "Файл " + path + " не удается создать");
     }
 }
 

@@ -1,11 +1,6 @@
 #include "monitor/ReportCsv.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QFile>
-#include <cerrno>
-#include <cstring>
 
 #include "config/PosixFile.h"
 #include "monitor/ReportHistory.h"
@@ -38,34 +33,6 @@ void appendRow(QByteArray& csv, const StatisticsReport& report) {
     csv += "\r\n";
 }
 
-// A temporary file beside the target, renamed over it once complete and on
-// disk: a failed or interrupted save never leaves a half-written file.
-bool writeAtomically(const QByteArray& path, const QByteArray& bytes, QString* reason) {
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary =
-            path + ".tmp-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(attempt);
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    FileDescriptor file(fd);
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    bool written = WriteFully(file.get(), data, std::size_t(bytes.size()));
-    written = written && ::fsync(file.get()) == 0;
-    written = file.Close() && written;
-    written = written && ::rename(temporary.constData(), path.constData()) == 0;
-    if (!written) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        ::unlink(temporary.constData());
-    }
-    return written;
-}
-
 }  // namespace
 
 QByteArray toCsv(const ReportHistory& history) {
@@ -76,8 +43,11 @@ QByteArray toCsv(const ReportHistory& history) {
     return csv;
 }
 
-bool save(const ReportHistory& history, const QString& path, QString* reason) {
-    return writeAtomically(QFile::encodeName(path), toCsv(history), reason);
+bool save(const ReportHistory& history, const QString& path) {
+    const QByteArray csv = toCsv(history);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(csv.constData());
+    return WriteFileAtomically(QFile::encodeName(path).toStdString(), data,
+                               std::size_t(csv.size())) == AtomicWriteResult::Ok;
 }
 
 }  // namespace ReportCsv
