@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "editors/SettingsConversions.h"
+#include "tests/support/TestLocales.h"
+
+// The expected texts below are the Russian forms.
+[[maybe_unused]] const auto* const kRussian =
+    ::testing::AddGlobalTestEnvironment(new RussianLocaleEnvironment);
 
 using namespace RecordRules;
 using namespace SettingsRules;

@@ -30,6 +30,11 @@
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
 #include "shell/WindowRegistry.h"
+#include "tests/support/TestLocales.h"
+
+// The expected texts below are the Russian forms.
+[[maybe_unused]] const auto* const kRussian =
+    ::testing::AddGlobalTestEnvironment(new RussianLocaleEnvironment);
 
 namespace {
 

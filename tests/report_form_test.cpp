@@ -13,6 +13,11 @@
 #include "link/K350Task.h"
 #include "link/RecordingChannel.h"
 #include "monitor/ReportForm.h"
+#include "tests/support/TestLocales.h"
+
+// The expected texts below are the Russian forms.
+[[maybe_unused]] const auto* const kRussian =
+    ::testing::AddGlobalTestEnvironment(new RussianLocaleEnvironment);
 
 namespace {
 

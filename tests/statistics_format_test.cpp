@@ -1,9 +1,14 @@
-// Display forms of the statistics words, in the Russian locale the test main sets.
+// Display forms of the statistics words, in the Russian locale.
 #include <gtest/gtest.h>
 
 #include <QLocale>
 
 #include "monitor/StatisticsFormat.h"
+#include "tests/support/TestLocales.h"
+
+// The expected texts below are the Russian forms.
+[[maybe_unused]] const auto* const kRussian =
+    ::testing::AddGlobalTestEnvironment(new RussianLocaleEnvironment);
 
 namespace {
 
