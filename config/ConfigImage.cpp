@@ -90,7 +90,7 @@ std::uint32_t WriteExtent(ServiceLevel level) {
     return static_cast<std::uint32_t>(extent);
 }
 
-ConfigSnapshot MakeBlankSnapshot(const TCrc& crc, const std::string& todayShortDate) {
+ConfigSnapshot MakeBlankSnapshot(const TCrc& crc, const std::string& todayDate) {
     ConfigSnapshot snapshot;
     Put(snapshot, ConfigOffset::Codec, kDefaultCodec);
     Put(snapshot, ConfigOffset::Vocoder, kDefaultVocoder);
@@ -101,7 +101,7 @@ ConfigSnapshot MakeBlankSnapshot(const TCrc& crc, const std::string& todayShortD
     snapshot.bytes[ConfigOffset::PcbRevision] = kDefaultPcbRevision;
     PutText(snapshot, ConfigOffset::SoftwareVersion, ConfigLength::SoftwareVersion, "0000");
     PutText(snapshot, ConfigOffset::Serial, ConfigLength::Serial, "0000");
-    PutText(snapshot, ConfigOffset::Date, ConfigLength::Date, todayShortDate);
+    PutText(snapshot, ConfigOffset::Date, ConfigLength::Date, todayDate);
     PutText(snapshot, ConfigOffset::Description, ConfigLength::Description, "");
     RefreshCrc(crc, snapshot);
     return snapshot;

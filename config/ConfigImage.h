@@ -55,5 +55,5 @@ std::uint32_t WriteExtent(ServiceLevel level);
 
 // The configuration offered at full service level when none exists: every settings block at the
 // values its window resets to, model K-350A, PCB revision "B", version and serial "0000", the date
-// text given (short date format), empty description, zero IDs and a valid CRC word.
-ConfigSnapshot MakeBlankSnapshot(const TCrc& crc, const std::string& todayShortDate);
+// text given (the record's dd.mm.yyyy form), empty description, zero IDs and a valid CRC word.
+ConfigSnapshot MakeBlankSnapshot(const TCrc& crc, const std::string& todayDate);

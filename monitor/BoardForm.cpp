@@ -3,18 +3,22 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
+#include <optional>
 #include <span>
 
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
+#include "config/RecordDate.h"
 #include "config/RecordRules.h"
 #include "shell/FixedLayout.h"
-#include "transfer/ProductInfo.h"
+#include "shell/ProductInfo.h"
 
 namespace {
 // Offsets inside the board information block.
@@ -32,20 +36,37 @@ void writeField(std::uint8_t* field, std::size_t width, const QString& text) {
     WriteTextField(field, width, text.toStdString());
 }
 
-// The record stores line breaks as CR LF; the edit shows them as new lines.
-QString recordText(const QString& shown) {
-    return QString::fromStdString(RecordRules::StoredLineBreaks(shown.toStdString()));
-}
-
 QStringList listItems(std::span<const char* const> names) {
     QStringList items;
     for (const char* name : names) items << QString::fromLatin1(name);
     return items;
 }
 
-// Every character takes one byte of the record (one without a Windows-1251 form becomes '?').
-qsizetype recordLength(const QString& shown) {
-    return qsizetype(shown.toUcs4().size()) + shown.count(QLatin1Char('\n'));
+// What the edit holds, with its line and paragraph separators as new lines and its no-break spaces
+// kept (the plain text of a document turns them into spaces).
+QString editText(const QPlainTextEdit* edit) {
+    QString text = edit->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+// The picker shows the user's short date format, with the whole year so that an edit cannot move
+// it to another century.
+QString pickerFormat() {
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy"))) format.replace(QLatin1String("yy"), "yyyy");
+    return format;
+}
+
+std::optional<QDate> recordDate(const QString& text) {
+    const auto date = ParseRecordDate(text.toStdString());
+    if (!date) return std::nullopt;
+    return QDate(date->year, date->month, date->day);
+}
+
+QString recordDateText(QDate date) {
+    return QString::fromStdString(FormatRecordDate({date.day(), date.month(), date.year()}));
 }
 
 void selectByte(QComboBox* list, std::uint8_t byte) {
@@ -107,8 +128,9 @@ void TFBoard::buildFields() {
     sData = new QDateEdit(QDate::currentDate(), this);
     sData->setObjectName("sData");
     sData->setCalendarPopup(true);
-    sData->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    sData->setDisplayFormat(pickerFormat());
     sData->setGeometry(250, 108, 99, 21);
+    connect(sData, &QDateEdit::dateChanged, this, [this] { dateEdited_ = true; });
     auto* type = MakeLabel(this, "Label9", QStringLiteral("Версия ПП:"), QRect(8, 136, 80, 21));
     sType = addList("sType", listItems(RecordRules::kRevisionNames), QRect(90, 136, 85, 21));
     sType->setCurrentIndex(1);
@@ -134,6 +156,7 @@ void TFBoard::buildDescription() {
     sDescr->setObjectName("sDescr");
     sDescr->setAccessibleName(QStringLiteral("Описание"));
     sDescr->setGeometry(8, 200, 341, 90);
+    sDescr->setTabChangesFocus(true);  // a TAB character would be stored
     QPalette colours = sDescr->palette();
     colours.setColor(QPalette::Base, colours.color(QPalette::Window));
     sDescr->setPalette(colours);
@@ -143,17 +166,18 @@ void TFBoard::buildDescription() {
 // An edit that would make the description longer than its field is refused, as a length-limited
 // edit refuses a key press, so the user sees exactly what will be stored.
 void TFBoard::keepDescriptionWithinLimit() {
-    const QString text = sDescr->toPlainText();
-    if (recordLength(text) <= kDescriptionLimit) {
-        acceptedDescription_ = text;
+    const QString text = editText(sDescr);
+    const StoredLines edited = description_.edited(text);
+    if (edited.storedLength() <= kDescriptionLimit) {
+        description_ = edited;
         return;
     }
-    const int cursor =
-        sDescr->textCursor().position() - int(text.size()) + int(acceptedDescription_.size());
+    const QString& accepted = description_.shown();
+    const int cursor = sDescr->textCursor().position() - int(text.size()) + int(accepted.size());
     QSignalBlocker blocker(sDescr);
-    sDescr->setPlainText(acceptedDescription_);
+    sDescr->setPlainText(accepted);
     QTextCursor restored = sDescr->textCursor();
-    restored.setPosition(qBound(0, cursor, int(acceptedDescription_.size())));
+    restored.setPosition(qBound(0, cursor, int(accepted.size())));
     sDescr->setTextCursor(restored);
 }
 
@@ -164,14 +188,18 @@ void TFBoard::LoadSettings(std::uint8_t* block) {
     selectByte(sType, block_[kRevision]);
     sSoft->setText(readField(block_ + kSoft, ConfigLength::SoftwareVersion));
     sSerial->setText(readField(block_ + kSerial, ConfigLength::Serial));
-    const QDate stored =
-        QLocale().toDate(readField(block_ + kDate, ConfigLength::Date), QLocale::ShortFormat);
-    sData->setDate(stored.isValid() ? stored : QDate::currentDate());
-    acceptedDescription_ = QString::fromStdString(RecordRules::ShownLineBreaks(
-        ReadTextField(block_ + kDescription, ConfigLength::Description)));
+    const auto stored = recordDate(readField(block_ + kDate, ConfigLength::Date));
+    {
+        QSignalBlocker quiet(sData);
+        sData->setDate(stored.value_or(QDate::currentDate()));
+    }
+    dateEdited_ = false;
+    description_ =
+        StoredLines::FromStored(readField(block_ + kDescription, ConfigLength::Description));
     QSignalBlocker blocker(sDescr);
     sDescr->clear();
-    sDescr->setPlainText(acceptedDescription_);
+    sDescr->setPlainText(description_.shown());
+    loaded_ = {sSoft->text(), sSerial->text(), stored.has_value(), description_.shown()};
 }
 
 void TFBoard::OKButtonClick() {
@@ -179,13 +207,28 @@ void TFBoard::OKButtonClick() {
     closeWindow();
 }
 
+// A field the user left as it was loaded keeps its stored bytes, whatever form they have.
 void TFBoard::storeFields() {
     if (!block_) return;
     block_[kModel] = selectedByte(sModel);
     block_[kRevision] = selectedByte(sType);
-    writeField(block_ + kSoft, ConfigLength::SoftwareVersion, sSoft->text());
-    writeField(block_ + kSerial, ConfigLength::Serial, sSerial->text());
-    writeField(block_ + kDate, ConfigLength::Date,
-               QLocale().toString(sData->date(), QLocale::ShortFormat));
-    writeField(block_ + kDescription, ConfigLength::Description, recordText(sDescr->toPlainText()));
+    if (sSoft->text() != loaded_.soft) {
+        writeField(block_ + kSoft, ConfigLength::SoftwareVersion, sSoft->text());
+    }
+    if (sSerial->text() != loaded_.serial) {
+        writeField(block_ + kSerial, ConfigLength::Serial, sSerial->text());
+    }
+    if (dateEdited_ || !loaded_.dateValid) {
+        writeField(block_ + kDate, ConfigLength::Date, recordDateText(sData->date()));
+    }
+    if (description_.shown() != loaded_.description) {
+        writeField(block_ + kDescription, ConfigLength::Description, description_.stored());
+    }
+}
+
+// Enter in a one-line field acts on the default button, as in a dialog.
+void TFBoard::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && focusWidget() != sDescr) return OKButton->click();
+    TaskWindow::keyPressEvent(event);
 }

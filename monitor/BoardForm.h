@@ -2,8 +2,10 @@
 // version, serial number, date, description) in the board information block of the record.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 
+#include "monitor/StoredLines.h"
 #include "shell/TaskWindow.h"
 
 class QComboBox;
@@ -24,7 +26,17 @@ public:
     // "OK" writes the fields back into it.
     void LoadSettings(std::uint8_t* block);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    // The fields as loaded; those still so at "OK" keep their stored bytes.
+    struct LoadedFields {
+        QString soft, serial;
+        bool dateValid = false;  // a stored date that did not parse is replaced by the shown one
+        QString description;
+    };
+
     void buildHeader();
     void buildFields();
     void buildDescription();
@@ -35,7 +47,9 @@ private:
     void storeFields();
 
     std::uint8_t* block_ = nullptr;
-    QString acceptedDescription_;
+    StoredLines description_;
+    LoadedFields loaded_;
+    bool dateEdited_ = false;
 
     QComboBox* sModel = nullptr;
     QDateEdit* sData = nullptr;

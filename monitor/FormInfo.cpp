@@ -1,6 +1,7 @@
 #include "monitor/FormInfo.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -10,7 +11,7 @@
 #include "config/Cp1251.h"
 #include "config/RecordRules.h"
 #include "shell/FixedLayout.h"
-#include "transfer/ProductInfo.h"
+#include "shell/ProductInfo.h"
 
 using namespace RecordRules;
 
@@ -120,4 +121,10 @@ void TFInfo::showBoardInfo(const std::uint8_t* boardInfo) {
         ShownLineBreaks(ReadTextField(boardInfo + kDescription, ConfigLength::Description));
     sDescr->clear();
     sDescr->setPlainText(QString::fromStdString(description));
+}
+
+// Enter acts on the default button "Закрыть", wherever the focus is.
+void TFInfo::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return OKButton->click();
+    TaskWindow::keyPressEvent(event);
 }

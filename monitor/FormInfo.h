@@ -20,6 +20,9 @@ public:
     void LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* deviceIds,
                       std::uint16_t crc, std::uint32_t size);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void buildHeader();
     void buildValues();

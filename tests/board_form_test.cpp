@@ -15,6 +15,7 @@
 #include "config/ConfigImage.h"
 #include "monitor/BoardForm.h"
 #include "shell/WindowRegistry.h"
+#include "tests/support/TestLocales.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void typeText(QWidget* widget, const QString& text) {
 
 using Record = std::array<std::uint8_t, kSnapshotSize>;
 
-class BoardFormTest : public ::testing::Test {
+class BoardFormTest : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         record.fill(0xA5);
@@ -76,10 +77,17 @@ protected:
     }
 
     Record record{}, original{};
+    ScopedDefaultLocale locale_{GetParam()};  // before the window, which takes its date format
     TFBoard board;
 };
 
-TEST_F(BoardFormTest, ShowsTheStoredBoardInformation) {
+std::string LocaleName(const ::testing::TestParamInfo<const char*>& info) {
+    return info.param;
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, BoardFormTest, ::testing::ValuesIn(kTestLocales), LocaleName);
+
+TEST_P(BoardFormTest, ShowsTheStoredBoardInformation) {
     open();
     EXPECT_EQ(board.windowTitle(), "Контроллер ID");
     // The stated client size, grown where the captions need room, and fixed.
@@ -91,11 +99,16 @@ TEST_F(BoardFormTest, ShowsTheStoredBoardInformation) {
     EXPECT_EQ(control<QLineEdit>("sSoft")->text(), "123");
     EXPECT_EQ(control<QLineEdit>("sSerial")->text(), "3456");
     EXPECT_EQ(control<QDateEdit>("sData")->date(), QDate(2024, 3, 15));
-    EXPECT_EQ(control<QDateEdit>("sData")->text(), "15.03.2024");
+    auto* picker = control<QDateEdit>("sData");
+    EXPECT_TRUE(picker->displayFormat().contains("yyyy")) << picker->displayFormat().toStdString();
+    EXPECT_EQ(picker->text(), QLocale().toString(QDate(2024, 3, 15), picker->displayFormat()));
+    if (QLocale().language() == QLocale::Russian) {
+        EXPECT_EQ(picker->text(), "15.03.2024");
+    }
     EXPECT_EQ(control<QPlainTextEdit>("sDescr")->toPlainText(), "Первая\nSecond");
 }
 
-TEST_F(BoardFormTest, OkWithoutEditingStoresTheSameInformation) {
+TEST_P(BoardFormTest, OkWithoutEditingStoresTheSameInformation) {
     open();
     board.show();
     pressOk();
@@ -103,7 +116,7 @@ TEST_F(BoardFormTest, OkWithoutEditingStoresTheSameInformation) {
     EXPECT_EQ(record, original);
 }
 
-TEST_F(BoardFormTest, ShortTextGetsOneZeroAndLaterBytesKeepTheirValues) {
+TEST_P(BoardFormTest, ShortTextGetsOneZeroAndLaterBytesKeepTheirValues) {
     open();
     board.show();
     retype("sSoft", "12");
@@ -117,7 +130,7 @@ TEST_F(BoardFormTest, ShortTextGetsOneZeroAndLaterBytesKeepTheirValues) {
     expectUntouchedOutsideBoardInfo();
 }
 
-TEST_F(BoardFormTest, FullDescriptionFillsItsFieldAndNothingBeyond) {
+TEST_P(BoardFormTest, FullDescriptionFillsItsFieldAndNothingBeyond) {
     open();
     board.show();
     const QString full(64, QChar('x'));
@@ -128,7 +141,7 @@ TEST_F(BoardFormTest, FullDescriptionFillsItsFieldAndNothingBeyond) {
     expectUntouchedOutsideBoardInfo();
 }
 
-TEST_F(BoardFormTest, LineBreakIsStoredAsCrLfAndCountsTwice) {
+TEST_P(BoardFormTest, LineBreakIsStoredAsCrLfAndCountsTwice) {
     open();
     board.show();
     typeDescription(QString(31, QChar('a')) + "\n" + QString(31, QChar('b')) + "c");
@@ -141,7 +154,7 @@ TEST_F(BoardFormTest, LineBreakIsStoredAsCrLfAndCountsTwice) {
     expectUntouchedOutsideBoardInfo();
 }
 
-TEST_F(BoardFormTest, CharactersWithoutAWindows1251FormAreStoredAsQuestionMarks) {
+TEST_P(BoardFormTest, CharactersWithoutAWindows1251FormAreStoredAsQuestionMarks) {
     open();
     board.show();
     retype("sSerial", QStringLiteral("€ü中x"));
@@ -154,7 +167,7 @@ TEST_F(BoardFormTest, CharactersWithoutAWindows1251FormAreStoredAsQuestionMarks)
     EXPECT_EQ(record[81], original[81]);
 }
 
-TEST_F(BoardFormTest, CloseBoxAfterEditingLeavesTheRecordUnchanged) {
+TEST_P(BoardFormTest, CloseBoxAfterEditingLeavesTheRecordUnchanged) {
     open();
     board.show();
     retype("sSoft", "99");
@@ -165,7 +178,7 @@ TEST_F(BoardFormTest, CloseBoxAfterEditingLeavesTheRecordUnchanged) {
     EXPECT_EQ(WindowRegistry::get(WindowId::FBoard), nullptr);
 }
 
-TEST_F(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkStoresFF) {
+TEST_P(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkStoresFF) {
     record[56] = 5;
     record[57] = 0xFF;
     open();
@@ -178,7 +191,7 @@ TEST_F(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkStoresFF) {
     EXPECT_EQ(record[57], 0xFF);
 }
 
-TEST_F(BoardFormTest, UnparsableDateShowsTodayAndOkStoresIt) {
+TEST_P(BoardFormTest, UnparsableDateShowsTodayAndOkStoresIt) {
     putText(66, "31.02.2024");
     open();
     EXPECT_EQ(control<QDateEdit>("sData")->date(), QDate::currentDate());
@@ -186,6 +199,98 @@ TEST_F(BoardFormTest, UnparsableDateShowsTodayAndOkStoresIt) {
     pressOk();
     const QByteArray today = QDate::currentDate().toString("dd.MM.yyyy").toLatin1();
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[66]), 10), today);
+}
+
+TEST_P(BoardFormTest, DateIsReadAndStoredAsDayMonthYearWhateverTheLocale) {
+    putText(66, "1.2.2024");
+    record[74] = 0;
+    original = record;
+    open();
+    auto* picker = control<QDateEdit>("sData");
+    EXPECT_EQ(picker->date(), QDate(2024, 2, 1));
+    board.show();
+    retype("sSerial", "7777");
+    pressOk();
+    // Left as it was, the date keeps its stored form; only the serial number changed.
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[66]), 9), QByteArray("1.2.2024", 9));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[62]), 4), "7777");
+
+    TFBoard again;
+    again.LoadSettings(record.data() + 56);
+    again.show();
+    auto* secondPicker = again.findChild<QDateEdit*>("sData");
+    secondPicker->setFocus();
+    QTest::keyClick(secondPicker, Qt::Key_Up);  // steps the section under the cursor
+    ASSERT_NE(secondPicker->date(), QDate(2024, 2, 1));
+    const QDate picked = secondPicker->date();
+    QTest::mouseClick(again.findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[66]), 10),
+              picked.toString("dd.MM.yyyy").toLatin1());
+}
+
+TEST_P(BoardFormTest, UneditedFieldsGoBackByteForByte) {
+    put(58, {'1', 0xA0, '2', 0});
+    // Lone LF, lone CR, CR LF, a no-break space, a TAB and 0x98, which has no character.
+    put(76, {'a', 0x0A, 'b', 0x0D, 'c', 0x0D, 0x0A, 'd', 0xA0, 'e', 0x09, 0x98, 0});
+    original = record;
+    open();
+    board.show();
+    retype("sSerial", "9999");
+    pressOk();
+    EXPECT_TRUE(std::equal(record.begin() + 58, record.begin() + 62, original.begin() + 58));
+    EXPECT_TRUE(std::equal(record.begin() + 66, record.end(), original.begin() + 66));
+}
+
+TEST_P(BoardFormTest, LoadedDescriptionCountsItsStoredBytesAndKeepsItsBreaksThroughAnEdit) {
+    // 64 bytes: four lines of 15 characters, each ended by a lone LF.
+    for (std::size_t line = 0; line < 4; ++line) {
+        for (std::size_t i = 0; i < 15; ++i) record[76 + line * 16 + i] = std::uint8_t('a' + line);
+        record[76 + line * 16 + 15] = 0x0A;
+    }
+    original = record;
+    open();
+    board.show();
+    auto* edit = control<QPlainTextEdit>("sDescr");
+    edit->setFocus();
+    edit->moveCursor(QTextCursor::End);
+    QTest::keyClick(edit, Qt::Key_Backspace);  // the last lone LF
+    typeText(edit, "xy");                      // one byte is free: x fits, y does not
+    EXPECT_TRUE(edit->toPlainText().endsWith("dddx"));
+    pressOk();
+    for (std::size_t line = 0; line < 3; ++line) EXPECT_EQ(record[76 + line * 16 + 15], 0x0A);
+    EXPECT_EQ(record[139], 'x');
+    expectUntouchedOutsideBoardInfo();
+}
+
+TEST_P(BoardFormTest, TabLeavesTheDescriptionAndEnterInAOneLineFieldActsAsOk) {
+    open();
+    board.show();
+    board.activateWindow();
+    auto* edit = control<QPlainTextEdit>("sDescr");
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Tab);
+    EXPECT_FALSE(edit->hasFocus());
+    EXPECT_FALSE(edit->toPlainText().contains('\t'));
+
+    QTest::keyClick(edit, Qt::Key_Return);  // a new line, not "OK"
+    EXPECT_FALSE(board.isClosing());
+
+    retype("sSerial", "4321");
+    QTest::keyClick(control<QLineEdit>("sSerial"), Qt::Key_Return);
+    EXPECT_TRUE(board.isClosing());
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[62]), 4), "4321");
+}
+
+TEST_P(BoardFormTest, EnterInTheListsAndThePickerActsAsOk) {
+    for (const char* name : {"sModel", "sType", "sData", "sSoft"}) {
+        TFBoard window;
+        window.LoadSettings(record.data() + 56);
+        window.show();
+        auto* field = window.findChild<QWidget*>(name);
+        field->setFocus();
+        QTest::keyClick(field->focusProxy() ? field->focusProxy() : field, Qt::Key_Return);
+        EXPECT_TRUE(window.isClosing()) << name;
+    }
 }
 
 }  // namespace

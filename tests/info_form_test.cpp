@@ -97,4 +97,17 @@ TEST_F(InfoFormTest, CloseButtonClosesAndClearsTheReference) {
     EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), nullptr);
 }
 
+TEST(InfoFormKeyboardTest, EnterClosesItWhereverTheFocusIs) {
+    std::array<std::uint8_t, kSnapshotSize> record{};
+    for (const char* focused : {"sDescr", "sSerial", "OKButton"}) {
+        TFInfo info;
+        info.LoadSettings(record.data() + 56, record.data() + 140, 0, 156);
+        info.show();
+        auto* field = info.findChild<QWidget*>(focused);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_TRUE(info.isClosing()) << focused;
+    }
+}
+
 }  // namespace

@@ -1,10 +1,14 @@
 // The main window with its real worker thread and the simulated board: read,
 // save, close, open and write as a person would, waiting for the worker's
 // reports on the event loop. Pauses of the operations run on the virtual clock.
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include "config/ConfigImage.h"
+#include "monitor/BoardForm.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/TestLocales.h"
 
 namespace {
 constexpr int kWaitMs = 10000;
@@ -51,4 +55,32 @@ TEST_F(ShellEndToEndTest, ReadSaveCloseOpenAndWriteWithTheWorkerThread) {
     const k350sim::Bytes eeprom = k350sim::eeprom(board_);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 56, eeprom.begin()));
     EXPECT_TRUE(std::equal(original.begin() + 56, original.end(), eeprom.begin() + 56));
+}
+
+// Under the C locale of many Linux systems, a board whose record was dated under Russian keeps
+// its date through "Board Info" and a full write.
+TEST_F(ShellEndToEndTest, BoardInfoEditUnderTheCLocaleKeepsTheBoardsDate) {
+    ScopedDefaultLocale locale(QLocale::c());
+    k350sim::Bytes record = k350sim::plausibleConfiguration(0);
+    const std::string date = "15.03.2025";
+    std::copy(date.begin(), date.end(), record.begin() + ConfigOffset::Date);
+    k350sim::setEeprom(board_, 0, record);
+
+    trigger("MButtonGet");
+    QTRY_VERIFY_WITH_TIMEOUT(window().hasConfig(), kWaitMs);
+    window().setServiceLevel(ServiceLevel::FullService);
+    doubleClickNode("Board Info");
+    auto* board = WindowRegistry::find<TFBoard>(WindowId::FBoard);
+    ASSERT_NE(board, nullptr);
+    auto* serial = board->findChild<QLineEdit*>("sSerial");
+    serial->selectAll();
+    QTest::keyClicks(serial, "0815");
+    QTest::mouseClick(board->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+
+    trigger("MButtonSet");
+    QTRY_VERIFY_WITH_TIMEOUT(logged("Процесс загрузки конфигурации завершен"), kWaitMs);
+    const k350sim::Bytes eeprom = k350sim::eeprom(board_);
+    EXPECT_TRUE(logged("Передано 140байт."));
+    EXPECT_EQ(std::string(eeprom.begin() + 62, eeprom.begin() + 66), "0815");
+    EXPECT_EQ(std::string(eeprom.begin() + 66, eeprom.begin() + 76), date);
 }
