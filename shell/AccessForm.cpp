@@ -52,8 +52,13 @@ bool TFAccess::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-// There is no cancel button: Escape closes nothing, wherever the focus is.
+// There is no cancel button: Escape closes nothing, wherever the focus is. Enter closes as "Ввод"
+// does, also on the button itself (it is no default button, so the dialog would ignore the key).
 void TFAccess::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) return;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        close();
+        return;
+    }
     QDialog::keyPressEvent(event);
 }
