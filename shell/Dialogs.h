@@ -3,14 +3,18 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <memory>
 
+class QFileDialog;
 class QWidget;
 
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
-    // Filters in Qt's form ("K350 конфигурация (*.kcf);;все файлы (*.*)").
-    // An empty result means the dialog was cancelled.
+    // Filters as caption and patterns in turn, separated by '|': "K350 конфигурация (*.kcf)|*.kcf|
+    // все файлы|*". The user sees the captions only. An empty result means the dialog was
+    // cancelled.
     virtual QString openFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     virtual QString saveFile(QWidget* parent, const QString& filter) = 0;
     virtual bool askYesNo(QWidget* parent, const QString& question) = 0;  // true: Yes
@@ -23,6 +27,17 @@ public:
     QString saveFile(QWidget* parent, const QString& filter) override;
     bool askYesNo(QWidget* parent, const QString& question) override;
     void message(QWidget* parent, const QString& text) override;
+
+    // The dialog both file commands show. It starts in the folder of the last file chosen (the
+    // current folder at first) and keeps nothing of Qt's own: no history, no settings file.
+    static std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const QString& title,
+                                                       const QString& filter);
+    // The filters of a '|'-separated list in the form of Qt's dialog, whose pattern part the
+    // dialog hides: "K350 конфигурация (*.kcf) (*.kcf)", "все файлы (*)".
+    static QStringList nameFilters(const QString& filter);
+
+private:
+    static QString chosen(QFileDialog& dialog);
 };
 
 // The question box askYesNo shows: the question with the two buttons Yes and No.

@@ -10,7 +10,7 @@
 #include "transfer/SaveForm.h"
 
 namespace {
-const char* const kConfigFilter = "K350 конфигурация (*.kcf);;все файлы (*.*)";
+const char* const kConfigFilter = "K350 конфигурация (*.kcf)|*.kcf|все файлы|*";
 
 std::string localPath(const QString& name) {
     return QFile::encodeName(name).toStdString();

@@ -45,7 +45,7 @@ TEST_F(ShellFileTest, OpenInstallsAValidFileOfAnyBoardAndLogsWithThePrefixOfTheS
     ASSERT_TRUE(window().hasConfig());
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), window().config().bytes.begin()));
     EXPECT_EQ(dialogs_.openTitles, QStringList{"Открыть"});
-    EXPECT_EQ(dialogs_.openFilters, QStringList{"K350 конфигурация (*.kcf);;все файлы (*.*)"});
+    EXPECT_EQ(dialogs_.openFilters, QStringList{"K350 конфигурация (*.kcf)|*.kcf|все файлы|*"});
     EXPECT_TRUE(dialogs_.questions.isEmpty());
     const QStringList lines = logLines(window());
     ASSERT_EQ(lines.size(), 1);
@@ -115,7 +115,7 @@ TEST_F(ShellFileTest, SaveRefreshesTheCrcAndTheFileLoadsAgain) {
     EXPECT_EQ(written[1], crc >> 8);
     EXPECT_EQ(StoredCrc(window().config()), crc);
     EXPECT_TRUE(logLines(window()).last().endsWith("-> Файл сохранен " + path));
-    EXPECT_EQ(dialogs_.saveFilters, QStringList{"K350 конфигурация (*.kcf);;все файлы (*.*)"});
+    EXPECT_EQ(dialogs_.saveFilters, QStringList{"K350 конфигурация (*.kcf)|*.kcf|все файлы|*"});
 
     trigger("MFileClose");
     EXPECT_FALSE(window().hasConfig());

@@ -161,7 +161,7 @@ TEST_F(TransferFormsTest, FlashWithCancelledDialogRequestsNothing) {
     TFFlash flash;
     EXPECT_FALSE(flash.LoadImageAndStart());
     ASSERT_EQ(dialogs.openFilters.size(), 1);
-    EXPECT_EQ(dialogs.openFilters[0], "К350 программное обеспечение (*.rom);;все файлы (*.*)");
+    EXPECT_EQ(dialogs.openFilters[0], "К350 программное обеспечение (*.rom)|*.rom|все файлы|*");
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_FALSE(worker.isSignalled(WorkerRequest::LoadFirmware));
     EXPECT_EQ(WindowRegistry::get(WindowId::FFlash), nullptr);

@@ -10,7 +10,8 @@ TFFlash::TFFlash(QWidget* parent)
 
 bool TFFlash::LoadImageAndStart() {
     const QString path = AppDialogs().openFile(
-        this, QString(), QStringLiteral("К350 программное обеспечение (*.rom);;все файлы (*.*)"));
+        dialogOwner(), QString(),
+        QStringLiteral("К350 программное обеспечение (*.rom)|*.rom|все файлы|*"));
     // Closed while its file dialog was open: it is never shown and asks for nothing.
     if (isClosing()) return false;
     if (path.isEmpty() || !loadImage(path) || isClosing()) {
@@ -24,8 +25,13 @@ bool TFFlash::LoadImageAndStart() {
 bool TFFlash::loadImage(const QString& path) {
     if (LoadFirmwareImage(QFile::encodeName(path).toStdString(), image_) == ImageLoadResult::Ok)
         return true;
-    AppDialogs().message(this, QString::fromStdString(BadFileMessage(path.toStdString())));
+    AppDialogs().message(dialogOwner(), QString::fromStdString(BadFileMessage(path.toStdString())));
     return false;
+}
+
+// The window is not shown while it loads its file, so its dialogs open over the main window.
+QWidget* TFFlash::dialogOwner() {
+    return dynamic_cast<QWidget*>(WindowRegistry::get(WindowId::FDevice));
 }
 
 void TFFlash::fillTransferData(TransferData& transfer) {

@@ -20,6 +20,7 @@ protected:
 
 private:
     bool loadImage(const QString& path);
+    static QWidget* dialogOwner();
 
     // Shared with the worker, which keeps the bytes alive while it still downloads them.
     FirmwareImage image_;

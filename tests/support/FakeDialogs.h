@@ -1,6 +1,7 @@
 // Answers file dialogs and message boxes from a script and records them.
 #pragma once
 
+#include <QList>
 #include <QStringList>
 #include <deque>
 
@@ -18,13 +19,16 @@ public:
 
     // What was shown.
     QStringList openTitles, openFilters, saveFilters, questions, messages;
+    QList<QWidget*> dialogParents;  // of every file dialog and message box, in order
 
-    QString openFile(QWidget*, const QString& title, const QString& filter) override {
+    QString openFile(QWidget* parent, const QString& title, const QString& filter) override {
+        dialogParents << parent;
         openTitles << title;
         openFilters << filter;
         return take(openAnswers, QString());
     }
-    QString saveFile(QWidget*, const QString& filter) override {
+    QString saveFile(QWidget* parent, const QString& filter) override {
+        dialogParents << parent;
         saveFilters << filter;
         return take(saveAnswers, QString());
     }
@@ -32,7 +36,10 @@ public:
         questions << question;
         return take(yesNoAnswers, false);
     }
-    void message(QWidget*, const QString& text) override { messages << text; }
+    void message(QWidget* parent, const QString& text) override {
+        dialogParents << parent;
+        messages << text;
+    }
 
 private:
     template <class T>
