@@ -229,6 +229,7 @@ void TFDevice::buildPanels() {
     logDock->setObjectName("PanelLog");
     logDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
     logDock->setTitleBarWidget(new QWidget(logDock));
+    logDock->toggleViewAction()->setVisible(false);  // untitled: no entry in the panel menu
     TranscriptControl = new QTabWidget(logDock);
     TranscriptControl->setObjectName("TranscriptControl");
     TranscriptControl->setTabPosition(QTabWidget::South);

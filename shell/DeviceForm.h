@@ -120,6 +120,7 @@ private:
     void setLevelMarks(bool userLevel);
     void restoreLevelMarks();
     void setUpPanelDocking();
+    void dockPanelBack();
     void answerTransferRequest(std::intptr_t transferDataAddress);
     void logStatus(int status);
     void shutDown();

@@ -4,11 +4,11 @@
 #include <QDate>
 #include <QDockWidget>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include "config/RecordDate.h"
 #include "editors/AudioForm.h"
 #include "editors/CodecForm.h"
 #include "editors/FormUart.h"
@@ -20,6 +20,7 @@
 #include "monitor/TraceForm.h"
 #include "shell/DeviceForm.h"
 #include "shell/Icons.h"
+#include "shell/NodeCaptions.h"
 #include "shell/TaskWindow.h"
 #include "transfer/FlashForm.h"
 
@@ -27,15 +28,6 @@ namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kPanelMoveSettleMs = 300;
 constexpr int kUartImage = ImageIndex::Uart;
-
-const char* const kRead = "Прочитать";
-const char* const kWrite = "Записать";
-const char* const kFirmware = "Загрузка ПО";
-const char* const kStatistics = "Статистика";
-const char* const kTasks = "Задачи";
-const char* const kDevices = "Устройства";
-const char* const kAmplifier = "Усилитель НЧ";
-const char* const kService = "Cервис";  // Latin C: the caption the dispatch knows
 
 // At most one window per class: an open one only comes to the front; a new one
 // is loaded (load returns false when it cannot run) and then shown.
@@ -66,43 +58,43 @@ struct DispatchEntry {
 };
 
 const DispatchEntry kDispatch[] = {
-    {kRead, [](TFDevice& m) { m.MTaskGetClick(); }},
-    {kWrite, [](TFDevice& m) { m.MTaskSetClick(); }},
-    {kFirmware,
+    {NodeCaption::Read, [](TFDevice& m) { m.MTaskGetClick(); }},
+    {NodeCaption::Write, [](TFDevice& m) { m.MTaskSetClick(); }},
+    {NodeCaption::Firmware,
      [](TFDevice& m) {
          openTaskWindow<TFFlash>(m, WindowId::FFlash,
                                  [](TFFlash& w) { return w.LoadImageAndStart(); });
      }},
-    {kStatistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
-    {"Кодек",
+    {NodeCaption::Statistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
+    {NodeCaption::Codec,
      [](TFDevice& m) {
          openTaskWindow<TFCodec>(m, WindowId::FCodec, [&m](TFCodec& w) {
              w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Codec));
              return true;
          });
      }},
-    {"Вокодер",
+    {NodeCaption::Vocoder,
      [](TFDevice& m) {
          openTaskWindow<TFVocoder>(m, WindowId::FVocoder, [&m](TFVocoder& w) {
              w.LoadSettings(at(m, ConfigOffset::Vocoder));
              return true;
          });
      }},
-    {"Регистратор",
+    {NodeCaption::Recorder,
      [](TFDevice& m) {
          openTaskWindow<TFRecoder>(m, WindowId::FRecoder, [&m](TFRecoder& w) {
              w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Recorder));
              return true;
          });
      }},
-    {kAmplifier,
+    {NodeCaption::Amplifier,
      [](TFDevice& m) {
          openTaskWindow<TFAudio>(m, WindowId::FAudio, [&m](TFAudio& w) {
              w.LoadSettings(at(m, ConfigOffset::Amplifier));
              return true;
          });
      }},
-    {"Информация",
+    {NodeCaption::Information,
      [](TFDevice& m) {
          RefreshCrc(m.crc(), m.config());  // also when the window is already open
          openTaskWindow<TFInfo>(m, WindowId::FInfo, [&m](TFInfo& w) {
@@ -111,15 +103,15 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-    {"Board Info",
+    {NodeCaption::BoardInfo,
      [](TFDevice& m) {
          openTaskWindow<TFBoard>(m, WindowId::FBoard, [&m](TFBoard& w) {
              w.LoadSettings(at(m, ConfigOffset::BoardInfo));
              return true;
          });
      }},
-    {"Trace", [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
-    {"UART",
+    {NodeCaption::Trace, [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
+    {NodeCaption::Uart,
      [](TFDevice& m) {
          openTaskWindow<TFUart>(m, WindowId::FUart, [&m](TFUart& w) {
              w.LoadSettings(at(m, ConfigOffset::Uart));
@@ -149,8 +141,9 @@ void TFDevice::BuildTree() {
 
 // The blank snapshot goes into the existing storage, like any installed one.
 void TFDevice::makeBlankConfig() {
-    const QString today = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
-    const ConfigSnapshot blank = MakeBlankSnapshot(*crc_, today.toStdString());
+    const QDate today = QDate::currentDate();
+    const ConfigSnapshot blank =
+        MakeBlankSnapshot(*crc_, FormatRecordDate({today.day(), today.month(), today.year()}));
     *config_ = blank;
     hasConfig_ = true;
     MFileSaveAs->setEnabled(true);
@@ -168,7 +161,8 @@ QTreeWidgetItem* TFDevice::addNode(QTreeWidgetItem* parent, const QString& capti
 void TFDevice::BuildNoDeviceTree() {
     treeDev_->clear();
     restoreLevelMarks();
-    addNode(addNode(nullptr, kTasks, ImageIndex::TaskGroup), kRead, ImageIndex::Read);
+    addNode(addNode(nullptr, NodeCaption::Tasks, ImageIndex::TaskGroup), NodeCaption::Read,
+            ImageIndex::Read);
 }
 
 void TFDevice::BuildDeviceTree() {
@@ -179,24 +173,24 @@ void TFDevice::BuildDeviceTree() {
     if (model == 0) root->setText(0, "K-350A");
     if (model == 1) root->setText(0, "K-350B");
     root->setToolTip(0, root->text(0));
-    QTreeWidgetItem* tasks = addNode(root, kTasks, ImageIndex::TaskGroup);
-    QTreeWidgetItem* devices = addNode(root, kDevices, ImageIndex::DeviceGroup);
-    addNode(nullptr, "Информация", ImageIndex::Information);
-    addNode(tasks, kRead, ImageIndex::Read);
-    addNode(tasks, kWrite, ImageIndex::Write);
-    addNode(tasks, kStatistics, ImageIndex::Statistics);
-    addNode(devices, "Кодек", ImageIndex::Codec);
-    addNode(devices, "Вокодер", ImageIndex::Vocoder);
-    addNode(devices, "Регистратор", ImageIndex::Recorder);
-    if (model == 0) addNode(devices, kAmplifier, ImageIndex::Amplifier);
+    QTreeWidgetItem* tasks = addNode(root, NodeCaption::Tasks, ImageIndex::TaskGroup);
+    QTreeWidgetItem* devices = addNode(root, NodeCaption::Devices, ImageIndex::DeviceGroup);
+    addNode(nullptr, NodeCaption::Information, ImageIndex::Information);
+    addNode(tasks, NodeCaption::Read, ImageIndex::Read);
+    addNode(tasks, NodeCaption::Write, ImageIndex::Write);
+    addNode(tasks, NodeCaption::Statistics, ImageIndex::Statistics);
+    addNode(devices, NodeCaption::Codec, ImageIndex::Codec);
+    addNode(devices, NodeCaption::Vocoder, ImageIndex::Vocoder);
+    addNode(devices, NodeCaption::Recorder, ImageIndex::Recorder);
+    if (model == 0) addNode(devices, NodeCaption::Amplifier, ImageIndex::Amplifier);
 }
 
 void TFDevice::BuildServiceTree() {
     BuildDeviceTree();
     setLevelMarks(false);
-    if (QTreeWidgetItem* statistics = findItem(kStatistics)) {
+    if (QTreeWidgetItem* statistics = findItem(NodeCaption::Statistics)) {
         QTreeWidgetItem* parent = statistics->parent();
-        auto* firmware = new QTreeWidgetItem(QStringList{kFirmware});
+        auto* firmware = new QTreeWidgetItem(QStringList{NodeCaption::Firmware});
         firmware->setIcon(0, ImageListIcon(ImageIndex::Firmware));
         firmware->setData(0, kImageRole, ImageIndex::Firmware);
         firmware->setToolTip(0, firmware->text(0));
@@ -207,12 +201,13 @@ void TFDevice::BuildServiceTree() {
 void TFDevice::BuildFullServiceTree() {
     BuildServiceTree();
     QTreeWidgetItem* root = treeDev_->topLevelItem(0);
-    if (!findItem(kAmplifier)) addNode(findItem(kDevices), kAmplifier, ImageIndex::Amplifier);
-    QTreeWidgetItem* service = addNode(root, kService, ImageIndex::ServiceGroup);
-    addNode(service, "Board Info", ImageIndex::BoardInfo);
-    addNode(service, "Trace", ImageIndex::Trace);
+    if (!findItem(NodeCaption::Amplifier))
+        addNode(findItem(NodeCaption::Devices), NodeCaption::Amplifier, ImageIndex::Amplifier);
+    QTreeWidgetItem* service = addNode(root, NodeCaption::Service, ImageIndex::ServiceGroup);
+    addNode(service, NodeCaption::BoardInfo, ImageIndex::BoardInfo);
+    addNode(service, NodeCaption::Trace, ImageIndex::Trace);
     // The UART settings are a service function, offered after the trace.
-    addNode(service, "UART", kUartImage);
+    addNode(service, NodeCaption::Uart, kUartImage);
 }
 
 // The level marks follow the device layouts; the layout without a device keeps
@@ -277,6 +272,12 @@ bool TFDevice::eventFilter(QObject* watched, QEvent* event) {
     if (watched == PanelDev && event->type() == QEvent::Move && PanelDev->isFloating()) {
         panelMoveEnd_->start();
     }
+    if (watched == PanelDev && event->type() == QEvent::Close) {
+        // Only the tree reaches most windows: a window manager's close docks the panel instead.
+        event->ignore();
+        dockPanelBack();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -302,7 +303,13 @@ void TFDevice::setUpPanelDocking() {
 void TFDevice::panelDragEnded(int dropScreenX) {
     if (!PanelDev->isFloating()) return;
     if (dropScreenX > frameGeometry().left()) return;
-    PanelDev->setFloating(false);
-    addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
+    dockPanelBack();
+}
+
+void TFDevice::dockPanelBack() {
+    if (PanelDev->isFloating()) {
+        PanelDev->setFloating(false);
+        addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
+    }
     PanelDev->show();
 }

@@ -4,9 +4,12 @@
 #include <QAction>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include "config/ConfigImage.h"
 #include "editors/CodecForm.h"
+#include "shell/NodeCaptions.h"
 #include "tests/support/ShellFixture.h"
 #include "transfer/FlashForm.h"
 #include "transfer/ReadForm.h"
@@ -173,6 +176,19 @@ TEST_F(ShellTasksTest, CancelledFirmwareChoiceLeavesNoWindowAndNoRequest) {
     EXPECT_EQ(openWindowCount(), 1);
 }
 
+TEST_F(ShellTasksTest, FirmwareDialogAndItsMessageOpenOverTheMainWindowLikeTheFileDialogs) {
+    installConfig(0);
+    window().setServiceLevel(ServiceLevel::Service);
+    dialogs_.openAnswers.push_back(tempPath("missing.rom"));
+    doubleClickNode("Загрузка ПО");
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    trigger("MFileSaveAs");  // cancelled
+    QWidget* main = &window();
+    EXPECT_EQ(dialogs_.dialogParents, (QList<QWidget*>{main, main, main}));
+    EXPECT_EQ(dialogs_.openFilters.first(),
+              "К350 программное обеспечение (*.rom)|*.rom|все файлы|*");
+}
+
 TEST_F(ShellTasksTest, ABlankSnapshotKeepsOpenEditorsOnValidStorageWhenAReadReplacesIt) {
     window().setServiceLevel(ServiceLevel::FullService);
     doubleClickNode("Кодек");
@@ -212,4 +228,28 @@ TEST_F(ShellTasksTest, TileCommandsPutWindowsSideBySideOrOneAboveTheOther) {
     trigger("TileHorizontal");
     EXPECT_EQ(frames[0]->x(), frames[1]->x());
     EXPECT_LT(frames[0]->y(), frames[1]->y());
+}
+
+// Every node without children that a layout shows reaches its task, and every group caption is
+// the one the layouts spell (the service group's first letter is a Latin C).
+TEST_F(ShellTasksTest, EveryTaskNodeOfTheFullServiceLayoutIsDispatched) {
+    EXPECT_EQ(QString::fromUtf8(NodeCaption::Service), QString("C") + QChar(0x0435) + "рвис");
+    installConfig(0);
+    window().setServiceLevel(ServiceLevel::FullService);
+    QStringList leaves;
+    for (QTreeWidgetItemIterator it(window().tree()); *it; ++it) {
+        if ((*it)->childCount() == 0) leaves << (*it)->text(0);
+    }
+    ASSERT_EQ(leaves.size(), 12);
+    for (const char* group : {NodeCaption::Tasks, NodeCaption::Devices, NodeCaption::Service}) {
+        EXPECT_NE(node(group), nullptr) << group;
+    }
+    for (const QString& caption : leaves) {
+        const auto reactions = [&] {
+            return openWindowCount() + dialogs_.questions.size() + dialogs_.openTitles.size();
+        };
+        const auto before = reactions();
+        doubleClickNode(caption);
+        EXPECT_GT(reactions(), before) << caption.toStdString();
+    }
 }

@@ -13,11 +13,14 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QWindow>
+#include <memory>
 
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
 #include "shell/AccessForm.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/TestLocales.h"
 
 namespace {
 const char* const kConfigCommands[] = {"MFileClose",  "MFileSave",     "MFileSaveAs", "MTaskSet",
@@ -37,7 +40,8 @@ QString deviceLayout(const QString& root, bool firmware, bool amplifier, bool se
 }
 
 // Types into the access dialog once it is up, then closes it the given way.
-enum class CloseBy { Enter, Button, CloseBox };
+// TabEnter: the code, Tab to the button "Ввод", Enter on it.
+enum class CloseBy { Enter, Button, CloseBox, TabEnter };
 void answerAccessDialog(const QString& code, CloseBy how) {
     QTimer::singleShot(0, [code, how] {
         auto* dialog = qobject_cast<TFAccess*>(QApplication::activeModalWidget());
@@ -47,6 +51,16 @@ void answerAccessDialog(const QString& code, CloseBy how) {
         if (how == CloseBy::Enter) QTest::keyClick(field, Qt::Key_Return);
         if (how == CloseBy::Button) dialog->findChild<QPushButton*>("BClose")->click();
         if (how == CloseBy::CloseBox) dialog->close();
+        if (how == CloseBy::TabEnter) {
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Tab);
+            EXPECT_EQ(dialog->focusWidget(), dialog->findChild<QPushButton*>("BClose"));
+            if (dialog->focusWidget()) QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        }
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the access dialog stayed open";
+            dialog->close();
+        }
     });
 }
 
@@ -222,6 +236,20 @@ TEST_F(ShellWindowTest, FullServiceWithoutConfigurationShowsTheBlankSnapshot) {
     EXPECT_TRUE(dialogs_.messages.isEmpty());
 }
 
+TEST_F(ShellWindowTest, BlankSnapshotDatesTodayAsDayMonthYearWhateverTheLocale) {
+    for (const char* name : kTestLocales) {
+        ScopedDefaultLocale locale(name);
+        enterCode("R482_Deep_Lantern");
+        window().CloseDevice();  // a new blank snapshot at once
+        ASSERT_TRUE(window().hasConfig()) << name;
+        const auto* date = window().config().data() + ConfigOffset::Date;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(date), 10),
+                  QDate::currentDate().toString("dd.MM.yyyy").toStdString())
+            << name;
+        EXPECT_EQ(date[10], 0) << name;  // the description follows, emptied
+    }
+}
+
 TEST_F(ShellWindowTest, AccessCodesAreComparedExactlyWhateverClosesTheDialog) {
     struct Case {
         QString code;
@@ -237,6 +265,8 @@ TEST_F(ShellWindowTest, AccessCodesAreComparedExactlyWhateverClosesTheDialog) {
         {"Lamp_Harbour", CloseBy::Button, ServiceLevel::Service, false},
         {"R482_DEEP_LANTERN", CloseBy::Enter, ServiceLevel::User, true},
         {"", CloseBy::CloseBox, ServiceLevel::User, true},
+        {"Lamp_Harbour", CloseBy::TabEnter, ServiceLevel::Service, false},
+        {"Lamp_Harbor", CloseBy::TabEnter, ServiceLevel::User, true},
     };
     for (const Case& c : cases) {
         dialogs_.messages.clear();
@@ -301,6 +331,39 @@ TEST_F(ShellWindowTest, EnterAndDoubleClickActivateOtherKeysAndGroupNodesDoNot) 
     EXPECT_EQ(StoredCrc(window().config()), stale);
     EXPECT_EQ(openWindowCount(), 1);  // the description window, opened above
     EXPECT_TRUE(dialogs_.questions.isEmpty());
+}
+
+TEST_F(ShellWindowTest, WindowManagersCloseDocksTheFloatingDevicePanelBack) {
+    window().show();
+    QDockWidget* panel = window().devicePanel();
+    for (bool fromWindowSystem : {false, true}) {
+        panel->setFloating(true);
+        ASSERT_TRUE(panel->isWindow());
+        if (fromWindowSystem) {
+            ASSERT_NE(panel->windowHandle(), nullptr);
+            panel->windowHandle()->close();  // what WM_DELETE_WINDOW and Alt+F4 arrive as
+        } else {
+            EXPECT_FALSE(panel->close());
+        }
+        EXPECT_FALSE(panel->isFloating()) << fromWindowSystem;
+        EXPECT_TRUE(panel->isVisible()) << fromWindowSystem;
+        EXPECT_EQ(window().dockWidgetArea(panel), Qt::LeftDockWidgetArea);
+        EXPECT_TRUE(panel->toggleViewAction()->isChecked());
+    }
+    EXPECT_FALSE(panel->close());  // docked, it stays as well
+    EXPECT_TRUE(panel->isVisible());
+}
+
+TEST_F(ShellWindowTest, PanelMenuOfTheToolbarAreaShowsNoBlankEntry) {
+    window().show();
+    std::unique_ptr<QMenu> menu(window().createPopupMenu());
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (QAction* entry : menu->actions()) {
+        if (entry->isVisible() && !entry->isSeparator()) entries << entry->text();
+    }
+    EXPECT_FALSE(entries.contains(QString())) << entries.join(" | ").toStdString();
+    EXPECT_TRUE(entries.contains("K350"));
 }
 
 TEST_F(ShellWindowTest, FloatingDevicePanelDocksBackOnlyWhenDroppedAtTheLeftEdge) {
