@@ -1,4 +1,4 @@
-#include "transfer/ProductInfo.h"
+#include "shell/ProductInfo.h"
 
 #include <QFrame>
 #include <QLabel>

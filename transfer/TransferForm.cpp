@@ -9,7 +9,7 @@
 
 #include "link/K350Task.h"
 #include "shell/FixedLayout.h"
-#include "transfer/ProductInfo.h"
+#include "shell/ProductInfo.h"
 
 TransferForm::TransferForm(WindowId id, WorkerRequest request, const QString& caption,
                            const QString& doneText, QWidget* parent)
