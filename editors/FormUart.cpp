@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <algorithm>
+#include <utility>
 
 #include "config/RecordRules.h"
 #include "editors/GainBar.h"
@@ -73,11 +74,18 @@ void TFUart::buildSettingsGroup() {
     Parity = addSelector("StaticTextParity", QStringLiteral("Parity"), "Parity", parities, 3);
 
     // Enter in the edit also activates the current item while the text is still the typed one:
-    // only a real pick from the list counts here, typed text is handled when editing ends.
+    // only a real pick from the list counts here, typed text is handled when editing ends. Focus
+    // passing through the field is no edit: the rate shown need not give back the stored divisor.
     connect(Rate, &QComboBox::activated, this, [this](int index) {
-        if (Rate->currentText() == Rate->itemText(index)) RateChange();
+        if (Rate->currentText() != Rate->itemText(index)) return;
+        rateTyped_ = false;
+        RateChange();
     });
-    connect(Rate->lineEdit(), &QLineEdit::editingFinished, this, &TFUart::RateChange);
+    connect(Rate->lineEdit(), &QLineEdit::textEdited, this, [this] { rateTyped_ = true; });
+    connect(Rate->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (!std::exchange(rateTyped_, false)) return;
+        RateChange();
+    });
     connect(Data, &QComboBox::activated, this, &TFUart::DataChange);
     connect(Stop, &QComboBox::activated, this, &TFUart::StopChange);
     connect(Parity, &QComboBox::activated, this, &TFUart::ParityChange);

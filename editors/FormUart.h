@@ -45,6 +45,7 @@ private:
     void setFormatBits(std::uint8_t mask, std::uint8_t bits);
 
     std::uint8_t* block_ = nullptr;
+    bool rateTyped_ = false;  // the rate text was edited since the rule last ran
 
     QGroupBox* GroupUartSettings = nullptr;
     QComboBox* Rate = nullptr;

@@ -211,6 +211,28 @@ TEST_F(UartFormTest, RateTheDivisorCannotHoldIsRefusedWithAMessage) {
     }
 }
 
+TEST_F(UartFormTest, FocusPassingThroughTheRateRewritesNothing) {
+    for (int divisor : {60000, 65535, 0}) {  // shown as 19, 17 and "Error"
+        setDivisor(divisor);
+        const auto before = block;
+        TFUart window;
+        window.LoadSettings(block.data());
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        window.findChild<QGroupBox*>("GroupUartSettings")->setEnabled(true);
+        auto* rate = window.findChild<QComboBox*>("Rate");
+        rate->setFocus();
+        ASSERT_TRUE(rate->hasFocus());
+        QTest::keyClick(rate, Qt::Key_Tab);
+        EXPECT_FALSE(rate->hasFocus()) << divisor;
+        rate->setFocus();
+        window.findChild<QComboBox*>("Data")->setFocus();  // leaving by another way
+        EXPECT_EQ(block, before) << divisor;
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << divisor;
+    }
+}
+
 TEST_F(UartFormTest, PickedFormatItemsChangeOnlyTheirBits) {
     block[kFormat] = 0xC0;
     open();
