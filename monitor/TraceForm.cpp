@@ -573,7 +573,7 @@ QByteArray TraceLog::savedText() const {
 // The old file stays as it was when the new one cannot be written whole.
 void TraceLog::saveToFile() {
     const QString path =
-        AppDialogs().saveFile(this, QStringLiteral("Текстовые файлы (*.txt);;все файлы (*.*)"));
+        AppDialogs().saveFile(this, QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*"));
     if (path.isEmpty()) return;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(savedText()) < 0 || !file.commit()) {

@@ -39,6 +39,7 @@ void KeepQtFromStoringSettings() {
 }  // namespace
 
 QStringList QtDialogs::nameFilters(const QString& filter) {
+    if (!filter.contains(QLatin1Char('|'))) return filter.split(";;");  // already in Qt's form
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {

@@ -97,4 +97,5 @@ TEST(FileDialogTest, FilterListsTurnIntoQtFiltersWhosePatternsAreHidden) {
     EXPECT_EQ(QtDialogs::nameFilters(kConfigFilter),
               (QStringList{"K350 конфигурация (*.kcf) (*.kcf)", "все файлы (*)"}));
     EXPECT_EQ(QtDialogs::nameFilters("Образы|*.rom;*.bin"), QStringList{"Образы (*.rom *.bin)"});
+    EXPECT_EQ(QtDialogs::nameFilters("A (*.a);;B (*)"), (QStringList{"A (*.a)", "B (*)"}));
 }
