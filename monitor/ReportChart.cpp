@@ -19,7 +19,7 @@ using namespace StatisticsSeries;
 
 namespace {
 
-const char* const kCsvFilter = "CSV (*.csv);;все файлы (*.*)";
+const char* const kCsvFilter = "CSV (*.csv)|*.csv|все файлы|*";
 
 struct SeriesLook {
     const char* caption;

@@ -163,7 +163,7 @@ TEST_F(ReportChartTest, SaveWritesTheHistoryAsCsvThroughTheDialog) {
     dialogs_.saveAnswers.push_back(path);
     click("BSave");
     ASSERT_EQ(dialogs_.saveFilters.size(), 1);
-    EXPECT_EQ(dialogs_.saveFilters[0], "CSV (*.csv);;все файлы (*.*)");
+    EXPECT_EQ(dialogs_.saveFilters[0], "CSV (*.csv)|*.csv|все файлы|*");
     EXPECT_TRUE(dialogs_.messages.isEmpty());
 
     const std::vector<std::uint8_t> bytes = readFile(path);
