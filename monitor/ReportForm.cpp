@@ -57,6 +57,9 @@ void makeValueField(QLineEdit* field) {
     field->setReadOnly(true);
     field->setFrame(false);
     field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // A borderless field needs no more height than its text: the rows stay
+    // as close as the captions' lines, and the window fits the client area.
+    field->setFixedHeight(field->fontMetrics().height() + 2);
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
     field->setPalette(palette);

@@ -116,6 +116,16 @@ TEST_F(WindowFramesTest, TilingMovesFixedFramesWithoutStretchingThem) {
     }
 }
 
+TEST_F(WindowFramesTest, StatisticsOpenedSecondFitsTheClientAreaOfTheStartUpWindow) {
+    window().showTaskWindow(new TFRead);
+    activate("Статистика");
+    QMdiSubWindow* frame = window().clientArea()->subWindowList().last();
+    ASSERT_EQ(taskOf(frame)->windowId(), WindowId::FReport);
+    EXPECT_EQ(frame->pos(), QPoint(10, 10));
+    EXPECT_TRUE(window().clientArea()->viewport()->rect().contains(frame->geometry()))
+        << frame->geometry().bottom() << " below " << window().clientArea()->viewport()->height();
+}
+
 // --- captions ------------------------------------------------------------------
 
 // What a person reads in the frame, checked where it can be cut.
