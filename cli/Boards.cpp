@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <thread>
 
 #include "cli/BoardSession.h"
 #include "cli/Json.h"
@@ -122,9 +123,18 @@ std::string ProbeJson(const BoardProbe& probe) {
 
 namespace {
 
+// All at once, one thread per board, as the command then runs on them.
 std::vector<BoardProbe> probeAll(const std::vector<BoardLocation>& locations, Clock& clock) {
-    std::vector<BoardProbe> probes;
-    for (const auto& location : locations) probes.push_back(ProbeBoard(location, clock));
+    std::vector<BoardProbe> probes(locations.size());
+    if (locations.size() == 1) {
+        probes[0] = ProbeBoard(locations[0], clock);
+        return probes;
+    }
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+        threads.emplace_back([&, i] { probes[i] = ProbeBoard(locations[i], clock); });
+    }
+    for (auto& thread : threads) thread.join();
     return probes;
 }
 

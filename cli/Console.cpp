@@ -61,7 +61,11 @@ void Console::drawBarLocked() {
     char text[96];
     std::snprintf(text, sizeof text, "\r[%s] %3d%%  %zu board%s", bar.c_str(), percent,
                   progress_.size(), progress_.size() == 1 ? "" : "s");
+    // Redrawn only when it changes: a download sends hundreds of progress notifications.
+    if (barShown_ && lastBar_ == text) return;
+    clearBarLocked();
     env_.err << text;
     env_.err.flush();
+    lastBar_ = text;
     barShown_ = true;
 }

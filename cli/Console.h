@@ -56,4 +56,5 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> progress_;
     bool barShown_ = false;
+    std::string lastBar_;
 };

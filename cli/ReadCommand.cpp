@@ -28,6 +28,13 @@ BoardResult readBoard(const Options& options, Console& console, BoardSession& se
         return ReportFailure(options, console, session, OperationFailure(outcome));
     }
     ConfigSnapshot snapshot = *outcome.snapshot;
+    // Save refreshes the CRC word, which would pass a damaged record off as a sound one.
+    const bool crcMatched = StoredCrc(snapshot) == ComputeCrc(TCrc(), snapshot);
+    if (!crcMatched) {
+        console.message(session.location().text() +
+                        ": warning: the board's stored CRC word does not match its record; the "
+                        "file gets a refreshed one");
+    }
     RefreshCrc(TCrc(), snapshot);
     const std::string path = fileNameFor(options.output.value_or(kDefaultFileName), snapshot);
     if (path == "-") {
@@ -42,7 +49,8 @@ BoardResult readBoard(const Options& options, Console& console, BoardSession& se
         object.add("die_id", HexId(snapshot.data() + ConfigOffset::DieId))
             .add("chip_id", HexId(snapshot.data() + ConfigOffset::ChipId))
             .add("file", path)
-            .add("bytes", std::int64_t(kSnapshotSize));
+            .add("bytes", std::int64_t(kSnapshotSize))
+            .addBool("stored_crc_matched", crcMatched);
         console.data(object.str());
     } else if (path != "-") {
         console.message(session.location().text() + ": configuration saved to " + path);

@@ -17,9 +17,12 @@ void onInterrupt(int) {
 }
 
 // Ctrl+C and a terminating signal end the command at its next step, so the board is released.
+// A download runs to its end, since a half-programmed flash does not start; a second Ctrl+C
+// ends the program at once.
 void catchInterrupts() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

@@ -1,6 +1,9 @@
 # What `cmake --install` puts on the system, and the Debian package made by CPack.
 include(GNUInstallDirs)
-install(TARGETS k350-terminal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS k350-terminal k350ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES packaging/k350ctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/k350ctl.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME k350ctl)
 install(FILES packaging/70-k350.rules DESTINATION lib/udev/rules.d)
 install(FILES packaging/71-k350-plugdev.rules
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/k350-terminal/examples)

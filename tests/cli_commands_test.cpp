@@ -151,6 +151,18 @@ TEST_F(CliCommandsTest, FlashFallsBackToBootModeWhereVerifyIsRefused) {
     EXPECT_THAT(verify.err, HasSubstr("verify refused"));
 }
 
+TEST_F(CliCommandsTest, TheProgressBarIsDrawnOnlyOnATerminalAndNeverOnStandardOutput) {
+    plugBoards(1);
+    writeFile(tempPath("fw.rom"), Bytes(3000, 0x11));
+    variables["K350_SERVICE_CODE"] = kServiceCode;
+    const CliRun terminal = run({"flash", tempPath("fw.rom")}, true);
+    EXPECT_EQ(terminal.status, 0);
+    EXPECT_THAT(terminal.err, HasSubstr("[##############################] 100%  1 board"));
+    EXPECT_TRUE(terminal.out.empty());
+    const CliRun piped = run({"flash", tempPath("fw.rom")}, false);
+    EXPECT_EQ(piped.err.find('['), std::string::npos) << piped.err;
+}
+
 TEST_F(CliCommandsTest, FlashNeedsTheServiceCodeAndAReadableImage) {
     plugBoards(1);
     writeFile(tempPath("fw.rom"), Bytes(10, 0));

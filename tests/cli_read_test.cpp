@@ -48,9 +48,12 @@ TEST_F(CliReadTest, ReadRefreshesAStaleCrcAsSaveDoes) {
     auto boards = plugBoards(1);
     k350sim::setEeprom(boards[0], 0, {0x00, 0x00});
     const std::string path = tempPath("stale.kcf");
-    ASSERT_EQ(run({"read", "-o", path}).status, 0);
+    const CliRun result = run({"read", "-o", path});
+    ASSERT_EQ(result.status, 0);
+    EXPECT_THAT(result.err, HasSubstr("warning: the board's stored CRC word does not match"));
     ConfigSnapshot loaded;
     EXPECT_EQ(LoadConfigFile(path, TCrc(), loaded), LoadResult::Ok);
+    EXPECT_THAT(run({"read", "-o", path, "--json"}).out, HasSubstr("\"stored_crc_matched\":false"));
 }
 
 TEST_F(CliReadTest, ReadWithoutOutputWritesTheDefaultNameInTheCurrentFolder) {
