@@ -1,4 +1,6 @@
 // show and diff: a configuration's fields by name, from a file or read from the board.
+#include <cstdio>
+
 #include "cli/CommandSupport.h"
 #include "config/ConfigFile.h"
 #include "config/PosixFile.h"
@@ -62,6 +64,27 @@ int loadSources(const Options& options, Console& console, std::vector<Source>& s
     return ExitStatus::Ok;
 }
 
+bool isCrcField(const FieldDifference& difference) {
+    return difference.name == "crc" || difference.name == "crc_ok";
+}
+
+// Bytes no decoded field shows can still differ; two records are never called equal when they
+// are not: such bytes are listed by offset.
+void addUndecodedBytes(const ConfigSnapshot& a, const ConfigSnapshot& b,
+                       std::vector<FieldDifference>& differences) {
+    for (const auto& difference : differences) {
+        if (!isCrcField(difference)) return;
+    }
+    char name[24], first[8], second[8];
+    for (std::size_t offset = ConfigOffset::Codec; offset < kSnapshotSize; ++offset) {
+        if (a.bytes[offset] == b.bytes[offset]) continue;
+        std::snprintf(name, sizeof name, "byte_%03zu", offset);
+        std::snprintf(first, sizeof first, "0x%02X", a.bytes[offset]);
+        std::snprintf(second, sizeof second, "0x%02X", b.bytes[offset]);
+        differences.push_back({name, first, second});
+    }
+}
+
 int refuseAll(const Options& options, Console& console) {
     console.message("k350ctl: --all does not apply to " + options.command +
                     "; choose one board with --board");
@@ -98,7 +121,8 @@ int DiffCommand(const Options& options, Console& console) {
     if (int status = loadSources(options, console, sources); status != ExitStatus::Ok) {
         return status;
     }
-    const auto differences = DiffSnapshots(sources[0].snapshot, sources[1].snapshot, TCrc());
+    auto differences = DiffSnapshots(sources[0].snapshot, sources[1].snapshot, TCrc());
+    addUndecodedBytes(sources[0].snapshot, sources[1].snapshot, differences);
     if (options.json) {
         std::string list;
         for (const auto& difference : differences) {

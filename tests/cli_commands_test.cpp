@@ -314,6 +314,16 @@ TEST_F(CliCommandsTest, DiffExitsOneWhenTheConfigurationsDiffer) {
     EXPECT_THAT(run({"diff", board, other, "--json"}).out,
                 HasSubstr("\"equal\":false,\"differences\":[{\"name\":"));
     EXPECT_EQ(run({"diff", board, tempPath("missing.kcf")}).status, 4);
+
+    // A byte that no decoded field shows still makes the records differ.
+    ConfigSnapshot undecoded = first;
+    undecoded.bytes[30] ^= 0x01;
+    undecoded.bytes[44] ^= 0x01;
+    RefreshCrc(TCrc(), undecoded);
+    const CliRun bytes = run({"diff", board, saveConfiguration(undecoded, "undecoded.kcf")});
+    EXPECT_EQ(bytes.status, 1);
+    EXPECT_THAT(bytes.out, ::testing::ContainsRegex("\n.+\n"))
+        << "more than the CRC word differs: " << bytes.out;
 }
 
 TEST_F(CliCommandsTest, CommandsThatNeedABoardFindNoneWithStatusThree) {
