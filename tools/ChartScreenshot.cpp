@@ -15,22 +15,11 @@
 #include "monitor/ReportForm.h"
 #include "shell/DeviceForm.h"
 #include "sim/SimControl.h"
+#include "tools/ScreenshotSupport.h"
 
 namespace {
 
 constexpr int kReports = 2 * 60 * 60;
-
-void activate(TFDevice& window, const QString& caption) {
-    const auto found = window.tree()->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
-    if (found.isEmpty()) return;
-    window.tree()->setCurrentItem(found.first());
-    window.activateSelectedNode();
-}
-
-// Runs what the windows asked of the worker, on this thread.
-void runWorker(TFDevice& window) {
-    while (window.worker().runOnePass()) QApplication::processEvents();
-}
 
 }  // namespace
 

@@ -17,21 +17,10 @@
 #include "shell/Dialogs.h"
 #include "shell/QtTranslation.h"
 #include "shell/WindowRegistry.h"
+#include "tools/ScreenshotSupport.h"
 #include "transfer/ReadForm.h"
 
 namespace {
-
-void activate(TFDevice& window, const QString& caption) {
-    const auto found = window.tree()->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
-    if (found.isEmpty()) return;
-    window.tree()->setCurrentItem(found.first());
-    window.activateSelectedNode();
-}
-
-// Runs what the windows asked of the worker, on this thread.
-void runWorker(TFDevice& window) {
-    while (window.worker().runOnePass()) QApplication::processEvents();
-}
 
 bool save(QWidget* widget, const QString& path) {
     QApplication::processEvents();

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "tests/support/SimTime.h"
+#include "tests/support/WorkerFixture.h"
 
 void CliFixture::SetUp() {
     char pattern[] = "/tmp/k350ctl-test-XXXXXX";
@@ -85,11 +86,5 @@ void CliFixture::runRequest(TK350& worker, WorkerRequest request) {
 }
 
 RecordingChannel::Receiver CliFixture::fillWith(std::shared_ptr<const k350sim::Bytes> bytes) {
-    return [bytes](WorkerNotification notification) {
-        if (notification.code != NotifyCode::FillData) return;
-        auto* transfer = reinterpret_cast<TransferData*>(notification.value);
-        transfer->count = std::uint32_t(bytes->size());
-        transfer->data = bytes->data();
-        transfer->owner = bytes;
-    };
+    return WorkerFixture::fillWith(std::move(bytes));
 }

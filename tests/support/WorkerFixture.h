@@ -14,8 +14,13 @@
 #include "sim/SimControl.h"
 
 class WorkerFixture : public ::testing::Test {
-protected:
+public:
     using Bytes = std::vector<std::uint8_t>;
+
+    // A receiver that answers "fill in your data" with a TransferData over `bytes`.
+    static RecordingChannel::Receiver fillWith(std::shared_ptr<const Bytes> bytes);
+
+protected:
 
     // Empty world with one healthy board on bus 0; the main window (FDevice) is open.
     void SetUp() override;
@@ -28,8 +33,6 @@ protected:
     // Signals the request and runs one pass of the worker's loop.
     void runOnce(WorkerRequest request);
 
-    // A receiver that answers "fill in your data" with a TransferData over `bytes`.
-    static RecordingChannel::Receiver fillWith(std::shared_ptr<const Bytes> bytes);
     // Values of one notification code delivered to a window, in order.
     std::vector<std::intptr_t> valuesOf(WindowId window, std::uint32_t code) const;
 
