@@ -14,6 +14,10 @@ void Console::data(const std::string& line) {
     drawBarLocked();
 }
 
+void Console::text(const std::string& block) {
+    rawData(reinterpret_cast<const std::uint8_t*>(block.data()), block.size());
+}
+
 void Console::message(const std::string& line) {
     std::lock_guard lock(mutex_);
     clearBarLocked();

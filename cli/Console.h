@@ -37,6 +37,7 @@ public:
 
     void data(const std::string& line);     // one line on standard output
     void message(const std::string& line);  // one line on standard error
+    void text(const std::string& block);    // a block that ends its own lines, on standard output
     void rawData(const std::uint8_t* bytes, std::size_t count);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
     Clock& clock() const { return env_.clock; }

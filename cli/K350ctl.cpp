@@ -39,11 +39,11 @@ int RunK350ctl(const std::vector<std::string>& arguments, const Environment& env
     Options options;
     if (auto error = ParseOptions(arguments, options)) return usageError(console, *error);
     if (options.help) {
-        console.data(HelpText(options.command));
+        console.text(HelpText(options.command));
         return ExitStatus::Ok;
     }
     if (options.version) {
-        console.data(VersionText());
+        console.text(VersionText());
         return ExitStatus::Ok;
     }
     if (options.command.empty()) return usageError(console, "no command given");

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "config/ConfigFile.h"
 #include "tests/support/CliFixture.h"
@@ -170,10 +171,14 @@ TEST_F(CliReadTest, UsageErrorsAreStatusTwo) {
         EXPECT_EQ(result.status, 2) << ::testing::PrintToString(arguments);
         EXPECT_THAT(result.err, HasSubstr("k350ctl: "));
     }
-    EXPECT_EQ(run({"--version"}).status, 0);
+    const CliRun version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("k350ctl [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << version.out;
     const CliRun help = run({"read", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Usage: k350ctl read"));
+    EXPECT_FALSE(help.out.ends_with("\n\n"));
 }
 
 }  // namespace
