@@ -6,7 +6,6 @@
 #include "link/LinkTypes.h"
 
 namespace {
-constexpr std::size_t kStatisticsLength = 68;
 
 bool isProgressWindow(WindowId window) {
     return window == WindowId::FRead || window == WindowId::FSave || window == WindowId::FFlash;
@@ -71,10 +70,7 @@ void CliChannel::deliverToWindow(WindowId to, WorkerNotification notification) {
             }
             break;
         case NotifyCode::Statistics: {
-            std::array<std::uint8_t, kStatisticsLength> record{};
-            std::memcpy(record.data(), reinterpret_cast<const void*>(notification.value),
-                        kStatisticsLength);
-            outcome.statistics = record;
+            outcome.statistics = *reinterpret_cast<const LinkStatisticsReply*>(notification.value);
             break;
         }
         case NotifyCode::TraceLines:

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/ConfigImage.h"
+#include "link/LinkTypes.h"
 #include "link/NotificationChannel.h"
 
 class CliChannel : public NotificationChannel {
@@ -35,7 +36,7 @@ public:
         std::optional<std::uint32_t> done;  // notification 5 to a progress window
         std::uint32_t total = 0;
         std::optional<ConfigSnapshot> snapshot;
-        std::optional<std::array<std::uint8_t, 68>> statistics;
+        std::optional<LinkStatisticsReply> statistics;
         bool hasStatus(int status) const;
     };
     Outcome outcome;

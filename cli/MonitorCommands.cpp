@@ -25,8 +25,8 @@ std::string linePrefix(const BoardSession& session, bool severalBoards) {
 }
 
 void printStatistics(const Options& options, Console& console, const BoardSession& session,
-                     const std::array<std::uint8_t, 68>& record, bool severalBoards) {
-    const auto fields = DescribeStatistics(record);
+                     const LinkStatisticsReply& reply, bool severalBoards) {
+    const auto fields = DescribeStatistics(reply.record, reply.received);
     if (options.json) {
         JsonObject object = BoardJson(session, true);
         for (const auto& field : fields) object.addRaw(field.name, field.number);
@@ -35,7 +35,8 @@ void printStatistics(const Options& options, Console& console, const BoardSessio
     }
     std::string block;
     for (const auto& field : fields) {
-        block += linePrefix(session, severalBoards) + field.name + ": " + field.text + "\n";
+        block += linePrefix(session, severalBoards) + field.name + ":" +
+                 (field.text.empty() ? "" : " " + field.text) + "\n";
     }
     console.data(block);  // the blank line after it separates the readings
 }

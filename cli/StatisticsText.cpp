@@ -77,8 +77,13 @@ StatisticsField describe(const Word& word, std::uint32_t value) {
 
 }  // namespace
 
-std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 68>& record) {
+std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 68>& record,
+                                                std::size_t received) {
     std::vector<StatisticsField> fields;
-    for (int i = 0; i < 17; ++i) fields.push_back(describe(kWords[i], wordAt(record, i)));
+    for (int i = 0; i < 17; ++i) {
+        const bool carried = received >= std::size_t(4 * (i + 1));
+        fields.push_back(carried ? describe(kWords[i], wordAt(record, i))
+                                 : StatisticsField{kWords[i].name, "null", ""});
+    }
     return fields;
 }

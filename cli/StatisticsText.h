@@ -9,8 +9,11 @@
 
 struct StatisticsField {
     std::string name;
-    std::string number;  // the value as a JSON number
-    std::string text;    // the value with its unit, as printed
+    std::string number;  // the value as a JSON number, null for a word the reply did not carry
+    std::string text;    // the value with its unit, as printed; empty for a word not carried
 };
 
-std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 68>& record);
+// A short reply carries only its first `received` bytes: the words it cut off are shown
+// empty, as the statistics window leaves their fields empty, never as zero.
+std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 68>& record,
+                                                std::size_t received = 68);

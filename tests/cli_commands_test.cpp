@@ -223,6 +223,25 @@ TEST_F(CliCommandsTest, StatisticsUseTheWindowsForms) {
     EXPECT_THAT(result.out, HasSubstr("audio_jitter_ms: 1000.0000 ms\ncpu_load_percent: 20.00\n"));
 }
 
+TEST_F(CliCommandsTest, ShortStatisticsReplyLeavesTheWordsItCutOffEmpty) {
+    auto boards = plugBoards(1);
+    k350sim::setReplyHook([](k350sim::DeviceId, const Bytes& request, Bytes& reply) {
+        if (request.size() == 8 && request[0] == 8) {
+            std::fill(reply.begin() + 8, reply.end(), 0);
+            reply[8 + 3] = 7;      // time 7 s
+            reply.resize(8 + 10);  // two whole words and half of the third
+        }
+        return 0;
+    });
+    const CliRun text = run({"stats"});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_THAT(text.out, HasSubstr("time_s: 7\nlink_packets_sent: 0\nlink_bytes_sent:\n"));
+    EXPECT_THAT(text.out, HasSubstr("\nsync_frequency_hz:\n"));
+    const CliRun json = run({"stats", "--json"});
+    EXPECT_THAT(json.out,
+                HasSubstr("\"time_s\":7,\"link_packets_sent\":0,\"link_bytes_sent\":null,"));
+}
+
 TEST_F(CliCommandsTest, TraceSendsTheTerminalsRequestsAndPrintsTheWindowsLines) {
     auto boards = plugBoards(1);
     auto maskFill = [](WorkerNotification notification) {
