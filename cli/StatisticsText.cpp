@@ -1,12 +1,10 @@
 #include "cli/StatisticsText.h"
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "link/StatisticsRules.h"
 
 namespace {
-
-constexpr double kTicksPerSecond = 46875.0;
-constexpr double kFractionUnit = 2147483648.0;  // 2^31
 
 enum class Form { Plain, Count, Percentage, Milliseconds, Load };
 
@@ -35,19 +33,11 @@ constexpr Word kWords[17] = {
     {"sync_frequency_hz", Form::Count},
 };
 
-// Rounded to `significant` digits first, then shown with exactly `decimals` decimals, as the
-// window shows it: never more precision than the value carries.
-std::string fixed(double value, int significant, int decimals) {
+// The shared rule's value, shown with exactly the window's decimals.
+std::string fixed(double value, int decimals) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.*g", significant, value);
-    std::snprintf(text, sizeof text, "%.*f", decimals, std::strtod(text, nullptr));
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
-}
-
-std::uint32_t wordAt(const std::array<std::uint8_t, 68>& record, int index) {
-    const std::uint8_t* bytes = record.data() + 4 * index;
-    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
-           std::uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
 StatisticsField describe(const Word& word, std::uint32_t value) {
@@ -61,15 +51,18 @@ StatisticsField describe(const Word& word, std::uint32_t value) {
             return {word.name, number, number};
         }
         case Form::Percentage: {
-            const std::string number = fixed(value * 100.0 / kFractionUnit, 6, 4);
+            const std::string number = fixed(StatisticsRules::percentageValue(value),
+                                             StatisticsRules::kPercentageDecimals);
             return {word.name, number, number + " %"};
         }
         case Form::Milliseconds: {
-            const std::string number = fixed(value * 1000.0 / kTicksPerSecond, 8, 4);
+            const std::string number = fixed(StatisticsRules::millisecondsValue(value),
+                                             StatisticsRules::kMillisecondsDecimals);
             return {word.name, number, number + " ms"};
         }
         default: {
-            const std::string number = fixed(value * 100.0 / kTicksPerSecond, 4, 2);
+            const std::string number =
+                fixed(StatisticsRules::loadValue(value), StatisticsRules::kLoadDecimals);
             return {word.name, number, number};
         }
     }
@@ -82,7 +75,7 @@ std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 6
     std::vector<StatisticsField> fields;
     for (int i = 0; i < 17; ++i) {
         const bool carried = received >= std::size_t(4 * (i + 1));
-        fields.push_back(carried ? describe(kWords[i], wordAt(record, i))
+        fields.push_back(carried ? describe(kWords[i], StatisticsRules::wordAt(record.data(), i))
                                  : StatisticsField{kWords[i].name, "null", ""});
     }
     return fields;

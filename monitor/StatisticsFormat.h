@@ -4,6 +4,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "link/StatisticsRules.h"
+
 namespace StatisticsFormat {
 
 // The word as a signed 32-bit number, no grouping ("-1").
@@ -17,18 +19,15 @@ QString milliseconds(std::uint32_t word);
 // A count of 1/46875 parts as a processor load in percent ("20,00").
 QString load(std::uint32_t word);
 
-// The numbers the percentage, milliseconds and load forms show, as shown: already
-// rounded to their significant digits and decimals, so a chart or an export
-// carries exactly what the fields read.
-double percentageValue(std::uint32_t word);
-double millisecondsValue(std::uint32_t word);
-double loadValue(std::uint32_t word);
-// Decimals each of those forms shows.
-constexpr int kPercentageDecimals = 4;
-constexpr int kMillisecondsDecimals = 4;
-constexpr int kLoadDecimals = 2;
-
-// Reads big-endian statistics word `index` of a 68-byte record.
-std::uint32_t wordAt(const std::uint8_t* record, int index);
+// The numbers the percentage, milliseconds and load forms show, as shown, so a
+// chart or an export carries exactly what the fields read; their rules are shared
+// with the command line.
+using StatisticsRules::kLoadDecimals;
+using StatisticsRules::kMillisecondsDecimals;
+using StatisticsRules::kPercentageDecimals;
+using StatisticsRules::loadValue;
+using StatisticsRules::millisecondsValue;
+using StatisticsRules::percentageValue;
+using StatisticsRules::wordAt;
 
 }  // namespace StatisticsFormat
