@@ -1,10 +1,9 @@
 #include "monitor/ReportCsv.h"
 
-#include <QFile>
 
-#include "config/PosixFile.h"
 #include "monitor/ReportHistory.h"
 #include "monitor/StatisticsFormat.h"
+#include "shell/AtomicSave.h"
 
 namespace ReportCsv {
 namespace {
@@ -44,10 +43,7 @@ QByteArray toCsv(const ReportHistory& history) {
 }
 
 bool save(const ReportHistory& history, const QString& path) {
-    const QByteArray csv = toCsv(history);
-    const auto* data = reinterpret_cast<const std::uint8_t*>(csv.constData());
-    return WriteFileAtomically(QFile::encodeName(path).toStdString(), data,
-                               std::size_t(csv.size())) == AtomicWriteResult::Ok;
+    return SaveBytesAtomically(path, toCsv(history));
 }
 
 }  // namespace ReportCsv

@@ -14,7 +14,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTimer>
@@ -22,6 +21,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "shell/AtomicSave.h"
 #include "shell/Dialogs.h"
 
 namespace {
@@ -575,8 +575,7 @@ void TraceLog::saveToFile() {
     const QString path =
         AppDialogs().saveFile(this, QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*"));
     if (path.isEmpty()) return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(savedText()) < 0 || !file.commit()) {
+    if (!SaveBytesAtomically(path, savedText())) {
         AppDialogs().message(this, QStringLiteral("Не удалось сохранить файл ") + path);
     }
 }
