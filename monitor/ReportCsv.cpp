@@ -1,6 +1,5 @@
 #include "monitor/ReportCsv.h"
 
-
 #include "monitor/ReportHistory.h"
 #include "monitor/StatisticsFormat.h"
 #include "shell/AtomicSave.h"
