@@ -35,10 +35,7 @@ bool save(QWidget* widget, const QString& path) {
 int readmePicture(const QString& output) {
     SystemClock clock;
     TFDevice window(TFDevice::Options{false, &clock});
-    window.resize(1180, 760);
-    window.show();
-    window.MTaskGetClick();
-    runWorker(window);
+    showWithConfigurationRead(window);
     for (const char* caption : {"Информация", "Регистратор", "Кодек"}) {
         activate(window, QString::fromUtf8(caption));
         runWorker(window);
@@ -89,10 +86,7 @@ int windowPictures(const QString& folder) {
 
     SystemClock clock;
     TFDevice window(TFDevice::Options{false, &clock});
-    window.resize(1180, 760);
-    window.show();
-    window.MTaskGetClick();
-    runWorker(window);
+    showWithConfigurationRead(window);
     window.setServiceLevel(ServiceLevel::FullService);
     window.tree()->expandAll();
     bool saved = save(&window, QDir(folder).filePath("main.png"));
