@@ -21,9 +21,9 @@ const CliChannel::Outcome& BoardSession::run(WorkerRequest request) {
 namespace {
 const char* errorHint(int error) {
     switch (error) {
-        case -1:
+        case LinkError::InvalidReply:
             return "the board's size or identification reply is invalid";
-        case -2:
+        case LinkError::WrongReplyCode:
             return "the board answered with another command's reply";
         case -ETIMEDOUT:
             return "the board did not answer in time; check the cable and the board's power";
@@ -44,13 +44,13 @@ const char* errorHint(int error) {
 
 const char* statusProblem(int status) {
     switch (status) {
-        case 1:
+        case LinkStatus::NoConfiguration:
             return "the board's configuration cannot be selected (Status: 1); it may be in boot "
                    "mode";
-        case 2:
+        case LinkStatus::NoInterface:
             return "the board's interface cannot be claimed (Status: 2); is another program "
                    "using it?";
-        case 3:
+        case LinkStatus::NoBoard:
             return "no K-350 board found on USB (Status: 3); check the cable, or the board "
                    "cannot be opened";
         default:
@@ -63,15 +63,21 @@ std::string LinkErrorText(int error) {
     return "Error: " + std::to_string(error) + " (" + errorHint(error) + ")";
 }
 
-std::string FailureText(const CliChannel::Outcome& outcome) {
-    for (int status : outcome.statuses) {
+std::string LinkFailureText(const std::vector<int>& statuses, const std::vector<int>& errors) {
+    for (int status : statuses) {
         if (const char* problem = statusProblem(status)) return problem;
     }
-    if (!outcome.errors.empty()) return LinkErrorText(outcome.errors.front());
+    if (!errors.empty()) return LinkErrorText(errors.front());
+    return {};
+}
+
+std::string FailureText(const CliChannel::Outcome& outcome) {
+    std::string text = LinkFailureText(outcome.statuses, outcome.errors);
+    if (!text.empty()) return text;
     if (outcome.windowClosed || outcome.windowStopped) return "the operation did not complete";
     return {};
 }
 
 bool FoundNoBoard(const CliChannel::Outcome& outcome) {
-    return outcome.errors.empty() && outcome.hasStatus(3);
+    return outcome.errors.empty() && outcome.hasStatus(LinkStatus::NoBoard);
 }

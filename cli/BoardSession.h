@@ -32,6 +32,8 @@ private:
 // Why an operation failed, in English, with the terminal's code ("Error: -110") and a hint; empty
 // when it did not fail.
 std::string FailureText(const CliChannel::Outcome& outcome);
+// The same for what the worker reported to the main window alone.
+std::string LinkFailureText(const std::vector<int>& statuses, const std::vector<int>& errors);
 // Whether the failure was that no board could be found or opened at all.
 bool FoundNoBoard(const CliChannel::Outcome& outcome);
 std::string LinkErrorText(int error);

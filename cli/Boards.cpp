@@ -1,79 +1,31 @@
 #include "cli/Boards.h"
 
-#include <usb.h>
-
-#include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <thread>
 
 #include "cli/BoardSession.h"
 #include "cli/Json.h"
-#include "link/K350Task.h"
+#include "config/RecordRules.h"
+#include "link/UsbScan.h"
 
-std::vector<BoardLocation> ScanBoards() {
-    std::lock_guard lock(UsbListMutex());
-    usb_init();
-    usb_set_debug(0);
-    usb_find_busses();
-    usb_find_devices();
-    std::vector<BoardLocation> found;
-    for (struct usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
-        for (struct usb_device* device = bus->devices; device; device = device->next) {
-            if (device->descriptor.idVendor == K350Usb::VendorId &&
-                device->descriptor.idProduct == K350Usb::ProductId) {
-                found.push_back(LocationOf(bus, device));
-            }
-        }
-    }
-    return found;
-}
-
-BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock) {
-    CliChannel channel;
-    TK350 worker(channel, clock);
-    worker.setBoardLocation(location);
-    BoardProbe probe;
-    probe.location = location;
-    worker.OpenLink(K350Usb::NormalConfiguration);
-    worker.QueryLink();
-    if (worker.isLinkOpen()) {
-        probe.mode = BoardProbe::Mode::Normal;
-        probe.capacity = worker.capacity();
-        probe.ids = worker.deviceIds();
-        worker.CloseLink();
-        return probe;
-    }
-    probe.problem = channel.outcome.hasStatus(LinkStatus::NoBoard)
-                        ? "cannot be opened (Status: 3); check its permissions (udev rules) and "
-                          "whether another program holds it"
-                        : FailureText(channel.outcome);
-    channel.clearOutcome();
-    worker.OpenLink(K350Usb::BootConfiguration);
-    if (worker.isLinkOpen()) {
-        probe.mode = BoardProbe::Mode::Boot;
-        probe.problem.clear();
-        worker.CloseLink();
-    }
-    return probe;
-}
-
-std::string HexId(const std::uint8_t* bytes) {
-    std::string text = "0x";
-    char digits[3];
-    for (int i = 0; i < 8; ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
-}
+using RecordRules::DeviceIdText;
 
 std::string DieIdOf(const DeviceIds& ids) {
-    return HexId(ids.data());
+    return DeviceIdText(ids.data());
 }
 
 std::string ChipIdOf(const DeviceIds& ids) {
-    return HexId(ids.data() + 8);
+    return DeviceIdText(ids.data() + 8);
+}
+
+std::string ProblemText(const BoardProbe& probe) {
+    if (probe.mode != BoardProbe::Mode::Unusable) return {};
+    for (int status : probe.statuses) {
+        if (status == LinkStatus::NoBoard) {
+            return "cannot be opened (Status: 3); check its permissions (udev rules) and whether "
+                   "another program holds it";
+        }
+    }
+    return LinkFailureText(probe.statuses, probe.errors);
 }
 
 std::string ModeName(BoardProbe::Mode mode) {
@@ -95,48 +47,25 @@ std::string DescribeProbe(const BoardProbe& probe) {
     } else if (probe.mode == BoardProbe::Mode::Boot) {
         line += "  (boot loader only: no capacity or IDs)";
     } else {
-        line += "  " + probe.problem;
+        line += "  " + ProblemText(probe);
     }
     return line;
 }
 
 std::string ProbeJson(const BoardProbe& probe) {
-    JsonObject object;
-    object.add("location", probe.location.text())
-        .add("bus", probe.location.bus)
-        .add("device", probe.location.device)
-        .add("mode", ModeName(probe.mode));
-    if (probe.mode == BoardProbe::Mode::Normal) {
-        object.add("capacity", std::int64_t(probe.capacity))
-            .add("die_id", DieIdOf(probe.ids))
-            .add("chip_id", ChipIdOf(probe.ids));
-    } else {
-        object.addNull("capacity").addNull("die_id").addNull("chip_id");
-    }
-    if (probe.mode == BoardProbe::Mode::Unusable) {
-        object.add("problem", probe.problem);
-    } else {
-        object.addNull("problem");
-    }
-    return object.str();
+    const bool normal = probe.mode == BoardProbe::Mode::Normal;
+    return JsonText({{"location", probe.location.text()},
+                     {"bus", probe.location.bus},
+                     {"device", probe.location.device},
+                     {"mode", ModeName(probe.mode)},
+                     {"capacity", normal ? Json(probe.capacity) : Json()},
+                     {"die_id", normal ? Json(DieIdOf(probe.ids)) : Json()},
+                     {"chip_id", normal ? Json(ChipIdOf(probe.ids)) : Json()},
+                     {"problem", probe.mode == BoardProbe::Mode::Unusable ? Json(ProblemText(probe))
+                                                                          : Json()}});
 }
 
 namespace {
-
-// All at once, one thread per board, as the command then runs on them.
-std::vector<BoardProbe> probeAll(const std::vector<BoardLocation>& locations, Clock& clock) {
-    std::vector<BoardProbe> probes(locations.size());
-    if (locations.size() == 1) {
-        probes[0] = ProbeBoard(locations[0], clock);
-        return probes;
-    }
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < locations.size(); ++i) {
-        threads.emplace_back([&, i] { probes[i] = ProbeBoard(locations[i], clock); });
-    }
-    for (auto& thread : threads) thread.join();
-    return probes;
-}
 
 void reportBoards(Console& console, const std::vector<BoardProbe>& probes) {
     for (const auto& probe : probes) console.message("  " + DescribeProbe(probe));
@@ -158,13 +87,13 @@ std::string dieIdDigits(const std::string& text) {
 
 BoardChoice chooseAll(const std::vector<BoardLocation>& locations, Console& console) {
     BoardChoice choice;
-    for (const auto& probe : probeAll(locations, console.clock())) {
+    for (const auto& probe : ProbeBoards(locations, console.clock())) {
         if (probe.mode == BoardProbe::Mode::Normal) {
             choice.targets.push_back(probe.location);
         } else if (probe.mode == BoardProbe::Mode::Boot) {
             console.message(probe.location.text() + ": skipped, the board is in boot mode");
         } else {
-            console.message(probe.location.text() + ": failed: " + probe.problem);
+            console.message(probe.location.text() + ": failed: " + ProblemText(probe));
             ++choice.failedBoards;
         }
     }
@@ -185,7 +114,7 @@ BoardChoice chooseOne(const std::string& board, const std::vector<BoardLocation>
         }
     }
     const std::string digits = dieIdDigits(board);
-    std::vector<BoardProbe> probes = probeAll(locations, console.clock());
+    std::vector<BoardProbe> probes = ProbeBoards(locations, console.clock());
     std::vector<BoardProbe> matches;
     for (const auto& probe : probes) {
         if (probe.mode != BoardProbe::Mode::Normal || digits.empty()) continue;
@@ -227,7 +156,7 @@ BoardChoice ChooseBoards(const std::string& board, bool all, Console& console) {
     console.message("k350ctl: " + std::to_string(locations.size()) +
                     " boards are attached; choose one with --board LOCATION|DIEID, or use "
                     "--all:");
-    reportBoards(console, probeAll(locations, console.clock()));
+    reportBoards(console, ProbeBoards(locations, console.clock()));
     choice.status = ExitStatus::Usage;
     return choice;
 }

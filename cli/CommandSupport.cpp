@@ -6,18 +6,17 @@ BoardResult OperationFailure(const CliChannel::Outcome& outcome) {
     return {FoundNoBoard(outcome) ? ExitStatus::NoBoard : ExitStatus::Failed, text};
 }
 
-JsonObject BoardJson(const BoardSession& session, bool ok) {
-    JsonObject object;
-    object.add("board", session.location().text()).addBool("ok", ok);
-    return object;
+Json BoardJson(const BoardSession& session, bool ok) {
+    return {{"board", session.location().text()}, {"ok", ok}};
 }
 
 BoardResult ReportFailure(const Options& options, Console& console, const BoardSession& session,
                           const BoardResult& failure) {
     if (options.json) {
-        JsonObject object = BoardJson(session, false);
-        object.add("exit_status", std::int64_t(failure.status)).add("error", failure.message);
-        console.data(object.str());
+        Json object = BoardJson(session, false);
+        object["exit_status"] = failure.status;
+        object["error"] = failure.message;
+        console.data(JsonText(object));
     }
     return failure;
 }

@@ -9,7 +9,7 @@
 
 BoardResult OperationFailure(const CliChannel::Outcome& outcome);
 // The start of every per-board JSON object.
-JsonObject BoardJson(const BoardSession& session, bool ok);
+Json BoardJson(const BoardSession& session, bool ok);
 // Prints the failure as the board's JSON object when --json is on; returns the result.
 BoardResult ReportFailure(const Options& options, Console& console, const BoardSession& session,
                           const BoardResult& failure);

@@ -54,15 +54,12 @@ Verification verifyFlash(BoardSession& session, const std::vector<std::uint8_t>&
 void reportSuccess(const Options& options, Console& console, const BoardSession& session, bool boot,
                    std::uint32_t bytes, bool verified) {
     if (options.json) {
-        JsonObject object = BoardJson(session, true);
-        object.add("mode", boot ? "boot" : "normal").add("bytes", std::int64_t(bytes));
-        if (options.verify) {
-            object.addBool("verified", verified);
-        } else {
-            object.addNull("verified");
-        }
-        object.addNull("first_difference");
-        console.data(object.str());
+        Json object = BoardJson(session, true);
+        object["mode"] = boot ? "boot" : "normal";
+        object["bytes"] = bytes;
+        object["verified"] = options.verify ? Json(verified) : Json();
+        object["first_difference"] = nullptr;
+        console.data(JsonText(object));
         return;
     }
     console.message(session.location().text() + ": " + std::to_string(bytes) + " bytes " +
@@ -74,18 +71,15 @@ BoardResult reportVerifyFailure(const Options& options, Console& console,
                                 const BoardSession& session, bool boot, std::uint32_t bytes,
                                 const Verification& verification) {
     if (options.json) {
-        JsonObject object = BoardJson(session, false);
-        object.add("exit_status", std::int64_t(ExitStatus::Failed))
-            .add("error", verification.failure)
-            .add("mode", boot ? "boot" : "normal")
-            .add("bytes", std::int64_t(bytes))
-            .addBool("verified", false);
-        if (verification.firstDifference) {
-            object.add("first_difference", hexAddress(*verification.firstDifference));
-        } else {
-            object.addNull("first_difference");
-        }
-        console.data(object.str());
+        Json object = BoardJson(session, false);
+        object["exit_status"] = ExitStatus::Failed;
+        object["error"] = verification.failure;
+        object["mode"] = boot ? "boot" : "normal";
+        object["bytes"] = bytes;
+        object["verified"] = false;
+        object["first_difference"] =
+            verification.firstDifference ? Json(hexAddress(*verification.firstDifference)) : Json();
+        console.data(JsonText(object));
     }
     return {ExitStatus::Failed, verification.failure};
 }

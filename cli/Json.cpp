@@ -1,70 +1,37 @@
 #include "cli/Json.h"
 
-#include <cstdio>
+#include <cstdlib>
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-                    out += escaped;
-                } else {
-                    out += char(c);
-                }
-        }
+namespace {
+// A number's text travels as a binary value, a type no other value of k350ctl has: its
+// unescaped form cannot come from a string, so it is found only where it was put.
+const std::string kBinaryStart = "{\"bytes\":[";
+const std::string kBinaryEnd = "],\"subtype\":null}";
+
+std::string digitsOf(const std::string& list) {
+    std::string digits;
+    for (const char* at = list.c_str(); *at;) {
+        char* end = nullptr;
+        digits += char(std::strtol(at, &end, 10));
+        at = *end == ',' ? end + 1 : end;
     }
-    return out + "\"";
+    return digits;
+}
+}  // namespace
+
+Json JsonNumberText(const std::string& digits) {
+    return Json::binary(std::vector<std::uint8_t>(digits.begin(), digits.end()));
 }
 
-void JsonObject::key(std::string_view name) {
-    if (!body_.empty()) body_ += ",";
-    body_ += JsonString(name) + ":";
-}
-
-JsonObject& JsonObject::add(std::string_view name, std::string_view value) {
-    key(name);
-    body_ += JsonString(value);
-    return *this;
-}
-
-JsonObject& JsonObject::add(std::string_view name, std::int64_t value) {
-    key(name);
-    body_ += std::to_string(value);
-    return *this;
-}
-
-JsonObject& JsonObject::addBool(std::string_view name, bool value) {
-    key(name);
-    body_ += value ? "true" : "false";
-    return *this;
-}
-
-JsonObject& JsonObject::addNull(std::string_view name) {
-    key(name);
-    body_ += "null";
-    return *this;
-}
-
-JsonObject& JsonObject::addRaw(std::string_view name, std::string_view value) {
-    key(name);
-    body_ += value;
-    return *this;
+std::string JsonText(const Json& value) {
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    for (std::size_t at = text.find(kBinaryStart); at != std::string::npos;
+         at = text.find(kBinaryStart, at)) {
+        const std::size_t listStart = at + kBinaryStart.size();
+        const std::size_t end = text.find(kBinaryEnd, listStart);
+        const std::string digits = digitsOf(text.substr(listStart, end - listStart));
+        text.replace(at, end + kBinaryEnd.size() - at, digits);
+        at += digits.size();
+    }
+    return text;
 }

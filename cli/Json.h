@@ -1,27 +1,15 @@
-// The few JSON shapes k350ctl prints: flat objects of strings, numbers and booleans, and
-// already-formed values nested into them.
+// k350ctl's JSON: objects keep their keys in the order they were added, one object per line.
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <string_view>
 
-std::string JsonString(std::string_view text);
+using Json = nlohmann::ordered_json;
 
-class JsonObject {
-public:
-    JsonObject& add(std::string_view key, std::string_view value);
-    JsonObject& add(std::string_view key, const char* value) {
-        return add(key, std::string_view(value));
-    }
-    JsonObject& add(std::string_view key, std::int64_t value);
-    JsonObject& addBool(std::string_view key, bool value);
-    JsonObject& addNull(std::string_view key);
-    // value must already be valid JSON (a number in a fixed form, an array, an object).
-    JsonObject& addRaw(std::string_view key, std::string_view value);
-    std::string str() const { return "{" + body_ + "}"; }
+// A number written exactly as given ("12.5000"): the statistics keep the window's decimals,
+// which a floating-point value would lose.
+Json JsonNumberText(const std::string& digits);
 
-private:
-    void key(std::string_view name);
-    std::string body_;
-};
+// The value on one line, UTF-8 as it is; bytes that are not UTF-8 become U+FFFD, so the line
+// stays valid JSON whatever a file name holds.
+std::string JsonText(const Json& value);

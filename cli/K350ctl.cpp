@@ -2,6 +2,7 @@
 #include <thread>
 
 #include "cli/BoardSession.h"
+#include "cli/CommandTable.h"
 #include "cli/Commands.h"
 #include "cli/Help.h"
 #include "config/ServiceCodes.h"
@@ -12,24 +13,6 @@ int usageError(Console& console, const std::string& text) {
     console.message("k350ctl: " + text);
     console.message("Try 'k350ctl --help' for more information.");
     return ExitStatus::Usage;
-}
-
-int dispatch(const Options& options, Console& console) {
-    const std::string& command = options.command;
-    if (command == "list") return ListCommand(options, console);
-    if (command == "read") return ReadCommand(options, console);
-    if (command == "write") return WriteCommand(options, console);
-    if (command == "flash") return FlashCommand(options, console);
-    if (command == "stats") return StatsCommand(options, console);
-    if (command == "trace") return TraceCommand(options, console);
-    if (command == "show") return ShowCommand(options, console);
-    return DiffCommand(options, console);
-}
-
-std::size_t operandCount(const std::string& command) {
-    if (command == "write" || command == "flash" || command == "show") return 1;
-    if (command == "diff") return 2;
-    return 0;
 }
 
 }  // namespace
@@ -47,13 +30,14 @@ int RunK350ctl(const std::vector<std::string>& arguments, const Environment& env
         return ExitStatus::Ok;
     }
     if (options.command.empty()) return usageError(console, "no command given");
-    const std::size_t wanted = operandCount(options.command);
+    const CommandDefinition& command = *FindCommand(options.command);
+    const std::size_t wanted = command.operands;
     if (options.operands.size() != wanted) {
         return usageError(console, options.command + " takes " + std::to_string(wanted) +
                                        " argument" + (wanted == 1 ? "" : "s") + ", not " +
                                        std::to_string(options.operands.size()));
     }
-    return dispatch(options, console);
+    return command.run(options, console);
 }
 
 bool HasAccess(const Options& options, Console& console, int level, const std::string& what) {

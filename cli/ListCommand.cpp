@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "link/UsbScan.h"
 
 int ListCommand(const Options& options, Console& console) {
     const std::vector<BoardLocation> locations = ScanBoards();

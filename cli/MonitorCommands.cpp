@@ -28,9 +28,9 @@ void printStatistics(const Options& options, Console& console, const BoardSessio
                      const LinkStatisticsReply& reply, bool severalBoards) {
     const auto fields = DescribeStatistics(reply.record, reply.received);
     if (options.json) {
-        JsonObject object = BoardJson(session, true);
-        for (const auto& field : fields) object.addRaw(field.name, field.number);
-        console.data(object.str());
+        Json object = BoardJson(session, true);
+        for (const auto& field : fields) object[field.name] = JsonNumberText(field.number);
+        console.data(JsonText(object));
         return;
     }
     std::string block;
@@ -82,9 +82,7 @@ void printTraceLines(const Options& options, Console& console, const BoardSessio
                      const std::vector<std::string>& lines, bool severalBoards) {
     for (const auto& line : lines) {
         if (options.json) {
-            JsonObject object;
-            object.add("board", session.location().text()).add("line", line);
-            console.data(object.str());
+            console.data(JsonText({{"board", session.location().text()}, {"line", line}}));
         } else {
             console.data(linePrefix(session, severalBoards) + line);
         }

@@ -1,7 +1,8 @@
-// k350ctl's command line: a command, its operands and options, global options anywhere.
+// k350ctl's command line: a command, its operands and options, common options anywhere.
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,11 @@ struct Options {
     std::optional<double> duration;                          // trace --duration, seconds
 };
 
+// A usage error found while an option's value is taken.
+struct UsageProblem : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // Fills options; on a usage error returns its message.
 std::optional<std::string> ParseOptions(const std::vector<std::string>& arguments,
                                         Options& options);
-
-extern const char* const kCommands[];  // list, read, write, flash, stats, trace, show, diff
-bool IsCommand(const std::string& name);

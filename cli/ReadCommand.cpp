@@ -2,6 +2,9 @@
 #include "cli/CommandSupport.h"
 #include "config/ConfigImage.h"
 #include "config/PosixFile.h"
+#include "config/RecordRules.h"
+
+using RecordRules::DeviceIdText;
 
 namespace {
 constexpr const char* kDefaultFileName = "K350xx.kcf";
@@ -9,7 +12,7 @@ constexpr const char* kDiePlaceholder = "{die}";
 
 std::string fileNameFor(const std::string& pattern, const ConfigSnapshot& snapshot) {
     std::string name = pattern;
-    const std::string die = HexId(snapshot.data() + ConfigOffset::DieId).substr(2);
+    const std::string die = DeviceIdText(snapshot.data() + ConfigOffset::DieId).substr(2);
     for (std::size_t at = name.find(kDiePlaceholder); at != std::string::npos;
          at = name.find(kDiePlaceholder, at + die.size())) {
         name.replace(at, std::string(kDiePlaceholder).size(), die);
@@ -45,13 +48,13 @@ BoardResult readBoard(const Options& options, Console& console, BoardSession& se
                              {ExitStatus::File, "file " + path + " " + writeProblem(result)});
     }
     if (options.json) {
-        JsonObject object = BoardJson(session, true);
-        object.add("die_id", HexId(snapshot.data() + ConfigOffset::DieId))
-            .add("chip_id", HexId(snapshot.data() + ConfigOffset::ChipId))
-            .add("file", path)
-            .add("bytes", std::int64_t(kSnapshotSize))
-            .addBool("stored_crc_matched", crcMatched);
-        console.data(object.str());
+        Json object = BoardJson(session, true);
+        object["die_id"] = DeviceIdText(snapshot.data() + ConfigOffset::DieId);
+        object["chip_id"] = DeviceIdText(snapshot.data() + ConfigOffset::ChipId);
+        object["file"] = path;
+        object["bytes"] = kSnapshotSize;
+        object["stored_crc_matched"] = crcMatched;
+        console.data(JsonText(object));
     } else if (path != "-") {
         console.message(session.location().text() + ": configuration saved to " + path);
     }

@@ -101,11 +101,9 @@ int ShowCommand(const Options& options, Console& console) {
     }
     const auto fields = DescribeSnapshot(sources[0].snapshot, TCrc());
     if (options.json) {
-        JsonObject values;
-        for (const auto& field : fields) values.add(field.name, field.value);
-        JsonObject object;
-        object.add("source", sources[0].name).addRaw("fields", values.str());
-        console.data(object.str());
+        Json values = Json::object();
+        for (const auto& field : fields) values[field.name] = field.value;
+        console.data(JsonText({{"source", sources[0].name}, {"fields", values}}));
         return ExitStatus::Ok;
     }
     std::string text;
@@ -124,20 +122,16 @@ int DiffCommand(const Options& options, Console& console) {
     auto differences = DiffSnapshots(sources[0].snapshot, sources[1].snapshot, TCrc());
     addUndecodedBytes(sources[0].snapshot, sources[1].snapshot, differences);
     if (options.json) {
-        std::string list;
+        Json list = Json::array();
         for (const auto& difference : differences) {
-            JsonObject item;
-            item.add("name", difference.name)
-                .add("first", difference.first)
-                .add("second", difference.second);
-            list += (list.empty() ? "" : ",") + item.str();
+            list.push_back({{"name", difference.name},
+                            {"first", difference.first},
+                            {"second", difference.second}});
         }
-        JsonObject object;
-        object.add("first", sources[0].name)
-            .add("second", sources[1].name)
-            .addBool("equal", differences.empty())
-            .addRaw("differences", "[" + list + "]");
-        console.data(object.str());
+        console.data(JsonText({{"first", sources[0].name},
+                               {"second", sources[1].name},
+                               {"equal", differences.empty()},
+                               {"differences", list}}));
     } else {
         for (const auto& difference : differences) {
             console.data(difference.name + ": " + difference.first + " -> " + difference.second);

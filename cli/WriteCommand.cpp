@@ -29,9 +29,9 @@ BoardResult writeBoard(const Options& options, Console& console, BoardSession& s
         return ReportFailure(options, console, session, OperationFailure(outcome));
     }
     if (options.json) {
-        JsonObject object = BoardJson(session, true);
-        object.add("bytes_written", std::int64_t(*outcome.done));
-        console.data(object.str());
+        Json object = BoardJson(session, true);
+        object["bytes_written"] = *outcome.done;
+        console.data(JsonText(object));
     } else {
         console.message(session.location().text() + ": " + std::to_string(*outcome.done) +
                         " bytes of the configuration written");

@@ -7,26 +7,12 @@
 
 #include "link/BoardLocation.h"
 #include "link/K350Task.h"
+#include "link/UsbScan.h"
 
 namespace {
 constexpr std::uint8_t kFlashRead = 0x03;
 constexpr std::size_t kFlashReadRequestLength = kPacketHeaderSize + 4;
-
-bool isBoard(const struct usb_device* device) {
-    return device->descriptor.idVendor == K350Usb::VendorId &&
-           device->descriptor.idProduct == K350Usb::ProductId;
-}
 }  // namespace
-
-std::mutex& UsbListMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-BoardLocation LocationOf(const struct usb_bus* bus, const struct usb_device* device) {
-    return {std::string(bus->dirname, strnlen(bus->dirname, sizeof bus->dirname)),
-            std::string(device->filename, strnlen(device->filename, sizeof device->filename))};
-}
 
 void TK350::setBoardLocation(const BoardLocation& location) {
     location_ = std::make_unique<BoardLocation>(location);
@@ -34,10 +20,8 @@ void TK350::setBoardLocation(const BoardLocation& location) {
 
 // The board at the chosen location in the current list; call with the list locked.
 struct usb_device* TK350::listedBoard() const {
-    for (struct usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
-        for (struct usb_device* device = bus->devices; device; device = device->next) {
-            if (isBoard(device) && LocationOf(bus, device) == *location_) return device;
-        }
+    for (const ListedBoard& board : ListedBoards()) {
+        if (board.location == *location_) return board.device;
     }
     return nullptr;
 }
@@ -52,10 +36,7 @@ void TK350::openChosenBoard(int configuration) {
         handle_ = nullptr;
         if (device && openBoard(device, configuration, false) == OpenOutcome::Opened) return;
     }
-    usb_init();
-    usb_set_debug(0);
-    usb_find_busses();
-    usb_find_devices();
+    RescanUsb();
     struct usb_device* device = listedBoard();
     if (device && openBoard(device, configuration, true) != OpenOutcome::NotOpened) return;
     notifyMain(NotifyCode::Status, LinkStatus::NoBoard);

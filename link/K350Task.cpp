@@ -7,14 +7,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/UsbScan.h"
+
 namespace {
 constexpr std::chrono::milliseconds kPollInterval{50};
 constexpr std::uint16_t kIdentificationPayload = 16;  // die ID and chip ID
-
-bool isBoard(const struct usb_device* device) {
-    return device->descriptor.idVendor == K350Usb::VendorId &&
-           device->descriptor.idProduct == K350Usb::ProductId;
-}
 }  // namespace
 
 TK350::TK350(NotificationChannel& channel, Clock& clock) : channel_(channel), clock_(clock) {}
@@ -138,7 +135,7 @@ bool TK350::tryQuickReopen(int configuration) {
     struct usb_device* first = bus ? bus->devices : nullptr;
     usb_close(handle_);
     handle_ = nullptr;
-    if (!first || !isBoard(first)) return false;
+    if (!first || !IsBoard(first)) return false;
     return openBoard(first, configuration, false) == OpenOutcome::Opened;
 }
 
@@ -163,17 +160,11 @@ TK350::OpenOutcome TK350::openBoard(struct usb_device* device, int configuration
 }
 
 void TK350::scanForBoard(int configuration) {
-    usb_init();
-    usb_set_debug(0);
-    usb_find_busses();
-    usb_find_devices();
-    for (struct usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
-        for (struct usb_device* device = bus->devices; device; device = device->next) {
-            if (!isBoard(device)) continue;
-            // A board that cannot be opened is skipped; the first one that
-            // opens ends the scan, whether it then takes the configuration or not.
-            if (openBoard(device, configuration, true) != OpenOutcome::NotOpened) return;
-        }
+    RescanUsb();
+    for (const ListedBoard& board : ListedBoards()) {
+        // A board that cannot be opened is skipped; the first one that
+        // opens ends the scan, whether it then takes the configuration or not.
+        if (openBoard(board.device, configuration, true) != OpenOutcome::NotOpened) return;
     }
     notifyMain(NotifyCode::Status, LinkStatus::NoBoard);
 }

@@ -1,0 +1,187 @@
+#include "cli/CommandTable.h"
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdlib>
+
+#include "cli/Commands.h"
+#include "cli/Options.h"
+
+namespace {
+
+// A number option with its range: a value outside it is a usage error naming both.
+void addNumber(CLI::App& command, const std::string& name, double low, double high, bool whole,
+               std::function<void(double)> store) {
+    command.add_option_function<std::string>(name, [name, low, high, whole,
+                                                    store](const std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < low || value > high) {
+            throw UsageProblem(name + " needs a number from " + std::to_string(int(low)) + " to " +
+                               std::to_string(int(high)) + ", not \"" + text + "\"");
+        }
+        if (whole && value != std::floor(value)) {
+            throw UsageProblem(name + " needs a whole number");
+        }
+        store(value);
+    });
+}
+
+// A flag takes no value: "--full=no" is refused rather than read as a wish.
+void addFlag(CLI::App& command, const std::string& name, bool& flag) {
+    command.add_flag(name, flag)->disable_flag_override();
+}
+
+void noOptions(CLI::App&, Options&) {}
+
+void readOptions(CLI::App& command, Options& options) {
+    command.add_option_function<std::string>(
+        "-o,--output", [&](const std::string& path) { options.output = path; });
+}
+
+void writeOptions(CLI::App& command, Options& options) {
+    addFlag(command, "--full", options.full);
+}
+
+void flashOptions(CLI::App& command, Options& options) {
+    addFlag(command, "--verify", options.verify);
+}
+
+void statsOptions(CLI::App& command, Options& options) {
+    addNumber(command, "--period", 1, 999, false, [&](double value) { options.period = value; });
+    addNumber(command, "--count", 0, 1e9, true, [&](double value) { options.count = int(value); });
+    addFlag(command, "--reset", options.reset);
+}
+
+void traceOptions(CLI::App& command, Options& options) {
+    command.add_option("--channels", options.channels);
+    addNumber(command, "--duration", 0, 86400, false,
+              [&](double value) { options.duration = value; });
+}
+
+const std::vector<CommandDefinition> kCommands = {
+    {"list", "list", "every board: location, mode, capacity, die and chip ID",
+     R"(Usage: k350ctl list [--json]
+
+Lists every board with vendor and product ID 0451:9001 in bus and device order:
+its location (bus/device as libusb names them), whether it works in normal
+mode or only in boot mode, its capacity, die ID and chip ID. A board that
+cannot be opened or claimed is listed with the reason.
+)",
+     0, noOptions, ListCommand},
+    {"read", "read [-o FILE]", "the configuration record into a .kcf file",
+     R"(Usage: k350ctl read [-o FILE] [--board B | --all] [--json]
+
+Reads the board's 140-byte configuration record and saves it with the board's
+IDs as a 156-byte .kcf file, CRC refreshed, as the terminal's Read and Save
+do. Without -o the file is K350xx.kcf in the current folder; -o - writes the
+156 bytes to standard output. With --all, FILE must contain {die}, which is
+replaced by the board's die ID (16 hexadecimal digits).
+)",
+     0, readOptions, ReadCommand},
+    {"write", "write FILE [--full]", "a .kcf file into the board (56 bytes, or all 140)",
+     R"(Usage: k350ctl write FILE [--full] [--board B | --all] [--code CODE] [--json]
+
+Checks FILE as the terminal's Open does (156 bytes, matching CRC) and writes
+its settings, record bytes 0 to 55, into the board. --full writes all 140
+bytes, board information included, and needs the full service code.
+)",
+     1, writeOptions, WriteCommand},
+    {"flash", "flash IMAGE [--verify]", "a firmware image into the board's flash",
+     R"(Usage: k350ctl flash IMAGE [--verify] [--board B | --all] [--code CODE] [--json]
+
+Downloads a raw firmware image as the terminal does: into the SPI flash in
+normal mode (at most 131072 bytes), or to the boot loader when the board only
+answers in boot mode. Needs the service code. --verify then reads the
+programmed range back and fails at the first differing address; it is refused
+in boot mode, where nothing can be read back.
+)",
+     1, flashOptions, FlashCommand},
+    {"stats", "stats [--period S] [--count N] [--reset]", "the board's link statistics",
+     R"(Usage: k350ctl stats [--period S] [--count N] [--reset] [--board B | --all] [--json]
+
+Prints the board's 17 link and audio counters. --count N reads them N times,
+one period (--period, 1 to 999 seconds, default 1) apart; --count 0 reads
+until Ctrl+C. --reset sends the reset request first. With --json, one JSON
+object per line and reading.
+)",
+     0, statsOptions, StatsCommand},
+    {"trace", "trace [--channels LIST] [--duration S]", "the bytes on the board's serial lines",
+     R"(Usage: k350ctl trace [--channels LIST] [--duration S] [--board B | --all] [--json]
+
+Selects the traced streams (LIST of bus-rx, bus-tx, link-rx, link-tx, comma
+separated; default all four), polls the board every 100 ms and prints each
+trace record as the terminal's trace window shows it, until the duration ends
+or Ctrl+C. With --json, one JSON object per line.
+)",
+     0, traceOptions, TraceCommand},
+    {"show", "show FILE|board", "every field of a configuration, decoded",
+     R"(Usage: k350ctl show FILE|board [--board B] [--json]
+
+Prints every field of a configuration by name in engineering units: of a
+.kcf file, or of the record read from the board when the argument is the
+word "board".
+)",
+     1, noOptions, ShowCommand},
+    {"diff", "diff A B", "the fields in which two configurations differ",
+     R"(Usage: k350ctl diff A B [--board B] [--json]
+
+Prints the decoded fields in which two configurations differ, one per line as
+"name: first -> second". A and B are .kcf files or the word "board". The exit
+status is 1 when they differ and 0 when they are equal, as for diff(1).
+)",
+     2, noOptions, DiffCommand},
+};
+
+std::vector<std::string> namesOf(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : app.get_options()) {
+        if (!option->nonpositional()) continue;
+        for (const auto& name : option->get_snames()) names.push_back("-" + name);
+        for (const auto& name : option->get_lnames()) names.push_back("--" + name);
+    }
+    return names;
+}
+
+}  // namespace
+
+const std::vector<CommandDefinition>& CommandTable() {
+    return kCommands;
+}
+
+const CommandDefinition* FindCommand(const std::string& name) {
+    for (const CommandDefinition& command : kCommands) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+void DeclareCommonOptions(CLI::App& program, Options& options) {
+    addFlag(program, "-h,--help", options.help);
+    addFlag(program, "--version", options.version);
+    addFlag(program, "--json", options.json);
+    program.add_option("--board", options.board);
+    addFlag(program, "--all", options.all);
+    program.add_option_function<std::string>("--code",
+                                             [&](const std::string& code) { options.code = code; });
+}
+
+std::vector<CommandInterface> CommandInterfaces() {
+    std::vector<CommandInterface> interfaces;
+    for (const CommandDefinition& command : kCommands) {
+        CLI::App app;
+        app.set_help_flag();
+        Options options;
+        command.declareOptions(app, options);
+        interfaces.push_back({command.name, namesOf(app)});
+    }
+    return interfaces;
+}
+
+std::vector<std::string> CommonOptionNames() {
+    CLI::App app;
+    app.set_help_flag();
+    Options options;
+    DeclareCommonOptions(app, options);
+    return namesOf(app);
+}
