@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
-# Builds the Debian package into build-package/ (k350-terminal_<version>_<arch>.deb).
+# Builds the Debian package into build-package/ (k350-terminal_<version>_<arch>.deb)
+# and checks it with lintian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-if ! command -v dpkg-shlibdeps >/dev/null; then
-    sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get install -y --no-install-recommends dpkg-dev file
-fi
-scripts/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DK350_BUILD_BENCHMARKS=OFF
-(cd build-package && cpack)
-ls build-package/*.deb
+# dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's check for what to strip.
+scripts/install-deps.sh dpkg-dev file lintian
+# Debian's hardening flags (stack protector, fortify, relro), as a Debian build has them.
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+rm -rf build-package/_CPack_Packages build-package/*.deb
+scripts/build.sh --quiet build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DK350_BUILD_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS="$cxxflags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
+(cd build-package && cpack >cpack.log 2>&1) || {
+    echo "cpack failed; the end of build-package/cpack.log:" >&2
+    tail -n 40 build-package/cpack.log >&2
+    exit 1
+}
+deb=$(ls build-package/*.deb)
+echo "Built $deb"
+lintian --fail-on error,warning "$deb"
