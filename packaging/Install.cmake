@@ -36,8 +36,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME k350-terminal)
 set(CPACK_PACKAGE_VENDOR "K-350 terminal developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service terminal for K-350 controller boards")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "service terminal for K-350 controller boards
-The K-350 service terminal is a desktop program for the K-350A and K-350B
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The K-350 service terminal is a desktop program for the K-350A and K-350B
 controller boards, connected to the PC over USB. It reads the board's
 configuration record from its EEPROM and writes it back, keeps configurations
 in files, edits the codec, LF amplifier, recorder and vocoder settings (live on

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's check for what to strip.
 scripts/install-deps.sh dpkg-dev file lintian
-# Debian's hardening flags (stack protector, fortify, relro), as a Debian build has them.
+# Debian's hardening flags (stack protector, fortify, relro, bindnow), as a Debian build has them.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 rm -rf build-package/_CPack_Packages build-package/*.deb

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 if [ ! -f build/CMakeCache.txt ]; then
-    echo "Building the terminal: the first build takes about 4 minutes on two cores," \
+    echo "Building the terminal: the first build takes 2 to 4 minutes on two cores," \
          "later starts take seconds."
 fi
 scripts/build.sh --quiet --target k350-terminal --target k350-terminal-sim build
