@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Configures and builds into a folder.
 #   scripts/build.sh [--quiet] [--target NAME]... [DIR] [CMAKE_ARGS...]
-# DIR defaults to build. --target builds only the targets named (and what they
-# need); --quiet keeps the build's output in DIR/build.log and prints one line
-# of progress instead, and the end of the log when the build fails.
+# DIR defaults to build. --target builds only the targets named and what they
+# need (name the largest first); --quiet keeps the build's output in
+# DIR/build.log and prints one line of progress instead, and the end of the log
+# when the build fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quiet=0
@@ -28,7 +29,10 @@ progress_line() {
     local line percent=0
     while IFS= read -r line; do
         printf '%s\n' "$line" >>"$log"
-        if [[ $line =~ ^\[\ *([0-9]+)%\] ]]; then percent=${BASH_REMATCH[1]}; fi
+        # Each target counts from 0 again: the line shows the highest so far.
+        if [[ $line =~ ^\[\ *([0-9]+)%\] ]] && [ "${BASH_REMATCH[1]}" -gt $percent ]; then
+            percent=${BASH_REMATCH[1]}
+        fi
         if [ -t 1 ]; then printf '\rBuilding: %3d%%' "$percent"; fi
     done
     if [ -t 1 ]; then printf '\r%20s\r' ''; fi

@@ -9,7 +9,7 @@ if [ ! -f build/CMakeCache.txt ]; then
     echo "Building the terminal: the first build takes 2 to 4 minutes on two cores," \
          "later starts take seconds."
 fi
-scripts/build.sh --quiet --target k350-terminal --target k350-terminal-sim build
+scripts/build.sh --quiet --target k350-terminal-sim --target k350-terminal build
 
 if lsusb -d 0451:9001 >/dev/null 2>&1; then
     echo "Starting the terminal on the K-350 board on USB. Close its window to stop."
