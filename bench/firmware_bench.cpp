@@ -13,8 +13,8 @@
 
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "sim/SimControl.h"
+#include "tests/support/RecordingChannel.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "config/RecordRules.h"
 #include "editors/GainBar.h"
-#include "shell/Dialogs.h"
-#include "shell/FixedLayout.h"
+#include "ui/Dialogs.h"
+#include "ui/FixedLayout.h"
 
 using namespace RecordRules;
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 class QCheckBox;
 class QGroupBox;

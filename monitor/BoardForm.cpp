@@ -17,8 +17,8 @@
 #include "config/Cp1251.h"
 #include "config/RecordDate.h"
 #include "config/RecordRules.h"
-#include "shell/FixedLayout.h"
-#include "shell/ProductInfo.h"
+#include "ui/FixedLayout.h"
+#include "ui/ProductInfo.h"
 
 namespace {
 // Offsets inside the board information block.

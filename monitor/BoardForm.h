@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "monitor/StoredLines.h"
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 class QComboBox;
 class QDateEdit;

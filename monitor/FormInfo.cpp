@@ -10,8 +10,8 @@
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
 #include "config/RecordRules.h"
-#include "shell/FixedLayout.h"
-#include "shell/ProductInfo.h"
+#include "ui/FixedLayout.h"
+#include "ui/ProductInfo.h"
 
 using namespace RecordRules;
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 class QLabel;
 class QLineEdit;

@@ -13,7 +13,7 @@
 #include <cmath>
 
 #include "monitor/ReportCsv.h"
-#include "shell/Dialogs.h"
+#include "ui/Dialogs.h"
 
 using namespace StatisticsSeries;
 

@@ -2,7 +2,7 @@
 
 #include "monitor/ReportHistory.h"
 #include "monitor/StatisticsFormat.h"
-#include "shell/AtomicSave.h"
+#include "ui/AtomicSave.h"
 
 namespace ReportCsv {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "monitor/ReportHistory.h"
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 class QLabel;
 class QLineEdit;

@@ -21,8 +21,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "shell/AtomicSave.h"
-#include "shell/Dialogs.h"
+#include "ui/AtomicSave.h"
+#include "ui/Dialogs.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "link/LinkTypes.h"
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 class QAction;
 class QCheckBox;

@@ -19,7 +19,7 @@
 #include <atomic>
 
 #include "shell/Icons.h"
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 const char* const kDefaultFileName = "K350xx.kcf";
 

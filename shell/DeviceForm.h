@@ -12,7 +12,7 @@
 #include "link/Clock.h"
 #include "link/K350Task.h"
 #include "shell/QtChannel.h"
-#include "shell/WindowRegistry.h"
+#include "ui/WindowRegistry.h"
 
 class QAction;
 class QDockWidget;

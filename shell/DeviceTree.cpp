@@ -21,8 +21,8 @@
 #include "shell/DeviceForm.h"
 #include "shell/Icons.h"
 #include "shell/NodeCaptions.h"
-#include "shell/TaskWindow.h"
 #include "transfer/FlashForm.h"
+#include "ui/TaskWindow.h"
 
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;

@@ -5,9 +5,9 @@
 #include "config/ConfigFile.h"
 #include "config/FirmwareImage.h"
 #include "shell/DeviceForm.h"
-#include "shell/Dialogs.h"
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
+#include "ui/Dialogs.h"
 
 namespace {
 const char* const kConfigFilter = "K350 конфигурация (*.kcf)|*.kcf|все файлы|*";

@@ -3,7 +3,7 @@
 #include <QThread>
 #include <condition_variable>
 
-#include "shell/WindowRegistry.h"
+#include "ui/WindowRegistry.h"
 
 // One delivery handed to the user-interface thread. Whoever moves it out of
 // Pending (the user-interface thread starting it, or stop() cancelling it)

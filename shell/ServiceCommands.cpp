@@ -1,7 +1,7 @@
 // The menu "Сервис": the user level at once, the service levels by code.
 #include "shell/AccessForm.h"
 #include "shell/DeviceForm.h"
-#include "shell/Dialogs.h"
+#include "ui/Dialogs.h"
 
 void TFDevice::MServUserClick() {
     setServiceLevel(ServiceLevel::User);

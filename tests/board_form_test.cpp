@@ -14,8 +14,8 @@
 
 #include "config/ConfigImage.h"
 #include "monitor/BoardForm.h"
-#include "shell/WindowRegistry.h"
 #include "tests/support/TestLocales.h"
+#include "ui/WindowRegistry.h"
 
 namespace {
 

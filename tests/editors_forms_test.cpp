@@ -28,9 +28,10 @@
 #include "editors/VocoderForm.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
-#include "shell/WindowRegistry.h"
+#include "tests/support/RecordingChannel.h"
 #include "tests/support/TestLocales.h"
+#include "tests/support/VirtualClock.h"
+#include "ui/WindowRegistry.h"
 
 // The expected texts below are the Russian forms.
 [[maybe_unused]] const auto* const kRussian =

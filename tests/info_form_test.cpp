@@ -10,7 +10,7 @@
 
 #include "config/ConfigImage.h"
 #include "monitor/FormInfo.h"
-#include "shell/WindowRegistry.h"
+#include "ui/WindowRegistry.h"
 
 namespace {
 

@@ -14,9 +14,10 @@
 #include "link/K350Task.h"
 #include "shell/DeviceForm.h"
 #include "shell/QtChannel.h"
-#include "shell/WindowRegistry.h"
 #include "sim/SimControl.h"
 #include "tests/support/SimTime.h"
+#include "tests/support/VirtualClock.h"
+#include "ui/WindowRegistry.h"
 
 namespace {
 

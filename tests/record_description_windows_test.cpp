@@ -24,9 +24,10 @@
 #include "editors/VocoderForm.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "monitor/FormInfo.h"
-#include "shell/WindowRegistry.h"
+#include "tests/support/RecordingChannel.h"
+#include "tests/support/VirtualClock.h"
+#include "ui/WindowRegistry.h"
 
 using namespace RecordRules;
 

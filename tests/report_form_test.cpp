@@ -11,9 +11,10 @@
 #include <array>
 
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "monitor/ReportForm.h"
+#include "tests/support/RecordingChannel.h"
 #include "tests/support/TestLocales.h"
+#include "tests/support/VirtualClock.h"
 
 // The expected texts below are the Russian forms.
 [[maybe_unused]] const auto* const kRussian =

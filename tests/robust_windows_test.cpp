@@ -8,10 +8,11 @@
 
 #include "config/ConfigImage.h"
 #include "config/Crc.h"
-#include "link/RecordingChannel.h"
+#include "tests/support/RecordingChannel.h"
 #include "tests/support/RobustWindows.h"
 #include "tests/support/ShellFixture.h"
 #include "tests/support/SimTime.h"
+#include "tests/support/VirtualClock.h"
 
 namespace {
 

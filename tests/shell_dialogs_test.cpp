@@ -12,7 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "shell/Dialogs.h"
+#include "ui/Dialogs.h"
 
 namespace {
 

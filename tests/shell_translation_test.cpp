@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <memory>
 
-#include "shell/Dialogs.h"
 #include "shell/QtTranslation.h"
+#include "ui/Dialogs.h"
 
 namespace {
 

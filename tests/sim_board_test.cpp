@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "tests/support/VirtualClock.h"
 #include "tests/support/sim_host.h"
 
 using namespace simtest;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/VirtualClock.h"
 #include "tests/support/sim_host.h"
 
 using namespace simtest;

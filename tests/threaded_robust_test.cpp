@@ -11,10 +11,11 @@
 
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "sim/SimControl.h"
+#include "tests/support/RecordingChannel.h"
 #include "tests/support/RobustOperations.h"
 #include "tests/support/SimTime.h"
+#include "tests/support/VirtualClock.h"
 
 namespace {
 

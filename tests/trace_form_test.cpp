@@ -19,9 +19,10 @@
 #include <array>
 
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "monitor/TraceForm.h"
 #include "tests/support/FakeDialogs.h"
+#include "tests/support/RecordingChannel.h"
+#include "tests/support/VirtualClock.h"
 
 namespace {
 

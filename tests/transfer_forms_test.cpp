@@ -16,14 +16,15 @@
 #include "config/ServiceLevel.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "monitor/BoardForm.h"
 #include "monitor/FormInfo.h"
-#include "shell/WindowRegistry.h"
+#include "tests/support/RecordingChannel.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/VirtualClock.h"
 #include "transfer/FlashForm.h"
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
+#include "ui/WindowRegistry.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <array>
 
 #include "editors/FormUart.h"
-#include "shell/WindowRegistry.h"
 #include "support/FakeDialogs.h"
+#include "ui/WindowRegistry.h"
 
 namespace {
 

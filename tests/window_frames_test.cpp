@@ -22,9 +22,9 @@
 
 #include "monitor/ReportForm.h"
 #include "shell/Icons.h"
-#include "shell/TaskWindow.h"
 #include "tests/support/ShellFixture.h"
 #include "transfer/ReadForm.h"
+#include "ui/TaskWindow.h"
 
 namespace {
 

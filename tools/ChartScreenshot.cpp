@@ -15,6 +15,7 @@
 #include "monitor/ReportForm.h"
 #include "shell/DeviceForm.h"
 #include "sim/SimControl.h"
+#include "tests/support/VirtualClock.h"
 #include "tools/ScreenshotSupport.h"
 
 namespace {

@@ -14,11 +14,11 @@
 
 #include "link/Clock.h"
 #include "shell/DeviceForm.h"
-#include "shell/Dialogs.h"
 #include "shell/QtTranslation.h"
-#include "shell/WindowRegistry.h"
 #include "tools/ScreenshotSupport.h"
 #include "transfer/ReadForm.h"
+#include "ui/Dialogs.h"
+#include "ui/WindowRegistry.h"
 
 namespace {
 

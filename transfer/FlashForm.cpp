@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "shell/Dialogs.h"
+#include "ui/Dialogs.h"
 
 TFFlash::TFFlash(QWidget* parent)
     : TransferForm(WindowId::FFlash, WorkerRequest::LoadFirmware, QStringLiteral("Загрузка ПО"),

@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "link/K350Task.h"
-#include "shell/FixedLayout.h"
-#include "shell/ProductInfo.h"
+#include "ui/FixedLayout.h"
+#include "ui/ProductInfo.h"
 
 TransferForm::TransferForm(WindowId id, WorkerRequest request, const QString& caption,
                            const QString& doneText, QWidget* parent)

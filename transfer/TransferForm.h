@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 class QFrame;
 class QLabel;

@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "shell/DeviceForm.h"
-#include "shell/Dialogs.h"
 #include "sim/SimControl.h"
 #include "transfer/FlashForm.h"
+#include "ui/Dialogs.h"
 
 namespace {
 

@@ -15,8 +15,9 @@
 #include "cli/Commands.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "sim/SimControl.h"
+#include "tests/support/RecordingChannel.h"
+#include "tests/support/VirtualClock.h"
 
 struct CliRun {
     int status = -1;

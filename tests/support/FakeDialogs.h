@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <deque>
 
-#include "shell/Dialogs.h"
+#include "ui/Dialogs.h"
 
 class FakeDialogs : public Dialogs {
 public:

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "link/LinkTypes.h"
-#include "shell/TaskWindow.h"
-#include "shell/WindowRegistry.h"
+#include "ui/TaskWindow.h"
+#include "ui/WindowRegistry.h"
 
 class TFDevice;
 class FakeDialogs;

@@ -13,6 +13,7 @@
 #include "shell/DeviceForm.h"
 #include "sim/SimControl.h"
 #include "tests/support/FakeDialogs.h"
+#include "tests/support/VirtualClock.h"
 
 class QAction;
 class QTreeWidgetItem;

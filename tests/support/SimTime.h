@@ -3,6 +3,7 @@
 
 #include "link/Clock.h"
 #include "sim/SimControl.h"
+#include "tests/support/VirtualClock.h"
 
 // From now on the board's time is the clock's; each transfer advances it.
 inline void RunSimOnClock(VirtualClock& clock) {

@@ -10,8 +10,9 @@
 
 #include "link/Clock.h"
 #include "link/K350Task.h"
-#include "link/RecordingChannel.h"
 #include "sim/SimControl.h"
+#include "tests/support/RecordingChannel.h"
+#include "tests/support/VirtualClock.h"
 
 class WorkerFixture : public ::testing::Test {
 public:
@@ -21,7 +22,6 @@ public:
     static RecordingChannel::Receiver fillWith(std::shared_ptr<const Bytes> bytes);
 
 protected:
-
     // Empty world with one healthy board on bus 0; the main window (FDevice) is open.
     void SetUp() override;
     void TearDown() override;

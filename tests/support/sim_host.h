@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/SimControl.h"
+#include "tests/support/VirtualClock.h"
 
 namespace simtest {
 

@@ -1,4 +1,4 @@
-#include "link/RecordingChannel.h"
+#include "tests/support/RecordingChannel.h"
 
 WindowGeneration RecordingChannel::open(WindowId window, Receiver receiver) {
     std::lock_guard lock(mutex_);

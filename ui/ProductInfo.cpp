@@ -1,4 +1,4 @@
-#include "shell/ProductInfo.h"
+#include "ui/ProductInfo.h"
 
 #include <QFrame>
 #include <QLabel>

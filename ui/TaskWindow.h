@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "shell/WindowRegistry.h"
+#include "ui/WindowRegistry.h"
 
 class TK350;
 

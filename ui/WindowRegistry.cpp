@@ -1,4 +1,4 @@
-#include "shell/WindowRegistry.h"
+#include "ui/WindowRegistry.h"
 
 #include <array>
 

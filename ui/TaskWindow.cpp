@@ -1,4 +1,4 @@
-#include "shell/TaskWindow.h"
+#include "ui/TaskWindow.h"
 
 #include <QCloseEvent>
 #include <QMdiSubWindow>

@@ -1,4 +1,4 @@
-#include "shell/FixedLayout.h"
+#include "ui/FixedLayout.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

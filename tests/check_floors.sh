@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Checks the floors of the production code from its #include lines: the folder
+# graph has no circle, each folder includes only its own floor and those below
+# it, and the core (config/, link/) includes no Qt.
+# Usage: check_floors.sh [source directory]
+set -euo pipefail
+cd "${1:-$(dirname "$0")/..}"
+
+# What each production folder may include besides itself.
+declare -A may_include=(
+    [config]=""
+    [link]="config"
+    [sim]="link config"
+    [cli]="link config"
+    [ui]="link config"
+    [transfer]="ui link config"
+    [editors]="ui link config"
+    [monitor]="ui link config"
+    [shell]="transfer editors monitor ui link config"
+)
+
+failed=0
+edges=$(mktemp)
+trap 'rm -f "$edges"' EXIT
+
+for folder in "${!may_include[@]}"; do
+    [ -d "$folder" ] || continue
+    while IFS=: read -r file target; do
+        to=${target%%/*}
+        [ "$to" = "$folder" ] && continue
+        echo "$folder $to" >>"$edges"
+        if [[ " ${may_include[$folder]} " != *" $to "* ]]; then
+            echo "$file includes $target: $folder/ may include only ${may_include[$folder]:-itself}"
+            failed=1
+        fi
+    done < <(grep -HoE '^#include "[^"]+/[^"]+"' "$folder"/*.cpp "$folder"/*.h 2>/dev/null |
+        sed -E 's/:#include "/:/; s/"$//')
+done
+
+# A folder not in the table above still may not close a circle.
+while IFS=: read -r file target; do
+    from=${file%%/*}
+    to=${target%%/*}
+    [ "$to" != "$from" ] && echo "$from $to" >>"$edges"
+done < <(grep -rHoE --include='*.cpp' --include='*.h' --exclude-dir='.*' --exclude-dir='build*' \
+    --exclude-dir=tests --exclude-dir=bench --exclude-dir=tools '^#include "[^"]+/[^"]+"' . |
+    sed -E 's|^\./||; s/:#include "/:/; s/"$//')
+
+if ! sort -u "$edges" | tsort >/dev/null 2>"$edges.loop"; then
+    echo "the folders include each other in a circle:"
+    cat "$edges.loop"
+    failed=1
+fi
+rm -f "$edges.loop"
+
+if grep -rnE '^#include <Q' config link; then
+    echo "config/ and link/ stay free of Qt"
+    failed=1
+fi
+
+[ "$failed" -eq 0 ] && echo "floors hold: $(sort -u "$edges" | wc -l) folder dependencies, no circle"
+exit "$failed"
