@@ -57,7 +57,7 @@ int TK350::ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* o
             result = LinkError::InvalidReply;
         }
         if (result < 0) {
-            reportFailure(result);
+            fail(result);
             return result;
         }
         std::memcpy(out + done, payload(), chunk);

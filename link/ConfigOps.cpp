@@ -42,10 +42,10 @@ void TK350::setEepromRequest(std::uint16_t readCount, std::uint16_t writeCount,
 }
 
 void TK350::ReadConfig() {
-    if (!openLinkOrClose(WindowId::FRead)) return;
+    if (!openLinkOr(FailureReaction::CloseWindow, WindowId::FRead)) return;
     // The read request (header and memory address) must fit the exchange buffer.
     if (bufferSize() < kReadRequestLength)
-        return failTransfer(WindowId::FRead, LinkError::InvalidReply);
+        return fail(LinkError::InvalidReply, FailureReaction::CloseWindow, WindowId::FRead);
 
     ConfigSnapshot snapshot;
     if (!notifyMain(NotifyCode::Status, LinkStatus::ReadStarted)) return;
@@ -76,7 +76,7 @@ bool TK350::readConfigChunks(std::uint8_t* image, std::uint32_t& bytesDone) {
             result = LinkError::InvalidReply;
         }
         if (result < 0) {
-            failTransfer(WindowId::FRead, result);
+            fail(result, FailureReaction::CloseWindow, WindowId::FRead);
             return false;
         }
         std::memcpy(image + bytesDone, payload(), chunk);
@@ -89,12 +89,12 @@ bool TK350::readConfigChunks(std::uint8_t* image, std::uint32_t& bytesDone) {
 }
 
 void TK350::WriteConfig() {
-    if (!openLinkOrClose(WindowId::FSave)) return;
+    if (!openLinkOr(FailureReaction::CloseWindow, WindowId::FSave)) return;
     // The largest chunk is the capacity less 3: nothing would be left to write.
     // Not reached today, since the size query refuses a capacity below the
     // 16-byte identification reply; kept so the chunk rule never goes negative.
     if (capacity() <= kLeastWriteCapacity) {
-        return failTransfer(WindowId::FSave, LinkError::InvalidReply);
+        return fail(LinkError::InvalidReply, FailureReaction::CloseWindow, WindowId::FSave);
     }
 
     TransferData transfer;  // holds the main window's bytes alive until the write ends
@@ -126,7 +126,7 @@ bool TK350::writeConfigChunks(const TransferData& transfer, std::uint32_t count,
         std::memcpy(payload() + 2, transfer.data + bytesDone, chunk);
         int result = exchange(kPacketHeaderSize + 2 + chunk, K350Usb::DefaultTimeoutMs);
         if (result < 0) {
-            failTransfer(WindowId::FSave, result);
+            fail(result, FailureReaction::CloseWindow, WindowId::FSave);
             return false;
         }
         bytesDone += chunk;

@@ -59,7 +59,7 @@ void TK350::setFlashAddress(std::uint32_t address) {
 TK350::Step TK350::flashExchange(std::size_t length) {
     const int result = exchange(length, K350Usb::DefaultTimeoutMs);
     if (result >= 0) return Step::Go;
-    failTransfer(WindowId::FFlash, result);
+    fail(result, FailureReaction::CloseWindow, WindowId::FFlash);
     return Step::Failed;
 }
 
@@ -74,14 +74,14 @@ TK350::Step TK350::waitForFlashReady() {
             result = LinkError::InvalidReply;
         }
         if (result < 0) {
-            failTransfer(WindowId::FFlash, result);
+            fail(result, FailureReaction::CloseWindow, WindowId::FFlash);
             return Step::Failed;
         }
         if ((payload()[0] & kBusyBit) == 0) return Step::Go;
         // A flash that stays busy must not hold up the exit sequence.
         if (stopRequested()) return Step::Ended;
         if (clock_.nowUs() - startUs > kReadyLimitUs) {
-            failTransfer(WindowId::FFlash, LinkError::Timeout);
+            fail(LinkError::Timeout, FailureReaction::CloseWindow, WindowId::FFlash);
             return Step::Failed;
         }
     }
@@ -92,7 +92,7 @@ void TK350::programFlash() {
     // Not reached today, since the size query refuses a capacity below the
     // 16-byte identification reply; kept so the chunk rule never goes negative.
     if (capacity() <= kProgramOverhead) {
-        return failTransfer(WindowId::FFlash, LinkError::InvalidReply);
+        return fail(LinkError::InvalidReply, FailureReaction::CloseWindow, WindowId::FFlash);
     }
     TransferData image;  // holds the image alive even if the window closes
     if (!notifyMain(NotifyCode::Status, LinkStatus::FirmwareStarted)) return;
@@ -197,7 +197,7 @@ TK350::Step TK350::sendBootBlocks(const TransferData& image, std::uint32_t lengt
         const int result = writeRaw(K350Usb::EndpointBoot, image.data + bytesSent, block,
                                     K350Usb::DefaultTimeoutMs);
         if (result < 0) {
-            failTransfer(WindowId::FFlash, result);
+            fail(result, FailureReaction::CloseWindow, WindowId::FFlash);
             return Step::Failed;
         }
         bytesSent += std::uint32_t(block);

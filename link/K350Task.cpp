@@ -11,7 +11,10 @@
 
 namespace {
 constexpr std::chrono::milliseconds kPollInterval{50};
-constexpr std::uint16_t kIdentificationPayload = 16;  // die ID and chip ID
+constexpr std::uint16_t kIdentificationPayload = std::tuple_size_v<DeviceIds>;
+constexpr std::size_t kSizeQueryLength = 4;       // words 0 and 1 only, and the reply as long
+constexpr std::uint16_t kSizeQueryWord = 0x4000;  // word 1 of the buffer size query
+constexpr std::uint16_t kIdentifyWord3 = 0x3800;  // word 3 of the identification request
 }  // namespace
 
 TK350::TK350(NotificationChannel& channel, Clock& clock) : channel_(channel), clock_(clock) {}
@@ -172,37 +175,40 @@ void TK350::scanForBoard(int configuration) {
 void TK350::QueryLink() {
     if (!handle_) return;
     buffer_.clear();
-    bufferSize_ = 0;
 
-    std::uint8_t sizeBlock[4] = {0x00, 0x00, 0x00, 0x40};
-    int result = writeRaw(K350Usb::EndpointOut, sizeBlock, 4, K350Usb::DefaultTimeoutMs);
+    std::uint8_t sizeBlock[kSizeQueryLength] = {
+        std::uint8_t(Command::BufferSize & 0xFF), std::uint8_t(Command::BufferSize >> 8),
+        std::uint8_t(kSizeQueryWord & 0xFF), std::uint8_t(kSizeQueryWord >> 8)};
+    int result =
+        writeRaw(K350Usb::EndpointOut, sizeBlock, kSizeQueryLength, K350Usb::DefaultTimeoutMs);
     if (result >= 0) {
         result = lastResult_ =
-            usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(sizeBlock), 4,
-                          K350Usb::DefaultTimeoutMs);
+            usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(sizeBlock),
+                          int(kSizeQueryLength), K350Usb::DefaultTimeoutMs);
     }
-    if (result < 0) return reportFailure(result);
+    if (result < 0) return fail(result);
     std::uint16_t capacity = std::uint16_t(sizeBlock[2] | sizeBlock[3] << 8);
     // A board that cannot even carry the identification reply has no usable size.
-    if (result < 4 || capacity < kIdentificationPayload) {
-        return reportFailure(LinkError::InvalidReply);
+    if (result < int(kSizeQueryLength) || capacity < kIdentificationPayload) {
+        return fail(LinkError::InvalidReply);
     }
 
-    bufferSize_ = capacity + 8u;
-    buffer_.assign(bufferSize_, 0);
+    buffer_.assign(capacity + kPacketHeaderSize, 0);
 
     setWord(0, Command::Identify);
-    setWord(1, 16);
+    setWord(1, kIdentificationPayload);
     setWord(2, 0);
-    setWord(3, 0x3800);
+    setWord(3, kIdentifyWord3);
     result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
-    if (result < 0) return reportFailure(result);
+    if (result < 0) return fail(result);
     // A reply too short to carry word 0 would leave the request's own code to be read back.
-    if (result < 2 || word(0) != Command::Identify) return reportFailure(LinkError::InvalidReply);
+    if (result < 2 || word(0) != Command::Identify) return fail(LinkError::InvalidReply);
     // A reply too short to hold both IDs leaves the rest zero rather than stale.
     std::fill(ids_.begin(), ids_.end(), 0);
     std::size_t available = std::min<std::size_t>(result, buffer_.size());
-    for (std::size_t i = 0; i < ids_.size() && 8 + i < available; ++i) ids_[i] = buffer_[8 + i];
+    for (std::size_t i = 0; i < ids_.size() && kPacketHeaderSize + i < available; ++i) {
+        ids_[i] = buffer_[kPacketHeaderSize + i];
+    }
 }
 
 void TK350::CloseLink() {
@@ -263,29 +269,29 @@ bool TK350::openNormalLink() {
     return isLinkOpen();
 }
 
-bool TK350::openLinkOrClose(WindowId window) {
+bool TK350::openLinkOr(FailureReaction reaction, WindowId window) {
     if (openNormalLink()) return true;
-    closeWindow(window);
+    react(reaction, window);
     return false;
 }
 
-bool TK350::openLinkOrStop(WindowId window) {
-    if (openNormalLink()) return true;
-    notify(window, NotifyCode::Done, 0);
-    return false;
+void TK350::fail(int result, FailureReaction reaction, WindowId window) {
+    const bool logged = notifyMain(NotifyCode::Error, result);
+    if (logged && reaction != FailureReaction::StopWindowOnceClosed) react(reaction, window);
+    CloseLink();
+    if (logged && reaction == FailureReaction::StopWindowOnceClosed) react(reaction, window);
 }
 
-void TK350::failTransfer(WindowId progressWindow, int result) {
-    if (notifyMain(NotifyCode::Error, result)) closeWindow(progressWindow);
-    CloseLink();
-}
-
-void TK350::failAndStop(WindowId window, int result) {
-    if (notifyMain(NotifyCode::Error, result)) notify(window, NotifyCode::Done, 0);
-    CloseLink();
-}
-
-void TK350::reportFailure(int result) {
-    notifyMain(NotifyCode::Error, result);
-    CloseLink();
+void TK350::react(FailureReaction reaction, WindowId window) {
+    switch (reaction) {
+        case FailureReaction::LogOnly:
+            return;
+        case FailureReaction::CloseWindow:
+            closeWindow(window);
+            return;
+        case FailureReaction::StopWindow:
+        case FailureReaction::StopWindowOnceClosed:
+            notify(window, NotifyCode::Done, 0);
+            return;
+    }
 }

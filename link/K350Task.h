@@ -110,8 +110,12 @@ public:
     // State, for tests and diagnostics (worker thread, or while it is idle).
     bool isLinkOpen() const { return handle_ != nullptr; }
     const DeviceIds& deviceIds() const { return ids_; }
-    std::uint32_t bufferSize() const { return bufferSize_; }
-    std::uint32_t capacity() const { return bufferSize_ >= 8 ? bufferSize_ - 8 : 0; }
+    std::uint32_t bufferSize() const { return std::uint32_t(buffer_.size()); }
+    std::uint32_t capacity() const {
+        return buffer_.size() >= kPacketHeaderSize
+                   ? std::uint32_t(buffer_.size() - kPacketHeaderSize)
+                   : 0;
+    }
     int lastResult() const { return lastResult_; }
 
 private:
@@ -147,20 +151,20 @@ private:
         return window == requester_.window ? requester_.generation : kAnyGeneration;
     }
     void dispatch(WorkerRequest request);
-    // The usual reaction to a failed transfer: error to the log, link closed.
-    void reportFailure(int result);
+    // What a failure does besides logging the error and closing the link:
+    // nothing more; close the operation's window (transfers, statistics); tell
+    // it to stop (live settings, trace selection); or tell it to stop only once
+    // the link is closed (trace poll, whose window may poll again at once).
+    enum class FailureReaction { LogOnly, CloseWindow, StopWindow, StopWindowOnceClosed };
+    // The one failure path: error to the log, the link closed and, when the log
+    // took the error, the reaction on `window`.
+    void fail(int result, FailureReaction reaction = FailureReaction::LogOnly,
+              WindowId window = WindowId::FDevice);
+    void react(FailureReaction reaction, WindowId window);
     // Opens and queries the link in configuration 2; true when it is open.
     bool openNormalLink();
-    // Opens the link; when it does not open, closes the operation's window.
-    bool openLinkOrClose(WindowId window);
-
-    // Opens the link; when it does not open, tells the operation's window to stop.
-    bool openLinkOrStop(WindowId window);
-    // A failed transfer: error to the log, the progress window closed, link closed.
-    void failTransfer(WindowId progressWindow, int result);
-    // A failed exchange of a live setting or trace selection: error to the log, the
-    // window stops, link closed.
-    void failAndStop(WindowId window, int result);
+    // Opens the link; when it does not open, the reaction on the operation's window.
+    bool openLinkOr(FailureReaction reaction, WindowId window);
 
     // Helpers of the configuration operations (link/ConfigOps.cpp).
     // How many of the window's bytes may be read: at most `limit`, never past `owner`.
@@ -207,8 +211,6 @@ private:
     // Helpers of the statistics and trace operations (link/MonitorOps.cpp).
     void requestStatistics(std::uint16_t keepCounters);
     const LinkStatisticsReply& takeStatistics(std::size_t replyLength);
-    // A failed trace poll: error to the log, link closed, the trace window stops.
-    void failTracePoll(int result);
     // Makes the line of one trace record of `length` payload bytes; returns the
     // number of traced bytes it carried.
     int appendTraceLine(int length);
@@ -227,7 +229,6 @@ private:
 
     usb_dev_handle* handle_ = nullptr;
     int lastResult_ = 0;
-    std::uint32_t bufferSize_ = 0;
     std::vector<std::uint8_t> buffer_;
     DeviceIds ids_{};
     std::vector<std::string> traceLines_;

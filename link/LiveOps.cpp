@@ -24,20 +24,20 @@ void TK350::SendRecorder() {
 }
 
 void TK350::sendLiveSetting(const LiveSetting& setting) {
-    if (!openLinkOrStop(setting.window)) return;
+    if (!openLinkOr(FailureReaction::StopWindow, setting.window)) return;
     // The window writes its payload straight into the buffer: a board too
     // small to take it must not let that write run past the buffer's end.
     // Not reached today, since the size query refuses a capacity below the
     // 16-byte identification reply and no payload is longer.
     if (capacity() < setting.payloadLength()) {
-        return failAndStop(setting.window, LinkError::InvalidReply);
+        return fail(LinkError::InvalidReply, FailureReaction::StopWindow, setting.window);
     }
     if (!notify(setting.window, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(payload()))) {
         return;  // the window is gone: nothing to send
     }
     fillLiveHeader(setting);
     int result = exchange(kPacketHeaderSize + setting.payloadLength(), K350Usb::DefaultTimeoutMs);
-    if (result < 0) failAndStop(setting.window, result);
+    if (result < 0) fail(result, FailureReaction::StopWindow, setting.window);
 }
 
 void TK350::fillLiveHeader(const LiveSetting& setting) {

@@ -40,19 +40,19 @@ void TK350::ResetStatistics() {
 }
 
 void TK350::requestStatistics(std::uint16_t keepCounters) {
-    if (!openLinkOrClose(WindowId::FReport)) return;
+    if (!openLinkOr(FailureReaction::CloseWindow, WindowId::FReport)) return;
     // A board that cannot carry the record could never answer this request.
     if (capacity() < kStatisticsLength) {
-        return failTransfer(WindowId::FReport, LinkError::InvalidReply);
+        return fail(LinkError::InvalidReply, FailureReaction::CloseWindow, WindowId::FReport);
     }
     setWord(0, Command::Statistics);
     setWord(1, keepCounters);
     setWord(2, kStatisticsLength);
     int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
-    if (result < 0) return reportFailure(result);
+    if (result < 0) return fail(result);
     // A reply too short to carry word 0 would read back the request's own code.
     if (result < kWordLength || word(0) != Command::Statistics) {
-        return reportFailure(LinkError::WrongReplyCode);
+        return fail(LinkError::WrongReplyCode);
     }
     notify(WindowId::FReport, NotifyCode::Statistics,
            reinterpret_cast<std::intptr_t>(&takeStatistics(std::size_t(result))));
@@ -71,47 +71,46 @@ const LinkStatisticsReply& TK350::takeStatistics(std::size_t replyLength) {
 }
 
 void TK350::SetTrace() {
-    if (!openLinkOrStop(WindowId::FTrace)) return;
+    if (!openLinkOr(FailureReaction::StopWindow, WindowId::FTrace)) return;
     setWord(0, Command::TraceSelect);
     std::uint8_t* mask = buffer_.data() + 2;
     if (!notify(WindowId::FTrace, NotifyCode::FillData, reinterpret_cast<std::intptr_t>(mask))) {
         return;
     }
     int result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
-    if (result < 0) failAndStop(WindowId::FTrace, result);
+    if (result < 0) fail(result, FailureReaction::StopWindow, WindowId::FTrace);
 }
 
 // Drains the board's trace queue: asks again after every record that carried
 // traced bytes, and hands the lines over in one notification.
 void TK350::PollTrace() {
     traceLines_.clear();
-    if (!openLinkOrStop(WindowId::FTrace)) return;
+    if (!openLinkOr(FailureReaction::StopWindow, WindowId::FTrace)) return;
+    int failure = 0;
     for (int replies = 0; replies < kMaxTraceRepliesPerPoll; ++replies) {
         setWord(0, Command::TracePoll);
         int result = exchange(kPacketHeaderSize, K350Usb::PolledTimeoutMs);
-        if (result < 0) return failTracePoll(result);
         // A reply too short to carry word 0 would read back the request's own code.
-        if (result < kWordLength || word(0) != Command::TracePoll) {
-            return failTracePoll(LinkError::WrongReplyCode);
-        }
+        failure = result < 0 ? result
+                  : result < kWordLength || word(0) != Command::TracePoll
+                      ? LinkError::WrongReplyCode
+                      : 0;
+        if (failure != 0) break;
         int remaining = result - int(kPacketHeaderSize);
         if (remaining > kTraceTypeLength) remaining = appendTraceLine(remaining);
         if (remaining <= 0) break;
         // A long backlog must not hold up the exit sequence: the rest waits.
         if (stopRequested()) break;
     }
+    if (failure != 0) {
+        traceLines_.clear();  // the lines of a failed poll are dropped, not delivered
+        return fail(failure, FailureReaction::StopWindowOnceClosed, WindowId::FTrace);
+    }
     if (!traceLines_.empty()) {
         notify(WindowId::FTrace, NotifyCode::TraceLines,
                reinterpret_cast<std::intptr_t>(&traceLines_));
     }
     traceLines_.clear();
-}
-
-void TK350::failTracePoll(int result) {
-    traceLines_.clear();
-    bool logged = notifyMain(NotifyCode::Error, result);
-    CloseLink();
-    if (logged) notify(WindowId::FTrace, NotifyCode::Done, 0);
 }
 
 int TK350::appendTraceLine(int length) {
