@@ -89,9 +89,7 @@ RunFigures download(const std::shared_ptr<const Bytes>& image) {
     channel.open(WindowId::FFlash, [&](WorkerNotification notification) {
         if (notification.code == NotifyCode::FillData) {
             auto* transfer = reinterpret_cast<TransferData*>(notification.value);
-            transfer->owner = image;
-            transfer->data = image->data();
-            transfer->count = std::uint32_t(image->size());
+            transfer->hold(image);
             wallStart = steadySeconds();
             cpuStart = threadCpuSeconds();
         } else if (notification.code == NotifyCode::Done) {

@@ -173,9 +173,9 @@ void DescribeBoardInfo(Describer& d) {
     std::string variant = VariantName(model);
     if (model > 1) variant += " (model byte " + Hex(model, 2) + ")";
     d.add("board.model", variant);
-    // The letter the description window shows: 0x41 + byte, wrapping.
-    const auto letter = std::uint8_t(0x41 + d.byte(ConfigOffset::PcbRevision));
-    d.add("board.pcb_revision", "Rev." + EscapedText(&letter, 1));
+    // The letter the description window shows, escaped like every text field.
+    const std::uint8_t letter = RevisionLetter(d.byte(ConfigOffset::PcbRevision));
+    d.add("board.pcb_revision", kRevisionPrefix + EscapedText(&letter, 1));
     const auto text = [&](const char* name, std::size_t offset, std::size_t width) {
         d.add(name, EscapedText(d.at(offset), width));
     };

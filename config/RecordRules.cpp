@@ -300,9 +300,13 @@ const char* VariantName(std::uint8_t model) {
     return model == 0 ? kModelNames[0] : kModelNames[1];
 }
 
+std::uint8_t RevisionLetter(std::uint8_t revision) {
+    return std::uint8_t('A' + revision);
+}
+
 std::string RevisionText(std::uint8_t revision) {
-    const auto letter = std::uint8_t(0x41 + revision);
-    return "Rev." + ReadTextField(&letter, 1);
+    const std::uint8_t letter = RevisionLetter(revision);
+    return kRevisionPrefix + ReadTextField(&letter, 1);
 }
 
 std::string DeviceIdText(const std::uint8_t* eightBytes) {

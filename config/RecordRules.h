@@ -167,7 +167,11 @@ extern const std::array<const char*, 2> kModelNames;
 extern const std::array<const char*, 4> kRevisionNames;
 // The variant a model byte means: "K-350A" for 0, "K-350B" for any other value.
 const char* VariantName(std::uint8_t model);
-// "Rev." and the letter 0x41 + byte (wrapping, Windows-1251), so 0..3 read A..D.
+// The PCB revision's letter: 0x41 + byte, wrapping (Windows-1251), so 0..3 read A..D.
+std::uint8_t RevisionLetter(std::uint8_t revision);
+// What comes before the letter wherever a revision is shown.
+constexpr const char* kRevisionPrefix = "Rev.";
+// The prefix and the letter, as the board information window shows them.
 std::string RevisionText(std::uint8_t revision);
 // "0x" followed by the eight bytes as 16 upper-case hexadecimal digits, first byte first.
 std::string DeviceIdText(const std::uint8_t* eightBytes);

@@ -11,6 +11,7 @@
 
 #include "config/RecordRules.h"
 #include "editors/GainBar.h"
+#include "ui/Buttons.h"
 #include "ui/Dialogs.h"
 #include "ui/FixedLayout.h"
 
@@ -131,9 +132,7 @@ void TFUart::buildButtons() {
         {"Ok", QStringLiteral("OK"), 141, &TFUart::closeWindow},
         {"Default", QStringLiteral("Default"), 242, &TFUart::DefaultClick}};
     for (const auto& [name, caption, x, handler] : buttons) {
-        auto* button = new QPushButton(caption, this);
-        button->setObjectName(name);
-        button->setAccessibleName(caption);
+        QPushButton* button = MakeButton(caption, name, this);
         button->setGeometry(x, 287, 75, 25);
         connect(button, &QPushButton::clicked, this, handler);
     }

@@ -14,6 +14,7 @@
 
 #include "editors/GainBar.h"
 #include "link/K350Task.h"
+#include "ui/Buttons.h"
 
 SettingsForm::SettingsForm(WindowId id, WorkerRequest request, QWidget* parent)
     : TaskWindow(id, parent), request_(request) {
@@ -32,9 +33,7 @@ void SettingsForm::buildFrame() {
 
     auto* buttonRow = new QHBoxLayout;
     const auto addButton = [&](const char* name, const QString& caption) {
-        auto* button = new QPushButton(caption, this);
-        button->setObjectName(name);
-        button->setAccessibleName(caption);
+        QPushButton* button = MakeButton(caption, name, this);
         buttonRow->addWidget(button);
         return button;
     };

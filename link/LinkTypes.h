@@ -147,6 +147,13 @@ struct TransferData {
     std::uint32_t count = 0;
     const std::uint8_t* data = nullptr;
     std::shared_ptr<const std::vector<std::uint8_t>> owner;
+
+    // The one way to fill it: all of `bytes`, which it then keeps alive.
+    void hold(std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
+        count = bytes ? std::uint32_t(bytes->size()) : 0;
+        data = bytes ? bytes->data() : nullptr;
+        owner = std::move(bytes);
+    }
 };
 
 // What NotifyCode::Statistics points at: the board's 68-byte big-endian
@@ -158,6 +165,14 @@ struct LinkStatisticsReply {
     std::array<std::uint8_t, kRecordSize> record{};
     std::uint32_t received = 0;
 };
+
+// The trace selection's NotifyCode::FillData points at a header word of the
+// request, which takes the channel mask little-endian like every header word.
+inline void WriteTraceMask(std::intptr_t wordAddress, std::uint16_t mask) {
+    auto* word = reinterpret_cast<std::uint8_t*>(wordAddress);
+    word[0] = std::uint8_t(mask & 0xFF);
+    word[1] = std::uint8_t(mask >> 8);
+}
 
 // Trace line list handed over with NotifyCode::TraceLines.
 using TraceLines = std::vector<std::string>;

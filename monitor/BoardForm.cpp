@@ -17,6 +17,7 @@
 #include "config/Cp1251.h"
 #include "config/RecordDate.h"
 #include "config/RecordRules.h"
+#include "ui/Buttons.h"
 #include "ui/FixedLayout.h"
 #include "ui/ProductInfo.h"
 
@@ -87,11 +88,7 @@ TFBoard::TFBoard(QWidget* parent) : TaskWindow(WindowId::FBoard, parent) {
     buildFields();
     buildDescription();
 
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setObjectName("OKButton");
-    OKButton->setAccessibleName(OKButton->text());
-    OKButton->setGeometry(141, 298, 75, 25);
-    OKButton->setDefault(true);
+    OKButton = MakeDefaultButton(QStringLiteral("OK"), "OKButton", this, {141, 298, 75, 25});
     connect(OKButton, &QPushButton::clicked, this, &TFBoard::OKButtonClick);
     FitFixedLayout(this, {357, 331});
 }

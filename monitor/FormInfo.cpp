@@ -10,6 +10,7 @@
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
 #include "config/RecordRules.h"
+#include "ui/Buttons.h"
 #include "ui/FixedLayout.h"
 #include "ui/ProductInfo.h"
 
@@ -38,11 +39,7 @@ TFInfo::TFInfo(QWidget* parent) : TaskWindow(WindowId::FInfo, parent) {
     sDescr->setReadOnly(true);
     sDescr->setGeometry(8, 222, 341, 68);
 
-    OKButton = new QPushButton(QStringLiteral("Закрыть"), this);
-    OKButton->setObjectName("OKButton");
-    OKButton->setAccessibleName(OKButton->text());
-    OKButton->setGeometry(141, 298, 75, 25);
-    OKButton->setDefault(true);
+    OKButton = MakeDefaultButton(QStringLiteral("Закрыть"), "OKButton", this, {141, 298, 75, 25});
     connect(OKButton, &QPushButton::clicked, this, &TFInfo::closeWindow);
     FitFixedLayout(this, {357, 331},
                    {{sDie, WidestDeviceIdText(sDie)},

@@ -13,7 +13,8 @@
 #include <cmath>
 
 #include "monitor/ReportCsv.h"
-#include "ui/Dialogs.h"
+#include "ui/AtomicSave.h"
+#include "ui/Buttons.h"
 
 using namespace StatisticsSeries;
 
@@ -21,21 +22,28 @@ namespace {
 
 const char* const kCsvFilter = "CSV (*.csv)|*.csv|все файлы|*";
 
+// The value axes: percentages on the left, milliseconds on the right.
+enum Scale { Percent, Milliseconds, kScaleCount };
+
 struct SeriesLook {
     const char* caption;
     const char* meaning;  // the caption is short to fit the fixed window
     const char* name;     // of its check box
     QRgb colour;
+    Scale scale;  // the value axis the series is drawn against
 };
 
 constexpr SeriesLook kLooks[kCount] = {
     {"Ошибочные пакеты, %", "Доля ошибочных пакетов за период отчета, %", "ShowRxdErrFract",
-     0xD62728},
+     0xD62728, Percent},
     {"Потерянные пакеты, %", "Доля потерянных пакетов аудио канала за период отчета, %",
-     "ShowRxvLostFract", 0x1F77B4},
-    {"Колебание, мсек", "Колебание межпакетного интервала, мсек", "ShowJitter", 0x2CA02C},
-    {"Загрузка процессора, %", "Загрузка процессора, %", "ShowLoad", 0x9467BD},
+     "ShowRxvLostFract", 0x1F77B4, Percent},
+    {"Колебание, мсек", "Колебание межпакетного интервала, мсек", "ShowJitter", 0x2CA02C,
+     Milliseconds},
+    {"Загрузка процессора, %", "Загрузка процессора, %", "ShowLoad", 0x9467BD, Percent},
 };
+
+constexpr Qt::Alignment kScaleSide[kScaleCount] = {Qt::AlignLeft, Qt::AlignRight};
 
 // The two per-series extremes of one pixel column, as report indexes.
 struct Extremes {
@@ -124,9 +132,7 @@ TimeRange timeRange(std::int64_t firstMs, std::int64_t lastMs, std::int64_t utcO
 ReportChart::ReportChart(const ReportHistory& history, QWidget* parent)
     : QWidget(parent), history_(history) {
     buildChart();
-    BSave = new QPushButton(QStringLiteral("Сохранить…"));
-    BSave->setObjectName("BSave");
-    BSave->setAccessibleName(BSave->text());
+    BSave = MakeButton(QStringLiteral("Сохранить…"), "BSave");
     connect(BSave, &QPushButton::clicked, this, &ReportChart::BSaveClick);
 
     auto* layout = new QVBoxLayout(this);
@@ -147,16 +153,13 @@ void ReportChart::buildChart() {
     labels.setPointSizeF(std::max(6.0, labels.pointSizeF() - 2));
 
     timeAxis_ = new QDateTimeAxis;
-    percentAxis_ = new QValueAxis;
-    millisecondsAxis_ = new QValueAxis;
-    for (QAbstractAxis* axis :
-         {static_cast<QAbstractAxis*>(timeAxis_), static_cast<QAbstractAxis*>(percentAxis_),
-          static_cast<QAbstractAxis*>(millisecondsAxis_)}) {
-        axis->setLabelsFont(labels);
-    }
+    timeAxis_->setLabelsFont(labels);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
-    chart_->addAxis(percentAxis_, Qt::AlignLeft);
-    chart_->addAxis(millisecondsAxis_, Qt::AlignRight);
+    for (int scale = 0; scale < kScaleCount; ++scale) {
+        valueAxes_[scale] = new QValueAxis;
+        valueAxes_[scale]->setLabelsFont(labels);
+        chart_->addAxis(valueAxes_[scale], kScaleSide[scale]);
+    }
 
     for (int id = 0; id < kCount; ++id) {
         auto* line = new QLineSeries;
@@ -164,7 +167,7 @@ void ReportChart::buildChart() {
         line->setPen(QPen(QColor(kLooks[id].colour), 1));
         chart_->addSeries(line);
         line->attachAxis(timeAxis_);
-        line->attachAxis(id == Jitter ? millisecondsAxis_ : percentAxis_);
+        line->attachAxis(valueAxes_[kLooks[id].scale]);
         series_[id] = line;
     }
     view_ = new QChartView(chart_);
@@ -199,9 +202,12 @@ QWidget* ReportChart::buildChoices() {
 
 void ReportChart::showSeries(Id id, bool shown) {
     series_[id]->setVisible(shown);
-    millisecondsAxis_->setVisible(series_[Jitter]->isVisible());
-    percentAxis_->setVisible(series_[RxdErrFract]->isVisible() ||
-                             series_[RxvLostFract]->isVisible() || series_[Load]->isVisible());
+    // A value axis shows while any of its series does.
+    std::array<bool, kScaleCount> used{};
+    for (int each = 0; each < kCount; ++each) {
+        if (series_[each]->isVisible()) used[kLooks[each].scale] = true;
+    }
+    for (int scale = 0; scale < kScaleCount; ++scale) valueAxes_[scale]->setVisible(used[scale]);
     stale_ = true;
     refreshNow();
 }
@@ -251,12 +257,12 @@ void ReportChart::fitTimeAxis() {
 
 // The value axes start at zero and reach just above the highest shown value.
 void ReportChart::fitValueAxes(const std::array<QList<QPointF>, kCount>& points) {
-    double percentHigh = 0;
-    for (Id id : {RxdErrFract, RxvLostFract, Load}) {
-        if (series_[id]->isVisible()) percentHigh = std::max(percentHigh, highest(points[id]));
+    std::array<double, kScaleCount> high{};
+    for (int id = 0; id < kCount; ++id) {
+        if (!series_[id]->isVisible()) continue;
+        high[kLooks[id].scale] = std::max(high[kLooks[id].scale], highest(points[id]));
     }
-    fitValueAxis(percentAxis_, percentHigh);
-    fitValueAxis(millisecondsAxis_, highest(points[Jitter]));
+    for (int scale = 0; scale < kScaleCount; ++scale) fitValueAxis(valueAxes_[scale], high[scale]);
 }
 
 int ReportChart::plotColumns() const {
@@ -315,11 +321,10 @@ std::array<QList<QPointF>, kCount> ReportChart::displayPoints(const ReportHistor
 }
 
 void ReportChart::BSaveClick() {
-    const QString path = AppDialogs().saveFile(this, QString::fromUtf8(kCsvFilter));
-    if (path.isEmpty()) return;
-    if (!ReportCsv::save(history_, path)) {
-        AppDialogs().message(this, "Файл " + path + " не удается создать");
-    }
+    SaveThroughDialog(
+        this, QString::fromUtf8(kCsvFilter), [this] { return ReportCsv::toCsv(history_); },
+        // verbatim: the text the configuration save shows, which users know
+        [](const QString& path) { return "Файл " + path + " не удается создать"; });
 }
 
 void ReportChart::showEvent(QShowEvent* event) {

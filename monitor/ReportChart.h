@@ -64,8 +64,7 @@ private:
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
-    QValueAxis* percentAxis_ = nullptr;
-    QValueAxis* millisecondsAxis_ = nullptr;
+    std::array<QValueAxis*, 2> valueAxes_{};  // by scale: percent, milliseconds
     std::array<QLineSeries*, StatisticsSeries::kCount> series_{};
     std::array<QCheckBox*, StatisticsSeries::kCount> choices_{};
     QPushButton* BSave = nullptr;

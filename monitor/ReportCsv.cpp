@@ -2,7 +2,6 @@
 
 #include "monitor/ReportHistory.h"
 #include "monitor/StatisticsFormat.h"
-#include "ui/AtomicSave.h"
 
 namespace ReportCsv {
 namespace {
@@ -39,10 +38,6 @@ QByteArray toCsv(const ReportHistory& history) {
     csv.reserve(csv.size() + qsizetype(history.size()) * 200);
     for (std::size_t index = 0; index < history.size(); ++index) appendRow(csv, history[index]);
     return csv;
-}
-
-bool save(const ReportHistory& history, const QString& path) {
-    return SaveBytesAtomically(path, toCsv(history));
 }
 
 }  // namespace ReportCsv

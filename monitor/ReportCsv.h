@@ -15,8 +15,4 @@ namespace ReportCsv {
 // "." as decimal separator. Lines end in CR LF.
 QByteArray toCsv(const ReportHistory& history);
 
-// Writes the CSV as configuration files are written: the file holds either
-// its old content or the whole new one. False when it cannot.
-bool save(const ReportHistory& history, const QString& path);
-
 }  // namespace ReportCsv

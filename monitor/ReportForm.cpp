@@ -14,6 +14,7 @@
 
 #include "monitor/ReportChart.h"
 #include "monitor/StatisticsFormat.h"
+#include "ui/Buttons.h"
 
 namespace {
 
@@ -65,13 +66,6 @@ void makeValueField(QLineEdit* field) {
     field->setPalette(palette);
 }
 
-QPushButton* makeButton(const QString& caption, const char* name) {
-    auto* button = new QPushButton(caption);
-    button->setObjectName(name);
-    button->setAccessibleName(caption);
-    return button;
-}
-
 }  // namespace
 
 TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
@@ -97,9 +91,9 @@ TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
         field->setMinimumWidth(widest + 8);
     }
 
-    BRst = makeButton(QStringLiteral("Сброс"), "BRst");
-    BRun = makeButton(QStringLiteral("Старт"), "BRun");
-    BClose = makeButton(QStringLiteral("Закрыть"), "BClose");
+    BRst = MakeButton(QStringLiteral("Сброс"), "BRst");
+    BRun = MakeButton(QStringLiteral("Старт"), "BRun");
+    BClose = MakeButton(QStringLiteral("Закрыть"), "BClose");
     connect(BRst, &QPushButton::clicked, this, &TFReport::BRstClick);
     connect(BRun, &QPushButton::clicked, this, &TFReport::BRunClick);
     connect(BClose, &QPushButton::clicked, this, &TFReport::BCloseClick);

@@ -22,6 +22,7 @@
 #include <climits>
 
 #include "ui/AtomicSave.h"
+#include "ui/Buttons.h"
 #include "ui/Dialogs.h"
 
 namespace {
@@ -37,13 +38,6 @@ constexpr std::array<Channel, 4> kChannels = {{
     {"LinkRx", "Link (RxD)"},
     {"LinkTx", "Link (TxD)"},
 }};
-
-QPushButton* makeButton(const QString& caption, const char* name) {
-    auto* button = new QPushButton(caption);
-    button->setObjectName(name);
-    button->setAccessibleName(caption);
-    return button;
-}
 
 QLabel* makeLabel(const QString& text, const char* name) {
     auto* label = new QLabel(text);
@@ -126,8 +120,8 @@ QWidget* TFTrace::buildChannelPanel() {
 QWidget* TFTrace::buildButtonStrip() {
     auto* panel = new QWidget;
     panel->setObjectName("Panel2");
-    ButRun = makeButton(QStringLiteral("Старт"), "ButRun");
-    ButClose = makeButton(QStringLiteral("Закрыть"), "ButClose");
+    ButRun = MakeButton(QStringLiteral("Старт"), "ButRun");
+    ButClose = MakeButton(QStringLiteral("Закрыть"), "ButClose");
     connect(ButRun, &QPushButton::clicked, this, &TFTrace::ButRunClick);
     connect(ButClose, &QPushButton::clicked, this, &TFTrace::ButCloseClick);
     auto* strip = new QHBoxLayout(panel);
@@ -193,12 +187,8 @@ void TFTrace::onWorkerNotification(const WorkerNotification& notification) {
     }
 }
 
-// The mask goes into a header word of the worker's request: little-endian.
 void TFTrace::writeMask(std::intptr_t address) const {
-    if (address == 0) return;
-    auto* word = reinterpret_cast<std::uint8_t*>(address);
-    word[0] = static_cast<std::uint8_t>(TraceChannelMask & 0xFF);
-    word[1] = static_cast<std::uint8_t>(TraceChannelMask >> 8);
+    if (address != 0) WriteTraceMask(address, TraceChannelMask);
 }
 
 // The board cannot be reached: forget the choice; running or not stays as it is.
@@ -572,10 +562,8 @@ QByteArray TraceLog::savedText() const {
 
 // The old file stays as it was when the new one cannot be written whole.
 void TraceLog::saveToFile() {
-    const QString path =
-        AppDialogs().saveFile(this, QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*"));
-    if (path.isEmpty()) return;
-    if (!SaveBytesAtomically(path, savedText())) {
-        AppDialogs().message(this, QStringLiteral("Не удалось сохранить файл ") + path);
-    }
+    SaveThroughDialog(
+        this, QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*"),
+        [this] { return savedText(); },
+        [](const QString& path) { return QStringLiteral("Не удалось сохранить файл ") + path; });
 }

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "config/ServiceCodes.h"
+#include "ui/Buttons.h"
 
 TFAccess::TFAccess(QWidget* parent) : QDialog(parent) {
     setObjectName("FAccess");
@@ -23,9 +24,7 @@ TFAccess::TFAccess(QWidget* parent) : QDialog(parent) {
     EAccess->setAccessibleName("Введите сервисный код");
     EAccess->setGeometry(50, 38, 137, 21);
     EAccess->installEventFilter(this);
-    BClose = new QPushButton("Ввод", this);
-    BClose->setObjectName("BClose");
-    BClose->setAccessibleName("Ввод");
+    BClose = MakeButton("Ввод", "BClose", this);
     BClose->setGeometry(81, 72, 75, 25);
     BClose->setAutoDefault(false);
     connect(BClose, &QPushButton::clicked, this, &QWidget::close);

@@ -302,10 +302,8 @@ void TFDevice::answerTransferRequest(std::intptr_t transferDataAddress) {
     auto* transfer = reinterpret_cast<TransferData*>(transferDataAddress);
     if (!transfer || !hasConfig_) return;
     const std::uint32_t count = WriteExtent(serviceLevel_);
-    transfer->owner = std::make_shared<const std::vector<std::uint8_t>>(
-        config_->bytes.begin(), config_->bytes.begin() + count);
-    transfer->data = transfer->owner->data();
-    transfer->count = count;
+    transfer->hold(std::make_shared<const std::vector<std::uint8_t>>(
+        config_->bytes.begin(), config_->bytes.begin() + count));
 }
 
 // --- configuration -----------------------------------------------------------

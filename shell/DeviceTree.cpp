@@ -9,6 +9,7 @@
 #include <QTreeWidgetItemIterator>
 
 #include "config/RecordDate.h"
+#include "config/RecordRules.h"
 #include "editors/AudioForm.h"
 #include "editors/CodecForm.h"
 #include "editors/FormUart.h"
@@ -170,8 +171,8 @@ void TFDevice::BuildDeviceTree() {
     setLevelMarks(true);
     treeDev_->clear();
     QTreeWidgetItem* root = addNode(nullptr, "", ImageIndex::Device);
-    if (model == 0) root->setText(0, "K-350A");
-    if (model == 1) root->setText(0, "K-350B");
+    // Only the two known model bytes name the board; any other leaves the root blank.
+    if (model <= 1) root->setText(0, QString::fromLatin1(VariantName(model)));
     root->setToolTip(0, root->text(0));
     QTreeWidgetItem* tasks = addNode(root, NodeCaption::Tasks, ImageIndex::TaskGroup);
     QTreeWidgetItem* devices = addNode(root, NodeCaption::Devices, ImageIndex::DeviceGroup);

@@ -29,11 +29,7 @@ constexpr WindowId kAllWindows[] = {
 void answer(WorkerNotification n, const std::shared_ptr<const Bytes>& data) {
     if (n.code != NotifyCode::FillData) return;
     if (n.value == 0) return;
-    if (auto* transfer = reinterpret_cast<TransferData*>(n.value); data) {
-        transfer->count = std::uint32_t(data->size());
-        transfer->data = data->data();
-        transfer->owner = data;
-    }
+    if (data) reinterpret_cast<TransferData*>(n.value)->hold(data);
 }
 
 class ThreadedRobustTest : public ::testing::Test {

@@ -35,10 +35,7 @@ QWidget* TFFlash::dialogOwner() {
 }
 
 void TFFlash::fillTransferData(TransferData& transfer) {
-    if (!image_.bytes) return;
-    transfer.count = image_.size();
-    transfer.data = image_.bytes->data();
-    transfer.owner = image_.bytes;
+    if (image_.bytes) transfer.hold(image_.bytes);
 }
 
 void TFFlash::formClose() {

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "link/K350Task.h"
+#include "ui/Buttons.h"
 #include "ui/FixedLayout.h"
 #include "ui/ProductInfo.h"
 
@@ -17,11 +18,7 @@ TransferForm::TransferForm(WindowId id, WorkerRequest request, const QString& ca
     setWindowTitle(caption);
     buildPanel();
 
-    But = new QPushButton(QStringLiteral("Отмена"), this);
-    But->setObjectName("But");
-    But->setAccessibleName(But->text());
-    But->setGeometry(111, 186, 75, 25);
-    But->setDefault(true);
+    But = MakeDefaultButton(QStringLiteral("Отмена"), "But", this, {111, 186, 75, 25});
     connect(But, &QPushButton::clicked, this, &TransferForm::ButClick);
 
     Timer = new QTimer(this);

@@ -36,10 +36,7 @@ void WorkerFixture::runOnce(WorkerRequest request) {
 RecordingChannel::Receiver WorkerFixture::fillWith(std::shared_ptr<const Bytes> bytes) {
     return [bytes](WorkerNotification notification) {
         if (notification.code != NotifyCode::FillData) return;
-        auto* transfer = reinterpret_cast<TransferData*>(notification.value);
-        transfer->count = std::uint32_t(bytes->size());
-        transfer->data = bytes->data();
-        transfer->owner = bytes;
+        reinterpret_cast<TransferData*>(notification.value)->hold(bytes);
     };
 }
 
