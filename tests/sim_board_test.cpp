@@ -4,7 +4,6 @@
 
 #include <set>
 
-#include "tests/support/VirtualClock.h"
 #include "tests/support/sim_host.h"
 
 using namespace simtest;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "tests/support/VirtualClock.h"
 #include "tests/support/sim_host.h"
 
 using namespace simtest;

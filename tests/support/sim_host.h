@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "sim/SimControl.h"
-#include "tests/support/VirtualClock.h"
 
 namespace simtest {
 
