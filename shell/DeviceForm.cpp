@@ -3,8 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QDate>
 #include <QDockWidget>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -13,12 +16,19 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTime>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <atomic>
 
+#include "config/RecordDate.h"
+#include "shell/AccessForm.h"
+#include "shell/DeviceTree.h"
+#include "shell/FileCommands.h"
 #include "shell/Icons.h"
+#include "shell/TaskDispatch.h"
+#include "ui/Dialogs.h"
 #include "ui/TaskWindow.h"
 
 const char* const kDefaultFileName = "K350xx.kcf";
@@ -26,6 +36,7 @@ const char* const kDefaultFileName = "K350xx.kcf";
 namespace {
 // How long shutdown waits for the worker to release the board.
 constexpr std::chrono::milliseconds kWorkerExitWait{1200};
+constexpr int kPanelMoveSettleMs = 300;
 std::atomic<bool> workerLeftToItself{false};
 
 const char* statusText(int status) {
@@ -70,7 +81,9 @@ QAction* makeAction(QObject* parent, const char* name, const QString& text, int 
 }
 }  // namespace
 
-TFDevice::TFDevice(Options options) {
+TFDevice::TFDevice(Options options)
+    : files_(std::make_unique<FileCommands>(*this)),
+      dispatch_(std::make_unique<TaskDispatch>(*this)) {
     setObjectName("FDevice");
     setWindowTitle("Терминал контроллеров К-350");
     setWindowIcon(ImageListIcon(ImageIndex::Device));
@@ -220,6 +233,7 @@ void TFDevice::buildPanels() {
     treeDev_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     treeDev_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     treeDev_->header()->setStretchLastSection(false);
+    deviceTree_ = std::make_unique<DeviceTree>(treeDev_);
     PanelDev->setWidget(treeDev_);
     PanelDev->setMinimumWidth(161);
     addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
@@ -436,4 +450,184 @@ void TFDevice::shutDown() {
 
 bool TFDevice::workerLeftRunning() {
     return workerLeftToItself.load();
+}
+
+// --- device tree -------------------------------------------------------------
+
+DeviceTree::Layout TFDevice::treeLayout() const {
+    if (!hasConfig_) return DeviceTree::Layout::NoDevice;
+    if (serviceLevel_ == ServiceLevel::FullService) return DeviceTree::Layout::FullService;
+    if (serviceLevel_ == ServiceLevel::Service) return DeviceTree::Layout::Service;
+    return DeviceTree::Layout::Device;
+}
+
+void TFDevice::BuildTree() {
+    if (serviceLevel_ == ServiceLevel::FullService && !hasConfig_) makeBlankConfig();
+    const DeviceTree::Layout layout = treeLayout();
+    if (layout == DeviceTree::Layout::NoDevice) {
+        restoreLevelMarks();
+    } else {
+        setLevelMarks(layout == DeviceTree::Layout::Device);
+    }
+    treeDev_->setUpdatesEnabled(false);
+    deviceTree_->build(layout, modelByte());
+    treeDev_->setUpdatesEnabled(true);
+}
+
+// The blank snapshot goes into the existing storage, like any installed one.
+void TFDevice::makeBlankConfig() {
+    const QDate today = QDate::currentDate();
+    const ConfigSnapshot blank =
+        MakeBlankSnapshot(*crc_, FormatRecordDate({today.day(), today.month(), today.year()}));
+    *config_ = blank;
+    hasConfig_ = true;
+    MFileSaveAs->setEnabled(true);
+}
+
+// The level marks follow the device layouts; the layout without a device keeps
+// the marks the level had, whatever a click on a menu item toggled.
+void TFDevice::setLevelMarks(bool userLevel) {
+    userMarked_ = userLevel;
+    restoreLevelMarks();
+}
+
+void TFDevice::restoreLevelMarks() {
+    MServUser->setChecked(userMarked_);
+    MServExt->setChecked(!userMarked_);
+}
+
+int TFDevice::FindNode(const QString& caption) const {
+    return deviceTree_->findNode(caption);
+}
+
+void TFDevice::SetNodeImage(const QString& caption, int image) {
+    deviceTree_->setNodeImage(caption, image);
+}
+
+int TFDevice::nodeImage(const QTreeWidgetItem* node) {
+    return DeviceTree::nodeImage(node);
+}
+
+void TFDevice::activateSelectedNode() {
+    const QString caption = deviceTree_->selectedCaption();
+    if (!caption.isEmpty()) dispatch_->activate(caption);
+}
+
+bool TFDevice::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == treeDev_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            activateSelectedNode();
+            return true;
+        }
+    }
+    if (watched == PanelDev && event->type() == QEvent::Move && PanelDev->isFloating()) {
+        panelMoveEnd_->start();
+    }
+    if (watched == PanelDev && event->type() == QEvent::Close) {
+        // Only the tree reaches most windows: a window manager's close docks the panel instead.
+        event->ignore();
+        dockPanelBack();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- device panel docking ----------------------------------------------------
+
+void TFDevice::setUpPanelDocking() {
+    connect(treeDev_, &QTreeWidget::itemDoubleClicked, this, [this] { activateSelectedNode(); });
+    treeDev_->installEventFilter(this);
+    panelMoveEnd_ = new QTimer(this);
+    panelMoveEnd_->setSingleShot(true);
+    panelMoveEnd_->setInterval(kPanelMoveSettleMs);
+    // The window manager moves a floating panel; the drag has ended once it
+    // stops moving, and the pointer is then where it was dropped.
+    connect(panelMoveEnd_, &QTimer::timeout, this, [this] { panelDragEnded(QCursor::pos().x()); });
+    PanelDev->installEventFilter(this);
+    // While it floats the panel docks back only by the drop rule below, not wherever the toolkit
+    // would dock it on the way.
+    connect(PanelDev, &QDockWidget::topLevelChanged, this, [this](bool floating) {
+        PanelDev->setAllowedAreas(floating ? Qt::NoDockWidgetArea : Qt::LeftDockWidgetArea);
+    });
+}
+
+void TFDevice::panelDragEnded(int dropScreenX) {
+    if (!PanelDev->isFloating()) return;
+    if (dropScreenX > frameGeometry().left()) return;
+    dockPanelBack();
+}
+
+void TFDevice::dockPanelBack() {
+    if (PanelDev->isFloating()) {
+        PanelDev->setFloating(false);
+        addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
+    }
+    PanelDev->show();
+}
+
+// --- commands ----------------------------------------------------------------
+
+void TFDevice::MFileOpenClick() {
+    files_->open();
+}
+
+void TFDevice::MFileCloseClick() {
+    CloseDevice();
+}
+
+void TFDevice::MFileSaveClick() {
+    files_->save();
+}
+
+void TFDevice::MFileSaveAsClick() {
+    files_->saveAs();
+}
+
+bool TFDevice::SaveToFile(const QString& name) {
+    return files_->saveToFile(name);
+}
+
+void TFDevice::MTaskGetClick() {
+    files_->readDevice();
+}
+
+void TFDevice::MTaskSetClick() {
+    files_->writeDevice();
+}
+
+void TFDevice::CloseDevice() {
+    closeAllTaskWindows();
+    if (!hasConfig_) return;
+    hasConfig_ = false;
+    fileName_ = kDefaultFileName;
+    setConfigCommandsEnabled(false);
+    BuildTree();
+}
+
+// The menu "Сервис": the user level at once, the service levels by code.
+void TFDevice::MServUserClick() {
+    setServiceLevel(ServiceLevel::User);
+}
+
+void TFDevice::MServExtClick() {
+    std::optional<ServiceLevel> granted;
+    {
+        TFAccess access(this);
+        access.exec();
+        granted = access.grantedLevel();
+    }
+    if (granted) {
+        serviceLevel_ = *granted;
+    } else {
+        serviceLevel_ = ServiceLevel::User;
+        AppDialogs().message(this, "Код доступа неправильный");
+    }
+    BuildTree();
+}
+
+// A change of level touches neither the configuration nor the open windows.
+void TFDevice::setServiceLevel(ServiceLevel level) {
+    serviceLevel_ = level;
+    BuildTree();
 }

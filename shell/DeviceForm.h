@@ -11,6 +11,7 @@
 #include "config/ServiceLevel.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
+#include "shell/DeviceTree.h"
 #include "shell/QtChannel.h"
 #include "ui/WindowRegistry.h"
 
@@ -23,6 +24,8 @@ class QTabWidget;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class FileCommands;
+class TaskDispatch;
 class TaskWindow;
 
 class TFDevice : public QMainWindow, public NotificationReceiver {
@@ -42,6 +45,7 @@ public:
     bool hasConfig() const { return hasConfig_; }
     ConfigSnapshot& config() { return *config_; }  // storage stays put for the window's life
     const QString& fileName() const { return fileName_; }
+    void setFileName(const QString& name) { fileName_ = name; }
     ServiceLevel serviceLevel() const { return serviceLevel_; }
     const TCrc& crc() const { return *crc_; }
     TK350& worker() { return *worker_; }
@@ -109,14 +113,8 @@ private:
     void buildToolBars();
     void buildPanels();
     void setConfigCommandsEnabled(bool enabled);
-    void refreshCrc();
     void makeBlankConfig();
-    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int image);
-    QTreeWidgetItem* findItem(const QString& caption) const;
-    void BuildNoDeviceTree();
-    void BuildDeviceTree();
-    void BuildServiceTree();
-    void BuildFullServiceTree();
+    DeviceTree::Layout treeLayout() const;
     void setLevelMarks(bool userLevel);
     void restoreLevelMarks();
     void setUpPanelDocking();
@@ -161,6 +159,9 @@ private:
     ServiceLevel serviceLevel_ = ServiceLevel::User;
     bool userMarked_ = true;  // which level item of the menu "Сервис" carries the mark
 
+    std::unique_ptr<FileCommands> files_;
+    std::unique_ptr<TaskDispatch> dispatch_;
+    std::unique_ptr<DeviceTree> deviceTree_;
     std::shared_ptr<QtChannel> channel_;
     std::unique_ptr<TK350> worker_;
     bool shutDown_ = false;

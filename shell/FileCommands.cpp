@@ -1,5 +1,5 @@
-// The commands of the menus "Файл" and "Задачи": configuration files and the
-// board transfers, which only open their progress windows.
+#include "shell/FileCommands.h"
+
 #include <QFile>
 
 #include "config/ConfigFile.h"
@@ -17,87 +17,73 @@ std::string localPath(const QString& name) {
 }
 }  // namespace
 
-void TFDevice::MFileOpenClick() {
-    const QString prefix = logPrefix();
-    if (hasConfig_) {
-        if (!AppDialogs().askYesNo(this, "Закрыть текущее устройство ?")) return;
-        CloseDevice();
+void FileCommands::open() {
+    const QString prefix = TFDevice::logPrefix();
+    if (main_.hasConfig()) {
+        if (!AppDialogs().askYesNo(&main_, "Закрыть текущее устройство ?")) return;
+        main_.CloseDevice();
     }
-    const QString name = AppDialogs().openFile(this, "Открыть", kConfigFilter);
+    const QString name = AppDialogs().openFile(&main_, "Открыть", kConfigFilter);
     if (name.isEmpty()) return;
-    fileName_ = name;
+    main_.setFileName(name);
     ConfigSnapshot loaded;
-    if (LoadConfigFile(localPath(name), *crc_, loaded) != LoadResult::Ok) {
-        appendLog(prefix, QString::fromStdString(BadFileMessage(name.toStdString())));
+    if (LoadConfigFile(localPath(name), main_.crc(), loaded) != LoadResult::Ok) {
+        main_.appendLog(prefix, QString::fromStdString(BadFileMessage(name.toStdString())));
         return;
     }
-    InstallConfig(loaded.data());
-    appendLog(prefix, "Конфигурация К350 загружена");
+    main_.InstallConfig(loaded.data());
+    main_.appendLog(prefix, "Конфигурация К350 загружена");
 }
 
-void TFDevice::MFileCloseClick() {
-    CloseDevice();
+void FileCommands::save() {
+    const QString prefix = TFDevice::logPrefix();
+    if (!main_.hasConfig()) return;
+    if (saveToFile(main_.fileName())) main_.appendLog(prefix, "Файл сохранен " + main_.fileName());
 }
 
-void TFDevice::MFileSaveClick() {
-    const QString prefix = logPrefix();
-    if (!hasConfig_) return;
-    if (SaveToFile(fileName_)) appendLog(prefix, "Файл сохранен " + fileName_);
-}
-
-void TFDevice::MFileSaveAsClick() {
-    const QString prefix = logPrefix();
-    if (!hasConfig_) return;
-    const QString name = AppDialogs().saveFile(this, kConfigFilter);
+void FileCommands::saveAs() {
+    const QString prefix = TFDevice::logPrefix();
+    if (!main_.hasConfig()) return;
+    const QString name = AppDialogs().saveFile(&main_, kConfigFilter);
     if (name.isEmpty()) return;
-    fileName_ = name;
-    if (SaveToFile(fileName_)) appendLog(prefix, "Файл сохранен " + fileName_);
+    main_.setFileName(name);
+    if (saveToFile(name)) main_.appendLog(prefix, "Файл сохранен " + name);
 }
 
-// The file gets the refreshed CRC word; FConfig takes it too once the file
-// exists. A write that fails after creation is reported like a failed creation.
-bool TFDevice::SaveToFile(const QString& name) {
-    ConfigSnapshot refreshed = *config_;
-    RefreshCrc(*crc_, refreshed);
+bool FileCommands::saveToFile(const QString& name) {
+    ConfigSnapshot refreshed = main_.config();
+    RefreshCrc(main_.crc(), refreshed);
     const SaveResult result = SaveConfigFile(localPath(name), refreshed);
     if (result != SaveResult::CannotCreate) {
-        std::copy_n(refreshed.bytes.begin(), ConfigLength::Crc, config_->bytes.begin());
+        std::copy_n(refreshed.bytes.begin(), ConfigLength::Crc, main_.config().bytes.begin());
     }
     if (result != SaveResult::Ok) {
-        AppDialogs().message(this, "Файл " + name + " не удается создать");
+        // verbatim: users know this text from the configuration save
+        AppDialogs().message(&main_, "Файл " + name + " не удается создать");
         return false;
     }
     return true;
 }
 
-void TFDevice::MTaskGetClick() {
-    if (auto* open = WindowRegistry::find<TFRead>(WindowId::FRead)) return bringToFront(open);
-    if (hasConfig_) {
-        if (!AppDialogs().askYesNo(this,
+void FileCommands::readDevice() {
+    if (auto* open = WindowRegistry::find<TFRead>(WindowId::FRead)) {
+        return TFDevice::bringToFront(open);
+    }
+    if (main_.hasConfig()) {
+        if (!AppDialogs().askYesNo(&main_,
                                    "Не сохраненные данные будут утеряны. Прочитать устройство?")) {
             return;
         }
-        CloseDevice();
+        main_.CloseDevice();
     }
-    showTaskWindow(new TFRead);
+    main_.showTaskWindow(new TFRead);
 }
 
-void TFDevice::MTaskSetClick() {
-    if (auto* open = WindowRegistry::find<TFSave>(WindowId::FSave)) return bringToFront(open);
-    if (!hasConfig_) return;
-    refreshCrc();
-    showTaskWindow(new TFSave);
-}
-
-void TFDevice::refreshCrc() {
-    RefreshCrc(*crc_, *config_);
-}
-
-void TFDevice::CloseDevice() {
-    closeAllTaskWindows();
-    if (!hasConfig_) return;
-    hasConfig_ = false;
-    fileName_ = kDefaultFileName;
-    setConfigCommandsEnabled(false);
-    BuildTree();
+void FileCommands::writeDevice() {
+    if (auto* open = WindowRegistry::find<TFSave>(WindowId::FSave)) {
+        return TFDevice::bringToFront(open);
+    }
+    if (!main_.hasConfig()) return;
+    RefreshCrc(main_.crc(), main_.config());
+    main_.showTaskWindow(new TFSave);
 }

@@ -1,0 +1,37 @@
+// The device tree of the main window: its four layouts and the lookup of its
+// nodes, which are known by caption alone.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class DeviceTree {
+public:
+    // Without a configuration; and with one, at the user, service and full
+    // service levels.
+    enum class Layout { NoDevice, Device, Service, FullService };
+
+    explicit DeviceTree(QTreeWidget* widget) : tree_(widget) {}
+
+    // Builds the layout anew; `model` is the configuration's model byte.
+    void build(Layout layout, std::uint8_t model);
+    // Index in display order (each node before its children), -1 when there is none.
+    int findNode(const QString& caption) const;
+    QTreeWidgetItem* findItem(const QString& caption) const;
+    void setNodeImage(const QString& caption, int image);
+    static int nodeImage(const QTreeWidgetItem* node);
+    // The caption of the selected node; empty when none is selected.
+    QString selectedCaption() const;
+
+private:
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int image);
+    void buildNoDevice();
+    void buildDevice(std::uint8_t model);
+    void buildService(std::uint8_t model);
+    void buildFullService(std::uint8_t model);
+
+    QTreeWidget* tree_;
+};
