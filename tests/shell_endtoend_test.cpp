@@ -79,8 +79,9 @@ TEST_F(ShellEndToEndTest, BoardInfoEditUnderTheCLocaleKeepsTheBoardsDate) {
 
     trigger("MButtonSet");
     QTRY_VERIFY_WITH_TIMEOUT(logged("Процесс загрузки конфигурации завершен"), kWaitMs);
+    // The byte count is the worker's next report after the status line: wait for it too.
+    QTRY_VERIFY_WITH_TIMEOUT(logged("Передано 140байт."), kWaitMs);
     const k350sim::Bytes eeprom = k350sim::eeprom(board_);
-    EXPECT_TRUE(logged("Передано 140байт."));
     EXPECT_EQ(std::string(eeprom.begin() + 62, eeprom.begin() + 66), "0815");
     EXPECT_EQ(std::string(eeprom.begin() + 66, eeprom.begin() + 76), date);
 }
