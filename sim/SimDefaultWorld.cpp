@@ -105,6 +105,12 @@ Bytes plausibleConfiguration(uint8_t model) {
     return record;
 }
 
+// The board with this 1-based number in K350_SIM_BOOT or K350_SIM_HELD, where 1 also means the
+// only board of the default world.
+bool numbered(const char* variable, long board, long boards) {
+    return numberFromEnvironment(variable, 0, boards).value_or(0) == board;
+}
+
 void buildDefaultWorld() {
     std::lock_guard lock(worldMutex());
     World& w = world();
@@ -113,17 +119,22 @@ void buildDefaultWorld() {
     w.busCount = 1;
     const int model = modelFromEnvironment();
     if (model < 0) return;
-    BoardOptions options;
-    options.bootMode = numberFromEnvironment("K350_SIM_BOOT", 0, 1).value_or(0) == 1;
-    options.capacity =
-        uint16_t(numberFromEnvironment("K350_SIM_CAPACITY", 0, 65535).value_or(options.capacity));
-    const DeviceId id = addBoard(0, options);
-    Board& board = *w.board(id).board;
-    const Bytes record = plausibleConfiguration(uint8_t(model));
-    std::copy(record.begin(), record.end(), board.eeprom.memory.begin());
-    if (const char* file = std::getenv("K350_SIM_STATE"); file && *file) {
-        w.stateFile = file;
-        loadState(w, board);
+    const long boards = numberFromEnvironment("K350_SIM_BOARDS", 1, 16).value_or(1);
+    for (long number = 1; number <= boards; ++number) {
+        BoardOptions options;
+        options.bootMode = numbered("K350_SIM_BOOT", number, boards);
+        options.refusesInterface0 = numbered("K350_SIM_HELD", number, boards);
+        options.capacity = uint16_t(
+            numberFromEnvironment("K350_SIM_CAPACITY", 0, 65535).value_or(options.capacity));
+        if (number > 1) options.dieId.back() = uint8_t(number);
+        const DeviceId id = addBoard(0, options);
+        Board& board = *w.board(id).board;
+        const Bytes record = plausibleConfiguration(uint8_t(model));
+        std::copy(record.begin(), record.end(), board.eeprom.memory.begin());
+        if (const char* file = std::getenv("K350_SIM_STATE"); file && *file && number == 1) {
+            w.stateFile = file;
+            loadState(w, board);
+        }
     }
 }
 
