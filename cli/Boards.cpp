@@ -87,17 +87,20 @@ std::string dieIdDigits(const std::string& text) {
 
 BoardChoice chooseAll(const std::vector<BoardLocation>& locations, Console& console) {
     BoardChoice choice;
+    int unusable = 0;
     for (const auto& probe : ProbeBoards(locations, console.clock())) {
         if (probe.mode == BoardProbe::Mode::Normal) {
             choice.targets.push_back(probe.location);
         } else if (probe.mode == BoardProbe::Mode::Boot) {
             console.message(probe.location.text() + ": skipped, the board is in boot mode");
+            choice.leftOut.push_back({probe.location, "skipped, the board is in boot mode"});
         } else {
             console.message(probe.location.text() + ": failed: " + ProblemText(probe));
-            ++choice.failedBoards;
+            choice.leftOut.push_back({probe.location, ProblemText(probe)});
+            ++unusable;
         }
     }
-    if (choice.targets.empty() && choice.failedBoards == 0) {
+    if (choice.targets.empty() && unusable == 0) {
         console.message("k350ctl: no K-350 board in normal mode");
         choice.status = ExitStatus::NoBoard;
     }

@@ -14,10 +14,17 @@ std::string ProblemText(const BoardProbe& probe);    // why an unusable board ca
 std::string DescribeProbe(const BoardProbe& probe);  // one line of `list`
 std::string ProbeJson(const BoardProbe& probe);
 
+// A board found that the command will not run on, and why.
+struct BoardLeftOut {
+    BoardLocation location;
+    std::string reason;
+};
+
 struct BoardChoice {
     std::vector<BoardLocation> targets;
     int status = ExitStatus::Ok;  // not Ok: nothing to run, the reason is already reported
-    int failedBoards = 0;         // --all: boards that could not even be opened
+    // --all: boards in boot mode, and boards that could not even be opened.
+    std::vector<BoardLeftOut> leftOut;
 };
 
 // --board LOCATION or die ID prefix, --all, or the only board there is. Refuses an ambiguous

@@ -33,6 +33,7 @@ bool CliChannel::deliver(WindowId to, WindowGeneration, WorkerNotification notif
                 break;
             }
             case NotifyCode::FillData:
+                if (approveTransfer && !approveTransfer()) return false;
                 fillTransfer(notification.value);
                 break;
             default:

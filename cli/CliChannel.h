@@ -23,6 +23,8 @@ public:
 
     // Bytes handed over on "fill in your data" (the record to write, the image to flash).
     std::shared_ptr<const std::vector<std::uint8_t>> transferBytes;
+    // Asked before the bytes are handed over; false ends the operation with nothing sent.
+    std::function<bool()> approveTransfer;
     std::uint16_t traceMask = 0;
     std::function<void(std::uint32_t done, std::uint32_t total)> onProgress;
     std::function<void(const std::vector<std::string>&)> onTraceLines;

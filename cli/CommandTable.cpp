@@ -1,30 +1,44 @@
 #include "cli/CommandTable.h"
 
 #include <CLI/CLI.hpp>
-#include <cmath>
+#include <cctype>
 #include <cstdlib>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/Options.h"
 
 namespace {
 
+// Plain decimal digits with at most one point ("2", "0.5"): no sign, exponent, hexadecimal or
+// blanks, which strtod would take and a script hardly means.
+bool isDecimal(const std::string& text, bool whole) {
+    int points = 0, digits = 0;
+    for (char c : text) {
+        if (c == '.') {
+            ++points;
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0 && points <= (whole ? 0 : 1);
+}
+
 // A number option with its range: a value outside it is a usage error naming both.
 void addNumber(CLI::App& command, const std::string& name, double low, double high, bool whole,
                std::function<void(double)> store) {
-    command.add_option_function<std::string>(name, [name, low, high, whole,
-                                                    store](const std::string& text) {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < low || value > high) {
-            throw UsageProblem(name + " needs a number from " + std::to_string(int(low)) + " to " +
-                               std::to_string(int(high)) + ", not \"" + text + "\"");
-        }
-        if (whole && value != std::floor(value)) {
-            throw UsageProblem(name + " needs a whole number");
-        }
-        store(value);
-    });
+    command.add_option_function<std::string>(
+        name, [name, low, high, whole, store](const std::string& text) {
+            const double value = isDecimal(text, whole) ? std::strtod(text.c_str(), nullptr) : -1;
+            if (value < low || value > high) {
+                throw UsageProblem(name + " needs a " + (whole ? "whole number" : "number") +
+                                   " from " + std::to_string(int(low)) + " to " +
+                                   std::to_string(int(high)) + ", not " + Quoted(text));
+            }
+            store(value);
+        });
 }
 
 // A flag takes no value: "--full=no" is refused rather than read as a wish.
@@ -41,6 +55,7 @@ void readOptions(CLI::App& command, Options& options) {
 
 void writeOptions(CLI::App& command, Options& options) {
     addFlag(command, "--full", options.full);
+    addFlag(command, "--other-board", options.otherBoard);
 }
 
 void flashOptions(CLI::App& command, Options& options) {
@@ -68,9 +83,9 @@ its location (bus/device as libusb names them), whether it works in normal
 mode or only in boot mode, its capacity, die ID and chip ID. A board that
 cannot be opened or claimed is listed with the reason.
 )",
-     0, noOptions, ListCommand},
+     0, false, noOptions, ListCommand},
     {"read", "read [-o FILE]", "the configuration record into a .kcf file",
-     R"(Usage: k350ctl read [-o FILE] [--board B | --all] [--json]
+     R"(Usage: k350ctl read [-o, --output FILE] [--board B | --all] [--json]
 
 Reads the board's 140-byte configuration record and saves it with the board's
 IDs as a 156-byte .kcf file, CRC refreshed, as the terminal's Read and Save
@@ -78,43 +93,48 @@ do. Without -o the file is K350xx.kcf in the current folder; -o - writes the
 156 bytes to standard output. With --all, FILE must contain {die}, which is
 replaced by the board's die ID (16 hexadecimal digits).
 )",
-     0, readOptions, ReadCommand},
+     0, true, readOptions, ReadCommand},
     {"write", "write FILE [--full]", "a .kcf file into the board (56 bytes, or all 140)",
-     R"(Usage: k350ctl write FILE [--full] [--board B | --all] [--code CODE] [--json]
+     R"(Usage: k350ctl write FILE [--full [--other-board]] [--board B] [--code CODE] [--json]
 
 Checks FILE as the terminal's Open does (156 bytes, matching CRC) and writes
-its settings, record bytes 0 to 55, into the board. --full writes all 140
-bytes, board information included, and needs the full service code.
+its settings, record bytes 0 to 55, into the board (with --all, into every
+board). --full writes all 140 bytes, board information included, and needs
+the full service code; it writes one board only, and one whose die ID is the
+file's unless --other-board says to give it the file's identity all the same.
 )",
-     1, writeOptions, WriteCommand},
+     1, true, writeOptions, WriteCommand},
     {"flash", "flash IMAGE [--verify]", "a firmware image into the board's flash",
      R"(Usage: k350ctl flash IMAGE [--verify] [--board B | --all] [--code CODE] [--json]
 
-Downloads a raw firmware image as the terminal does: into the SPI flash in
-normal mode (at most 131072 bytes), or to the boot loader when the board only
-answers in boot mode. Needs the service code. --verify then reads the
-programmed range back and fails at the first differing address; it is refused
-in boot mode, where nothing can be read back.
+Downloads a raw firmware image of 1 to 131072 bytes as the terminal does: into
+the SPI flash in normal mode, or to the boot loader when the board only answers
+in boot mode. Needs the service code. --verify then reads the programmed range
+back and fails at the first differing address; in boot mode, where nothing can
+be read back, it is refused before anything is sent. Ctrl+C, a termination
+signal or a closed terminal let a download finish (a half-programmed flash does
+not start); a second Ctrl+C stops it at once and leaves the flash incomplete.
 )",
-     1, flashOptions, FlashCommand},
+     1, true, flashOptions, FlashCommand},
     {"stats", "stats [--period S] [--count N] [--reset]", "the board's link statistics",
      R"(Usage: k350ctl stats [--period S] [--count N] [--reset] [--board B | --all] [--json]
 
-Prints the board's 17 link and audio counters. --count N reads them N times,
-one period (--period, 1 to 999 seconds, default 1) apart; --count 0 reads
-until Ctrl+C. --reset sends the reset request first. With --json, one JSON
-object per line and reading.
+Prints the board's 17 link and audio counters. --count N (0 to 1000000000,
+default 1) reads them N times, one period (--period, 1 to 999 seconds,
+default 1) apart; --count 0 reads until Ctrl+C. --reset sends the reset
+request first. With --json, one JSON object per line and reading.
 )",
-     0, statsOptions, StatsCommand},
+     0, true, statsOptions, StatsCommand},
     {"trace", "trace [--channels LIST] [--duration S]", "the bytes on the board's serial lines",
      R"(Usage: k350ctl trace [--channels LIST] [--duration S] [--board B | --all] [--json]
 
 Selects the traced streams (LIST of bus-rx, bus-tx, link-rx, link-tx, comma
 separated; default all four), polls the board every 100 ms and prints each
-trace record as the terminal's trace window shows it, until the duration ends
-or Ctrl+C. With --json, one JSON object per line.
+trace record as the terminal's trace window shows it, until the duration
+(--duration, 0 to 86400 seconds; 0 polls once) ends, or without it until
+Ctrl+C. With --json, one JSON object per line.
 )",
-     0, traceOptions, TraceCommand},
+     0, true, traceOptions, TraceCommand},
     {"show", "show FILE|board", "every field of a configuration, decoded",
      R"(Usage: k350ctl show FILE|board [--board B] [--json]
 
@@ -122,7 +142,7 @@ Prints every field of a configuration by name in engineering units: of a
 .kcf file, or of the record read from the board when the argument is the
 word "board".
 )",
-     1, noOptions, ShowCommand},
+     1, true, noOptions, ShowCommand},
     {"diff", "diff A B", "the fields in which two configurations differ",
      R"(Usage: k350ctl diff A B [--board B] [--json]
 
@@ -130,7 +150,7 @@ Prints the decoded fields in which two configurations differ, one per line as
 "name: first -> second". A and B are .kcf files or the word "board". The exit
 status is 1 when they differ and 0 when they are equal, as for diff(1).
 )",
-     2, noOptions, DiffCommand},
+     2, true, noOptions, DiffCommand},
 };
 
 std::vector<std::string> namesOf(const CLI::App& app) {

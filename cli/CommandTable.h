@@ -18,6 +18,7 @@ struct CommandDefinition {
     const char* summary;   // what it does, in a few words
     const char* help;      // `k350ctl COMMAND --help`
     std::size_t operands;  // how many arguments it takes
+    bool choosesBoards;    // whether --board and --all apply
     void (*declareOptions)(CLI::App& command, Options& options);
     int (*run)(const Options& options, Console& console);
 };

@@ -20,8 +20,12 @@ struct BoardResult {
 
 // Runs task on each chosen board: on this thread for one board, else one thread per board.
 // Reports the failures and, for several boards, a summary; returns the exit status.
-int RunOnBoards(const BoardChoice& choice, Console& console,
+int RunOnBoards(const BoardChoice& choice, const Options& options, Console& console,
                 const std::function<BoardResult(BoardSession&)>& task);
+
+// Reports a refusal in the one form all refusals have: the reason, then where to find help;
+// returns the usage error's exit status.
+int Refuse(Console& console, const std::string& reason);
 
 // The access level a command needs, from --code or K350_SERVICE_CODE; false after the refusal
 // was reported.

@@ -1,17 +1,63 @@
 #include "cli/Console.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace {
 constexpr int kBarWidth = 30;
+constexpr std::size_t kQuotedLength = 60;
+}  // namespace
+
+std::string Quoted(const std::string& argument) {
+    std::string text;
+    for (std::size_t i = 0; i < argument.size() && i < kQuotedLength; ++i) {
+        const auto c = static_cast<unsigned char>(argument[i]);
+        if (c >= 0x20 && c != 0x7F) {
+            text += char(c);
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        text += escaped;
+    }
+    return "\"" + text + "\"" + (argument.size() > kQuotedLength ? "..." : "");
 }
 
 void Console::data(const std::string& line) {
     std::lock_guard lock(mutex_);
+    if (outputFailed()) return;
     clearBarLocked();
+    errno = 0;
     env_.out << line << '\n';
     env_.out.flush();
+    checkOutputLocked();
     drawBarLocked();
+}
+
+// Output that could not be written is a failure, never silently dropped: the first error is kept
+// and nothing more is written after it.
+void Console::checkOutputLocked() {
+    if (env_.out.good() || outputFailed()) return;
+    outputErrno_ = errno != 0 ? errno : EIO;
+}
+
+int Console::stoppedStatus() const {
+    const int signal =
+        env_.stopSignal && env_.stopSignal->load() ? env_.stopSignal->load() : SIGINT;
+    return ExitStatus::Signalled + signal;
+}
+
+const char* Console::stopCause() const {
+    return stoppedStatus() == ExitStatus::Signalled + SIGINT ? "Ctrl+C" : "a termination signal";
+}
+
+Console::Download::Download(Console& console) : downloads_(console.env_.downloads) {
+    if (downloads_) ++*downloads_;
+}
+
+Console::Download::~Download() {
+    if (downloads_) --*downloads_;
 }
 
 void Console::text(const std::string& block) {
@@ -28,8 +74,11 @@ void Console::message(const std::string& line) {
 
 void Console::rawData(const std::uint8_t* bytes, std::size_t count) {
     std::lock_guard lock(mutex_);
+    if (outputFailed()) return;
+    errno = 0;
     env_.out.write(reinterpret_cast<const char*>(bytes), std::streamsize(count));
     env_.out.flush();
+    checkOutputLocked();
 }
 
 void Console::progress(const std::string& board, std::uint32_t done, std::uint32_t total) {

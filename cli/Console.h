@@ -20,6 +20,10 @@ struct Environment {
     Clock& clock;
     std::function<const char*(const char*)> variable;  // getenv
     const std::atomic<bool>* interrupted = nullptr;    // set by Ctrl+C
+    // The signal that set interrupted (SIGINT when not given); a hang-up counts as SIGTERM.
+    const std::atomic<int>* stopSignal = nullptr;
+    // Downloads under way, so that a signal handler can say what stopping now would leave.
+    std::atomic<int>* downloads = nullptr;
 };
 
 // Exit statuses, as scripts test them.
@@ -28,8 +32,13 @@ constexpr int Ok = 0;
 constexpr int Failed = 1;  // the operation failed on a board; verify mismatch; files differ
 constexpr int Usage = 2;   // bad arguments, refused access, ambiguous board choice
 constexpr int NoBoard = 3;
-constexpr int File = 4;  // a file that cannot be read or written
+constexpr int File = 4;         // a file that cannot be read or written, standard output included
+constexpr int Signalled = 128;  // plus the signal's number: stopped early, or standard output gone
 }  // namespace ExitStatus
+
+// An argument as a message shows it: in double quotes, control characters escaped, cut after 60
+// characters, so one argument never makes a long line or several.
+std::string Quoted(const std::string& argument);
 
 class Console {
 public:
@@ -40,6 +49,26 @@ public:
     void text(const std::string& block);    // a block that ends its own lines, on standard output
     void rawData(const std::uint8_t* bytes, std::size_t count);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
+    // Whether a command is to stop at its next step: interrupted, or nobody reads its output.
+    bool stopped() const { return interrupted() || outputFailed(); }
+    // The exit status of a command stopped by a signal before it did all it was asked.
+    int stoppedStatus() const;
+    const char* stopCause() const;  // "Ctrl+C" or "a termination signal"
+
+    // Standard output could not take what was written; its errno, or 0 while it is fine.
+    bool outputFailed() const { return outputErrno_.load() != 0; }
+    int outputErrno() const { return outputErrno_.load(); }
+    // Marks a download under way for as long as it lives.
+    class Download {
+    public:
+        explicit Download(Console& console);
+        ~Download();
+        Download(const Download&) = delete;
+        Download& operator=(const Download&) = delete;
+
+    private:
+        std::atomic<int>* downloads_;
+    };
     Clock& clock() const { return env_.clock; }
     const char* variable(const char* name) const {
         return env_.variable ? env_.variable(name) : nullptr;
@@ -51,6 +80,7 @@ public:
 
 private:
     void clearBarLocked();
+    void checkOutputLocked();
     void drawBarLocked();
 
     const Environment& env_;
@@ -58,4 +88,5 @@ private:
     std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> progress_;
     bool barShown_ = false;
     std::string lastBar_;
+    std::atomic<int> outputErrno_{0};
 };

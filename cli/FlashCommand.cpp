@@ -4,7 +4,9 @@
 
 #include "cli/CommandSupport.h"
 #include "config/FirmwareImage.h"
+#include "config/PosixFile.h"
 #include "config/ServiceCodes.h"
+#include "link/BoardProbe.h"
 
 namespace {
 constexpr std::uint32_t kFlashLimit = 0x20000;  // the download programs nothing beyond it
@@ -84,10 +86,24 @@ BoardResult reportVerifyFailure(const Options& options, Console& console,
     return {ExitStatus::Failed, verification.failure};
 }
 
+// Nothing can be read back from a board in boot mode: with --verify it is refused before a byte
+// is sent, rather than after the whole image went to the boot loader.
+bool answersOnlyInBootMode(const BoardSession& session, Console& console) {
+    return ProbeBoard(session.location(), console.clock()).mode == BoardProbe::Mode::Boot;
+}
+
 BoardResult flashBoard(const Options& options, Console& console, BoardSession& session,
                        const FirmwareImage& image) {
+    if (options.verify && answersOnlyInBootMode(session, console)) {
+        return ReportFailure(
+            options, console, session,
+            {ExitStatus::Failed,
+             "verify refused: the board answers only in boot mode, where nothing can be read "
+             "back; nothing was sent (without --verify the image goes to the boot loader)"});
+    }
     ShowProgress(session, console);
     session.channel().transferBytes = image.bytes;
+    const Console::Download download(console);
     const CliChannel::Outcome& outcome = session.run(WorkerRequest::LoadFirmware);
     const bool boot = outcome.hasStatus(LinkStatus::BootStarted);
     const bool finished =
@@ -120,13 +136,25 @@ BoardResult flashBoard(const Options& options, Console& console, BoardSession& s
 int FlashCommand(const Options& options, Console& console) {
     if (!HasAccess(options, console, int(ServiceLevel::Service), "flash")) return ExitStatus::Usage;
     FirmwareImage image;
-    if (LoadFirmwareImage(options.operands[0], image) != ImageLoadResult::Ok) {
-        console.message("k350ctl: file " + options.operands[0] + " cannot be opened");
+    const std::string& path = options.operands[0];
+    off_t size = 0;
+    {
+        const FileDescriptor file(OpenForReading(path.c_str()));
+        if (!file.valid() || !IsRegularFile(file.get(), &size)) size = -1;
+    }
+    // Checked before a byte is read: an image the flash cannot hold whole is never cut short.
+    if (size == 0 || size > off_t(kFlashLimit)) {
+        console.message("k350ctl: image " + Quoted(path) + " is " + std::to_string(size) +
+                        " bytes; the flash takes 1 to " + std::to_string(kFlashLimit));
+        return ExitStatus::File;
+    }
+    if (size < 0 || LoadFirmwareImage(path, image) != ImageLoadResult::Ok) {
+        console.message("k350ctl: file " + Quoted(path) + " cannot be opened");
         return ExitStatus::File;
     }
     const BoardChoice choice = ChooseBoards(options.board, options.all, console);
     if (choice.status != ExitStatus::Ok) return choice.status;
-    return RunOnBoards(choice, console, [&](BoardSession& session) {
+    return RunOnBoards(choice, options, console, [&](BoardSession& session) {
         return flashBoard(options, console, session, image);
     });
 }

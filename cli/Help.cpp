@@ -16,16 +16,27 @@ const char* const kOptions = R"(
 Options:
   --board LOCATION|DIEID    the board at a location as `list` prints it (001/004),
                             or with this die ID or unambiguous prefix of it
-  --all                     every board in normal mode, all at once
+  --all                     every board in normal mode, all at once; a board
+                            in boot mode or that cannot be opened is named as
+                            failed
   --code CODE               service code (or K350_SERVICE_CODE); flash needs the
                             service code, write --full the full service code
   --json                    machine-readable output
   -h, --help                this text; `k350ctl COMMAND --help` for one command
   --version                 the program's version
 
+A value follows its option as "--period 5" or "--period=5"; after "--" every
+argument is an operand, even one starting with "-". Options of a command come
+after it. Files are written atomically: a failed write leaves the old file as
+it was. A refusal is one line and a hint on standard error; --json prints
+nothing then.
+
 Exit status: 0 success, 1 the operation failed on a board (or the
-configurations differ for diff), 2 usage error or ambiguous board choice,
-3 no board, 4 a file that cannot be read or written.
+configurations differ for diff, or --all could not do a board it found),
+2 usage error, a missing or wrong service code, or an ambiguous board choice,
+3 no board, 4 a file that cannot be read or written (standard output
+included), 130 or 143 stopped by Ctrl+C or a termination signal before the
+set count or duration, 141 standard output closed (its reader went away).
 )";
 
 // One command's lines in the general help: the synopsis, then the summary in its column.

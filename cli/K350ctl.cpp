@@ -1,26 +1,31 @@
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <thread>
 
 #include "cli/BoardSession.h"
 #include "cli/CommandTable.h"
 #include "cli/Commands.h"
 #include "cli/Help.h"
+#include "cli/Json.h"
 #include "config/ServiceCodes.h"
 
 namespace {
 
-int usageError(Console& console, const std::string& text) {
-    console.message("k350ctl: " + text);
-    console.message("Try 'k350ctl --help' for more information.");
-    return ExitStatus::Usage;
+// Output that was lost is never success: a broken pipe ends the program as the pipe's signal
+// would, any other failure is a file that cannot be written.
+int finished(Console& console, int status) {
+    if (!console.outputFailed()) return status;
+    if (console.outputErrno() == EPIPE) return ExitStatus::Signalled + SIGPIPE;
+    console.message(std::string("k350ctl: standard output cannot be written: ") +
+                    std::strerror(console.outputErrno()));
+    return ExitStatus::File;
 }
 
-}  // namespace
-
-int RunK350ctl(const std::vector<std::string>& arguments, const Environment& environment) {
-    Console console(environment);
+int run(const std::vector<std::string>& arguments, Console& console) {
     Options options;
-    if (auto error = ParseOptions(arguments, options)) return usageError(console, *error);
+    if (auto error = ParseOptions(arguments, options)) return Refuse(console, *error);
     if (options.help) {
         console.text(HelpText(options.command));
         return ExitStatus::Ok;
@@ -29,15 +34,28 @@ int RunK350ctl(const std::vector<std::string>& arguments, const Environment& env
         console.text(VersionText());
         return ExitStatus::Ok;
     }
-    if (options.command.empty()) return usageError(console, "no command given");
+    if (options.command.empty()) return Refuse(console, "no command given");
     const CommandDefinition& command = *FindCommand(options.command);
     const std::size_t wanted = command.operands;
     if (options.operands.size() != wanted) {
-        return usageError(console, options.command + " takes " + std::to_string(wanted) +
-                                       " argument" + (wanted == 1 ? "" : "s") + ", not " +
-                                       std::to_string(options.operands.size()));
+        return Refuse(console, options.command + " takes " + std::to_string(wanted) + " argument" +
+                                   (wanted == 1 ? "" : "s") + ", not " +
+                                   std::to_string(options.operands.size()));
     }
     return command.run(options, console);
+}
+
+}  // namespace
+
+int RunK350ctl(const std::vector<std::string>& arguments, const Environment& environment) {
+    Console console(environment);
+    return finished(console, run(arguments, console));
+}
+
+int Refuse(Console& console, const std::string& reason) {
+    console.message("k350ctl: " + reason);
+    console.message("Try 'k350ctl --help' for more information.");
+    return ExitStatus::Usage;
 }
 
 bool HasAccess(const Options& options, Console& console, int level, const std::string& what) {
@@ -47,9 +65,9 @@ bool HasAccess(const Options& options, Console& console, int level, const std::s
     if (granted >= level) return true;
     const char* needed =
         level >= int(ServiceLevel::FullService) ? "the full service code" : "the service code";
-    console.message("k350ctl: " + what + " needs " + needed +
-                    (code.empty() ? "; give it with --code or in K350_SERVICE_CODE"
-                                  : "; the code given is not it"));
+    Refuse(console, what + " needs " + needed +
+                        (code.empty() ? "; give it with --code or in K350_SERVICE_CODE"
+                                      : "; the code given is not it"));
     return false;
 }
 
@@ -63,8 +81,21 @@ BoardResult runGuarded(const BoardLocation& location, Console& console,
 
 }  // namespace
 
-int RunOnBoards(const BoardChoice& choice, Console& console,
-                const std::function<BoardResult(BoardSession&)>& task) {
+namespace {
+
+// A board the command did not run on is named in the JSON as a failed one, with the reason.
+void reportLeftOut(const BoardChoice& choice, const Options& options, Console& console) {
+    if (!options.json) return;
+    for (const BoardLeftOut& board : choice.leftOut) {
+        console.data(JsonText({{"board", board.location.text()},
+                               {"ok", false},
+                               {"exit_status", ExitStatus::Failed},
+                               {"error", board.reason}}));
+    }
+}
+
+std::vector<BoardResult> runAll(const BoardChoice& choice, Console& console,
+                                const std::function<BoardResult(BoardSession&)>& task) {
     std::vector<BoardResult> results(choice.targets.size());
     if (choice.targets.size() == 1) {
         results[0] = runGuarded(choice.targets[0], console, task);
@@ -77,26 +108,36 @@ int RunOnBoards(const BoardChoice& choice, Console& console,
         for (auto& worker : workers) worker.join();
     }
     console.endProgress();
+    return results;
+}
 
-    std::string failed;
-    int failures = choice.failedBoards;
-    int status = ExitStatus::Ok;
+}  // namespace
+
+int RunOnBoards(const BoardChoice& choice, const Options& options, Console& console,
+                const std::function<BoardResult(BoardSession&)>& task) {
+    reportLeftOut(choice, options, console);
+    const std::vector<BoardResult> results = runAll(choice, console, task);
+    std::vector<std::string> failed;
+    for (const BoardLeftOut& board : choice.leftOut) failed.push_back(board.location.text());
+    int status = choice.leftOut.empty() ? ExitStatus::Ok : ExitStatus::Failed;
     for (std::size_t i = 0; i < results.size(); ++i) {
         const BoardResult& result = results[i];
         if (result.status == ExitStatus::Ok) continue;
-        ++failures;
-        failed += (failed.empty() ? "" : ", ") + choice.targets[i].text();
-        console.message(choice.targets[i].text() + ": failed: " + result.message);
+        failed.push_back(choice.targets[i].text());
+        const bool stopped = result.status > ExitStatus::Signalled;
+        console.message(choice.targets[i].text() + (stopped ? ": " : ": failed: ") +
+                        result.message);
         status = std::max(status, result.status);
     }
     // With several boards, a board that vanished is one more board the operation failed on.
     if (results.size() > 1 && status == ExitStatus::NoBoard) status = ExitStatus::Failed;
-    const std::size_t boards = choice.targets.size() + std::size_t(choice.failedBoards);
+    const std::size_t boards = choice.targets.size() + choice.leftOut.size();
     if (boards > 1) {
-        console.message("k350ctl: " + std::to_string(boards - std::size_t(failures)) + " of " +
+        std::string names;
+        for (const std::string& name : failed) names += (names.empty() ? "" : ", ") + name;
+        console.message("k350ctl: " + std::to_string(boards - failed.size()) + " of " +
                         std::to_string(boards) + " boards succeeded" +
-                        (failed.empty() ? "" : "; failed: " + failed));
+                        (names.empty() ? "" : "; failed: " + names));
     }
-    if (choice.failedBoards > 0) status = std::max(status, ExitStatus::Failed);
     return status;
 }

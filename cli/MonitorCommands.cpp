@@ -1,6 +1,6 @@
 // stats and trace: the statistics and trace windows' requests, driven from the command line.
+#include <cstdio>
 #include <map>
-#include <sstream>
 
 #include "cli/CommandSupport.h"
 #include "cli/StatisticsText.h"
@@ -11,12 +11,25 @@ namespace {
 constexpr std::uint32_t kTracePollMs = 100;
 constexpr std::uint32_t kWaitStepMs = 100;  // how soon a wait notices Ctrl+C
 
-// Waits `ms` on the clock in steps, so that Ctrl+C ends the wait early; false when it did.
-bool waitUnlessInterrupted(Console& console, std::uint32_t ms) {
-    for (std::uint32_t waited = 0; waited < ms && !console.interrupted(); waited += kWaitStepMs) {
+// Waits `ms` on the clock in steps, so that Ctrl+C ends the wait early; false when it did, or
+// when nobody reads the output any more.
+bool waitUnlessStopped(Console& console, std::uint32_t ms) {
+    for (std::uint32_t waited = 0; waited < ms && !console.stopped(); waited += kWaitStepMs) {
         console.clock().sleepMs(std::min(kWaitStepMs, ms - waited));
     }
-    return !console.interrupted();
+    return !console.stopped();
+}
+
+// A run that a signal ended before its set length: its own exit status, and how far it got.
+BoardResult stoppedEarly(const Console& console, const std::string& progress) {
+    return {console.stoppedStatus(),
+            std::string("stopped by ") + console.stopCause() + " after " + progress};
+}
+
+std::string seconds(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
 }
 
 // With several boards each text line says whose it is.
@@ -49,16 +62,21 @@ BoardResult statsBoard(const Options& options, Console& console, BoardSession& s
             return ReportFailure(options, console, session, OperationFailure(outcome));
         }
     }
-    for (int reading = 0; options.count == 0 || reading < options.count; ++reading) {
-        if (reading > 0 && !waitUnlessInterrupted(console, std::uint32_t(options.period * 1000))) {
+    int reading = 0;
+    for (; options.count == 0 || reading < options.count; ++reading) {
+        if (reading > 0 && !waitUnlessStopped(console, std::uint32_t(options.period * 1000))) {
             break;
         }
-        if (console.interrupted()) break;
+        if (console.stopped()) break;
         const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadStatistics);
         if (!outcome.statistics) {
             return ReportFailure(options, console, session, OperationFailure(outcome));
         }
         printStatistics(options, console, session, *outcome.statistics, severalBoards);
+    }
+    if (console.interrupted() && options.count != 0 && reading < options.count) {
+        return stoppedEarly(console, std::to_string(reading) + " of " +
+                                         std::to_string(options.count) + " readings");
     }
     return {};
 }
@@ -66,16 +84,18 @@ BoardResult statsBoard(const Options& options, Console& console, BoardSession& s
 const std::map<std::string, std::uint16_t> kChannelBits = {
     {"bus-rx", 1u << 0}, {"bus-tx", 1u << 1}, {"link-rx", 1u << 2}, {"link-tx", 1u << 3}};
 
-// The channel mask of a comma-separated list; 0 when a name is unknown or the list is empty.
+// The channel mask of a comma-separated list; 0 when a name is unknown or empty, as the one
+// after a trailing comma is.
 std::uint16_t channelMask(const std::string& list) {
     std::uint16_t mask = 0;
-    std::stringstream names(list);
-    for (std::string name; std::getline(names, name, ',');) {
-        const auto found = kChannelBits.find(name);
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = list.find(',', start);
+        const auto found = kChannelBits.find(list.substr(start, comma - start));
         if (found == kChannelBits.end()) return 0;
         mask |= found->second;
+        if (comma == std::string::npos) return mask;
+        start = comma + 1;
     }
-    return mask;
 }
 
 void printTraceLines(const Options& options, Console& console, const BoardSession& session,
@@ -108,7 +128,12 @@ BoardResult traceBoard(const Options& options, Console& console, BoardSession& s
         }
         const bool timeUp = options.duration &&
                             console.clock().nowUs() - startUs + kTracePollMs * 1000 > durationUs;
-        if (timeUp || !waitUnlessInterrupted(console, kTracePollMs)) break;
+        if (timeUp) return {};
+        if (!waitUnlessStopped(console, kTracePollMs)) break;
+    }
+    if (console.interrupted() && options.duration) {
+        const double elapsed = double(console.clock().nowUs() - startUs) / 1e6;
+        return stoppedEarly(console, seconds(elapsed) + " of " + seconds(*options.duration) + " s");
     }
     return {};
 }
@@ -119,7 +144,7 @@ int StatsCommand(const Options& options, Console& console) {
     const BoardChoice choice = ChooseBoards(options.board, options.all, console);
     if (choice.status != ExitStatus::Ok) return choice.status;
     const bool several = choice.targets.size() > 1;
-    return RunOnBoards(choice, console, [&](BoardSession& session) {
+    return RunOnBoards(choice, options, console, [&](BoardSession& session) {
         return statsBoard(options, console, session, several);
     });
 }
@@ -127,16 +152,15 @@ int StatsCommand(const Options& options, Console& console) {
 int TraceCommand(const Options& options, Console& console) {
     const std::uint16_t mask = channelMask(options.channels);
     if (mask == 0) {
-        console.message(
-            "k350ctl: --channels takes a comma-separated list of bus-rx, bus-tx, "
-            "link-rx and link-tx, not \"" +
-            options.channels + "\"");
-        return ExitStatus::Usage;
+        return Refuse(console,
+                      "--channels takes a comma-separated list of bus-rx, bus-tx, link-rx and "
+                      "link-tx, not " +
+                          Quoted(options.channels));
     }
     const BoardChoice choice = ChooseBoards(options.board, options.all, console);
     if (choice.status != ExitStatus::Ok) return choice.status;
     const bool several = choice.targets.size() > 1;
-    return RunOnBoards(choice, console, [&](BoardSession& session) {
+    return RunOnBoards(choice, options, console, [&](BoardSession& session) {
         return traceBoard(options, console, session, mask, several);
     });
 }

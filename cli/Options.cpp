@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli/CommandTable.h"
+#include "cli/Console.h"
 
 namespace {
 
@@ -25,10 +26,10 @@ Error leftOver(const std::vector<std::string>& arguments, const std::string& com
     for (const std::string& argument : arguments) {
         if (argument == "--") continue;
         if (argument.size() < 2 || argument[0] != '-') {
-            return "unknown command \"" + argument + "\"";
+            return "unknown command " + Quoted(argument);
         }
         const std::string name = argument.substr(0, argument.find('='));
-        if (!commandWithOption(name)) return "unknown option " + name;
+        if (!commandWithOption(name)) return "unknown option " + Quoted(name);
         if (command.empty()) return "option " + name + " needs its command before it";
         return "option " + name + " does not apply to " + command +
                (FindCommand(command) && commandWithOption(name) == command
@@ -57,6 +58,9 @@ std::string spellingOf(const std::string& name, const std::vector<std::string>& 
 std::string parseProblem(const CLI::ParseError& error, const std::vector<std::string>& arguments) {
     const std::string text = error.what();
     const std::string name = text.substr(0, text.find_first_of(": "));
+    if (text.find("At Most 1 required but received") != std::string::npos) {
+        return spellingOf(name, arguments) + " is given more than once";
+    }
     if (text.find("disallowed flag override") != std::string::npos) {
         return "--" + name + " takes no value";
     }
@@ -102,6 +106,14 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& argument
     if (Error error = leftOver(rest, options.command)) return error;
     if (separator != arguments.end())
         options.operands.insert(options.operands.end(), separator + 1, arguments.end());
+    if (program.count("--board") && options.board.empty()) {
+        return "--board needs a location or a die ID, not \"\"";
+    }
     if (options.all && !options.board.empty()) return "--board and --all exclude each other";
+    const CommandDefinition* command = FindCommand(options.command);
+    if (command && !command->choosesBoards && (options.all || !options.board.empty())) {
+        return std::string(options.all ? "--all" : "--board") + " does not apply to " +
+               options.command;
+    }
     return std::nullopt;
 }

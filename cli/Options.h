@@ -17,6 +17,7 @@ struct Options {
     std::optional<std::string> code;
     std::optional<std::string> output;  // read -o
     bool full = false;                  // write --full
+    bool otherBoard = false;            // write --full into a board of another die ID
     bool verify = false;                // flash --verify
     double period = 1;                  // stats --period, seconds
     int count = 1;                      // stats --count; 0 runs until interrupted

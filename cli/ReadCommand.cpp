@@ -1,4 +1,7 @@
 // read: the record as the terminal's Read then Save writes it.
+#include <cerrno>
+#include <cstring>
+
 #include "cli/CommandSupport.h"
 #include "config/ConfigImage.h"
 #include "config/PosixFile.h"
@@ -20,8 +23,12 @@ std::string fileNameFor(const std::string& pattern, const ConfigSnapshot& snapsh
     return name;
 }
 
-const char* writeProblem(AtomicWriteResult result) {
-    return result == AtomicWriteResult::CannotCreate ? "cannot be created" : "cannot be written";
+// What went wrong, with the system's reason (no such folder, permission, a folder's name).
+std::string writeProblem(AtomicWriteResult result, int error) {
+    const std::string why = error == 0 ? "the name ends in a folder" : std::strerror(error);
+    return std::string(result == AtomicWriteResult::CannotCreate ? "cannot be created: "
+                                                                 : "cannot be written: ") +
+           why;
 }
 
 BoardResult readBoard(const Options& options, Console& console, BoardSession& session) {
@@ -42,10 +49,15 @@ BoardResult readBoard(const Options& options, Console& console, BoardSession& se
     const std::string path = fileNameFor(options.output.value_or(kDefaultFileName), snapshot);
     if (path == "-") {
         console.rawData(snapshot.data(), kSnapshotSize);
-    } else if (AtomicWriteResult result = WriteFileAtomically(path, snapshot.data(), kSnapshotSize);
-               result != AtomicWriteResult::Ok) {
-        return ReportFailure(options, console, session,
-                             {ExitStatus::File, "file " + path + " " + writeProblem(result)});
+    } else {
+        errno = 0;
+        const AtomicWriteResult result = WriteFileAtomically(path, snapshot.data(), kSnapshotSize);
+        const int error = errno;
+        if (result != AtomicWriteResult::Ok) {
+            return ReportFailure(
+                options, console, session,
+                {ExitStatus::File, "file " + Quoted(path) + " " + writeProblem(result, error)});
+        }
     }
     if (options.json) {
         Json object = BoardJson(session, true);
@@ -64,19 +76,16 @@ BoardResult readBoard(const Options& options, Console& console, BoardSession& se
 
 int ReadCommand(const Options& options, Console& console) {
     if (options.all && options.output.value_or("").find(kDiePlaceholder) == std::string::npos) {
-        console.message("k350ctl: read --all needs -o FILE with {die} in the name");
-        return ExitStatus::Usage;
+        return Refuse(console, "read --all needs -o FILE with {die} in the name");
     }
     if (options.output && options.output->empty()) {
-        console.message("k350ctl: -o needs a file name");
-        return ExitStatus::Usage;
+        return Refuse(console, "-o needs a file name");
     }
     if (options.output == "-" && options.json) {
-        console.message("k350ctl: -o - and --json both want standard output");
-        return ExitStatus::Usage;
+        return Refuse(console, "-o - and --json both want standard output");
     }
     const BoardChoice choice = ChooseBoards(options.board, options.all, console);
     if (choice.status != ExitStatus::Ok) return choice.status;
-    return RunOnBoards(choice, console,
+    return RunOnBoards(choice, options, console,
                        [&](BoardSession& session) { return readBoard(options, console, session); });
 }

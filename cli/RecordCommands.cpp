@@ -34,7 +34,7 @@ bool readFromBoard(const Options& options, Console& console, Source& source, int
         status = choice.status;
         return false;
     }
-    status = RunOnBoards(choice, console, [&](BoardSession& session) -> BoardResult {
+    status = RunOnBoards(choice, options, console, [&](BoardSession& session) -> BoardResult {
         const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadConfig);
         if (!outcome.snapshot) return OperationFailure(outcome);
         source = {"board " + session.location().text(), *outcome.snapshot};
@@ -86,9 +86,8 @@ void addUndecodedBytes(const ConfigSnapshot& a, const ConfigSnapshot& b,
 }
 
 int refuseAll(const Options& options, Console& console) {
-    console.message("k350ctl: --all does not apply to " + options.command +
-                    "; choose one board with --board");
-    return ExitStatus::Usage;
+    return Refuse(console,
+                  "--all does not apply to " + options.command + "; choose one board with --board");
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // write: a configuration file into the board, checked as the terminal's Open checks it.
 #include "cli/CommandSupport.h"
 #include "config/ConfigFile.h"
+#include "config/RecordRules.h"
 #include "config/ServiceCodes.h"
+
+using RecordRules::DeviceIdText;
 
 namespace {
 
@@ -20,11 +23,33 @@ const char* loadProblem(LoadResult result) {
     }
 }
 
+// --full writes the file's board information, serial included: into a board whose die ID is not
+// the file's only when the user says so.
+std::string identityProblem(const Options& options, BoardSession& session,
+                            const ConfigSnapshot& file) {
+    const std::string fileDie = DeviceIdText(file.data() + ConfigOffset::DieId);
+    const std::string boardDie = DeviceIdText(session.worker().deviceIds().data());
+    if (!options.full || options.otherBoard || fileDie == boardDie) return {};
+    return "write --full refused: the file is of the board with die ID " + fileDie +
+           ", this board's is " + boardDie + "; its identity would replace the board's own (give " +
+           "--other-board to write it all the same)";
+}
+
 BoardResult writeBoard(const Options& options, Console& console, BoardSession& session,
+                       const ConfigSnapshot& file,
                        std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
     ShowProgress(session, console);
     session.channel().transferBytes = bytes;
+    std::string refusal;
+    // Asked for its bytes once the board is open and identified, before anything is written.
+    session.channel().approveTransfer = [&] {
+        refusal = identityProblem(options, session, file);
+        return refusal.empty();
+    };
     const CliChannel::Outcome& outcome = session.run(WorkerRequest::WriteConfig);
+    if (!refusal.empty()) {
+        return ReportFailure(options, console, session, {ExitStatus::Usage, refusal});
+    }
     if (!outcome.done || !outcome.hasStatus(LinkStatus::WriteFinished)) {
         return ReportFailure(options, console, session, OperationFailure(outcome));
     }
@@ -54,6 +79,11 @@ int WriteCommand(const Options& options, Console& console) {
     if (options.full && !HasAccess(options, console, int(level), "write --full")) {
         return ExitStatus::Usage;
     }
+    if (options.full && options.all) {
+        return Refuse(console,
+                      "write --full refused with --all: it would give every board the file's "
+                      "identity; write each board's own file with --board");
+    }
     ConfigSnapshot snapshot;
     if (!LoadCheckedConfig(options.operands[0], console, snapshot)) return ExitStatus::File;
     // As before the terminal's write: the CRC word over the bytes as they are.
@@ -63,7 +93,7 @@ int WriteCommand(const Options& options, Console& console) {
 
     const BoardChoice choice = ChooseBoards(options.board, options.all, console);
     if (choice.status != ExitStatus::Ok) return choice.status;
-    return RunOnBoards(choice, console, [&](BoardSession& session) {
-        return writeBoard(options, console, session, bytes);
+    return RunOnBoards(choice, options, console, [&](BoardSession& session) {
+        return writeBoard(options, console, session, snapshot, bytes);
     });
 }

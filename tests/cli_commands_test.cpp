@@ -54,7 +54,10 @@ TEST_F(CliCommandsTest, WriteSendsTheTerminalsTransfersAtEachLevel) {
 
         boards = plugBoards(1);
         std::vector<std::string> arguments = {"write", path};
-        if (full) arguments.insert(arguments.end(), {"--full", "--code", kFullServiceCode});
+        if (full) {
+            arguments.insert(arguments.end(),
+                             {"--full", "--other-board", "--code", kFullServiceCode});
+        }
         const CliRun result = run(arguments);
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(wireOf(boards[0]), terminal);
@@ -80,7 +83,7 @@ TEST_F(CliCommandsTest, WriteRefusesABadFileAndFullWithoutTheFullServiceCode) {
     EXPECT_THAT(noCode.err, HasSubstr("needs the full service code"));
     EXPECT_EQ(run({"write", good, "--full", "--code", kServiceCode}).status, 2);
     variables["K350_SERVICE_CODE"] = kFullServiceCode;
-    EXPECT_EQ(run({"write", good, "--full", "--json"}).out,
+    EXPECT_EQ(run({"write", good, "--full", "--other-board", "--json"}).out,
               "{\"board\":\"" + run({"list", "--json"}).out.substr(13, 7) +
                   "\",\"ok\":true,\"bytes_written\":140}\n");
     EXPECT_TRUE(k350sim::violations().empty());

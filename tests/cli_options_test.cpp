@@ -59,13 +59,14 @@ TEST(CliOptionsTest, EachCommandTakesItsOwnOptionsAndOperands) {
 TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"frobnicate"}, "unknown command \"frobnicate\""},
-        {{"list", "--bogus"}, "unknown option --bogus"},
+        {{"list", "--bogus"}, "unknown option \"--bogus\""},
         {{"read", "--verify"}, "option --verify does not apply to read"},
         {{"read", "-o"}, "-o needs a value"},
         {{"read", "--output"}, "--output needs a value"},
         {{"list", "--json=1"}, "--json takes no value"},
         {{"stats", "--period", "0"}, "--period needs a number from 1 to 999, not \"0\""},
-        {{"stats", "--count", "1.5"}, "--count needs a whole number"},
+        {{"stats", "--count", "1.5"},
+         "--count needs a whole number from 0 to 1000000000, not \"1.5\""},
         {{"trace", "--duration", "86401"},
          "--duration needs a number from 0 to 86400, not \"86401\""},
         {{"read", "--all", "--board", "001/001"}, "--board and --all exclude each other"},

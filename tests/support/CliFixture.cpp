@@ -47,7 +47,8 @@ CliRun CliFixture::run(const std::vector<std::string>& arguments, bool terminal)
                                 auto found = variables.find(name);
                                 return found == variables.end() ? nullptr : found->second.c_str();
                             },
-                            &interrupted};
+                            &interrupted,
+                            &stopSignal};
     CliRun result;
     result.status = RunK350ctl(arguments, environment);
     result.out = out.str();

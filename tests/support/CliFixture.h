@@ -64,6 +64,7 @@ protected:
     VirtualClock clock;
     std::map<std::string, std::string> variables;
     std::atomic<bool> interrupted{false};
+    std::atomic<int> stopSignal{0};  // the signal that set interrupted; 0 for SIGINT
 
 private:
     std::string directory_;
