@@ -16,7 +16,6 @@ namespace {
 
 using k350sim::Bytes;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 constexpr const char* kServiceCode = "Lamp_Harbour";
 constexpr const char* kFullServiceCode = "R482_Deep_Lantern";
@@ -252,8 +251,13 @@ TEST_F(CliK350ctlTest, TheHelpAndTheManualDocumentWhatScriptsRelyOn) {
     std::ifstream file(std::string(K350_SOURCE_DIR) + "/packaging/k350ctl.1");
     const std::string page{std::istreambuf_iterator<char>(file), {}};
     const std::string seeAlso = page.substr(page.find(".SH SEE ALSO"));
-    EXPECT_THAT(seeAlso, HasSubstr("/usr/share/doc/k350-terminal/README.md"));
-    EXPECT_THAT(seeAlso, Not(HasSubstr("k350-terminal (1)")));
+    // Only what the package installs: the terminal's man page and the README beside it.
+    EXPECT_THAT(seeAlso, HasSubstr(".BR k350-terminal (1)"));
+    EXPECT_THAT(seeAlso, HasSubstr("/usr/share/doc/k350-terminal/README"));
+    std::ifstream install(std::string(K350_SOURCE_DIR) + "/packaging/Install.cmake");
+    const std::string installed{std::istreambuf_iterator<char>(install), {}};
+    EXPECT_THAT(installed, HasSubstr("packaging/k350-terminal.1"));
+    EXPECT_THAT(installed, HasSubstr("DESTINATION ${K350_DOC_DIR} RENAME README)"));
     for (const char* text : {"\\-\\-output", "\\-\\-period=", "atomically", "SIGHUP", "130"}) {
         EXPECT_THAT(page, HasSubstr(text));
     }
