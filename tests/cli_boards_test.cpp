@@ -90,7 +90,9 @@ TEST_F(CliBoardsTest, AllSkipsABootBoardAndCountsOneThatCannotBeOpened) {
     k350sim::addBoard(0, locked);
     const BoardChoice choice = ChooseBoards("", true, console);
     EXPECT_EQ(choice.targets.size(), 2u);
-    EXPECT_EQ(choice.failedBoards, 1);
+    ASSERT_EQ(choice.leftOut.size(), 2u);
+    EXPECT_EQ(choice.leftOut[0].reason, "skipped, the board is in boot mode");
+    EXPECT_THAT(choice.leftOut[1].reason, StartsWith("cannot be opened (Status: 3)"));
     EXPECT_THAT(err.str(), HasSubstr("skipped, the board is in boot mode"));
 }
 
