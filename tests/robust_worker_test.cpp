@@ -66,6 +66,11 @@ std::string scenarioName(const ::testing::TestParamInfo<Scenario>& info) {
            "Capacity" + std::to_string(info.param.capacity);
 }
 
+// What ctest shows beside the test's name: the scenario's own name, not its bytes.
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenarioName({scenario, 0});
+}
+
 std::vector<Scenario> allScenarios() {
     std::vector<Scenario> scenarios;
     for (const Operation& operation : kOperations) {

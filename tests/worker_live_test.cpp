@@ -28,6 +28,11 @@ struct LiveCase {
     Bytes header;
 };
 
+// What ctest shows beside the test's name: the case's name, not its bytes.
+void PrintTo(const LiveCase& liveCase, std::ostream* out) {
+    *out << liveCase.name;
+}
+
 std::vector<LiveCase> liveCases() {
     return {
         {"Codec",
