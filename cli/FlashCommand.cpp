@@ -86,6 +86,13 @@ BoardResult reportVerifyFailure(const Options& options, Console& console,
     return {ExitStatus::Failed, verification.failure};
 }
 
+// The worker reports a flash that stayed busy for 10 s as a timeout although every transfer went
+// through: then the hint speaks of the flash, not of the cable.
+bool flashStayedBusy(BoardSession& session, const CliChannel::Outcome& outcome) {
+    return outcome.errors.size() == 1 && outcome.errors[0] == LinkError::Timeout &&
+           session.worker().lastResult() >= 0;
+}
+
 // Nothing can be read back from a board in boot mode: with --verify it is refused before a byte
 // is sent, rather than after the whole image went to the boot loader.
 bool answersOnlyInBootMode(const BoardSession& session, Console& console) {
@@ -109,7 +116,13 @@ BoardResult flashBoard(const Options& options, Console& console, BoardSession& s
     const bool finished =
         outcome.hasStatus(boot ? LinkStatus::BootFinished : LinkStatus::FirmwareFinished);
     if (!outcome.done || !finished) {
-        return ReportFailure(options, console, session, OperationFailure(outcome));
+        BoardResult failure = OperationFailure(outcome);
+        if (flashStayedBusy(session, outcome)) {
+            failure.message =
+                "Error: -110 (the flash stayed busy for 10 s after an erase or program step; "
+                "download again, and if it stays, the board's flash needs service)";
+        }
+        return ReportFailure(options, console, session, failure);
     }
     const std::uint32_t bytes = *outcome.done;
     if (!options.verify) {

@@ -16,6 +16,7 @@ namespace {
 
 using k350sim::Bytes;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kServiceCode = "Lamp_Harbour";
 constexpr const char* kFullServiceCode = "R482_Deep_Lantern";
@@ -209,6 +210,21 @@ TEST_F(CliK350ctlTest, VerifyInBootModeIsRefusedBeforeTheImageIsSent) {
     EXPECT_THAT(result.err, HasSubstr("verify refused"));
     EXPECT_THAT(result.err, HasSubstr("nothing was sent"));
     EXPECT_TRUE(k350sim::bootBytes(boards[0]).empty());
+}
+
+// 10. A flash that stays busy for 10 s is named as the cause, not the cable.
+TEST_F(CliK350ctlTest, AFlashThatStaysBusyIsNamedInTheTimeoutsHint) {
+    plugBoards(1);
+    k350sim::setReplyHook([](k350sim::DeviceId, const Bytes& request, Bytes& reply) {
+        const bool statusRead = request.size() == 9 && request[0] == 2 && request[8] == 0x05;
+        if (statusRead && reply.size() > 8) reply[8] |= 0x01;
+        return 0;
+    });
+    writeFile(tempPath("fw.rom"), Bytes(300, 0x44));
+    const CliRun result = run({"flash", tempPath("fw.rom"), "--code", kServiceCode});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("Error: -110 (the flash stayed busy for 10 s"));
+    EXPECT_THAT(result.err, Not(HasSubstr("cable")));
 }
 
 // 10. Arguments are quoted and cut, refusals have one form, nothing is guessed.
