@@ -87,17 +87,6 @@ public:
         for (ssize_t n; (n = read(err_, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
         return text;
     }
-    // Waits until standard error has shown text.
-    std::string waitForError(const std::string& text) {
-        std::string seen;
-        char buffer[4096];
-        while (seen.find(text) == std::string::npos && waitReadable(err_)) {
-            const ssize_t n = read(err_, buffer, sizeof buffer);
-            if (n <= 0) break;
-            seen.append(buffer, n);
-        }
-        return seen;
-    }
 
 private:
     static bool waitReadable(int fd) {
@@ -114,7 +103,7 @@ private:
 // its normal end (the board's exit sequence), dying of the broken pipe as a shell expects.
 TEST(CliMainTest, TraceIntoHeadEndsSoonAfterHeadExits) {
     Process trace({"trace"}, {});
-    EXPECT_THAT(trace.firstLine(), HasSubstr("(RxD)"));
+    EXPECT_THAT(trace.firstLine(), HasSubstr("): 0x"));
     const auto headExited = Clock::now();
     trace.closeOutput();
     const int status = trace.wait();
@@ -139,23 +128,26 @@ TEST(CliMainTest, AHangUpDuringADownloadLetsItFinish) {
     std::filesystem::create_directories(folder);
     const std::string image = folder + "/fw.rom", state = folder + "/board.state";
     std::filesystem::remove(state);
-    {
-        std::ofstream file(image, std::ios::binary);
-        for (int i = 0; i < 131072; ++i) file.put(char(i * 7));
-    }
+    std::string bytes;
+    for (int i = 0; i < 131072; ++i) bytes += char(i * 7 + i / 251);
+    std::ofstream(image, std::ios::binary) << bytes;
     Process flash({"flash", image}, {"K350_SERVICE_CODE=Lamp_Harbour", "K350_SIM_STATE=" + state});
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The simulated board saves its flash after each write: the download has begun.
+    const auto deadline = Clock::now() + kHardTimeout;
+    while (!std::filesystem::exists(state) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     flash.signal(SIGHUP);
-    const std::string said = flash.waitForError("download finishes first");
     const int status = flash.wait();
-    const std::string rest = flash.errors();
+    const std::string said = flash.errors();
     ASSERT_NE(status, -1);
-    if (said.find("download finishes first") != std::string::npos) {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << said << rest;
-        EXPECT_THAT(said + rest, HasSubstr("131072 bytes programmed"));
-    } else {
-        // On a slow machine the signal may come before the download began: a stop, no damage.
-        EXPECT_TRUE(WIFEXITED(status)) << status << said << rest;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << said;
+    EXPECT_THAT(said, HasSubstr("131072 bytes programmed"));
+    std::ifstream saved(state, std::ios::binary);
+    const std::string board{std::istreambuf_iterator<char>(saved), {}};
+    EXPECT_NE(board.find(bytes), std::string::npos) << "the whole image is in the flash";
+    if (said.find("download finishes first") == std::string::npos) {
+        std::printf("[ note ] the download ended before the hang-up arrived\n");
     }
     std::filesystem::remove_all(folder);
 }
