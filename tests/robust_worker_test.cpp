@@ -564,7 +564,7 @@ protected:
     int faultedRuns = 0;
 };
 
-TEST_P(RobustWorkerTest, FaultAtEveryTransferAndReplyIsReportedLosesNothingAndLeavesTheLinkUsable) {
+TEST_P(RobustWorkerTest, EachFaultIsReportedLosesNothingKeepsTheLinkUsable) {
     runHealthy();
     ASSERT_GT(transfers, 0);
     for (FaultKind kind : {FaultKind::UsbError, FaultKind::Timeout, FaultKind::Unplug}) {

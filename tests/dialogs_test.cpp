@@ -1,5 +1,7 @@
 // Qt's own file dialog as the terminal shows it: what its filters list and that it leaves no
 // settings file behind.
+#include "ui/Dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,8 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include "ui/Dialogs.h"
 
 namespace {
 
