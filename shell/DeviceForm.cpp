@@ -46,6 +46,7 @@ const char* statusText(int status) {
         case LinkStatus::NoInterface:
             return "Интерфейс контроллера К-350 не доступен";
         case LinkStatus::NoBoard:
+            // verbatim: "K-350" with a Latin K here, unlike the other lines
             return "Контроллер K-350 не обнаружен на шине USB";
         case LinkStatus::ReadStarted:
             return "Процесс чтения конфигурации запущен";
@@ -128,6 +129,7 @@ void TFDevice::buildActions() {
     MFileSave = makeAction(this, "MFileSave", "Сохранить", ImageIndex::Save);
     MFileSaveAs = makeAction(this, "MFileSaveAs", "Сохранить как", ImageIndex::SaveAs);
     MFileOut = makeAction(this, "MFileOut", "Выход", -1, "Выйти из программы");
+    // verbatim: the hints' double space, "конйигурацию" and trailing space
     MTaskGet = makeAction(this, "MTaskGet", "Прочитать", ImageIndex::Read,
                           "Прочитать  конйигурацию контроллера");
     MTaskSet = makeAction(this, "MTaskSet", "Записать", ImageIndex::Write,
@@ -139,6 +141,7 @@ void TFDevice::buildActions() {
     MServUser->setChecked(true);
     CascadeWin = makeAction(this, "CascadeWin", "Каскадом", ImageIndex::Cascade);
     TileVertical = makeAction(this, "TileVertical", "Сверху вниз", ImageIndex::TileVertical);
+    // verbatim: "Слева на право"
     TileHorizontal =
         makeAction(this, "TileHorizontal", "Слева на право", ImageIndex::TileHorizontal);
     ArrangeAll = makeAction(this, "ArrangeAll", "Упорядочить значки");
@@ -293,6 +296,7 @@ void TFDevice::onWorkerNotification(const WorkerNotification& notification) {
             return logStatus(int(value));
         case NotifyCode::Error:
             return appendLog("Error: " + QString::number(int(value)));
+        // verbatim: no space before "байт."
         case NotifyCode::BytesReceived:
             return appendLog("Получено " + QString::number(int(value)) + "байт.");
         case NotifyCode::BytesSent:

@@ -20,6 +20,7 @@ std::string localPath(const QString& name) {
 void FileCommands::open() {
     const QString prefix = TFDevice::logPrefix();
     if (main_.hasConfig()) {
+        // verbatim: the space before "?"
         if (!AppDialogs().askYesNo(&main_, "Закрыть текущее устройство ?")) return;
         main_.CloseDevice();
     }
@@ -32,6 +33,7 @@ void FileCommands::open() {
         return;
     }
     main_.InstallConfig(loaded.data());
+    // verbatim: "К350" in Cyrillic letters
     main_.appendLog(prefix, "Конфигурация К350 загружена");
 }
 
@@ -70,6 +72,7 @@ void FileCommands::readDevice() {
         return TFDevice::bringToFront(open);
     }
     if (main_.hasConfig()) {
+        // verbatim: "Не сохраненные" in two words
         if (!AppDialogs().askYesNo(&main_,
                                    "Не сохраненные данные будут утеряны. Прочитать устройство?")) {
             return;

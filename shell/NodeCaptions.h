@@ -14,8 +14,8 @@ inline constexpr char Vocoder[] = "Вокодер";
 inline constexpr char Recorder[] = "Регистратор";
 inline constexpr char Amplifier[] = "Усилитель НЧ";
 inline constexpr char Information[] = "Информация";
-inline constexpr char Service[] =
-    "Cервис";  // its first letter is a Latin C, as on the boards' tools
+// verbatim: the first letter is a Latin C, as on the boards' tools
+inline constexpr char Service[] = "Cервис";
 inline constexpr char BoardInfo[] = "Board Info";
 inline constexpr char Trace[] = "Trace";
 inline constexpr char Uart[] = "UART";
