@@ -1,5 +1,4 @@
-// The statistics history, its CSV and the points the chart draws of it,
-// without a window.
+// The statistics history and the points the chart draws of it, without a window.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -7,45 +6,10 @@
 #include <array>
 
 #include "monitor/ReportChart.h"
-#include "monitor/ReportCsv.h"
 #include "monitor/ReportHistory.h"
+#include "tests/support/ReportHistoryFixture.h"
 
 namespace {
-
-using Words = std::array<std::uint32_t, StatisticsReport::kWordCount>;
-using Record = std::array<std::uint8_t, 4 * StatisticsReport::kWordCount>;
-
-Record bigEndian(const Words& words) {
-    Record record{};
-    for (int i = 0; i < StatisticsReport::kWordCount; ++i) {
-        for (int b = 0; b < 4; ++b) record[4 * i + b] = words[i] >> (24 - 8 * b) & 0xFF;
-    }
-    return record;
-}
-
-// Reports one second apart from 14:03:27.250 at UTC+3.
-class HistoryTest : public ::testing::Test {
-protected:
-    explicit HistoryTest(std::size_t capacity = ReportHistory::kDefaultCapacity)
-        : history_(capacity) {
-        history_.setTimeSource([this] { return start_.addSecs(ticks_++); });
-    }
-    void append(const Words& words) {
-        const Record record = bigEndian(words);
-        history_.append(record.data());
-    }
-    // A report whose collection time is `seconds` and whose lost fraction is `lost`.
-    void appendAt(std::uint32_t seconds, std::uint32_t lost = 0) {
-        Words words{};
-        words[0] = seconds;
-        words[13] = lost;
-        append(words);
-    }
-
-    const QDateTime start_{QDate(2026, 12, 9), QTime(14, 3, 27, 250), Qt::OffsetFromUTC, 3 * 3600};
-    int ticks_ = 0;
-    ReportHistory history_;
-};
 
 TEST_F(HistoryTest, KeepsTheArrivalTheWordsAndTheShownValuesInOrder) {
     Words words{};
@@ -107,29 +71,6 @@ TEST_F(HistoryTest, ResetAskedBeforeTheFirstReportMarksIt) {
     history_.clear();
     EXPECT_TRUE(history_.empty());
     EXPECT_NE(history_.revision(), revision);
-}
-
-TEST_F(HistoryTest, CsvHasAHeaderAndOneRowPerReportWithAPointForDecimals) {
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // decimal comma
-    Words words{5, 10, 320, 9, 270,      1,     1u << 30, 20,         400,
-                0, 19, 380, 1, 1u << 31, 46875, 9375,     0xFFFFFFFFu};
-    append(words);
-    words = {6, 11, 352, 10, 300, 1, 2651212660u, 40, 800, 0, 38, 760, 1, 7, 578704, 1234, 8000};
-    append(words);
-    appendAt(0);
-    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-
-    const QByteArray expected =
-        "time,reset,sTime,sTxd,sTxdBytes,sRxd,sRxdBytes,sRxdErr,sRxdErrFract,sTxv,sTxvBytes,"
-        "sTxvLost,sRxv,sRxvBytes,sRxvLost,sRxvLostFract,sJitter,sLoad,sFreq,"
-        "sRxdErrFract %,sRxvLostFract %,sJitter ms,sLoad %\r\n"
-        "2026-12-09T14:03:27.250+03:00,0,5,10,320,9,270,1,1073741824,20,400,0,19,380,1,"
-        "2147483648,46875,9375,4294967295,50.0000,100.0000,1000.0000,20.00\r\n"
-        "2026-12-09T14:03:28.250+03:00,0,6,11,352,10,300,1,2651212660,40,800,0,38,760,1,"
-        "7,578704,1234,8000,123.4570,0.0000,12345.6850,2.63\r\n"
-        "2026-12-09T14:03:29.250+03:00,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
-        "0.0000,0.0000,0.0000,0.00\r\n";
-    EXPECT_EQ(ReportCsv::toCsv(history_), expected);
 }
 
 TEST_F(HistoryTest, ChartPointsAreEveryReportWhileTheyFit) {
