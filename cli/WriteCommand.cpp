@@ -70,7 +70,7 @@ BoardResult writeBoard(const Options& options, Console& console, BoardSession& s
 bool LoadCheckedConfig(const std::string& path, Console& console, ConfigSnapshot& snapshot) {
     const LoadResult result = LoadConfigFile(path, TCrc(), snapshot);
     if (result == LoadResult::Ok) return true;
-    console.message("k350ctl: file " + path + " " + loadProblem(result));
+    console.message("k350ctl: file " + Quoted(path) + " " + loadProblem(result));
     return false;
 }
 
