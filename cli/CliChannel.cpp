@@ -49,9 +49,7 @@ void CliChannel::deliverToWindow(WindowId to, WorkerNotification notification) {
     switch (notification.code) {
         case NotifyCode::FillData:
             if (to == WindowId::FTrace) {
-                auto* word = reinterpret_cast<std::uint8_t*>(notification.value);
-                word[0] = std::uint8_t(traceMask & 0xFF);
-                word[1] = std::uint8_t(traceMask >> 8);
+                WriteTraceMask(notification.value, traceMask);
             } else {
                 fillTransfer(notification.value);
             }
@@ -86,11 +84,7 @@ void CliChannel::deliverToWindow(WindowId to, WorkerNotification notification) {
 }
 
 void CliChannel::fillTransfer(std::intptr_t value) const {
-    auto* transfer = reinterpret_cast<TransferData*>(value);
-    if (!transferBytes) return;
-    transfer->count = std::uint32_t(transferBytes->size());
-    transfer->data = transferBytes->data();
-    transfer->owner = transferBytes;
+    if (transferBytes) reinterpret_cast<TransferData*>(value)->hold(transferBytes);
 }
 
 bool CliChannel::requestClose(WindowId, WindowGeneration) {
