@@ -10,8 +10,10 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 rm -rf build-package/_CPack_Packages build-package/*.deb
+# The prefix /usr at configure time gives Debian's multiarch library folder, where the
+# programs' private library goes without an ldconfig call in the maintainer scripts.
 scripts/build.sh --quiet build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DK350_BUILD_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS="$cxxflags" \
+    -DK350_BUILD_BENCHMARKS=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_CXX_FLAGS="$cxxflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
 (cd build-package && cpack >cpack.log 2>&1) || {
     echo "cpack failed; the end of build-package/cpack.log:" >&2
