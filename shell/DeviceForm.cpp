@@ -13,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTime>
@@ -27,8 +28,10 @@
 #include "shell/DeviceTree.h"
 #include "shell/FileCommands.h"
 #include "shell/Icons.h"
+#include "shell/NodeCaptions.h"
 #include "shell/TaskDispatch.h"
 #include "ui/Dialogs.h"
+#include "ui/FixedLayout.h"
 #include "ui/TaskWindow.h"
 
 const char* const kDefaultFileName = "K350xx.kcf";
@@ -69,6 +72,17 @@ const char* statusText(int status) {
     }
 }
 
+// A maximised child keeps its own title bar inside the client area instead of merging its
+// buttons into the menu bar and its title into the main window's caption, which stays fixed.
+class KeptTitleStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        if (hint == SH_Workspace_FillSpaceOnMaximize) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
 QAction* makeAction(QObject* parent, const char* name, const QString& text, int image = -1,
                     const QString& hint = {}) {
     auto* action = new QAction(text, parent);
@@ -92,10 +106,7 @@ TFDevice::TFDevice(Options options)
     buildMenus();
     buildToolBars();
     buildPanels();
-    resize(669, 585);
-    if (QScreen* screen = QApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    placeOnScreen();
 
     crc_ = std::make_unique<TCrc>();
     config_ = std::make_unique<ConfigSnapshot>();
@@ -215,8 +226,18 @@ void TFDevice::buildToolBars() {
 void TFDevice::buildPanels() {
     clientArea_ = new QMdiArea(this);
     clientArea_->setObjectName("ClientArea");
+    // A window moved or left outside the area stays reachable.
+    clientArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    clientArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A window opened or activated while another is maximised opens at its own size: the
+    // fixed windows cannot be maximised.
+    clientArea_->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
+    // The smallest task window (a progress window) with its frame stays usable.
+    clientArea_->setMinimumSize(ScaledSize(this, QSize(305, 250)));
+    frameStyle_ = new KeptTitleStyle;
+    frameStyle_->setParent(clientArea_);
     setCentralWidget(clientArea_);
-    connect(CascadeWin, &QAction::triggered, clientArea_, &QMdiArea::cascadeSubWindows);
+    connect(CascadeWin, &QAction::triggered, this, &TFDevice::cascadeChildren);
     connect(TileVertical, &QAction::triggered, this, [this] { tileChildren(Qt::Horizontal); });
     connect(TileHorizontal, &QAction::triggered, this, [this] { tileChildren(Qt::Vertical); });
     connect(ArrangeAll, &QAction::triggered, this, &TFDevice::arrangeIcons);
@@ -238,7 +259,7 @@ void TFDevice::buildPanels() {
     treeDev_->header()->setStretchLastSection(false);
     deviceTree_ = std::make_unique<DeviceTree>(treeDev_);
     PanelDev->setWidget(treeDev_);
-    PanelDev->setMinimumWidth(161);
+    PanelDev->setMinimumWidth(panelWidth());
     addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
     setUpPanelDocking();
 
@@ -259,7 +280,45 @@ void TFDevice::buildPanels() {
     logDock->setWidget(TranscriptControl);
     addDockWidget(Qt::BottomDockWidgetArea, logDock);
     resizeDocks({logDock}, {105}, Qt::Vertical);
-    resizeDocks({PanelDev}, {161}, Qt::Horizontal);
+    resizeDocks({PanelDev}, {panelWidth()}, Qt::Horizontal);
+}
+
+// The design's size, grown with the font as the task windows grow, within the screen.
+QSize TFDevice::startSize() const {
+    return ScaledSize(this, QSize(669, 585)).expandedTo(minimumSizeHint());
+}
+
+void TFDevice::placeOnScreen() {
+    QSize size = startSize();
+    if (QScreen* screen = QApplication::primaryScreen()) {
+        // The window manager's frame still has to fit around it.
+        const QRect room = screen->availableGeometry().adjusted(0, 0, -16, -48);
+        resize(size.boundedTo(room.size()).expandedTo(minimumSizeHint()));
+        QRect placed = rect();
+        placed.moveCenter(room.center());
+        move(std::max(placed.left(), room.left()), std::max(placed.top(), room.top()));
+    } else {
+        resize(size);
+    }
+}
+
+// Wide enough for the longest caption at the deepest level (model, group, task), at least the
+// design's width grown with the font.
+int TFDevice::panelWidth() const {
+    const QFontMetrics metrics(treeDev_->font());
+    int widest = 0;
+    for (const char* caption :
+         {NodeCaption::Tasks, NodeCaption::Devices, NodeCaption::Read, NodeCaption::Write,
+          NodeCaption::Firmware, NodeCaption::Statistics, NodeCaption::Codec, NodeCaption::Vocoder,
+          NodeCaption::Recorder, NodeCaption::Amplifier, NodeCaption::Information,
+          NodeCaption::Service, NodeCaption::BoardInfo, NodeCaption::Trace, NodeCaption::Uart}) {
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(caption)));
+    }
+    const int iconAndGaps = treeDev_->iconSize().width() + 3 * metrics.averageCharWidth();
+    const int frame =
+        2 * treeDev_->frameWidth() + 2 * style()->pixelMetric(QStyle::PM_DockWidgetFrameWidth);
+    const int needed = 3 * treeDev_->indentation() + iconAndGaps + widest + frame;
+    return std::max(needed, ScaledSize(this, QSize(161, 0)).width());
 }
 
 void TFDevice::setConfigCommandsEnabled(bool enabled) {
@@ -351,6 +410,7 @@ void TFDevice::showTaskWindow(TaskWindow* window) {
     QMdiSubWindow* frame = fixed ? clientArea_->addSubWindow(window, kFixedFrameFlags)
                                  : clientArea_->addSubWindow(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->setStyle(frameStyle_);
     frame->setWindowTitle(window->windowTitle());
     frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     const int offset = window->opensAtClientCorner() ? 0 : 10 * openCount;
@@ -373,26 +433,73 @@ void TFDevice::bringToFront(TaskWindow* window) {
     window->activateWindow();
 }
 
-// Side by side (tall and narrow) along Qt::Horizontal, one above the other
-// along Qt::Vertical; minimised windows keep their place.
-void TFDevice::tileChildren(Qt::Orientation along) {
+namespace {
+bool isFixed(const QMdiSubWindow* frame) {
+    return frame->minimumSize() == frame->maximumSize();
+}
+}  // namespace
+
+// The frames the arranging commands move: shown, not minimised, none left maximised.
+QList<QMdiSubWindow*> TFDevice::arrangedFrames() const {
     QList<QMdiSubWindow*> frames;
     for (QMdiSubWindow* frame : clientArea_->subWindowList()) {
-        if (frame->isVisible() && !frame->isMinimized()) frames << frame;
+        if (!frame->isVisible() || frame->isMinimized()) continue;
+        if (frame->isMaximized()) frame->showNormal();
+        frames << frame;
     }
-    if (frames.isEmpty()) return;
+    return frames;
+}
+
+// Side by side (tall and narrow) along Qt::Horizontal, one above the other along Qt::Vertical.
+// Fixed frames keep their size and lie edge to edge while they fit; a resizable one also takes
+// the area's whole extent across. Frames that do not fit are cascaded in front of them.
+void TFDevice::tileChildren(Qt::Orientation along) {
     const QRect area = clientArea_->viewport()->rect();
-    const int count = int(frames.size());
-    for (int i = 0; i < count; ++i) {
-        frames[i]->showNormal();
-        if (along == Qt::Horizontal) {
-            const int width = area.width() / count;
-            frames[i]->setGeometry(i * width, 0, width, area.height());
-        } else {
-            const int height = area.height() / count;
-            frames[i]->setGeometry(0, i * height, area.width(), height);
+    const bool sideBySide = along == Qt::Horizontal;
+    const int room = sideBySide ? area.width() : area.height();
+    int used = 0;
+    QList<QMdiSubWindow*> rest;
+    for (QMdiSubWindow* frame : arrangedFrames()) {
+        QSize size = frame->size();
+        if (!isFixed(frame)) {
+            size = sideBySide ? QSize(size.width(), area.height())
+                              : QSize(area.width(), size.height());
+            size = size.expandedTo(frame->minimumSize());
         }
+        const int length = sideBySide ? size.width() : size.height();
+        if (used > 0 && used + length > room) {
+            rest << frame;
+            continue;
+        }
+        frame->setGeometry(QRect(sideBySide ? QPoint(used, 0) : QPoint(0, used), size));
+        used += length;
     }
+    cascadeFrames(rest);
+}
+
+void TFDevice::cascadeChildren() {
+    cascadeFrames(arrangedFrames());
+}
+
+// Each frame one title bar's height right of and below the last, at its size; a frame that would
+// leave the area starts a new run at the top, further right, so every caption stays in view.
+void TFDevice::cascadeFrames(const QList<QMdiSubWindow*>& frames) {
+    const QRect area = clientArea_->viewport()->rect();
+    const int step = std::max(10, style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    QPoint runStart(0, 0), at(0, 0);
+    for (QMdiSubWindow* frame : frames) {
+        const bool leaves =
+            at.x() + frame->width() > area.width() || at.y() + frame->height() > area.height();
+        if (leaves && at != runStart) {
+            runStart.rx() += 3 * step;
+            if (runStart.x() + frame->width() > area.width()) runStart.rx() = 0;
+            at = runStart;
+        }
+        frame->move(at);
+        frame->raise();
+        at += QPoint(step, step);
+    }
+    if (!frames.isEmpty()) clientArea_->setActiveSubWindow(frames.last());
 }
 
 // Lines the minimised windows up from the bottom-left corner, left to right,

@@ -3,6 +3,7 @@
 // general reports into log lines.
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
 #include <memory>
 
@@ -86,7 +87,11 @@ public:
     void showTaskWindow(TaskWindow* window);
     static void bringToFront(TaskWindow* window);
     void closeAllTaskWindows();
+    // The size the window starts at on a screen large enough: the design's, grown with the font.
+    QSize startSize() const;
+    int panelWidth() const;
     void tileChildren(Qt::Orientation along);
+    void cascadeChildren();
     void arrangeIcons();
 
     void onWorkerNotification(const WorkerNotification& notification) override;
@@ -112,6 +117,9 @@ private:
     void buildMenus();
     void buildToolBars();
     void buildPanels();
+    void placeOnScreen();
+    QList<QMdiSubWindow*> arrangedFrames() const;
+    void cascadeFrames(const QList<QMdiSubWindow*>& frames);
     void setConfigCommandsEnabled(bool enabled);
     void makeBlankConfig();
     DeviceTree::Layout treeLayout() const;
@@ -146,6 +154,7 @@ private:
     QToolBar* ToolBarTask = nullptr;
 
     QMdiArea* clientArea_ = nullptr;
+    class QStyle* frameStyle_ = nullptr;  // of the child frames
     QDockWidget* PanelDev = nullptr;
     QTreeWidget* treeDev_ = nullptr;
     class QTimer* panelMoveEnd_ = nullptr;

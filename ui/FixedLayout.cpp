@@ -72,6 +72,19 @@ bool hasFixedSize(const QWidget* control) {
 
 }  // namespace
 
+double LayoutScale(const QWidget* widget) {
+    constexpr double kDesignHeight = 13, kDesignCharWidth = 5;
+    const QFontMetrics metrics(widget->font());
+    return std::max(
+        {1.0, metrics.height() / kDesignHeight, metrics.averageCharWidth() / kDesignCharWidth});
+}
+
+QSize ScaledSize(const QWidget* widget, QSize designSize) {
+    const double scale = LayoutScale(widget);
+    return {int(std::ceil(designSize.width() * scale)),
+            int(std::ceil(designSize.height() * scale))};
+}
+
 QString WidestDeviceIdText(const QWidget* widget) {
     const QFontMetrics metrics(widget->font());
     QChar widest = '0';

@@ -18,5 +18,11 @@ class QWidget;
 void FitFixedLayout(QWidget* window, QSize designSize,
                     const QList<QPair<QWidget*, QString>>& widestTexts = {});
 
+// How much larger than the layouts' design font (13 pixels high, characters
+// 5 pixels wide on average) the widget's font is; never below 1. Frames laid
+// out around the windows (the main window, its tree panel) grow by it too.
+double LayoutScale(const QWidget* widget);
+QSize ScaledSize(const QWidget* widget, QSize designSize);
+
 // The widest board ID ("0x" and 16 hexadecimal digits) in the widget's font.
 QString WidestDeviceIdText(const QWidget* widget);
