@@ -75,10 +75,9 @@ void selectByte(QComboBox* list, std::uint8_t byte) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
 
-// The item the list's text names, 0xFF when it names none.
-std::uint8_t selectedByte(const QComboBox* list) {
-    const int index = list->findText(list->currentText(), Qt::MatchFixedString);
-    return index < 0 ? 0xFF : std::uint8_t(index);
+// A list showing no item (its byte was outside it) leaves the byte as it was.
+void storeSelected(const QComboBox* list, std::uint8_t& byte) {
+    if (list->currentIndex() >= 0) byte = std::uint8_t(list->currentIndex());
 }
 }  // namespace
 
@@ -102,8 +101,8 @@ void TFBoard::buildHeader() {
 QComboBox* TFBoard::addList(const char* name, const QStringList& items, QRect geometry) {
     auto* list = new QComboBox(this);
     list->setObjectName(name);
-    list->setEditable(true);
-    list->setInsertPolicy(QComboBox::NoInsert);
+    // Only the items: a typed name the list does not hold would destroy the byte.
+    list->setEditable(false);
     list->addItems(items);
     list->setGeometry(geometry);
     return list;
@@ -207,8 +206,8 @@ void TFBoard::OKButtonClick() {
 // A field the user left as it was loaded keeps its stored bytes, whatever form they have.
 void TFBoard::storeFields() {
     if (!block_) return;
-    block_[kModel] = selectedByte(sModel);
-    block_[kRevision] = selectedByte(sType);
+    storeSelected(sModel, block_[kModel]);
+    storeSelected(sType, block_[kRevision]);
     if (sSoft->text() != loaded_.soft) {
         writeField(block_ + kSoft, ConfigLength::SoftwareVersion, sSoft->text());
     }

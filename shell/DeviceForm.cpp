@@ -30,11 +30,15 @@
 #include "shell/Icons.h"
 #include "shell/NodeCaptions.h"
 #include "shell/TaskDispatch.h"
+#include "transfer/FlashForm.h"
 #include "ui/Dialogs.h"
 #include "ui/FixedLayout.h"
 #include "ui/TaskWindow.h"
 
 const char* const kDefaultFileName = "K350xx.kcf";
+const char* const kLeaveDownloadQuestion =
+    "Загрузка программного обеспечения не завершена: флэш-память контроллера останется "
+    "записанной не полностью. Закрыть программу?";
 
 namespace {
 // How long shutdown waits for the worker to release the board.
@@ -411,6 +415,7 @@ void TFDevice::showTaskWindow(TaskWindow* window) {
                                  : clientArea_->addSubWindow(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setStyle(frameStyle_);
+    connect(window, &TaskWindow::logLine, this, qOverload<const QString&>(&TFDevice::appendLog));
     frame->setWindowTitle(window->windowTitle());
     frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     const int offset = window->opensAtClientCorner() ? 0 : 10 * openCount;
@@ -526,7 +531,14 @@ void TFDevice::closeAllTaskWindows() {
 
 // --- shutdown ----------------------------------------------------------------
 
+// Leaving in the middle of a download leaves the board unable to start: only on purpose.
 void TFDevice::closeEvent(QCloseEvent* event) {
+    const auto* flash = WindowRegistry::find<TFFlash>(WindowId::FFlash);
+    if (!shutDown_ && flash && flash->isDownloading() &&
+        !AppDialogs().askYesNo(this, kLeaveDownloadQuestion)) {
+        event->ignore();
+        return;
+    }
     shutDown();
     event->accept();
 }

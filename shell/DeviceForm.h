@@ -177,3 +177,4 @@ private:
 };
 
 extern const char* const kDefaultFileName;  // "K350xx.kcf"
+extern const char* const kLeaveDownloadQuestion;

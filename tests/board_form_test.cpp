@@ -178,17 +178,33 @@ TEST_P(BoardFormTest, CloseBoxAfterEditingLeavesTheRecordUnchanged) {
     EXPECT_EQ(WindowRegistry::get(WindowId::FBoard), nullptr);
 }
 
-TEST_P(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkStoresFF) {
+TEST_P(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkKeepsThem) {
     record[56] = 5;
-    record[57] = 0xFF;
+    record[57] = 0x80;
     open();
     EXPECT_EQ(control<QComboBox>("sModel")->currentIndex(), -1);
     EXPECT_TRUE(control<QComboBox>("sModel")->currentText().isEmpty());
     EXPECT_EQ(control<QComboBox>("sType")->currentIndex(), -1);
     board.show();
     pressOk();
-    EXPECT_EQ(record[56], 0xFF);
-    EXPECT_EQ(record[57], 0xFF);
+    EXPECT_EQ(record[56], 5);
+    EXPECT_EQ(record[57], 0x80);
+}
+
+// A typo cannot name a model the list does not offer; the keys choose among its items.
+TEST_P(BoardFormTest, ListsOfferOnlyTheirItems) {
+    open();
+    board.show();
+    for (const char* name : {"sModel", "sType"}) {
+        auto* list = control<QComboBox>(name);
+        EXPECT_FALSE(list->isEditable()) << name;
+        list->setFocus();
+        typeText(list, "K-350C");
+    }
+    QTest::keyClick(control<QComboBox>("sModel"), Qt::Key_Up);
+    pressOk();
+    EXPECT_EQ(record[56], 0);  // from K-350B up to K-350A
+    EXPECT_EQ(record[57], 2);
 }
 
 TEST_P(BoardFormTest, UnparsableDateShowsTodayAndOkStoresIt) {

@@ -186,7 +186,9 @@ protected:
         queueTraceRecords(board_);
         robust::openOperation(*device, dialogs_, operation, firmwarePath_);
         QTRY_VERIFY_WITH_TIMEOUT(reached->load(), 10000);
+        dialogs_.yesNoAnswers = {true};  // yes, leave a download half done
         raw->close();
+        dialogs_.yesNoAnswers.clear();
         k350sim::setReplyHook({});
         EXPECT_TRUE(boardReleased());
         device.reset();

@@ -4,6 +4,9 @@
 
 #include "ui/Dialogs.h"
 
+const QString TFFlash::kCancelledLine = QStringLiteral(
+    "Загрузка программного обеспечения отменена: флэш-память контроллера записана не полностью");
+
 TFFlash::TFFlash(QWidget* parent)
     : TransferForm(WindowId::FFlash, WorkerRequest::LoadFirmware, QStringLiteral("Загрузка ПО"),
                    QStringLiteral("Загрузка завершена"), parent) {}
@@ -35,10 +38,23 @@ QWidget* TFFlash::dialogOwner() {
 }
 
 void TFFlash::fillTransferData(TransferData& transfer) {
-    if (image_.bytes) transfer.hold(image_.bytes);
+    if (!image_.bytes) return;
+    handedOver_ = true;
+    transfer.hold(image_.bytes);
+}
+
+void TFFlash::onWorkerNotification(const WorkerNotification& notification) {
+    if (notification.code == NotifyCode::Done) finished_ = true;
+    TransferForm::onWorkerNotification(notification);
+}
+
+void TFFlash::closeFromWorker() {
+    closedByWorker_ = true;
+    TransferForm::closeFromWorker();
 }
 
 void TFFlash::formClose() {
+    if (isDownloading() && !closedByWorker_) emit logLine(kCancelledLine);
     TransferForm::formClose();
     image_.bytes.reset();
 }

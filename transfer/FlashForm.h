@@ -13,6 +13,13 @@ public:
     // Asks for the image file and loads it, then requests the download. False when no image was
     // loaded (dialog cancelled, file unusable): the window has closed and must not be shown.
     bool LoadImageAndStart();
+    // The image is with the worker and the download has not ended: closing now leaves the flash
+    // half programmed.
+    bool isDownloading() const { return handedOver_ && !finished_; }
+    void onWorkerNotification(const WorkerNotification& notification) override;
+    void closeFromWorker() override;
+
+    static const QString kCancelledLine;
 
 protected:
     void fillTransferData(TransferData& transfer) override;
@@ -24,4 +31,7 @@ private:
 
     // Shared with the worker, which keeps the bytes alive while it still downloads them.
     FirmwareImage image_;
+    bool handedOver_ = false;
+    bool finished_ = false;
+    bool closedByWorker_ = false;  // the worker reported its own failure already
 };

@@ -28,6 +28,10 @@ public:
     // maximised, only minimised.
     virtual bool hasFixedFrame() const { return true; }
 
+signals:
+    // A line for the main window's log (which adds the time).
+    void logLine(const QString& message);
+
 protected:
     // The window's own close handling (withdraw requests, stop timers).
     virtual void formClose() {}
