@@ -301,10 +301,12 @@ void TraceLog::copySelection() const {
     if (hasSelection()) QApplication::clipboard()->setText(selectedText());
 }
 
+// Without the empty line the log opens with, which is no line of the trace.
 QByteArray TraceLog::savedText() const {
     QByteArray text;
     text.reserve(qsizetype(textBytes_ + lines_.size()));
-    for (std::size_t index = 0; index < lines_.size(); ++index) {
+    const std::size_t first = !lines_.empty() && lineBytes(0).empty() ? 1 : 0;
+    for (std::size_t index = first; index < lines_.size(); ++index) {
         const std::string_view bytes = lineBytes(index);
         text.append(bytes.data(), qsizetype(bytes.size()));
         text.append('\n');
@@ -315,7 +317,7 @@ QByteArray TraceLog::savedText() const {
 // The old file stays as it was when the new one cannot be written whole.
 void TraceLog::saveToFile() {
     SaveThroughDialog(
-        this, QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*"),
+        this, QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*"), ".txt",
         [this] { return savedText(); },
         [](const QString& path) { return QStringLiteral("Не удалось сохранить файл ") + path; });
 }

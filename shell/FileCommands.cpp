@@ -1,6 +1,7 @@
 #include "shell/FileCommands.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "config/ConfigFile.h"
 #include "config/FirmwareImage.h"
@@ -37,10 +38,17 @@ void FileCommands::open() {
     main_.appendLog(prefix, "Конфигурация К350 загружена");
 }
 
+namespace {
+// The full path: the default name is saved in the program's working folder.
+QString savedLine(const QString& name) {
+    return "Файл сохранен " + QFileInfo(name).absoluteFilePath();
+}
+}  // namespace
+
 void FileCommands::save() {
     const QString prefix = TFDevice::logPrefix();
     if (!main_.hasConfig()) return;
-    if (saveToFile(main_.fileName())) main_.appendLog(prefix, "Файл сохранен " + main_.fileName());
+    if (saveToFile(main_.fileName())) main_.appendLog(prefix, savedLine(main_.fileName()));
 }
 
 void FileCommands::saveAs() {
@@ -49,7 +57,7 @@ void FileCommands::saveAs() {
     const QString name = AppDialogs().saveFile(&main_, kConfigFilter);
     if (name.isEmpty()) return;
     main_.setFileName(name);
-    if (saveToFile(name)) main_.appendLog(prefix, "Файл сохранен " + name);
+    if (saveToFile(name)) main_.appendLog(prefix, savedLine(name));
 }
 
 bool FileCommands::saveToFile(const QString& name) {

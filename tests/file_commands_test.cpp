@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <csignal>
 
@@ -170,6 +171,18 @@ TEST_F(ShellFileTest, SaveThatFailsOnAFullDiskKeepsTheOldFileAndSaysSo) {
     EXPECT_EQ(dialogs_.messages, QStringList{"Файл " + path + " не удается создать"});
     EXPECT_FALSE(logLines(window()).last().contains("Файл сохранен"));
     EXPECT_EQ(readFile(path), old);
+}
+
+TEST_F(ShellFileTest, SaveUnderTheDefaultNameLogsTheFolderItWentTo) {
+    const QString was = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(tempPath("")));
+    installConfig(0);
+    trigger("MFileSave");
+    const QString expected = QDir(tempPath("")).absoluteFilePath("K350xx.kcf");
+    QDir::setCurrent(was);
+    EXPECT_EQ(readFile(expected).size(), kSnapshotSize);
+    EXPECT_TRUE(logLines(window()).last().endsWith("-> Файл сохранен " + expected))
+        << logLines(window()).last().toStdString();
 }
 
 TEST_F(ShellFileTest, AfterARejectedOpenSaveWritesToTheRejectedName) {

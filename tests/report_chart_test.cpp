@@ -182,13 +182,19 @@ TEST_F(ReportChartTest, SaveWritesTheHistoryAsCsvThroughTheDialog) {
     }
     EXPECT_TRUE(lines[1].startsWith("2026-12-09T09:00:"));
     EXPECT_TRUE(lines[1].contains("+01:00,0,"));
+
+    // A name typed without an extension gets ".csv".
+    dialogs_.saveAnswers.push_back(tempPath("run2"));
+    click("BSave");
+    EXPECT_EQ(readFile(tempPath("run2.csv")), bytes);
+    EXPECT_FALSE(QFileInfo::exists(tempPath("run2")));
 }
 
 TEST_F(ReportChartTest, AFailedSaveSaysSoAndLeavesNothingBehind) {
     openReport();
     showChartPage();
     runReports(2);
-    const QString folder = tempPath("taken");
+    const QString folder = tempPath("taken.csv");
     QDir().mkpath(folder);  // a folder where the file should go
     dialogs_.saveAnswers.push_back(folder);
     click("BSave");

@@ -72,9 +72,20 @@ TEST_F(TraceLogTest, SavingWritesEveryLineAsUtf8OneLinePerTraceLine) {
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     const std::string expected =
-        "\n" + kThreeLines[0] + "\n" + kThreeLines[1] + "\n" + kThreeLines[2] + "\n";
-    EXPECT_EQ(saved.readAll().toStdString(), expected);
+        kThreeLines[0] + "\n" + kThreeLines[1] + "\n" + kThreeLines[2] + "\n";
+    EXPECT_EQ(saved.readAll().toStdString(), expected);  // no empty line first
     EXPECT_TRUE(dialogs.messages.isEmpty());
+
+    // A name typed without an extension gets ".txt"; one with an extension keeps it.
+    dialogs.saveAnswers.push_back(folder.filePath("bench"));
+    dialogs.saveAnswers.push_back(folder.filePath("bench.log"));
+    form_.log()->saveAction()->trigger();
+    form_.log()->saveAction()->trigger();
+    EXPECT_TRUE(QFile::exists(folder.filePath("bench.txt")));
+    EXPECT_TRUE(QFile::exists(folder.filePath("bench.log")));
+    EXPECT_FALSE(QFile::exists(folder.filePath("bench")));
+    QFile::remove(folder.filePath("bench.txt"));
+    QFile::remove(folder.filePath("bench.log"));
 
     // A file that cannot be written is said so; cancelling writes nothing.
     dialogs.saveAnswers.push_back(folder.filePath("missing/trace.txt"));

@@ -18,13 +18,14 @@ inline bool SaveBytesAtomically(const QString& path, const QByteArray& bytes) {
                                std::size_t(bytes.size())) == AtomicWriteResult::Ok;
 }
 
-// Asks where to save (a filter as Dialogs::saveFile takes it), writes the bytes
-// there whole or not at all, and shows the window's own failure text for the
-// path when it could not. The bytes are made only once a path is chosen.
-inline void SaveThroughDialog(QWidget* parent, const QString& filter,
+// Asks where to save (a filter as Dialogs::saveFile takes it; a name typed
+// without an extension gets defaultSuffix), writes the bytes there whole or not
+// at all, and shows the window's own failure text for the path when it could
+// not. The bytes are made only once a path is chosen.
+inline void SaveThroughDialog(QWidget* parent, const QString& filter, const QString& defaultSuffix,
                               const std::function<QByteArray()>& bytes,
                               const std::function<QString(const QString& path)>& failureText) {
-    const QString path = AppDialogs().saveFile(parent, filter);
+    const QString path = WithDefaultSuffix(AppDialogs().saveFile(parent, filter), defaultSuffix);
     if (path.isEmpty()) return;
     if (!SaveBytesAtomically(path, bytes())) AppDialogs().message(parent, failureText(path));
 }

@@ -81,6 +81,11 @@ QString QtDialogs::saveFile(QWidget* parent, const QString& filter) {
     return chosen(*dialog);
 }
 
+QString WithDefaultSuffix(const QString& path, const QString& suffix) {
+    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty() || path.endsWith('.')) return path;
+    return path + suffix;
+}
+
 QMessageBox* MakeQuestionBox(QWidget* parent, const QString& question) {
     auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationName(), question,
                                 QMessageBox::Yes | QMessageBox::No, parent);

@@ -44,6 +44,10 @@ private:
 class QMessageBox;
 QMessageBox* MakeQuestionBox(QWidget* parent, const QString& question);
 
+// A name chosen in a save dialog and typed without an extension gets the default one
+// (".csv", ".txt"); a name with any extension stays as typed.
+QString WithDefaultSuffix(const QString& path, const QString& suffix);
+
 // The dialogs every window uses; QtDialogs unless a test installs its own.
 Dialogs& AppDialogs();
 void SetAppDialogs(Dialogs* dialogs);  // nullptr restores QtDialogs
