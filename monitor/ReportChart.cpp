@@ -22,8 +22,9 @@ namespace {
 
 const char* const kCsvFilter = "CSV (*.csv)|*.csv|все файлы|*";
 
-// The value axes: percentages on the left, milliseconds on the right.
-enum Scale { Percent, Milliseconds, kScaleCount };
+// The value axes. The load (tens of percent) has one of its own, so the packet fractions
+// (usually well below one percent) are not pressed flat against zero.
+enum Scale { PacketsScale, MillisecondsScale, LoadScale, kScaleCount };
 
 struct SeriesLook {
     const char* caption;
@@ -35,15 +36,25 @@ struct SeriesLook {
 
 constexpr SeriesLook kLooks[kCount] = {
     {"Ошибочные пакеты, %", "Доля ошибочных пакетов за период отчета, %", "ShowRxdErrFract",
-     0xD62728, Percent},
+     0xD62728, PacketsScale},
     {"Потерянные пакеты, %", "Доля потерянных пакетов аудио канала за период отчета, %",
-     "ShowRxvLostFract", 0x1F77B4, Percent},
+     "ShowRxvLostFract", 0x1F77B4, PacketsScale},
     {"Колебание, мсек", "Колебание межпакетного интервала, мсек", "ShowJitter", 0x2CA02C,
-     Milliseconds},
-    {"Загрузка процессора, %", "Загрузка процессора, %", "ShowLoad", 0x9467BD, Percent},
+     MillisecondsScale},
+    {"Загрузка процессора, %", "Загрузка процессора, %", "ShowLoad", 0x9467BD, LoadScale},
 };
 
-constexpr Qt::Alignment kScaleSide[kScaleCount] = {Qt::AlignLeft, Qt::AlignRight};
+// Each axis names its unit; the packets' on the left, the others on the right in the colour of
+// their one series.
+struct ScaleLook {
+    const char* title;
+    Qt::Alignment side;
+};
+constexpr ScaleLook kScales[kScaleCount] = {
+    {"Пакеты, %", Qt::AlignLeft},
+    {"Колебание, мсек", Qt::AlignRight},
+    {"Загрузка, %", Qt::AlignRight},
+};
 
 // The two per-series extremes of one pixel column, as report indexes.
 struct Extremes {
@@ -158,8 +169,11 @@ void ReportChart::buildChart() {
     for (int scale = 0; scale < kScaleCount; ++scale) {
         valueAxes_[scale] = new QValueAxis;
         valueAxes_[scale]->setLabelsFont(labels);
-        chart_->addAxis(valueAxes_[scale], kScaleSide[scale]);
+        valueAxes_[scale]->setTitleFont(labels);
+        valueAxes_[scale]->setTitleText(QString::fromUtf8(kScales[scale].title));
+        chart_->addAxis(valueAxes_[scale], kScales[scale].side);
     }
+    colourSingleSeriesAxes();
 
     for (int id = 0; id < kCount; ++id) {
         auto* line = new QLineSeries;
@@ -174,6 +188,18 @@ void ReportChart::buildChart() {
     view_->setObjectName("Chart");
     view_->setAccessibleName(QStringLiteral("График"));
     view_->setRenderHint(QPainter::Antialiasing, false);
+}
+
+void ReportChart::colourSingleSeriesAxes() {
+    std::array<int, kScaleCount> seriesCount{};
+    for (const SeriesLook& look : kLooks) ++seriesCount[look.scale];
+    for (const SeriesLook& look : kLooks) {
+        if (seriesCount[look.scale] != 1) continue;
+        QValueAxis* axis = valueAxes_[look.scale];
+        axis->setTitleBrush(QColor(look.colour));
+        axis->setLabelsColor(QColor(look.colour));
+        axis->setLinePenColor(QColor(look.colour));
+    }
 }
 
 QWidget* ReportChart::buildChoices() {

@@ -53,6 +53,7 @@ protected:
 
 private:
     void buildChart();
+    void colourSingleSeriesAxes();
     QWidget* buildChoices();
     void showSeries(StatisticsSeries::Id id, bool shown);
     void refreshNow();
@@ -64,7 +65,7 @@ private:
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
-    std::array<QValueAxis*, 2> valueAxes_{};  // by scale: percent, milliseconds
+    std::array<QValueAxis*, 3> valueAxes_{};  // by scale: packets, milliseconds, load
     std::array<QLineSeries*, StatisticsSeries::kCount> series_{};
     std::array<QCheckBox*, StatisticsSeries::kCount> choices_{};
     QPushButton* BSave = nullptr;

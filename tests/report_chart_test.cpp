@@ -126,13 +126,53 @@ TEST_F(ReportChartTest, TheUserChoosesWhichSeriesAreShown) {
     EXPECT_FALSE(chart->series(Load)->isVisible());
     EXPECT_FALSE(chart->series(Jitter)->isVisible());
     EXPECT_TRUE(chart->series(RxdErrFract)->isVisible());
-    // Without the load the percent axis fits the small fractions.
     auto* percent = qobject_cast<QValueAxis*>(chart->series(RxdErrFract)->attachedAxes().last());
     ASSERT_NE(percent, nullptr);
     EXPECT_LT(percent->max(), 5.0);
+    EXPECT_FALSE(chart->series(Load)->attachedAxes().last()->isVisible());
     click("ShowLoad");
     EXPECT_TRUE(chart->series(Load)->isVisible());
-    EXPECT_GT(percent->max(), 15.0);
+    EXPECT_TRUE(chart->series(Load)->attachedAxes().last()->isVisible());
+    EXPECT_LT(percent->max(), 5.0);
+}
+
+// Which axis a line is read on: the unit is in every axis' title, the two packet fractions share
+// the left axis, and the jitter and the load each have a right axis in their own colour, so the
+// fractions are not flattened by the load.
+TEST_F(ReportChartTest, EachAxisNamesItsUnitAndEachSeriesItsAxisByColourOrSide) {
+    openReport();
+    showChartPage();
+    runReports(3);
+    ReportChart* chart = report_->chart();
+    const auto valueAxis = [&](Id id) {
+        QValueAxis* found = nullptr;
+        for (QAbstractAxis* axis : chart->series(id)->attachedAxes()) {
+            if (axis->orientation() == Qt::Vertical) found = qobject_cast<QValueAxis*>(axis);
+        }
+        return found;
+    };
+    const std::pair<Id, const char*> units[] = {
+        {RxdErrFract, "%"}, {RxvLostFract, "%"}, {Jitter, "мсек"}, {Load, "%"}};
+    for (const auto& [id, unit] : units) {
+        QValueAxis* axis = valueAxis(id);
+        ASSERT_NE(axis, nullptr) << id;
+        EXPECT_TRUE(axis->titleText().endsWith(QString::fromUtf8(unit))) << id;
+        EXPECT_TRUE(axis->isTitleVisible()) << id;
+    }
+    EXPECT_EQ(valueAxis(RxdErrFract), valueAxis(RxvLostFract));
+    EXPECT_EQ(valueAxis(RxdErrFract)->alignment(), Qt::AlignLeft);
+    for (Id id : {Jitter, Load}) {
+        QValueAxis* axis = valueAxis(id);
+        EXPECT_EQ(axis->alignment(), Qt::AlignRight) << id;
+        EXPECT_EQ(axis->titleBrush().color(), chart->series(id)->pen().color()) << id;
+        EXPECT_EQ(axis->labelsColor(), chart->series(id)->pen().color()) << id;
+        EXPECT_EQ(chart->series(id)->attachedAxes().size(), 2);
+    }
+    EXPECT_NE(valueAxis(Jitter), valueAxis(Load));
+    EXPECT_NE(valueAxis(Load), valueAxis(RxdErrFract));
+    // The load's tens of percent leave the fractions' axis as fine as they need.
+    EXPECT_LT(valueAxis(RxdErrFract)->max(), 5.0);
+    EXPECT_GT(valueAxis(Load)->max(), 15.0);
 }
 
 TEST_F(ReportChartTest, ResetIsMarkedAndClosingDiscardsTheHistory) {
