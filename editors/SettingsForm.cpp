@@ -67,6 +67,7 @@ bool SettingsForm::isLive() const {
 }
 
 void SettingsForm::settingChanged() {
+    edited_ = true;
     if (!isLive()) return;
     signalRequest(request_);
 }
@@ -81,6 +82,7 @@ void SettingsForm::formClose() {
 }
 
 void SettingsForm::ButDefaultClick() {
+    edited_ = true;
     endLiveMode();
     resetToDefaults();
 }

@@ -27,6 +27,8 @@ public:
     void onWorkerNotification(const WorkerNotification& notification) override;
 
     bool isLive() const;
+    // "Закрыть" drops the edit copy without a question: Escape closes only an unedited window.
+    bool closesOnEscape() const override { return !edited_; }
     WorkerRequest request() const { return request_; }
     std::size_t payloadLength() const { return LivePayloadLength(request_); }
 
@@ -76,4 +78,5 @@ private:
     void buildFrame();
 
     WorkerRequest request_;
+    bool edited_ = false;
 };

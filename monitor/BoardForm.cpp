@@ -195,7 +195,8 @@ void TFBoard::LoadSettings(std::uint8_t* block) {
     QSignalBlocker blocker(sDescr);
     sDescr->clear();
     sDescr->setPlainText(description_.shown());
-    loaded_ = {sSoft->text(), sSerial->text(), stored.has_value(), description_.shown()};
+    loaded_ = {sSoft->text(),        sSerial->text(),        stored.has_value(),
+               description_.shown(), sModel->currentIndex(), sType->currentIndex()};
 }
 
 void TFBoard::OKButtonClick() {
@@ -220,6 +221,13 @@ void TFBoard::storeFields() {
     if (description_.shown() != loaded_.description) {
         writeField(block_ + kDescription, ConfigLength::Description, description_.stored());
     }
+}
+
+bool TFBoard::isEdited() const {
+    return block_ &&
+           (sSoft->text() != loaded_.soft || sSerial->text() != loaded_.serial || dateEdited_ ||
+            description_.shown() != loaded_.description ||
+            sModel->currentIndex() != loaded_.model || sType->currentIndex() != loaded_.revision);
 }
 
 // Enter in a one-line field acts on the default button, as in a dialog.

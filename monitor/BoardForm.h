@@ -25,6 +25,8 @@ public:
     // block: the board information block (record byte 56) of the main window's configuration;
     // "OK" writes the fields back into it.
     void LoadSettings(std::uint8_t* block);
+    // The close box stores nothing: Escape closes only a window left as it was loaded.
+    bool closesOnEscape() const override { return !isEdited(); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -35,6 +37,7 @@ private:
         QString soft, serial;
         bool dateValid = false;  // a stored date that did not parse is replaced by the shown one
         QString description;
+        int model = -1, revision = -1;
     };
 
     void buildHeader();
@@ -45,6 +48,7 @@ private:
     void keepDescriptionWithinLimit();
     void OKButtonClick();
     void storeFields();
+    bool isEdited() const;
 
     std::uint8_t* block_ = nullptr;
     StoredLines description_;

@@ -189,6 +189,7 @@ QWidget* TFReport::buildControllerPage() {
     mTime->setMaxLength(3);
     mTime->setFixedWidth(50);
     periodLabel->setBuddy(mTime);
+    connect(mTime, &QLineEdit::returnPressed, this, &TFReport::applyPeriod);
     const int row = grid->rowCount();
     grid->addWidget(periodLabel, row, 0);
     grid->addWidget(mTime, row, 1, Qt::AlignRight);
@@ -220,7 +221,14 @@ void TFReport::start() {
     BRun->setText(QStringLiteral("Стоп"));
     BRun->setAccessibleName(BRun->text());
     signalRequest(WorkerRequest::ReadStatistics);
+    applyPeriod();
+    Timer->start();
+    mTime->setEnabled(false);
+}
 
+// The period field's value within 1..999 seconds (991 to 998 round up to the maximum too), for
+// the timer and the captions that name it.
+void TFReport::applyPeriod() {
     bool isNumber = false;
     int period = mTime->text().toInt(&isNumber);
     if (!isNumber) period = kMinPeriod;
@@ -228,15 +236,12 @@ void TFReport::start() {
         period = kMinPeriod;
         mTime->setText(QString::number(kMinPeriod));
     }
-    // 991 to 998 round up to the maximum as well.
     if (period > 990) {
         period = kMaxPeriod;
         mTime->setText(QString::number(kMaxPeriod));
     }
     period_ = period;
     Timer->setInterval(period * 1000);
-    Timer->start();
-    mTime->setEnabled(false);
     buildPeriodLabels();
 }
 

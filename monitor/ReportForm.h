@@ -57,6 +57,7 @@ private:
                            QLabel** label = nullptr);
     void start();
     void stop();
+    void applyPeriod();
     void buildPeriodLabels();
     void reservePeriodLabelWidth();
 

@@ -169,6 +169,31 @@ void TFDevice::buildActions() {
     MButtonSet = makeAction(this, "MButtonSet", "Записать", ImageIndex::Write, "Записать");
     connectActions();
     setConfigCommandsEnabled(false);
+    addWindowKeys();
+}
+
+// The multiple-document keys, outside the menus (whose items carry no shortcuts): Ctrl+F4
+// closes the active task window, Ctrl+Tab and Ctrl+F6 go to the next, with Shift the previous.
+void TFDevice::addWindowKeys() {
+    const auto addKeys = [this](const char* name, QList<QKeySequence> keys, auto handler) {
+        auto* action = new QAction(this);
+        action->setObjectName(name);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        addAction(action);
+    };
+    addKeys("CloseChild", {QKeySequence(Qt::CTRL | Qt::Key_F4)}, [this] {
+        if (QMdiSubWindow* active = clientArea_->activeSubWindow()) active->close();
+    });
+    addKeys("NextChild",
+            {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_F6)},
+            [this] { clientArea_->activateNextSubWindow(); });
+    addKeys("PreviousChild",
+            {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F6)},
+            [this] { clientArea_->activatePreviousSubWindow(); });
 }
 
 // A toolbar button does exactly what the menu item of the same action does.
@@ -416,6 +441,15 @@ void TFDevice::showTaskWindow(TaskWindow* window) {
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setStyle(frameStyle_);
     connect(window, &TaskWindow::logLine, this, qOverload<const QString&>(&TFDevice::appendLog));
+    // With the last task window gone the keyboard goes back to the tree, not to nowhere.
+    connect(frame, &QObject::destroyed, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!shutDown_ && clientArea_->subWindowList().isEmpty()) treeDev_->setFocus();
+            },
+            Qt::QueuedConnection);
+    });
     frame->setWindowTitle(window->windowTitle());
     frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     const int offset = window->opensAtClientCorner() ? 0 : 10 * openCount;
@@ -438,12 +472,6 @@ void TFDevice::bringToFront(TaskWindow* window) {
     window->activateWindow();
 }
 
-namespace {
-bool isFixed(const QMdiSubWindow* frame) {
-    return frame->minimumSize() == frame->maximumSize();
-}
-}  // namespace
-
 // The frames the arranging commands move: shown, not minimised, none left maximised.
 QList<QMdiSubWindow*> TFDevice::arrangedFrames() const {
     QList<QMdiSubWindow*> frames;
@@ -455,29 +483,35 @@ QList<QMdiSubWindow*> TFDevice::arrangedFrames() const {
     return frames;
 }
 
-// Side by side (tall and narrow) along Qt::Horizontal, one above the other along Qt::Vertical.
-// Fixed frames keep their size and lie edge to edge while they fit; a resizable one also takes
-// the area's whole extent across. Frames that do not fit are cascaded in front of them.
+// Side by side along Qt::Horizontal (rows from the top, each filled left to right), one above the
+// other along Qt::Vertical (columns from the left, each filled top to bottom). Frames keep their
+// size and never overlap; those for which no row or column is left are cascaded in front.
 void TFDevice::tileChildren(Qt::Orientation along) {
     const QRect area = clientArea_->viewport()->rect();
     const bool sideBySide = along == Qt::Horizontal;
-    const int room = sideBySide ? area.width() : area.height();
-    int used = 0;
+    // Along: the direction a row (or column) fills; across: the one rows follow each other in.
+    const auto alongOf = [sideBySide](QSize size) {
+        return sideBySide ? size.width() : size.height();
+    };
+    const auto acrossOf = [sideBySide](QSize size) {
+        return sideBySide ? size.height() : size.width();
+    };
+    const int room = alongOf(area.size()), depth = acrossOf(area.size());
+    int used = 0, lineStart = 0, lineDepth = 0;
     QList<QMdiSubWindow*> rest;
     for (QMdiSubWindow* frame : arrangedFrames()) {
-        QSize size = frame->size();
-        if (!isFixed(frame)) {
-            size = sideBySide ? QSize(size.width(), area.height())
-                              : QSize(area.width(), size.height());
-            size = size.expandedTo(frame->minimumSize());
+        const QSize size = frame->size();
+        if (used > 0 && used + alongOf(size) > room) {
+            lineStart += lineDepth;
+            used = lineDepth = 0;
         }
-        const int length = sideBySide ? size.width() : size.height();
-        if (used > 0 && used + length > room) {
+        if (lineStart > 0 && lineStart + acrossOf(size) > depth) {
             rest << frame;
             continue;
         }
-        frame->setGeometry(QRect(sideBySide ? QPoint(used, 0) : QPoint(0, used), size));
-        used += length;
+        frame->move(sideBySide ? QPoint(used, lineStart) : QPoint(lineStart, used));
+        used += alongOf(size);
+        lineDepth = std::max(lineDepth, acrossOf(size));
     }
     cascadeFrames(rest);
 }

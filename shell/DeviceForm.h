@@ -114,6 +114,7 @@ protected:
 private:
     void buildActions();
     void connectActions();
+    void addWindowKeys();
     void buildMenus();
     void buildToolBars();
     void buildPanels();

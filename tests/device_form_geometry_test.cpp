@@ -219,7 +219,7 @@ TEST_F(DeviceFormGeometryTest, TileAndCascadeManyWindowsWithoutStretchingOrLosin
 }
 
 TEST_F(DeviceFormGeometryTest, WindowsThatFitAreTiledWithoutOverlapInEitherDirection) {
-    window().resize(1400, 1100);
+    window().resize(1400, 1300);
     window().showTaskWindow(new TFRead);
     trigger("MTaskSet");
     open("Информация");

@@ -186,6 +186,20 @@ TEST_F(ReportFormTest, PeriodIsKeptWithinOneTo999Seconds) {
     }
 }
 
+// Enter in the period field applies it as "Старт" would, without starting.
+TEST_F(ReportFormTest, EnterInThePeriodFieldAppliesThePeriod) {
+    for (const auto& [typed, shown] : {std::pair{"5", "5"}, {"0", "1"}, {"995", "999"}}) {
+        typePeriod(typed);
+        QTest::keyClick(child<QLineEdit>("mTime"), Qt::Key_Return);
+        EXPECT_EQ(form_.timer()->interval(), QString(shown).toInt() * 1000) << typed;
+        EXPECT_EQ(field("mTime"), shown) << typed;
+        EXPECT_EQ(child<QLabel>("Label16")->text(),
+                  QString("Количество ошибочных пакетов за ") + shown + " сек:");
+        EXPECT_FALSE(form_.isRunning());
+        EXPECT_FALSE(signalled(WorkerRequest::ReadStatistics));
+    }
+}
+
 TEST_F(ReportFormTest, ResetWhileStoppedShowsOneReportAndStartsNothing) {
     click("BRst");
     EXPECT_TRUE(signalled(WorkerRequest::ResetStatistics));

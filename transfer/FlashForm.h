@@ -16,6 +16,7 @@ public:
     // The image is with the worker and the download has not ended: closing now leaves the flash
     // half programmed.
     bool isDownloading() const { return handedOver_ && !finished_; }
+    bool closesOnEscape() const override { return !isDownloading(); }
     void onWorkerNotification(const WorkerNotification& notification) override;
     void closeFromWorker() override;
 

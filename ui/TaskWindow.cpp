@@ -1,9 +1,11 @@
 #include "ui/TaskWindow.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMdiSubWindow>
 
 #include "link/K350Task.h"
+#include "ui/ReadingOrder.h"
 
 namespace {
 TK350* currentWorker = nullptr;
@@ -49,4 +51,21 @@ void TaskWindow::closeEvent(QCloseEvent* event) {
     // The MDI frame deletes itself and this window on close; a window without
     // a frame (in tests) stays with its owner.
     event->accept();
+}
+
+void TaskWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (closesOnEscape()) closeWindow();
+        return event->accept();
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// Once the window is built whole, whatever order its parts were made in.
+void TaskWindow::showEvent(QShowEvent* event) {
+    if (!tabOrderSet_) {
+        tabOrderSet_ = true;
+        SetReadingTabOrder(this);
+    }
+    QWidget::showEvent(event);
 }

@@ -27,6 +27,9 @@ public:
     // Most windows have a fixed size: their frame cannot be resized or
     // maximised, only minimised.
     virtual bool hasFixedFrame() const { return true; }
+    // Escape closes the window as its "Закрыть" or cancel button does, unless that would lose
+    // an edit (or break off a download) without a question.
+    virtual bool closesOnEscape() const { return true; }
 
 signals:
     // A line for the main window's log (which adds the time).
@@ -36,6 +39,8 @@ protected:
     // The window's own close handling (withdraw requests, stop timers).
     virtual void formClose() {}
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // Signals a request of the worker as this window's own, so the operation
     // talks to this window only; a closed window signals nothing.
     void signalRequest(WorkerRequest request) const;
@@ -46,6 +51,7 @@ private:
     WindowId id_;
     WindowGeneration generation_;
     bool closed_ = false;
+    bool tabOrderSet_ = false;
 };
 
 // The worker every window signals; set by the main window (or a test).
