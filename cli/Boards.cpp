@@ -5,6 +5,7 @@
 #include "cli/BoardSession.h"
 #include "cli/Json.h"
 #include "config/RecordRules.h"
+#include "link/PortPath.h"
 #include "link/UsbScan.h"
 
 using RecordRules::DeviceIdText;
@@ -40,7 +41,9 @@ std::string ModeName(BoardProbe::Mode mode) {
 }
 
 std::string DescribeProbe(const BoardProbe& probe) {
-    std::string line = probe.location.text() + "  " + ModeName(probe.mode);
+    const std::string port = PortPathOf(probe.location);
+    std::string line = probe.location.text() + (port.empty() ? "" : " (port " + port + ")") + "  " +
+                       ModeName(probe.mode);
     if (probe.mode == BoardProbe::Mode::Normal) {
         line += "  capacity " + std::to_string(probe.capacity) + "  die " + DieIdOf(probe.ids) +
                 "  chip " + ChipIdOf(probe.ids);
@@ -54,15 +57,17 @@ std::string DescribeProbe(const BoardProbe& probe) {
 
 std::string ProbeJson(const BoardProbe& probe) {
     const bool normal = probe.mode == BoardProbe::Mode::Normal;
-    return JsonText({{"location", probe.location.text()},
-                     {"bus", probe.location.bus},
-                     {"device", probe.location.device},
-                     {"mode", ModeName(probe.mode)},
-                     {"capacity", normal ? Json(probe.capacity) : Json()},
-                     {"die_id", normal ? Json(DieIdOf(probe.ids)) : Json()},
-                     {"chip_id", normal ? Json(ChipIdOf(probe.ids)) : Json()},
-                     {"problem", probe.mode == BoardProbe::Mode::Unusable ? Json(ProblemText(probe))
-                                                                          : Json()}});
+    return JsonText(
+        {{"location", probe.location.text()},
+         {"bus", probe.location.bus},
+         {"device", probe.location.device},
+         {"port", PortPathOf(probe.location).empty() ? Json() : Json(PortPathOf(probe.location))},
+         {"mode", ModeName(probe.mode)},
+         {"capacity", normal ? Json(probe.capacity) : Json()},
+         {"die_id", normal ? Json(DieIdOf(probe.ids)) : Json()},
+         {"chip_id", normal ? Json(ChipIdOf(probe.ids)) : Json()},
+         {"problem",
+          probe.mode == BoardProbe::Mode::Unusable ? Json(ProblemText(probe)) : Json()}});
 }
 
 namespace {
@@ -111,7 +116,8 @@ BoardChoice chooseOne(const std::string& board, const std::vector<BoardLocation>
                       Console& console) {
     BoardChoice choice;
     for (const auto& location : locations) {
-        if (location.text() == board) {
+        // The physical port stays the same when the board is replugged; bus/device does not.
+        if (location.text() == board || PortPathOf(location) == board) {
             choice.targets.push_back(location);
             return choice;
         }

@@ -60,6 +60,44 @@ void writeOptions(CLI::App& command, Options& options) {
 
 void flashOptions(CLI::App& command, Options& options) {
     addFlag(command, "--verify", options.verify);
+    addFlag(command, "--poll", options.poll);
+}
+
+void setOptions(CLI::App& command, Options& options) {
+    command.add_option_function<std::string>(
+        "-o,--output", [&](const std::string& path) { options.output = path; });
+}
+
+void text(CLI::App& command, const std::string& name, std::optional<std::string>& value) {
+    command.add_option_function<std::string>(name,
+                                             [&value](const std::string& given) { value = given; });
+}
+
+void stationOptions(CLI::App& command, Options& options) {
+    text(command, "--recipe", options.recipe);
+    text(command, "--image", options.image);
+    addFlag(command, "--verify", options.verify);
+    addFlag(command, "--poll", options.poll);
+    text(command, "--reference", options.reference);
+    text(command, "--description", options.description);
+    addNumber(command, "--soak", 0, 86400, false, [&](double value) { options.soak = value; });
+    addNumber(command, "--max-erroneous", 0, 100, false,
+              [&](double value) { options.maxErroneous = value; });
+    addNumber(command, "--max-lost", 0, 100, false, [&](double value) { options.maxLost = value; });
+    addNumber(command, "--max-jitter", 0, 1e6, false,
+              [&](double value) { options.maxJitter = value; });
+    text(command, "--store", options.store);
+    addFlag(command, "--reprocess", options.reprocess);
+    addNumber(command, "--boards", 0, 1e6, true,
+              [&](double value) { options.boards = int(value); });
+}
+
+void historyOptions(CLI::App& command, Options& options) {
+    command.add_option("--serial", options.serial);
+    command.add_option("--die", options.die);
+    command.add_option("--since", options.since);
+    addFlag(command, "--csv", options.csv);
+    text(command, "--store", options.store);
 }
 
 void statsOptions(CLI::App& command, Options& options) {
@@ -83,7 +121,7 @@ its location (bus/device as libusb names them), whether it works in normal
 mode or only in boot mode, its capacity, die ID and chip ID. A board that
 cannot be opened or claimed is listed with the reason.
 )",
-     0, false, noOptions, ListCommand},
+     0, false, noOptions, ListCommand, false},
     {"read", "read [-o FILE]", "the configuration record into a .kcf file",
      R"(Usage: k350ctl read [-o, --output FILE] [--board B | --all] [--json]
 
@@ -93,7 +131,7 @@ do. Without -o the file is K350xx.kcf in the current folder; -o - writes the
 156 bytes to standard output. With --all, FILE must contain {die}, which is
 replaced by the board's die ID (16 hexadecimal digits).
 )",
-     0, true, readOptions, ReadCommand},
+     0, true, readOptions, ReadCommand, false},
     {"write", "write FILE [--full]", "a .kcf file into the board (56 bytes, or all 140)",
      R"(Usage: k350ctl write FILE [--full [--other-board]] [--board B] [--code CODE] [--json]
 
@@ -103,9 +141,9 @@ board). --full writes all 140 bytes, board information included, and needs
 the full service code; it writes one board only, and one whose die ID is the
 file's unless --other-board says to give it the file's identity all the same.
 )",
-     1, true, writeOptions, WriteCommand},
-    {"flash", "flash IMAGE [--verify]", "a firmware image into the board's flash",
-     R"(Usage: k350ctl flash IMAGE [--verify] [--board B | --all] [--code CODE] [--json]
+     1, true, writeOptions, WriteCommand, false},
+    {"flash", "flash IMAGE [--verify] [--poll]", "a firmware image into the board's flash",
+     R"(Usage: k350ctl flash IMAGE [--verify] [--poll] [--board B | --all] [--code CODE] [--json]
 
 Downloads a raw firmware image of 1 to 131072 bytes as the terminal does: into
 the SPI flash in normal mode, or to the boot loader when the board only answers
@@ -114,8 +152,11 @@ back and fails at the first differing address; in boot mode, where nothing can
 be read back, it is refused before anything is sent. Ctrl+C, a termination
 signal or a closed terminal let a download finish (a half-programmed flash does
 not start); a second Ctrl+C stops it at once and leaves the flash incomplete.
+--poll polls the flash's status right after each sector erase and page
+program instead of pausing 800 ms and 1 ms first: the download then takes as
+long as the flash is busy.
 )",
-     1, true, flashOptions, FlashCommand},
+     1, true, flashOptions, FlashCommand, false},
     {"stats", "stats [--period S] [--count N] [--reset]", "the board's link statistics",
      R"(Usage: k350ctl stats [--period S] [--count N] [--reset] [--board B | --all] [--json]
 
@@ -124,7 +165,7 @@ default 1) reads them N times, one period (--period, 1 to 999 seconds,
 default 1) apart; --count 0 reads until Ctrl+C. --reset sends the reset
 request first. With --json, one JSON object per line and reading.
 )",
-     0, true, statsOptions, StatsCommand},
+     0, true, statsOptions, StatsCommand, false},
     {"trace", "trace [--channels LIST] [--duration S]", "the bytes on the board's serial lines",
      R"(Usage: k350ctl trace [--channels LIST] [--duration S] [--board B | --all] [--json]
 
@@ -134,7 +175,7 @@ trace record as the terminal's trace window shows it, until the duration
 (--duration, 0 to 86400 seconds; 0 polls once) ends, or without it until
 Ctrl+C. With --json, one JSON object per line.
 )",
-     0, true, traceOptions, TraceCommand},
+     0, true, traceOptions, TraceCommand, false},
     {"show", "show FILE|board", "every field of a configuration, decoded",
      R"(Usage: k350ctl show FILE|board [--board B] [--json]
 
@@ -142,7 +183,7 @@ Prints every field of a configuration by name in engineering units: of a
 .kcf file, or of the record read from the board when the argument is the
 word "board".
 )",
-     1, true, noOptions, ShowCommand},
+     1, true, noOptions, ShowCommand, false},
     {"diff", "diff A B", "the fields in which two configurations differ",
      R"(Usage: k350ctl diff A B [--board B] [--json]
 
@@ -150,7 +191,7 @@ Prints the decoded fields in which two configurations differ, one per line as
 "name: first -> second". A and B are .kcf files or the word "board". The exit
 status is 1 when they differ and 0 when they are equal, as for diff(1).
 )",
-     2, true, noOptions, DiffCommand},
+     2, true, noOptions, DiffCommand, false},
 };
 
 std::vector<std::string> namesOf(const CLI::App& app) {

@@ -17,10 +17,11 @@ struct CommandDefinition {
     const char* synopsis;  // the command and its options, as the general help lists it
     const char* summary;   // what it does, in a few words
     const char* help;      // `k350ctl COMMAND --help`
-    std::size_t operands;  // how many arguments it takes
+    std::size_t operands;  // how many arguments it takes (at least, when more may follow)
     bool choosesBoards;    // whether --board and --all apply
     void (*declareOptions)(CLI::App& command, Options& options);
     int (*run)(const Options& options, Console& console);
+    bool moreOperands;  // further arguments may follow the required ones
 };
 
 const std::vector<CommandDefinition>& CommandTable();

@@ -70,6 +70,7 @@ public:
         std::atomic<int>* downloads_;
     };
     Clock& clock() const { return env_.clock; }
+    bool errIsTerminal() const { return env_.errIsTerminal; }
     const char* variable(const char* name) const {
         return env_.variable ? env_.variable(name) : nullptr;
     }

@@ -111,6 +111,7 @@ BoardResult flashBoard(const Options& options, Console& console, BoardSession& s
     ShowProgress(session, console);
     session.channel().transferBytes = image.bytes;
     const Console::Download download(console);
+    session.worker().setFlashPolling(options.poll);
     const CliChannel::Outcome& outcome = session.run(WorkerRequest::LoadFirmware);
     const bool boot = outcome.hasStatus(LinkStatus::BootStarted);
     const bool finished =

@@ -37,10 +37,12 @@ int run(const std::vector<std::string>& arguments, Console& console) {
     if (options.command.empty()) return Refuse(console, "no command given");
     const CommandDefinition& command = *FindCommand(options.command);
     const std::size_t wanted = command.operands;
-    if (options.operands.size() != wanted) {
-        return Refuse(console, options.command + " takes " + std::to_string(wanted) + " argument" +
-                                   (wanted == 1 ? "" : "s") + ", not " +
-                                   std::to_string(options.operands.size()));
+    const std::size_t given = options.operands.size();
+    if (given != wanted && !(command.moreOperands && given > wanted)) {
+        return Refuse(console, options.command + " takes " +
+                                       (command.moreOperands ? "at least " : "") +
+                                       std::to_string(wanted) + " argument" +
+                                       (wanted == 1 ? "" : "s") + ", not " + std::to_string(given));
     }
     return command.run(options, console);
 }

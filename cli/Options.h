@@ -24,6 +24,15 @@ struct Options {
     bool reset = false;                 // stats --reset
     std::string channels = "bus-rx,bus-tx,link-rx,link-tx";  // trace --channels
     std::optional<double> duration;                          // trace --duration, seconds
+    bool poll = false;                                       // flash and station --poll
+    // station (each, when given, replaces the recipe's setting)
+    std::optional<std::string> recipe, image, reference, description, store;
+    std::optional<double> soak, maxErroneous, maxLost, maxJitter;
+    bool reprocess = false;
+    int boards = 0;  // 0: until Ctrl+C
+    // history (and --store)
+    std::string serial, die, since;
+    bool csv = false;
 };
 
 // A usage error found while an option's value is taken.

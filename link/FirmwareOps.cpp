@@ -132,7 +132,7 @@ TK350::Step TK350::eraseSector(FlashCursor& cursor) {
     setFlashRequest(0, kProgramOverhead, kSectorErase);
     setFlashAddress(cursor.address);
     if (Step step = flashExchange(kEraseRequestLength); step != Step::Go) return step;
-    clock_.sleepMs(kEraseSettleMs);
+    if (!pollFlash_) clock_.sleepMs(kEraseSettleMs);
     cursor.erased = true;
     return Step::Go;
 }
@@ -146,7 +146,10 @@ TK350::Step TK350::programNextChunk(const TransferData& image, std::uint32_t len
     if (Step step = flashExchange(kEraseRequestLength + chunk); step != Step::Go) return step;
     bytesDone += chunk;
     cursor.address += chunk;
-    if (std::uint32_t pauseMs = chunk / kPageSize; pauseMs > 0) clock_.sleepMs(pauseMs);
+    // Polling instead: the next pass's status poll waits exactly as long as the flash is busy.
+    if (std::uint32_t pauseMs = chunk / kPageSize; pauseMs > 0 && !pollFlash_) {
+        clock_.sleepMs(pauseMs);
+    }
     return Step::Go;
 }
 

@@ -88,6 +88,9 @@ public:
     // k350ctl only: reads `count` bytes of the flash from `address` into `out` within the
     // operation frame; 0, or the negative result that closed the link.
     int ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
+    // k350ctl only: after each sector erase and page program the download polls the flash's
+    // status at once instead of pausing 800 ms and 1 ms first; the terminal keeps the pauses.
+    void setFlashPolling(bool poll) { pollFlash_ = poll; }
 
     // Link layer.
     void OpenLink(int configuration);
@@ -233,6 +236,7 @@ private:
     DeviceIds ids_{};
     std::vector<std::string> traceLines_;
     std::unique_ptr<BoardLocation> location_;  // set by k350ctl only
+    bool pollFlash_ = false;                   // set by k350ctl only
     LinkStatisticsReply statistics_;
 
     std::thread thread_;

@@ -127,6 +127,9 @@ void buildDefaultWorld() {
         options.capacity = uint16_t(
             numberFromEnvironment("K350_SIM_CAPACITY", 0, 65535).value_or(options.capacity));
         if (number > 1) options.dieId.back() = uint8_t(number);
+        // Benches of several processes each get boards of their own.
+        options.dieId[6] =
+            uint8_t(numberFromEnvironment("K350_SIM_BENCH", 0, 255).value_or(options.dieId[6]));
         const DeviceId id = addBoard(0, options);
         Board& board = *w.board(id).board;
         const Bytes record = plausibleConfiguration(uint8_t(model));

@@ -2,6 +2,7 @@
 // request sequence, chunking, erases, pauses, notifications and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "tests/support/WorkerFixture.h"
@@ -303,4 +304,34 @@ TEST_F(FirmwareTest, WindowClosedMidDownloadEndsItWhileTheImageStaysValid) {
     EXPECT_TRUE(watch.expired());  // released when the operation ended
     EXPECT_EQ(flashRange(board, 0, 512), Bytes(image(512)));
     EXPECT_EQ(flashRange(board, 512, 1000), Bytes(488, 0xFF));
+}
+
+// Polling: no pause at all; the status poll right after each erase and program waits exactly
+// as long as the flash is busy, so the download takes the flash's own time plus the transfers.
+TEST_F(FirmwareTest, PollingReplacesThePausesByStatusPollsAndProgramsTheSameBytes) {
+    worker.setFlashPolling(true);
+    const Bytes bytes = image(kSector + 1000);
+    download(bytes);
+
+    EXPECT_TRUE(virtualClock.pauses().empty());
+    EXPECT_EQ(k350sim::eraseLog(board), (std::vector<std::uint32_t>{0, kSector}));
+    expectFlashHolds(bytes);
+    EXPECT_EQ(valuesOf(WindowId::FFlash, NotifyCode::Done), Values{kSector + 1000});
+    EXPECT_TRUE(k350sim::violations().empty());
+    // Two 250 ms erases and 132 program cycles of 0.7 ms, plus one 1 ms frame per transfer.
+    const std::int64_t busyUs = 2 * 250'000 + 132 * 700;
+    const auto transfers = std::int64_t(k350sim::transferLog().size());
+    EXPECT_LE(virtualClock.nowUs(), busyUs + transfers * 1000);
+    const Bytes instructions = flashInstructions();
+    EXPECT_GT(std::count(instructions.begin(), instructions.end(), 0x05), 132 + 2);
+}
+
+TEST_F(FirmwareTest, PollingStillGivesUpOnAFlashBusyForTenSeconds) {
+    worker.setFlashPolling(true);
+    download(image(1000));
+    k350sim::clearLog();
+    k350sim::setFlashNeverReady(board, true);
+    download(image(1000));
+    EXPECT_EQ(valuesOf(WindowId::FDevice, NotifyCode::Error), Values{LinkError::Timeout});
+    EXPECT_TRUE(channel.closeRequested(WindowId::FFlash));
 }

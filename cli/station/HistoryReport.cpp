@@ -1,0 +1,143 @@
+#include "cli/station/HistoryReport.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+std::string Figure(const std::optional<double>& value) {
+    if (!value) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", *value);
+    return text;
+}
+
+nlohmann::json Nullable(const std::string& text) {
+    return text.empty() ? nlohmann::json() : nlohmann::json(text);
+}
+
+nlohmann::json Nullable(const std::optional<double>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json();
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+const std::vector<std::string> kColumns{"id",
+                                        "serial",
+                                        "die_id",
+                                        "chip_id",
+                                        "station",
+                                        "port",
+                                        "recipe",
+                                        "image_sha256",
+                                        "config_sha256",
+                                        "started_at",
+                                        "finished_at",
+                                        "result",
+                                        "failed_step",
+                                        "error",
+                                        "steps",
+                                        "soak_erroneous_percent",
+                                        "soak_lost_percent",
+                                        "soak_jitter_ms"};
+
+std::vector<std::string> Values(const RunRecord& run) {
+    return {std::to_string(run.id),
+            run.serial,
+            run.dieId,
+            run.chipId,
+            run.station,
+            run.port,
+            run.recipe,
+            run.imageSha256,
+            run.configSha256,
+            run.startedAt,
+            run.finishedAt,
+            run.result,
+            run.failedStep,
+            run.error,
+            run.steps,
+            Figure(run.soakErroneousPercent),
+            Figure(run.soakLostPercent),
+            Figure(run.soakJitterMs)};
+}
+
+std::string JsonLine(const RunRecord& run) {
+    nlohmann::json steps;
+    try {
+        steps = run.steps.empty() ? nlohmann::json() : nlohmann::json::parse(run.steps);
+    } catch (const nlohmann::json::exception&) {
+        steps = run.steps;  // kept as the store holds it
+    }
+    return nlohmann::json{{"id", run.id},
+                          {"serial", Nullable(run.serial)},
+                          {"die_id", run.dieId},
+                          {"chip_id", run.chipId},
+                          {"station", run.station},
+                          {"port", run.port},
+                          {"recipe", run.recipe},
+                          {"image_sha256", Nullable(run.imageSha256)},
+                          {"config_sha256", Nullable(run.configSha256)},
+                          {"started_at", run.startedAt},
+                          {"finished_at", Nullable(run.finishedAt)},
+                          {"result", run.result},
+                          {"failed_step", Nullable(run.failedStep)},
+                          {"error", Nullable(run.error)},
+                          {"steps", steps},
+                          {"soak_erroneous_percent", Nullable(run.soakErroneousPercent)},
+                          {"soak_lost_percent", Nullable(run.soakLostPercent)},
+                          {"soak_jitter_ms", Nullable(run.soakJitterMs)}}
+        .dump();
+}
+
+std::string TextLine(const RunRecord& run) {
+    std::string line = run.startedAt + "  " + (run.serial.empty() ? "----" : run.serial) + "  " +
+                       run.dieId + "  " + run.station + " " + run.port + "  " + run.result;
+    if (!run.failedStep.empty()) line += " at " + run.failedStep + ": " + run.error;
+    line += "  recipe " + run.recipe;
+    if (!run.imageSha256.empty()) line += "  image " + run.imageSha256.substr(0, 12);
+    if (!run.configSha256.empty()) line += "  config " + run.configSha256.substr(0, 12);
+    return line;
+}
+
+}  // namespace
+
+std::string HistoryReport(const std::vector<RunRecord>& runs, HistoryFormat format) {
+    std::string out;
+    if (format == HistoryFormat::Csv) {
+        for (std::size_t i = 0; i < kColumns.size(); ++i) out += (i ? "," : "") + kColumns[i];
+        out += "\n";
+    }
+    for (const RunRecord& run : runs) {
+        switch (format) {
+            case HistoryFormat::Json:
+                out += JsonLine(run) + "\n";
+                break;
+            case HistoryFormat::Csv: {
+                const auto values = Values(run);
+                for (std::size_t i = 0; i < values.size(); ++i) {
+                    out += (i ? "," : "") + CsvField(values[i]);
+                }
+                out += "\n";
+                break;
+            }
+            case HistoryFormat::Text:
+                out += TextLine(run) + "\n";
+                break;
+        }
+    }
+    return out;
+}
+
+std::string NormalizedSerial(const std::string& serial) {
+    if (serial.empty() || serial.size() > 4 ||
+        serial.find_first_not_of("0123456789") != std::string::npos) {
+        return serial;
+    }
+    return std::string(4 - serial.size(), '0') + serial;
+}

@@ -1,0 +1,49 @@
+// A station's recipe: a small TOML file that says what every board gets.
+//
+//   name = "K-350A, line 2"            # for the record; the file's name when absent
+//   store = "postgresql://line@db/k350" # the run store; k350-line.sqlite when absent
+//   [firmware]
+//   image = "k350a-2.4.rom"            # relative to the recipe's folder
+//   verify = true
+//   poll = true                        # poll the flash instead of the fixed pauses
+//   [configuration]
+//   reference = "k350a.kcf"
+//   description = "K-350A {serial} ({die})"
+//   [soak]
+//   seconds = 60
+//   max_erroneous_percent = 0.1
+//   max_lost_percent = 0.5
+//   max_jitter_ms = 20
+//   [station]
+//   reprocess_passed = false
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "cli/station/StationJob.h"
+
+class RecipeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// A file the recipe names (image, reference) that cannot be used.
+class RecipeFileError : public RecipeError {
+public:
+    using RecipeError::RecipeError;
+};
+
+struct StationRecipe {
+    std::string name, store;
+    std::string image, reference, description;  // paths made absolute or relative to the cwd
+    bool verify = false, poll = false, reprocessPassed = false;
+    SoakLimits soak;
+};
+
+// Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.
+StationRecipe LoadStationRecipe(const std::string& path);
+
+// The job a recipe (with the command line's changes) describes: the image and the reference
+// loaded, today's date, this host's name. Throws RecipeError when a file cannot be used.
+StationJob BuildStationJob(const StationRecipe& recipe);
+constexpr const char* kDefaultStore = "k350-line.sqlite";

@@ -1,0 +1,93 @@
+#include "cli/station/StationView.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace {
+// Bold, on a cleared screen: the operator reads it standing at the bench.
+constexpr const char* kHome = "\x1b[H\x1b[2J";
+constexpr const char* kBold = "\x1b[1m";
+constexpr const char* kPlain = "\x1b[0m";
+constexpr const char* kGreen = "\x1b[1;32m";
+constexpr const char* kRed = "\x1b[1;31m";
+
+std::string Column(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+std::string Percent(std::uint32_t done, std::uint32_t total) {
+    if (total == 0) return {};
+    char text[16];
+    std::snprintf(text, sizeof text, "%3u %%", unsigned(std::uint64_t(done) * 100 / total));
+    return text;
+}
+
+nlohmann::json Nullable(const std::string& text) {
+    return text.empty() ? nlohmann::json() : nlohmann::json(text);
+}
+
+bool IsEnd(const std::string& state) {
+    return state == "done" || state == "failed" || state == "skipped" || state == "passed";
+}
+}  // namespace
+
+void StationView::show(const StationEvent& event) {
+    if (event.step == "board") {
+        passed_ += event.state == "passed";
+        failed_ += event.state == "failed";
+        skipped_ += event.state == "skipped";
+    }
+    if (!terminal_) {
+        if (IsEnd(event.state)) printJson(event);
+        return;
+    }
+    Row& row = rows_[event.port];
+    if (!event.dieId.empty()) row.dieId = event.dieId;
+    if (!event.serial.empty()) row.serial = event.serial;
+    if (event.step == "board") {
+        row.result = event.state == "passed"    ? "PASSED"
+                     : event.state == "skipped" ? "passed before"
+                                                : "FAILED " + event.error;
+        row.progress.clear();
+    } else {
+        if (event.state == "started" && event.step == "flash") row.result.clear();
+        row.step = event.step;
+        row.progress = event.state == "progress" ? Percent(event.done, event.total)
+                       : event.state == "failed" ? "failed"
+                                                 : event.state;
+    }
+    redraw();
+}
+
+void StationView::redraw() {
+    std::string screen = kHome;
+    screen += std::string(kBold) + "k350ctl station   passed " + std::to_string(passed_) +
+              "   failed " + std::to_string(failed_) + "   skipped " + std::to_string(skipped_) +
+              kPlain + "\n\n";
+    screen += Column("PORT", 10) + Column("DIE ID", 20) + Column("SERIAL", 8) + Column("STEP", 10) +
+              Column("PROGRESS", 10) + "RESULT\n";
+    for (const auto& [port, row] : rows_) {
+        const char* colour = row.result == "PASSED"          ? kGreen
+                             : row.result.starts_with("FAI") ? kRed
+                                                             : kBold;
+        screen += std::string(kBold) + Column(port, 10) + Column(row.dieId, 20) +
+                  Column(row.serial, 8) + Column(row.step, 10) + Column(row.progress, 10) + colour +
+                  row.result + kPlain + "\n";
+    }
+    screen.pop_back();  // emit ends the block
+    emit_(screen);
+}
+
+void StationView::printJson(const StationEvent& event) {
+    nlohmann::json line{{"port", event.port},
+                        {"die_id", Nullable(event.dieId)},
+                        {"serial", Nullable(event.serial)},
+                        {"step", event.step},
+                        {"state", event.state},
+                        {"error", Nullable(event.error)}};
+    if (event.step == "board") {
+        line["passed"] = passed_;
+        line["failed"] = failed_;
+    }
+    emit_(line.dump());
+}

@@ -1,0 +1,31 @@
+// What the operator sees of the station: on a terminal one row per port (port, die ID, serial,
+// step, progress, result), large enough to read from a metre away, and the count of passed and
+// failed boards; otherwise one JSON line per step and per board.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "cli/station/Station.h"
+#include "cli/station/StationJob.h"
+
+class StationView {
+public:
+    // `emit` writes one block, to which it adds the line break.
+    StationView(std::function<void(const std::string&)> emit, bool terminal)
+        : emit_(std::move(emit)), terminal_(terminal) {}
+    void show(const StationEvent& event);
+
+private:
+    struct Row {
+        std::string dieId, serial, step, progress, result;
+    };
+    void redraw();
+    void printJson(const StationEvent& event);
+
+    std::function<void(const std::string&)> emit_;
+    bool terminal_;
+    std::map<std::string, Row> rows_;  // by port
+    int passed_ = 0, failed_ = 0, skipped_ = 0;
+};

@@ -1,0 +1,218 @@
+#include "cli/store/SqlRunStore.h"
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// Each upgrade takes the schema one version further; a new version appends its statements and
+// never changes an earlier one, so every store reaches the same schema. `AUTOKEY` is the
+// database's own self-numbering key type.
+const std::vector<std::vector<std::string>>& Upgrades() {
+    static const std::vector<std::vector<std::string>> upgrades{
+        {
+            "CREATE TABLE k350_boards ("
+            " die_id TEXT PRIMARY KEY,"
+            " chip_id TEXT NOT NULL,"
+            " serial_number INTEGER NOT NULL UNIQUE CHECK (serial_number BETWEEN 1 AND 9999),"
+            " serial TEXT NOT NULL UNIQUE,"
+            " assigned_at TEXT NOT NULL)",
+            "CREATE TABLE k350_runs ("
+            " id AUTOKEY,"
+            " die_id TEXT NOT NULL, chip_id TEXT NOT NULL, serial TEXT,"
+            " station TEXT NOT NULL, port TEXT NOT NULL, recipe TEXT NOT NULL,"
+            " image_sha256 TEXT, config_sha256 TEXT,"
+            " started_at TEXT NOT NULL, finished_at TEXT,"
+            " result TEXT NOT NULL, failed_step TEXT, error TEXT, steps TEXT,"
+            " soak_erroneous_percent REAL, soak_lost_percent REAL, soak_jitter_ms REAL)",
+            "CREATE INDEX k350_runs_die ON k350_runs (die_id)",
+            "CREATE INDEX k350_runs_serial ON k350_runs (serial)",
+            "CREATE INDEX k350_runs_started ON k350_runs (started_at)",
+        },
+    };
+    return upgrades;
+}
+
+std::string WithAutoKey(std::string sql, const std::string& keyType) {
+    if (const auto at = sql.find("AUTOKEY"); at != std::string::npos) sql.replace(at, 7, keyType);
+    return sql;
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+SqlValue Optional(const std::string& text) {
+    return text.empty() ? SqlValue() : SqlValue(text);
+}
+
+SqlValue Number(const std::optional<double>& value) {
+    if (!value) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", *value);
+    return std::string(text);
+}
+
+std::optional<double> NumberOf(const SqlValue& value) {
+    if (!value) return std::nullopt;
+    return std::stod(*value);
+}
+
+constexpr const char* kRunColumns =
+    "id, die_id, chip_id, serial, station, port, recipe, image_sha256, config_sha256, started_at,"
+    " finished_at, result, failed_step, error, steps, soak_erroneous_percent, soak_lost_percent,"
+    " soak_jitter_ms";
+
+RunRecord RunOf(const SqlRow& row) {
+    const auto text = [&](std::size_t i) { return row.at(i).value_or(""); };
+    RunRecord run;
+    run.id = std::stoll(text(0));
+    run.dieId = text(1);
+    run.chipId = text(2);
+    run.serial = text(3);
+    run.station = text(4);
+    run.port = text(5);
+    run.recipe = text(6);
+    run.imageSha256 = text(7);
+    run.configSha256 = text(8);
+    run.startedAt = text(9);
+    run.finishedAt = text(10);
+    run.result = text(11);
+    run.failedStep = text(12);
+    run.error = text(13);
+    run.steps = text(14);
+    run.soakErroneousPercent = NumberOf(row.at(15));
+    run.soakLostPercent = NumberOf(row.at(16));
+    run.soakJitterMs = NumberOf(row.at(17));
+    return run;
+}
+
+}  // namespace
+
+std::string SerialText(std::int64_t number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04lld", static_cast<long long>(number));
+    return text;
+}
+
+SqlRunStore::SqlRunStore(std::unique_ptr<SqlConnection> connection) : db_(std::move(connection)) {
+    upgradeSchema();
+}
+
+template <typename Work>
+auto SqlRunStore::inTransaction(Work work) {
+    db_->beginExclusive();
+    try {
+        auto result = work();
+        db_->commit();
+        return result;
+    } catch (...) {
+        try {
+            db_->rollback();
+        } catch (const StoreError&) {
+            // The first failure is the one to report.
+        }
+        throw;
+    }
+}
+
+void SqlRunStore::upgradeSchema() {
+    inTransaction([&] {
+        db_->run("CREATE TABLE IF NOT EXISTS k350_schema (version INTEGER NOT NULL)");
+        const auto rows = db_->run("SELECT version FROM k350_schema");
+        int version = rows.empty() ? 0 : std::stoi(rows[0].at(0).value_or("0"));
+        if (rows.empty()) db_->run("INSERT INTO k350_schema (version) VALUES (0)");
+        if (version > kSchemaVersion) {
+            throw StoreError("the store's schema version " + std::to_string(version) +
+                             " is newer than this k350ctl knows (" +
+                             std::to_string(kSchemaVersion) + "); use a newer k350ctl");
+        }
+        for (; version < kSchemaVersion; ++version) {
+            for (const std::string& sql : Upgrades()[std::size_t(version)]) {
+                db_->run(WithAutoKey(sql, db_->autoKeyType()));
+            }
+        }
+        db_->run("UPDATE k350_schema SET version = ?", {std::to_string(version)});
+        return 0;
+    });
+}
+
+std::string SqlRunStore::serialFor(const std::string& dieId, const std::string& chipId) {
+    return inTransaction([&] {
+        const auto known = db_->run("SELECT serial FROM k350_boards WHERE die_id = ?", {dieId});
+        if (!known.empty()) return known[0].at(0).value_or("");
+        const auto last = db_->run("SELECT MAX(serial_number) FROM k350_boards");
+        const std::int64_t next =
+            (last.empty() || !last[0].at(0) ? 0 : std::stoll(*last[0].at(0))) + 1;
+        if (next > kLastSerial) {
+            throw StoreError("the serial numbers are used up: " + SerialText(kLastSerial) +
+                             " was the last that fits the 4-character field");
+        }
+        const std::string serial = SerialText(next);
+        db_->run(
+            "INSERT INTO k350_boards (die_id, chip_id, serial_number, serial, assigned_at)"
+            " VALUES (?, ?, ?, ?, ?)",
+            {dieId, chipId, std::to_string(next), serial, UtcNow()});
+        return serial;
+    });
+}
+
+bool SqlRunStore::hasPassed(const std::string& dieId) {
+    return !db_->run("SELECT 1 FROM k350_runs WHERE die_id = ? AND result = ?",
+                     {dieId, std::string(RunResult::Passed)})
+                .empty();
+}
+
+std::int64_t SqlRunStore::beginRun(const RunRecord& run) {
+    return inTransaction([&] {
+        const auto rows = db_->run(
+            "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, image_sha256,"
+            " config_sha256, started_at, result, steps) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " RETURNING id",
+            {run.dieId, run.chipId, Optional(run.serial), run.station, run.port, run.recipe,
+             Optional(run.imageSha256), Optional(run.configSha256),
+             run.startedAt.empty() ? UtcNow() : run.startedAt, std::string(RunResult::Unfinished),
+             Optional(run.steps)});
+        if (rows.empty() || !rows[0].at(0)) throw StoreError("the run was not recorded");
+        return std::stoll(*rows[0][0]);
+    });
+}
+
+void SqlRunStore::finishRun(const RunRecord& run) {
+    inTransaction([&] {
+        db_->run(
+            "UPDATE k350_runs SET serial = ?, image_sha256 = ?, config_sha256 = ?,"
+            " finished_at = ?, result = ?, failed_step = ?, error = ?, steps = ?,"
+            " soak_erroneous_percent = ?, soak_lost_percent = ?, soak_jitter_ms = ?"
+            " WHERE id = ?",
+            {Optional(run.serial), Optional(run.imageSha256), Optional(run.configSha256),
+             run.finishedAt.empty() ? UtcNow() : run.finishedAt, run.result,
+             Optional(run.failedStep), Optional(run.error), Optional(run.steps),
+             Number(run.soakErroneousPercent), Number(run.soakLostPercent),
+             Number(run.soakJitterMs), std::to_string(run.id)});
+        return 0;
+    });
+}
+
+std::vector<RunRecord> SqlRunStore::history(const HistoryFilter& filter) {
+    std::string sql = std::string("SELECT ") + kRunColumns + " FROM k350_runs WHERE 1 = 1";
+    std::vector<SqlValue> parameters;
+    const auto where = [&](const char* condition, const std::string& value) {
+        if (value.empty()) return;
+        sql += condition;
+        parameters.push_back(value);
+    };
+    where(" AND serial = ?", filter.serial);
+    where(" AND die_id = ?", filter.dieId);
+    where(" AND started_at >= ?", filter.since);
+    sql += " ORDER BY started_at, id";
+    std::vector<RunRecord> runs;
+    for (const SqlRow& row : db_->run(sql, parameters)) runs.push_back(RunOf(row));
+    return runs;
+}

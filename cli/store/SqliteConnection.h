@@ -1,0 +1,30 @@
+// The embedded store: one SQLite file for one bench. Several station processes on the same
+// machine may share it; its write lock makes them take turns.
+#pragma once
+
+#include <string>
+
+#include "cli/store/SqlConnection.h"
+
+struct sqlite3;
+
+class SqliteConnection : public SqlConnection {
+public:
+    explicit SqliteConnection(const std::string& path);  // creates the file when missing
+    ~SqliteConnection() override;
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+    std::vector<SqlRow> run(const std::string& sql,
+                            const std::vector<SqlValue>& parameters = {}) override;
+    void beginExclusive() override;
+    void commit() override;
+    void rollback() override;
+    std::string autoKeyType() const override { return "INTEGER PRIMARY KEY AUTOINCREMENT"; }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const;
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+};

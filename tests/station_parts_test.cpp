@@ -1,0 +1,160 @@
+// The station's smaller parts: the recipe file, the port path from sysfs, the SHA-256 the record
+// keeps, and the history report's forms.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli/station/HistoryReport.h"
+#include "cli/station/StationRecipe.h"
+#include "config/Sha256.h"
+#include "link/PortPath.h"
+
+namespace {
+
+class Folder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/k350-parts-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    void TearDown() override { std::filesystem::remove_all(path); }
+    std::string write(const std::string& name, const std::string& text) {
+        const std::string file = path + "/" + name;
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+        std::ofstream(file) << text;
+        return file;
+    }
+    std::string path;
+};
+
+using RecipeTest = Folder;
+
+TEST_F(RecipeTest, ReadsEverySectionWithPathsBesideTheRecipe) {
+    const std::string file = write("line/k350a.toml", R"(
+name = "K-350A line 2"
+store = "postgresql://line@db/k350"
+[firmware]
+image = "fw/k350a.rom"
+verify = true
+poll = true
+[configuration]
+reference = "/srv/k350a.kcf"
+description = "K-350A {serial}"
+[soak]
+seconds = 60
+max_erroneous_percent = 0.1
+max_jitter_ms = 20
+[station]
+reprocess_passed = true
+)");
+    const StationRecipe recipe = LoadStationRecipe(file);
+    EXPECT_EQ(recipe.name, "K-350A line 2");
+    EXPECT_EQ(recipe.store, "postgresql://line@db/k350");
+    EXPECT_EQ(recipe.image, path + "/line/fw/k350a.rom");
+    EXPECT_TRUE(recipe.verify);
+    EXPECT_TRUE(recipe.poll);
+    EXPECT_EQ(recipe.reference, "/srv/k350a.kcf");
+    EXPECT_EQ(recipe.description, "K-350A {serial}");
+    EXPECT_EQ(recipe.soak.seconds, 60);
+    EXPECT_EQ(recipe.soak.maxErroneousPercent, 0.1);
+    EXPECT_FALSE(recipe.soak.maxLostPercent.has_value());
+    EXPECT_EQ(recipe.soak.maxJitterMs, 20);
+    EXPECT_TRUE(recipe.reprocessPassed);
+
+    const StationRecipe bare =
+        LoadStationRecipe(write("bare.toml", "[firmware]\nimage = 'a.rom'\n"));
+    EXPECT_EQ(bare.name, "bare.toml");
+    EXPECT_TRUE(bare.store.empty());
+    EXPECT_FALSE(bare.verify);
+}
+
+TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
+    const auto refusal = [&](const std::string& text) {
+        try {
+            LoadStationRecipe(write("bad.toml", text));
+        } catch (const RecipeError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_NE(refusal("[soak]\nmax_jiter_ms = 3\n").find("unknown key soak.max_jiter_ms"),
+              std::string::npos);
+    EXPECT_NE(refusal("[firmware]\nverify = 'yes'\n").find("true or false"), std::string::npos);
+    EXPECT_NE(refusal("[soak]\nseconds = -1\n").find("negative"), std::string::npos);
+    EXPECT_NE(refusal("name = \n").find("bad.toml:1:"), std::string::npos);
+    EXPECT_NE(refusal("firmware = 3\n").find("must be a table"), std::string::npos);
+    EXPECT_THROW(LoadStationRecipe(path + "/missing.toml"), RecipeError);
+    EXPECT_THROW(BuildStationJob(StationRecipe{}), RecipeError);  // nothing to do
+    StationRecipe missingImage;
+    missingImage.image = path + "/none.rom";
+    EXPECT_THROW(BuildStationJob(missingImage), RecipeError);
+}
+
+using PortPathTest = Folder;
+
+TEST_F(PortPathTest, TheDeviceFolderWithTheLocationsNumbersNamesThePort) {
+    const auto device = [&](const std::string& name, int bus, int number) {
+        write("bus/usb/devices/" + name + "/busnum", std::to_string(bus) + "\n");
+        write("bus/usb/devices/" + name + "/devnum", std::to_string(number) + "\n");
+    };
+    device("usb1", 1, 1);
+    device("1-1", 1, 2);
+    device("1-1.3", 1, 7);
+    device("2-4", 2, 7);
+    write("bus/usb/devices/1-1.3:1.0/bInterfaceNumber", "00\n");
+    EXPECT_EQ(SysfsPortPath({"001", "007"}, path), "1-1.3");
+    EXPECT_EQ(SysfsPortPath({"002", "007"}, path), "2-4");
+    EXPECT_EQ(SysfsPortPath({"001", "001"}, path), "");  // the root hub has no port
+    EXPECT_EQ(SysfsPortPath({"003", "007"}, path), "");
+    EXPECT_EQ(SysfsPortPath({"x", "y"}, path), "");
+    EXPECT_EQ(SysfsPortPath({"001", "007"}, path + "/none"), "");
+}
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex({'a', 'b', 'c'}),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(Sha256Hex(std::vector<std::uint8_t>(text.begin(), text.end())),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
+    RunRecord run;
+    run.id = 3;
+    run.serial = "0042";
+    run.dieId = "0x350A0123456789AB";
+    run.station = "bench-1";
+    run.port = "1-1.3";
+    run.recipe = "k350a, line 2";
+    run.startedAt = "2026-12-09T10:00:00Z";
+    run.result = "failed";
+    run.failedStep = "verify";
+    run.error = "the flash differs \"here\"";
+    run.steps = R"([{"step":"flash","ok":true}])";
+    run.soakJitterMs = 1.25;
+    const std::string csv = HistoryReport({run}, HistoryFormat::Csv);
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "id,serial,die_id,chip_id,station,port,recipe,image_sha256,config_sha256,"
+              "started_at,finished_at,result,failed_step,error,steps,soak_erroneous_percent,"
+              "soak_lost_percent,soak_jitter_ms");
+    EXPECT_NE(csv.find(",\"k350a, line 2\","), std::string::npos);
+    EXPECT_NE(csv.find("\"the flash differs \"\"here\"\"\""), std::string::npos);
+    EXPECT_NE(csv.find(",1.2500\n"), std::string::npos);
+
+    const std::string json = HistoryReport({run}, HistoryFormat::Json);
+    EXPECT_NE(json.find(R"("serial":"0042")"), std::string::npos);
+    EXPECT_NE(json.find(R"("steps":[{"ok":true,"step":"flash"}])"), std::string::npos);
+    EXPECT_NE(json.find(R"("soak_lost_percent":null)"), std::string::npos);
+
+    const std::string text = HistoryReport({run}, HistoryFormat::Text);
+    EXPECT_NE(text.find("0042  0x350A0123456789AB  bench-1 1-1.3  failed at verify"),
+              std::string::npos);
+    EXPECT_EQ(NormalizedSerial("42"), "0042");
+    EXPECT_EQ(NormalizedSerial("0042"), "0042");
+    EXPECT_EQ(NormalizedSerial("A1"), "A1");
+}
+
+}  // namespace

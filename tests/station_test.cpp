@@ -1,0 +1,238 @@
+// The production station against simulated boards on the virtual clock: the whole sequence, what
+// it records, what it writes, and a board unplugged at every step.
+#include "cli/station/Station.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli/station/StationSequence.h"
+#include "cli/store/RunStore.h"
+#include "config/ConfigFile.h"
+#include "config/Cp1251.h"
+#include "config/RecordRules.h"
+#include "config/ServiceCodes.h"
+#include "config/Sha256.h"
+#include "tests/support/CliFixture.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Image(std::size_t length) {
+    Bytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = std::uint8_t(i * 7 + 3);
+    return bytes;
+}
+
+class StationTest : public CliFixture {
+protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        job.image = std::make_shared<const Bytes>(Image(3000));
+        job.imageSha256 = Sha256Hex(*job.image);
+        job.verify = true;
+        ConfigSnapshot reference{};
+        const Bytes record = k350sim::plausibleConfiguration(0);
+        std::copy(record.begin(), record.end(), reference.bytes.begin());
+        reference.bytes[ConfigOffset::Codec + 15] ^= 0x01;  // differs from what the boards hold
+        RefreshCrc(TCrc(), reference);
+        job.reference = reference;
+        job.descriptionTemplate = "K-350A {serial} {die}";
+        job.date = "09.12.2026";
+        job.soak.seconds = 30;
+        job.soak.maxErroneousPercent = 1;
+        job.recipe = "test recipe";
+        job.station = "bench-1";
+        job.store = tempPath("line.sqlite");
+    }
+
+    StationCounts runStation(int boards) {
+        Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
+        return station.run([] { return false; }, boards);
+    }
+
+    std::vector<RunRecord> runs() { return OpenRunStore(job.store)->history({}); }
+
+    StationJob job;
+    std::vector<StationEvent> events;
+};
+
+std::string Hex(const Bytes& bytes) {
+    std::string text;
+    char digits[4];
+    for (std::size_t i = 0; i < bytes.size() && i < 16; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X ", bytes[i]);
+        text += digits;
+    }
+    return text + "(" + std::to_string(bytes.size()) + " bytes)";
+}
+
+}  // namespace
+
+TEST_F(StationTest, OneBoardGetsTheWholeSequenceAndTheReferenceWithItsIdentity) {
+    const auto boards = plugBoards(1);
+    const StationCounts counts = runStation(1);
+    EXPECT_EQ(counts.passed, 1);
+
+    const auto recorded = runs();
+    ASSERT_EQ(recorded.size(), 1u);
+    const RunRecord& run = recorded[0];
+    EXPECT_EQ(run.result, "passed") << run.error;
+    EXPECT_EQ(run.serial, "0001");
+    EXPECT_EQ(run.dieId, RecordRules::DeviceIdText(dieIdFor(1).data()));
+    EXPECT_EQ(run.station, "bench-1");
+    EXPECT_EQ(run.recipe, "test recipe");
+    EXPECT_EQ(run.imageSha256, job.imageSha256);
+    ASSERT_TRUE(run.soakErroneousPercent.has_value());
+    ASSERT_TRUE(run.soakJitterMs.has_value());
+    std::vector<std::string> steps;
+    for (const auto& step : nlohmann::json::parse(run.steps)) steps.push_back(step["step"]);
+    EXPECT_EQ(steps, (std::vector<std::string>{"flash", "verify", "config", "readback", "soak"}));
+
+    // The board holds the reference with its serial, the day's date and the description.
+    const ConfigSnapshot expected =
+        IdentityRecord(*job.reference, "0001", run.dieId, "09.12.2026", job.descriptionTemplate);
+    const Bytes eeprom = k350sim::eeprom(boards[0]);
+    EXPECT_EQ(Bytes(eeprom.begin(), eeprom.begin() + kImageSize),
+              Bytes(expected.bytes.begin(), expected.bytes.begin() + kImageSize));
+    EXPECT_EQ(run.configSha256,
+              Sha256Hex(Bytes(expected.bytes.begin(), expected.bytes.begin() + kImageSize)));
+    EXPECT_EQ(RecordRules::ShownLineBreaks(ReadTextField(eeprom.data() + ConfigOffset::Description,
+                                                         ConfigLength::Description)),
+              "K-350A 0001 " + run.dieId);
+    const Bytes flash = k350sim::flash(boards[0]);
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 3000), *job.image);
+    EXPECT_TRUE(k350sim::violations().empty());
+}
+
+// Every step exchanges with the board exactly what the k350ctl command of that task does. Only the
+// read that empties the board's reply queue when a worker exits happens once per station board
+// rather than once per command.
+TEST_F(StationTest, EachStepExchangesWhatTheSeparateCommandDoes) {
+    const auto exchanges = [](k350sim::DeviceId board) {
+        std::vector<WireTransfer> bulk;
+        for (const WireTransfer& transfer : wireOf(board)) {
+            const bool exitDrain = transfer.kind == k350sim::TransferKind::Read &&
+                                   transfer.data.empty() && transfer.timeoutMs == 100;
+            if (!exitDrain && (transfer.kind == k350sim::TransferKind::Write ||
+                               transfer.kind == k350sim::TransferKind::Read)) {
+                bulk.push_back(transfer);
+                // The counters of a statistics reply grow with the time the soak took.
+                const bool statistics = transfer.kind == k350sim::TransferKind::Read &&
+                                        !transfer.data.empty() && transfer.data[0] == 8;
+                if (statistics) bulk.back().data.resize(2);
+            }
+        }
+        return bulk;
+    };
+    auto board = plugBoards(1)[0];
+    runStation(1);
+    ASSERT_EQ(runs().at(0).result, "passed");
+    const auto station = exchanges(board);
+
+    board = plugBoards(1)[0];
+    const std::string image = tempPath("image.rom");
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(job.image->data()),
+               std::streamsize(job.image->size()));
+    ConfigSnapshot identity = IdentityRecord(*job.reference, "0001", runs().at(0).dieId, job.date,
+                                             job.descriptionTemplate);
+    ASSERT_EQ(SaveConfigFile(tempPath("identity.kcf"), identity), SaveResult::Ok);
+    const std::string code(kFullServiceCode);
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"list"},
+          {"flash", image, "--verify", "--code", code},
+          {"write", tempPath("identity.kcf"), "--full", "--code", code},
+          {"read", "-o", tempPath("back.kcf")},
+          {"stats", "--reset", "--count", "1"}}) {
+        EXPECT_EQ(run(command).status, 0) << command[0];
+    }
+    const auto commands = exchanges(board);
+    EXPECT_EQ(station.size(), commands.size());
+    const auto differ =
+        std::mismatch(station.begin(), station.end(), commands.begin(), commands.end());
+    if (differ.first != station.end()) {
+        ADD_FAILURE() << "first difference at exchange " << (differ.first - station.begin()) << ": "
+                      << Hex(differ.first->data) << " / "
+                      << (differ.second != commands.end() ? Hex(differ.second->data) : "none");
+    }
+}
+
+TEST_F(StationTest, ABoardUnpluggedAtAStepIsRecordedFailedThereAndKeepsItsSerial) {
+    struct Cut {
+        const char* step;
+        std::function<bool(const Bytes&)> request;
+    };
+    const auto word = [](const Bytes& r, int i) { return r[2 * i] | r[2 * i + 1] << 8; };
+    const std::vector<Cut> cuts{
+        {"flash", [](const Bytes& r) { return r[0] == 2 && r.size() > 8 && r[8] == 0x02; }},
+        {"verify", [](const Bytes& r) { return r[0] == 2 && r.size() > 8 && r[8] == 0x03; }},
+        {"config", [&](const Bytes& r) { return r[0] == 3 && word(r, 1) == 0; }},
+        {"readback", [&](const Bytes& r) { return r[0] == 3 && word(r, 1) > 0; }},
+        {"soak", [](const Bytes& r) { return r[0] == 8; }},
+    };
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(cut.step);
+        std::filesystem::remove(job.store);
+        const auto board = plugBoards(1)[0];
+        k350sim::setReplyHook(
+            [&, done = false](k350sim::DeviceId id, const Bytes& request, Bytes&) mutable {
+                if (!done && cut.request(request)) {
+                    done = true;
+                    k350sim::unplug(id);
+                }
+                return 0;
+            });
+        EXPECT_EQ(runStation(1).failed, 1);
+        k350sim::setReplyHook({});
+        auto recorded = runs();
+        ASSERT_EQ(recorded.size(), 1u);
+        EXPECT_EQ(recorded[0].result, "failed");
+        EXPECT_EQ(recorded[0].failedStep, cut.step);
+        EXPECT_NE(recorded[0].error.find("Error: -19"), std::string::npos) << recorded[0].error;
+        EXPECT_EQ(recorded[0].serial, "0001");
+
+        k350sim::replug(board);
+        EXPECT_EQ(runStation(1).passed, 1);
+        recorded = runs();
+        ASSERT_EQ(recorded.size(), 2u);
+        EXPECT_EQ(recorded[1].serial, "0001");  // the same board, the same serial
+        EXPECT_EQ(recorded[1].result, "passed");
+    }
+}
+
+TEST_F(StationTest, BoardsOnSeveralPortsRunAtOnceAndAPassedBoardIsSkipped) {
+    plugBoards(8);
+    EXPECT_EQ(runStation(8).passed, 8);
+    std::set<std::string> serials, ports;
+    for (const RunRecord& run : runs()) {
+        serials.insert(run.serial);
+        ports.insert(run.port);
+    }
+    EXPECT_EQ(serials.size(), 8u);
+    EXPECT_EQ(*serials.begin(), "0001");
+    EXPECT_EQ(*serials.rbegin(), "0008");
+    EXPECT_EQ(ports.size(), 8u);
+    for (const std::string& port : ports) EXPECT_TRUE(port.starts_with("1-")) << port;
+
+    // The same boards again: all passed before, none processed.
+    k350sim::clearLog();
+    const StationCounts again = runStation(8);
+    EXPECT_EQ(again.skipped, 8);
+    EXPECT_EQ(runs().size(), 8u);
+    job.reprocessPassed = true;
+    EXPECT_EQ(runStation(8).passed, 8);
+    EXPECT_EQ(runs().size(), 16u);
+    EXPECT_EQ(runs().back().serial.size(), 4u);
+}
+
+TEST_F(StationTest, ABootModeBoardGetsTheImageThroughItsBootLoaderAndIsNotRecorded) {
+    const auto board = plugBoards(1, {.bootMode = true})[0];
+    Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
+    int scans = 0;
+    station.run([&] { return ++scans > 3; }, 0, 10);
+    EXPECT_EQ(k350sim::bootBytes(board), *job.image);  // once: then it waits for the unplug
+    EXPECT_TRUE(runs().empty());
+}

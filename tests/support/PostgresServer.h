@@ -1,0 +1,26 @@
+// A PostgreSQL server of the test's own, in a temporary folder, reached on a Unix socket in that
+// folder only (no TCP port, so parallel tests never clash). PostgreSQL refuses to run as root: run
+// as root, the server runs as the unprivileged user `nobody`, which then owns the folder.
+#pragma once
+
+#include <string>
+
+class PostgresServer {
+public:
+    PostgresServer();   // starts it; check available() before use
+    ~PostgresServer();  // stops it and removes the folder
+    PostgresServer(const PostgresServer&) = delete;
+    PostgresServer& operator=(const PostgresServer&) = delete;
+
+    bool available() const { return started_; }
+    // Why there is no server (no PostgreSQL installed, initdb or start failed).
+    const std::string& problem() const { return problem_; }
+    // A fresh database on it, and the store URL that reaches it; empty when it cannot be made.
+    std::string createDatabase(const std::string& name);
+
+private:
+    int runAsServerUser(const std::string& command) const;
+
+    std::string bin_, folder_, problem_;
+    bool started_ = false;
+};
