@@ -15,10 +15,11 @@
 #include <filesystem>
 
 #include "cli/BoardSession.h"
-#include "link/UsbScan.h"
 #include "cli/station/Station.h"
 #include "config/Sha256.h"
+#include "link/UsbScan.h"
 #include "sim/SimControl.h"
+#include "tests/support/VirtualClock.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cli/station/HistoryReport.h"
+#include "cli/station/StationView.h"
 #include "cli/station/StationRecipe.h"
 #include "config/Sha256.h"
 #include "link/PortPath.h"
@@ -87,6 +88,12 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
     EXPECT_NE(refusal("firmware = 3\n").find("must be a table"), std::string::npos);
     EXPECT_THROW(LoadStationRecipe(path + "/missing.toml"), RecipeError);
     EXPECT_THROW(BuildStationJob(StationRecipe{}), RecipeError);  // nothing to do
+    StationRecipe tooLong;
+    tooLong.soak.seconds = 1;
+    tooLong.description = std::string(40, 'x') + " {serial} {die}";  // 40 + 1 + 4 + 1 + 18 = 64
+    EXPECT_NO_THROW(BuildStationJob(tooLong));
+    tooLong.description += "!";
+    EXPECT_THROW(BuildStationJob(tooLong), RecipeError);
     StationRecipe missingImage;
     missingImage.image = path + "/none.rom";
     EXPECT_THROW(BuildStationJob(missingImage), RecipeError);
@@ -146,7 +153,7 @@ TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
 
     const std::string json = HistoryReport({run}, HistoryFormat::Json);
     EXPECT_NE(json.find(R"("serial":"0042")"), std::string::npos);
-    EXPECT_NE(json.find(R"("steps":[{"ok":true,"step":"flash"}])"), std::string::npos);
+    EXPECT_NE(json.find(R"("steps":[{"step":"flash","ok":true}])"), std::string::npos);
     EXPECT_NE(json.find(R"("soak_lost_percent":null)"), std::string::npos);
 
     const std::string text = HistoryReport({run}, HistoryFormat::Text);
@@ -158,3 +165,29 @@ TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
 }
 
 }  // namespace
+
+TEST(StationView, ATerminalGetsOneRowPerPortAndAPipeOneJsonLinePerStepAndBoard) {
+    std::vector<std::string> screens;
+    StationView table([&](const std::string& block) { screens.push_back(block); }, true);
+    table.show({"1-1.3", "0x350A0123456789AB", "0007", "flash", "progress", 512, 1024, ""});
+    EXPECT_NE(screens.back().find(" 50 %"), std::string::npos);
+    table.show({"1-1.4", "0x350A0123456789AC", "0008", "soak", "started", 0, 0, ""});
+    table.show({"1-1.3", "0x350A0123456789AB", "0007", "board", "passed", 0, 0, ""});
+    const std::string& screen = screens.back();
+    EXPECT_NE(screen.find("passed 1   failed 0"), std::string::npos);
+    EXPECT_NE(screen.find("1-1.3"), std::string::npos);
+    EXPECT_NE(screen.find("PASSED"), std::string::npos);
+    EXPECT_LT(screen.find("1-1.3"), screen.find("1-1.4"));  // one row per port, in port order
+
+    std::vector<std::string> lines;
+    StationView pipe([&](const std::string& line) { lines.push_back(line); }, false);
+    pipe.show({"1-1.3", "0x01", "0007", "flash", "started", 0, 0, ""});
+    pipe.show({"1-1.3", "0x01", "0007", "flash", "progress", 1, 2, ""});
+    pipe.show({"1-1.3", "0x01", "0007", "flash", "failed", 0, 0, "Error: -19 (unplugged)"});
+    pipe.show({"1-1.3", "0x01", "0007", "board", "failed", 0, 0, "Error: -19 (unplugged)"});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              R"({"port":"1-1.3","die_id":"0x01","serial":"0007","step":"flash","state":"failed",)"
+              R"x("error":"Error: -19 (unplugged)"})x");
+    EXPECT_NE(lines[1].find(R"("failed":1)"), std::string::npos);
+}

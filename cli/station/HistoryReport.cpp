@@ -12,12 +12,12 @@ std::string Figure(const std::optional<double>& value) {
     return text;
 }
 
-nlohmann::json Nullable(const std::string& text) {
-    return text.empty() ? nlohmann::json() : nlohmann::json(text);
+nlohmann::ordered_json Nullable(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
 }
 
-nlohmann::json Nullable(const std::optional<double>& value) {
-    return value ? nlohmann::json(*value) : nlohmann::json();
+nlohmann::ordered_json Nullable(const std::optional<double>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json();
 }
 
 std::string CsvField(const std::string& text) {
@@ -68,13 +68,13 @@ std::vector<std::string> Values(const RunRecord& run) {
 }
 
 std::string JsonLine(const RunRecord& run) {
-    nlohmann::json steps;
+    nlohmann::ordered_json steps;
     try {
-        steps = run.steps.empty() ? nlohmann::json() : nlohmann::json::parse(run.steps);
-    } catch (const nlohmann::json::exception&) {
+        steps = run.steps.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json::parse(run.steps);
+    } catch (const nlohmann::ordered_json::exception&) {
         steps = run.steps;  // kept as the store holds it
     }
-    return nlohmann::json{{"id", run.id},
+    return nlohmann::ordered_json{{"id", run.id},
                           {"serial", Nullable(run.serial)},
                           {"die_id", run.dieId},
                           {"chip_id", run.chipId},
@@ -92,7 +92,7 @@ std::string JsonLine(const RunRecord& run) {
                           {"soak_erroneous_percent", Nullable(run.soakErroneousPercent)},
                           {"soak_lost_percent", Nullable(run.soakLostPercent)},
                           {"soak_jitter_ms", Nullable(run.soakJitterMs)}}
-        .dump();
+        .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string TextLine(const RunRecord& run) {

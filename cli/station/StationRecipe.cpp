@@ -8,8 +8,10 @@
 #include <set>
 
 #include "config/ConfigFile.h"
+#include "config/Cp1251.h"
 #include "config/FirmwareImage.h"
 #include "config/RecordDate.h"
+#include "config/RecordRules.h"
 #include "config/Sha256.h"
 
 namespace {
@@ -120,6 +122,23 @@ std::string HostName() {
     if (gethostname(name, sizeof name - 1) != 0) return "unknown";
     return name;
 }
+// Every board's description must fit its 64-byte field whole: a serial has 4 characters, a die
+// ID 18, a line break is stored as 2 bytes.
+void CheckDescription(const std::string& description) {
+    std::string longest = description;
+    for (const auto& [field, widest] : {std::pair<std::string, std::string>{"{serial}", "0000"},
+                                        {"{die}", std::string(18, 'F')}}) {
+        for (auto at = longest.find(field); at != std::string::npos; at = longest.find(field, at)) {
+            longest.replace(at, field.size(), widest);
+        }
+    }
+    const std::size_t bytes = Utf8ToCp1251(RecordRules::StoredLineBreaks(longest)).size();
+    if (bytes > ConfigLength::Description) {
+        throw RecipeError("the description \"" + description + "\" takes " + std::to_string(bytes) +
+                          " characters with a serial and a die ID; the " + "field holds " +
+                          std::to_string(ConfigLength::Description));
+    }
+}
 }  // namespace
 
 StationJob BuildStationJob(const StationRecipe& recipe) {
@@ -144,6 +163,7 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
         throw RecipeError(
             "nothing to do: give a firmware image, a reference configuration or a soak");
     }
+    CheckDescription(recipe.description);
     job.verify = recipe.verify;
     job.pollFlash = recipe.poll;
     job.descriptionTemplate = recipe.description;

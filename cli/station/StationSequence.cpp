@@ -74,7 +74,7 @@ struct StationSequence::Board {
     BoardSession session;
     std::string port;
     RunRecord record;
-    nlohmann::json steps = nlohmann::json::array();
+    nlohmann::ordered_json steps = nlohmann::ordered_json::array();
     ConfigSnapshot written{};
 };
 

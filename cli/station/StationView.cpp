@@ -22,8 +22,8 @@ std::string Percent(std::uint32_t done, std::uint32_t total) {
     return text;
 }
 
-nlohmann::json Nullable(const std::string& text) {
-    return text.empty() ? nlohmann::json() : nlohmann::json(text);
+nlohmann::ordered_json Nullable(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
 }
 
 bool IsEnd(const std::string& state) {
@@ -79,7 +79,7 @@ void StationView::redraw() {
 }
 
 void StationView::printJson(const StationEvent& event) {
-    nlohmann::json line{{"port", event.port},
+    nlohmann::ordered_json line{{"port", event.port},
                         {"die_id", Nullable(event.dieId)},
                         {"serial", Nullable(event.serial)},
                         {"step", event.step},
@@ -89,5 +89,5 @@ void StationView::printJson(const StationEvent& event) {
         line["passed"] = passed_;
         line["failed"] = failed_;
     }
-    emit_(line.dump());
+    emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }

@@ -1,0 +1,93 @@
+// k350ctl set, station, history and flash --poll, run in-process against simulated boards.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "config/ConfigFile.h"
+#include "config/ServiceCodes.h"
+#include "tests/support/CliFixture.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+class CliProductionTest : public CliFixture {
+protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        const k350sim::Bytes record = k350sim::plausibleConfiguration(0);
+        std::ofstream(tempPath("reference.kcf"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(record.data()), std::streamsize(record.size()))
+            .write(std::string(16, '\0').data(), 16);
+        std::ofstream(tempPath("image.rom"), std::ios::binary) << std::string(2000, '\x33');
+    }
+    std::string full() const { return std::string(kFullServiceCode); }
+};
+
+}  // namespace
+
+TEST_F(CliProductionTest, SetChangesFieldsByNameAndRefusesWhatAWindowWouldNot) {
+    const std::string reference = tempPath("reference.kcf"), out = tempPath("out.kcf");
+    const CliRun set =
+        run({"set", reference, "codec.left_input_gain=-6dB", "board.serial=0042", "-o", out});
+    ASSERT_EQ(set.status, 0) << set.err;
+    const CliRun shown = run({"show", out});
+    EXPECT_THAT(shown.out, HasSubstr("codec.left_input_gain: -6 dB"));
+    EXPECT_THAT(shown.out, HasSubstr("board.serial: 0042"));
+    EXPECT_THAT(shown.out, HasSubstr("crc_ok: yes"));
+
+    const CliRun refused =
+        run({"set", reference, "board.serial=7", "uart.baud_rate=5", "-o", tempPath("never.kcf")});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("an integer from 18 to 1152000"));
+    EXPECT_FALSE(std::filesystem::exists(tempPath("never.kcf")));  // nothing written
+    EXPECT_EQ(run({"set", reference, "no-equals-sign"}).status, 2);
+    EXPECT_EQ(run({"set", reference}).status, 2);
+    EXPECT_EQ(run({"set", tempPath("none.kcf"), "board.serial=1"}).status, 4);
+
+    // Without -o the file itself is replaced.
+    ASSERT_EQ(run({"set", out, "vocoder.rate=6000"}).status, 0);
+    EXPECT_THAT(run({"show", out}).out, HasSubstr("vocoder.rate: 6000 bit/s"));
+}
+
+TEST_F(CliProductionTest, StationRecordsEveryBoardAndHistoryAnswersForIt) {
+    plugBoards(2);
+    EXPECT_EQ(run({"station", "--image", tempPath("image.rom"), "--reference",
+                   tempPath("reference.kcf"), "--store", tempPath("line.sqlite"), "--boards", "2"})
+                  .status,
+              2);  // the identity needs the full service code
+    const CliRun station =
+        run({"station", "--image", tempPath("image.rom"), "--verify", "--poll", "--reference",
+             tempPath("reference.kcf"), "--description", "K-350A {serial}", "--store",
+             tempPath("line.sqlite"), "--boards", "2", "--code", full()});
+    ASSERT_EQ(station.status, 0) << station.err;
+    EXPECT_THAT(station.out, HasSubstr(R"("step":"flash","state":"done")"));
+    EXPECT_THAT(station.out, HasSubstr(R"("step":"board","state":"passed")"));
+    EXPECT_THAT(station.err, HasSubstr("2 passed, 0 failed"));
+
+    const CliRun history = run({"history", "--store", tempPath("line.sqlite"), "--json"});
+    ASSERT_EQ(history.status, 0) << history.err;
+    EXPECT_EQ(std::count(history.out.begin(), history.out.end(), '\n'), 2);
+    EXPECT_THAT(history.out, HasSubstr(R"("result":"passed")"));
+    const CliRun one = run({"history", "--store", tempPath("line.sqlite"), "--serial", "2"});
+    EXPECT_THAT(one.out, HasSubstr("  0002  "));
+    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 1);
+    EXPECT_THAT(run({"history", "--store", tempPath("line.sqlite"), "--csv"}).out,
+                ::testing::StartsWith("id,serial,die_id,"));
+    EXPECT_EQ(run({"history", "--store", tempPath("line.sqlite"), "--since", "yesterday"}).status,
+              2);
+    EXPECT_EQ(run({"history", "--store", tempPath("none.sqlite")}).status, 4);
+    EXPECT_FALSE(std::filesystem::exists(tempPath("none.sqlite")));
+}
+
+TEST_F(CliProductionTest, FlashPollReplacesThePausesAndTheDefaultKeepsThem) {
+    plugBoards(1);
+    ASSERT_EQ(run({"flash", tempPath("image.rom"), "--code", full()}).status, 0);
+    EXPECT_EQ(clock.pauses(), (std::vector<std::uint32_t>{800, 1, 1, 1, 1, 1, 1, 1}));
+    clock.clearPauses();
+    ASSERT_EQ(run({"flash", tempPath("image.rom"), "--poll", "--verify", "--code", full()}).status,
+              0);
+    EXPECT_TRUE(clock.pauses().empty());
+}
