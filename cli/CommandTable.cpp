@@ -192,6 +192,52 @@ Prints the decoded fields in which two configurations differ, one per line as
 status is 1 when they differ and 0 when they are equal, as for diff(1).
 )",
      2, true, noOptions, DiffCommand, false},
+    {"set", "set FILE NAME=VALUE... [-o OUT]", "change fields of a .kcf file by name",
+     R"(Usage: k350ctl set FILE NAME=VALUE... [-o OUT]
+
+Changes fields of a .kcf file by the names `show` prints, in the units it
+prints them ("codec.left_input_gain=-6 dB", "uart.baud_rate=115200",
+"board.serial=0042"); the unit may be left out. A value the terminal's
+windows would not take is refused with the allowed values or range (exit
+status 2) and nothing is written. The CRC is refreshed and the file replaced
+atomically: FILE itself, or OUT with -o.
+)",
+     2, false, setOptions, SetCommand, true},
+    {"station",
+     "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
+     "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
+     "[--store STORE] [--reprocess] [--boards N]",
+     "the production sequence on every board plugged in",
+     R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
+
+Waits for boards and runs the whole production sequence on each as it is
+plugged in, one worker per port: the firmware (--image, --verify, --poll),
+the reference configuration (--reference) with the board's own serial number
+from the store, today's date and a description (--description, with {serial}
+and {die}) written at full service level, a read-back compared field by
+field, and a soak (--soak S seconds of statistics, with --max-erroneous and
+--max-lost in percent and --max-jitter in ms). A board in boot mode gets the
+image through its boot loader first. After a board ends, its port waits for
+it to be unplugged. A board that passed before is skipped unless --reprocess.
+The recipe (TOML) gives the same settings; an option replaces the recipe's.
+The store (--store) is an SQLite file (default k350-line.sqlite) or a
+postgresql:// URL. On a terminal one row per port; otherwise, or with --json,
+one JSON line per step and per board. --boards N ends after N boards;
+Ctrl+C finishes the boards in progress and stops. Needs the full service code
+to write the configuration, the service code for the firmware alone.
+)",
+     0, false, stationOptions, StationCommand, false},
+    {"history", "history [--serial N] [--die ID] [--since DATE] [--csv] [--store STORE]",
+     "the line's record of boards and runs",
+     R"(Usage: k350ctl history [--serial N | --die ID | --since DATE] [--json | --csv] [--store STORE]
+
+Prints the runs the station recorded, oldest first: serial, die ID, station
+and port, result and failed step, recipe, SHA-256 of the image and of the
+configuration written, the times of each step and the soak's figures. --since
+takes YYYY-MM-DD or a time after it. --json prints one object per run, --csv
+a table with a header line.
+)",
+     0, false, historyOptions, HistoryCommand, false},
 };
 
 std::vector<std::string> namesOf(const CLI::App& app) {

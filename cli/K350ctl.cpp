@@ -40,9 +40,9 @@ int run(const std::vector<std::string>& arguments, Console& console) {
     const std::size_t given = options.operands.size();
     if (given != wanted && !(command.moreOperands && given > wanted)) {
         return Refuse(console, options.command + " takes " +
-                                       (command.moreOperands ? "at least " : "") +
-                                       std::to_string(wanted) + " argument" +
-                                       (wanted == 1 ? "" : "s") + ", not " + std::to_string(given));
+                                   (command.moreOperands ? "at least " : "") +
+                                   std::to_string(wanted) + " argument" + (wanted == 1 ? "" : "s") +
+                                   ", not " + std::to_string(given));
     }
     return command.run(options, console);
 }

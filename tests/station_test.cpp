@@ -107,7 +107,8 @@ TEST_F(StationTest, OneBoardGetsTheWholeSequenceAndTheReferenceWithItsIdentity) 
     EXPECT_TRUE(k350sim::violations().empty());
 }
 
-// Every step exchanges with the board exactly what the k350ctl command of that task does. Only the
+// Every step exchanges with the board exactly what the k350ctl command of that task does (the
+// station's identification is the probe flash --verify makes first). Only the
 // read that empties the board's reply queue when a worker exits happens once per station board
 // rather than once per command.
 TEST_F(StationTest, EachStepExchangesWhatTheSeparateCommandDoes) {
@@ -142,9 +143,8 @@ TEST_F(StationTest, EachStepExchangesWhatTheSeparateCommandDoes) {
     ASSERT_EQ(SaveConfigFile(tempPath("identity.kcf"), identity), SaveResult::Ok);
     const std::string code(kFullServiceCode);
     for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"list"},
-          {"flash", image, "--verify", "--code", code},
-          {"write", tempPath("identity.kcf"), "--full", "--code", code},
+         {std::vector<std::string>{"flash", image, "--verify", "--code", code},
+          {"write", tempPath("identity.kcf"), "--full", "--other-board", "--code", code},
           {"read", "-o", tempPath("back.kcf")},
           {"stats", "--reset", "--count", "1"}}) {
         EXPECT_EQ(run(command).status, 0) << command[0];
