@@ -124,8 +124,10 @@ TEST(CliMainTest, StandardOutputOnAFullDiskIsStatusFour) {
 
 // 6. A closed terminal (SIGHUP) during a download lets it finish, as Ctrl+C does.
 TEST(CliMainTest, AHangUpDuringADownloadLetsItFinish) {
-    const std::string folder = std::filesystem::temp_directory_path() / "k350ctl-main-test";
-    std::filesystem::create_directories(folder);
+    // A folder of its own: test runs of several checkouts may overlap.
+    char pattern[] = "/tmp/k350ctl-main-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
     const std::string image = folder + "/fw.rom", state = folder + "/board.state";
     std::filesystem::remove(state);
     std::string bytes;
