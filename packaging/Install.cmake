@@ -17,6 +17,10 @@ function(k350_gzipped source destination)
 endfunction()
 
 install(TARGETS k350-terminal k350ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The programs find their libusb-0.1 API library (usb/, over libusb-1.0) in a private folder.
+install(TARGETS k350usb LIBRARY DESTINATION ${K350_PRIVATE_LIBDIR} NAMELINK_SKIP)
+set_target_properties(k350-terminal k350ctl PROPERTIES
+    INSTALL_RPATH "$ORIGIN/../${K350_PRIVATE_LIBDIR}")
 k350_gzipped(packaging/k350-terminal.1 ${CMAKE_INSTALL_MANDIR}/man1)
 k350_gzipped(packaging/k350ctl.1 ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/k350ctl.bash-completion
@@ -61,8 +65,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
-# Library dependencies (Qt 6 with Qt Charts, libusb) come from dpkg-shlibdeps.
+# Library dependencies (Qt 6 with Qt Charts, and libusb-1.0-0 through the programs' private
+# libk350usb: Debian's libusb-0.1-4 can hang in a transfer and misreports a missing access
+# right) come from dpkg-shlibdeps, which also reads the private library.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}")
 # qt6-qpa-plugins: the platform plugins that open the window.
 # qt6-translations-l10n: Qt's own texts (dialogs, message boxes) in Russian.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "udev, qt6-qpa-plugins, qt6-translations-l10n")
