@@ -1,6 +1,7 @@
 // The control interface: building the world, looking inside the boards, planning faults.
 #include "sim/SimControl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -38,6 +39,10 @@ Device& attach(World& w, int bus, uint16_t vendorId, uint16_t productId) {
     auto device = std::make_unique<Device>();
     device->id = nextDeviceId();
     device->bus = bus;
+    device->address = 1;
+    for (const auto& other : w.devices) {
+        if (other->bus == bus) device->address = std::max(device->address, other->address + 1);
+    }
     device->vendorId = vendorId;
     device->productId = productId;
     w.devices.push_back(std::move(device));
@@ -116,10 +121,13 @@ void reset() {
     });
 }
 
+// A bus as a PC has it: its root hub is the first device, at address 1.
 int addBus() {
     return locked([](World& w) {
         w.configured = true;
-        return w.busCount++;
+        const int bus = w.busCount++;
+        attach(w, bus, kRootHubVendorId, kRootHubProductId).rootHub = true;
+        return bus;
     });
 }
 
@@ -256,6 +264,14 @@ void wrongReplyCode(int nth, uint16_t code) {
 
 void unplugAtTransfer(int nth) {
     locked([&](World& w) { w.faults.unplugs.insert(w.transfers + nth); });
+}
+
+void unplugDuringTransfer(int nth) {
+    locked([&](World& w) { w.faults.unplugsDuring.insert(w.transfers + nth); });
+}
+
+void delayReply(int nth, int64_t delayUs) {
+    locked([&](World& w) { w.faults.replyDelays[w.replies + nth] = delayUs; });
 }
 
 void setCapacity(DeviceId id, uint16_t capacity) {

@@ -16,6 +16,8 @@ using Id8 = std::array<uint8_t, 8>;
 // Identifies a device added to the world; unique for the whole process, never reused.
 using DeviceId = int;
 
+constexpr uint16_t kRootHubVendorId = 0x1D6B;  // Linux Foundation
+constexpr uint16_t kRootHubProductId = 0x0002;
 constexpr uint16_t kBoardVendorId = 0x0451;
 constexpr uint16_t kBoardProductId = 0x9001;
 constexpr uint32_t kEepromSize = 16 * 1024;
@@ -69,7 +71,7 @@ using ReplyHook = std::function<int(DeviceId board, const Bytes& request, Bytes&
 // --- the world ---
 void reset();              // empty world, no faults, log cleared
 void buildDefaultWorld();  // one healthy board, shaped by K350_SIM_* variables
-int addBus();              // returns the bus index, 0 based
+int addBus();              // returns the bus index, 0 based; its root hub is its first device
 DeviceId addBoard(int bus,
                   const BoardOptions& options = {});  // a K-350 board at the end of the bus
 DeviceId addOtherDevice(int bus, uint16_t vendorId, uint16_t productId);  // some unrelated device
@@ -107,7 +109,11 @@ void clearViolations();
 void failTransfer(int nth, int error);        // nth bulk transfer returns error (-110 = timeout)
 void shortReply(int nth, int length);         // nth reply the board makes is cut to length bytes
 void wrongReplyCode(int nth, uint16_t code);  // word 0 of the nth reply is replaced
-void unplugAtTransfer(int nth);               // the device of the nth bulk transfer is unplugged
+void unplugAtTransfer(int nth);      // the device of the nth bulk transfer is gone before it starts
+void unplugDuringTransfer(int nth);  // ... is pulled out while the nth bulk transfer is in flight
+// The nth reply the board makes is sent delayUs after its request, not at once: a read whose
+// time runs out first returns -110 and leaves it for the next read.
+void delayReply(int nth, int64_t delayUs);
 void setCapacity(DeviceId board, uint16_t capacity);
 void setFlashNeverReady(DeviceId board, bool neverReady);
 void setReplyHook(ReplyHook hook);  // empty function removes it

@@ -116,7 +116,7 @@ void buildDefaultWorld() {
     World& w = world();
     clearWorld(w);
     w.configured = true;
-    w.busCount = 1;
+    addBus();  // with its root hub first, as on a PC
     const int model = modelFromEnvironment();
     if (model < 0) return;
     const long boards = numberFromEnvironment("K350_SIM_BOARDS", 1, 16).value_or(1);

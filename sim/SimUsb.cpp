@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "sim/SimWorld.h"
 
@@ -13,9 +14,6 @@ __attribute__((visibility("default"))) struct usb_bus* usb_busses = nullptr;
 
 namespace {
 
-constexpr int kCommandOut = 0x01;
-constexpr int kReplyIn = 0x81;
-constexpr int kBootOut = 0x06;
 constexpr int64_t kFrameUs = 1000;
 
 thread_local char errorText[96] = "no error";
@@ -61,35 +59,104 @@ Device* deviceOf(World& w, usb_dev_handle* handle, int& error) {
     return device;
 }
 
-bool accepts(const Device& device, int configuration) {
-    if (!device.board) return configuration == 1;
-    const BoardOptions& options = device.board->options;
-    if (options.bootMode) return configuration == 1;
-    return configuration == 2 && !options.refusesConfiguration2;
+// The configurations of usb.h, read from the device's descriptors as the 0.1 library reads them.
+struct ConfigStructs {
+    std::vector<usb_config_descriptor> configs;
+    std::deque<usb_interface> interfaces;
+    std::deque<usb_interface_descriptor> settings;
+    std::deque<std::vector<usb_endpoint_descriptor>> endpoints;
+};
+
+void parseConfigurations(const Bytes& raw, ConfigStructs& out) {
+    out.configs.reserve(raw.size() > 17 ? raw[17] : 0);
+    usb_interface_descriptor* setting = nullptr;
+    for (size_t at = raw.size() > 0 ? raw[0] : raw.size(); at + 1 < raw.size(); at += raw[at]) {
+        const uint8_t* d = raw.data() + at;
+        if (d[0] < 2 || at + d[0] > raw.size()) break;
+        if (d[1] == USB_DT_CONFIG && d[0] >= 9 && out.configs.size() < out.configs.capacity()) {
+            usb_config_descriptor c{};
+            c.bLength = d[0];
+            c.bDescriptorType = d[1];
+            c.wTotalLength = uint16_t(d[2] | d[3] << 8);
+            c.bNumInterfaces = d[4];
+            c.bConfigurationValue = d[5];
+            c.iConfiguration = d[6];
+            c.bmAttributes = d[7];
+            c.MaxPower = d[8];
+            out.configs.push_back(c);
+        } else if (d[1] == USB_DT_INTERFACE && d[0] >= 9 && !out.configs.empty()) {
+            usb_interface_descriptor i{};
+            i.bLength = d[0];
+            i.bDescriptorType = d[1];
+            i.bInterfaceNumber = d[2];
+            i.bAlternateSetting = d[3];
+            i.bNumEndpoints = d[4];
+            i.bInterfaceClass = d[5];
+            i.bInterfaceSubClass = d[6];
+            i.bInterfaceProtocol = d[7];
+            i.iInterface = d[8];
+            setting = &out.settings.emplace_back(i);
+            out.endpoints.emplace_back().reserve(i.bNumEndpoints);
+            out.interfaces.push_back(usb_interface{setting, 1});
+            if (!out.configs.back().interface) out.configs.back().interface = &out.interfaces.back();
+        } else if (d[1] == USB_DT_ENDPOINT && d[0] >= 7 && setting) {
+            auto& list = out.endpoints.back();
+            if (list.size() >= list.capacity()) continue;
+            usb_endpoint_descriptor e{};
+            e.bLength = d[0];
+            e.bDescriptorType = d[1];
+            e.bEndpointAddress = d[2];
+            e.bmAttributes = d[3];
+            e.wMaxPacketSize = uint16_t(d[4] | d[5] << 8);
+            e.bInterval = d[6];
+            list.push_back(e);
+            setting->endpoint = list.data();
+        }
+    }
+}
+
+void fillDescriptor(const Bytes& raw, usb_device_descriptor& to) {
+    if (raw.size() < USB_DT_DEVICE_SIZE) return;
+    to.bLength = raw[0];
+    to.bDescriptorType = raw[1];
+    to.bcdUSB = uint16_t(raw[2] | raw[3] << 8);
+    to.bDeviceClass = raw[4];
+    to.bDeviceSubClass = raw[5];
+    to.bDeviceProtocol = raw[6];
+    to.bMaxPacketSize0 = raw[7];
+    to.idVendor = uint16_t(raw[8] | raw[9] << 8);
+    to.idProduct = uint16_t(raw[10] | raw[11] << 8);
+    to.bcdDevice = uint16_t(raw[12] | raw[13] << 8);
+    to.iManufacturer = raw[14];
+    to.iProduct = raw[15];
+    to.iSerialNumber = raw[16];
+    to.bNumConfigurations = raw[17];
 }
 
 struct usb_device* structFor(World& w, const Device& device, usb_bus* bus) {
+    static std::map<const struct usb_device*, std::unique_ptr<ConfigStructs>> configStructs;
     auto& slot = w.deviceStructs[{device.id, device.generation}];
     if (!slot) {
         slot = std::make_unique<struct usb_device>();
-        std::snprintf(slot->filename, sizeof slot->filename, "%03d", device.id % 1000);
-        slot->descriptor.bLength = USB_DT_DEVICE_SIZE;
-        slot->descriptor.bDescriptorType = USB_DT_DEVICE;
-        slot->descriptor.bcdUSB = 0x0110;
-        slot->descriptor.idVendor = device.vendorId;
-        slot->descriptor.idProduct = device.productId;
-        slot->descriptor.bNumConfigurations = 1;
-        slot->devnum = uint8_t(device.id);
+        std::snprintf(slot->filename, sizeof slot->filename, "%03d", device.address % 1000);
+        const Bytes raw = descriptorsOf(device);
+        fillDescriptor(raw, slot->descriptor);
+        auto& configs = configStructs[slot.get()];
+        configs = std::make_unique<ConfigStructs>();
+        parseConfigurations(raw, *configs);
+        slot->config = configs->configs.empty() ? nullptr : configs->configs.data();
+        slot->devnum = uint8_t(device.address);
         w.listed[slot.get()] = {device.id, device.generation};
     }
     slot->bus = bus;
     slot->next = slot->prev = nullptr;
+    if (device.rootHub) bus->root_dev = slot.get();
     return slot.get();
 }
 
 void linkDevices(World& w, usb_bus* bus, int index) {
     struct usb_device* last = nullptr;
-    bus->devices = nullptr;
+    bus->devices = bus->root_dev = nullptr;
     for (const auto& device : w.devices) {
         if (device->bus != index || !device->plugged) continue;
         struct usb_device* entry = structFor(w, *device, bus);
@@ -130,67 +197,8 @@ int rescan(World& w) {
     return changes + int(before.size());
 }
 
-// Applies the fault planned for this bulk transfer, if any; returns its error or 0.
-int plannedFault(World& w, int64_t index, Device* device) {
-    if (w.faults.unplugs.erase(index) && device) {
-        w.unplug(*device);
-        return -ENODEV;
-    }
-    const auto failure = w.faults.failures.find(index);
-    if (failure == w.faults.failures.end()) return 0;
-    const int error = failure->second;
-    w.faults.failures.erase(failure);
-    return error;
-}
-
-void shapeReply(World& w, Device& device, const Bytes& request, Bytes& reply, int& error) {
-    const int64_t index = w.replies++;
-    if (auto cut = w.faults.shortReplies.find(index); cut != w.faults.shortReplies.end()) {
-        reply.resize(std::min(reply.size(), size_t(std::max(0, cut->second))));
-        w.faults.shortReplies.erase(cut);
-    }
-    if (auto code = w.faults.wrongCodes.find(index); code != w.faults.wrongCodes.end()) {
-        if (reply.size() < 2) reply.resize(2);
-        reply[0] = uint8_t(code->second);
-        reply[1] = uint8_t(code->second >> 8);
-        w.faults.wrongCodes.erase(code);
-    }
-    if (w.faults.hook) {
-        const ReplyHook hook = w.faults.hook;  // may replace itself while running
-        error = hook(device.id, request, reply);
-    }
-}
-
-void deliverRequest(World& w, Device& device, const Bytes& request) {
-    if (device.pending)
-        w.violations.push_back("request written before the previous reply was read");
-    device.pending.reset();
-    BoardContext context{w.now(), &w.violations};
-    std::optional<Bytes> reply = device.board->handle(request, context);
-    if (context.stored) saveState(w, *device.board);
-    if (!reply) return;
-    int error = 0;
-    shapeReply(w, device, request, *reply, error);
-    if (error <= 0) device.pending = PendingReply{std::move(*reply), error};
-}
-
-int writeTo(World& w, Device& device, int endpoint, const Bytes& data) {
-    const bool claimed = device.claimedBy != nullptr;
-    if (device.board && claimed && device.configuration == 2 && endpoint == kCommandOut) {
-        deliverRequest(w, device, data);
-        return int(data.size());
-    }
-    if (device.board && claimed && device.configuration == 1 && endpoint == kBootOut) {
-        device.board->bootBytes.insert(device.board->bootBytes.end(), data.begin(), data.end());
-        return int(data.size());
-    }
-    w.violations.push_back("write to endpoint " + hex(endpoint) + " in configuration " +
-                           std::to_string(device.configuration) +
-                           (claimed ? "" : " without claim"));
-    return -EINVAL;
-}
-
-int readFrom(World& w, Device& device, int endpoint, char* bytes, int size, Bytes& returned) {
+int readFrom(World& w, Device& device, int endpoint, char* bytes, int size, int timeoutMs,
+             Bytes& returned) {
     const bool claimed = device.claimedBy != nullptr;
     if (!device.board || !claimed || device.configuration != 2 || endpoint != kReplyIn) {
         w.violations.push_back("read from endpoint " + hex(endpoint) + " in configuration " +
@@ -199,13 +207,15 @@ int readFrom(World& w, Device& device, int endpoint, char* bytes, int size, Byte
         return -EINVAL;
     }
     if (!device.pending) return -ETIMEDOUT;
-    PendingReply pending = std::move(*device.pending);
-    device.pending.reset();
-    if (pending.error < 0) return pending.error;
-    const size_t count = std::min(size_t(size), pending.bytes.size());
-    if (count > 0) std::memcpy(bytes, pending.bytes.data(), count);
-    returned.assign(pending.bytes.begin(), pending.bytes.begin() + count);
-    return int(count);
+    if (!replyReady(w, device)) {
+        // A reply the board sends later: it arrives within this read's time, or waits for the next.
+        const int64_t waitUs = device.pending->readyAtUs - w.now();
+        if (timeoutMs > 0 && waitUs > int64_t(timeoutMs) * 1000) return -ETIMEDOUT;
+        w.advance(waitUs);
+    }
+    const int result = takeReply(w, device, size_t(size), returned);
+    if (result > 0) std::memcpy(bytes, returned.data(), size_t(result));
+    return result;
 }
 
 void passTime(World& w, int result, int timeoutMs) {
@@ -230,8 +240,14 @@ int bulk(TransferKind kind, usb_dev_handle* handle, int endpoint, int size, int 
     entry.timeUs = w.now();
     int result = plannedFault(w, index, device);
     if (result == 0 && device == nullptr) result = error;
+    if (result == 0 && unplugsDuring(w, index)) {
+        w.unplug(*device);
+        result = -ENODEV;
+    }
     if (result == 0) result = size < 0 ? -EINVAL : transfer(w, *device, entry.data);
-    if (result < 0 && device && kind == TransferKind::Read) device->pending.reset();
+    // A timed-out read leaves a reply that is still on its way for the next read.
+    const bool replyOnItsWay = device && device->pending && device->pending->readyAtUs > w.now();
+    if (result < 0 && device && kind == TransferKind::Read && !replyOnItsWay) device->pending.reset();
     entry.result = result;
     appendLog(w, std::move(entry));
     passTime(w, result, timeoutMs);
@@ -250,26 +266,15 @@ int handleCall(TransferKind kind, usb_dev_handle* handle, int number,
 }
 
 int setConfiguration(World& w, Device& device, usb_dev_handle*, int configuration) {
-    if (device.claimedBy) return -EBUSY;
-    if (!accepts(device, configuration)) return -EINVAL;
-    if (!device.board) w.violations.push_back("configured a device that is not a K-350 board");
-    device.configuration = configuration;
-    device.pending.reset();
-    return 0;
+    return setConfigurationOf(w, device, configuration);
 }
 
 int claimInterface(World&, Device& device, usb_dev_handle* handle, int interface) {
-    if (interface != 0 || device.configuration == 0) return -EINVAL;
-    if (device.board && device.board->options.refusesInterface0) return -EBUSY;
-    if (device.claimedBy && device.claimedBy != handle) return -EBUSY;
-    device.claimedBy = handle;
-    return 0;
+    return claimInterfaceOf(device, handle, interface);
 }
 
 int releaseInterface(World&, Device& device, usb_dev_handle* handle, int interface) {
-    if (interface != 0 || device.claimedBy != handle) return -EINVAL;
-    device.claimedBy = nullptr;
-    return 0;
+    return releaseInterfaceOf(device, handle, interface);
 }
 
 }  // namespace
@@ -367,7 +372,7 @@ __attribute__((visibility("default"))) int usb_bulk_read(usb_dev_handle* dev, in
     return bulk(TransferKind::Read, dev, ep, size, timeout,
                 [&](World& w, Device& device, Bytes& data) {
                     if (bytes == nullptr && size > 0) return -EINVAL;
-                    return readFrom(w, device, ep, bytes, size, data);
+                    return readFrom(w, device, ep, bytes, size, timeout, data);
                 });
 }
 

@@ -20,28 +20,33 @@ struct usb_dev_handle {
 
 namespace k350sim {
 
-// A reply waiting on endpoint 0x81, or the error its read is to return.
+// A reply waiting on endpoint 0x81, or the error its read is to return; readable from readyAtUs.
 struct PendingReply {
     Bytes bytes;
     int error = 0;
+    int64_t readyAtUs = 0;
 };
 
 struct Device {
     DeviceId id = 0;
     int bus = 0;
+    int address = 0;        // on its bus: 1 for the root hub, then 2, 3, ... in attach order
+    bool rootHub = false;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool plugged = true;
     int generation = 0;  // grows on every unplug, so old handles and list entries go stale
     int configuration = 0;
-    const usb_dev_handle* claimedBy = nullptr;
+    const void* claimedBy = nullptr;  // the handle (0.1 API) or open node (usbfs) holding interface 0
     std::optional<PendingReply> pending;
     std::unique_ptr<Board> board;  // null for a device that is not a K-350
 };
 
 struct Faults {
     std::map<int64_t, int> failures;         // by bulk transfer index
-    std::set<int64_t> unplugs;               // by bulk transfer index
+    std::set<int64_t> unplugs;               // by bulk transfer index: gone before it starts
+    std::set<int64_t> unplugsDuring;         // by bulk transfer index: gone while it is in flight
+    std::map<int64_t, int64_t> replyDelays;  // by reply index: microseconds after its request
     std::map<int64_t, int> shortReplies;     // by reply index
     std::map<int64_t, uint16_t> wrongCodes;  // by reply index
     ReplyHook hook;
@@ -77,6 +82,26 @@ struct World {
     std::function<void(int64_t)> clockAdvance;
     std::string stateFile;  // keeps EEPROM and flash between runs when set
 };
+
+// What both attachments do with a device, the 0.1 API's handles and usbfs's open nodes alike.
+// Call with worldMutex() held.
+constexpr int kCommandOut = 0x01;
+constexpr int kReplyIn = 0x81;
+constexpr int kBootOut = 0x06;
+constexpr size_t kMaxPacket = 64;  // full-speed bulk endpoints
+int setConfigurationOf(World& w, Device& device, int configuration);
+int claimInterfaceOf(Device& device, const void* owner, int interface);
+int releaseInterfaceOf(Device& device, const void* owner, int interface);
+int writeTo(World& w, Device& device, int endpoint, const Bytes& data);
+// A read of up to `size` bytes when the reply is ready: the bytes, or -EOVERFLOW when the reply
+// ends in a packet that does not fit; 0 bytes are never a reply.
+int takeReply(World& w, Device& device, size_t size, Bytes& returned);
+bool replyReady(const World& w, const Device& device);
+// The fault planned for bulk transfer `index` (it starts, or would start, now), or 0.
+int plannedFault(World& w, int64_t index, Device* device);
+bool unplugsDuring(World& w, int64_t index);
+// The device's USB descriptors as the kernel's sysfs "descriptors" file holds them.
+Bytes descriptorsOf(const Device& device);
 
 std::recursive_mutex& worldMutex();
 World& world();              // call with worldMutex() held
