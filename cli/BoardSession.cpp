@@ -53,6 +53,9 @@ const char* statusProblem(int status) {
         case LinkStatus::NoBoard:
             return "no K-350 board found on USB (Status: 3); check the cable, or the board "
                    "cannot be opened";
+        case LinkStatus::AccessRefused:
+            return "access to the board was refused (permission denied on its USB node); install "
+                   "the udev rule 70-k350.rules and replug the board";
         default:
             return nullptr;
     }
@@ -64,6 +67,9 @@ std::string LinkErrorText(int error) {
 }
 
 std::string LinkFailureText(const std::vector<int>& statuses, const std::vector<int>& errors) {
+    for (int status : statuses) {
+        if (status == LinkStatus::AccessRefused) return statusProblem(status);
+    }
     for (int status : statuses) {
         if (const char* problem = statusProblem(status)) return problem;
     }
@@ -79,5 +85,6 @@ std::string FailureText(const CliChannel::Outcome& outcome) {
 }
 
 bool FoundNoBoard(const CliChannel::Outcome& outcome) {
-    return outcome.errors.empty() && outcome.hasStatus(LinkStatus::NoBoard);
+    return outcome.errors.empty() && outcome.hasStatus(LinkStatus::NoBoard) &&
+           !outcome.hasStatus(LinkStatus::AccessRefused);
 }

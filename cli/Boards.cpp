@@ -20,13 +20,17 @@ std::string ChipIdOf(const DeviceIds& ids) {
 
 std::string ProblemText(const BoardProbe& probe) {
     if (probe.mode != BoardProbe::Mode::Unusable) return {};
+    const std::string text = LinkFailureText(probe.statuses, probe.errors);
+    for (int status : probe.statuses) {
+        if (status == LinkStatus::AccessRefused) return text;
+    }
     for (int status : probe.statuses) {
         if (status == LinkStatus::NoBoard) {
             return "cannot be opened (Status: 3); check its permissions (udev rules) and whether "
                    "another program holds it";
         }
     }
-    return LinkFailureText(probe.statuses, probe.errors);
+    return text;
 }
 
 std::string ModeName(BoardProbe::Mode mode) {

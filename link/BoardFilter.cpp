@@ -36,10 +36,11 @@ void TK350::openChosenBoard(int configuration) {
         handle_ = nullptr;
         if (device && openBoard(device, configuration, false) == OpenOutcome::Opened) return;
     }
+    accessRefused_ = false;
     RescanUsb();
     struct usb_device* device = listedBoard();
     if (device && openBoard(device, configuration, true) != OpenOutcome::NotOpened) return;
-    notifyMain(NotifyCode::Status, LinkStatus::NoBoard);
+    reportNoBoard();
 }
 
 int TK350::ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* out) {

@@ -5,6 +5,7 @@
 #include <usb.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "link/UsbScan.h"
@@ -131,15 +132,24 @@ void TK350::OpenLink(int configuration) {
     scanForBoard(configuration);
 }
 
-// Re-opens the first device of the first bus from the previous scan's list,
-// so that polled operations do not rescan the bus every time.
+// Re-opens the board it had open, from the previous scan's list wherever it stands on the bus
+// (behind the root hub and whatever else is plugged in), so that polled operations do not
+// rescan the bus every time.
 bool TK350::tryQuickReopen(int configuration) {
-    struct usb_bus* bus = usb_get_busses();
-    struct usb_device* first = bus ? bus->devices : nullptr;
+    struct usb_device* last = isListed(openedDevice_) ? openedDevice_ : nullptr;
     usb_close(handle_);
     handle_ = nullptr;
-    if (!first || !IsBoard(first)) return false;
-    return openBoard(first, configuration, false) == OpenOutcome::Opened;
+    if (!last || !IsBoard(last)) return false;
+    return openBoard(last, configuration, false) == OpenOutcome::Opened;
+}
+
+bool TK350::isListed(const struct usb_device* device) {
+    for (struct usb_bus* bus = usb_get_busses(); bus && device; bus = bus->next) {
+        for (struct usb_device* listed = bus->devices; listed; listed = listed->next) {
+            if (listed == device) return true;
+        }
+    }
+    return false;
 }
 
 // Opens, selects the configuration and claims interface 0. With
@@ -147,7 +157,11 @@ bool TK350::tryQuickReopen(int configuration) {
 TK350::OpenOutcome TK350::openBoard(struct usb_device* device, int configuration,
                                     bool reportFailures) {
     usb_dev_handle* handle = usb_open(device);
-    if (!handle) return OpenOutcome::NotOpened;
+    if (!handle) {
+        // The 0.1 API leaves why in errno: a node without the udev rule's rights.
+        if (errno == EACCES || errno == EPERM) accessRefused_ = true;
+        return OpenOutcome::NotOpened;
+    }
     if ((lastResult_ = usb_set_configuration(handle, configuration)) < 0) {
         if (reportFailures) notifyMain(NotifyCode::Status, LinkStatus::NoConfiguration);
         usb_close(handle);
@@ -159,17 +173,25 @@ TK350::OpenOutcome TK350::openBoard(struct usb_device* device, int configuration
         return OpenOutcome::Refused;
     }
     handle_ = handle;
+    openedDevice_ = device;
     return OpenOutcome::Opened;
 }
 
 void TK350::scanForBoard(int configuration) {
+    accessRefused_ = false;
     RescanUsb();
     for (const ListedBoard& board : ListedBoards()) {
         // A board that cannot be opened is skipped; the first one that
         // opens ends the scan, whether it then takes the configuration or not.
         if (openBoard(board.device, configuration, true) != OpenOutcome::NotOpened) return;
     }
-    notifyMain(NotifyCode::Status, LinkStatus::NoBoard);
+    reportNoBoard();
+}
+
+// No board opened; one that was there but refused access gets a line of its own.
+void TK350::reportNoBoard() {
+    if (!notifyMain(NotifyCode::Status, LinkStatus::NoBoard)) return;
+    if (accessRefused_) notifyMain(NotifyCode::Status, LinkStatus::AccessRefused);
 }
 
 void TK350::QueryLink() {

@@ -125,6 +125,8 @@ private:
     void threadBody();
     void lowerThreadPriority();
     bool tryQuickReopen(int configuration);
+    static bool isListed(const struct usb_device* device);
+    void reportNoBoard();
     enum class OpenOutcome { NotOpened, Refused, Opened };
     OpenOutcome openBoard(struct usb_device* device, int configuration, bool reportFailures);
     void scanForBoard(int configuration);
@@ -231,6 +233,8 @@ private:
     Requester requester_;  // of the operation under way
 
     usb_dev_handle* handle_ = nullptr;
+    struct usb_device* openedDevice_ = nullptr;  // the list entry handle_ was opened from
+    bool accessRefused_ = false;                 // a board's node refused us in this scan
     int lastResult_ = 0;
     std::vector<std::uint8_t> buffer_;
     DeviceIds ids_{};

@@ -128,6 +128,8 @@ constexpr int FirmwareStarted = 8;
 constexpr int FirmwareFinished = 9;
 constexpr int BootStarted = 10;
 constexpr int BootFinished = 11;
+// Sent after NoBoard when a board was there but its node refused us (no udev rule).
+constexpr int AccessRefused = 12;
 }  // namespace LinkStatus
 
 // Values of NotifyCode::Error besides libusb's own negative results.

@@ -3,7 +3,7 @@
 # and the further packages named as arguments (scripts/package.sh adds its tools).
 set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libusb-dev
-          libusb-1.0-0-dev
+          libusb-1.0-0-dev libumockdev-dev umockdev
           libgtest-dev libgmock-dev googletest fonts-dejavu-core usbutils
           qt6-translations-l10n libcli11-dev nlohmann-json3-dev
           libsqlite3-dev postgresql libpq-dev libtomlplusplus-dev "$@")

@@ -71,6 +71,9 @@ const char* statusText(int status) {
             return "Процесс загрузки ПО (boot_mode) запущен";
         case LinkStatus::BootFinished:
             return "Процесс загрузки ПО (boot_mode) завершен";
+        case LinkStatus::AccessRefused:
+            return "Доступ к контроллеру К-350 запрещен: нет прав на его узел USB; установите "
+                   "правило udev 70-k350.rules и переподключите контроллер";
         default:
             return nullptr;
     }

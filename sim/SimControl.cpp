@@ -266,12 +266,23 @@ void unplugAtTransfer(int nth) {
     locked([&](World& w) { w.faults.unplugs.insert(w.transfers + nth); });
 }
 
+int64_t transfers() {
+    return locked([](World& w) { return w.transfers; });
+}
+
+int64_t scans() {
+    return locked([](World& w) { return w.scans; });
+}
+
 void unplugDuringTransfer(int nth) {
     locked([&](World& w) { w.faults.unplugsDuring.insert(w.transfers + nth); });
 }
 
-void delayReply(int nth, int64_t delayUs) {
-    locked([&](World& w) { w.faults.replyDelays[w.replies + nth] = delayUs; });
+void delayReply(DeviceId board, int nth, int64_t delayUs) {
+    locked([&](World& w) {
+        Device& device = w.board(board);
+        device.replyDelays[device.replies + nth] = delayUs;
+    });
 }
 
 void setCapacity(DeviceId id, uint16_t capacity) {

@@ -102,6 +102,8 @@ std::vector<TransferRecord> transferLog();  // oldest first; the last 100000 or 
 Bytes lastRequest();                        // bytes of the last write to endpoint 0x01
 std::vector<Bytes> requests();              // bytes of every write to endpoint 0x01 in the log
 void clearLog();
+int64_t scans();      // how many times the host scanned the buses (usb_find_devices)
+int64_t transfers();  // bulk transfers so far, through either attachment
 std::vector<std::string> violations();  // things a real board would not have accepted
 void clearViolations();
 
@@ -111,9 +113,9 @@ void shortReply(int nth, int length);         // nth reply the board makes is cu
 void wrongReplyCode(int nth, uint16_t code);  // word 0 of the nth reply is replaced
 void unplugAtTransfer(int nth);      // the device of the nth bulk transfer is gone before it starts
 void unplugDuringTransfer(int nth);  // ... is pulled out while the nth bulk transfer is in flight
-// The nth reply the board makes is sent delayUs after its request, not at once: a read whose
-// time runs out first returns -110 and leaves it for the next read.
-void delayReply(int nth, int64_t delayUs);
+// The board's nth reply (0 = its next) arrives delayUs after the host starts the read that
+// collects it: a read whose time runs out first returns -110 and leaves it for the next read.
+void delayReply(DeviceId board, int nth, int64_t delayUs);
 void setCapacity(DeviceId board, uint16_t capacity);
 void setFlashNeverReady(DeviceId board, bool neverReady);
 void setReplyHook(ReplyHook hook);  // empty function removes it

@@ -19,6 +19,7 @@ constexpr int64_t kFrameUs = 1000;
 thread_local char errorText[96] = "no error";
 
 int remember(int result) {
+    if (result < 0) errno = -result;  // where the 0.1 API leaves why usb_open failed
     if (result < 0)
         std::snprintf(errorText, sizeof errorText, "simulated error %d: %s", result,
                       std::strerror(-result));
@@ -207,6 +208,7 @@ int readFrom(World& w, Device& device, int endpoint, char* bytes, int size, int 
         return -EINVAL;
     }
     if (!device.pending) return -ETIMEDOUT;
+    startRead(w, device);
     if (!replyReady(w, device)) {
         // A reply the board sends later: it arrives within this read's time, or waits for the next.
         const int64_t waitUs = device.pending->readyAtUs - w.now();
@@ -297,6 +299,7 @@ __attribute__((visibility("default"))) int usb_find_busses(void) {
 __attribute__((visibility("default"))) int usb_find_devices(void) {
     std::lock_guard lock(worldMutex());
     ensureWorld(world());
+    ++world().scans;
     return rescan(world());
 }
 

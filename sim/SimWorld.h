@@ -20,11 +20,13 @@ struct usb_dev_handle {
 
 namespace k350sim {
 
-// A reply waiting on endpoint 0x81, or the error its read is to return; readable from readyAtUs.
+// A reply waiting on endpoint 0x81, or the error its read is to return; readable from readyAtUs,
+// or, for a delayed reply, delayUs after the host starts the read that collects it.
 struct PendingReply {
     Bytes bytes;
     int error = 0;
     int64_t readyAtUs = 0;
+    int64_t delayUs = -1;
 };
 
 struct Device {
@@ -39,6 +41,8 @@ struct Device {
     int configuration = 0;
     const void* claimedBy = nullptr;  // the handle (0.1 API) or open node (usbfs) holding interface 0
     std::optional<PendingReply> pending;
+    int64_t replies = 0;                     // replies this board has made
+    std::map<int64_t, int64_t> replyDelays;  // by its reply index: microseconds after the request
     std::unique_ptr<Board> board;  // null for a device that is not a K-350
 };
 
@@ -46,7 +50,6 @@ struct Faults {
     std::map<int64_t, int> failures;         // by bulk transfer index
     std::set<int64_t> unplugs;               // by bulk transfer index: gone before it starts
     std::set<int64_t> unplugsDuring;         // by bulk transfer index: gone while it is in flight
-    std::map<int64_t, int64_t> replyDelays;  // by reply index: microseconds after its request
     std::map<int64_t, int> shortReplies;     // by reply index
     std::map<int64_t, uint16_t> wrongCodes;  // by reply index
     ReplyHook hook;
@@ -76,6 +79,7 @@ struct World {
     std::vector<std::string> violations;
     Faults faults;
     int64_t transfers = 0;  // bulk transfers so far
+    int64_t scans = 0;      // usb_find_devices calls so far
     int64_t replies = 0;    // replies made so far
 
     std::function<int64_t()> clockNow;
@@ -97,6 +101,7 @@ int writeTo(World& w, Device& device, int endpoint, const Bytes& data);
 // ends in a packet that does not fit; 0 bytes are never a reply.
 int takeReply(World& w, Device& device, size_t size, Bytes& returned);
 bool replyReady(const World& w, const Device& device);
+void startRead(World& w, Device& device);  // a read begins: a delayed reply's time starts
 // The fault planned for bulk transfer `index` (it starts, or would start, now), or 0.
 int plannedFault(World& w, int64_t index, Device* device);
 bool unplugsDuring(World& w, int64_t index);

@@ -54,7 +54,10 @@ TEST_F(CliBoardsTest, TheProbeTellsNormalBootAndUnusableBoardsApart) {
     EXPECT_EQ(probes[1].mode, BoardProbe::Mode::Boot);
     EXPECT_EQ(ProblemText(probes[1]), "");
     EXPECT_EQ(probes[2].mode, BoardProbe::Mode::Unusable);
-    EXPECT_THAT(ProblemText(probes[2]), StartsWith("cannot be opened (Status: 3)"));
+    // The simulated board that cannot be opened refuses access, as a node without the udev
+    // rule's rights does.
+    EXPECT_THAT(ProblemText(probes[2]), StartsWith("access to the board was refused"));
+    EXPECT_THAT(ProblemText(probes[2]), HasSubstr("70-k350.rules"));
     EXPECT_EQ(probes[3].mode, BoardProbe::Mode::Unusable);
     EXPECT_THAT(ProblemText(probes[3]), HasSubstr("interface cannot be claimed (Status: 2)"));
     EXPECT_THAT(DescribeProbe(probes[3]), HasSubstr("  unusable  the board's interface"));
@@ -92,7 +95,7 @@ TEST_F(CliBoardsTest, AllSkipsABootBoardAndCountsOneThatCannotBeOpened) {
     EXPECT_EQ(choice.targets.size(), 2u);
     ASSERT_EQ(choice.leftOut.size(), 2u);
     EXPECT_EQ(choice.leftOut[0].reason, "skipped, the board is in boot mode");
-    EXPECT_THAT(choice.leftOut[1].reason, StartsWith("cannot be opened (Status: 3)"));
+    EXPECT_THAT(choice.leftOut[1].reason, StartsWith("access to the board was refused"));
     EXPECT_THAT(err.str(), HasSubstr("skipped, the board is in boot mode"));
 }
 

@@ -134,9 +134,9 @@ TEST_F(ShellWindowTest, MenusAndToolbarsCarryTheirCaptionsHintsAndOrder) {
 
 TEST_F(ShellWindowTest, WorkerReportsBecomeLogLines) {
     window().onWorkerNotification({NotifyCode::Status, 0});
-    window().onWorkerNotification({NotifyCode::Status, 12});
+    window().onWorkerNotification({NotifyCode::Status, 13});
     window().onWorkerNotification({NotifyCode::Status, -1});
-    window().onWorkerNotification({NotifyCode::Status, 12});
+    window().onWorkerNotification({NotifyCode::Status, 13});
     window().onWorkerNotification({7, 5});
     EXPECT_TRUE(window().logText().isEmpty());
 

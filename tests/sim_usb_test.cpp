@@ -44,14 +44,33 @@ TEST_F(SimUsb, ListsBusesAndDevicesInOrderAndSkipsBoardsThatDoNotOpen) {
     const sim::DeviceId good = sim::addBoard(second, other);
 
     usb_init();
-    EXPECT_EQ(usb_find_busses() + usb_find_devices(), 2 + 3);
+    EXPECT_EQ(usb_find_busses() + usb_find_devices(), 2 + 5);  // with the two root hubs
     usb_bus* first = usb_get_busses();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(first->next, nullptr);
     EXPECT_EQ(first->next->next, nullptr);
-    EXPECT_EQ(first->devices->descriptor.idVendor, 0x046D);
-    EXPECT_EQ(first->devices->next->descriptor.idProduct, sim::kBoardProductId);
+    // Each bus begins with its root hub at address 1, as on a PC.
+    EXPECT_EQ(first->devices->descriptor.idVendor, sim::kRootHubVendorId);
+    EXPECT_EQ(first->devices->descriptor.bDeviceClass, USB_CLASS_HUB);
+    EXPECT_EQ(first->root_dev, first->devices);
+    EXPECT_STREQ(first->devices->filename, "001");
+    EXPECT_EQ(first->devices->next->descriptor.idVendor, 0x046D);
+    EXPECT_STREQ(first->devices->next->filename, "002");
+    EXPECT_EQ(first->devices->next->next->descriptor.idProduct, sim::kBoardProductId);
     EXPECT_EQ(first->next->devices->bus, first->next);
+
+    // The board advertises both configurations, in order, each with interface 0 and its
+    // endpoints: 0x06 for the boot loader, 0x01 and 0x81 in normal mode.
+    const struct usb_device* board = first->devices->next->next;
+    ASSERT_EQ(board->descriptor.bNumConfigurations, 2);
+    ASSERT_NE(board->config, nullptr);
+    EXPECT_EQ(board->config[0].bConfigurationValue, 1);
+    EXPECT_EQ(board->config[1].bConfigurationValue, 2);
+    ASSERT_EQ(board->config[0].interface->altsetting->bNumEndpoints, 1);
+    EXPECT_EQ(board->config[0].interface->altsetting->endpoint[0].bEndpointAddress, 0x06);
+    ASSERT_EQ(board->config[1].interface->altsetting->bNumEndpoints, 2);
+    EXPECT_EQ(board->config[1].interface->altsetting->endpoint[0].bEndpointAddress, 0x01);
+    EXPECT_EQ(board->config[1].interface->altsetting->endpoint[1].bEndpointAddress, 0x81);
 
     const auto boards = scanBoards();
     ASSERT_EQ(boards.size(), 2u);
@@ -100,7 +119,7 @@ TEST_F(SimUsb, BootModeBoardCollectsRawBytesOnEndpoint6Only) {
     EXPECT_EQ(sim::violations().size(), 1u);
 }
 
-TEST_F(SimUsb, AnswersCapacityAndIdentificationAndTruncatesToTheReadSize) {
+TEST_F(SimUsb, AnswersCapacityAndIdentificationInPacketsAsARealBoardSendsThem) {
     sim::BoardOptions options;
     options.capacity = 1000;
     usb_dev_handle* handle = openOnly(options);
@@ -113,10 +132,44 @@ TEST_F(SimUsb, AnswersCapacityAndIdentificationAndTruncatesToTheReadSize) {
     expected.insert(expected.end(), options.chipId.begin(), options.chipId.end());
     EXPECT_EQ(id, expected);
 
+    // A read the reply does not fit ends in a packet that overflows it: no library hands back
+    // the first bytes of a longer reply.
     ASSERT_EQ(sendRequest(handle, packet(1, 16, 0, 0x3800)), 8);
     int result = 0;
-    EXPECT_EQ(readReply(handle, result, 10), Bytes(expected.begin(), expected.begin() + 10));
+    EXPECT_TRUE(readReply(handle, result, 10).empty());
+    EXPECT_EQ(result, -EOVERFLOW);
     EXPECT_TRUE(sim::violations().empty());
+}
+
+TEST_F(SimUsb, ReadsOfWholePacketsTakeALongReplyInParts) {
+    sim::BoardOptions options;
+    options.capacity = 200;
+    usb_dev_handle* handle = openOnly(options);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(sendRequest(handle, Bytes{3, 0, 140, 0, 2, 0, 0x50, 0, 0, 0}), 10);
+    int result = 0;
+    EXPECT_EQ(readReply(handle, result, 64).size(), 64u);
+    EXPECT_EQ(readReply(handle, result, 64).size(), 64u);
+    EXPECT_EQ(readReply(handle, result, 64).size(), 148u - 128u);
+    EXPECT_EQ(result, 20);
+}
+
+TEST_F(SimUsb, ADelayedReplyComesWithinTheReadsTimeOrWithTheNextRead) {
+    usb_dev_handle* handle = openOnly();
+    sim::delayReply(board, 0, 40'000);
+    ASSERT_EQ(sendRequest(handle, Bytes{0, 0, 0, 0x40}), 4);
+    int64_t start = clock.us;
+    int result = 0;
+    EXPECT_EQ(readReply(handle, result, 4, 100).size(), 4u);
+    EXPECT_EQ(clock.us - start, 40'000 + 1000);  // waited for it, then the read's frame
+
+    sim::delayReply(board, 0, 150'000);
+    ASSERT_EQ(sendRequest(handle, Bytes{0, 0, 0, 0x40}), 4);
+    start = clock.us;
+    readReply(handle, result, 4, 100);
+    EXPECT_EQ(result, -ETIMEDOUT);
+    EXPECT_EQ(clock.us - start, 100'000);
+    EXPECT_EQ(readReply(handle, result, 4, 100).size(), 4u);  // still on its way, then here
 }
 
 TEST_F(SimUsb, EveryTransferCostsAFrameAndATimeoutItsLength) {
@@ -159,10 +212,10 @@ TEST_F(SimUsb, LogsEveryCallWithItsBytesAndTime) {
 
 TEST_F(SimUsb, UnpluggedBoardFailsUntilRescannedAndReplugged) {
     usb_dev_handle* handle = openOnly();
-    struct usb_device* stale = usb_get_busses()->devices;
+    struct usb_device* stale = usb_get_busses()->devices->next;  // behind the root hub
     sim::unplug(board);
     EXPECT_EQ(sendRequest(handle, Bytes{0, 0, 0, 0x40}), -ENODEV);
-    EXPECT_EQ(usb_get_busses()->devices, stale);  // the list is as the last scan left it
+    EXPECT_EQ(usb_get_busses()->devices->next, stale);  // the list is as the last scan left it
     EXPECT_EQ(usb_open(stale), nullptr);
     EXPECT_TRUE(scanBoards().empty());
     usb_close(handle);

@@ -60,16 +60,21 @@ TEST_F(LinkTest, OpensTheBoardAndLearnsItsCapacityAndIds) {
     EXPECT_TRUE(k350sim::violations().empty());
 }
 
-TEST_F(LinkTest, BoardBehindAnotherDeviceIsFoundAgainByTheScan) {
-    emptyWorld();  // another device comes first on the only bus
+TEST_F(LinkTest, QuickReopenFindsTheBoardBehindTheRootHubAndOtherDevicesWithoutAScan) {
+    emptyWorld();  // the root hub and another device come first on the second bus
+    k350sim::addBus();
     const int bus = k350sim::addBus();
     k350sim::addOtherDevice(bus, 0x046D, 0xC52B);
     board = k350sim::addBoard(bus);
     openAndQuery();
     ASSERT_TRUE(worker.isLinkOpen());
 
+    const int64_t scans = k350sim::scans();
+    for (int again = 0; again < 3; ++again) openAndQuery();
+    EXPECT_EQ(k350sim::scans(), scans);
     k350sim::clearLog();
     openAndQuery();
+    EXPECT_EQ(k350sim::scans(), scans);
     EXPECT_TRUE(worker.isLinkOpen());
     EXPECT_EQ(worker.deviceIds(), kDefaultIds);
     EXPECT_TRUE(channel.events().empty());
@@ -103,10 +108,11 @@ TEST_F(LinkTest, FirstBoardThatOpensIsUsed) {
     EXPECT_TRUE(channel.events().empty());
 }
 
-TEST_F(LinkTest, OnlyAnUnopenableBoardMeansNoBoard) {
+TEST_F(LinkTest, OnlyAnUnopenableBoardMeansNoBoardAndSaysAccessWasRefused) {
     useBoard({.cannotOpen = true});
     openAndQuery();
-    EXPECT_EQ(valuesOf(WindowId::FDevice, NotifyCode::Status), Values{LinkStatus::NoBoard});
+    EXPECT_EQ(valuesOf(WindowId::FDevice, NotifyCode::Status),
+              (Values{LinkStatus::NoBoard, LinkStatus::AccessRefused}));
     EXPECT_FALSE(worker.isLinkOpen());
 }
 
