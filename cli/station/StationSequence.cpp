@@ -18,15 +18,6 @@ constexpr std::uint32_t kFlashLimit = 0x20000;  // the download programs nothing
 constexpr int kErroneousWord = 6, kLostWord = 13, kJitterWord = 14;
 constexpr std::uint32_t kSoakReplyBytes = 4 * (kJitterWord + 1);
 
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+// The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
+std::string UtcNow();
+
 // A store that cannot be opened, created, upgraded or written.
 class StoreError : public std::runtime_error {
 public:

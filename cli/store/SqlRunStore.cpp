@@ -39,15 +39,6 @@ std::string WithAutoKey(std::string sql, const std::string& keyType) {
     return sql;
 }
 
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 SqlValue Optional(const std::string& text) {
     return text.empty() ? SqlValue() : SqlValue(text);
 }
@@ -94,6 +85,15 @@ RunRecord RunOf(const SqlRow& row) {
 }
 
 }  // namespace
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 std::string SerialText(std::int64_t number) {
     char text[32];
