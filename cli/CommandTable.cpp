@@ -73,6 +73,13 @@ void text(CLI::App& command, const std::string& name, std::optional<std::string>
                                              [&value](const std::string& given) { value = given; });
 }
 
+void alertOptions(CLI::App& command, Options& options) {
+    addNumber(command, "--alert-failures", 0, 1000, true,
+              [&](double value) { options.alertFailures = int(value); });
+    addNumber(command, "--alert-of", 1, 1000, true,
+              [&](double value) { options.alertOf = int(value); });
+}
+
 void stationOptions(CLI::App& command, Options& options) {
     text(command, "--recipe", options.recipe);
     text(command, "--image", options.image);
@@ -90,6 +97,7 @@ void stationOptions(CLI::App& command, Options& options) {
     addFlag(command, "--reprocess", options.reprocess);
     addNumber(command, "--boards", 0, 1e6, true,
               [&](double value) { options.boards = int(value); });
+    alertOptions(command, options);
 }
 
 void historyOptions(CLI::App& command, Options& options) {
@@ -98,6 +106,18 @@ void historyOptions(CLI::App& command, Options& options) {
     command.add_option("--since", options.since);
     addFlag(command, "--csv", options.csv);
     text(command, "--store", options.store);
+}
+
+void reportOptions(CLI::App& command, Options& options) {
+    command.add_option("--since", options.since);
+    command.add_option("--until", options.until);
+    command.add_option("--station", options.stationName);
+    command.add_option("--port", options.port);
+    text(command, "--recipe", options.recipe);
+    addFlag(command, "--csv", options.csv);
+    text(command, "--html", options.html);
+    text(command, "--store", options.store);
+    alertOptions(command, options);
 }
 
 void statsOptions(CLI::App& command, Options& options) {
@@ -206,7 +226,7 @@ atomically: FILE itself, or OUT with -o.
     {"station",
      "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
      "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
-     "[--store STORE] [--reprocess] [--boards N]",
+     "[--store STORE] [--reprocess] [--boards N] [--alert-failures N] [--alert-of N]",
      "the production sequence on every board plugged in",
      R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
 
@@ -225,6 +245,10 @@ postgresql:// URL. On a terminal one row per port; otherwise, or with --json,
 one JSON line per step and per board. --boards N ends after N boards;
 Ctrl+C finishes the boards in progress and stops. Needs the full service code
 to write the configuration, the service code for the firmware alone.
+When --alert-failures of a port's last --alert-of boards failed (default 3
+of 5) while another port of the station passes, the station says the port,
+its cable, hub or fixture is suspect: on the table, or as a JSON line with
+"alert". --alert-failures 0 turns this off.
 )",
      0, false, stationOptions, StationCommand, false},
     {"history", "history [--serial N] [--die ID] [--since DATE] [--csv] [--store STORE]",
@@ -238,6 +262,28 @@ takes YYYY-MM-DD or a time after it. --json prints one object per run, --csv
 a table with a header line.
 )",
      0, false, historyOptions, HistoryCommand, false},
+    {"report",
+     "report [--since TIME] [--until TIME] [--station HOST] [--port PORT] [--recipe NAME] "
+     "[--csv | --html FILE] [--alert-failures N] [--alert-of N] [--store STORE]",
+     "the line's yield, times and failures by station and port",
+     R"(Usage: k350ctl report [--since TIME] [--until TIME] [--station HOST] [--port PORT]
+                      [--recipe NAME] [--json | --csv | --html FILE] [--store STORE]
+
+Counts the runs the station recorded in a period (default today; TIME is
+YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] in local time, or UTC ending in Z; a date
+as --until includes its day), optionally of one station (host name), port or
+recipe (the name it was recorded under): boards seen, passed, failed,
+unusable and interrupted, first-pass yield and retests, the median and 95th
+percentile of a passed board's time and of each step's, boards per hour,
+and the failures by step and by error text, most frequent first; all of it
+for the line, by station and by port. A port whose last --alert-of boards
+(default 5) include --alert-failures failures (default 3) while the other
+ports of its station pass is listed as suspect: look at the port, its cable,
+hub or fixture. --json prints one object, --csv a row per line, station and
+port, --html FILE a page with charts that needs nothing else to show or
+print (- for standard output). Only reads the store.
+)",
+     0, false, reportOptions, ReportCommand, false},
 };
 
 std::vector<std::string> namesOf(const CLI::App& app) {

@@ -33,6 +33,11 @@ struct Options {
     // history (and --store)
     std::string serial, die, since;
     bool csv = false;
+    // report (and --since, --store, --csv, --recipe as the recorded name)
+    std::string until, stationName, port;
+    std::optional<std::string> html;
+    // station and report: when a port counts as going bad
+    std::optional<int> alertFailures, alertOf;
 };
 
 // A usage error found while an option's value is taken.

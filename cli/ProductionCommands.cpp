@@ -26,6 +26,8 @@ int StationCommand(const Options& options, Console& console) {
     arguments.maxJitterMs = options.maxJitter;
     arguments.boards = options.boards;
     arguments.code = options.code;
+    arguments.alertFailures = options.alertFailures;
+    arguments.alertOf = options.alertOf;
     return RunStationCommand(arguments, console);
 }
 

@@ -6,7 +6,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6ope
           libusb-1.0-0-dev libumockdev-dev umockdev
           libgtest-dev libgmock-dev googletest fonts-dejavu-core usbutils
           qt6-translations-l10n libcli11-dev nlohmann-json3-dev
-          libsqlite3-dev postgresql libpq-dev libtomlplusplus-dev "$@")
+          libsqlite3-dev postgresql libpq-dev libtomlplusplus-dev chromium "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -34,6 +34,8 @@ StationRecipe RecipeOf(const StationArguments& arguments) {
         recipe.soak.maxErroneousPercent = arguments.maxErroneousPercent;
     if (arguments.maxLostPercent) recipe.soak.maxLostPercent = arguments.maxLostPercent;
     if (arguments.maxJitterMs) recipe.soak.maxJitterMs = arguments.maxJitterMs;
+    if (arguments.alertFailures) recipe.alert.failures = *arguments.alertFailures;
+    if (arguments.alertOf) recipe.alert.of = *arguments.alertOf;
     return recipe;
 }
 
@@ -132,7 +134,11 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
             }
         },
         table);
-    Station station(job, console.clock(), [&](const StationEvent& event) { view.show(event); });
+    PortWatch watch(job.alert);
+    Station station(job, console.clock(), [&](const StationEvent& event) {
+        view.show(event);
+        for (const PortAlert& alert : watch.record(event)) view.showAlert(alert);
+    });
     const StationCounts counts =
         station.run([&] { return console.interrupted(); }, arguments.boards);
     console.message("k350ctl: station: " + std::to_string(counts.passed) + " passed, " +

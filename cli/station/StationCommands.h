@@ -25,6 +25,7 @@ struct StationArguments {
     bool verify = false, poll = false, reprocessPassed = false, json = false;
     std::optional<double> soakSeconds, maxErroneousPercent, maxLostPercent, maxJitterMs;
     int boards = 0;  // end after this many boards; 0: until Ctrl+C
+    std::optional<int> alertFailures, alertOf;
     std::optional<std::string> code;
 };
 int RunStationCommand(const StationArguments& arguments, Console& console);

@@ -16,6 +16,11 @@ struct SoakLimits {
     std::optional<double> maxErroneousPercent, maxLostPercent, maxJitterMs;
 };
 
+// When a port counts as going bad: `failures` of its last `of` boards failed. 0 failures: never.
+struct AlertRule {
+    int failures = 3, of = 5;
+};
+
 struct StationJob {
     std::shared_ptr<const std::vector<std::uint8_t>> image;  // null: no download
     bool verify = false;
@@ -29,6 +34,7 @@ struct StationJob {
     std::string store;    // location of the run store
     bool reprocessPassed = false;
     std::string imageSha256;
+    AlertRule alert;
 };
 
 // One step of one board, as the station reports it.

@@ -76,7 +76,9 @@ StationRecipe LoadStationRecipe(const std::string& path) {
         throw RecipeError(path + ":" + std::to_string(begin.line) + ":" +
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
-    RefuseUnknown(root, {"name", "store", "firmware", "configuration", "soak", "station"}, "");
+    RefuseUnknown(root,
+                  {"name", "store", "firmware", "configuration", "soak", "station", "alert"},
+                  "");
     StationRecipe recipe;
     recipe.name = Text(root, "name", "");
     if (recipe.name.empty()) recipe.name = std::filesystem::path(path).filename().string();
@@ -105,6 +107,12 @@ StationRecipe LoadStationRecipe(const std::string& path) {
     if (const toml::table* station = Section(root, "station")) {
         RefuseUnknown(*station, {"reprocess_passed"}, "station.");
         recipe.reprocessPassed = Flag(*station, "reprocess_passed", "station.");
+    }
+    if (const toml::table* alert = Section(root, "alert")) {
+        RefuseUnknown(*alert, {"failures", "of"}, "alert.");
+        recipe.alert.failures = int(Number(*alert, "failures", "alert.").value_or(3));
+        recipe.alert.of = int(Number(*alert, "of", "alert.").value_or(5));
+        if (recipe.alert.of < 1) throw RecipeError("alert.of must be 1 or more");
     }
     return recipe;
 }
@@ -173,5 +181,6 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
     job.station = HostName();
     job.store = recipe.store.empty() ? kDefaultStore : recipe.store;
     job.reprocessPassed = recipe.reprocessPassed;
+    job.alert = recipe.alert;
     return job;
 }

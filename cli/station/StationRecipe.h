@@ -16,6 +16,10 @@
 //   max_jitter_ms = 20
 //   [station]
 //   reprocess_passed = false
+//   [alert]                            # a port going bad: 3 of its last 5 boards failed
+//   failures = 3
+//   of = 5
+
 #pragma once
 
 #include <stdexcept>
@@ -38,6 +42,7 @@ struct StationRecipe {
     std::string image, reference, description;  // paths made absolute or relative to the cwd
     bool verify = false, poll = false, reprocessPassed = false;
     SoakLimits soak;
+    AlertRule alert;
 };
 
 // Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.

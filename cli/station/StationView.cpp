@@ -41,6 +41,7 @@ void StationView::show(const StationEvent& event) {
         if (IsEnd(event.state)) printJson(event);
         return;
     }
+    if (event.step == "board" && event.state == "passed") alerts_.erase(event.port);
     Row& row = rows_[event.port];
     if (!event.dieId.empty()) row.dieId = event.dieId;
     if (!event.serial.empty()) row.serial = event.serial;
@@ -70,12 +71,27 @@ void StationView::redraw() {
         const char* colour = row.result == "PASSED"          ? kGreen
                              : row.result.starts_with("FAI") ? kRed
                                                              : kBold;
-        screen += std::string(kBold) + Column(port, 10) + Column(row.dieId, 20) +
-                  Column(row.serial, 8) + Column(row.step, 10) + Column(row.progress, 10) + colour +
-                  row.result + kPlain + "\n";
+        screen += std::string(kBold) + Column(alerts_.count(port) ? port + " !" : port, 10) +
+                  Column(row.dieId, 20) + Column(row.serial, 8) + Column(row.step, 10) +
+                  Column(row.progress, 10) + colour + row.result + kPlain + "\n";
     }
-    screen.pop_back();  // emit ends the block
+    for (const auto& [port, message] : alerts_) {
+        screen += "\n" + std::string(kRed) + message + kPlain;
+    }
+    if (screen.back() == '\n') screen.pop_back();  // emit ends the block
     emit_(screen);
+}
+
+void StationView::showAlert(const PortAlert& alert) {
+    if (terminal_) {
+        alerts_[alert.port] = "ALERT " + AlertMessage(alert);
+        redraw();
+        return;
+    }
+    const nlohmann::ordered_json line{
+        {"port", alert.port},     {"alert", "suspect port"}, {"step", Nullable(alert.step)},
+        {"failed", alert.failed}, {"of", alert.of},          {"message", AlertMessage(alert)}};
+    emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 void StationView::printJson(const StationEvent& event) {

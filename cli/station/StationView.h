@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "cli/station/PortAlert.h"
 #include "cli/station/Station.h"
 #include "cli/station/StationJob.h"
 
@@ -16,6 +17,9 @@ public:
     StationView(std::function<void(const std::string&)> emit, bool terminal)
         : emit_(std::move(emit)), terminal_(terminal) {}
     void show(const StationEvent& event);
+    // A port going bad: on the table a line under the rows until a board passes there again;
+    // otherwise one JSON line with the alert.
+    void showAlert(const PortAlert& alert);
 
 private:
     struct Row {
@@ -26,6 +30,7 @@ private:
 
     std::function<void(const std::string&)> emit_;
     bool terminal_;
-    std::map<std::string, Row> rows_;  // by port
+    std::map<std::string, Row> rows_;            // by port
+    std::map<std::string, std::string> alerts_;  // by port
     int passed_ = 0, failed_ = 0, skipped_ = 0;
 };

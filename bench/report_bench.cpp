@@ -1,0 +1,110 @@
+// The line report over a store of many runs, in SQLite and in a PostgreSQL server of its own:
+// the report of one day and of the whole period (the queries and the formatting), history of one
+// serial and since a day.
+//   bench_report_bench [RUNS [DAYS]]   (default 100000 runs over 60 days, 8 benches of 8 ports)
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/station/LineReport.h"
+#include "cli/station/LineReportPage.h"
+#include "cli/store/PostgresConnection.h"
+#include "cli/store/RunStore.h"
+#include "cli/store/SqliteConnection.h"
+#include "tests/support/LineSimulation.h"
+#include "tests/support/PostgresServer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The best of three, so one hiccup of a shared machine does not make the figure.
+double Best(const std::function<void()>& work) {
+    double best = Seconds(work);
+    for (int i = 0; i < 2; ++i) best = std::min(best, Seconds(work));
+    return best;
+}
+
+void Measure(const char* name, const std::string& location, SqlDialect dialect,
+             const std::vector<RunRecord>& runs, const LineShape& shape) {
+    OpenRunStore(location);  // the schema
+    const auto connect = [&]() -> std::unique_ptr<SqlConnection> {
+        if (dialect == SqlDialect::Postgres) return std::make_unique<PostgresConnection>(location);
+        return std::make_unique<SqliteConnection>(location);
+    };
+    auto db = connect();
+    const double fill = Seconds([&] { FillRuns(*db, runs); });
+    if (dialect == SqlDialect::Postgres) db->run("ANALYZE k350_runs");
+    const std::string lastDay =
+        line_simulation::TimeText(line_simulation::DayStart(shape, shape.days - 1));
+    const std::string end = line_simulation::TimeText(line_simulation::DayStart(shape, shape.days));
+    const std::string first = line_simulation::TimeText(line_simulation::DayStart(shape, 0));
+    std::size_t dayRuns = 0, pageBytes = 0;
+    const auto report = [&](const std::string& since) {
+        const ReportFilter filter{since, end};
+        ReportQueries queries(*db, dialect, filter);
+        const LineReport figures = ReadLineReport(queries, filter, AlertRule{});
+        pageBytes = LineReportPage(figures).size() + LineReportText(figures).size();
+        dayRuns = std::size_t(figures.line.counts.runs);
+    };
+    const double day = Best([&] { report(lastDay); });
+    const std::size_t dayCount = dayRuns;
+    const double whole = Best([&] { report(first); });
+    auto store = OpenRunStore(location);
+    const std::string serial = runs[runs.size() / 2].serial;
+    std::size_t serialRuns = 0, sinceRuns = 0;
+    const double bySerial = Best([&] { serialRuns = store->history({.serial = serial}).size(); });
+    const double since = Best([&] { sinceRuns = store->history({.since = lastDay}).size(); });
+    std::printf(
+        "%-10s  fill %7.2f s   report: a day (%zu runs) %7.3f s, all %zu runs %7.3f s"
+        " (page and text %zu KiB)   history --serial (%zu runs) %7.4f s, --since a day "
+        "(%zu runs) %7.3f s\n",
+        name, fill, dayCount, day, runs.size(), whole, pageBytes / 1024, serialRuns, bySerial,
+        sinceRuns, since);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    LineShape shape;
+    shape.runs = argc > 1 ? std::atoi(argv[1]) : 100000;
+    shape.days = argc > 2 ? std::atoi(argv[2]) : 60;
+    shape.benches = 8;
+    shape.ports = 8;
+    shape.firstDay = 1;
+    if (shape.runs < 100 || shape.days < 1) {
+        std::fprintf(stderr, "usage: bench_report_bench [RUNS (100 or more) [DAYS]]\n");
+        return 2;
+    }
+    const std::vector<RunRecord> runs = SimulatedLine(shape);
+    std::printf("line report: %zu runs over %d days, %d benches of %d ports\n", runs.size(),
+                shape.days, shape.benches, shape.ports);
+
+    char pattern[] = "/tmp/k350-report-bench-XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    const std::string folder = pattern;
+    Measure("SQLite", folder + "/line.sqlite", SqlDialect::Sqlite, runs, shape);
+    {
+        PostgresServer server;
+        if (server.available()) {
+            Measure("PostgreSQL", server.createDatabase("report_bench"), SqlDialect::Postgres, runs,
+                    shape);
+        } else {
+            std::printf("PostgreSQL  not measured: %s\n", server.problem().c_str());
+        }
+    }
+    std::filesystem::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,78 @@
+// report: the line's figures for a period, counted in the store, as text, JSON, CSV or a page.
+#include <filesystem>
+
+#include "cli/Commands.h"
+#include "cli/station/LineReport.h"
+#include "cli/station/LineReportPage.h"
+#include "cli/station/ReportPeriod.h"
+#include "cli/station/StationRecipe.h"
+#include "cli/store/PostgresConnection.h"
+#include "cli/store/ReportQueries.h"
+#include "cli/store/RunStore.h"
+#include "cli/store/SqliteConnection.h"
+#include "config/PosixFile.h"
+
+namespace {
+
+bool IsPostgres(const std::string& location) {
+    return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::unique_ptr<SqlConnection> OpenForReading(const std::string& location) {
+    if (IsPostgres(location)) return std::make_unique<PostgresConnection>(location);
+    return std::make_unique<SqliteConnection>(location);
+}
+
+int Fail(Console& console, const std::string& text, int status) {
+    console.message("k350ctl: " + text);
+    return status;
+}
+
+int WritePage(const std::string& path, const std::string& page, Console& console) {
+    if (path == "-") {
+        console.text(page);
+        return ExitStatus::Ok;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(page.data());
+    if (WriteFileAtomically(path, bytes, page.size()) != AtomicWriteResult::Ok) {
+        return Fail(console, "file " + Quoted(path) + " cannot be written", ExitStatus::File);
+    }
+    return ExitStatus::Ok;
+}
+
+}  // namespace
+
+int ReportCommand(const Options& options, Console& console) {
+    if (int(options.json) + int(options.csv) + int(options.html.has_value()) > 1) {
+        return Refuse(console, "report prints one of --json, --csv and --html");
+    }
+    const auto period = ParseReportPeriod(options.since, options.until, std::time(nullptr));
+    if (!period) {
+        return Refuse(console,
+                      "--since and --until take YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] (local time, "
+                      "or UTC with a Z), the end after the start");
+    }
+    const std::string location = options.store.value_or(kDefaultStore);
+    if (!IsPostgres(location) && !std::filesystem::exists(location)) {
+        return Fail(console, "no store " + location + " (give it with --store)", ExitStatus::File);
+    }
+    const ReportFilter filter{period->since, period->until, options.stationName, options.port,
+                              options.recipe.value_or("")};
+    const AlertRule rule{options.alertFailures.value_or(AlertRule{}.failures),
+                         options.alertOf.value_or(AlertRule{}.of)};
+    LineReport report;
+    try {
+        const auto db = OpenForReading(location);
+        ReportQueries queries(*db, IsPostgres(location) ? SqlDialect::Postgres : SqlDialect::Sqlite,
+                              filter);
+        report = ReadLineReport(queries, filter, rule);
+    } catch (const StoreError& error) {
+        return Fail(console, error.what(), ExitStatus::File);
+    }
+    report.periodText = period->text;
+    if (options.html) return WritePage(*options.html, LineReportPage(report), console);
+    console.text(options.json  ? LineReportJson(report)
+                 : options.csv ? LineReportCsv(report)
+                               : LineReportText(report));
+    return ExitStatus::Ok;
+}

@@ -1,0 +1,94 @@
+// The line's figures for a period, counted in the database: the runs are grouped and counted by
+// SQL, so a year of runs never crosses the connection. Only reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/store/SqlConnection.h"
+
+// The two databases differ in how they read a time and the steps' JSON; the rest of each
+// statement is the same text for both.
+enum class SqlDialect { Sqlite, Postgres };
+
+struct ReportFilter {
+    std::string since{}, until{};  // ISO 8601 in UTC: runs started at or after since, before until
+    std::string station{}, port{}, recipe{};  // empty: any
+};
+
+// What the figures are grouped by: the whole line, each station, each port of each station.
+enum class ReportLevel { Line, Station, Port };
+
+struct GroupName {
+    std::string station, port;  // empty above the level
+    bool operator==(const GroupName&) const = default;
+};
+
+struct RunCounts {
+    GroupName group;
+    std::int64_t runs = 0, boards = 0;
+    std::int64_t passed = 0, failed = 0, unusable = 0, interrupted = 0, unfinished = 0;
+    std::int64_t boardsPassed = 0;  // boards with a passed run
+    // Boards whose first run (in the period, in the group) ended with a verdict, and those of
+    // them that passed.
+    std::int64_t firstRunsJudged = 0, firstRunsPassed = 0;
+};
+
+// Times in seconds, nearest rank.
+struct Durations {
+    GroupName group;
+    std::optional<double> median, p95;
+};
+
+struct StepFigures {
+    GroupName group;
+    std::string step;
+    std::int64_t runs = 0, failed = 0;
+    std::optional<double> median, p95;  // of the runs in which the step succeeded
+};
+
+struct FailureCount {
+    GroupName group;
+    std::string step, error;
+    std::int64_t count = 0;
+};
+
+struct HourCount {
+    GroupName group;
+    std::string hour;  // UTC, "2026-12-09T10"
+    std::int64_t ended = 0, passed = 0;
+};
+
+// One of the last runs with a verdict at a port, the most recent first.
+struct RecentRun {
+    std::string station, port;
+    bool passed = false;
+    std::string failedStep;
+};
+
+class ReportQueries {
+public:
+    ReportQueries(SqlConnection& db, SqlDialect dialect, ReportFilter filter)
+        : db_(db), dialect_(dialect), filter_(std::move(filter)) {}
+
+    std::vector<RunCounts> counts(ReportLevel level);
+    std::vector<Durations> boardTimes(ReportLevel level);  // of the passed runs
+    std::vector<StepFigures> steps(ReportLevel level);
+    std::vector<FailureCount> failures(ReportLevel level);  // most frequent first in each group
+    std::vector<HourCount> hours(ReportLevel level);
+    // Each port's last `perPort` runs that ended with a verdict, by station and port.
+    std::vector<RecentRun> recentRuns(int perPort);
+
+private:
+    std::string where() const;
+    std::vector<SqlValue> parameters() const;
+    std::string seconds(const std::string& time) const;
+    std::vector<SqlRow> run(const std::string& sql, ReportLevel level,
+                            std::vector<SqlValue> extra = {});
+
+    SqlConnection& db_;
+    SqlDialect dialect_;
+    ReportFilter filter_;
+};
