@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks the floors of the production code from its #include lines: the folder
-# graph has no circle, each folder includes only its own floor and those below
-# it, and the core (config/, link/) includes no Qt.
+# Checks the floors of the production code from its #include lines, in every
+# file of a production folder and its sub-folders: the folder graph has no
+# circle, each folder includes only its own floor and those below it, and the
+# floors without Qt (config/, link/, cli/, usb/, sim/) include none.
 # Usage: check_floors.sh [source directory]
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
@@ -9,6 +10,7 @@ cd "${1:-$(dirname "$0")/..}"
 # What each production folder may include besides itself.
 declare -A may_include=(
     [config]=""
+    [usb]=""
     [link]="config"
     [sim]="link config"
     [cli]="link config"
@@ -33,7 +35,7 @@ for folder in "${!may_include[@]}"; do
             echo "$file includes $target: $folder/ may include only ${may_include[$folder]:-itself}"
             failed=1
         fi
-    done < <(grep -HoE '^#include "[^"]+/[^"]+"' "$folder"/*.cpp "$folder"/*.h 2>/dev/null |
+    done < <(grep -rHoE --include='*.cpp' --include='*.h' '^#include "[^"]+/[^"]+"' "$folder" |
         sed -E 's/:#include "/:/; s/"$//')
 done
 
@@ -53,8 +55,9 @@ if ! sort -u "$edges" | tsort >/dev/null 2>"$edges.loop"; then
 fi
 rm -f "$edges.loop"
 
-if grep -rnE '^#include <Q' config link; then
-    echo "config/ and link/ stay free of Qt"
+qt_free=(config link cli usb sim)
+if grep -rnE '^#include <Q' "${qt_free[@]}" 2>/dev/null; then
+    echo "${qt_free[*]/%//} stay free of Qt"
     failed=1
 fi
 
