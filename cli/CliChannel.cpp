@@ -49,7 +49,9 @@ void CliChannel::deliverToWindow(WindowId to, WorkerNotification notification) {
     switch (notification.code) {
         case NotifyCode::FillData:
             if (to == WindowId::FTrace) {
-                WriteTraceMask(notification.value, traceMask);
+                auto* word = reinterpret_cast<std::uint8_t*>(notification.value);
+                word[0] = std::uint8_t(traceMask & 0xFF);
+                word[1] = std::uint8_t(traceMask >> 8);
             } else {
                 fillTransfer(notification.value);
             }

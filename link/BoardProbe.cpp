@@ -2,53 +2,30 @@
 
 #include <thread>
 
-#include "link/K350Task.h"
-#include "link/NotificationChannel.h"
-
-namespace {
-
-// Keeps what the worker tells the main window while it opens the board; no other window exists.
-class ProbeChannel : public NotificationChannel {
-public:
-    using NotificationChannel::deliver;
-    using NotificationChannel::requestClose;
-    bool deliver(WindowId to, WindowGeneration, WorkerNotification notification) override {
-        if (to != WindowId::FDevice) return false;
-        if (notification.code == NotifyCode::Status) statuses.push_back(int(notification.value));
-        if (notification.code == NotifyCode::Error) errors.push_back(int(notification.value));
-        return true;
-    }
-    bool requestClose(WindowId, WindowGeneration) override { return false; }
-
-    std::vector<int> statuses;
-    std::vector<int> errors;
-};
-
-}  // namespace
+#include "link/BoardLink.h"
+#include "link/DirectObserver.h"
 
 BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock) {
-    ProbeChannel channel;
-    TK350 worker(channel, clock);
-    worker.setBoardLocation(location);
+    BoardLink link(clock);
+    link.setLocation(location);
+    DirectObserver observer;
     BoardProbe probe;
     probe.location = location;
-    worker.OpenLink(K350Usb::NormalConfiguration);
-    worker.QueryLink();
-    if (worker.isLinkOpen()) {
+    if (link.openNormal(observer)) {
         probe.mode = BoardProbe::Mode::Normal;
-        probe.capacity = worker.capacity();
-        probe.ids = worker.deviceIds();
-        worker.CloseLink();
+        probe.capacity = link.capacity();
+        probe.ids = link.ids();
+        link.close();
         return probe;
     }
-    probe.statuses = channel.statuses;
-    probe.errors = channel.errors;
-    worker.OpenLink(K350Usb::BootConfiguration);
-    if (worker.isLinkOpen()) {
+    probe.statuses = observer.statuses;
+    probe.errors = observer.errors;
+    link.open(K350Usb::BootConfiguration, observer);
+    if (link.isOpen()) {
         probe.mode = BoardProbe::Mode::Boot;
         probe.statuses.clear();
         probe.errors.clear();
-        worker.CloseLink();
+        link.close();
     }
     return probe;
 }

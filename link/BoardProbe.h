@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/BoardLocation.h"
-#include "link/LinkTypes.h"
+#include "link/BoardTypes.h"
 
 class Clock;
 

@@ -2,29 +2,31 @@
 
 #include <sys/resource.h>
 #include <unistd.h>
-#include <usb.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
-#include "link/UsbScan.h"
+#include "link/ConfigReadOperation.h"
+#include "link/ConfigWriteOperation.h"
+#include "link/FlashReadOperation.h"
+#include "link/LiveSettingOperation.h"
+#include "link/StatisticsOperation.h"
+#include "link/TracePollOperation.h"
+#include "link/TraceSelectOperation.h"
 
 namespace {
 constexpr std::chrono::milliseconds kPollInterval{50};
-constexpr std::uint16_t kIdentificationPayload = std::tuple_size_v<DeviceIds>;
-constexpr std::size_t kSizeQueryLength = 4;       // words 0 and 1 only, and the reply as long
-constexpr std::uint16_t kSizeQueryWord = 0x4000;  // word 1 of the buffer size query
-constexpr std::uint16_t kIdentifyWord3 = 0x3800;  // word 3 of the identification request
 }  // namespace
 
-TK350::TK350(NotificationChannel& channel, Clock& clock) : channel_(channel), clock_(clock) {}
+TK350::TK350(NotificationChannel& channel, Clock& clock)
+    : channel_(channel), clock_(clock), link_(clock) {}
 
 TK350::TK350(std::shared_ptr<NotificationChannel> channel, std::shared_ptr<Clock> clock)
     : channelOwner_(std::move(channel)),
       clockOwner_(std::move(clock)),
       channel_(*channelOwner_),
-      clock_(*clockOwner_) {}
+      clock_(*clockOwner_),
+      link_(clock_) {}
 
 TK350::~TK350() {
     requestStop();
@@ -83,9 +85,9 @@ bool TK350::runOnePass() {
 }
 
 void TK350::runOperation(WorkerRequest request, WindowGeneration requester) {
-    requester_ = {RequesterOf(request), requester};
+    requesterGeneration_ = requester;
     dispatch(request);
-    requester_ = {};
+    requesterGeneration_ = kAnyGeneration;
 }
 
 void TK350::dispatch(WorkerRequest request) {
@@ -116,204 +118,101 @@ void TK350::dispatch(WorkerRequest request) {
 }
 
 void TK350::runExitSequence() {
-    if (handle_ && !buffer_.empty()) {
-        // Drain a reply the board may still hold, so it starts clean next time.
-        usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(buffer_.data()),
-                      int(buffer_.size()), K350Usb::PolledTimeoutMs);
-    }
-    CloseLink();
+    link_.drainAndClose();
+}
+
+WindowNotifier TK350::notifierFor(WorkerRequest request) {
+    // The configuration write hands over the main window's record, everything else the
+    // requester's own bytes.
+    const WindowId fillTarget =
+        request == WorkerRequest::WriteConfig ? WindowId::FDevice : RequesterOf(request);
+    return WindowNotifier(channel_, RequesterOf(request), requesterGeneration_, fillTarget, stop_);
 }
 
 // --- link layer --------------------------------------------------------------
 
 void TK350::OpenLink(int configuration) {
-    if (location_) return openChosenBoard(configuration);
-    if (handle_ && tryQuickReopen(configuration)) return;
-    scanForBoard(configuration);
-}
-
-// Re-opens the board it had open, from the previous scan's list wherever it stands on the bus
-// (behind the root hub and whatever else is plugged in), so that polled operations do not
-// rescan the bus every time.
-bool TK350::tryQuickReopen(int configuration) {
-    struct usb_device* last = isListed(openedDevice_) ? openedDevice_ : nullptr;
-    usb_close(handle_);
-    handle_ = nullptr;
-    if (!last || !IsBoard(last)) return false;
-    return openBoard(last, configuration, false) == OpenOutcome::Opened;
-}
-
-bool TK350::isListed(const struct usb_device* device) {
-    for (struct usb_bus* bus = usb_get_busses(); bus && device; bus = bus->next) {
-        for (struct usb_device* listed = bus->devices; listed; listed = listed->next) {
-            if (listed == device) return true;
-        }
-    }
-    return false;
-}
-
-// Opens, selects the configuration and claims interface 0. With
-// reportFailures, a refused configuration or interface is reported.
-TK350::OpenOutcome TK350::openBoard(struct usb_device* device, int configuration,
-                                    bool reportFailures) {
-    usb_dev_handle* handle = usb_open(device);
-    if (!handle) {
-        // The 0.1 API leaves why in errno: a node without the udev rule's rights.
-        if (errno == EACCES || errno == EPERM) accessRefused_ = true;
-        return OpenOutcome::NotOpened;
-    }
-    if ((lastResult_ = usb_set_configuration(handle, configuration)) < 0) {
-        if (reportFailures) notifyMain(NotifyCode::Status, LinkStatus::NoConfiguration);
-        usb_close(handle);
-        return OpenOutcome::Refused;
-    }
-    if ((lastResult_ = usb_claim_interface(handle, K350Usb::Interface)) < 0) {
-        if (reportFailures) notifyMain(NotifyCode::Status, LinkStatus::NoInterface);
-        usb_close(handle);
-        return OpenOutcome::Refused;
-    }
-    handle_ = handle;
-    openedDevice_ = device;
-    return OpenOutcome::Opened;
-}
-
-void TK350::scanForBoard(int configuration) {
-    accessRefused_ = false;
-    RescanUsb();
-    for (const ListedBoard& board : ListedBoards()) {
-        // A board that cannot be opened is skipped; the first one that
-        // opens ends the scan, whether it then takes the configuration or not.
-        if (openBoard(board.device, configuration, true) != OpenOutcome::NotOpened) return;
-    }
-    reportNoBoard();
-}
-
-// No board opened; one that was there but refused access gets a line of its own.
-void TK350::reportNoBoard() {
-    if (!notifyMain(NotifyCode::Status, LinkStatus::NoBoard)) return;
-    if (accessRefused_) notifyMain(NotifyCode::Status, LinkStatus::AccessRefused);
+    WindowNotifier notifier(channel_, WindowId::FDevice, kAnyGeneration, WindowId::FDevice, stop_);
+    link_.open(configuration, notifier);
 }
 
 void TK350::QueryLink() {
-    if (!handle_) return;
-    buffer_.clear();
+    WindowNotifier notifier(channel_, WindowId::FDevice, kAnyGeneration, WindowId::FDevice, stop_);
+    link_.query(notifier);
+}
 
-    std::uint8_t sizeBlock[kSizeQueryLength] = {
-        std::uint8_t(Command::BufferSize & 0xFF), std::uint8_t(Command::BufferSize >> 8),
-        std::uint8_t(kSizeQueryWord & 0xFF), std::uint8_t(kSizeQueryWord >> 8)};
-    int result =
-        writeRaw(K350Usb::EndpointOut, sizeBlock, kSizeQueryLength, K350Usb::DefaultTimeoutMs);
-    if (result >= 0) {
-        result = lastResult_ =
-            usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(sizeBlock),
-                          int(kSizeQueryLength), K350Usb::DefaultTimeoutMs);
+// --- the eleven operations ---------------------------------------------------
+
+void TK350::ReadConfig() {
+    WindowNotifier notifier = notifierFor(WorkerRequest::ReadConfig);
+    const OperationResult<ConfigSnapshot> read = ReadConfiguration(link_, notifier);
+    if (read.done()) notifier.configuration(read.value);
+    notifier.finish();
+}
+
+void TK350::WriteConfig() {
+    WindowNotifier notifier = notifierFor(WorkerRequest::WriteConfig);
+    WriteConfiguration(link_, notifier);
+    notifier.finish();
+}
+
+void TK350::LoadFirmware() {
+    WindowNotifier notifier = notifierFor(WorkerRequest::LoadFirmware);
+    DownloadFirmware(link_, notifier, firmwareOptions_);
+    notifier.finish();
+}
+
+void TK350::ReadStatistics() {
+    reportStatistics(WorkerRequest::ReadStatistics);
+}
+
+void TK350::ResetStatistics() {
+    reportStatistics(WorkerRequest::ResetStatistics);
+}
+
+void TK350::reportStatistics(WorkerRequest request) {
+    WindowNotifier notifier = notifierFor(request);
+    const StatisticsRequest kind = request == WorkerRequest::ResetStatistics
+                                       ? StatisticsRequest::Reset
+                                       : StatisticsRequest::Read;
+    const OperationResult<LinkStatisticsReply> reply = RequestStatistics(link_, notifier, kind);
+    if (reply.done()) notifier.statistics(reply.value);
+    notifier.finish();
+}
+
+void TK350::sendLiveSetting(WorkerRequest request) {
+    WindowNotifier notifier = notifierFor(request);
+    SendLiveSetting(link_, notifier, LiveSettingOf(request));
+    notifier.finish();
+}
+
+void TK350::SetTrace() {
+    WindowNotifier notifier = notifierFor(WorkerRequest::SetTrace);
+    SelectTrace(link_, notifier);
+    notifier.finish();
+}
+
+// The lines go over in one notification, only when the poll made any.
+void TK350::PollTrace() {
+    traceLines_.clear();
+    WindowNotifier notifier = notifierFor(WorkerRequest::PollTrace);
+    OperationResult<TraceLines> polled = PollTraceRecords(link_, notifier);
+    if (polled.done()) traceLines_ = std::move(polled.value);
+    if (!traceLines_.empty()) notifier.traceLines(traceLines_);
+    traceLines_.clear();
+    notifier.finish();
+}
+
+// --- k350ctl only --------------------------------------------------------------
+
+int TK350::ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* out) {
+    WindowNotifier notifier = notifierFor(WorkerRequest::LoadFirmware);
+    const auto flash = ReadFlashBack(link_, notifier, address, count);
+    if (flash.done()) {
+        std::copy(flash.value.begin(), flash.value.end(), out);
+        return 0;
     }
-    if (result < 0) return fail(result);
-    std::uint16_t capacity = std::uint16_t(sizeBlock[2] | sizeBlock[3] << 8);
-    // A board that cannot even carry the identification reply has no usable size.
-    if (result < int(kSizeQueryLength) || capacity < kIdentificationPayload) {
-        return fail(LinkError::InvalidReply);
-    }
-
-    buffer_.assign(capacity + kPacketHeaderSize, 0);
-
-    setWord(0, Command::Identify);
-    setWord(1, kIdentificationPayload);
-    setWord(2, 0);
-    setWord(3, kIdentifyWord3);
-    result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
-    if (result < 0) return fail(result);
-    // A reply too short to carry word 0 would leave the request's own code to be read back.
-    if (result < 2 || word(0) != Command::Identify) return fail(LinkError::InvalidReply);
-    // A reply too short to hold both IDs leaves the rest zero rather than stale.
-    std::fill(ids_.begin(), ids_.end(), 0);
-    std::size_t available = std::min<std::size_t>(result, buffer_.size());
-    for (std::size_t i = 0; i < ids_.size() && kPacketHeaderSize + i < available; ++i) {
-        ids_[i] = buffer_[kPacketHeaderSize + i];
-    }
-}
-
-void TK350::CloseLink() {
-    if (handle_) {
-        usb_release_interface(handle_, K350Usb::Interface);
-        usb_close(handle_);
-        handle_ = nullptr;
-    }
-    ids_.fill(0);
-}
-
-// --- exchange ----------------------------------------------------------------
-
-void TK350::setWord(int index, std::uint16_t value) {
-    std::size_t at = std::size_t(index) * 2;
-    if (at + 1 >= buffer_.size()) return;
-    buffer_[at] = std::uint8_t(value & 0xFF);
-    buffer_[at + 1] = std::uint8_t(value >> 8);
-}
-
-std::uint16_t TK350::word(int index) const {
-    std::size_t at = std::size_t(index) * 2;
-    if (at + 1 >= buffer_.size()) return 0;
-    return std::uint16_t(buffer_[at] | buffer_[at + 1] << 8);
-}
-
-int TK350::writeRaw(int endpoint, const std::uint8_t* bytes, std::size_t length, int timeoutMs) {
-    lastResult_ = usb_bulk_write(handle_, endpoint, reinterpret_cast<const char*>(bytes),
-                                 int(length), timeoutMs);
-    return lastResult_;
-}
-
-int TK350::writeRequest(std::size_t length, int timeoutMs) {
-    return writeRaw(K350Usb::EndpointOut, buffer_.data(), std::min(length, buffer_.size()),
-                    timeoutMs);
-}
-
-int TK350::readReply(int timeoutMs) {
-    lastResult_ =
-        usb_bulk_read(handle_, K350Usb::EndpointIn, reinterpret_cast<char*>(buffer_.data()),
-                      int(buffer_.size()), timeoutMs);
-    return lastResult_;
-}
-
-int TK350::exchange(std::size_t length, int timeoutMs) {
-    int result = writeRequest(length, timeoutMs);
-    if (result < 0) return result;
-    return readReply(timeoutMs);
-}
-
-bool TK350::notify(WindowId to, std::uint32_t code, std::intptr_t value) {
-    return channel_.deliver(to, generationOf(to), WorkerNotification{code, value});
-}
-
-bool TK350::openNormalLink() {
-    OpenLink(K350Usb::NormalConfiguration);
-    QueryLink();
-    return isLinkOpen();
-}
-
-bool TK350::openLinkOr(FailureReaction reaction, WindowId window) {
-    if (openNormalLink()) return true;
-    react(reaction, window);
-    return false;
-}
-
-void TK350::fail(int result, FailureReaction reaction, WindowId window) {
-    const bool logged = notifyMain(NotifyCode::Error, result);
-    if (logged && reaction != FailureReaction::StopWindowOnceClosed) react(reaction, window);
-    CloseLink();
-    if (logged && reaction == FailureReaction::StopWindowOnceClosed) react(reaction, window);
-}
-
-void TK350::react(FailureReaction reaction, WindowId window) {
-    switch (reaction) {
-        case FailureReaction::LogOnly:
-            return;
-        case FailureReaction::CloseWindow:
-            closeWindow(window);
-            return;
-        case FailureReaction::StopWindow:
-        case FailureReaction::StopWindowOnceClosed:
-            notify(window, NotifyCode::Done, 0);
-            return;
-    }
+    if (flash.ending == Ending::NotOpened) return LinkError::InvalidReply;
+    if (flash.ending == Ending::Stopped) return LinkError::Timeout;
+    return flash.failure.result;
 }

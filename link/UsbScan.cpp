@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "link/K350Task.h"
+#include "link/UsbProtocol.h"
 
 bool IsBoard(const struct usb_device* device) {
     return device->descriptor.idVendor == K350Usb::VendorId &&

@@ -173,8 +173,12 @@ void TFTrace::onWorkerNotification(const WorkerNotification& notification) {
     }
 }
 
+// The address is a header word of the request, which takes the mask little-endian.
 void TFTrace::writeMask(std::intptr_t address) const {
-    if (address != 0) WriteTraceMask(address, TraceChannelMask);
+    if (address == 0) return;
+    auto* word = reinterpret_cast<std::uint8_t*>(address);
+    word[0] = std::uint8_t(TraceChannelMask & 0xFF);
+    word[1] = std::uint8_t(TraceChannelMask >> 8);
 }
 
 // The board cannot be reached: forget the choice; running or not stays as it is.
