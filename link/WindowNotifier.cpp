@@ -1,5 +1,7 @@
 #include "link/WindowNotifier.h"
 
+#include "config/ConfigImage.h"
+
 namespace {
 // A notification's value that carries an address; it is valid only during the notification.
 std::intptr_t addressValue(const void* address) {

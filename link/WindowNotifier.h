@@ -5,10 +5,11 @@
 
 #include <atomic>
 
-#include "config/ConfigImage.h"
 #include "link/LinkTypes.h"
 #include "link/NotificationChannel.h"
 #include "link/OperationObserver.h"
+
+struct ConfigSnapshot;
 
 class WindowNotifier : public OperationObserver {
 public:
