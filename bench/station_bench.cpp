@@ -20,6 +20,7 @@
 #include "link/UsbScan.h"
 #include "sim/SimControl.h"
 #include "tests/support/VirtualClock.h"
+#include "link/SpiFlash.h"
 
 namespace {
 
@@ -79,11 +80,9 @@ double FlashSeconds(bool poll, Clock& clock) {
     PlugBoards(1);
     const BoardLocation location = ScanBoards().at(0);
     BoardSession session(location, clock);
-    session.worker().setFlashPolling(poll);
-    session.channel().transferBytes = std::make_shared<const Bytes>(Image(0x20000));
+    const auto image = std::make_shared<const Bytes>(Image(SpiFlash::ProgramLimit));
     const std::int64_t start = clock.nowUs();
-    const auto& outcome = session.run(WorkerRequest::LoadFirmware);
-    if (!outcome.done) std::printf("  (the download failed)\n");
+    if (!session.downloadFirmware(image, {poll}).done()) std::printf("  (the download failed)\n");
     return double(clock.nowUs() - start) / 1e6;
 }
 
@@ -95,10 +94,9 @@ double VirtualFlashSeconds(bool poll) {
                       [&clock](std::int64_t us) { clock.advanceUs(us); });
     const BoardLocation location = ScanBoards().at(0);
     BoardSession session(location, clock);
-    session.worker().setFlashPolling(poll);
-    session.channel().transferBytes = std::make_shared<const Bytes>(Image(0x20000));
+    const auto image = std::make_shared<const Bytes>(Image(SpiFlash::ProgramLimit));
     const std::int64_t start = clock.nowUs();
-    session.run(WorkerRequest::LoadFirmware);
+    session.downloadFirmware(image, {poll});
     const double seconds = double(clock.nowUs() - start) / 1e6;
     k350sim::setClock(nullptr, nullptr);
     return seconds;

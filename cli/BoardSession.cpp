@@ -2,20 +2,70 @@
 
 #include <cerrno>
 
+#include "link/ConfigReadOperation.h"
+#include "link/ConfigWriteOperation.h"
+#include "link/FlashReadOperation.h"
+#include "link/TracePollOperation.h"
+#include "link/TraceSelectOperation.h"
+
 BoardSession::BoardSession(const BoardLocation& location, Clock& clock)
-    : location_(location), worker_(channel_, clock) {
-    worker_.setBoardLocation(location);
+    : location_(location), link_(clock) {
+    link_.setLocation(location);
 }
 
 BoardSession::~BoardSession() {
-    worker_.runExitSequence();
+    link_.drainAndClose();
 }
 
-const CliChannel::Outcome& BoardSession::run(WorkerRequest request) {
-    channel_.clearOutcome();
-    worker_.signal(request);
-    worker_.runOnePass();
-    return channel_.outcome;
+DirectObserver& BoardSession::fresh() {
+    observer_.clearReports();
+    observer_.bytes = nullptr;
+    observer_.approveTransfer = nullptr;
+    observer_.requestBytes.clear();
+    return observer_;
+}
+
+BoardProbe BoardSession::probe() {
+    return ProbeLink(link_, fresh(), location_);
+}
+
+OperationResult<ConfigSnapshot> BoardSession::readConfig() {
+    return ReadConfiguration(link_, fresh());
+}
+
+OperationResult<std::uint32_t> BoardSession::writeConfig(std::shared_ptr<const Bytes> bytes,
+                                                         std::function<bool()> approve) {
+    DirectObserver& observer = fresh();
+    observer.bytes = std::move(bytes);
+    observer.approveTransfer = std::move(approve);
+    return WriteConfiguration(link_, observer);
+}
+
+OperationResult<FirmwareDownload> BoardSession::downloadFirmware(
+    std::shared_ptr<const Bytes> image, const FirmwareOptions& options) {
+    DirectObserver& observer = fresh();
+    observer.bytes = std::move(image);
+    return DownloadFirmware(link_, observer, options);
+}
+
+OperationResult<BoardSession::Bytes> BoardSession::readFlash(std::uint32_t address,
+                                                             std::uint32_t count) {
+    return ReadFlashBack(link_, fresh(), address, count);
+}
+
+OperationResult<LinkStatisticsReply> BoardSession::statistics(StatisticsRequest request) {
+    return RequestStatistics(link_, fresh(), request);
+}
+
+OperationResult<> BoardSession::selectTrace(std::uint16_t mask) {
+    DirectObserver& observer = fresh();
+    // The mask goes into a header word, little-endian like every header word.
+    observer.requestBytes = {std::uint8_t(mask & 0xFF), std::uint8_t(mask >> 8)};
+    return SelectTrace(link_, observer);
+}
+
+OperationResult<TraceLines> BoardSession::pollTrace() {
+    return PollTraceRecords(link_, fresh());
 }
 
 namespace {
@@ -77,14 +127,16 @@ std::string LinkFailureText(const std::vector<int>& statuses, const std::vector<
     return {};
 }
 
-std::string FailureText(const CliChannel::Outcome& outcome) {
-    std::string text = LinkFailureText(outcome.statuses, outcome.errors);
+std::string FailureText(const DirectObserver& reports, Ending ending) {
+    std::string text = LinkFailureText(reports.statuses, reports.errors);
     if (!text.empty()) return text;
-    if (outcome.windowClosed || outcome.windowStopped) return "the operation did not complete";
+    if (ending == Ending::NotOpened || ending == Ending::Failed) {
+        return "the operation did not complete";
+    }
     return {};
 }
 
-bool FoundNoBoard(const CliChannel::Outcome& outcome) {
-    return outcome.errors.empty() && outcome.hasStatus(LinkStatus::NoBoard) &&
-           !outcome.hasStatus(LinkStatus::AccessRefused);
+bool FoundNoBoard(const DirectObserver& reports) {
+    return reports.errors.empty() && reports.hasStatus(LinkStatus::NoBoard) &&
+           !reports.hasStatus(LinkStatus::AccessRefused);
 }

@@ -1,9 +1,9 @@
 #include "cli/CommandSupport.h"
 
-BoardResult OperationFailure(const CliChannel::Outcome& outcome) {
-    std::string text = FailureText(outcome);
+BoardResult OperationFailure(const BoardSession& session, Ending ending) {
+    std::string text = FailureText(session.observer(), ending);
     if (text.empty()) text = "the operation did not complete";
-    return {FoundNoBoard(outcome) ? ExitStatus::NoBoard : ExitStatus::Failed, text};
+    return {FoundNoBoard(session.observer()) ? ExitStatus::NoBoard : ExitStatus::Failed, text};
 }
 
 Json BoardJson(const BoardSession& session, bool ok) {
@@ -23,7 +23,7 @@ BoardResult ReportFailure(const Options& options, Console& console, const BoardS
 
 void ShowProgress(BoardSession& session, Console& console) {
     const std::string board = session.location().text();
-    session.channel().onProgress = [&console, board](std::uint32_t done, std::uint32_t total) {
+    session.observer().onProgress = [&console, board](std::uint32_t done, std::uint32_t total) {
         console.progress(board, done, total);
     };
 }

@@ -7,7 +7,8 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 
-BoardResult OperationFailure(const CliChannel::Outcome& outcome);
+// What an operation that ended so reports: its failure text, and whether no board was found.
+BoardResult OperationFailure(const BoardSession& session, Ending ending);
 // The start of every per-board JSON object.
 Json BoardJson(const BoardSession& session, bool ok);
 // Prints the failure as the board's JSON object when --json is on; returns the result.

@@ -3,14 +3,14 @@
 #include <cstdio>
 
 #include "cli/CommandSupport.h"
+#include "cli/FlashVerify.h"
 #include "config/FirmwareImage.h"
 #include "config/PosixFile.h"
 #include "config/ServiceCodes.h"
 #include "link/BoardProbe.h"
+#include "link/SpiFlash.h"
 
 namespace {
-constexpr std::uint32_t kFlashLimit = 0x20000;  // the download programs nothing beyond it
-
 std::string hexAddress(std::uint32_t address) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%06X", address);
@@ -31,24 +31,18 @@ struct Verification {
 
 Verification verifyFlash(BoardSession& session, const std::vector<std::uint8_t>& image) {
     Verification verification;
-    const std::uint32_t length = std::min<std::uint32_t>(std::uint32_t(image.size()), kFlashLimit);
-    std::vector<std::uint8_t> flash(length);
-    session.channel().clearOutcome();
-    const int result = session.worker().ReadFlash(0, length, flash.data());
-    if (result < 0) {
-        verification.failure = FailureText(session.channel().outcome);
-        if (verification.failure.empty()) verification.failure = LinkErrorText(result);
-        verification.failure = "verify could not read the flash back: " + verification.failure;
+    const FlashComparison comparison = CompareFlash(session, image);
+    if (!comparison.readFailure.empty()) {
+        verification.failure = "verify could not read the flash back: " + comparison.readFailure;
         return verification;
     }
     verification.done = true;
-    const auto mismatch = std::mismatch(flash.begin(), flash.end(), image.begin());
-    if (mismatch.first != flash.end()) {
-        const auto address = std::uint32_t(mismatch.first - flash.begin());
-        verification.firstDifference = address;
-        verification.failure = "verify failed: first difference at " + hexAddress(address) +
-                               " (image " + hexByte(image[address]) + ", flash " +
-                               hexByte(flash[address]) + ")";
+    if (comparison.firstDifference) {
+        verification.firstDifference = comparison.firstDifference;
+        verification.failure = "verify failed: first difference at " +
+                               hexAddress(*comparison.firstDifference) + " (image " +
+                               hexByte(comparison.imageByte) + ", flash " +
+                               hexByte(comparison.flashByte) + ")";
     }
     return verification;
 }
@@ -88,9 +82,9 @@ BoardResult reportVerifyFailure(const Options& options, Console& console,
 
 // The worker reports a flash that stayed busy for 10 s as a timeout although every transfer went
 // through: then the hint speaks of the flash, not of the cable.
-bool flashStayedBusy(BoardSession& session, const CliChannel::Outcome& outcome) {
-    return outcome.errors.size() == 1 && outcome.errors[0] == LinkError::Timeout &&
-           session.worker().lastResult() >= 0;
+bool flashStayedBusy(BoardSession& session) {
+    const std::vector<int>& errors = session.observer().errors;
+    return errors.size() == 1 && errors[0] == LinkError::Timeout && session.link().lastResult() >= 0;
 }
 
 // Nothing can be read back from a board in boot mode: with --verify it is refused before a byte
@@ -109,23 +103,20 @@ BoardResult flashBoard(const Options& options, Console& console, BoardSession& s
              "back; nothing was sent (without --verify the image goes to the boot loader)"});
     }
     ShowProgress(session, console);
-    session.channel().transferBytes = image.bytes;
     const Console::Download download(console);
-    session.worker().setFlashPolling(options.poll);
-    const CliChannel::Outcome& outcome = session.run(WorkerRequest::LoadFirmware);
-    const bool boot = outcome.hasStatus(LinkStatus::BootStarted);
-    const bool finished =
-        outcome.hasStatus(boot ? LinkStatus::BootFinished : LinkStatus::FirmwareFinished);
-    if (!outcome.done || !finished) {
-        BoardResult failure = OperationFailure(outcome);
-        if (flashStayedBusy(session, outcome)) {
+    const OperationResult<FirmwareDownload> downloaded =
+        session.downloadFirmware(image.bytes, {options.poll});
+    if (!downloaded.done()) {
+        BoardResult failure = OperationFailure(session, downloaded.ending);
+        if (flashStayedBusy(session)) {
             failure.message =
                 "Error: -110 (the flash stayed busy for 10 s after an erase or program step; "
                 "download again, and if it stays, the board's flash needs service)";
         }
         return ReportFailure(options, console, session, failure);
     }
-    const std::uint32_t bytes = *outcome.done;
+    const bool boot = downloaded.value.bootMode;
+    const std::uint32_t bytes = downloaded.value.bytes;
     if (!options.verify) {
         reportSuccess(options, console, session, boot, bytes, false);
         return {};
@@ -157,9 +148,9 @@ int FlashCommand(const Options& options, Console& console) {
         if (!file.valid() || !IsRegularFile(file.get(), &size)) size = -1;
     }
     // Checked before a byte is read: an image the flash cannot hold whole is never cut short.
-    if (size == 0 || size > off_t(kFlashLimit)) {
+    if (size == 0 || size > off_t(SpiFlash::ProgramLimit)) {
         console.message("k350ctl: image " + Quoted(path) + " is " + std::to_string(size) +
-                        " bytes; the flash takes 1 to " + std::to_string(kFlashLimit));
+                        " bytes; the flash takes 1 to " + std::to_string(SpiFlash::ProgramLimit));
         return ExitStatus::File;
     }
     if (size < 0 || LoadFirmwareImage(path, image) != ImageLoadResult::Ok) {

@@ -5,6 +5,7 @@
 #include "cli/CommandSupport.h"
 #include "cli/StatisticsText.h"
 #include "link/Clock.h"
+#include "link/TraceChannel.h"
 
 namespace {
 
@@ -57,9 +58,9 @@ void printStatistics(const Options& options, Console& console, const BoardSessio
 BoardResult statsBoard(const Options& options, Console& console, BoardSession& session,
                        bool severalBoards) {
     if (options.reset) {
-        const CliChannel::Outcome& outcome = session.run(WorkerRequest::ResetStatistics);
-        if (!outcome.statistics) {
-            return ReportFailure(options, console, session, OperationFailure(outcome));
+        const auto reset = session.statistics(StatisticsRequest::Reset);
+        if (!reset.done()) {
+            return ReportFailure(options, console, session, OperationFailure(session, reset.ending));
         }
     }
     int reading = 0;
@@ -68,11 +69,11 @@ BoardResult statsBoard(const Options& options, Console& console, BoardSession& s
             break;
         }
         if (console.stopped()) break;
-        const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadStatistics);
-        if (!outcome.statistics) {
-            return ReportFailure(options, console, session, OperationFailure(outcome));
+        const auto reply = session.statistics(StatisticsRequest::Read);
+        if (!reply.done()) {
+            return ReportFailure(options, console, session, OperationFailure(session, reply.ending));
         }
-        printStatistics(options, console, session, *outcome.statistics, severalBoards);
+        printStatistics(options, console, session, reply.value, severalBoards);
     }
     if (console.interrupted() && options.count != 0 && reading < options.count) {
         return stoppedEarly(console, std::to_string(reading) + " of " +
@@ -81,8 +82,12 @@ BoardResult statsBoard(const Options& options, Console& console, BoardSession& s
     return {};
 }
 
+// The command line's names of the traced streams.
 const std::map<std::string, std::uint16_t> kChannelBits = {
-    {"bus-rx", 1u << 0}, {"bus-tx", 1u << 1}, {"link-rx", 1u << 2}, {"link-tx", 1u << 3}};
+    {"bus-rx", TraceMaskBit(TraceChannel::BusReceive)},
+    {"bus-tx", TraceMaskBit(TraceChannel::BusTransmit)},
+    {"link-rx", TraceMaskBit(TraceChannel::LinkReceive)},
+    {"link-tx", TraceMaskBit(TraceChannel::LinkTransmit)}};
 
 // The channel mask of a comma-separated list; 0 when a name is unknown or empty, as the one
 // after a trailing comma is.
@@ -111,21 +116,18 @@ void printTraceLines(const Options& options, Console& console, const BoardSessio
 
 BoardResult traceBoard(const Options& options, Console& console, BoardSession& session,
                        std::uint16_t mask, bool severalBoards) {
-    session.channel().traceMask = mask;
-    session.channel().onTraceLines = [&](const std::vector<std::string>& lines) {
-        printTraceLines(options, console, session, lines, severalBoards);
-    };
-    const CliChannel::Outcome& selected = session.run(WorkerRequest::SetTrace);
-    if (selected.windowStopped || !selected.errors.empty()) {
-        return ReportFailure(options, console, session, OperationFailure(selected));
+    const OperationResult<> selected = session.selectTrace(mask);
+    if (!selected.done()) {
+        return ReportFailure(options, console, session, OperationFailure(session, selected.ending));
     }
     const std::int64_t startUs = console.clock().nowUs();
     const std::int64_t durationUs = std::int64_t((options.duration.value_or(0)) * 1e6);
     for (;;) {
-        const CliChannel::Outcome& polled = session.run(WorkerRequest::PollTrace);
-        if (polled.windowStopped || !polled.errors.empty()) {
-            return ReportFailure(options, console, session, OperationFailure(polled));
+        const OperationResult<TraceLines> polled = session.pollTrace();
+        if (!polled.done()) {
+            return ReportFailure(options, console, session, OperationFailure(session, polled.ending));
         }
+        printTraceLines(options, console, session, polled.value, severalBoards);
         const bool timeUp = options.duration &&
                             console.clock().nowUs() - startUs + kTracePollMs * 1000 > durationUs;
         if (timeUp) return {};

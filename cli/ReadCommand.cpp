@@ -33,11 +33,11 @@ std::string writeProblem(AtomicWriteResult result, int error) {
 
 BoardResult readBoard(const Options& options, Console& console, BoardSession& session) {
     ShowProgress(session, console);
-    const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadConfig);
-    if (!outcome.snapshot) {
-        return ReportFailure(options, console, session, OperationFailure(outcome));
+    const OperationResult<ConfigSnapshot> read = session.readConfig();
+    if (!read.done()) {
+        return ReportFailure(options, console, session, OperationFailure(session, read.ending));
     }
-    ConfigSnapshot snapshot = *outcome.snapshot;
+    ConfigSnapshot snapshot = read.value;
     // Save refreshes the CRC word, which would pass a damaged record off as a sound one.
     const bool crcMatched = StoredCrc(snapshot) == ComputeCrc(TCrc(), snapshot);
     if (!crcMatched) {

@@ -35,9 +35,9 @@ bool readFromBoard(const Options& options, Console& console, Source& source, int
         return false;
     }
     status = RunOnBoards(choice, options, console, [&](BoardSession& session) -> BoardResult {
-        const CliChannel::Outcome& outcome = session.run(WorkerRequest::ReadConfig);
-        if (!outcome.snapshot) return OperationFailure(outcome);
-        source = {"board " + session.location().text(), *outcome.snapshot};
+        const OperationResult<ConfigSnapshot> read = session.readConfig();
+        if (!read.done()) return OperationFailure(session, read.ending);
+        source = {"board " + session.location().text(), read.value};
         return {};
     });
     return status == ExitStatus::Ok;

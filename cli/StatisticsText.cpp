@@ -6,31 +6,27 @@
 
 namespace {
 
-enum class Form { Plain, Count, Percentage, Milliseconds, Load };
+using StatisticsRules::Form;
 
-struct Word {
-    const char* name;
-    Form form;
-};
-
-constexpr Word kWords[17] = {
-    {"time_s", Form::Plain},
-    {"link_packets_sent", Form::Count},
-    {"link_bytes_sent", Form::Count},
-    {"link_packets_received", Form::Count},
-    {"link_bytes_received", Form::Count},
-    {"link_packets_erroneous", Form::Count},
-    {"link_erroneous_percent", Form::Percentage},
-    {"audio_packets_sent", Form::Count},
-    {"audio_bytes_sent", Form::Count},
-    {"audio_packets_blocked", Form::Count},
-    {"audio_packets_received", Form::Count},
-    {"audio_bytes_received", Form::Count},
-    {"audio_packets_lost", Form::Count},
-    {"audio_lost_percent", Form::Percentage},
-    {"audio_jitter_ms", Form::Milliseconds},
-    {"cpu_load_percent", Form::Load},
-    {"sync_frequency_hz", Form::Count},
+// The JSON name of each word, in word order; how each is shown is the core's.
+constexpr const char* kWordNames[StatisticsWord::Count] = {
+    "time_s",
+    "link_packets_sent",
+    "link_bytes_sent",
+    "link_packets_received",
+    "link_bytes_received",
+    "link_packets_erroneous",
+    "link_erroneous_percent",
+    "audio_packets_sent",
+    "audio_bytes_sent",
+    "audio_packets_blocked",
+    "audio_packets_received",
+    "audio_bytes_received",
+    "audio_packets_lost",
+    "audio_lost_percent",
+    "audio_jitter_ms",
+    "cpu_load_percent",
+    "sync_frequency_hz",
 };
 
 // The shared rule's value, shown with exactly the window's decimals.
@@ -40,30 +36,31 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
-StatisticsField describe(const Word& word, std::uint32_t value) {
-    switch (word.form) {
-        case Form::Plain: {
+StatisticsField describe(int index, std::uint32_t value) {
+    const char* name = kWordNames[index];
+    switch (StatisticsRules::FormOf(index)) {
+        case Form::Signed: {
             const std::string number = std::to_string(std::int32_t(value));
-            return {word.name, number, number};
+            return {name, number, number};
         }
         case Form::Count: {
             const std::string number = std::to_string(value);
-            return {word.name, number, number};
+            return {name, number, number};
         }
         case Form::Percentage: {
-            const std::string number = fixed(StatisticsRules::percentageValue(value),
+            const std::string number = fixed(StatisticsRules::PercentageValue(value),
                                              StatisticsRules::kPercentageDecimals);
-            return {word.name, number, number + " %"};
+            return {name, number, number + " %"};
         }
         case Form::Milliseconds: {
-            const std::string number = fixed(StatisticsRules::millisecondsValue(value),
+            const std::string number = fixed(StatisticsRules::MillisecondsValue(value),
                                              StatisticsRules::kMillisecondsDecimals);
-            return {word.name, number, number + " ms"};
+            return {name, number, number + " ms"};
         }
         default: {
             const std::string number =
-                fixed(StatisticsRules::loadValue(value), StatisticsRules::kLoadDecimals);
-            return {word.name, number, number};
+                fixed(StatisticsRules::LoadValue(value), StatisticsRules::kLoadDecimals);
+            return {name, number, number};
         }
     }
 }
@@ -73,10 +70,10 @@ StatisticsField describe(const Word& word, std::uint32_t value) {
 std::vector<StatisticsField> DescribeStatistics(const std::array<std::uint8_t, 68>& record,
                                                 std::size_t received) {
     std::vector<StatisticsField> fields;
-    for (int i = 0; i < 17; ++i) {
-        const bool carried = received >= std::size_t(4 * (i + 1));
-        fields.push_back(carried ? describe(kWords[i], StatisticsRules::wordAt(record.data(), i))
-                                 : StatisticsField{kWords[i].name, "null", ""});
+    for (int i = 0; i < StatisticsWord::Count; ++i) {
+        const bool carried = received >= StatisticsRules::BytesThrough(i);
+        fields.push_back(carried ? describe(i, StatisticsRules::WordAt(record.data(), i))
+                                 : StatisticsField{kWordNames[i], "null", ""});
     }
     return fields;
 }

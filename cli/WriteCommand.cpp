@@ -28,7 +28,7 @@ const char* loadProblem(LoadResult result) {
 std::string identityProblem(const Options& options, BoardSession& session,
                             const ConfigSnapshot& file) {
     const std::string fileDie = DeviceIdText(file.data() + ConfigOffset::DieId);
-    const std::string boardDie = DeviceIdText(session.worker().deviceIds().data());
+    const std::string boardDie = DeviceIdText(session.deviceIds().data());
     if (!options.full || options.otherBoard || fileDie == boardDie) return {};
     return "write --full refused: the file is of the board with die ID " + fileDie +
            ", this board's is " + boardDie + "; its identity would replace the board's own (give " +
@@ -39,26 +39,24 @@ BoardResult writeBoard(const Options& options, Console& console, BoardSession& s
                        const ConfigSnapshot& file,
                        std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
     ShowProgress(session, console);
-    session.channel().transferBytes = bytes;
     std::string refusal;
     // Asked for its bytes once the board is open and identified, before anything is written.
-    session.channel().approveTransfer = [&] {
+    const OperationResult<std::uint32_t> written = session.writeConfig(bytes, [&] {
         refusal = identityProblem(options, session, file);
         return refusal.empty();
-    };
-    const CliChannel::Outcome& outcome = session.run(WorkerRequest::WriteConfig);
+    });
     if (!refusal.empty()) {
         return ReportFailure(options, console, session, {ExitStatus::Usage, refusal});
     }
-    if (!outcome.done || !outcome.hasStatus(LinkStatus::WriteFinished)) {
-        return ReportFailure(options, console, session, OperationFailure(outcome));
+    if (!written.done()) {
+        return ReportFailure(options, console, session, OperationFailure(session, written.ending));
     }
     if (options.json) {
         Json object = BoardJson(session, true);
-        object["bytes_written"] = *outcome.done;
+        object["bytes_written"] = written.value;
         console.data(JsonText(object));
     } else {
-        console.message(session.location().text() + ": " + std::to_string(*outcome.done) +
+        console.message(session.location().text() + ": " + std::to_string(written.value) +
                         " bytes of the configuration written");
     }
     return {};

@@ -5,17 +5,13 @@
 #include "link/BoardLink.h"
 #include "link/DirectObserver.h"
 
-BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock) {
-    BoardLink link(clock);
-    link.setLocation(location);
-    DirectObserver observer;
+BoardProbe ProbeLink(BoardLink& link, DirectObserver& observer, const BoardLocation& location) {
     BoardProbe probe;
     probe.location = location;
     if (link.openNormal(observer)) {
         probe.mode = BoardProbe::Mode::Normal;
         probe.capacity = link.capacity();
         probe.ids = link.ids();
-        link.close();
         return probe;
     }
     probe.statuses = observer.statuses;
@@ -27,6 +23,15 @@ BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock) {
         probe.errors.clear();
         link.close();
     }
+    return probe;
+}
+
+BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock) {
+    BoardLink link(clock);
+    link.setLocation(location);
+    DirectObserver observer;
+    const BoardProbe probe = ProbeLink(link, observer, location);
+    link.close();
     return probe;
 }
 

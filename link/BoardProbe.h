@@ -8,7 +8,9 @@
 #include "link/BoardLocation.h"
 #include "link/BoardTypes.h"
 
+class BoardLink;
 class Clock;
+class DirectObserver;
 
 struct BoardProbe {
     enum class Mode { Normal, Boot, Unusable };
@@ -21,6 +23,10 @@ struct BoardProbe {
     std::vector<int> errors;    // link errors
 };
 
+// Opens the board on `link` as every operation does (configuration 2, size and identification
+// queries); a board that answers is left open, one that refuses is tried in configuration 1
+// (boot mode) and released. What the normal-mode open reported stays in `observer`.
+BoardProbe ProbeLink(BoardLink& link, DirectObserver& observer, const BoardLocation& location);
 // Opens the board as every operation does (configuration 2, size and identification queries),
 // then releases it; a board that refuses is tried in configuration 1 (boot mode).
 BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock);

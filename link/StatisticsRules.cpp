@@ -25,19 +25,19 @@ double rounded(double value, int significant, int decimals) {
 
 }  // namespace
 
-double percentageValue(std::uint32_t word) {
+double PercentageValue(std::uint32_t word) {
     return rounded(word * 100.0 / kFractionUnit, 6, kPercentageDecimals);
 }
 
-double millisecondsValue(std::uint32_t word) {
+double MillisecondsValue(std::uint32_t word) {
     return rounded(word * 1000.0 / kTicksPerSecond, 8, kMillisecondsDecimals);
 }
 
-double loadValue(std::uint32_t word) {
+double LoadValue(std::uint32_t word) {
     return rounded(word * 100.0 / kTicksPerSecond, 4, kLoadDecimals);
 }
 
-std::uint32_t wordAt(const std::uint8_t* record, int index) {
+std::uint32_t WordAt(const std::uint8_t* record, int index) {
     const std::uint8_t* bytes = record + 4 * index;
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
            (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};

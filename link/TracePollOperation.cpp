@@ -4,29 +4,19 @@
 
 #include "link/BoardLink.h"
 #include "link/Clock.h"
+#include "link/TraceChannel.h"
 
 namespace {
 using Result = OperationResult<TraceLines>;
-constexpr std::uint16_t kBusTransmit = 1;
 constexpr int kTraceTypeLength = 2;
 constexpr int kWordLength = 2;
 // A board that traces faster than it can be drained would keep one poll going forever; the
 // rest of its queue waits for the next poll.
 constexpr int kMaxTraceRepliesPerPoll = 1000;
 
+// A record of another type gets a line without a label.
 const char* traceLabel(std::uint16_t recordType) {
-    switch (recordType) {
-        case 0:
-            return "Bus+(RxD): ";
-        case 1:
-            return "Bus+(TxD): ";
-        case 2:
-            return "Link(RxD): ";
-        case 3:
-            return "Link(TxD): ";
-        default:
-            return "";
-    }
+    return recordType < kTraceChannelCount ? TraceLabel(TraceChannel(recordType)) : "";
 }
 
 std::string linePrefix(Clock& clock, std::uint16_t recordType) {
@@ -41,7 +31,7 @@ int appendLine(BoardLink& link, int length, TraceLines& lines) {
     const std::uint8_t* record = link.payload();
     const std::uint16_t recordType = std::uint16_t(record[0] << 8 | record[1]);
     // A Bus+ transmit record carries one byte of its own before the traced bytes.
-    const int first = kTraceTypeLength + (recordType == kBusTransmit ? 1 : 0);
+    const int first = kTraceTypeLength + (recordType == std::uint16_t(TraceChannel::BusTransmit) ? 1 : 0);
     std::string line = linePrefix(link.clock(), recordType);
     char hex[8];
     for (int i = first; i < length; ++i) {

@@ -20,15 +20,22 @@ namespace {
 
 using Formatter = QString (*)(std::uint32_t);
 
-// How each of the seventeen words is shown, in word order.
-constexpr std::array<Formatter, TFReport::kWordCount> kWordForms = {
-    StatisticsFormat::plainInteger, StatisticsFormat::count,      StatisticsFormat::count,
-    StatisticsFormat::count,        StatisticsFormat::count,      StatisticsFormat::count,
-    StatisticsFormat::percentage,   StatisticsFormat::count,      StatisticsFormat::count,
-    StatisticsFormat::count,        StatisticsFormat::count,      StatisticsFormat::count,
-    StatisticsFormat::count,        StatisticsFormat::percentage, StatisticsFormat::milliseconds,
-    StatisticsFormat::load,         StatisticsFormat::count,
-};
+// The display form of each word, as the core says how it is shown.
+Formatter formatterOf(int word) {
+    switch (StatisticsRules::FormOf(word)) {
+        case StatisticsRules::Form::Signed:
+            return StatisticsFormat::PlainInteger;
+        case StatisticsRules::Form::Count:
+            return StatisticsFormat::Count;
+        case StatisticsRules::Form::Percentage:
+            return StatisticsFormat::Percentage;
+        case StatisticsRules::Form::Milliseconds:
+            return StatisticsFormat::Milliseconds;
+        case StatisticsRules::Form::Load:
+            return StatisticsFormat::Load;
+    }
+    return StatisticsFormat::Count;
+}
 
 QString errorsCaption(const QString& period) {
     return QStringLiteral("Количество ошибочных пакетов за ") + period + QStringLiteral(" сек:");
@@ -86,8 +93,8 @@ TFReport::TFReport(QWidget* parent) : TaskWindow(WindowId::FReport, parent) {
     for (int index = 0; index < kWordCount; ++index) {
         QLineEdit* field = fields_[std::size_t(index)];
         const int widest =
-            std::max(field->fontMetrics().horizontalAdvance(StatisticsFormat::count(0xFFFFFFFFu)),
-                     field->fontMetrics().horizontalAdvance(kWordForms[index](0xFFFFFFFFu)));
+            std::max(field->fontMetrics().horizontalAdvance(StatisticsFormat::Count(0xFFFFFFFFu)),
+                     field->fontMetrics().horizontalAdvance(formatterOf(index)(0xFFFFFFFFu)));
         field->setMinimumWidth(widest + 8);
     }
 
@@ -284,7 +291,7 @@ void TFReport::onWorkerNotification(const WorkerNotification& notification) {
 void TFReport::ShowStatistics(const std::uint8_t* record, int receivedBytes) {
     for (int index = 0; index < kWordCount; ++index) {
         const bool arrived = 4 * (index + 1) <= receivedBytes;
-        fields_[index]->setText(arrived ? kWordForms[index](StatisticsFormat::wordAt(record, index))
+        fields_[index]->setText(arrived ? formatterOf(index)(StatisticsFormat::WordAt(record, index))
                                         : QString());
         fields_[index]->setCursorPosition(0);
     }

@@ -7,6 +7,7 @@
 
 #include "monitor/ReportHistory.h"
 #include "ui/TaskWindow.h"
+#include "link/StatisticsRules.h"
 
 class QLabel;
 class QLineEdit;
@@ -19,7 +20,7 @@ class ReportChart;
 class TFReport : public TaskWindow {
     Q_OBJECT
 public:
-    static constexpr int kWordCount = 17;
+    static constexpr int kWordCount = StatisticsWord::Count;
     static constexpr int kRecordSize = 4 * kWordCount;
     static constexpr int kMinPeriod = 1;
     static constexpr int kMaxPeriod = 999;

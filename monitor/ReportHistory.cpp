@@ -2,14 +2,6 @@
 
 #include "monitor/StatisticsFormat.h"
 
-namespace {
-constexpr int kCollectionTimeWord = 0;
-constexpr int kRxdErrFractWord = 6;
-constexpr int kRxvLostFractWord = 13;
-constexpr int kJitterWord = 14;
-constexpr int kLoadWord = 15;
-}  // namespace
-
 QDateTime StatisticsReport::arrival() const {
     return QDateTime::fromMSecsSinceEpoch(arrivalMs, Qt::OffsetFromUTC, utcOffsetS);
 }
@@ -23,14 +15,14 @@ void ReportHistory::append(const std::uint8_t* record) {
     report.arrivalMs = arrival.toMSecsSinceEpoch();
     report.utcOffsetS = arrival.offsetFromUtc();
     for (int index = 0; index < StatisticsReport::kWordCount; ++index) {
-        report.words[index] = StatisticsFormat::wordAt(record, index);
+        report.words[index] = StatisticsFormat::WordAt(record, index);
     }
     using namespace StatisticsSeries;
-    report.shown[RxdErrFract] = StatisticsFormat::percentageValue(report.words[kRxdErrFractWord]);
-    report.shown[RxvLostFract] = StatisticsFormat::percentageValue(report.words[kRxvLostFractWord]);
-    report.shown[Jitter] = StatisticsFormat::millisecondsValue(report.words[kJitterWord]);
-    report.shown[Load] = StatisticsFormat::loadValue(report.words[kLoadWord]);
-    report.afterReset = startsAfterReset(report.words[kCollectionTimeWord]);
+    report.shown[RxdErrFract] = StatisticsFormat::PercentageValue(report.words[StatisticsWord::LinkErroneousFraction]);
+    report.shown[RxvLostFract] = StatisticsFormat::PercentageValue(report.words[StatisticsWord::AudioLostFraction]);
+    report.shown[Jitter] = StatisticsFormat::MillisecondsValue(report.words[StatisticsWord::AudioJitter]);
+    report.shown[Load] = StatisticsFormat::LoadValue(report.words[StatisticsWord::ProcessorLoad]);
+    report.afterReset = startsAfterReset(report.words[StatisticsWord::CollectionTime]);
     if (report.afterReset) resetAsked_ = false;
 
     if (reports_.size() >= capacity_) reports_.pop_front();
@@ -42,7 +34,7 @@ void ReportHistory::append(const std::uint8_t* record) {
 // reset button, a reset by someone else, or a restart of the board. A reset
 // asked for here shows as a report that starts from zero, even as the first.
 bool ReportHistory::startsAfterReset(std::uint32_t collectionTime) const {
-    if (!reports_.empty() && collectionTime < reports_.back().words[kCollectionTimeWord]) {
+    if (!reports_.empty() && collectionTime < reports_.back().words[StatisticsWord::CollectionTime]) {
         return true;
     }
     return resetAsked_ && collectionTime == 0;

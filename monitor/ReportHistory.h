@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include "link/StatisticsRules.h"
 
 namespace StatisticsSeries {
 // The derived values that can be followed over time.
@@ -15,7 +16,7 @@ enum Id { RxdErrFract, RxvLostFract, Jitter, Load, kCount };
 }  // namespace StatisticsSeries
 
 struct StatisticsReport {
-    static constexpr int kWordCount = 17;
+    static constexpr int kWordCount = StatisticsWord::Count;
 
     std::int64_t arrivalMs = 0;   // since the epoch, UTC
     std::int32_t utcOffsetS = 0;  // of the local time at arrival

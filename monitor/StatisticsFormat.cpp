@@ -14,24 +14,24 @@ QString fixed(double value, int decimals) {
 
 }  // namespace
 
-QString plainInteger(std::uint32_t word) {
+QString PlainInteger(std::uint32_t word) {
     return QString::number(static_cast<std::int32_t>(word));
 }
 
-QString count(std::uint32_t word) {
+QString Count(std::uint32_t word) {
     return QLocale().toString(static_cast<qulonglong>(word));
 }
 
-QString percentage(std::uint32_t word) {
-    return fixed(percentageValue(word), kPercentageDecimals) + QStringLiteral(" %");
+QString Percentage(std::uint32_t word) {
+    return fixed(PercentageValue(word), kPercentageDecimals) + QStringLiteral(" %");
 }
 
-QString milliseconds(std::uint32_t word) {
-    return fixed(millisecondsValue(word), kMillisecondsDecimals) + QStringLiteral(" мсек");
+QString Milliseconds(std::uint32_t word) {
+    return fixed(MillisecondsValue(word), kMillisecondsDecimals) + QStringLiteral(" мсек");
 }
 
-QString load(std::uint32_t word) {
-    return fixed(loadValue(word), kLoadDecimals);
+QString Load(std::uint32_t word) {
+    return fixed(LoadValue(word), kLoadDecimals);
 }
 
 }  // namespace StatisticsFormat

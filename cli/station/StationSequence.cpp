@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/BoardSession.h"
+#include "cli/FlashVerify.h"
 #include "config/Cp1251.h"
 #include "config/RecordDescription.h"
 #include "config/RecordRules.h"
@@ -13,10 +14,8 @@
 #include "link/StatisticsRules.h"
 
 namespace {
-constexpr std::uint32_t kFlashLimit = 0x20000;  // the download programs nothing beyond it
-// Statistics words of the soak's figures, and the reply bytes that carry all three.
-constexpr int kErroneousWord = 6, kLostWord = 13, kJitterWord = 14;
-constexpr std::uint32_t kSoakReplyBytes = 4 * (kJitterWord + 1);
+// The reply bytes that carry all three of the soak's figures.
+constexpr std::size_t kSoakReplyBytes = StatisticsRules::BytesThrough(StatisticsWord::AudioJitter);
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -39,8 +38,8 @@ std::string OverLimit(const char* what, double value, const std::optional<double
            unit;
 }
 
-std::string OperationText(const CliChannel::Outcome& outcome) {
-    const std::string text = FailureText(outcome);
+std::string OperationText(const BoardSession& session, Ending ending) {
+    const std::string text = FailureText(session.observer(), ending);
     return text.empty() ? "the operation did not complete" : text;
 }
 }  // namespace
@@ -82,27 +81,22 @@ void StationSequence::report(const Board& board, const char* step, const char* s
 
 BoardOutcome StationSequence::run(const BoardLocation& location, const std::string& port) {
     Board board(location, clock_, port);
-    TK350& worker = board.session.worker();
     // Identify: the probe `list` makes.
-    worker.OpenLink(K350Usb::NormalConfiguration);
-    worker.QueryLink();
-    if (!worker.isLinkOpen()) {
-        board.session.channel().clearOutcome();
-        worker.OpenLink(K350Usb::BootConfiguration);
-        if (!worker.isLinkOpen()) return BoardOutcome::Gone;
-        worker.CloseLink();
+    const BoardProbe probe = board.session.probe();
+    if (probe.mode != BoardProbe::Mode::Normal) {
+        if (probe.mode == BoardProbe::Mode::Unusable) return BoardOutcome::Gone;
         if (!job_.image) return BoardOutcome::Gone;  // nothing a boot loader could take
         report(board, StationStep::Boot, "started");
-        board.session.channel().transferBytes = job_.image;
-        const auto& outcome = board.session.run(WorkerRequest::LoadFirmware);
-        if (!outcome.done || !outcome.hasStatus(LinkStatus::BootFinished)) {
-            report(board, StationStep::Boot, "failed", OperationText(outcome));
+        const auto downloaded = board.session.downloadFirmware(job_.image, {});
+        if (!downloaded.done() || !downloaded.value.bootMode) {
+            report(board, StationStep::Boot, "failed",
+                   OperationText(board.session, downloaded.ending));
             return BoardOutcome::Failed;
         }
         report(board, StationStep::Boot, "done");
         return BoardOutcome::BootLoaded;
     }
-    const DeviceIds ids = worker.deviceIds();
+    const DeviceIds ids = probe.ids;
     board.record.dieId = RecordRules::DeviceIdText(ids.data());
     board.record.chipId = RecordRules::DeviceIdText(ids.data() + 8);
     if (!job_.reprocessPassed && store_.hasPassed(board.record.dieId)) {
@@ -156,63 +150,50 @@ bool StationSequence::step(Board& board, const char* name,
 }
 
 std::string StationSequence::flash(Board& board) {
-    CliChannel& channel = board.session.channel();
-    channel.transferBytes = job_.image;
-    channel.onProgress = [&](std::uint32_t done, std::uint32_t total) {
+    DirectObserver& observer = board.session.observer();
+    observer.onProgress = [&](std::uint32_t done, std::uint32_t total) {
         report(board, StationStep::Flash, "progress", {}, done, total);
     };
-    board.session.worker().setFlashPolling(job_.pollFlash);
-    const auto& outcome = board.session.run(WorkerRequest::LoadFirmware);
-    channel.onProgress = nullptr;
-    if (!outcome.done || !outcome.hasStatus(LinkStatus::FirmwareFinished)) {
-        return OperationText(outcome);
+    const auto downloaded = board.session.downloadFirmware(job_.image, {job_.pollFlash});
+    observer.onProgress = nullptr;
+    if (!downloaded.done() || downloaded.value.bootMode) {
+        return OperationText(board.session, downloaded.ending);
     }
     return {};
 }
 
 std::string StationSequence::verify(Board& board) {
-    const std::vector<std::uint8_t>& image = *job_.image;
-    const auto length = std::min<std::uint32_t>(std::uint32_t(image.size()), kFlashLimit);
-    std::vector<std::uint8_t> flash(length);
-    board.session.channel().clearOutcome();
-    const int result = board.session.worker().ReadFlash(0, length, flash.data());
-    if (result < 0) {
-        const std::string text = FailureText(board.session.channel().outcome);
-        return "the flash could not be read back: " + (text.empty() ? LinkErrorText(result) : text);
+    const FlashComparison comparison = CompareFlash(board.session, *job_.image);
+    if (!comparison.readFailure.empty()) {
+        return "the flash could not be read back: " + comparison.readFailure;
     }
-    const auto mismatch = std::mismatch(flash.begin(), flash.end(), image.begin());
-    if (mismatch.first == flash.end()) return {};
+    if (!comparison.firstDifference) return {};
     char address[16];
-    std::snprintf(address, sizeof address, "0x%06X", unsigned(mismatch.first - flash.begin()));
+    std::snprintf(address, sizeof address, "0x%06X", unsigned(*comparison.firstDifference));
     return std::string("the flash differs from the image first at ") + address;
 }
 
 std::string StationSequence::writeConfig(Board& board) {
     board.written = IdentityRecord(*job_.reference, board.record.serial, board.record.dieId,
                                    job_.date, job_.descriptionTemplate);
-    const DeviceIds& ids = board.session.worker().deviceIds();
+    const DeviceIds& ids = board.session.deviceIds();
     std::copy(ids.begin(), ids.end(), board.written.bytes.begin() + ConfigOffset::DieId);
     // The whole record, identity included, as a write at full service level sends it.
     auto bytes = std::make_shared<const std::vector<std::uint8_t>>(
         board.written.bytes.begin(),
         board.written.bytes.begin() + WriteExtent(ServiceLevel::FullService));
     board.record.configSha256 = Sha256Hex(*bytes);
-    board.session.channel().transferBytes = bytes;
-    const auto& outcome = board.session.run(WorkerRequest::WriteConfig);
-    if (!outcome.done || !outcome.hasStatus(LinkStatus::WriteFinished)) {
-        return OperationText(outcome);
-    }
+    const auto written = board.session.writeConfig(bytes);
+    if (!written.done()) return OperationText(board.session, written.ending);
     return {};
 }
 
 std::string StationSequence::readBack(Board& board) {
-    const auto& outcome = board.session.run(WorkerRequest::ReadConfig);
-    if (!outcome.snapshot || !outcome.hasStatus(LinkStatus::ReadFinished)) {
-        return OperationText(outcome);
-    }
+    const auto read = board.session.readConfig();
+    if (!read.done()) return OperationText(board.session, read.ending);
     std::string differing;
     for (const FieldDifference& difference :
-         DiffSnapshots(board.written, *outcome.snapshot, TCrc())) {
+         DiffSnapshots(board.written, read.value, TCrc())) {
         differing += (differing.empty() ? "" : ", ") + difference.name + " (written " +
                      difference.first + ", read " + difference.second + ")";
     }
@@ -220,20 +201,22 @@ std::string StationSequence::readBack(Board& board) {
 }
 
 std::string StationSequence::soak(Board& board) {
-    const auto& reset = board.session.run(WorkerRequest::ResetStatistics);
-    if (!reset.statistics) return OperationText(reset);
+    const auto reset = board.session.statistics(StatisticsRequest::Reset);
+    if (!reset.done()) return OperationText(board.session, reset.ending);
     clock_.sleepMs(std::uint32_t(job_.soak.seconds * 1000));
-    const auto& outcome = board.session.run(WorkerRequest::ReadStatistics);
-    if (!outcome.statistics) return OperationText(outcome);
-    const LinkStatisticsReply& reply = *outcome.statistics;
+    const auto read = board.session.statistics(StatisticsRequest::Read);
+    if (!read.done()) return OperationText(board.session, read.ending);
+    const LinkStatisticsReply& reply = read.value;
     if (reply.received < kSoakReplyBytes) return "the statistics reply was too short";
     const auto word = [&](int index) {
-        return StatisticsRules::wordAt(reply.record.data(), index);
+        return StatisticsRules::WordAt(reply.record.data(), index);
     };
     RunRecord& record = board.record;
-    record.soakErroneousPercent = StatisticsRules::percentageValue(word(kErroneousWord));
-    record.soakLostPercent = StatisticsRules::percentageValue(word(kLostWord));
-    record.soakJitterMs = StatisticsRules::millisecondsValue(word(kJitterWord));
+    record.soakErroneousPercent =
+        StatisticsRules::PercentageValue(word(StatisticsWord::LinkErroneousFraction));
+    record.soakLostPercent =
+        StatisticsRules::PercentageValue(word(StatisticsWord::AudioLostFraction));
+    record.soakJitterMs = StatisticsRules::MillisecondsValue(word(StatisticsWord::AudioJitter));
     const SoakLimits& limits = job_.soak;
     for (const std::string& problem :
          {OverLimit("erroneous packets", *record.soakErroneousPercent, limits.maxErroneousPercent,
