@@ -98,6 +98,10 @@ void stationOptions(CLI::App& command, Options& options) {
     addNumber(command, "--boards", 0, 1e6, true,
               [&](double value) { options.boards = int(value); });
     alertOptions(command, options);
+    text(command, "--on-pass", options.onPass);
+    text(command, "--on-fail", options.onFail);
+    addNumber(command, "--hook-timeout", 1, 3600, false,
+              [&](double value) { options.hookTimeout = value; });
 }
 
 void historyOptions(CLI::App& command, Options& options) {
@@ -226,7 +230,8 @@ atomically: FILE itself, or OUT with -o.
     {"station",
      "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
      "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
-     "[--store STORE] [--reprocess] [--boards N] [--alert-failures N] [--alert-of N]",
+     "[--store STORE] [--reprocess] [--boards N] [--alert-failures N] [--alert-of N] "
+     "[--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
      "the production sequence on every board plugged in",
      R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
 
@@ -249,6 +254,11 @@ When --alert-failures of a port's last --alert-of boards failed (default 3
 of 5) while another port of the station passes, the station says the port,
 its cable, hub or fixture is suspect: on the table, or as a JSON line with
 "alert". --alert-failures 0 turns this off.
+--on-pass and --on-fail run a command with /bin/sh -c after a board passed
+or failed, the run's record as a JSON line on its standard input and its
+fields in K350_* variables; it is killed with what it started after
+--hook-timeout seconds (default 30). Its output and status are kept with
+the run; it never changes the board's result.
 )",
      0, false, stationOptions, StationCommand, false},
     {"history", "history [--serial N] [--die ID] [--since DATE] [--csv] [--store STORE]",

@@ -38,6 +38,9 @@ struct Options {
     std::optional<std::string> html;
     // station and report: when a port counts as going bad
     std::optional<int> alertFailures, alertOf;
+    // station: commands after each board
+    std::optional<std::string> onPass, onFail;
+    std::optional<double> hookTimeout;
 };
 
 // A usage error found while an option's value is taken.

@@ -28,6 +28,9 @@ int StationCommand(const Options& options, Console& console) {
     arguments.code = options.code;
     arguments.alertFailures = options.alertFailures;
     arguments.alertOf = options.alertOf;
+    arguments.onPass = options.onPass;
+    arguments.onFail = options.onFail;
+    arguments.hookTimeoutSeconds = options.hookTimeout;
     return RunStationCommand(arguments, console);
 }
 

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/station/BoardHook.h"
 #include "link/Clock.h"
 
 namespace {
@@ -31,6 +32,7 @@ void onSignal(int received) {
             say("k350ctl: stopped during the download: the flash is left incomplete and the "
                 "board will not start until an image is downloaded again\n");
         }
+        KillRunningHooks();
         _exit(128 + signal);
     }
     stopSignal.store(signal);

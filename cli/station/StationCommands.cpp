@@ -36,6 +36,9 @@ StationRecipe RecipeOf(const StationArguments& arguments) {
     if (arguments.maxJitterMs) recipe.soak.maxJitterMs = arguments.maxJitterMs;
     if (arguments.alertFailures) recipe.alert.failures = *arguments.alertFailures;
     if (arguments.alertOf) recipe.alert.of = *arguments.alertOf;
+    if (arguments.onPass) recipe.hooks.onPass = *arguments.onPass;
+    if (arguments.onFail) recipe.hooks.onFail = *arguments.onFail;
+    if (arguments.hookTimeoutSeconds) recipe.hooks.timeoutSeconds = *arguments.hookTimeoutSeconds;
     return recipe;
 }
 

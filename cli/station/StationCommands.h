@@ -26,6 +26,8 @@ struct StationArguments {
     std::optional<double> soakSeconds, maxErroneousPercent, maxLostPercent, maxJitterMs;
     int boards = 0;  // end after this many boards; 0: until Ctrl+C
     std::optional<int> alertFailures, alertOf;
+    std::optional<std::string> onPass, onFail;
+    std::optional<double> hookTimeoutSeconds;
     std::optional<std::string> code;
 };
 int RunStationCommand(const StationArguments& arguments, Console& console);

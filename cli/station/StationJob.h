@@ -21,6 +21,12 @@ struct AlertRule {
     int failures = 3, of = 5;
 };
 
+// Commands run after each board (with /bin/sh -c), and how long each may take.
+struct HookCommands {
+    std::string onPass, onFail;
+    double timeoutSeconds = 30;
+};
+
 struct StationJob {
     std::shared_ptr<const std::vector<std::uint8_t>> image;  // null: no download
     bool verify = false;
@@ -35,6 +41,7 @@ struct StationJob {
     bool reprocessPassed = false;
     std::string imageSha256;
     AlertRule alert;
+    HookCommands hooks;
 };
 
 // One step of one board, as the station reports it.

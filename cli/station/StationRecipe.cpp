@@ -77,7 +77,7 @@ StationRecipe LoadStationRecipe(const std::string& path) {
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
     RefuseUnknown(root,
-                  {"name", "store", "firmware", "configuration", "soak", "station", "alert"},
+                  {"name", "store", "firmware", "configuration", "soak", "station", "alert", "hooks"},
                   "");
     StationRecipe recipe;
     recipe.name = Text(root, "name", "");
@@ -113,6 +113,15 @@ StationRecipe LoadStationRecipe(const std::string& path) {
         recipe.alert.failures = int(Number(*alert, "failures", "alert.").value_or(3));
         recipe.alert.of = int(Number(*alert, "of", "alert.").value_or(5));
         if (recipe.alert.of < 1) throw RecipeError("alert.of must be 1 or more");
+    }
+    if (const toml::table* hooks = Section(root, "hooks")) {
+        RefuseUnknown(*hooks, {"on_pass", "on_fail", "timeout_seconds"}, "hooks.");
+        recipe.hooks.onPass = Text(*hooks, "on_pass", "hooks.");
+        recipe.hooks.onFail = Text(*hooks, "on_fail", "hooks.");
+        recipe.hooks.timeoutSeconds = Number(*hooks, "timeout_seconds", "hooks.").value_or(30);
+        if (recipe.hooks.timeoutSeconds <= 0) {
+            throw RecipeError("hooks.timeout_seconds must be more than 0");
+        }
     }
     return recipe;
 }
@@ -182,5 +191,6 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
     job.store = recipe.store.empty() ? kDefaultStore : recipe.store;
     job.reprocessPassed = recipe.reprocessPassed;
     job.alert = recipe.alert;
+    job.hooks = recipe.hooks;
     return job;
 }

@@ -19,6 +19,10 @@
 //   [alert]                            # a port going bad: 3 of its last 5 boards failed
 //   failures = 3
 //   of = 5
+//   [hooks]                            # run with /bin/sh -c after each board
+//   on_pass = "lp -d labels label.txt"
+//   on_fail = "..."
+//   timeout_seconds = 30
 
 #pragma once
 
@@ -43,6 +47,7 @@ struct StationRecipe {
     bool verify = false, poll = false, reprocessPassed = false;
     SoakLimits soak;
     AlertRule alert;
+    HookCommands hooks;
 };
 
 // Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.

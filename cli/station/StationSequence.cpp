@@ -7,6 +7,7 @@
 
 #include "cli/BoardSession.h"
 #include "cli/FlashVerify.h"
+#include "cli/station/BoardHook.h"
 #include "config/Cp1251.h"
 #include "config/RecordDescription.h"
 #include "config/RecordRules.h"
@@ -129,6 +130,9 @@ BoardOutcome StationSequence::runSteps(Board& board) {
     record.steps = board.steps.dump();
     store_.finishRun(record);
     report(board, "board", passed ? "passed" : "failed", record.error);
+    RunBoardHook(job_.hooks, record, store_, [&](const char* state, const std::string& text) {
+        report(board, "hook", state, text);
+    });
     return passed ? BoardOutcome::Passed : BoardOutcome::Failed;
 }
 

@@ -50,6 +50,9 @@ void StationView::show(const StationEvent& event) {
                      : event.state == "skipped" ? "passed before"
                                                 : "FAILED " + event.error;
         row.progress.clear();
+    } else if (event.step == "hook") {
+        // Beside the board's result, which a hook never changes.
+        if (event.state == "failed") row.result += "  (" + event.error + ")";
     } else {
         if (event.state == "started" && event.step == "flash") row.result.clear();
         row.step = event.step;

@@ -59,6 +59,9 @@ public:
     virtual std::int64_t beginRun(const RunRecord& run) = 0;
     // Records the run's end (its id, result, times, failure and figures).
     virtual void finishRun(const RunRecord& run) = 0;
+    // Keeps what the command run after the board (on_pass, on_fail) printed and how it ended.
+    virtual void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
+                            const std::string& output) = 0;
     // Runs in the order they started.
     virtual std::vector<RunRecord> history(const HistoryFilter& filter) = 0;
 };

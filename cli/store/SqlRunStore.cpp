@@ -30,6 +30,12 @@ const std::vector<std::vector<std::string>>& Upgrades() {
             "CREATE INDEX k350_runs_serial ON k350_runs (serial)",
             "CREATE INDEX k350_runs_started ON k350_runs (started_at)",
         },
+        {
+            // The command run after the board: which, how it ended, what it printed.
+            "ALTER TABLE k350_runs ADD COLUMN hook TEXT",
+            "ALTER TABLE k350_runs ADD COLUMN hook_status TEXT",
+            "ALTER TABLE k350_runs ADD COLUMN hook_output TEXT",
+        },
     };
     return upgrades;
 }
@@ -196,6 +202,15 @@ void SqlRunStore::finishRun(const RunRecord& run) {
              Optional(run.failedStep), Optional(run.error), Optional(run.steps),
              Number(run.soakErroneousPercent), Number(run.soakLostPercent),
              Number(run.soakJitterMs), std::to_string(run.id)});
+        return 0;
+    });
+}
+
+void SqlRunStore::recordHook(std::int64_t runId, const std::string& hook,
+                             const std::string& status, const std::string& output) {
+    inTransaction([&] {
+        db_->run("UPDATE k350_runs SET hook = ?, hook_status = ?, hook_output = ? WHERE id = ?",
+                 {hook, status, output, std::to_string(runId)});
         return 0;
     });
 }

@@ -15,9 +15,11 @@ public:
     bool hasPassed(const std::string& dieId) override;
     std::int64_t beginRun(const RunRecord& run) override;
     void finishRun(const RunRecord& run) override;
+    void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
+                    const std::string& output) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
 
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
 private:
     void upgradeSchema();
