@@ -23,31 +23,97 @@ std::optional<double> Share(std::int64_t part, std::int64_t whole) {
     return double(part) / double(whole);
 }
 
-template <typename Row>
-std::map<std::pair<std::string, std::string>, std::vector<Row>> ByGroup(std::vector<Row> rows) {
-    std::map<std::pair<std::string, std::string>, std::vector<Row>> groups;
-    for (Row& row : rows) groups[{row.group.station, row.group.port}].push_back(std::move(row));
-    return groups;
+// Whether a port's row belongs to the group: the line holds every port, a station its own.
+bool Within(const GroupName& group, const GroupName& row) {
+    return (group.station.empty() || group.station == row.station) &&
+           (group.port.empty() || group.port == row.port);
 }
 
-std::vector<GroupFigures> ReadLevel(ReportQueries& queries, ReportLevel level) {
-    auto times = ByGroup(queries.boardTimes(level));
-    auto steps = ByGroup(queries.steps(level));
-    auto failures = ByGroup(queries.failures(level));
-    auto hours = ByGroup(queries.hours(level));
+using Histogram = std::map<double, std::int64_t>;  // seconds, how many
+
+// Nearest rank, as value number ceil(p * n) of the n in order: the median is number (n + 1) / 2.
+Durations Percentiles(const Histogram& histogram) {
+    std::int64_t total = 0;
+    for (const auto& [seconds, count] : histogram) total += count;
+    Durations durations;
+    if (total == 0) return durations;
+    const std::int64_t medianRank = (total + 1) / 2, p95Rank = (total * 95 + 99) / 100;
+    std::int64_t seen = 0;
+    for (const auto& [seconds, count] : histogram) {
+        seen += count;
+        if (!durations.median && seen >= medianRank) durations.median = seconds;
+        if (!durations.p95 && seen >= p95Rank) durations.p95 = seconds;
+    }
+    return durations;
+}
+
+// The ports' rows, counted by the database, summed for a group.
+struct PortRows {
+    std::vector<TimeCount> boardTimes, stepTimes;
+    std::vector<FailureCount> failures;
+    std::vector<HourCount> hours;
+};
+
+void Fill(GroupFigures& group, const PortRows& rows) {
+    Histogram boardTimes;
+    for (const TimeCount& time : rows.boardTimes) {
+        if (Within(group.name, time.group) && time.seconds >= 0)
+            boardTimes[time.seconds] += time.count;
+    }
+    group.boardTime = Percentiles(boardTimes);
+    group.boardTime.group = group.name;
+
+    struct Step {
+        std::int64_t runs = 0, failed = 0;
+        Histogram succeeded;
+    };
+    std::map<std::string, Step> steps;
+    for (const TimeCount& time : rows.stepTimes) {
+        if (!Within(group.name, time.group)) continue;
+        Step& step = steps[time.step];
+        step.runs += time.count;
+        if (!time.ok) step.failed += time.count;
+        if (time.ok && time.seconds >= 0) step.succeeded[time.seconds] += time.count;
+    }
+    for (const auto& [name, step] : steps) {
+        const Durations times = Percentiles(step.succeeded);
+        group.steps.push_back({group.name, name, step.runs, step.failed, times.median, times.p95});
+    }
+    std::stable_sort(group.steps.begin(), group.steps.end(), [](const auto& a, const auto& b) {
+        return StepRank(a.step) < StepRank(b.step);
+    });
+
+    std::map<std::pair<std::string, std::string>, std::int64_t> failures;
+    for (const FailureCount& failure : rows.failures) {
+        if (Within(group.name, failure.group))
+            failures[{failure.step, failure.error}] += failure.count;
+    }
+    for (const auto& [what, count] : failures) {
+        group.failures.push_back({group.name, what.first, what.second, count});
+    }
+    std::stable_sort(group.failures.begin(), group.failures.end(),
+                     [](const auto& a, const auto& b) { return a.count > b.count; });
+
+    std::map<std::string, HourCount> hours;
+    for (const HourCount& hour : rows.hours) {
+        if (!Within(group.name, hour.group)) continue;
+        HourCount& sum = hours[hour.hour];
+        sum.group = group.name;
+        sum.hour = hour.hour;
+        sum.ended += hour.ended;
+        sum.passed += hour.passed;
+    }
+    for (const auto& [name, hour] : hours) group.hours.push_back(hour);
+}
+
+std::vector<GroupFigures> ReadLevel(ReportQueries& queries, ReportLevel level,
+                                    const PortRows& rows) {
     std::vector<GroupFigures> groups;
     for (const RunCounts& counts : queries.counts(level)) {
-        const std::pair key{counts.group.station, counts.group.port};
         GroupFigures group;
         group.name = counts.group;
         group.counts = counts;
-        if (!times[key].empty()) group.boardTime = times[key].front();
-        group.steps = std::move(steps[key]);
-        std::stable_sort(group.steps.begin(), group.steps.end(), [](const auto& a, const auto& b) {
-            return StepRank(a.step) < StepRank(b.step);
-        });
-        group.failures = std::move(failures[key]);
-        group.hours = std::move(hours[key]);
+        Fill(group, rows);
         groups.push_back(std::move(group));
     }
     return groups;
@@ -256,10 +322,14 @@ LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,
     LineReport report;
     report.filter = filter;
     report.rule = rule;
-    auto line = ReadLevel(queries, ReportLevel::Line);
+    // The times, failures and hours once, by port; the boards' counts at each level, since a
+    // board may have run at several ports.
+    const PortRows rows{queries.boardTimes(), queries.stepTimes(),
+                        queries.failures(ReportLevel::Port), queries.hours(ReportLevel::Port)};
+    auto line = ReadLevel(queries, ReportLevel::Line, rows);
     if (!line.empty()) report.line = std::move(line.front());
-    report.stations = ReadLevel(queries, ReportLevel::Station);
-    report.ports = ReadLevel(queries, ReportLevel::Port);
+    report.stations = ReadLevel(queries, ReportLevel::Station, rows);
+    report.ports = ReadLevel(queries, ReportLevel::Port, rows);
     MarkSuspects(queries, rule, report.ports);
     return report;
 }

@@ -117,32 +117,21 @@ std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
     return out;
 }
 
-// The median and the 95th percentile by nearest rank, in the same text for both databases:
-// value number ceil(p * n) of the n in order.
-namespace {
-constexpr const char* kRanked =
-    " ROW_NUMBER() OVER (PARTITION BY RANK_GROUP ORDER BY s) AS n,"
-    " COUNT(*) OVER (PARTITION BY RANK_GROUP) AS c";
-constexpr const char* kMedianAndP95 =
-    " MAX(CASE WHEN RANK_ONLY n = (c + 1) / 2 THEN s END),"
-    " MAX(CASE WHEN RANK_ONLY n = (c * 95 + 99) / 100 THEN s END)";
-}  // namespace
-
-std::vector<Durations> ReportQueries::boardTimes(ReportLevel level) {
-    const std::string sql =
-        "WITH d AS (SELECT GROUP_KEYS, " + seconds("finished_at") + " - " + seconds("started_at") +
-        " AS s FROM k350_runs WHERE RUN_FILTER AND result = 'passed' AND finished_at IS NOT NULL),"
-        " r AS (SELECT g_station, g_port, s," +
-        Replaced(kRanked, "RANK_GROUP", "g_station, g_port") + " FROM d)" +
-        " SELECT g_station, g_port," + Replaced(kMedianAndP95, "RANK_ONLY", "") +
-        " FROM r GROUP BY g_station, g_port ORDER BY g_station, g_port";
-    std::vector<Durations> out;
-    for (const SqlRow& row : run(sql, level))
-        out.push_back({GroupOf(row), Seconds(row, 2), Seconds(row, 3)});
+std::vector<TimeCount> ReportQueries::boardTimes() {
+    const std::string sql = "WITH d AS (SELECT GROUP_KEYS, ROUND(" + seconds("finished_at") +
+                            " - " + seconds("started_at") +
+                            ", 3) AS s FROM k350_runs WHERE RUN_FILTER AND result = 'passed'"
+                            " AND finished_at IS NOT NULL)"
+                            " SELECT g_station, g_port, s, COUNT(*) FROM d"
+                            " GROUP BY g_station, g_port, s";
+    std::vector<TimeCount> out;
+    for (const SqlRow& row : run(sql, ReportLevel::Port)) {
+        out.push_back({GroupOf(row), {}, true, Seconds(row, 2).value_or(-1), Count(row, 3)});
+    }
     return out;
 }
 
-std::vector<StepFigures> ReportQueries::steps(ReportLevel level) {
+std::vector<TimeCount> ReportQueries::stepTimes() {
     const bool sqlite = dialect_ == SqlDialect::Sqlite;
     const auto field = [&](const char* name) {
         return sqlite ? "json_extract(e.value, '$." + std::string(name) + "')"
@@ -152,20 +141,18 @@ std::vector<StepFigures> ReportQueries::steps(ReportLevel level) {
                                         : "k350_runs, json_array_elements(CAST(k350_runs.steps AS "
                                           "JSON)) AS e(value)";
     const std::string succeeded = sqlite ? field("ok") + " = 1" : field("ok") + " = 'true'";
-    const std::string sql =
-        "WITH d AS (SELECT GROUP_KEYS, " + field("step") + " AS step, CASE WHEN " + succeeded +
-        " THEN 1 ELSE 0 END AS ok, " + seconds(field("finished")) + " - " +
-        seconds(field("started")) + " AS s FROM " + elements +
-        " WHERE RUN_FILTER AND steps IS NOT NULL),"
-        " r AS (SELECT g_station, g_port, step, ok, s," +
-        Replaced(kRanked, "RANK_GROUP", "g_station, g_port, step, ok") + " FROM d)" +
-        " SELECT g_station, g_port, step, COUNT(*), SUM(1 - ok)," +
-        Replaced(kMedianAndP95, "RANK_ONLY", "ok = 1 AND") +
-        " FROM r GROUP BY g_station, g_port, step ORDER BY g_station, g_port, step";
-    std::vector<StepFigures> out;
-    for (const SqlRow& row : run(sql, level)) {
-        out.push_back({GroupOf(row), Text(row, 2), Count(row, 3), Count(row, 4), Seconds(row, 5),
-                       Seconds(row, 6)});
+    const std::string sql = "WITH d AS (SELECT GROUP_KEYS, " + field("step") +
+                            " AS step, CASE WHEN " + succeeded +
+                            " THEN 1 ELSE 0 END AS ok, ROUND(" + seconds(field("finished")) +
+                            " - " + seconds(field("started")) + ", 3) AS s FROM " + elements +
+                            " WHERE RUN_FILTER AND steps IS NOT NULL)"
+                            " SELECT g_station, g_port, step, ok, s, COUNT(*) FROM d"
+                            " GROUP BY g_station, g_port, step, ok, s";
+    std::vector<TimeCount> out;
+    for (const SqlRow& row : run(sql, ReportLevel::Port)) {
+        // A step without its times (-1) counts, but not towards the percentiles.
+        out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
+                       Seconds(row, 4).value_or(-1), Count(row, 5)});
     }
     return out;
 }

@@ -36,6 +36,16 @@ struct RunCounts {
     std::int64_t firstRunsJudged = 0, firstRunsPassed = 0;
 };
 
+// How many runs (or steps) took so many seconds: the database counts, the report finds the
+// median and the 95th percentile in it, and sums the ports' counts for a station or the line.
+struct TimeCount {
+    GroupName group;
+    std::string step;  // empty for a whole run
+    bool ok = true;    // the step succeeded
+    double seconds = 0;
+    std::int64_t count = 0;
+};
+
 // Times in seconds, nearest rank.
 struct Durations {
     GroupName group;
@@ -74,8 +84,9 @@ public:
         : db_(db), dialect_(dialect), filter_(std::move(filter)) {}
 
     std::vector<RunCounts> counts(ReportLevel level);
-    std::vector<Durations> boardTimes(ReportLevel level);  // of the passed runs
-    std::vector<StepFigures> steps(ReportLevel level);
+    // By port, to the millisecond: the passed runs' times and the steps' times.
+    std::vector<TimeCount> boardTimes();
+    std::vector<TimeCount> stepTimes();
     std::vector<FailureCount> failures(ReportLevel level);  // most frequent first in each group
     std::vector<HourCount> hours(ReportLevel level);
     // Each port's last `perPort` runs that ended with a verdict, by station and port.
