@@ -3,9 +3,8 @@
 #include <cstdio>
 
 #include "cli/CommandSupport.h"
+#include "cli/FlashImage.h"
 #include "cli/FlashVerify.h"
-#include "config/FirmwareImage.h"
-#include "config/PosixFile.h"
 #include "config/ServiceCodes.h"
 #include "link/BoardProbe.h"
 #include "link/SpiFlash.h"
@@ -84,7 +83,8 @@ BoardResult reportVerifyFailure(const Options& options, Console& console,
 // through: then the hint speaks of the flash, not of the cable.
 bool flashStayedBusy(BoardSession& session) {
     const std::vector<int>& errors = session.observer().errors;
-    return errors.size() == 1 && errors[0] == LinkError::Timeout && session.link().lastResult() >= 0;
+    return errors.size() == 1 && errors[0] == LinkError::Timeout &&
+           session.link().lastResult() >= 0;
 }
 
 // Nothing can be read back from a board in boot mode: with --verify it is refused before a byte
@@ -141,20 +141,8 @@ BoardResult flashBoard(const Options& options, Console& console, BoardSession& s
 int FlashCommand(const Options& options, Console& console) {
     if (!HasAccess(options, console, int(ServiceLevel::Service), "flash")) return ExitStatus::Usage;
     FirmwareImage image;
-    const std::string& path = options.operands[0];
-    off_t size = 0;
-    {
-        const FileDescriptor file(OpenForReading(path.c_str()));
-        if (!file.valid() || !IsRegularFile(file.get(), &size)) size = -1;
-    }
-    // Checked before a byte is read: an image the flash cannot hold whole is never cut short.
-    if (size == 0 || size > off_t(SpiFlash::ProgramLimit)) {
-        console.message("k350ctl: image " + Quoted(path) + " is " + std::to_string(size) +
-                        " bytes; the flash takes 1 to " + std::to_string(SpiFlash::ProgramLimit));
-        return ExitStatus::File;
-    }
-    if (size < 0 || LoadFirmwareImage(path, image) != ImageLoadResult::Ok) {
-        console.message("k350ctl: file " + Quoted(path) + " cannot be opened");
+    if (const std::string refusal = LoadFlashImage(options.operands[0], image); !refusal.empty()) {
+        console.message("k350ctl: " + refusal);
         return ExitStatus::File;
     }
     const BoardChoice choice = ChooseBoards(options.board, options.all, console);

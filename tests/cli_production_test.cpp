@@ -7,6 +7,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/ServiceCodes.h"
+#include "config/Sha256.h"
 #include "tests/support/CliFixture.h"
 
 using ::testing::HasSubstr;
@@ -90,4 +91,40 @@ TEST_F(CliProductionTest, FlashPollReplacesThePausesAndTheDefaultKeepsThem) {
     ASSERT_EQ(run({"flash", tempPath("image.rom"), "--poll", "--verify", "--code", full()}).status,
               0);
     EXPECT_TRUE(clock.pauses().empty());
+}
+
+TEST_F(CliProductionTest, StationRefusesEveryImageFlashRefusesBeforeABoardIsTouched) {
+    const auto board = plugBoards(1)[0];
+    std::ofstream(tempPath("empty.rom"), std::ios::binary);
+    std::ofstream(tempPath("large.rom"), std::ios::binary) << std::string(200000, '\x11');
+    std::filesystem::create_directory(tempPath("folder.rom"));
+    for (const char* name : {"empty.rom", "large.rom", "folder.rom", "none.rom"}) {
+        SCOPED_TRACE(name);
+        k350sim::clearLog();
+        const CliRun flash = run({"flash", tempPath(name), "--code", full()});
+        const CliRun station = run({"station", "--image", tempPath(name), "--store",
+                                    tempPath("line.sqlite"), "--boards", "1", "--code", full()});
+        EXPECT_EQ(flash.status, 4);
+        EXPECT_EQ(station.status, 4);
+        EXPECT_EQ(station.err, flash.err);
+        EXPECT_TRUE(wireOf(board).empty());
+        EXPECT_FALSE(std::filesystem::exists(tempPath("line.sqlite")));
+    }
+    EXPECT_THAT(run({"station", "--image", tempPath("large.rom")}).err,
+                HasSubstr("is 200000 bytes; the flash takes 1 to 131072"));
+}
+
+TEST_F(CliProductionTest, StationRecordsTheDigestOfTheBytesItProgrammed) {
+    const auto board = plugBoards(1)[0];
+    std::string image(0x20000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = char(i * 13 + i / 251);
+    std::ofstream(tempPath("whole.rom"), std::ios::binary) << image;
+    const CliRun station = run({"station", "--image", tempPath("whole.rom"), "--poll", "--store",
+                                tempPath("line.sqlite"), "--boards", "1", "--code", full()});
+    ASSERT_EQ(station.status, 0) << station.err;
+    const k350sim::Bytes flash = k350sim::flash(board);
+    const k350sim::Bytes programmed(flash.begin(), flash.begin() + 0x20000);
+    EXPECT_EQ(std::string(programmed.begin(), programmed.end()), image);
+    const CliRun history = run({"history", "--store", tempPath("line.sqlite"), "--json"});
+    EXPECT_THAT(history.out, HasSubstr(Sha256Hex(programmed)));
 }

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <set>
 
+#include "cli/FlashImage.h"
 #include "config/ConfigFile.h"
 #include "config/Cp1251.h"
-#include "config/FirmwareImage.h"
 #include "config/RecordDate.h"
 #include "config/RecordRules.h"
 #include "config/Sha256.h"
@@ -76,9 +76,9 @@ StationRecipe LoadStationRecipe(const std::string& path) {
         throw RecipeError(path + ":" + std::to_string(begin.line) + ":" +
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
-    RefuseUnknown(root,
-                  {"name", "store", "firmware", "configuration", "soak", "station", "alert", "hooks"},
-                  "");
+    RefuseUnknown(
+        root, {"name", "store", "firmware", "configuration", "soak", "station", "alert", "hooks"},
+        "");
     StationRecipe recipe;
     recipe.name = Text(root, "name", "");
     if (recipe.name.empty()) recipe.name = std::filesystem::path(path).filename().string();
@@ -162,8 +162,8 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
     StationJob job;
     if (!recipe.image.empty()) {
         FirmwareImage image;
-        if (LoadFirmwareImage(recipe.image, image) != ImageLoadResult::Ok) {
-            throw RecipeFileError("firmware image " + recipe.image + " cannot be opened");
+        if (const std::string refusal = LoadFlashImage(recipe.image, image); !refusal.empty()) {
+            throw RecipeFileError(refusal);
         }
         job.image = image.bytes;
         job.imageSha256 = Sha256Hex(*image.bytes);
