@@ -85,6 +85,9 @@ public:
     void SetTrace();
     void PollTrace();
 
+    // The worker's clock; the windows that measure time use it too (safe from any thread).
+    Clock& clock() const { return clock_; }
+
     // State, for tests and diagnostics (worker thread, or while it is idle).
     bool isLinkOpen() const { return link_.isOpen(); }
     const DeviceIds& deviceIds() const { return link_.ids(); }

@@ -1,5 +1,6 @@
 #include "monitor/TraceForm.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +10,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "link/K350Task.h"
+#include "ui/AtomicSave.h"
 #include "ui/Buttons.h"
 
 namespace {
@@ -46,6 +49,11 @@ TFTrace::TFTrace(QWidget* parent) : TaskWindow(WindowId::FTrace, parent) {
     MLog->setObjectName("MLog");
     MLog->setAccessibleName(QStringLiteral("Трассировка"));
     MLog->appendLines({std::string()});  // the log opens with one empty line
+    record_ = new QAction(QStringLiteral("Записывать в файл…"), this);
+    record_->setObjectName("MRecordToFile");
+    record_->setCheckable(true);
+    connect(record_, &QAction::triggered, this, &TFTrace::recordClicked);
+    MLog->addMenuAction(record_);
 
     Splitter1 = new QSplitter(Qt::Horizontal);
     Splitter1->setObjectName("Splitter1");
@@ -150,6 +158,7 @@ void TFTrace::ButCloseClick() {
 }
 
 void TFTrace::formClose() {
+    stopRecording();
     Timer->stop();
     withdrawRequest(WorkerRequest::PollTrace);
     withdrawRequest(WorkerRequest::SetTrace);
@@ -162,7 +171,9 @@ void TFTrace::onWorkerNotification(const WorkerNotification& notification) {
             break;
         case NotifyCode::TraceLines:
             if (notification.value != 0) {
-                MLog->appendLines(*reinterpret_cast<const TraceLines*>(notification.value));
+                const auto& lines = *reinterpret_cast<const TraceLines*>(notification.value);
+                MLog->appendLines(lines);
+                if (recorder_) recorder_->append(lines);
             }
             break;
         case NotifyCode::Done:
@@ -187,4 +198,59 @@ void TFTrace::clearChannels() {
     TraceChannelMask = 0;
     withdrawRequest(WorkerRequest::SetTrace);
     withdrawRequest(WorkerRequest::PollTrace);
+}
+
+// --- recording to a file ---------------------------------------------------------
+
+namespace {
+// The worker's clock, so that tests pass the flush interval virtually.
+Clock& recordingClock() {
+    static SystemClock system;
+    return K350Worker() ? K350Worker()->clock() : system;
+}
+const QString kTraceFileFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*");
+}  // namespace
+
+void TFTrace::recordClicked() {
+    if (recorder_) {
+        stopRecording();
+    } else {
+        startRecording();
+    }
+}
+
+void TFTrace::startRecording() {
+    record_->setChecked(false);
+    const QString path = WithDefaultSuffix(AppDialogs().saveFile(this, kTraceFileFilter), ".txt");
+    if (path.isEmpty()) return;
+    auto recorder = std::make_unique<TraceRecorder>(recordingClock());
+    if (!recorder->start(path)) {
+        AppDialogs().message(this, QStringLiteral("Не удалось открыть файл ") + path);
+        return;
+    }
+    connect(recorder.get(), &TraceRecorder::failed, this, &TFTrace::recordingFailed);
+    recorder_ = std::move(recorder);
+    record_->setChecked(true);
+    emit logLine(QStringLiteral("Трассировка записывается в файл ") + path);
+}
+
+void TFTrace::stopRecording() {
+    if (!recorder_) return;
+    const std::unique_ptr<TraceRecorder> recorder = std::move(recorder_);
+    record_->setChecked(false);
+    if (recorder->stop()) {
+        emit logLine(QStringLiteral("Запись трассировки в файл ") + recorder->path() +
+                     " завершена");
+    }
+}
+
+void TFTrace::recordingFailed(const QString& path, const QString& reason) {
+    record_->setChecked(false);
+    // Reported from inside the recorder, which is released once it has returned.
+    if (recorder_) {
+        TraceRecorder* failed = recorder_.release();
+        failed->setParent(this);
+        failed->deleteLater();
+    }
+    emit logLine(QStringLiteral("Запись трассировки в файл ") + path + " прервана: " + reason);
 }

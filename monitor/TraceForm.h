@@ -1,17 +1,21 @@
 // TFTrace: chooses which of the board's four serial streams it traces, polls
-// the traced records every 100 ms while running and appends them to a log.
+// the traced records every 100 ms while running and appends them to a log,
+// and, when asked, to a file as well.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/LinkTypes.h"
 #include "monitor/TraceLog.h"
+#include "monitor/TraceRecorder.h"
 #include "ui/TaskWindow.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -37,6 +41,10 @@ public:
     bool isRunning() const;
     QTimer* timer() const { return Timer; }
     TraceLog* log() const { return MLog; }
+    // "Записывать в файл…" in the log's menu: asks for a file and records the lines arriving
+    // from then on into it, until chosen again or the window closes.
+    QAction* recordAction() const { return record_; }
+    TraceRecorder* recorder() const { return recorder_.get(); }  // null while not recording
 
 public slots:
     void ButRunClick();
@@ -53,6 +61,10 @@ private:
     void channelClicked(int bit, bool checked);
     void writeMask(std::intptr_t address) const;
     void clearChannels();
+    void recordClicked();
+    void startRecording();
+    void stopRecording();
+    void recordingFailed(const QString& path, const QString& reason);
 
     QLabel* SDie = nullptr;
     QLabel* SChip = nullptr;
@@ -64,4 +76,6 @@ private:
     QPushButton* ButClose = nullptr;
     QTimer* Timer = nullptr;
     std::uint16_t TraceChannelMask = 0;
+    QAction* record_ = nullptr;
+    std::unique_ptr<TraceRecorder> recorder_;
 };

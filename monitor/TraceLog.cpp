@@ -18,15 +18,6 @@
 #include "ui/AtomicSave.h"
 
 namespace {
-// UTF-16 units of UTF-8 text: one per sequence, two for those beyond 16 bits.
-std::uint32_t utf16Length(std::string_view bytes) {
-    std::uint32_t units = 0;
-    for (unsigned char byte : bytes) {
-        if ((byte & 0xC0) != 0x80) ++units;
-        if (byte >= 0xF0) ++units;
-    }
-    return units;
-}
 constexpr int kTextMargin = 2;
 
 }  // namespace
@@ -58,42 +49,55 @@ TraceLog::TraceLog(QWidget* parent) : QAbstractScrollArea(parent) {
 void TraceLog::appendLines(const TraceLines& lines) {
     if (lines.empty()) return;
     const bool followEnd = isAtEnd();
-    const int firstOffset = characterCount();
-    for (const std::string& line : lines) store(line);
+    const bool announce = QAccessible::isActive();
+    const std::size_t leaving = store_.rowsLeavingWith(lines.size());
+    const QString removed =
+        announce && leaving > 0 ? textBetween(0, offsetOf({leaving, 0})) : QString();
+    const std::size_t droppedRows = store_.append(lines);
     updateScrollRanges();
+    if (droppedRows > 0) rowsDropped(droppedRows);
     if (followEnd) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     viewport()->update();
-    if (QAccessible::isActive()) {
-        QAccessibleTextInsertEvent inserted(this, firstOffset,
-                                            textBetween(firstOffset, characterCount()));
-        QAccessible::updateAccessibility(&inserted);
-    }
+    if (announce) announceAppend(removed, std::min(lines.size(), store_.lineLimit()));
 }
 
-void TraceLog::store(const std::string& line) {
-    // A line longer than a chunk (never made by the worker) is cut to one.
-    const std::size_t length = std::min(line.size(), kChunkBytes);
-    if (chunks_.empty() || chunks_.back().size() + length > kChunkBytes) {
-        chunks_.emplace_back().reserve(kChunkBytes);
+// Screen readers hear the rows that went from the top, the row saying so, and the new lines.
+void TraceLog::announceAppend(const QString& removed, std::size_t newLines) {
+    if (!removed.isEmpty()) {
+        QAccessibleTextRemoveEvent gone(this, 0, removed);
+        QAccessible::updateAccessibility(&gone);
+        if (droppedLines() > 0) {
+            QAccessibleTextInsertEvent notice(this, 0, line(0) + QLatin1Char('\n'));
+            QAccessible::updateAccessibility(&notice);
+        }
     }
-    std::string& chunk = chunks_.back();
-    const std::uint32_t characters = utf16Length(std::string_view(line).substr(0, length));
-    lines_.push_back({static_cast<std::uint32_t>(chunks_.size() - 1),
-                      static_cast<std::uint32_t>(chunk.size()), static_cast<std::uint32_t>(length),
-                      characters, characters_});
-    chunk.append(line, 0, length);
-    textBytes_ += length;
-    characters_ += characters + 1;
-    longestLine_ = std::max<std::size_t>(longestLine_, characters);
+    const int from = offsetOf({lineCount() - newLines, 0});
+    QAccessibleTextInsertEvent inserted(this, from, textBetween(from, characterCount()));
+    QAccessible::updateAccessibility(&inserted);
 }
 
-std::string_view TraceLog::lineBytes(std::size_t index) const {
-    const LineRef& ref = lines_[index];
-    return std::string_view(chunks_[ref.chunk]).substr(ref.offset, ref.length);
+void TraceLog::setLineLimit(std::size_t limit) {
+    const std::size_t droppedRows = store_.setLineLimit(limit);
+    updateScrollRanges();
+    if (droppedRows > 0) rowsDropped(droppedRows);
+    viewport()->update();
+}
+
+// The rows that stay moved up: the view and the selection stay on the same text, as far as it
+// is still there.
+void TraceLog::rowsDropped(std::size_t rows) {
+    const auto moved = [rows](Position p) {
+        return p.line >= rows ? Position{p.line - rows, p.column} : Position{};
+    };
+    anchor_ = moved(anchor_);
+    cursor_ = moved(cursor_);
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(int(std::max<long>(0, long(bar->value()) - long(rows))));
+    selectionChanged();
 }
 
 QString TraceLog::line(std::size_t index) const {
-    if (index >= lines_.size()) return {};
+    if (index >= lineCount()) return {};
     const std::string_view bytes = lineBytes(index);
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
@@ -112,7 +116,7 @@ int TraceLog::visibleLineCount() const {
 
 std::size_t TraceLog::lineAt(int y) const {
     const long row = verticalScrollBar()->value() + std::max(0, y) / lineHeight();
-    return std::min<std::size_t>(static_cast<std::size_t>(row), lines_.size() - 1);
+    return std::min<std::size_t>(static_cast<std::size_t>(row), lineCount() - 1);
 }
 
 // The character boundary nearest to x (viewport coordinates). Widths of whole
@@ -130,7 +134,7 @@ int TraceLog::columnAt(const QString& text, int x) const {
 }
 
 TraceLog::Position TraceLog::positionAtPoint(QPoint viewportPoint) const {
-    if (lines_.empty()) return {};
+    if (lineCount() == 0) return {};
     const std::size_t index = lineAt(viewportPoint.y());
     return {index, columnAt(line(index), viewportPoint.x())};
 }
@@ -144,10 +148,11 @@ QPoint TraceLog::pointOf(Position position) const {
 
 void TraceLog::updateScrollRanges() {
     const int page = visibleLineCount();
-    const auto count = static_cast<long>(std::min<std::size_t>(lines_.size(), INT_MAX));
+    const auto count = static_cast<long>(std::min<std::size_t>(lineCount(), INT_MAX));
     verticalScrollBar()->setPageStep(page);
     verticalScrollBar()->setRange(0, static_cast<int>(std::max(0L, count - page)));
-    const long width = static_cast<long>(longestLine_) * fontMetrics().horizontalAdvance('0');
+    const long width =
+        static_cast<long>(store_.longestRow()) * fontMetrics().horizontalAdvance('0');
     horizontalScrollBar()->setPageStep(viewport()->width());
     horizontalScrollBar()->setSingleStep(fontMetrics().horizontalAdvance('0'));
     horizontalScrollBar()->setRange(
@@ -167,7 +172,7 @@ void TraceLog::paintEvent(QPaintEvent*) {
     const int ascent = fontMetrics().ascent();
     const int x = kTextMargin - horizontalScrollBar()->value();
     const auto first = static_cast<std::size_t>(verticalScrollBar()->value());
-    const std::size_t last = std::min(lines_.size(), first + visibleLineCount() + 1);
+    const std::size_t last = std::min(lineCount(), first + visibleLineCount() + 1);
     painter.setPen(palette().color(QPalette::Text));
     for (std::size_t index = first; index < last; ++index) {
         const int top = static_cast<int>(index - first) * height;
@@ -199,14 +204,14 @@ void TraceLog::paintSelection(QPainter& painter, std::size_t index, const QStrin
 }
 
 void TraceLog::mousePressEvent(QMouseEvent* event) {
-    if (lines_.empty() || event->button() != Qt::LeftButton) return;
+    if (lineCount() == 0 || event->button() != Qt::LeftButton) return;
     cursor_ = positionAtPoint(event->position().toPoint());
     if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = cursor_;
     selectionChanged();
 }
 
 void TraceLog::mouseMoveEvent(QMouseEvent* event) {
-    if (lines_.empty() || !(event->buttons() & Qt::LeftButton)) return;
+    if (lineCount() == 0 || !(event->buttons() & Qt::LeftButton)) return;
     cursor_ = positionAtPoint(event->position().toPoint());
     selectionChanged();
 }
@@ -227,19 +232,20 @@ void TraceLog::contextMenuEvent(QContextMenuEvent* event) {
     menu.addAction(selectAll_);
     menu.addSeparator();
     menu.addAction(save_);
+    for (QAction* action : extraActions_) menu.addAction(action);
     menu.exec(event->globalPos());
 }
 
 void TraceLog::scrollToLine(std::size_t index) {
     const int top = verticalScrollBar()->value();
-    const long row = long(std::min(index, lines_.size()));
+    const long row = long(std::min(index, lineCount()));
     if (row < top || row >= top + visibleLineCount()) verticalScrollBar()->setValue(int(row));
 }
 
 void TraceLog::select(Position from, Position to) {
     const auto clamp = [this](Position p) {
-        if (p.line >= lines_.size()) return Position{lines_.size(), 0};
-        p.column = std::clamp(p.column, 0, int(lines_[p.line].characters));
+        if (p.line >= lineCount()) return Position{lineCount(), 0};
+        p.column = std::clamp(p.column, 0, int(store_.rowCharacters(p.line)));
         return p;
     };
     anchor_ = clamp(from);
@@ -253,34 +259,31 @@ void TraceLog::selectionChanged() {
 }
 
 void TraceLog::selectAll() {
-    select({0, 0}, {lines_.size(), 0});
+    select({0, 0}, {lineCount(), 0});
 }
 
 int TraceLog::characterCount() const {
-    return int(std::min<std::uint64_t>(characters_, INT_MAX));
+    return int(std::min<std::uint64_t>(store_.characterCount(), INT_MAX));
 }
 
 int TraceLog::offsetOf(Position position) const {
-    if (position.line >= lines_.size()) return characterCount();
-    return int(std::min<std::uint64_t>(lines_[position.line].textStart + position.column, INT_MAX));
+    if (position.line >= lineCount()) return characterCount();
+    return int(std::min<std::uint64_t>(store_.rowStart(position.line) + position.column, INT_MAX));
 }
 
 TraceLog::Position TraceLog::positionAt(int offset) const {
-    if (offset <= 0 || lines_.empty()) return {};
-    if (std::uint64_t(offset) >= characters_) return {lines_.size(), 0};
-    const auto after = std::upper_bound(
-        lines_.begin(), lines_.end(), std::uint64_t(offset),
-        [](std::uint64_t value, const LineRef& ref) { return value < ref.textStart; });
-    const auto index = std::size_t(after - lines_.begin()) - 1;
-    const int column = int(std::uint64_t(offset) - lines_[index].textStart);
-    return {index, std::min(column, int(lines_[index].characters))};
+    if (offset <= 0 || lineCount() == 0) return {};
+    const std::size_t index = store_.rowAtCharacter(std::uint64_t(offset));
+    if (index >= lineCount()) return {lineCount(), 0};
+    const int column = int(std::uint64_t(offset) - store_.rowStart(index));
+    return {index, std::min(column, int(store_.rowCharacters(index)))};
 }
 
 QString TraceLog::textBetween(int from, int to) const {
     if (to <= from) return {};
     const Position start = positionAt(from), end = positionAt(to);
     QString text;
-    for (std::size_t index = start.line; index <= end.line && index < lines_.size(); ++index) {
+    for (std::size_t index = start.line; index <= end.line && index < lineCount(); ++index) {
         const QString whole = line(index);
         const int first = index == start.line ? start.column : 0;
         if (index == end.line) {
@@ -297,16 +300,25 @@ QString TraceLog::selectedText() const {
     return textBetween(offsetOf(std::min(anchor_, cursor_)), offsetOf(std::max(anchor_, cursor_)));
 }
 
+// The empty line the log opens with is no line of the trace: a copy that begins there leaves it
+// out, as saving does.
 void TraceLog::copySelection() const {
-    if (hasSelection()) QApplication::clipboard()->setText(selectedText());
+    if (!hasSelection()) return;
+    QString text = selectedText();
+    if (std::min(anchor_, cursor_) == Position{} && opensWithEmptyLine()) text.remove(0, 1);
+    QApplication::clipboard()->setText(text);
+}
+
+bool TraceLog::opensWithEmptyLine() const {
+    return lineCount() > 0 && lineBytes(0).empty();
 }
 
 // Without the empty line the log opens with, which is no line of the trace.
 QByteArray TraceLog::savedText() const {
     QByteArray text;
-    text.reserve(qsizetype(textBytes_ + lines_.size()));
-    const std::size_t first = !lines_.empty() && lineBytes(0).empty() ? 1 : 0;
-    for (std::size_t index = first; index < lines_.size(); ++index) {
+    text.reserve(qsizetype(textBytes() + lineCount()));
+    const std::size_t first = opensWithEmptyLine() ? 1 : 0;
+    for (std::size_t index = first; index < lineCount(); ++index) {
         const std::string_view bytes = lineBytes(index);
         text.append(bytes.data(), qsizetype(bytes.size()));
         text.append('\n');

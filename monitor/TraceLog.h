@@ -4,21 +4,21 @@
 #include <algorithm>
 #include <compare>
 #include <cstdint>
-#include <deque>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "link/LinkTypes.h"
+#include "monitor/TraceLineStore.h"
 
 class QAction;
 class QPainter;
 
 // The trace window's append-only log: one text row per trace record, kept as
-// compact UTF-8 and painted only where visible, so that appending stays cheap
-// however long the log grows. Any stretch of text, across lines too, is
-// selected with the mouse (Shift extends) and copied with Ctrl+C or the
-// context menu, which also selects all and saves the whole log to a file.
+// compact UTF-8 (the last lines only, see TraceLineStore) and painted only where
+// visible, so that appending stays cheap however long the trace runs. Any
+// stretch of text, across lines too, is selected with the mouse (Shift extends)
+// and copied with Ctrl+C or the context menu, which also selects all and saves
+// the whole log to a file; the window may add its own items to that menu.
 class TraceLog : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -33,7 +33,10 @@ public:
     explicit TraceLog(QWidget* parent = nullptr);
 
     void appendLines(const TraceLines& lines);
-    std::size_t lineCount() const { return lines_.size(); }
+    // Rows shown, the one about dropped lines included.
+    std::size_t lineCount() const { return store_.rowCount(); }
+    void setLineLimit(std::size_t limit);
+    std::size_t droppedLines() const { return store_.droppedLines(); }
     QString line(std::size_t index) const;
     QString selectedText() const;
     void select(Position from, Position to);
@@ -47,7 +50,7 @@ public:
     QByteArray savedText() const;
     // Asks for a file name (through the dialogs seam) and writes the log there.
     void saveToFile();
-    std::size_t textBytes() const { return textBytes_; }
+    std::size_t textBytes() const { return store_.textBytes(); }
     bool isAtEnd() const;
 
     // The whole text as screen readers see it: lines joined by line breaks,
@@ -62,6 +65,8 @@ public:
     QAction* copyAction() const { return copy_; }
     QAction* selectAllAction() const { return selectAll_; }
     QAction* saveAction() const { return save_; }
+    // An item of the window's own, shown after the log's items in the context menu.
+    void addMenuAction(QAction* action) { extraActions_.push_back(action); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,7 +77,10 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    std::string_view lineBytes(std::size_t index) const;
+    std::string_view lineBytes(std::size_t index) const { return store_.row(index); }
+    void rowsDropped(std::size_t rows);
+    void announceAppend(const QString& removed, std::size_t newLines);
+    bool opensWithEmptyLine() const;
     int lineHeight() const;
     int visibleLineCount() const;
     std::size_t lineAt(int y) const;
@@ -82,26 +90,10 @@ private:
     void selectionChanged();
     void paintSelection(QPainter& painter, std::size_t index, const QString& text, int top) const;
 
-    // Where a line lies: chunk, offset and length. Text goes into chunks of
-    // fixed capacity and the index into a deque, so appending never moves
-    // what is already stored, however large the log has grown.
-    struct LineRef {
-        std::uint32_t chunk;
-        std::uint32_t offset;
-        std::uint32_t length;
-        std::uint32_t characters;  // UTF-16 units, as QString counts them
-        std::uint64_t textStart;   // character offset of the line in the whole text
-    };
-    static constexpr std::size_t kChunkBytes = 1 << 20;
-    void store(const std::string& line);
-
-    std::vector<std::string> chunks_;
-    std::deque<LineRef> lines_;
-    std::size_t textBytes_ = 0;
-    std::size_t longestLine_ = 0;   // in characters, for the horizontal range
-    std::uint64_t characters_ = 0;  // of the whole text, line breaks included
-    Position anchor_, cursor_;      // the selection runs between them
+    TraceLineStore store_;
+    Position anchor_, cursor_;  // the selection runs between them
     QAction* copy_ = nullptr;
     QAction* selectAll_ = nullptr;
     QAction* save_ = nullptr;
+    std::vector<QAction*> extraActions_;
 };

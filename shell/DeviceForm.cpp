@@ -29,7 +29,9 @@
 #include "shell/FileCommands.h"
 #include "shell/Icons.h"
 #include "shell/NodeCaptions.h"
+#include "shell/PaneCycle.h"
 #include "shell/TaskDispatch.h"
+#include "shell/WindowArranger.h"
 #include "transfer/FlashForm.h"
 #include "ui/Dialogs.h"
 #include "ui/FixedLayout.h"
@@ -269,10 +271,11 @@ void TFDevice::buildPanels() {
     frameStyle_ = new KeptTitleStyle;
     frameStyle_->setParent(clientArea_);
     setCentralWidget(clientArea_);
-    connect(CascadeWin, &QAction::triggered, this, &TFDevice::cascadeChildren);
-    connect(TileVertical, &QAction::triggered, this, [this] { tileChildren(Qt::Horizontal); });
-    connect(TileHorizontal, &QAction::triggered, this, [this] { tileChildren(Qt::Vertical); });
-    connect(ArrangeAll, &QAction::triggered, this, &TFDevice::arrangeIcons);
+    arranger_ = std::make_unique<WindowArranger>(clientArea_);
+    connect(CascadeWin, &QAction::triggered, this, [this] { arranger_->cascade(); });
+    connect(TileVertical, &QAction::triggered, this, [this] { arranger_->tile(Qt::Horizontal); });
+    connect(TileHorizontal, &QAction::triggered, this, [this] { arranger_->tile(Qt::Vertical); });
+    connect(ArrangeAll, &QAction::triggered, this, [this] { arranger_->arrangeIcons(); });
 
     PanelDev = new QDockWidget("K350", this);
     PanelDev->setObjectName("PanelDev");
@@ -308,11 +311,14 @@ void TFDevice::buildPanels() {
     Log->setAccessibleName("Сообщения");
     Log->setReadOnly(true);
     Log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Read with the keyboard too: a caret moves and selects, Ctrl+C copies.
+    Log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     TranscriptControl->addTab(Log, "Сообщения");
     logDock->setWidget(TranscriptControl);
     addDockWidget(Qt::BottomDockWidgetArea, logDock);
     resizeDocks({logDock}, {105}, Qt::Vertical);
     resizeDocks({PanelDev}, {panelWidth()}, Qt::Horizontal);
+    panes_ = new PaneCycle(this, treeDev_, clientArea_, Log);
 }
 
 // The design's size, grown with the font as the task windows grow, within the screen.
@@ -473,93 +479,6 @@ void TFDevice::bringToFront(TaskWindow* window) {
     }
     window->raise();
     window->activateWindow();
-}
-
-// The frames the arranging commands move: shown, not minimised, none left maximised.
-QList<QMdiSubWindow*> TFDevice::arrangedFrames() const {
-    QList<QMdiSubWindow*> frames;
-    for (QMdiSubWindow* frame : clientArea_->subWindowList()) {
-        if (!frame->isVisible() || frame->isMinimized()) continue;
-        if (frame->isMaximized()) frame->showNormal();
-        frames << frame;
-    }
-    return frames;
-}
-
-// Side by side along Qt::Horizontal (rows from the top, each filled left to right), one above the
-// other along Qt::Vertical (columns from the left, each filled top to bottom). Frames keep their
-// size and never overlap; those for which no row or column is left are cascaded in front.
-void TFDevice::tileChildren(Qt::Orientation along) {
-    const QRect area = clientArea_->viewport()->rect();
-    const bool sideBySide = along == Qt::Horizontal;
-    // Along: the direction a row (or column) fills; across: the one rows follow each other in.
-    const auto alongOf = [sideBySide](QSize size) {
-        return sideBySide ? size.width() : size.height();
-    };
-    const auto acrossOf = [sideBySide](QSize size) {
-        return sideBySide ? size.height() : size.width();
-    };
-    const int room = alongOf(area.size()), depth = acrossOf(area.size());
-    int used = 0, lineStart = 0, lineDepth = 0;
-    QList<QMdiSubWindow*> rest;
-    for (QMdiSubWindow* frame : arrangedFrames()) {
-        const QSize size = frame->size();
-        if (used > 0 && used + alongOf(size) > room) {
-            lineStart += lineDepth;
-            used = lineDepth = 0;
-        }
-        if (lineStart > 0 && lineStart + acrossOf(size) > depth) {
-            rest << frame;
-            continue;
-        }
-        frame->move(sideBySide ? QPoint(used, lineStart) : QPoint(lineStart, used));
-        used += alongOf(size);
-        lineDepth = std::max(lineDepth, acrossOf(size));
-    }
-    cascadeFrames(rest);
-}
-
-void TFDevice::cascadeChildren() {
-    cascadeFrames(arrangedFrames());
-}
-
-// Each frame one title bar's height right of and below the last, at its size; a frame that would
-// leave the area starts a new run at the top, further right, so every caption stays in view.
-void TFDevice::cascadeFrames(const QList<QMdiSubWindow*>& frames) {
-    const QRect area = clientArea_->viewport()->rect();
-    const int step = std::max(10, style()->pixelMetric(QStyle::PM_TitleBarHeight));
-    QPoint runStart(0, 0), at(0, 0);
-    for (QMdiSubWindow* frame : frames) {
-        const bool leaves =
-            at.x() + frame->width() > area.width() || at.y() + frame->height() > area.height();
-        if (leaves && at != runStart) {
-            runStart.rx() += 3 * step;
-            if (runStart.x() + frame->width() > area.width()) runStart.rx() = 0;
-            at = runStart;
-        }
-        frame->move(at);
-        frame->raise();
-        at += QPoint(step, step);
-    }
-    if (!frames.isEmpty()) clientArea_->setActiveSubWindow(frames.last());
-}
-
-// Lines the minimised windows up from the bottom-left corner, left to right,
-// starting a new row above when the next icon would pass the right edge.
-void TFDevice::arrangeIcons() {
-    const QRect area = clientArea_->viewport()->rect();
-    int x = 0, rowBottom = area.bottom() + 1, rowHeight = 0;
-    for (QMdiSubWindow* frame : clientArea_->subWindowList()) {
-        if (!frame->isMinimized()) continue;
-        if (x > 0 && x + frame->width() > area.width()) {
-            x = 0;
-            rowBottom -= rowHeight;
-            rowHeight = 0;
-        }
-        frame->move(x, rowBottom - frame->height());
-        x += frame->width();
-        rowHeight = std::max(rowHeight, frame->height());
-    }
 }
 
 void TFDevice::closeAllTaskWindows() {

@@ -26,6 +26,8 @@ class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class FileCommands;
+class PaneCycle;
+class WindowArranger;
 class TaskDispatch;
 class TaskWindow;
 
@@ -90,9 +92,6 @@ public:
     // The size the window starts at on a screen large enough: the design's, grown with the font.
     QSize startSize() const;
     int panelWidth() const;
-    void tileChildren(Qt::Orientation along);
-    void cascadeChildren();
-    void arrangeIcons();
 
     void onWorkerNotification(const WorkerNotification& notification) override;
     void closeFromWorker() override {}
@@ -119,8 +118,6 @@ private:
     void buildToolBars();
     void buildPanels();
     void placeOnScreen();
-    QList<QMdiSubWindow*> arrangedFrames() const;
-    void cascadeFrames(const QList<QMdiSubWindow*>& frames);
     void setConfigCommandsEnabled(bool enabled);
     void makeBlankConfig();
     DeviceTree::Layout treeLayout() const;
@@ -172,6 +169,8 @@ private:
     std::unique_ptr<FileCommands> files_;
     std::unique_ptr<TaskDispatch> dispatch_;
     std::unique_ptr<DeviceTree> deviceTree_;
+    std::unique_ptr<WindowArranger> arranger_;
+    PaneCycle* panes_ = nullptr;
     std::shared_ptr<QtChannel> channel_;
     std::unique_ptr<TK350> worker_;
     bool shutDown_ = false;

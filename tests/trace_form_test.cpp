@@ -105,7 +105,7 @@ TEST_F(TraceFormTest, LinesAreAppendedUnchangedInOrder) {
     QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(),
-              "\n10:15:02 Bus+(RxD): 0x7E; 0x01; \n10:15:02 Link(TxD): 0x00; \n10:15:03 0xAA; \n");
+              "10:15:02 Bus+(RxD): 0x7E; 0x01; \n10:15:02 Link(TxD): 0x00; \n10:15:03 0xAA; \n");
 }
 
 TEST_F(TraceFormTest, LogFollowsNewLinesOnlyWhileShowingTheEnd) {

@@ -50,14 +50,19 @@ TEST_F(TraceLogTest, ContextMenuCopiesSelectsAllAndSaves) {
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
                               log->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(log->viewport(), &request);
-    EXPECT_EQ(shown, QStringList({"Копировать", "Выделить все", "—", "Сохранить в файл…"}));
+    EXPECT_EQ(shown, QStringList({"Копировать", "Выделить все", "—", "Сохранить в файл…",
+                                  "Записывать в файл…"}));
     EXPECT_FALSE(log->copyAction()->isEnabled());  // nothing selected yet
 
+    // The whole log copies as it saves: without the empty line the log opens with.
     log->selectAllAction()->trigger();
     log->copyAction()->trigger();
-    const QString all = "\n" + QString::fromUtf8(kThreeLines[0]) + "\n" +
+    const QString all = QString::fromUtf8(kThreeLines[0]) + "\n" +
                         QString::fromUtf8(kThreeLines[1]) + "\n" +
                         QString::fromUtf8(kThreeLines[2]) + "\n";
+    EXPECT_EQ(QApplication::clipboard()->text(), all);
+    EXPECT_EQ(QApplication::clipboard()->text().toUtf8(), log->savedText());
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), all);
 }
 
@@ -122,6 +127,62 @@ TEST_F(TraceLogTest, ScreenReadersGetTheTextAndTheSelection) {
     EXPECT_EQ(start, 10);
     EXPECT_EQ(end, 19);
     EXPECT_EQ(text->selectionCount(), 1);
+}
+
+// --- the bounded log -------------------------------------------------------------
+
+TraceLines numberedLines(int from, int count) {
+    TraceLines lines;
+    for (int i = from; i < from + count; ++i) lines.push_back("line " + std::to_string(i));
+    return lines;
+}
+
+TEST_F(TraceLogTest, OldestLinesGoFirstAndOneRowSaysHowManyWent) {
+    TraceLog* log = form_.log();
+    log->setLineLimit(5);
+    deliverLines(numberedLines(0, 8));  // with the opening empty line, nine: four go
+    ASSERT_EQ(log->lineCount(), 6u);
+    EXPECT_EQ(log->droppedLines(), 4u);
+    EXPECT_TRUE(log->line(0).contains("Удалено старых строк: 4")) << log->line(0).toStdString();
+    EXPECT_EQ(log->line(1), "line 3");
+    EXPECT_EQ(log->line(5), "line 7");
+
+    deliverLines(numberedLines(8, 3));
+    EXPECT_EQ(log->lineCount(), 6u);
+    EXPECT_TRUE(log->line(0).contains("Удалено старых строк: 7"));
+    EXPECT_EQ(log->line(1), "line 6");
+    // Saved and read aloud as shown; the offsets follow the rows that stayed.
+    EXPECT_TRUE(log->savedText().startsWith(log->line(0).toUtf8() + "\nline 6\n"));
+    EXPECT_TRUE(log->savedText().endsWith("line 10\n"));
+    EXPECT_EQ(log->textBetween(log->offsetOf({2, 0}), log->offsetOf({3, 0})), "line 7\n");
+    EXPECT_EQ(log->positionAt(log->offsetOf({4, 3})), (TraceLog::Position{4, 3}));
+}
+
+TEST_F(TraceLogTest, SelectionAndViewStayOnTheirLinesWhileTheOldestGo) {
+    TraceLog* log = form_.log();
+    log->setLineLimit(400);
+    deliverLines(numberedLines(0, 400));
+    log->select({200, 0}, {200, 8});
+    EXPECT_EQ(log->selectedText(), "line 199");
+    log->scrollToLine(150);
+    const QString shownFirst = log->line(std::size_t(log->verticalScrollBar()->value()));
+    deliverLines(numberedLines(400, 10));
+    EXPECT_EQ(log->selectedText(), "line 199");
+    EXPECT_EQ(log->line(std::size_t(log->verticalScrollBar()->value())), shownFirst);
+
+    // A selection whose lines went is gone too, and nothing breaks on it.
+    deliverLines(numberedLines(410, 400));
+    EXPECT_FALSE(log->selectedText().contains("199"));
+    EXPECT_EQ(log->lineCount(), 401u);
+}
+
+TEST_F(TraceLogTest, MemoryOfTheTextStaysBoundedByTheLimit) {
+    TraceLog* log = form_.log();
+    log->setLineLimit(1000);
+    for (int batch = 0; batch < 200; ++batch) deliverLines(numberedLines(batch * 100, 100));
+    EXPECT_EQ(log->lineCount(), 1001u);
+    EXPECT_LT(log->textBytes(), 1000u * 16);
+    EXPECT_EQ(log->line(1000), "line 19999");
 }
 
 }  // namespace
