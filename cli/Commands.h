@@ -9,6 +9,7 @@
 #include "cli/Console.h"
 #include "cli/Options.h"
 #include "config/ConfigImage.h"
+#include "config/ServiceLevel.h"
 
 class BoardSession;
 
@@ -29,6 +30,10 @@ int Refuse(Console& console, const std::string& reason);
 
 // The access level a command needs, from --code or K350_SERVICE_CODE; false after the refusal
 // was reported.
+// Why `what` may not run with the service code given (or in K350_SERVICE_CODE); empty when the
+// code grants the level it needs.
+std::string AccessRefusal(const std::optional<std::string>& given, Console& console,
+                          ServiceLevel needed, const std::string& what);
 bool HasAccess(const Options& options, Console& console, int level, const std::string& what);
 
 // Loads a configuration file as Open does; reports why not and returns false otherwise.

@@ -60,16 +60,22 @@ int Refuse(Console& console, const std::string& reason) {
     return ExitStatus::Usage;
 }
 
-bool HasAccess(const Options& options, Console& console, int level, const std::string& what) {
+std::string AccessRefusal(const std::optional<std::string>& given, Console& console,
+                          ServiceLevel needed, const std::string& what) {
     const char* fromEnvironment = console.variable("K350_SERVICE_CODE");
-    const std::string code = options.code ? *options.code : fromEnvironment ? fromEnvironment : "";
-    const int granted = int(ServiceLevelForCode(code).value_or(ServiceLevel::User));
-    if (granted >= level) return true;
-    const char* needed =
-        level >= int(ServiceLevel::FullService) ? "the full service code" : "the service code";
-    Refuse(console, what + " needs " + needed +
-                        (code.empty() ? "; give it with --code or in K350_SERVICE_CODE"
-                                      : "; the code given is not it"));
+    const std::string code = given ? *given : fromEnvironment ? fromEnvironment : "";
+    const ServiceLevel granted = ServiceLevelForCode(code).value_or(ServiceLevel::User);
+    if (int(granted) >= int(needed)) return {};
+    return what + " needs " +
+           (needed == ServiceLevel::FullService ? "the full service code" : "the service code") +
+           (code.empty() ? "; give it with --code or in K350_SERVICE_CODE"
+                         : "; the code given is not it");
+}
+
+bool HasAccess(const Options& options, Console& console, int level, const std::string& what) {
+    const std::string refusal = AccessRefusal(options.code, console, ServiceLevel(level), what);
+    if (refusal.empty()) return true;
+    Refuse(console, refusal);
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/station/Station.h"
 #include "cli/station/StationRecipe.h"
@@ -45,19 +46,12 @@ StationRecipe RecipeOf(const StationArguments& arguments) {
 // The level the job needs: the download needs the service code, the identity the full one.
 bool HasStationAccess(const StationJob& job, const std::optional<std::string>& given,
                       Console& console) {
-    const char* fromEnvironment = console.variable("K350_SERVICE_CODE");
-    const std::string code = given ? *given : fromEnvironment ? fromEnvironment : "";
     const ServiceLevel needed = job.reference ? ServiceLevel::FullService
                                 : job.image   ? ServiceLevel::Service
                                               : ServiceLevel::User;
-    const ServiceLevel granted = ServiceLevelForCode(code).value_or(ServiceLevel::User);
-    if (int(granted) >= int(needed)) return true;
-    console.message(
-        std::string("k350ctl: station needs ") +
-        (needed == ServiceLevel::FullService ? "the full service code" : "the service code") +
-        (code.empty() ? "; give it with --code or in K350_SERVICE_CODE"
-                      : "; the code given is not it"));
-    return false;
+    const std::string refusal = AccessRefusal(given, console, needed, "station");
+    if (!refusal.empty()) console.message("k350ctl: " + refusal);
+    return refusal.empty();
 }
 
 // Die IDs are kept as "0x" and 16 upper-case digits.
