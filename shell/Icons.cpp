@@ -1,6 +1,7 @@
 #include "shell/Icons.h"
 
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -10,7 +11,7 @@
 // The icons are painted rather than taken from the desktop's icon theme: that
 // lookup alone costs several milliseconds at start-up, and a theme has no
 // pictures for a codec, a vocoder or a UART. Each is drawn on a 16-unit grid,
-// at 16 and 32 pixels, with a washed-out grey twin for the disabled state.
+// at the size shown, with a washed-out grey twin for the disabled state.
 namespace {
 
 using Painter = void (*)(QPainter&);
@@ -299,15 +300,44 @@ QPixmap disabledTwin(const QPixmap& normal) {
     return QPixmap::fromImage(image);
 }
 
-QIcon paintIcon(Painter paint) {
-    QIcon icon;
-    for (int size : {kIconSize, 2 * kIconSize}) {
-        const QPixmap normal = paintAt(paint, size);
-        icon.addPixmap(normal, QIcon::Normal);
-        icon.addPixmap(disabledTwin(normal), QIcon::Disabled);
+// Paints a picture the first time it is shown at a size and state: most icons are never shown
+// at twice the size or disabled, and a menu's icons not before the menu opens, so start-up
+// paints only what the window shows.
+class PaintedIconEngine : public QIconEngine {
+public:
+    explicit PaintedIconEngine(Painter paint) : paint_(paint) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        const bool disabled = mode == QIcon::Disabled;
+        const qint64 key = qint64(side) * 2 + (disabled ? 1 : 0);
+        if (const auto cached = cache_.constFind(key); cached != cache_.constEnd()) {
+            return cached.value();
+        }
+        const QPixmap normal = paintAt(paint_, side);
+        const QPixmap shown = disabled ? disabledTwin(normal) : normal;
+        cache_.insert(key, shown);
+        return shown;
     }
-    return icon;
-}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {QSize(kIconSize, kIconSize), QSize(2 * kIconSize, 2 * kIconSize)};
+    }
+    bool isNull() override { return false; }
+    QString key() const override { return QStringLiteral("PaintedIconEngine"); }
+    QIconEngine* clone() const override { return new PaintedIconEngine(*this); }
+
+private:
+    Painter paint_;
+    QHash<qint64, QPixmap> cache_;
+};
 
 }  // namespace
 
@@ -316,7 +346,7 @@ QIcon ImageListIcon(int index) {
     auto cached = painted.find(index);
     if (cached != painted.end()) return cached.value();
     auto paint = painters().find(index);
-    QIcon icon = paint == painters().end() ? QIcon() : paintIcon(paint.value());
+    QIcon icon = paint == painters().end() ? QIcon() : QIcon(new PaintedIconEngine(paint.value()));
     painted.insert(index, icon);
     return icon;
 }
