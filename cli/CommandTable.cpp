@@ -94,6 +94,9 @@ void stationOptions(CLI::App& command, Options& options) {
     addNumber(command, "--max-jitter", 0, 1e6, false,
               [&](double value) { options.maxJitter = value; });
     text(command, "--store", options.store);
+    addNumber(command, "--store-retry", 0, 86400, false,
+              [&](double value) { options.storeRetry = value; });
+    addFlag(command, "--sync", options.sync);
     addFlag(command, "--reprocess", options.reprocess);
     addNumber(command, "--boards", 0, 1e6, true,
               [&](double value) { options.boards = int(value); });
@@ -108,6 +111,7 @@ void historyOptions(CLI::App& command, Options& options) {
     command.add_option("--serial", options.serial);
     command.add_option("--die", options.die);
     command.add_option("--since", options.since);
+    command.add_option("--until", options.until);
     addFlag(command, "--csv", options.csv);
     text(command, "--store", options.store);
 }
@@ -230,8 +234,8 @@ atomically: FILE itself, or OUT with -o.
     {"station",
      "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
      "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
-     "[--store STORE] [--reprocess] [--boards N] [--alert-failures N] [--alert-of N] "
-     "[--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
+     "[--store STORE] [--store-retry S] [--sync] [--reprocess] [--boards N] [--alert-failures N] "
+     "[--alert-of N] [--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
      "the production sequence on every board plugged in",
      R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
 
@@ -259,17 +263,27 @@ or failed, the run's record as a JSON line on its standard input and its
 fields in K350_* variables; it is killed with what it started after
 --hook-timeout seconds (default 30). Its output and status are kept with
 the run; it never changes the board's result.
+A store that goes away is waited for (--store-retry S, default 60 s) while the
+port shows "waiting for the store"; a run it still cannot take is kept in the
+journal beside the recipe (k350a.journal; k350-station.journal without a
+recipe) and written to the store at the next start, or with --sync, which only
+does that and ends.
 )",
      0, false, stationOptions, StationCommand, false},
-    {"history", "history [--serial N] [--die ID] [--since DATE] [--csv] [--store STORE]",
+    {"history",
+     "history [--serial N] [--die ID] [--since TIME] [--until TIME] [--csv] [--store STORE]",
      "the line's record of boards and runs",
-     R"(Usage: k350ctl history [--serial N | --die ID | --since DATE] [--json | --csv] [--store STORE]
+     R"(Usage: k350ctl history [--serial N | --die ID] [--since TIME] [--until TIME] [--json | --csv]
+                       [--store STORE]
 
 Prints the runs the station recorded, oldest first: serial, die ID, station
 and port, result and failed step, recipe, SHA-256 of the image and of the
-configuration written, the times of each step and the soak's figures. --since
-takes YYYY-MM-DD or a time after it. --json prints one object per run, --csv
-a table with a header line.
+configuration written, the times of each step and the soak's figures.
+--since and --until (both included) take an ISO 8601 date (2026-12-09) or
+time (2026-12-09T23:00, seconds optional, T or a space) with Z or an offset
+(+03:00); a date or a time without either is local time. --json prints one
+object per run, --csv a table with a header line. The store is only read: it
+is opened read-only and never created or upgraded.
 )",
      0, false, historyOptions, HistoryCommand, false},
     {"report",

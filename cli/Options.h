@@ -30,8 +30,10 @@ struct Options {
     std::optional<double> soak, maxErroneous, maxLost, maxJitter;
     bool reprocess = false;
     int boards = 0;  // 0: until Ctrl+C
+    std::optional<double> storeRetry;
+    bool sync = false;
     // history (and --store)
-    std::string serial, die, since;
+    std::string serial, die, since, until;
     bool csv = false;
     // report (and --since, --store, --csv, --recipe as the recorded name)
     std::string until, stationName, port;

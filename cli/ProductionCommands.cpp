@@ -31,6 +31,8 @@ int StationCommand(const Options& options, Console& console) {
     arguments.onPass = options.onPass;
     arguments.onFail = options.onFail;
     arguments.hookTimeoutSeconds = options.hookTimeout;
+    arguments.storeRetrySeconds = options.storeRetry;
+    arguments.sync = options.sync;
     return RunStationCommand(arguments, console);
 }
 
@@ -43,6 +45,7 @@ int HistoryCommand(const Options& options, Console& console) {
     arguments.serial = options.serial;
     arguments.dieId = options.die;
     arguments.since = options.since;
+    arguments.until = options.until;
     arguments.store = options.store;
     arguments.format = options.json  ? HistoryFormat::Json
                        : options.csv ? HistoryFormat::Csv

@@ -4,7 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "cli/store/RunStore.h"
+#include "cli/store/SqliteConnection.h"
 #include "config/ConfigFile.h"
 #include "config/ServiceCodes.h"
 #include "config/Sha256.h"
@@ -127,4 +130,111 @@ TEST_F(CliProductionTest, StationRecordsTheDigestOfTheBytesItProgrammed) {
     EXPECT_EQ(std::string(programmed.begin(), programmed.end()), image);
     const CliRun history = run({"history", "--store", tempPath("line.sqlite"), "--json"});
     EXPECT_THAT(history.out, HasSubstr(Sha256Hex(programmed)));
+
+namespace {
+RunRecord StoredRun(const std::string& die, const std::string& startedAt) {
+    RunRecord run;
+    run.dieId = die;
+    run.chipId = "0xC1";
+    run.serial = "0001";
+    run.station = "bench-1";
+    run.port = "1-1";
+    run.recipe = "k350a";
+    run.startedAt = startedAt;
+    return run;
+}
+
+// This process's time zone for a while: UTC+3 all year, as a POSIX rule needs no zone files.
+class LocalZone {
+public:
+    explicit LocalZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~LocalZone() {
+        if (old_) {
+            setenv("TZ", old_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+}  // namespace
+
+TEST_F(CliProductionTest, HistoryTakesIso8601TimesAndLocalTimeWithoutAZone) {
+    const std::string store = tempPath("line.sqlite");
+    {
+        auto runs = OpenRunStore(store);
+        for (const char* started : {"2026-12-09T19:59:59Z", "2026-12-09T20:00:00Z",
+                                    "2026-12-09T21:30:00Z", "2026-12-10T05:00:00Z"}) {
+            runs->beginRun(StoredRun("0x01", started));
+        }
+    }
+    const LocalZone moscow("<+03>-3");
+    const auto count = [&](const std::vector<std::string>& bounds) {
+        std::vector<std::string> arguments{"history", "--store", store};
+        arguments.insert(arguments.end(), bounds.begin(), bounds.end());
+        const CliRun history = run(arguments);
+        EXPECT_EQ(history.status, 0) << history.err;
+        return std::count(history.out.begin(), history.out.end(), '\n');
+    };
+    EXPECT_EQ(count({"--since", "2026-12-09 23:00"}), 3);  // 20:00 UTC
+    EXPECT_EQ(count({"--since", "2026-12-09T20:00:00Z"}), 3);
+    EXPECT_EQ(count({"--since", "2026-12-09T22:00+02:00"}), 3);
+    EXPECT_EQ(count({"--since", "2026-12-09T22:59:59"}), 4);
+    // A date is the whole local day, --until included.
+    EXPECT_EQ(count({"--since", "2026-12-10"}), 2);
+    EXPECT_EQ(count({"--until", "2026-12-09"}), 2);
+    EXPECT_EQ(count({"--since", "2026-12-09T23:00", "--until", "2026-12-10T00:30"}), 2);
+    EXPECT_EQ(count({"--until", "2026-12-09T20:00:00Z"}), 2);
+    for (const char* refused : {"2026-99-99", "2026-02-30", "2026-12-09T24:00", "yesterday",
+                                "2026-12-09T23:00+3", "2026-12-09T23", "2026-12-09Z", "12/09/2026",
+                                "2026-12-09T23:00:00.5Z", "2026-12-09 23:00 "}) {
+        const CliRun history = run({"history", "--store", store, "--since", refused});
+        EXPECT_EQ(history.status, 2) << refused;
+        EXPECT_THAT(history.err, HasSubstr("is not an ISO 8601 date or time")) << refused;
+        EXPECT_EQ(run({"history", "--store", store, "--until", refused}).status, 2) << refused;
+    }
+}
+
+// History only reads: it refuses, untouched, a missing file, another program's file and a
+// damaged store, and a recipe name cannot forge a line of its report.
+TEST_F(CliProductionTest, HistoryReadsOnlyAndEscapesWhatTheStoreHolds) {
+    const std::string missing = tempPath("mistyped.sqlite");
+    const CliRun none = run({"history", "--store", missing});
+    EXPECT_EQ(none.status, 4);
+    EXPECT_THAT(none.err, HasSubstr("no store"));
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    const std::string other = tempPath("other.sqlite");
+    std::ofstream(other) << "a text file, not a database\n";
+    EXPECT_EQ(run({"history", "--store", other}).status, 4);
+    EXPECT_EQ(std::filesystem::file_size(other), 28u);
+
+    const std::string store = tempPath("line.sqlite");
+    RunRecord forged = StoredRun("0x01", "2026-12-09T10:00:00Z");
+    forged.recipe = "k350a\n2026-12-09T10:00:01Z  0002  0xFF  bench-9 1-1  passed\x1b[2K\t\xC2\x9B";
+    OpenRunStore(store)->beginRun(forged);
+    const CliRun text = run({"history", "--store", store});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1);
+    EXPECT_THAT(text.out, HasSubstr("recipe k350a\\n2026-12-09T10:00:01Z"));
+    EXPECT_THAT(text.out, HasSubstr("passed\\x1B[2K\\t\\x9B"));
+    const CliRun json = run({"history", "--store", store, "--json"});
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 1);
+
+    // A damaged schema row: a clear message and status 4 from history and from a station.
+    SqliteConnection(store).run("UPDATE k350_schema SET version = 'one'");
+    const CliRun damaged = run({"history", "--store", store});
+    EXPECT_EQ(damaged.status, 4);
+    EXPECT_THAT(damaged.err, HasSubstr("damaged or not a k350 store"));
+    plugBoards(1);
+    const CliRun station = run({"station", "--image", tempPath("image.rom"), "--store", store,
+                                "--boards", "1", "--code", full()});
+    EXPECT_EQ(station.status, 4);
+    EXPECT_THAT(station.err, HasSubstr("damaged or not a k350 store"));
 }

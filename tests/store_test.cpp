@@ -1,16 +1,23 @@
 // The production line's run store, for real: an SQLite file in the process and a PostgreSQL
 // server the test starts itself, through the same interface and schema.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
+#include "cli/store/PostgresConnection.h"
 #include "cli/store/RunStore.h"
 #include "cli/store/SqliteConnection.h"
 #include "tests/support/PostgresServer.h"
+#include "tests/support/SmallDisk.h"
 
 namespace {
 
@@ -157,7 +164,164 @@ TEST_P(StoreTest, AStoreFromANewerK350ctlIsRefused) {
                  StoreError);
 }
 
+std::unique_ptr<SqlConnection> Connect(const std::string& location, StoreAccess access) {
+    if (IsPostgresLocation(location)) return std::make_unique<PostgresConnection>(location, access);
+    return std::make_unique<SqliteConnection>(location, access);
+}
+
+std::string Message(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const StoreError& error) {
+        return error.what();
+    }
+    return "(nothing thrown)";
+}
+
+// A reader changes nothing: not a missing store, not a database that holds no store, and it
+// writes nothing through its own connection either.
+TEST_P(StoreTest, AReaderCreatesNothingAndWritesNothing) {
+    EXPECT_THAT(Message([&] { OpenRunStore(location, StoreAccess::Read); }),
+                ::testing::HasSubstr(GetParam() == "sqlite" ? "no store" : "not a k350 store"));
+    if (GetParam() == "sqlite") {
+        EXPECT_FALSE(std::filesystem::exists(location));
+        std::ofstream(location).flush();  // an empty file is no store either
+        EXPECT_THROW(OpenRunStore(location, StoreAccess::Read), StoreError);
+        EXPECT_EQ(std::filesystem::file_size(location), 0u);
+        std::filesystem::remove(location);
+    } else {
+        EXPECT_FALSE(Connect(location, StoreAccess::Write)->hasTable("k350_schema"));
+    }
+    OpenRunStore(location)->serialFor("0x01", "0xC1");
+    EXPECT_TRUE(OpenRunStore(location, StoreAccess::Read)->history({}).empty());
+    const auto reader = Connect(location, StoreAccess::Read);
+    EXPECT_THROW(reader->run("DELETE FROM k350_boards"), StoreError);
+    EXPECT_THROW(reader->run("CREATE TABLE k350_more (a INTEGER)"), StoreError);
+    EXPECT_EQ(Connect(location, StoreAccess::Write)->run("SELECT COUNT(*) FROM k350_boards"),
+              (std::vector<SqlRow>{{SqlValue("1")}}));
+}
+
+// A station holds the write lock in the middle of a transaction: the reader neither waits for
+// it nor sees what it has not committed.
+TEST_P(StoreTest, AReaderAnswersWhileAWriterHoldsTheLock) {
+    auto store = OpenRunStore(location);
+    RunRecord first = run("0x01", store->serialFor("0x01", "0xC1"));
+    first.id = store->beginRun(first);
+    const auto writer = Connect(location, StoreAccess::Write);
+    writer->beginExclusive();
+    writer->run("UPDATE k350_runs SET result = 'passed'");
+    const auto started = std::chrono::steady_clock::now();
+    const auto runs = OpenRunStore(location, StoreAccess::Read)->history({});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].result, "unfinished");
+    writer->rollback();
+}
+
+// A schema row that is not a version number (damaged, or another program's table of that name)
+// is a clear refusal for reader and writer alike, never a crash.
+TEST_P(StoreTest, ADamagedSchemaRowIsAClearRefusal) {
+    OpenRunStore(location);
+    const auto writer = Connect(location, StoreAccess::Write);
+    writer->run("DROP TABLE k350_schema");
+    writer->run("CREATE TABLE k350_schema (version TEXT)");
+    writer->run("INSERT INTO k350_schema VALUES ('x1')");
+    for (StoreAccess access : {StoreAccess::Read, StoreAccess::Write}) {
+        const std::string message = Message([&] { OpenRunStore(location, access); });
+        EXPECT_THAT(message, ::testing::HasSubstr("damaged or not a k350 store"));
+        EXPECT_THAT(message, ::testing::HasSubstr("\"x1\""));
+    }
+    Connect(location, StoreAccess::Write)->run("INSERT INTO k350_schema VALUES ('1')");
+    EXPECT_THAT(Message([&] { OpenRunStore(location, StoreAccess::Read); }),
+                ::testing::HasSubstr("2 rows"));
+    Connect(location, StoreAccess::Write)->run("DELETE FROM k350_schema");
+    Connect(location, StoreAccess::Write)->run("INSERT INTO k350_schema VALUES ('99')");
+    EXPECT_THAT(Message([&] { OpenRunStore(location, StoreAccess::Read); }),
+                ::testing::HasSubstr("newer than this k350ctl"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, ::testing::Values("sqlite", "postgresql"));
+
+// Another program's SQLite file is never turned into a store, by a reader or a writer.
+TEST(StoreSqlite, AnotherProgramsFileIsLeftUntouched) {
+    TempFolder folder;
+    const std::string path = folder.path() + "/notes.sqlite";
+    {
+        SqliteConnection notes(path);
+        notes.run("CREATE TABLE notes (text TEXT)");
+        notes.run("PRAGMA journal_mode = DELETE");
+    }
+    const auto bytes = [&] {
+        std::ostringstream content;
+        content << std::ifstream(path, std::ios::binary).rdbuf();
+        return content.str();
+    };
+    const std::string before = bytes();
+    EXPECT_THAT(Message([&] { OpenRunStore(path, StoreAccess::Read); }),
+                ::testing::HasSubstr("not a k350 store"));
+    EXPECT_THAT(Message([&] { OpenRunStore(path); }),
+                ::testing::HasSubstr("another program's tables"));
+    EXPECT_TRUE(bytes() == before);
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+    std::ofstream(folder.path() + "/text.sqlite") << "not a database at all, just text\n";
+    EXPECT_THROW(OpenRunStore(folder.path() + "/text.sqlite", StoreAccess::Read), StoreError);
+}
+
+// A store on a medium mounted read-only (a copy on a CD, a snapshot): readable as it is.
+TEST(StoreSqlite, AStoreOnAReadOnlyMediumIsRead) {
+    SmallDisk disk(4096);
+    if (!disk.available()) GTEST_SKIP() << disk.problem();
+    const std::string path = disk.path() + "/line.sqlite";
+    {
+        auto store = OpenRunStore(path);
+        store->serialFor("0x01", "0xC1");
+        RunRecord record;
+        record.dieId = "0x01";
+        record.chipId = "0xC1";
+        record.serial = "0001";
+        record.station = record.port = record.recipe = "r";
+        store->beginRun(record);
+    }
+    ASSERT_TRUE(disk.remountReadOnly());
+    EXPECT_EQ(OpenRunStore(path, StoreAccess::Read)->history({}).size(), 1u);
+    EXPECT_THROW(OpenRunStore(path), StoreError);  // a station could not write there
+}
+
+// The password comes from libpq's own files; no message ever carries one, whatever the URL.
+TEST(StorePostgres, PasswordsComeFromLibpqAndNeverShow) {
+    if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    ASSERT_FALSE(Server().createDatabase("secrets").empty());
+    const std::string url = Server().passwordUrl("secrets");
+    const std::string password = PostgresServer::kPassword;
+    // No password given: refused at once, and the message says where to give it.
+    EXPECT_THAT(Message([&] { OpenRunStore(url); }), ::testing::HasSubstr("~/.pgpass"));
+    TempFolder folder;
+    const std::string passFile = folder.path() + "/pgpass";
+    std::ofstream(passFile) << "*:*:*:" << PostgresServer::kPasswordRole << ":" << password << "\n";
+    std::filesystem::permissions(passFile, std::filesystem::perms::owner_read);
+    setenv("PGPASSFILE", passFile.c_str(), 1);
+    EXPECT_EQ(OpenRunStore(url)->serialFor("0x01", "0xC1"), "0001");
+    unsetenv("PGPASSFILE");
+    setenv("PGPASSWORD", password.c_str(), 1);
+    EXPECT_EQ(OpenRunStore(url, StoreAccess::Read)->history({}).size(), 0u);
+    unsetenv("PGPASSWORD");
+
+    const std::string host = Server().socketFolder();
+    for (const std::string& bad : {
+             "postgresql://k350pw:" + password + "@/secrets?host=" + host,  // bare %
+             "postgresql://k350pw:wrong-" + password.substr(0, 4) + "@/secrets?host=" + host,
+             "postgresql:///secrets?host=" + host + "&user=k350pw&password=wrong%20pw",
+             "postgresql:///secrets?host=" + host + "&user=k350pw&pass%77ord=" + password,
+             "postgresql:///secrets?host=/nonexistent&password=" + password,
+             "postgresql://k350pw:" + password + "@@/secrets?host=" + host,
+         }) {
+        const std::string message = Message([&] { OpenRunStore(bad); });
+        EXPECT_EQ(message.find(password), std::string::npos) << message;
+        EXPECT_EQ(message.find("s3cr"), std::string::npos) << message;
+        EXPECT_EQ(message.find("wrong"), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+}
 
 TEST(StoreSerials, TheSequenceEndsWhereTheFourCharacterFieldDoes) {
     TempFolder folder;

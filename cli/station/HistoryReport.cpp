@@ -70,38 +70,76 @@ std::vector<std::string> Values(const RunRecord& run) {
 std::string JsonLine(const RunRecord& run) {
     nlohmann::ordered_json steps;
     try {
-        steps = run.steps.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json::parse(run.steps);
+        steps =
+            run.steps.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json::parse(run.steps);
     } catch (const nlohmann::ordered_json::exception&) {
         steps = run.steps;  // kept as the store holds it
     }
     return nlohmann::ordered_json{{"id", run.id},
-                          {"serial", Nullable(run.serial)},
-                          {"die_id", run.dieId},
-                          {"chip_id", run.chipId},
-                          {"station", run.station},
-                          {"port", run.port},
-                          {"recipe", run.recipe},
-                          {"image_sha256", Nullable(run.imageSha256)},
-                          {"config_sha256", Nullable(run.configSha256)},
-                          {"started_at", run.startedAt},
-                          {"finished_at", Nullable(run.finishedAt)},
-                          {"result", run.result},
-                          {"failed_step", Nullable(run.failedStep)},
-                          {"error", Nullable(run.error)},
-                          {"steps", steps},
-                          {"soak_erroneous_percent", Nullable(run.soakErroneousPercent)},
-                          {"soak_lost_percent", Nullable(run.soakLostPercent)},
-                          {"soak_jitter_ms", Nullable(run.soakJitterMs)}}
+                                  {"serial", Nullable(run.serial)},
+                                  {"die_id", run.dieId},
+                                  {"chip_id", run.chipId},
+                                  {"station", run.station},
+                                  {"port", run.port},
+                                  {"recipe", run.recipe},
+                                  {"image_sha256", Nullable(run.imageSha256)},
+                                  {"config_sha256", Nullable(run.configSha256)},
+                                  {"started_at", run.startedAt},
+                                  {"finished_at", Nullable(run.finishedAt)},
+                                  {"result", run.result},
+                                  {"failed_step", Nullable(run.failedStep)},
+                                  {"error", Nullable(run.error)},
+                                  {"steps", steps},
+                                  {"soak_erroneous_percent", Nullable(run.soakErroneousPercent)},
+                                  {"soak_lost_percent", Nullable(run.soakLostPercent)},
+                                  {"soak_jitter_ms", Nullable(run.soakJitterMs)}}
         .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// A stored text on one line of the report, escaped as `show` escapes a record's text: whatever
+// a recipe name or an error holds, it never starts a line of its own or moves the cursor.
+std::string Escaped(const std::string& text) {
+    std::string escaped;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\\') {
+            escaped += "\\\\";
+        } else if (byte == '\n') {
+            escaped += "\\n";
+        } else if (byte == '\r') {
+            escaped += "\\r";
+        } else if (byte == '\t') {
+            escaped += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", unsigned(byte));
+            escaped += code;
+        } else if (byte == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // A C1 control (U+0080 to U+009F), which a terminal obeys like ESC [.
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X",
+                          unsigned(static_cast<unsigned char>(text[++i])));
+            escaped += code;
+        } else {
+            escaped += char(byte);
+        }
+    }
+    return escaped;
+}
+
 std::string TextLine(const RunRecord& run) {
-    std::string line = run.startedAt + "  " + (run.serial.empty() ? "----" : run.serial) + "  " +
-                       run.dieId + "  " + run.station + " " + run.port + "  " + run.result;
-    if (!run.failedStep.empty()) line += " at " + run.failedStep + ": " + run.error;
-    line += "  recipe " + run.recipe;
-    if (!run.imageSha256.empty()) line += "  image " + run.imageSha256.substr(0, 12);
-    if (!run.configSha256.empty()) line += "  config " + run.configSha256.substr(0, 12);
+    std::string line = Escaped(run.startedAt) + "  " +
+                       (run.serial.empty() ? "----" : Escaped(run.serial)) + "  " +
+                       Escaped(run.dieId) + "  " + Escaped(run.station) + " " + Escaped(run.port) +
+                       "  " + Escaped(run.result);
+    if (!run.failedStep.empty()) {
+        line += " at " + Escaped(run.failedStep) + ": " + Escaped(run.error);
+    }
+    line += "  recipe " + Escaped(run.recipe);
+    if (!run.imageSha256.empty()) line += "  image " + Escaped(run.imageSha256.substr(0, 12));
+    if (!run.configSha256.empty()) line += "  config " + Escaped(run.configSha256.substr(0, 12));
     return line;
 }
 

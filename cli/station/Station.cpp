@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cli/station/StationSequence.h"
+#include "cli/store/RetryingRunStore.h"
 #include "link/PortPath.h"
 #include "link/UsbScan.h"
 
@@ -64,11 +65,21 @@ StationCounts Station::run(const std::function<bool()>& stop, int boardLimit,
     std::mutex endMutex;
     std::condition_variable endSignal;  // a worker ended
     const auto work = [&](Port& port, std::string name) {
+        StationEvent last;  // the board's identity as far as it is known, for a store's wait
+        const StationObserver portObserver = [&](const StationEvent& event) {
+            last = event;
+            observer(event);
+        };
         try {
-            auto store = OpenRunStore(job_.store);
-            port.outcome = StationSequence(job_, *store, clock_, observer).run(port.location, name);
+            RetryingRunStore store(job_.store, clock_, job_.storeRetrySeconds,
+                                   [&](const std::string& fault) {
+                                       observer({name, last.dieId, last.serial, StationStep::Store,
+                                                 fault.empty() ? "done" : "waiting", 0, 0, fault});
+                                   });
+            port.outcome =
+                StationSequence(job_, store, clock_, portObserver).run(port.location, name);
         } catch (const std::exception& error) {
-            observer({name, {}, {}, "board", "failed", 0, 0, error.what()});
+            observer({name, last.dieId, last.serial, "board", "failed", 0, 0, error.what()});
             port.outcome = BoardOutcome::Failed;
         }
         std::lock_guard lock(endMutex);

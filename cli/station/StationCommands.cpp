@@ -1,12 +1,16 @@
 #include "cli/station/StationCommands.h"
 
 #include <filesystem>
+#include <tuple>
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/station/Station.h"
 #include "cli/station/StationRecipe.h"
 #include "cli/station/StationView.h"
+#include "cli/station/TimeBound.h"
+#include "cli/store/RetryingRunStore.h"
+#include "cli/store/RunJournal.h"
 #include "cli/store/RunStore.h"
 #include "config/ConfigFile.h"
 #include "config/RecordEncoding.h"
@@ -40,7 +44,54 @@ StationRecipe RecipeOf(const StationArguments& arguments) {
     if (arguments.onPass) recipe.hooks.onPass = *arguments.onPass;
     if (arguments.onFail) recipe.hooks.onFail = *arguments.onFail;
     if (arguments.hookTimeoutSeconds) recipe.hooks.timeoutSeconds = *arguments.hookTimeoutSeconds;
+    if (arguments.storeRetrySeconds) recipe.storeRetrySeconds = *arguments.storeRetrySeconds;
+    if (recipe.store.empty()) recipe.store = kDefaultStore;
     return recipe;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
+}
+
+// The store opened (created or upgraded) before any board, waited for as long as a board
+// would wait for it.
+bool StoreReached(RetryingRunStore& store, Console& console) {
+    try {
+        store.open();
+        return true;
+    } catch (const StoreError& error) {
+        console.message("k350ctl: " + std::string(error.what()));
+        return false;
+    }
+}
+
+RetryingRunStore::Waiting SayWaiting(Console& console, double retrySeconds) {
+    return [&console, retrySeconds](const std::string& fault) {
+        console.message(fault.empty() ? std::string("k350ctl: the store is back")
+                                      : "k350ctl: waiting for the store (up to " +
+                                            Seconds(retrySeconds) + "): " + fault);
+    };
+}
+
+// Writes the journal's runs of the store to it; false when some stay.
+bool Replayed(RunJournal& journal, RunStore& store, const std::string& location, Console& console) {
+    try {
+        const int written = journal.replay(store, location);
+        if (written > 0) {
+            console.message("k350ctl: " + std::to_string(written) + " run(s) from the journal " +
+                            journal.path() + " written to the store");
+        }
+    } catch (const StoreError& error) {
+        console.message("k350ctl: " + std::string(error.what()));
+    }
+    const int left = journal.pending(location);
+    if (left == 0) return true;
+    console.message("k350ctl: the journal " + journal.path() + " keeps " + std::to_string(left) +
+                    " run(s) the store has not taken; they are written at the station's next "
+                    "start, or now with k350ctl station --sync");
+    return false;
 }
 
 // The level the job needs: the download needs the service code, the identity the full one.
@@ -62,16 +113,6 @@ std::string NormalizedDie(std::string die) {
     }
     if (die.starts_with("0X")) die[1] = 'x';
     return die;
-}
-
-bool IsDate(const std::string& text) {
-    if (text.size() < 10) return false;
-    for (std::size_t i = 0; i < 10; ++i) {
-        const bool dash = i == 4 || i == 7;
-        if (dash ? text[i] != '-' : !std::isdigit(static_cast<unsigned char>(text[i])))
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -107,20 +148,35 @@ int RunSetCommand(const SetArguments& arguments, Console& console) {
 }
 
 int RunStationCommand(const StationArguments& arguments, Console& console) {
+    StationRecipe recipe;
     StationJob job;
     try {
-        job = BuildStationJob(RecipeOf(arguments));
+        recipe = RecipeOf(arguments);
+        if (!arguments.sync) job = BuildStationJob(recipe);
     } catch (const RecipeFileError& error) {
         return Refuse(console, error.what(), ExitStatus::File);
     } catch (const RecipeError& error) {
         return Refuse(console, error.what(), ExitStatus::Usage);
     }
-    if (!HasStationAccess(job, arguments.code, console)) return ExitStatus::Usage;
-    try {
-        OpenRunStore(job.store);  // created or upgraded now, not by the first board
-    } catch (const StoreError& error) {
-        return Refuse(console, error.what(), ExitStatus::File);
+    RunJournal journal(JournalPath(arguments.recipe));
+    RetryingRunStore store(recipe.store, console.clock(), recipe.storeRetrySeconds,
+                           SayWaiting(console, recipe.storeRetrySeconds));
+    if (arguments.sync) {
+        if (!StoreReached(store, console)) {
+            return ExitStatus::File;
+        }
+        if (!Replayed(journal, store, recipe.store, console)) return ExitStatus::File;
+        console.message("k350ctl: the journal " + journal.path() + " keeps no run of this store");
+        return ExitStatus::Ok;
     }
+    if (!HasStationAccess(job, arguments.code, console)) return ExitStatus::Usage;
+    // The store is made or upgraded now, not by the first board, and takes what the journal
+    // kept from the last time.
+    if (!StoreReached(store, console)) {
+        return ExitStatus::File;
+    }
+    Replayed(journal, store, recipe.store, console);
+    job.journal = &journal;
     const bool table = console.errIsTerminal() && !arguments.json;
     StationView view(
         [&](const std::string& block) {
@@ -141,23 +197,33 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     console.message("k350ctl: station: " + std::to_string(counts.passed) + " passed, " +
                     std::to_string(counts.failed) + " failed, " + std::to_string(counts.skipped) +
                     " skipped");
+    // A run only the journal holds is not done: once more, and otherwise said.
+    if (journal.keptHere() > 0 && !Replayed(journal, store, recipe.store, console)) {
+        return ExitStatus::File;
+    }
     return counts.failed > 0 ? ExitStatus::Failed : ExitStatus::Ok;
 }
 
 int RunHistoryCommand(const HistoryArguments& arguments, Console& console) {
-    if (!arguments.since.empty() && !IsDate(arguments.since)) {
-        return Refuse(console, "--since takes a date as YYYY-MM-DD, or a time after it",
-                      ExitStatus::Usage);
-    }
-    const std::string location = arguments.store.value_or(kDefaultStore);
-    const bool embedded = !location.starts_with("postgres");
-    if (embedded && !std::filesystem::exists(location)) {
-        return Refuse(console, "no store " + location + " (give it with --store)",
-                      ExitStatus::File);
+    HistoryFilter filter{NormalizedSerial(arguments.serial), NormalizedDie(arguments.dieId)};
+    for (const auto& [name, given, bound] :
+         {std::tuple{"--since", &arguments.since, &filter.since},
+          std::tuple{"--until", &arguments.until, &filter.before}}) {
+        if (given->empty()) continue;
+        const auto span = ParseTimeBound(*given);
+        if (!span) {
+            return Refuse(console,
+                          std::string(name) + " " + Quoted(*given) +
+                              " is not an ISO 8601 date or time: give 2026-12-09, "
+                              "2026-12-09T23:00 (local time), 2026-12-09T23:00Z or "
+                              "2026-12-09T23:00+03:00",
+                          ExitStatus::Usage);
+        }
+        *bound = bound == &filter.since ? span->first : span->after;
     }
     try {
-        const auto runs = OpenRunStore(location)->history(
-            {NormalizedSerial(arguments.serial), NormalizedDie(arguments.dieId), arguments.since});
+        const auto runs = OpenRunStore(arguments.store.value_or(kDefaultStore), StoreAccess::Read)
+                              ->history(filter);
         const std::string report = HistoryReport(runs, arguments.format);
         if (!report.empty()) console.text(report);
         return ExitStatus::Ok;

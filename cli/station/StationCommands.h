@@ -29,11 +29,13 @@ struct StationArguments {
     std::optional<std::string> onPass, onFail;
     std::optional<double> hookTimeoutSeconds;
     std::optional<std::string> code;
+    std::optional<double> storeRetrySeconds;
+    bool sync = false;  // only write the journal's runs to the store
 };
 int RunStationCommand(const StationArguments& arguments, Console& console);
 
 struct HistoryArguments {
-    std::string serial, dieId, since;
+    std::string serial, dieId, since, until;
     std::optional<std::string> store;
     HistoryFormat format = HistoryFormat::Text;
 };

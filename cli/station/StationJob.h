@@ -11,6 +11,8 @@
 
 #include "config/ConfigImage.h"
 
+class RunJournal;
+
 struct SoakLimits {
     double seconds = 0;  // 0: no soak
     std::optional<double> maxErroneousPercent, maxLostPercent, maxJitterMs;
@@ -35,9 +37,11 @@ struct StationJob {
     std::string descriptionTemplate;          // {serial} and {die} are replaced
     std::string date;                         // dd.mm.yyyy, the day of the run
     SoakLimits soak;
-    std::string recipe;   // its name, for the record
-    std::string station;  // host name, for the record
-    std::string store;    // location of the run store
+    std::string recipe;             // its name, for the record
+    std::string station;            // host name, for the record
+    std::string store;              // location of the run store
+    double storeRetrySeconds = 60;  // how long a store that went away is waited for
+    RunJournal* journal = nullptr;  // where a run the store could not take is kept
     bool reprocessPassed = false;
     std::string imageSha256;
     AlertRule alert;
@@ -62,4 +66,5 @@ constexpr const char* Verify = "verify";
 constexpr const char* Config = "config";
 constexpr const char* Readback = "readback";
 constexpr const char* Soak = "soak";
+constexpr const char* Store = "store";  // the store could not be reached
 }  // namespace StationStep

@@ -105,8 +105,13 @@ StationRecipe LoadStationRecipe(const std::string& path) {
         recipe.soak.maxJitterMs = Number(*soak, "max_jitter_ms", "soak.");
     }
     if (const toml::table* station = Section(root, "station")) {
-        RefuseUnknown(*station, {"reprocess_passed"}, "station.");
+        RefuseUnknown(*station, {"reprocess_passed", "store_retry_seconds"}, "station.");
         recipe.reprocessPassed = Flag(*station, "reprocess_passed", "station.");
+        const auto retry = Number(*station, "store_retry_seconds", "station.");
+        if (retry && !(*retry <= kLongestStoreRetry)) {
+            throw RecipeError("station.store_retry_seconds must be a number from 0 to 86400");
+        }
+        recipe.storeRetrySeconds = retry.value_or(recipe.storeRetrySeconds);
     }
     if (const toml::table* alert = Section(root, "alert")) {
         RefuseUnknown(*alert, {"failures", "of"}, "alert.");
@@ -189,8 +194,14 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
     job.recipe = recipe.name;
     job.station = HostName();
     job.store = recipe.store.empty() ? kDefaultStore : recipe.store;
+    job.storeRetrySeconds = recipe.storeRetrySeconds;
     job.reprocessPassed = recipe.reprocessPassed;
     job.alert = recipe.alert;
     job.hooks = recipe.hooks;
     return job;
+}
+
+std::string JournalPath(const std::optional<std::string>& recipe) {
+    if (!recipe) return "k350-station.journal";
+    return std::filesystem::path(*recipe).replace_extension(".journal").string();
 }

@@ -16,6 +16,7 @@
 //   max_jitter_ms = 20
 //   [station]
 //   reprocess_passed = false
+//   store_retry_seconds = 60           # how long a store that went away is waited for
 //   [alert]                            # a port going bad: 3 of its last 5 boards failed
 //   failures = 3
 //   of = 5
@@ -26,6 +27,7 @@
 
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -46,9 +48,13 @@ struct StationRecipe {
     std::string image, reference, description;  // paths made absolute or relative to the cwd
     bool verify = false, poll = false, reprocessPassed = false;
     SoakLimits soak;
+    double storeRetrySeconds = 60;
     AlertRule alert;
     HookCommands hooks;
 };
+
+// The longest wait for a store that went away, in seconds.
+constexpr double kLongestStoreRetry = 86400;
 
 // Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.
 StationRecipe LoadStationRecipe(const std::string& path);
@@ -57,3 +63,7 @@ StationRecipe LoadStationRecipe(const std::string& path);
 // loaded, today's date, this host's name. Throws RecipeError when a file cannot be used.
 StationJob BuildStationJob(const StationRecipe& recipe);
 constexpr const char* kDefaultStore = "k350-line.sqlite";
+
+// Where a station keeps the runs its store could not take: beside the recipe, named after it
+// (k350a.toml: k350a.journal), or k350-station.journal in the current folder without one.
+std::string JournalPath(const std::optional<std::string>& recipe);

@@ -8,6 +8,7 @@
 #include "cli/BoardSession.h"
 #include "cli/FlashVerify.h"
 #include "cli/station/BoardHook.h"
+#include "cli/store/RunJournal.h"
 #include "config/Cp1251.h"
 #include "config/RecordDescription.h"
 #include "config/RecordRules.h"
@@ -100,22 +101,81 @@ BoardOutcome StationSequence::run(const BoardLocation& location, const std::stri
     const DeviceIds ids = probe.ids;
     board.record.dieId = RecordRules::DeviceIdText(ids.data());
     board.record.chipId = RecordRules::DeviceIdText(ids.data() + 8);
-    if (!job_.reprocessPassed && store_.hasPassed(board.record.dieId)) {
-        report(board, "board", "skipped", "passed before");
-        return BoardOutcome::Skipped;
+    board.record.station = job_.station;
+    board.record.port = board.port;
+    board.record.recipe = job_.recipe;
+    board.record.imageSha256 = job_.imageSha256;
+    board.record.startedAt = UtcNow();
+    board.record.key = NewRunKey(job_.station);
+    // Nothing is done to the board until the store has its serial and its run: a store that
+    // is away holds the board here, and never gets a guessed serial.
+    try {
+        if (!job_.reprocessPassed && store_.hasPassed(board.record.dieId)) {
+            report(board, "board", "skipped", "passed before");
+            return BoardOutcome::Skipped;
+        }
+        board.record.serial = store_.serialFor(board.record.dieId, board.record.chipId);
+        board.record.id = store_.beginRun(board.record);
+    } catch (const StoreError& fault) {
+        return storeFailed(board, fault);
     }
     return runSteps(board);
 }
 
+// The run as the journal keeps it, and where, for the board's last line.
+std::string StationSequence::kept(const RunRecord& run) {
+    if (!job_.journal) return "the run is not recorded";
+    try {
+        job_.journal->keep(run, job_.store);
+        return "the run is kept in the journal " + job_.journal->path() +
+               " and written to the store when the station reaches it";
+    } catch (const StoreError& error) {
+        return std::string(error.what()) + "; the run, for the record: " +
+               nlohmann::json{{"key", run.key},
+                              {"die_id", run.dieId},
+                              {"serial", run.serial},
+                              {"result", run.result},
+                              {"started_at", run.startedAt},
+                              {"finished_at", run.finishedAt},
+                              {"failed_step", run.failedStep}}
+                   .dump();
+    }
+}
+
+// The store stayed away for the whole retry time before the board was touched: the board is not
+// done, and says so with its die ID (and its serial, when it had one).
+BoardOutcome StationSequence::storeFailed(Board& board, const StoreError& fault) {
+    RunRecord& record = board.record;
+    record.result = RunResult::Failed;
+    record.failedStep = StationStep::Store;
+    record.error = fault.what();
+    record.finishedAt = UtcNow();
+    record.steps = board.steps.dump();
+    const std::string where = kept(record);
+    report(board, "board", "failed", record.error + "; " + where);
+    return BoardOutcome::Failed;
+}
+
+// The run's end; a store still away after the retry time gets it through the journal.
+void StationSequence::finish(Board& board) {
+    RunRecord& record = board.record;
+    record.finishedAt = UtcNow();
+    record.steps = board.steps.dump();
+    std::string note;
+    try {
+        store_.finishRun(record);
+    } catch (const StoreError& fault) {
+        note = std::string(fault.what()) + "; " + kept(record);
+    }
+    const bool passed = record.result == RunResult::Passed;
+    const std::string error = record.error.empty() ? note
+                              : note.empty()       ? record.error
+                                                   : record.error + "; " + note;
+    report(board, "board", passed ? "passed" : "failed", error);
+}
+
 BoardOutcome StationSequence::runSteps(Board& board) {
     RunRecord& record = board.record;
-    record.serial = store_.serialFor(record.dieId, record.chipId);
-    record.station = job_.station;
-    record.port = board.port;
-    record.recipe = job_.recipe;
-    record.imageSha256 = job_.imageSha256;
-    record.startedAt = UtcNow();
-    record.id = store_.beginRun(record);
     report(board, StationStep::Identify, "done");
 
     const bool passed =
@@ -126,10 +186,7 @@ BoardOutcome StationSequence::runSteps(Board& board) {
         (!job_.reference || step(board, StationStep::Readback, [&] { return readBack(board); })) &&
         (job_.soak.seconds <= 0 || step(board, StationStep::Soak, [&] { return soak(board); }));
     record.result = passed ? RunResult::Passed : RunResult::Failed;
-    record.finishedAt = UtcNow();
-    record.steps = board.steps.dump();
-    store_.finishRun(record);
-    report(board, "board", passed ? "passed" : "failed", record.error);
+    finish(board);
     RunBoardHook(job_.hooks, record, store_, [&](const char* state, const std::string& text) {
         report(board, "hook", state, text);
     });

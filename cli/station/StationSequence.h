@@ -34,6 +34,9 @@ private:
     std::string writeConfig(Board& board);
     std::string readBack(Board& board);
     std::string soak(Board& board);
+    BoardOutcome storeFailed(Board& board, const StoreError& fault);
+    void finish(Board& board);
+    std::string kept(const RunRecord& run);
 
     const StationJob& job_;
     RunStore& store_;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "cli/store/StoreText.h"
+
 namespace {
 // Bold, on a cleared screen: the operator reads it standing at the bench.
 constexpr const char* kHome = "\x1b[H\x1b[2J";
@@ -27,8 +29,12 @@ nlohmann::ordered_json Nullable(const std::string& text) {
 }
 
 bool IsEnd(const std::string& state) {
-    return state == "done" || state == "failed" || state == "skipped" || state == "passed";
+    return state == "done" || state == "failed" || state == "skipped" || state == "passed" ||
+           state == "waiting";
 }
+
+// verbatim: what the operator reads while a board waits for the store
+constexpr const char* kWaitingForStore = "waiting for the store";
 }  // namespace
 
 void StationView::show(const StationEvent& event) {
@@ -45,10 +51,13 @@ void StationView::show(const StationEvent& event) {
     Row& row = rows_[event.port];
     if (!event.dieId.empty()) row.dieId = event.dieId;
     if (!event.serial.empty()) row.serial = event.serial;
-    if (event.step == "board") {
-        row.result = event.state == "passed"    ? "PASSED"
+    if (event.step == StationStep::Store) {
+        row.result = event.state == "waiting" ? std::string(kWaitingForStore) : std::string();
+    } else if (event.step == "board") {
+        row.result = event.state == "passed"
+                         ? (event.error.empty() ? "PASSED" : "PASSED; " + OneLine(event.error))
                      : event.state == "skipped" ? "passed before"
-                                                : "FAILED " + event.error;
+                                                : "FAILED " + OneLine(event.error);
         row.progress.clear();
     } else if (event.step == "hook") {
         // Beside the board's result, which a hook never changes.
@@ -98,12 +107,15 @@ void StationView::showAlert(const PortAlert& alert) {
 }
 
 void StationView::printJson(const StationEvent& event) {
+    const std::string error = event.step == StationStep::Store && event.state == "waiting"
+                                  ? std::string(kWaitingForStore) + ": " + OneLine(event.error)
+                                  : OneLine(event.error);
     nlohmann::ordered_json line{{"port", event.port},
-                        {"die_id", Nullable(event.dieId)},
-                        {"serial", Nullable(event.serial)},
-                        {"step", event.step},
-                        {"state", event.state},
-                        {"error", Nullable(event.error)}};
+                                {"die_id", Nullable(event.dieId)},
+                                {"serial", Nullable(event.serial)},
+                                {"step", event.step},
+                                {"state", event.state},
+                                {"error", Nullable(error)}};
     if (event.step == "board") {
         line["passed"] = passed_;
         line["failed"] = failed_;

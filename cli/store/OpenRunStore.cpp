@@ -4,10 +4,17 @@
 #include "cli/store/RunStore.h"
 #include "cli/store/SqlRunStore.h"
 #include "cli/store/SqliteConnection.h"
+#include "cli/store/StoreText.h"
 
-std::unique_ptr<RunStore> OpenRunStore(const std::string& location) {
-    if (location.starts_with("postgresql://") || location.starts_with("postgres://")) {
-        return std::make_unique<SqlRunStore>(std::make_unique<PostgresConnection>(location));
+bool IsPostgresLocation(const std::string& location) {
+    return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::unique_ptr<RunStore> OpenRunStore(const std::string& location, StoreAccess access) {
+    if (IsPostgresLocation(location)) {
+        return std::make_unique<SqlRunStore>(std::make_unique<PostgresConnection>(location, access),
+                                             access, ShownLocation(location));
     }
-    return std::make_unique<SqlRunStore>(std::make_unique<SqliteConnection>(location));
+    return std::make_unique<SqlRunStore>(std::make_unique<SqliteConnection>(location, access),
+                                         access, ShownLocation(location));
 }

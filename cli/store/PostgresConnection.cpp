@@ -4,11 +4,14 @@
 
 #include <memory>
 
-#include "cli/store/RunStore.h"
+#include "cli/store/StoreText.h"
 
 namespace {
 // The key of the advisory lock that serialises the store's writers: "K350" in ASCII.
 constexpr const char* kStoreLock = "SELECT pg_advisory_xact_lock(1261647152)";
+// A server that does not answer a connection in this time is taken as down; the URL may say
+// otherwise.
+constexpr const char* kConnectTimeoutSeconds = "10";
 
 struct ResultClearer {
     void operator()(PGresult* result) const { PQclear(result); }
@@ -28,30 +31,60 @@ std::string Numbered(const std::string& sql) {
     return out;
 }
 
-// The URL without its password, for messages.
-std::string Shown(const std::string& url) {
-    const auto scheme = url.find("://");
-    const auto at = url.rfind('@');
-    if (scheme == std::string::npos || at == std::string::npos || at < scheme) return url;
-    const auto colon = url.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return url;
-    return url.substr(0, colon) + ":***" + url.substr(at);
+// Conditions that pass (SQLSTATE classes and codes): a lost or refused connection, a server
+// shutting down or starting, out of disk, memory or connections, a conflict of transactions,
+// a standby not yet promoted after a fail-over.
+bool MayPass(const std::string& state) {
+    return state.starts_with("08") || state.starts_with("53") || state.starts_with("57P") ||
+           state == "40001" || state == "40P01" || state == "25006" || state == "55P03";
 }
 }  // namespace
 
-PostgresConnection::PostgresConnection(const std::string& url) {
-    connection_ = PQconnectdb(url.c_str());
+PostgresConnection::PostgresConnection(const std::string& url, StoreAccess access) : url_(url) {
+    // A location libpq cannot parse will never work; its message quotes the part it could not.
+    char* parseError = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(url.c_str(), &parseError);
+    PQconninfoFree(parsed);
+    if (!parsed) {
+        const std::string message = parseError ? parseError : "out of memory";
+        PQfreemem(parseError);
+        throw StoreError(
+            StoreMessage("store " + url + " is not a usable location: " + message, url));
+    }
+    // Written first, so the URL's own connect_timeout wins.
+    const char* keys[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {kConnectTimeoutSeconds, url.c_str(), nullptr};
+    connection_ = PQconnectdbParams(keys, values, 1);
     if (PQstatus(connection_) != CONNECTION_OK) {
         const std::string message = connection_ ? PQerrorMessage(connection_) : "out of memory";
+        // A server that wants a password and was given none will not change its mind.
+        const bool noPassword = connection_ && PQconnectionNeedsPassword(connection_);
         PQfinish(connection_);
         connection_ = nullptr;
-        throw StoreError("store " + Shown(url) + " cannot be reached: " + message);
+        const std::string text =
+            StoreMessage("store " + url + " cannot be reached: " + message, url);
+        if (noPassword) {
+            throw StoreError(text +
+                             " (give the password in ~/.pgpass, PGPASSFILE or a service file)");
+        }
+        throw StoreUnavailable(text);
     }
     run("SET client_min_messages = warning");
+    if (access == StoreAccess::Read) run("SET default_transaction_read_only = on");
 }
 
 PostgresConnection::~PostgresConnection() {
     PQfinish(connection_);
+}
+
+void PostgresConnection::fail(const pg_result* result) const {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string text =
+        StoreMessage(std::string("store: statement failed: ") + PQerrorMessage(connection_), url_);
+    if (PQstatus(connection_) == CONNECTION_BAD || !result || MayPass(state ? state : "")) {
+        throw StoreUnavailable(text);
+    }
+    throw StoreError(text);
 }
 
 std::vector<SqlRow> PostgresConnection::run(const std::string& sql,
@@ -62,9 +95,7 @@ std::vector<SqlRow> PostgresConnection::run(const std::string& sql,
         PQexecParams(connection_, Numbered(sql).c_str(), int(values.size()), nullptr, values.data(),
                      nullptr, nullptr, 0));
     const ExecStatusType status = PQresultStatus(result.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        throw StoreError(std::string("store: statement failed: ") + PQerrorMessage(connection_));
-    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(result.get());
     std::vector<SqlRow> rows;
     for (int r = 0; r < PQntuples(result.get()); ++r) {
         SqlRow row;
@@ -89,4 +120,8 @@ void PostgresConnection::commit() {
 
 void PostgresConnection::rollback() {
     run("ROLLBACK");
+}
+
+bool PostgresConnection::hasTable(const std::string& name) {
+    return run("SELECT to_regclass(?) IS NOT NULL", {name}).at(0).at(0).value_or("f") == "t";
 }

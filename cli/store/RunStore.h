@@ -13,11 +13,21 @@
 // The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
 std::string UtcNow();
 
-// A store that cannot be opened, created, upgraded or written.
+// A store that cannot be opened, created, upgraded or written. Its message is one line and
+// holds no password.
 class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+// A fault that may pass: the connection lost or refused, the server shutting down or full, the
+// file locked or its disk full. Worth opening the store again and retrying.
+class StoreUnavailable : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// A reader never creates, upgrades or writes a store; a writer creates and upgrades it.
+enum class StoreAccess { Write, Read };
 
 // Result of a run: "unfinished" from its start until its end is recorded, so a station that
 // dies mid-run leaves its board marked as such.
@@ -29,6 +39,8 @@ constexpr const char* Failed = "failed";
 
 struct RunRecord {
     std::int64_t id = 0;
+    // Names the run in every store and journal, so a run written again is written once.
+    std::string key;
     std::string dieId, chipId, serial;
     std::string station;  // host name
     std::string port;     // physical place on the host, e.g. "1-1.3"
@@ -43,7 +55,8 @@ struct RunRecord {
 
 struct HistoryFilter {
     std::string serial{}, dieId{};
-    std::string since{};  // ISO 8601 date or time; runs started at or after it
+    std::string since{};   // "YYYY-MM-DDTHH:MM:SSZ"; runs started at or after it
+    std::string before{};  // the same; runs started before it
 };
 
 class RunStore {
@@ -55,20 +68,32 @@ public:
     virtual std::string serialFor(const std::string& dieId, const std::string& chipId) = 0;
     // Whether the board has a passed run.
     virtual bool hasPassed(const std::string& dieId) = 0;
-    // Records the start of a run as unfinished; returns its id.
+    // Records the start of a run as unfinished; returns its id. A run with a key already
+    // recorded is not recorded again: its id is returned.
     virtual std::int64_t beginRun(const RunRecord& run) = 0;
     // Records the run's end (its id, result, times, failure and figures).
     virtual void finishRun(const RunRecord& run) = 0;
     // Keeps what the command run after the board (on_pass, on_fail) printed and how it ended.
     virtual void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
                             const std::string& output) = 0;
+    // Records the whole run by its key, begun or not: what a journal kept reaches the store
+    // once however often it is written.
+    virtual void recordRun(const RunRecord& run) = 0;
     // Runs in the order they started.
     virtual std::vector<RunRecord> history(const HistoryFilter& filter) = 0;
 };
 
 // "postgresql://…" or "postgres://…" opens PostgreSQL; anything else is the path of an SQLite
-// file, created when missing. The schema is created or upgraded on opening.
-std::unique_ptr<RunStore> OpenRunStore(const std::string& location);
+// file. A writer creates a missing file and creates or upgrades the schema on opening; a reader
+// (SQLite's read-only mode, PostgreSQL's read-only transactions) refuses a missing file, a file
+// or database that is not a k350 store, and a schema it does not know, and changes nothing.
+// Throws StoreError (StoreUnavailable for a fault that may pass).
+std::unique_ptr<RunStore> OpenRunStore(const std::string& location,
+                                       StoreAccess access = StoreAccess::Write);
+bool IsPostgresLocation(const std::string& location);
+
+// A key no other run of any station has: host, process, time and a random part.
+std::string NewRunKey(const std::string& station);
 
 // The fixed-width form of serial number n: four decimal digits, "0001" to "9999".
 std::string SerialText(std::int64_t number);

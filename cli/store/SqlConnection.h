@@ -22,4 +22,5 @@ public:
     virtual void rollback() = 0;
     // The column type of a key that numbers rows by itself.
     virtual std::string autoKeyType() const = 0;
+    virtual bool hasTable(const std::string& name) = 0;
 };

@@ -1,8 +1,14 @@
 #include "cli/store/SqlRunStore.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <random>
+
+#include "cli/store/StoreText.h"
 
 namespace {
 
@@ -35,6 +41,10 @@ const std::vector<std::vector<std::string>>& Upgrades() {
             "ALTER TABLE k350_runs ADD COLUMN hook TEXT",
             "ALTER TABLE k350_runs ADD COLUMN hook_status TEXT",
             "ALTER TABLE k350_runs ADD COLUMN hook_output TEXT",
+        },
+        {
+            "ALTER TABLE k350_runs ADD COLUMN run_key TEXT",
+            "CREATE UNIQUE INDEX k350_runs_key ON k350_runs (run_key)",
         },
     };
     return upgrades;
@@ -101,14 +111,29 @@ std::string UtcNow() {
     return text;
 }
 
+std::string NewRunKey(const std::string& station) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    char text[96];
+    std::snprintf(text, sizeof text, "%.40s-%ld-%lld-%u-%08x", station.c_str(), long(getpid()),
+                  static_cast<long long>(std::time(nullptr)), ++counter, unsigned(random()));
+    return text;
+}
+
 std::string SerialText(std::int64_t number) {
     char text[32];
     std::snprintf(text, sizeof text, "%04lld", static_cast<long long>(number));
     return text;
 }
 
-SqlRunStore::SqlRunStore(std::unique_ptr<SqlConnection> connection) : db_(std::move(connection)) {
-    upgradeSchema();
+SqlRunStore::SqlRunStore(std::unique_ptr<SqlConnection> connection, StoreAccess access,
+                         const std::string& name)
+    : db_(std::move(connection)), name_(name) {
+    if (access == StoreAccess::Write) {
+        upgradeSchema();
+    } else {
+        checkSchema();
+    }
 }
 
 template <typename Work>
@@ -128,17 +153,47 @@ auto SqlRunStore::inTransaction(Work work) {
     }
 }
 
+// The version the store's one schema row holds. A row that is not a version number is a
+// damaged store, or another program's table of that name.
+int SqlRunStore::schemaVersion() {
+    const auto rows = db_->run("SELECT version FROM k350_schema");
+    if (rows.empty()) return 0;
+    const std::string text = rows[0].at(0).value_or("");
+    if (rows.size() > 1 || text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        throw StoreError("store " + name_ +
+                         " is damaged or not a k350 store: its schema row holds " +
+                         (rows.size() > 1 ? std::to_string(rows.size()) + " rows"
+                                          : "\"" + OneLine(text).substr(0, 40) + "\"") +
+                         ", not a version number; give the right store with --store");
+    }
+    const int version = std::stoi(text);
+    if (version > kSchemaVersion) {
+        throw StoreError("store " + name_ + ": its schema version " + std::to_string(version) +
+                         " is newer than this k350ctl knows (" + std::to_string(kSchemaVersion) +
+                         "); use a newer k350ctl");
+    }
+    return version;
+}
+
+void SqlRunStore::checkSchema() {
+    if (!db_->hasTable("k350_schema")) {
+        throw StoreError("store " + name_ +
+                         " is not a k350 store (no k350_schema table); nothing was changed");
+    }
+    if (schemaVersion() == 0) {
+        throw StoreError("store " + name_ +
+                         " was never completed by a station (schema version 0); start a station on "
+                         "it once, or give the right store with --store");
+    }
+}
+
 void SqlRunStore::upgradeSchema() {
     inTransaction([&] {
         db_->run("CREATE TABLE IF NOT EXISTS k350_schema (version INTEGER NOT NULL)");
-        const auto rows = db_->run("SELECT version FROM k350_schema");
-        int version = rows.empty() ? 0 : std::stoi(rows[0].at(0).value_or("0"));
-        if (rows.empty()) db_->run("INSERT INTO k350_schema (version) VALUES (0)");
-        if (version > kSchemaVersion) {
-            throw StoreError("the store's schema version " + std::to_string(version) +
-                             " is newer than this k350ctl knows (" +
-                             std::to_string(kSchemaVersion) + "); use a newer k350ctl");
-        }
+        const bool empty = db_->run("SELECT version FROM k350_schema").empty();
+        int version = schemaVersion();
+        if (empty) db_->run("INSERT INTO k350_schema (version) VALUES (0)");
         for (; version < kSchemaVersion; ++version) {
             for (const std::string& sql : Upgrades()[std::size_t(version)]) {
                 db_->run(WithAutoKey(sql, db_->autoKeyType()));
@@ -175,33 +230,63 @@ bool SqlRunStore::hasPassed(const std::string& dieId) {
                 .empty();
 }
 
+std::optional<std::int64_t> SqlRunStore::runWithKey(const std::string& key) {
+    if (key.empty()) return std::nullopt;
+    const auto rows = db_->run("SELECT id FROM k350_runs WHERE run_key = ?", {key});
+    if (rows.empty() || !rows[0].at(0)) return std::nullopt;
+    return std::int64_t(std::stoll(*rows[0][0]));
+}
+
+// Inside a transaction: a retried start (its first commit may have reached the store before the
+// connection was lost) finds the run it already recorded.
 std::int64_t SqlRunStore::beginRun(const RunRecord& run) {
     return inTransaction([&] {
+        if (const auto known = runWithKey(run.key)) return std::int64_t(*known);
         const auto rows = db_->run(
             "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, image_sha256,"
-            " config_sha256, started_at, result, steps) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-            " RETURNING id",
+            " config_sha256, started_at, result, steps, run_key)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
             {run.dieId, run.chipId, Optional(run.serial), run.station, run.port, run.recipe,
              Optional(run.imageSha256), Optional(run.configSha256),
              run.startedAt.empty() ? UtcNow() : run.startedAt, std::string(RunResult::Unfinished),
-             Optional(run.steps)});
+             Optional(run.steps), Optional(run.key)});
         if (rows.empty() || !rows[0].at(0)) throw StoreError("the run was not recorded");
-        return std::stoll(*rows[0][0]);
+        return std::int64_t(std::stoll(*rows[0][0]));
     });
+}
+
+void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const SqlValue& which) {
+    db_->run(
+        "UPDATE k350_runs SET serial = ?, image_sha256 = ?, config_sha256 = ?,"
+        " finished_at = ?, result = ?, failed_step = ?, error = ?, steps = ?,"
+        " soak_erroneous_percent = ?, soak_lost_percent = ?, soak_jitter_ms = ?"
+        " WHERE " +
+            where,
+        {Optional(run.serial), Optional(run.imageSha256), Optional(run.configSha256),
+         run.finishedAt.empty() ? UtcNow() : run.finishedAt, run.result, Optional(run.failedStep),
+         Optional(run.error), Optional(run.steps), Number(run.soakErroneousPercent),
+         Number(run.soakLostPercent), Number(run.soakJitterMs), which});
 }
 
 void SqlRunStore::finishRun(const RunRecord& run) {
     inTransaction([&] {
-        db_->run(
-            "UPDATE k350_runs SET serial = ?, image_sha256 = ?, config_sha256 = ?,"
-            " finished_at = ?, result = ?, failed_step = ?, error = ?, steps = ?,"
-            " soak_erroneous_percent = ?, soak_lost_percent = ?, soak_jitter_ms = ?"
-            " WHERE id = ?",
-            {Optional(run.serial), Optional(run.imageSha256), Optional(run.configSha256),
-             run.finishedAt.empty() ? UtcNow() : run.finishedAt, run.result,
-             Optional(run.failedStep), Optional(run.error), Optional(run.steps),
-             Number(run.soakErroneousPercent), Number(run.soakLostPercent),
-             Number(run.soakJitterMs), std::to_string(run.id)});
+        writeEnd(run, "id = ?", std::to_string(run.id));
+        return 0;
+    });
+}
+
+void SqlRunStore::recordRun(const RunRecord& run) {
+    if (run.key.empty()) throw StoreError("a run without a key cannot be recorded again");
+    inTransaction([&] {
+        if (!runWithKey(run.key)) {
+            db_->run(
+                "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe,"
+                " started_at, result, run_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                {run.dieId, run.chipId, Optional(run.serial), run.station, run.port, run.recipe,
+                 run.startedAt.empty() ? UtcNow() : run.startedAt,
+                 std::string(RunResult::Unfinished), run.key});
+        }
+        writeEnd(run, "run_key = ?", run.key);
         return 0;
     });
 }
@@ -226,8 +311,16 @@ std::vector<RunRecord> SqlRunStore::history(const HistoryFilter& filter) {
     where(" AND serial = ?", filter.serial);
     where(" AND die_id = ?", filter.dieId);
     where(" AND started_at >= ?", filter.since);
+    where(" AND started_at < ?", filter.before);
     sql += " ORDER BY started_at, id";
     std::vector<RunRecord> runs;
-    for (const SqlRow& row : db_->run(sql, parameters)) runs.push_back(RunOf(row));
+    for (const SqlRow& row : db_->run(sql, parameters)) {
+        try {
+            runs.push_back(RunOf(row));
+        } catch (const std::logic_error&) {
+            throw StoreError("store " + name_ + " is damaged: run " + row.at(0).value_or("?") +
+                             " holds a figure that is not a number");
+        }
+    }
     return runs;
 }

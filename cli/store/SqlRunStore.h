@@ -8,8 +8,10 @@
 
 class SqlRunStore : public RunStore {
 public:
-    // Creates the schema, or upgrades one an older k350ctl made.
-    explicit SqlRunStore(std::unique_ptr<SqlConnection> connection);
+    // A writer creates the schema, or upgrades one an older k350ctl made; a reader only checks
+    // that it is one this k350ctl reads. `name` is the store's location as messages show it.
+    SqlRunStore(std::unique_ptr<SqlConnection> connection, StoreAccess access,
+                const std::string& name);
 
     std::string serialFor(const std::string& dieId, const std::string& chipId) override;
     bool hasPassed(const std::string& dieId) override;
@@ -17,14 +19,20 @@ public:
     void finishRun(const RunRecord& run) override;
     void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
                     const std::string& output) override;
+    void recordRun(const RunRecord& run) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
 
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
 private:
     void upgradeSchema();
+    void checkSchema();
+    int schemaVersion();
+    std::optional<std::int64_t> runWithKey(const std::string& key);
+    void writeEnd(const RunRecord& run, const std::string& where, const SqlValue& which);
     template <typename Work>
     auto inTransaction(Work work);
 
     std::unique_ptr<SqlConnection> db_;
+    std::string name_;
 };

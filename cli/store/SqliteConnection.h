@@ -4,13 +4,16 @@
 
 #include <string>
 
+#include "cli/store/RunStore.h"
 #include "cli/store/SqlConnection.h"
 
 struct sqlite3;
 
 class SqliteConnection : public SqlConnection {
 public:
-    explicit SqliteConnection(const std::string& path);  // creates the file when missing
+    // A writer creates the file when missing; a reader opens it read-only, and only when it is
+    // there.
+    explicit SqliteConnection(const std::string& path, StoreAccess access = StoreAccess::Write);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
@@ -21,8 +24,12 @@ public:
     void commit() override;
     void rollback() override;
     std::string autoKeyType() const override { return "INTEGER PRIMARY KEY AUTOINCREMENT"; }
+    bool hasTable(const std::string& name) override;
 
 private:
+    bool holdsOtherData() const;
+    void open(const std::string& name, int flags);
+    void close();
     [[noreturn]] void fail(const std::string& what) const;
 
     sqlite3* db_ = nullptr;

@@ -49,12 +49,37 @@ PostgresServer::PostgresServer() : bin_(ServerPrograms()) {
     std::ofstream(data + "/postgresql.conf", std::ios::app)
         << "listen_addresses = ''\nunix_socket_directories = '" << folder_
         << "'\nfsync = off\nmax_connections = 100\n";
-    if (runAsServerUser(bin_ + "/pg_ctl -w -t 120 -D " + data + " -l " + folder_ +
-                        "/server.log start > /dev/null 2>&1") != 0) {
+    // Trust for the tests' own role; one that must give its password, as a line's would.
+    std::ofstream(data + "/pg_hba.conf")
+        << "local all " << kPasswordRole << " scram-sha-256\nlocal all all trust\n";
+    if (!start()) {
         problem_ = "the server did not start; see " + folder_ + "/server.log";
         return;
     }
-    started_ = true;
+    sql(std::string("CREATE ROLE ") + kPasswordRole + " LOGIN PASSWORD '" + kPassword + "'");
+}
+
+bool PostgresServer::start() {
+    started_ = runAsServerUser(bin_ + "/pg_ctl -w -t 120 -D " + folder_ + "/data -l " + folder_ +
+                               "/server.log start > /dev/null 2>&1") == 0;
+    return started_;
+}
+
+bool PostgresServer::stop() {
+    if (!started_) return true;
+    started_ = runAsServerUser(bin_ + "/pg_ctl -w -t 120 -D " + folder_ +
+                               "/data -m fast stop > /dev/null 2>&1") != 0;
+    return !started_;
+}
+
+int PostgresServer::sql(const std::string& statement) const {
+    return std::system((bin_ + "/psql -q -h " + folder_ + " -U " + kRole + " -d postgres -c \"" +
+                        statement + "\" > /dev/null 2>&1")
+                           .c_str());
+}
+
+std::string PostgresServer::passwordUrl(const std::string& database) const {
+    return "postgresql:///" + database + "?host=" + folder_ + "&user=" + kPasswordRole;
 }
 
 PostgresServer::~PostgresServer() {
@@ -80,5 +105,7 @@ std::string PostgresServer::createDatabase(const std::string& name) {
         0) {
         return {};
     }
+    sql("GRANT ALL ON DATABASE " + name + " TO " + kPasswordRole);
+    sql("ALTER DATABASE " + name + " OWNER TO " + kPasswordRole);
     return "postgresql:///" + name + "?host=" + folder_ + "&user=" + kRole;
 }

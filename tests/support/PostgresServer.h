@@ -17,9 +17,19 @@ public:
     const std::string& problem() const { return problem_; }
     // A fresh database on it, and the store URL that reaches it; empty when it cannot be made.
     std::string createDatabase(const std::string& name);
+    // The role that must give its password (kPasswordRole, kPassword), and no other, and the
+    // URL of the database for it, without the password.
+    std::string passwordUrl(const std::string& database) const;
+    static constexpr const char* kPasswordRole = "k350pw";
+    static constexpr const char* kPassword = "s3cr%t-pw";
+    // Stopped as a restart or a fail-over stops it (connections cut), and started again.
+    bool stop();
+    bool start();
+    const std::string& socketFolder() const { return folder_; }
 
 private:
     int runAsServerUser(const std::string& command) const;
+    int sql(const std::string& statement) const;
 
     std::string bin_, folder_, problem_;
     bool started_ = false;

@@ -1,0 +1,83 @@
+#include "cli/store/RetryingRunStore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+RetryingRunStore::RetryingRunStore(std::string location, Clock& clock, double retrySeconds,
+                                   Waiting waiting)
+    : location_(std::move(location)),
+      clock_(clock),
+      retrySeconds_(retrySeconds),
+      waiting_(std::move(waiting)) {}
+
+template <typename Work>
+auto RetryingRunStore::retried(Work work) {
+    const std::int64_t deadline = clock_.nowUs() + std::int64_t(std::llround(retrySeconds_ * 1e6));
+    std::uint32_t pauseMs = kFirstPauseMs;
+    bool waited = false;
+    for (;;) {
+        try {
+            if (!store_) store_ = OpenRunStore(location_);
+            auto result = work(*store_);
+            if (waited && waiting_) waiting_("");
+            return result;
+        } catch (const StoreUnavailable& fault) {
+            store_.reset();  // a connection that failed once is not trusted again
+            const std::int64_t left = deadline - clock_.nowUs();
+            if (left <= 0) {
+                if (waited && waiting_) waiting_("");
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, "%g", retrySeconds_);
+                throw StoreUnavailable(std::string(fault.what()) + " (retried for " + seconds +
+                                       " s)");
+            }
+            if (!waited && waiting_) waiting_(fault.what());
+            waited = true;
+            clock_.sleepMs(std::uint32_t(std::min<std::int64_t>(pauseMs, (left + 999) / 1000)));
+            pauseMs = std::min(pauseMs * 2, kLongestPauseMs);
+        }
+    }
+}
+
+void RetryingRunStore::open() {
+    retried([](RunStore&) { return 0; });
+}
+
+std::string RetryingRunStore::serialFor(const std::string& dieId, const std::string& chipId) {
+    return retried([&](RunStore& store) { return store.serialFor(dieId, chipId); });
+}
+
+bool RetryingRunStore::hasPassed(const std::string& dieId) {
+    return retried([&](RunStore& store) { return store.hasPassed(dieId); });
+}
+
+std::int64_t RetryingRunStore::beginRun(const RunRecord& run) {
+    return retried([&](RunStore& store) { return store.beginRun(run); });
+}
+
+void RetryingRunStore::finishRun(const RunRecord& run) {
+    retried([&](RunStore& store) {
+        store.finishRun(run);
+        return 0;
+    });
+}
+
+void RetryingRunStore::recordRun(const RunRecord& run) {
+    retried([&](RunStore& store) {
+        store.recordRun(run);
+        return 0;
+    });
+}
+
+void RetryingRunStore::recordHook(std::int64_t runId, const std::string& hook,
+                                  const std::string& status, const std::string& output) {
+    retried([&](RunStore& store) {
+        store.recordHook(runId, hook, status, output);
+        return 0;
+    });
+}
+
+std::vector<RunRecord> RetryingRunStore::history(const HistoryFilter& filter) {
+    return retried([&](RunStore& store) { return store.history(filter); });
+}
