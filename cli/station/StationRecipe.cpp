@@ -202,6 +202,10 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
 }
 
 std::string JournalPath(const std::optional<std::string>& recipe) {
-    if (!recipe) return "k350-station.journal";
-    return std::filesystem::path(*recipe).replace_extension(".journal").string();
+    const std::filesystem::path path =
+        recipe ? std::filesystem::path(*recipe).replace_extension(".journal")
+               : std::filesystem::path("k350-station.journal");
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    return (error ? path : absolute).lexically_normal().string();
 }

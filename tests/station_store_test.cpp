@@ -1,0 +1,258 @@
+// A station process against a store that has a bad day, for real: the PostgreSQL server the test
+// started is stopped and started again under it, or is down when it starts, and an SQLite store
+// fills its disk. No board is lost: each is recorded exactly once, waited for or kept in the
+// journal and written from there.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "cli/store/RunStore.h"
+#include "config/ServiceCodes.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/SmallDisk.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+constexpr int kBoards = 4;
+
+PostgresServer& Server() {
+    static PostgresServer server;
+    return server;
+}
+
+std::string Read(const std::string& path) {
+    std::ostringstream content;
+    content << std::ifstream(path).rdbuf();
+    return content.str();
+}
+
+// One k350ctl process on a simulated bench of four boards, in `folder` (where its journal is).
+class Station {
+public:
+    Station(const std::string& folder, const std::vector<std::string>& arguments)
+        : log_(folder + "/station" + std::to_string(++count_) + ".log") {
+        pid_ = fork();
+        if (pid_ != 0) return;
+        if (chdir(folder.c_str()) != 0) _exit(126);
+        setenv("K350_SIM_BOARDS", std::to_string(kBoards).c_str(), 1);
+        setenv("K350_SERVICE_CODE", std::string(kFullServiceCode).c_str(), 1);
+        const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(K350CTL_SIM)};
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(K350CTL_SIM, argv.data());
+        _exit(127);
+    }
+    ~Station() {
+        if (pid_ > 0 && !waited_) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+    }
+    int wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string log() const { return Read(log_); }
+    // Waits (a safety net of minutes) until the log holds `text` `times` times.
+    bool waitFor(const std::string& text, int times = 1) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string content = log();
+            int found = 0;
+            for (auto at = content.find(text); at != std::string::npos;
+                 at = content.find(text, at + 1)) {
+                ++found;
+            }
+            if (found >= times) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+private:
+    static inline int count_ = 0;
+    std::string log_;
+    pid_t pid_ = -1;
+    bool waited_ = false;
+};
+
+class StationStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/k350-station-store-XXXXXX";
+        folder = mkdtemp(pattern);
+        std::ofstream(folder + "/image.rom", std::ios::binary) << std::string(3000, '\x5A');
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    bool usePostgres(const std::string& database) {
+        if (!Server().available()) return false;
+        store = Server().createDatabase(database);
+        return !store.empty();
+    }
+    std::vector<std::string> station(const std::vector<std::string>& more) const {
+        std::vector<std::string> arguments{"station",
+                                           "--image",
+                                           folder + "/image.rom",
+                                           "--verify",
+                                           "--poll",
+                                           "--soak",
+                                           "3",
+                                           "--store",
+                                           store,
+                                           "--boards",
+                                           std::to_string(kBoards),
+                                           "--json"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return arguments;
+    }
+
+    // Every board passed exactly once, nothing left unfinished, each last line with its identity.
+    void expectEveryBoardRecordedOnce(const std::string& log) const {
+        const auto runs = OpenRunStore(store, StoreAccess::Read)->history({});
+        int passed = 0;
+        std::set<std::string> serials;
+        for (const RunRecord& run : runs) {
+            EXPECT_EQ(run.result, "passed") << run.dieId << ": " << run.error;
+            passed += run.result == "passed";
+            serials.insert(run.serial);
+        }
+        EXPECT_EQ(passed, kBoards);
+        EXPECT_EQ(serials, (std::set<std::string>{"0001", "0002", "0003", "0004"}));
+        std::istringstream lines(log);
+        int finals = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.starts_with("{")) continue;
+            const auto json = nlohmann::json::parse(line);
+            if (json.at("step") != "board") continue;
+            ++finals;
+            EXPECT_TRUE(json.at("die_id").is_string()) << line;
+            EXPECT_TRUE(json.at("serial").is_string()) << line;
+        }
+        EXPECT_EQ(finals, kBoards);
+    }
+
+    std::string folder, store;
+};
+
+const char* kReadBack = R"("step":"verify","state":"done")";
+
+}  // namespace
+
+// The server restarts (maintenance, a fail-over) while four boards are on the line: their ends
+// wait for it, and every board is passed, once.
+TEST_F(StationStoreTest, APostgresRestartWhileBoardsAreOnTheLineLosesNone) {
+    if (!usePostgres("restart")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    Station line(folder, station({}));
+    ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+    ASSERT_TRUE(Server().stop());
+    std::this_thread::sleep_for(std::chrono::seconds(6));  // the soaks end while it is down
+    ASSERT_TRUE(Server().start());
+    const int status = line.wait();
+    const std::string log = line.log();
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_THAT(log,
+                HasSubstr(R"("step":"store","state":"waiting","error":"waiting for the store: )"));
+    EXPECT_THAT(log, HasSubstr("k350ctl: station: 4 passed, 0 failed"));
+    expectEveryBoardRecordedOnce(log);
+}
+
+// The server is down when the station starts and comes up 20 s later: the station waits.
+TEST_F(StationStoreTest, AStationWaitsForAServerThatIsDownAtItsStart) {
+    if (!usePostgres("late")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    ASSERT_TRUE(Server().stop());
+    Station line(folder, station({}));
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    EXPECT_THAT(line.log(), HasSubstr("k350ctl: waiting for the store (up to 60 s): store "));
+    ASSERT_TRUE(Server().start());
+    const int status = line.wait();
+    const std::string log = line.log();
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_THAT(log, HasSubstr("k350ctl: the store is back"));
+    expectEveryBoardRecordedOnce(log);
+}
+
+// The server stays away longer than the station waits: the results go into the journal, the
+// station says so and fails, and `station --sync` writes them, once however often it runs.
+TEST_F(StationStoreTest, ResultsThePostgresStoreCouldNotTakeWaitInTheJournal) {
+    if (!usePostgres("journal")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    Station line(folder, station({"--store-retry", "2"}));
+    ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+    ASSERT_TRUE(Server().stop());
+    const int status = line.wait();
+    const std::string log = line.log();
+    EXPECT_EQ(status, 4) << log;
+    EXPECT_THAT(log,
+                HasSubstr("the run is kept in the journal " + folder + "/k350-station.journal"));
+    EXPECT_THAT(log, HasSubstr("keeps 4 run(s) the store has not taken"));
+    EXPECT_THAT(log, ::testing::Not(HasSubstr("\\n\"")));  // no JSON string ends a line
+    ASSERT_TRUE(Server().start());
+    for (int time = 0; time < 2; ++time) {
+        Station sync(folder, {"station", "--sync", "--store", store});
+        EXPECT_EQ(sync.wait(), 0) << sync.log();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder + "/k350-station.journal"));
+    expectEveryBoardRecordedOnce(log);
+}
+
+// An SQLite store whose disk fills while boards are on the line: the results are kept in the
+// journal (on another disk) and written at the station's next start.
+TEST_F(StationStoreTest, AnSqliteStoreOnAFullDiskLosesNoBoard) {
+    SmallDisk disk(2048);
+    if (!disk.available()) GTEST_SKIP() << disk.problem();
+    store = disk.path() + "/line.sqlite";
+    OpenRunStore(store);
+    Station line(folder, station({"--store-retry", "2"}));
+    ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+    // Full until the station ends: the space a closed connection's log gives back is taken too.
+    std::atomic<bool> ended{false};
+    std::thread filler([&] {
+        while (!ended) {
+            disk.fill();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const int status = line.wait();
+    ended = true;
+    filler.join();
+    const std::string log = line.log();
+    EXPECT_EQ(status, 4) << log;
+    EXPECT_THAT(log,
+                HasSubstr("the run is kept in the journal " + folder + "/k350-station.journal"));
+    disk.makeRoom();
+    // The next start writes them before it takes a board; there are none to take this time.
+    Station next(folder, {"station", "--image", folder + "/image.rom", "--store", store, "--boards",
+                          "1", "--store-retry", "1"});
+    ASSERT_TRUE(
+        next.waitFor("4 run(s) from the journal " + folder + "/k350-station.journal written"))
+        << next.log();
+    next.wait();
+    EXPECT_FALSE(std::filesystem::exists(folder + "/k350-station.journal"));
+    const auto runs = OpenRunStore(store, StoreAccess::Read)->history({});
+    int passed = 0;
+    for (const RunRecord& run : runs) passed += run.result == "passed";
+    EXPECT_GE(passed, kBoards);
+    EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
+                            [](const RunRecord& run) { return run.result == "unfinished"; }),
+              0);
+}
