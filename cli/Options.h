@@ -33,9 +33,9 @@ struct Options {
     std::optional<double> storeRetry;
     bool sync = false;
     // history (and --store)
-    std::string serial, die, since, until;
+    std::string serial, die, since;
     bool csv = false;
-    // report (and --since, --store, --csv, --recipe as the recorded name)
+    // report and history (and --since, --store, --csv; report: --recipe as the recorded name)
     std::string until, stationName, port;
     std::optional<std::string> html;
     // station and report: when a port counts as going bad
