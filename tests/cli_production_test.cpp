@@ -130,6 +130,7 @@ TEST_F(CliProductionTest, StationRecordsTheDigestOfTheBytesItProgrammed) {
     EXPECT_EQ(std::string(programmed.begin(), programmed.end()), image);
     const CliRun history = run({"history", "--store", tempPath("line.sqlite"), "--json"});
     EXPECT_THAT(history.out, HasSubstr(Sha256Hex(programmed)));
+}
 
 namespace {
 RunRecord StoredRun(const std::string& die, const std::string& startedAt) {
