@@ -40,8 +40,8 @@ std::string traceLine(long index) {
     static const char* const labels[] = {
         "Bus+(RxD): ", "Bus+(TxD): ", "Link(RxD): ", "Link(TxD): "};
     char time[16];
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d ", (index / 3600) % 24, (index / 60) % 60,
-                  index % 60);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d ", int((index / 3600) % 24),
+                  int((index / 60) % 60), int(index % 60));
     std::string line = std::string(time) + labels[index % 4];
     const int byteCount = int(1 + (index * 7) % 16);
     for (int i = 0; i < byteCount; ++i) {

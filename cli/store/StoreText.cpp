@@ -92,7 +92,7 @@ std::vector<Span> UserInfoSpans(const std::string& location) {
 
 std::vector<Span> LocationSpans(const std::string& location, bool withParts = false) {
     std::vector<Span> spans = UserInfoSpans(location);
-    if (!withParts && spans.size() > 1) spans.resize(1);
+    if (!withParts && spans.size() > 1) spans.erase(spans.begin() + 1, spans.end());
     const std::size_t userInfoEnd = spans.empty() ? 0 : spans.front().end;
     for (const Span& span : ParameterSpans(location, "&")) {
         // A parameter inside the masked user information is masked with it.
