@@ -11,6 +11,7 @@
 BoardSession::BoardSession(const BoardLocation& location, Clock& clock)
     : location_(location), link_(clock) {
     link_.setLocation(location);
+    link_.requireWholeIdentification();
 }
 
 BoardSession::~BoardSession() {

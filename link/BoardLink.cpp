@@ -125,6 +125,10 @@ void BoardLink::query(OperationObserver& observer) {
     if (result >= 0 && (result < 2 || word(0) != Command::Identify)) {
         result = LinkError::InvalidReply;
     }
+    if (result >= 0 && wholeIdentification_ &&
+        result < int(kPacketHeaderSize + kIdentificationPayload)) {
+        result = LinkError::InvalidReply;
+    }
     if (result < 0) {
         fail(observer, {result});
         return;

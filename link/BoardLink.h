@@ -26,6 +26,10 @@ public:
     // From now on only the board at this location is opened (k350ctl, one link per board). The
     // terminal never sets one and keeps the first board that opens.
     void setLocation(const BoardLocation& location);
+    // k350ctl only: an identification reply too short to hold both IDs is invalid (-1), so
+    // nothing is ever keyed on IDs the board did not send; the terminal does not examine the
+    // reply's length.
+    void requireWholeIdentification() { wholeIdentification_ = true; }
 
     // OpenLink: the quick re-open of the board it had open, else a scan for the first board
     // that opens. Refusals are reported through `observer.linkStatus`.
@@ -81,4 +85,5 @@ private:
     std::vector<std::uint8_t> buffer_;
     DeviceIds ids_{};
     std::unique_ptr<BoardLocation> location_;  // set by k350ctl only
+    bool wholeIdentification_ = false;         // set by k350ctl only
 };

@@ -29,6 +29,7 @@ BoardProbe ProbeLink(BoardLink& link, DirectObserver& observer, const BoardLocat
 BoardProbe ProbeBoard(const BoardLocation& location, Clock& clock) {
     BoardLink link(clock);
     link.setLocation(location);
+    link.requireWholeIdentification();
     DirectObserver observer;
     const BoardProbe probe = ProbeLink(link, observer, location);
     link.close();

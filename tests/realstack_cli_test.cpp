@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -14,6 +15,7 @@
 namespace sim = k350sim;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -171,6 +173,43 @@ TEST_F(RealStackCli, ShortAndOverlongRepliesAreReportedAsSuch) {
     const ProgramRun overlong = k350ctl({"read", "-o", "board.kcf"});
     EXPECT_EQ(overlong.status, 1);
     EXPECT_THAT(overlong.err, HasSubstr("Error: -75"));
+}
+
+// A board whose identification reply is cut before both IDs is no board with IDs of zeros: no
+// file, record or serial is keyed on what it did not send.
+TEST_F(RealStackCli, AnIdentificationReplyTooShortForBothIdsIsInvalid) {
+    const int bus = addBusWithOthers();
+    sim::BoardOptions other;
+    other.dieId[7] = 0x02;
+    const sim::DeviceId good = sim::addBoard(bus, other);
+    const sim::DeviceId cut = sim::addBoard(bus);
+    attach();
+    sim::setReplyHook([cut](sim::DeviceId device, const sim::Bytes& request, sim::Bytes& reply) {
+        if (device == cut && request.size() == 8 && request[0] == 1) reply.resize(3);
+        return 0;
+    });
+    const ProgramRun read = k350ctl({"read", "--board", location(cut), "-o", "board.kcf"});
+    EXPECT_EQ(read.status, 1);
+    EXPECT_THAT(read.err, HasSubstr("Error: -1 "));
+    EXPECT_FALSE(std::filesystem::exists(workDir() + "/board.kcf"));
+
+    const ProgramRun list = k350ctl({"list"});
+    EXPECT_THAT(list.out, ContainsRegex(location(cut) + kPort + "  unusable  .*identification"));
+    EXPECT_THAT(list.out, Not(HasSubstr("0x0000000000000000")));
+
+    const ProgramRun all = k350ctl({"read", "--all", "-o", "K350-{die}.kcf"});
+    EXPECT_NE(all.status, 0);
+    EXPECT_EQ(fileBytes(workDir() + "/K350-350A012345678902.kcf").size(), 156u);
+    EXPECT_FALSE(std::filesystem::exists(workDir() + "/K350-0000000000000000.kcf"));
+
+    // The station gives the board no serial; the other board takes the first.
+    sim::setEeprom(good, 0, sim::plausibleConfiguration(0));
+    k350ctl({"station", "--soak", "0.1", "--store", "line.sqlite", "--boards", "2"},
+            std::chrono::seconds(15));
+    const ProgramRun history = k350ctl({"history", "--store", "line.sqlite", "--json"});
+    EXPECT_THAT(history.out, Not(HasSubstr("0x0000000000000000")));
+    EXPECT_THAT(history.out, HasSubstr("\"serial\":\"0001\""));
+    EXPECT_THAT(history.out, Not(HasSubstr("\"serial\":\"0002\"")));
 }
 
 TEST_F(RealStackCli, UnplugBeforeOrDuringATransferIsNoDevice) {

@@ -2,6 +2,8 @@
 // board, the size and identification queries, the request events and the exit.
 #include <gtest/gtest.h>
 
+#include "link/BoardLink.h"
+#include "link/DirectObserver.h"
 #include "tests/support/WorkerFixture.h"
 
 using k350sim::TransferKind;
@@ -163,6 +165,31 @@ TEST_F(LinkTest, IdentificationReplyWithAnotherCodeClosesTheLink) {
     k350sim::wrongReplyCode(1, 7);
     openAndQuery();
     expectClosedAfterError(LinkError::InvalidReply);
+}
+
+// The terminal does not examine the identification reply's length: what the board did not send
+// reads as zero. k350ctl's links take only a reply that holds both IDs.
+TEST_F(LinkTest, AShortIdentificationReplyIsInvalidWhereWholeIdsAreRequired) {
+    k350sim::shortReply(1, 11);  // the header and three bytes of the die ID
+    openAndQuery();
+    EXPECT_TRUE(worker.isLinkOpen());
+    EXPECT_EQ(worker.deviceIds(), (DeviceIds{0x35, 0x0A, 0x01}));
+    worker.CloseLink();
+
+    BoardLink link(virtualClock);
+    link.requireWholeIdentification();
+    for (const int length : {3, 8, 16, 23}) {
+        SCOPED_TRACE(length);
+        DirectObserver observer;
+        k350sim::shortReply(1, length);
+        EXPECT_FALSE(link.openNormal(observer));
+        EXPECT_EQ(observer.errors, std::vector<int>{LinkError::InvalidReply});
+        EXPECT_EQ(link.ids(), DeviceIds{});
+    }
+    DirectObserver observer;
+    EXPECT_TRUE(link.openNormal(observer));
+    EXPECT_EQ(link.ids(), kDefaultIds);
+    link.close();
 }
 
 TEST_F(LinkTest, EveryReplyIsReadWithTheBufferSize) {
