@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/station/TimeBound.h"
+
 namespace {
 
 // The store's bounds when a side of the period is open: before any run, after every run.
@@ -70,14 +72,6 @@ std::time_t Midnight(std::time_t time) {
     local.tm_hour = local.tm_min = local.tm_sec = 0;
     local.tm_isdst = -1;
     return std::mktime(&local);
-}
-
-std::string UtcText(std::time_t time) {
-    std::tm utc{};
-    gmtime_r(&time, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 std::string LocalText(std::time_t time) {

@@ -35,14 +35,6 @@ int DaysIn(int year, int month) {
     return month == 2 && IsLeap(year) ? 29 : days[month - 1];
 }
 
-std::string UtcText(std::time_t instant) {
-    std::tm utc{};
-    gmtime_r(&instant, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 // The offset east of UTC in seconds of `Z`, `±HH`, `±HHMM` or `±HH:MM`.
 std::optional<int> ZoneOffset(Reader& reader) {
     if (reader.take('Z')) return 0;
@@ -119,4 +111,12 @@ std::optional<TimeSpan> ParseTimeBound(const std::string& text) {
     }
     if (!first) return std::nullopt;
     return TimeSpan{UtcText(*first), UtcText(*first + (second ? 1 : 60))};
+}
+
+std::string UtcText(std::time_t instant) {
+    std::tm utc{};
+    gmtime_r(&instant, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }

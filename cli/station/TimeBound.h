@@ -4,6 +4,7 @@
 // machine's local time.
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -16,3 +17,6 @@ struct TimeSpan {
 
 // Nothing when the text is not one of those forms, or not a day or time that exists.
 std::optional<TimeSpan> ParseTimeBound(const std::string& text);
+
+// An instant as the store's UTC text, "2026-12-09T23:00:00Z".
+std::string UtcText(std::time_t instant);
