@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/NumberRange.h"
 #include "cli/Options.h"
 
 namespace {
@@ -27,18 +28,15 @@ bool isDecimal(const std::string& text, bool whole) {
 }
 
 // A number option with its range: a value outside it is a usage error naming both.
-void addNumber(CLI::App& command, const std::string& name, double low, double high, bool whole,
+void addNumber(CLI::App& command, const std::string& name, NumberRange range,
                std::function<void(double)> store) {
-    command.add_option_function<std::string>(
-        name, [name, low, high, whole, store](const std::string& text) {
-            const double value = isDecimal(text, whole) ? std::strtod(text.c_str(), nullptr) : -1;
-            if (value < low || value > high) {
-                throw UsageProblem(name + " needs a " + (whole ? "whole number" : "number") +
-                                   " from " + std::to_string(int(low)) + " to " +
-                                   std::to_string(int(high)) + ", not " + Quoted(text));
-            }
-            store(value);
-        });
+    command.add_option_function<std::string>(name, [name, range, store](const std::string& text) {
+        const double value = isDecimal(text, range.whole) ? std::strtod(text.c_str(), nullptr) : -1;
+        if (!range.holds(value)) {
+            throw UsageProblem(name + " needs " + range.text() + ", not " + Quoted(text));
+        }
+        store(value);
+    });
 }
 
 // A flag takes no value: "--full=no" is refused rather than read as a wish.
@@ -74,9 +72,9 @@ void text(CLI::App& command, const std::string& name, std::optional<std::string>
 }
 
 void alertOptions(CLI::App& command, Options& options) {
-    addNumber(command, "--alert-failures", 0, 1000, true,
+    addNumber(command, "--alert-failures", StationRange::AlertFailures,
               [&](double value) { options.alertFailures = int(value); });
-    addNumber(command, "--alert-of", 1, 1000, true,
+    addNumber(command, "--alert-of", StationRange::AlertOf,
               [&](double value) { options.alertOf = int(value); });
 }
 
@@ -87,23 +85,25 @@ void stationOptions(CLI::App& command, Options& options) {
     addFlag(command, "--poll", options.poll);
     text(command, "--reference", options.reference);
     text(command, "--description", options.description);
-    addNumber(command, "--soak", 0, 86400, false, [&](double value) { options.soak = value; });
-    addNumber(command, "--max-erroneous", 0, 100, false,
+    addNumber(command, "--soak", StationRange::SoakSeconds,
+              [&](double value) { options.soak = value; });
+    addNumber(command, "--max-erroneous", StationRange::Percent,
               [&](double value) { options.maxErroneous = value; });
-    addNumber(command, "--max-lost", 0, 100, false, [&](double value) { options.maxLost = value; });
-    addNumber(command, "--max-jitter", 0, 1e6, false,
+    addNumber(command, "--max-lost", StationRange::Percent,
+              [&](double value) { options.maxLost = value; });
+    addNumber(command, "--max-jitter", StationRange::Milliseconds,
               [&](double value) { options.maxJitter = value; });
     text(command, "--store", options.store);
     addNumber(command, "--store-retry", 0, 86400, false,
               [&](double value) { options.storeRetry = value; });
     addFlag(command, "--sync", options.sync);
     addFlag(command, "--reprocess", options.reprocess);
-    addNumber(command, "--boards", 0, 1e6, true,
+    addNumber(command, "--boards", StationRange::Boards,
               [&](double value) { options.boards = int(value); });
     alertOptions(command, options);
     text(command, "--on-pass", options.onPass);
     text(command, "--on-fail", options.onFail);
-    addNumber(command, "--hook-timeout", 1, 3600, false,
+    addNumber(command, "--hook-timeout", StationRange::HookSeconds,
               [&](double value) { options.hookTimeout = value; });
 }
 
@@ -129,15 +129,15 @@ void reportOptions(CLI::App& command, Options& options) {
 }
 
 void statsOptions(CLI::App& command, Options& options) {
-    addNumber(command, "--period", 1, 999, false, [&](double value) { options.period = value; });
-    addNumber(command, "--count", 0, 1e9, true, [&](double value) { options.count = int(value); });
+    addNumber(command, "--period", {1, 999}, [&](double value) { options.period = value; });
+    addNumber(command, "--count", {0, 1e9, true},
+              [&](double value) { options.count = int(value); });
     addFlag(command, "--reset", options.reset);
 }
 
 void traceOptions(CLI::App& command, Options& options) {
     command.add_option("--channels", options.channels);
-    addNumber(command, "--duration", 0, 86400, false,
-              [&](double value) { options.duration = value; });
+    addNumber(command, "--duration", {0, 86400}, [&](double value) { options.duration = value; });
 }
 
 const std::vector<CommandDefinition> kCommands = {
@@ -227,7 +227,9 @@ Changes fields of a .kcf file by the names `show` prints, in the units it
 prints them ("codec.left_input_gain=-6 dB", "uart.baud_rate=115200",
 "board.serial=0042"); the unit may be left out. A value the terminal's
 windows would not take is refused with the allowed values or range (exit
-status 2) and nothing is written. The CRC is refreshed and the file replaced
+status 2) and nothing is written; so is one that would read back otherwise (a
+baud rate the divisor cannot give exactly, with the nearest it can; a text
+with a character Windows-1251 has no byte for). The CRC is refreshed and the file replaced
 atomically: FILE itself, or OUT with -o.
 )",
      2, false, setOptions, SetCommand, true},
@@ -249,6 +251,8 @@ field, and a soak (--soak S seconds of statistics, with --max-erroneous and
 image through its boot loader first. After a board ends, its port waits for
 it to be unplugged. A board that passed before is skipped unless --reprocess.
 The recipe (TOML) gives the same settings; an option replaces the recipe's.
+Its [serial] section chooses the serials: form "decimal" (0001 to 9999, the
+default) or "alphanumeric" (0001 to ZZZZ), and the line's first and last.
 The store (--store) is an SQLite file (default k350-line.sqlite) or a
 postgresql:// URL. On a terminal one row per port; otherwise, or with --json,
 one JSON line per step and per board. --boards N ends after N boards;

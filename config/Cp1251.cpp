@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -102,6 +103,23 @@ std::vector<std::uint8_t> Utf8ToCp1251(std::string_view utf8) {
         out.push_back(cp == kInvalid ? kReplacement : EncodeCodePoint(cp));
     }
     return out;
+}
+
+std::string FirstUnencodable(std::string_view utf8) {
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const std::size_t start = pos;
+        const char32_t cp = NextCodePoint(utf8, pos);
+        char name[48];
+        if (cp == kInvalid) {
+            std::snprintf(name, sizeof name, "the byte 0x%02X, which is not UTF-8",
+                          static_cast<unsigned char>(utf8[start]));
+            return name;
+        }
+        if (EncodeCodePoint(cp) != kReplacement || cp == kReplacement) continue;
+        std::snprintf(name, sizeof name, " (U+%04X)", unsigned(cp));
+        return "\"" + std::string(utf8.substr(start, pos - start)) + "\"" + name;
+    }
+    return {};
 }
 
 std::string ReadTextField(const std::uint8_t* field, std::size_t width) {

@@ -272,6 +272,9 @@ std::string SetText(ConfigSnapshot& snapshot, const TextField& field, const std:
     const auto text = Unescaped(value);
     if (!text) return std::string(field.name) + ": broken escape in \"" + value + "\"";
     const std::string stored = WithStoredLineBreaks(*text);
+    if (const std::string character = FirstUnencodable(stored); !character.empty()) {
+        return std::string(field.name) + ": " + character + " has no Windows-1251 form";
+    }
     const std::vector<std::uint8_t> bytes = Utf8ToCp1251(stored);
     if (bytes.size() > field.width) {
         return std::string(field.name) + ": \"" + value + "\" is " + std::to_string(bytes.size()) +
@@ -295,6 +298,37 @@ std::string SetDate(ConfigSnapshot& snapshot, const std::string& value) {
     return {};
 }
 
+// The rates the divisor gives on either side of a rate it cannot give: one divisor more, and the
+// divisor the window would store for the rate.
+std::string NearestRates(std::uint32_t rate) {
+    const std::uint16_t divisor = *DivisorOfRate(rate);
+    const std::string above = std::to_string(*RateOfDivisor(divisor));
+    if (divisor == 0xFFFF) return above;
+    return std::to_string(*RateOfDivisor(std::uint16_t(divisor + 1))) + " and " + above;
+}
+
+// The window stores the divisor of the typed rate; a rate is set only where that divisor reads
+// back as the same rate, so the record never holds another rate than the one asked for.
+std::string SetBaudRate(ConfigSnapshot& snapshot, const std::string& value) {
+    const auto number = LeadingNumber(value);
+    const bool whole = number && *number == std::floor(*number) && *number > 0 &&
+                       SameValue(value, std::to_string(std::uint64_t(*number)) + " baud");
+    const auto divisor =
+        whole ? DivisorOfRate(std::uint32_t(std::min(*number, 4e9))) : std::nullopt;
+    if (!divisor) {
+        return "uart.baud_rate: \"" + value + "\" is not allowed; an integer from " +
+               std::to_string(kLowestRate) + " to " + std::to_string(kHighestRate) + " baud";
+    }
+    const auto rate = std::uint32_t(*number);
+    if (*RateOfDivisor(*divisor) != rate) {
+        return "uart.baud_rate: " + std::to_string(rate) +
+               " baud cannot be stored exactly; the nearest rates the field holds are " +
+               NearestRates(rate) + " baud";
+    }
+    StoreUartDivisor(snapshot.data() + ConfigOffset::Uart, *divisor);
+    return {};
+}
+
 }  // namespace
 
 std::string SetRecordField(ConfigSnapshot& snapshot, const std::string& name,
@@ -306,19 +340,7 @@ std::string SetRecordField(ConfigSnapshot& snapshot, const std::string& name,
         if (field.name == name) return SetText(snapshot, field, rawValue);
     }
     if (name == "board.date") return SetDate(snapshot, Trimmed(rawValue));
-    if (name == "uart.baud_rate") {
-        const std::string value = Trimmed(rawValue);
-        const auto number = LeadingNumber(value);
-        const auto divisor = number && *number == std::floor(*number) && *number > 0
-                                 ? DivisorOfRate(std::uint32_t(std::min(*number, 4e9)))
-                                 : std::nullopt;
-        if (!divisor || !SameValue(value, std::to_string(std::uint64_t(*number)) + " baud")) {
-            return "uart.baud_rate: \"" + value + "\" is not allowed; an integer from " +
-                   std::to_string(kLowestRate) + " to " + std::to_string(kHighestRate) + " baud";
-        }
-        StoreUartDivisor(snapshot.data() + ConfigOffset::Uart, *divisor);
-        return {};
-    }
+    if (name == "uart.baud_rate") return SetBaudRate(snapshot, Trimmed(rawValue));
     if (name == "crc" || name == "crc_ok" || name == "die_id" || name == "chip_id") {
         return name + " cannot be set: " +
                (name.starts_with("crc") ? "it is computed when the file is written"

@@ -27,6 +27,11 @@ install(FILES packaging/k350ctl.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME k350ctl)
 install(FILES packaging/70-k350.rules DESTINATION lib/udev/rules.d)
 install(FILES packaging/71-k350-plugdev.rules DESTINATION ${K350_DOC_DIR}/examples)
+# The unattended station, k350-station@RECIPE; its ExecStart names the installed k350ctl.
+set(K350_INSTALL_FULL_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
+configure_file(packaging/k350-station@.service.in
+               ${CMAKE_BINARY_DIR}/packaging/k350-station@.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/k350-station@.service DESTINATION lib/systemd/system)
 install(FILES packaging/k350-terminal.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/k350-terminal.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -108,6 +108,17 @@ TEST_P(BoardFormTest, ShowsTheStoredBoardInformation) {
     EXPECT_EQ(control<QPlainTextEdit>("sDescr")->toPlainText(), "Первая\nSecond");
 }
 
+// A line's alphanumeric serial is text like any other: shown and stored as it is.
+TEST_P(BoardFormTest, AnAlphanumericSerialIsShownAndKeptAsItIs) {
+    putText(62, "A0Z9");
+    original = record;
+    open();
+    board.show();
+    EXPECT_EQ(control<QLineEdit>("sSerial")->text(), "A0Z9");
+    pressOk();
+    EXPECT_EQ(record, original);
+}
+
 TEST_P(BoardFormTest, OkWithoutEditingStoresTheSameInformation) {
     open();
     board.show();

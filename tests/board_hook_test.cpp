@@ -20,6 +20,7 @@
 #include "cli/store/SqliteConnection.h"
 #include "config/RecordRules.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 
 namespace {
@@ -242,23 +243,15 @@ TEST_P(BoardHookStore, TheHooksOutcomeIsKeptWithItsRunAndAFailingHookChangesNoth
 // A store an older k350ctl made gets the hook's columns on opening, its runs kept.
 TEST_P(BoardHookStore, AnOlderStoreGainsTheHookColumns) {
     {
-        auto store = OpenRunStore(location);
-        RunRecord run = Passed();
-        store->beginRun(run);
-    }
-    const auto older = [&](const std::string& sql) {
+        std::unique_ptr<SqlConnection> db;
         if (GetParam() == "sqlite") {
-            SqliteConnection(location).run(sql);
+            db = std::make_unique<SqliteConnection>(location);
         } else {
-            PostgresConnection(location).run(sql);
+            db = std::make_unique<PostgresConnection>(location);
         }
-    };
-    // A store as version 1 left it: no hook columns, and none of the later steps either.
-    older("DROP INDEX k350_runs_key");
-    for (const char* column : {"hook", "hook_status", "hook_output", "run_key"}) {
-        older(std::string("ALTER TABLE k350_runs DROP COLUMN ") + column);
+        MakeOlderStore(*db, 1);
+        AddOlderRun(*db, "0x01", "0001");
     }
-    older("UPDATE k350_schema SET version = 1");
     auto store = OpenRunStore(location);
     store->recordHook(store->history({}).at(0).id, "on_pass", "exit 0", "printed");
     const auto rows = hookColumns();

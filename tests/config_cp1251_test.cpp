@@ -30,6 +30,14 @@ TEST(Cp1251Test, CharactersWithoutFormAndMalformedUtf8BecomeQuestionMarks) {
     EXPECT_EQ(Utf8ToCp1251("\xED\xA0\x80"), (Bytes{'?', '?', '?'}));  // surrogate
 }
 
+TEST(Cp1251Test, TheFirstCharacterWithoutFormIsNamed) {
+    EXPECT_EQ(FirstUnencodable("Контроллер № 1 €?"), "");
+    EXPECT_EQ(FirstUnencodable("a→b✓"), "\"→\" (U+2192)");
+    EXPECT_EQ(FirstUnencodable("😀"), "\"😀\" (U+1F600)");
+    EXPECT_EQ(FirstUnencodable("ok\xD0"), "the byte 0xD0, which is not UTF-8");
+    EXPECT_EQ(FirstUnencodable("\xED\xA0\x80"), "the byte 0xED, which is not UTF-8");
+}
+
 TEST(Cp1251Test, ReadStopsAtFirstZeroOrFieldEnd) {
     const std::array<std::uint8_t, 6> field = {'1', '2', 0, '9', '9', '9'};
     EXPECT_EQ(ReadTextField(field.data(), 4), "12");

@@ -96,4 +96,30 @@ TEST_F(RecordEncodingTest, TextFieldsFollowTheRecordsTextRule) {
     EXPECT_EQ(shown()["board.date"], "01.02.2025");
 }
 
+// A value is stored only where it reads back as given: a rate between two the divisor can give,
+// or a character Windows-1251 has no byte for, is refused with what the field can hold.
+TEST_F(RecordEncodingTest, ValuesThatWouldReadBackOtherwiseAreRefusedWithTheNearest) {
+    const ConfigSnapshot before = record;
+    EXPECT_EQ(set("uart.baud_rate", "115201"),
+              "uart.baud_rate: 115201 baud cannot be stored exactly; the nearest rates the field "
+              "holds are 115200 and 128000 baud");
+    EXPECT_NE(set("uart.baud_rate", "9601").find("9600 and 9680"), std::string::npos);
+    EXPECT_NE(set("uart.baud_rate", "56000").find("54857 and 57600"), std::string::npos);
+    EXPECT_NE(set("uart.baud_rate", "1151999").find("576000 and 1152000"), std::string::npos);
+    EXPECT_EQ(set("board.description", "Проверено ✓"),
+              "board.description: \"✓\" (U+2713) has no Windows-1251 form");
+    EXPECT_NE(set("board.serial", "A中").find("\"中\" (U+4E2D)"), std::string::npos);
+    EXPECT_NE(set("board.software_version", "1\xFF").find("the byte 0xFF, which is not UTF-8"),
+              std::string::npos);
+    EXPECT_NE(set("board.description", "ok\n?\xE2\x9C").find("0xE2"), std::string::npos);
+    EXPECT_EQ(record.bytes, before.bytes);
+
+    for (const char* rate : {"18", "9600", "57600", "128000", "288000", "1152000"}) {
+        EXPECT_EQ(set("uart.baud_rate", rate), "") << rate;
+        EXPECT_EQ(shown()["uart.baud_rate"], std::string(rate) + " baud");
+    }
+    EXPECT_EQ(set("board.description", "Линия № 2 «А» — ?"), "");
+    EXPECT_EQ(shown()["board.description"], "Линия № 2 «А» — ?");
+}
+
 }  // namespace

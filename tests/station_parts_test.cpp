@@ -83,7 +83,7 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
     EXPECT_NE(refusal("[soak]\nmax_jiter_ms = 3\n").find("unknown key soak.max_jiter_ms"),
               std::string::npos);
     EXPECT_NE(refusal("[firmware]\nverify = 'yes'\n").find("true or false"), std::string::npos);
-    EXPECT_NE(refusal("[soak]\nseconds = -1\n").find("negative"), std::string::npos);
+    EXPECT_NE(refusal("[soak]\nseconds = -1\n").find("from 0 to 86400"), std::string::npos);
     EXPECT_NE(refusal("name = \n").find("bad.toml:1:"), std::string::npos);
     EXPECT_NE(refusal("firmware = 3\n").find("must be a table"), std::string::npos);
     EXPECT_THROW(LoadStationRecipe(path + "/missing.toml"), RecipeError);
@@ -94,9 +94,105 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
     EXPECT_NO_THROW(BuildStationJob(tooLong));
     tooLong.description += "!";
     EXPECT_THROW(BuildStationJob(tooLong), RecipeError);
+    tooLong.description = std::string(44, 'x') + "{serial}{die}";
+    try {
+        BuildStationJob(tooLong);
+    } catch (const RecipeError& error) {
+        EXPECT_NE(std::string(error.what()).find("takes 66 characters; the field holds 64"),
+                  std::string::npos);
+    }
     StationRecipe missingImage;
     missingImage.image = path + "/none.rom";
     EXPECT_THROW(BuildStationJob(missingImage), RecipeError);
+}
+
+// A number is finite and within what the same option takes; a text is one the record can hold.
+TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefused) {
+    const auto refusal = [&](const std::string& text) {
+        try {
+            LoadStationRecipe(write("bad.toml", text));
+        } catch (const RecipeError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(refusal("[soak]\nseconds = inf\n"),
+              "soak.seconds needs a number from 0 to 86400, not inf");
+    EXPECT_EQ(refusal("[soak]\nseconds = nan\n"),
+              "soak.seconds needs a number from 0 to 86400, not nan");
+    EXPECT_EQ(refusal("[soak]\nseconds = 4294967.5\n"),
+              "soak.seconds needs a number from 0 to 86400, not 4294967.5");
+    EXPECT_EQ(refusal("[soak]\nseconds = -0.5\n"),
+              "soak.seconds needs a number from 0 to 86400, not -0.5");
+    EXPECT_EQ(refusal("[soak]\nmax_jitter_ms = nan\n"),
+              "soak.max_jitter_ms needs a number from 0 to 1000000, not nan");
+    EXPECT_EQ(refusal("[soak]\nmax_lost_percent = 100.5\n"),
+              "soak.max_lost_percent needs a number from 0 to 100, not 100.5");
+    EXPECT_EQ(refusal("[soak]\nmax_erroneous_percent = -inf\n"),
+              "soak.max_erroneous_percent needs a number from 0 to 100, not -inf");
+    EXPECT_EQ(refusal("[soak]\nseconds = 86400\nmax_lost_percent = 100\nmax_jitter_ms = 0\n"), "");
+
+    StationRecipe recipe;
+    recipe.soak.seconds = 1;
+    for (const char* description : {"Проверено ✓ {serial}", "K-350 中", "bad \xFF byte"}) {
+        recipe.description = description;
+        try {
+            BuildStationJob(recipe);
+            ADD_FAILURE() << description;
+        } catch (const RecipeError& error) {
+            EXPECT_NE(std::string(error.what()).find("which has no Windows-1251 form"),
+                      std::string::npos);
+        }
+    }
+    recipe.description = "Проверено ✓";
+    EXPECT_THROW(BuildStationJob(recipe), RecipeError);
+    try {
+        BuildStationJob(recipe);
+    } catch (const RecipeError& error) {
+        EXPECT_STREQ(error.what(),
+                     "the description \"Проверено ✓\" holds \"✓\" (U+2713), which has no "
+                     "Windows-1251 form");
+    }
+    recipe.description = "Линия № 2 «{serial}» {die}";
+    EXPECT_NO_THROW(BuildStationJob(recipe));
+    EXPECT_EQ(ExpandedDescription("{serial}\n{die}", "A0Z9", "0x01"), "A0Z9\r\n0x01");
+    EXPECT_EQ(DescriptionProblem("ok ✓"), "holds \"✓\" (U+2713), which has no Windows-1251 form");
+}
+
+TEST_F(RecipeTest, TheSerialSectionChoosesTheFormAndTheLinesRange) {
+    const auto plan = [&](const std::string& text) {
+        return LoadStationRecipe(write("serial.toml", text)).serials;
+    };
+    const SerialPlan standard = plan("");
+    EXPECT_EQ(standard.form, SerialForm::Decimal);
+    EXPECT_EQ(standard.first, 1);
+    EXPECT_EQ(standard.last, 9999);
+    const SerialPlan alphanumeric = plan("[serial]\nform = 'alphanumeric'\nfirst = 'a000'\n");
+    EXPECT_EQ(alphanumeric.form, SerialForm::Alphanumeric);
+    EXPECT_EQ(SerialText(alphanumeric.first, SerialForm::Alphanumeric), "A000");
+    EXPECT_EQ(SerialText(alphanumeric.last, SerialForm::Alphanumeric), "ZZZZ");
+    EXPECT_EQ(plan("[serial]\nfirst = '5000'\nlast = '5999'\n").last, 5999);
+
+    const auto refusal = [&](const std::string& text) {
+        try {
+            LoadStationRecipe(write("bad.toml", text));
+        } catch (const RecipeError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(refusal("[serial]\nform = 'hex'\n"),
+              "serial.form must be \"decimal\" or \"alphanumeric\"");
+    EXPECT_EQ(refusal("[serial]\nfirst = 'A000'\n"),
+              "serial.first \"A000\" is no decimal serial: 4 characters from 0001 to 9999");
+    EXPECT_EQ(refusal("[serial]\nform = 'alphanumeric'\nlast = '0000'\n"),
+              "serial.last \"0000\" is no alphanumeric serial: 4 characters from 0001 to ZZZZ");
+    EXPECT_NE(refusal("[serial]\nfirst = '12'\n"), "");
+    EXPECT_NE(refusal("[serial]\nfirst = 12\n").find("must be a text"), std::string::npos);
+    EXPECT_EQ(refusal("[serial]\nfirst = '0010'\nlast = '0009'\n"),
+              "serial.first 0010 comes after serial.last 0009");
+    EXPECT_NE(refusal("[serial]\nstart = '0010'\n").find("unknown key serial.start"),
+              std::string::npos);
 }
 
 using PortPathTest = Folder;
@@ -161,7 +257,9 @@ TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
               std::string::npos);
     EXPECT_EQ(NormalizedSerial("42"), "0042");
     EXPECT_EQ(NormalizedSerial("0042"), "0042");
-    EXPECT_EQ(NormalizedSerial("A1"), "A1");
+    EXPECT_EQ(NormalizedSerial("a1"), "00A1");  // an alphanumeric line's serial
+    EXPECT_EQ(NormalizedSerial("12345"), "12345");
+    EXPECT_EQ(NormalizedSerial("1-2"), "1-2");
 }
 
 }  // namespace

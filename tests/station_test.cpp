@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli/station/StationSequence.h"
 #include "cli/store/RunStore.h"
@@ -235,4 +237,31 @@ TEST_F(StationTest, ABootModeBoardGetsTheImageThroughItsBootLoaderAndIsNotRecord
     station.run([&] { return ++scans > 3; }, 0, 10);
     EXPECT_EQ(k350sim::bootBytes(board), *job.image);  // once: then it waits for the unplug
     EXPECT_TRUE(runs().empty());
+}
+
+// A line past 9999: alphanumeric serials from the recipe's first, written into the board's record
+// and its description as they are.
+TEST_F(StationTest, AlphanumericSerialsGoOnFromTheLinesFirst) {
+    job.serials = {SerialForm::Alphanumeric, *SerialNumberOf("ZZZY", SerialForm::Alphanumeric),
+                   LastSerialNumber(SerialForm::Alphanumeric)};
+    job.soak.seconds = 0;
+    const auto boards = plugBoards(3);
+    const StationCounts counts = runStation(3);
+    EXPECT_EQ(counts.passed, 2);
+    EXPECT_EQ(counts.failed, 1);  // the range is used up after ZZZZ
+    std::multiset<std::string> serials;
+    for (const RunRecord& run : runs()) {
+        if (run.result == "passed") serials.insert(run.serial);
+    }
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const StationEvent& event) {
+        return event.error.find("from ZZZY to ZZZZ are used up") != std::string::npos;
+    }));
+    EXPECT_EQ(serials, (std::multiset<std::string>{"ZZZY", "ZZZZ"}));
+    for (const auto board : boards) {
+        const Bytes eeprom = k350sim::eeprom(board);
+        const std::string serial =
+            ReadTextField(eeprom.data() + ConfigOffset::Serial, ConfigLength::Serial);
+        if (!serials.count(serial)) continue;
+        EXPECT_EQ(ReadTextField(eeprom.data() + ConfigOffset::Description, 11), "K-350A " + serial);
+    }
 }

@@ -14,8 +14,11 @@
 #include <thread>
 
 #include "cli/store/PostgresConnection.h"
+#include "cli/store/RetryingRunStore.h"
 #include "cli/store/RunStore.h"
+#include "cli/store/SqlRunStore.h"
 #include "cli/store/SqliteConnection.h"
+#include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SmallDisk.h"
 
@@ -76,20 +79,20 @@ protected:
 
 TEST_P(StoreTest, SerialsCountUpInFixedWidthAndAReturningBoardKeepsItsOwn) {
     auto store = OpenRunStore(location);
-    EXPECT_EQ(store->serialFor("0x01", "0xC1"), "0001");
-    EXPECT_EQ(store->serialFor("0x02", "0xC2"), "0002");
-    EXPECT_EQ(store->serialFor("0x01", "0xC1"), "0001");
+    EXPECT_EQ(store->serialFor("0x01", "0xC1", {}), "0001");
+    EXPECT_EQ(store->serialFor("0x02", "0xC2", {}), "0002");
+    EXPECT_EQ(store->serialFor("0x01", "0xC1", {}), "0001");
     // Reopened (the schema is already there): the sequence goes on.
     store = OpenRunStore(location);
-    EXPECT_EQ(store->serialFor("0x03", "0xC3"), "0003");
-    EXPECT_EQ(store->serialFor("0x02", "0xC2"), "0002");
+    EXPECT_EQ(store->serialFor("0x03", "0xC3", {}), "0003");
+    EXPECT_EQ(store->serialFor("0x02", "0xC2", {}), "0002");
 }
 
 TEST_P(StoreTest, RunsAreUnfinishedUntilTheirEndIsRecordedAndHistoryFindsThem) {
     auto store = OpenRunStore(location);
-    RunRecord first = run("0x01", store->serialFor("0x01", "0xC1"));
+    RunRecord first = run("0x01", store->serialFor("0x01", "0xC1", {}));
     first.id = store->beginRun(first);
-    RunRecord second = run("0x02", store->serialFor("0x02", "0xC2"));
+    RunRecord second = run("0x02", store->serialFor("0x02", "0xC2", {}));
     second.startedAt = "2026-12-10T08:00:00Z";
     second.id = store->beginRun(second);
     EXPECT_NE(first.id, second.id);
@@ -134,7 +137,7 @@ TEST_P(StoreTest, ConcurrentStationsGetUniqueConsecutiveSerials) {
             auto store = OpenRunStore(location);
             for (int board = 0; board < 8; ++board) {
                 const std::string die = "0x" + std::to_string(station * 100 + board);
-                const std::string serial = store->serialFor(die, "0xC1");
+                const std::string serial = store->serialFor(die, "0xC1", {});
                 RunRecord record = run(die, serial);
                 record.id = store->beginRun(record);
                 std::lock_guard lock(mutex);
@@ -192,7 +195,7 @@ TEST_P(StoreTest, AReaderCreatesNothingAndWritesNothing) {
     } else {
         EXPECT_FALSE(Connect(location, StoreAccess::Write)->hasTable("k350_schema"));
     }
-    OpenRunStore(location)->serialFor("0x01", "0xC1");
+    OpenRunStore(location)->serialFor("0x01", "0xC1", {});
     EXPECT_TRUE(OpenRunStore(location, StoreAccess::Read)->history({}).empty());
     const auto reader = Connect(location, StoreAccess::Read);
     EXPECT_THROW(reader->run("DELETE FROM k350_boards"), StoreError);
@@ -205,7 +208,7 @@ TEST_P(StoreTest, AReaderCreatesNothingAndWritesNothing) {
 // it nor sees what it has not committed.
 TEST_P(StoreTest, AReaderAnswersWhileAWriterHoldsTheLock) {
     auto store = OpenRunStore(location);
-    RunRecord first = run("0x01", store->serialFor("0x01", "0xC1"));
+    RunRecord first = run("0x01", store->serialFor("0x01", "0xC1", {}));
     first.id = store->beginRun(first);
     const auto writer = Connect(location, StoreAccess::Write);
     writer->beginExclusive();
@@ -238,6 +241,78 @@ TEST_P(StoreTest, ADamagedSchemaRowIsAClearRefusal) {
     Connect(location, StoreAccess::Write)->run("INSERT INTO k350_schema VALUES ('99')");
     EXPECT_THAT(Message([&] { OpenRunStore(location, StoreAccess::Read); }),
                 ::testing::HasSubstr("newer than this k350ctl"));
+}
+
+// Alphanumeric serials count in base 36 within the line's range, in one transaction each; a board
+// that returns keeps its serial, and a store keeps the form it began with.
+TEST_P(StoreTest, AlphanumericSerialsCountInBase36WithinTheLinesRange) {
+    auto store = OpenRunStore(location);
+    const SerialPlan plan{SerialForm::Alphanumeric,
+                          *SerialNumberOf("0009", SerialForm::Alphanumeric),
+                          *SerialNumberOf("000B", SerialForm::Alphanumeric)};
+    store->checkSerials(plan);
+    EXPECT_EQ(store->serialFor("0x01", "0xC1", plan), "0009");
+    EXPECT_EQ(store->serialFor("0x02", "0xC1", plan), "000A");
+    EXPECT_EQ(store->serialFor("0x03", "0xC1", plan), "000B");
+    EXPECT_THROW(store->serialFor("0x04", "0xC1", plan), StoreError);  // the range is used up
+    EXPECT_EQ(store->serialFor("0x02", "0xC1", plan), "000A");
+    // Another line of the same store has a range of its own.
+    const SerialPlan upper{SerialForm::Alphanumeric,
+                           *SerialNumberOf("ZZZY", SerialForm::Alphanumeric),
+                           LastSerialNumber(SerialForm::Alphanumeric)};
+    EXPECT_EQ(OpenRunStore(location)->serialFor("0x05", "0xC1", upper), "ZZZY");
+    EXPECT_EQ(store->serialFor("0x06", "0xC1", upper), "ZZZZ");
+    EXPECT_EQ(store->serialFor("0x07", "0xC1", {SerialForm::Alphanumeric, 1, 8}), "0001");
+
+    try {
+        store->checkSerials({});
+        ADD_FAILURE() << "a decimal plan on an alphanumeric store";
+    } catch (const StoreError& error) {
+        EXPECT_STREQ(error.what(),
+                     "the store holds alphanumeric serials and the recipe asks for decimal ones; "
+                     "a line keeps one form (use another store)");
+    }
+    EXPECT_THROW(store->serialFor("0x08", "0xC1", {}), StoreError);
+    EXPECT_EQ(store->serialFor("0x01", "0xC1", {}), "0009");  // a known board is no new serial
+}
+
+TEST_P(StoreTest, ADecimalStoreRefusesAnAlphanumericPlan) {
+    auto store = OpenRunStore(location);
+    EXPECT_EQ(store->serialFor("0x01", "0xC1", {}), "0001");
+    const SerialPlan alphanumeric{SerialForm::Alphanumeric, 1, 1679615};
+    EXPECT_THROW(store->checkSerials(alphanumeric), StoreError);
+    EXPECT_THROW(store->serialFor("0x02", "0xC1", alphanumeric), StoreError);
+    EXPECT_NO_THROW(store->checkSerials({SerialForm::Decimal, 5000, 9999}));
+    EXPECT_EQ(store->serialFor("0x02", "0xC1", {SerialForm::Decimal, 5000, 9999}), "5000");
+    // The first line's range goes on where its own serials end.
+    EXPECT_EQ(store->serialFor("0x03", "0xC1", {SerialForm::Decimal, 1, 4999}), "0002");
+}
+
+// A store each older k350ctl made, with decimal serials only, is upgraded with its boards and
+// runs kept.
+TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
+    for (int version = 1; version < SqlRunStore::kSchemaVersion; ++version) {
+        SCOPED_TRACE("schema version " + std::to_string(version));
+        {
+            const auto db = Connect(location, StoreAccess::Write);
+            if (version > 1) {
+                for (const char* table : {"k350_runs", "k350_boards", "k350_schema"}) {
+                    db->run(std::string("DROP TABLE ") + table);
+                }
+            }
+            MakeOlderStore(*db, version);
+            db->run(
+                "INSERT INTO k350_boards VALUES ('0x01', '0xC1', 41, '0041', "
+                "'2026-01-01T00:00:00Z')");
+            AddOlderRun(*db, "0x01", "0041");
+        }
+        auto store = OpenRunStore(location);
+        EXPECT_EQ(store->serialFor("0x01", "0xC1", {}), "0041");
+        EXPECT_EQ(store->serialFor("0x02", "0xC1", {}), "0042");
+        EXPECT_THROW(store->checkSerials({SerialForm::Alphanumeric, 1, 1679615}), StoreError);
+        ASSERT_EQ(store->history({}).size(), 1u);
+        EXPECT_EQ(store->history({}).at(0).serial, "0041");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, ::testing::Values("sqlite", "postgresql"));
@@ -274,7 +349,7 @@ TEST(StoreSqlite, AStoreOnAReadOnlyMediumIsRead) {
     const std::string path = disk.path() + "/line.sqlite";
     {
         auto store = OpenRunStore(path);
-        store->serialFor("0x01", "0xC1");
+        store->serialFor("0x01", "0xC1", {});
         RunRecord record;
         record.dieId = "0x01";
         record.chipId = "0xC1";
@@ -300,7 +375,7 @@ TEST(StorePostgres, PasswordsComeFromLibpqAndNeverShow) {
     std::ofstream(passFile) << "*:*:*:" << PostgresServer::kPasswordRole << ":" << password << "\n";
     std::filesystem::permissions(passFile, std::filesystem::perms::owner_read);
     setenv("PGPASSFILE", passFile.c_str(), 1);
-    EXPECT_EQ(OpenRunStore(url)->serialFor("0x01", "0xC1"), "0001");
+    EXPECT_EQ(OpenRunStore(url)->serialFor("0x01", "0xC1", {}), "0001");
     unsetenv("PGPASSFILE");
     setenv("PGPASSWORD", password.c_str(), 1);
     EXPECT_EQ(OpenRunStore(url, StoreAccess::Read)->history({}).size(), 0u);
@@ -323,15 +398,69 @@ TEST(StorePostgres, PasswordsComeFromLibpqAndNeverShow) {
     }
 }
 
+// A clock whose first pause brings the server back: the retry is tested without waiting for it.
+class ServerBackOnPause : public Clock {
+public:
+    void sleepMs(std::uint32_t ms) override {
+        ++pauses;
+        nowUs_ += std::int64_t(ms) * 1000;
+        if (pauses == 1) EXPECT_TRUE(Server().start());
+    }
+    std::int64_t nowUs() override { return nowUs_; }
+    TimeOfDay timeOfDay() override { return {}; }
+    int pauses = 0;
+
+private:
+    std::int64_t nowUs_ = 0;
+};
+
+// A serial is taken only from the store: with the server away, the allocation waits for it and
+// then takes the plan's next serial; a refusal of the store's own is not retried.
+TEST(StorePostgres, SerialAllocationWaitsForTheStoreAndNeverGuesses) {
+    if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    const std::string location = Server().createDatabase("serialwait");
+    const SerialPlan upper{SerialForm::Alphanumeric,
+                           *SerialNumberOf("ZZZY", SerialForm::Alphanumeric),
+                           LastSerialNumber(SerialForm::Alphanumeric)};
+    EXPECT_EQ(OpenRunStore(location)->serialFor("0x01", "0xC1", upper), "ZZZY");
+    ServerBackOnPause clock;
+    RetryingRunStore store(location, clock, 60);
+    ASSERT_TRUE(Server().stop());
+    EXPECT_EQ(store.serialFor("0x02", "0xC1", upper), "ZZZZ");
+    EXPECT_EQ(clock.pauses, 1);
+    ASSERT_TRUE(Server().stop());
+    clock.pauses = 0;
+    EXPECT_NO_THROW(store.checkSerials(upper));
+    EXPECT_EQ(clock.pauses, 1);
+    EXPECT_THROW(store.checkSerials({}), StoreError);
+    EXPECT_THROW(store.serialFor("0x03", "0xC1", upper), StoreError);  // used up
+    EXPECT_EQ(clock.pauses, 1);
+}
+
 TEST(StoreSerials, TheSequenceEndsWhereTheFourCharacterFieldDoes) {
     TempFolder folder;
     const std::string location = folder.path() + "/line.sqlite";
     auto store = OpenRunStore(location);
     SqliteConnection(location).run(
-        "INSERT INTO k350_boards VALUES ('0xFF', '0xC1', 9999, '9999', '2026-01-01T00:00:00Z')");
-    EXPECT_THROW(store->serialFor("0x01", "0xC1"), StoreError);
-    EXPECT_EQ(store->serialFor("0xFF", "0xC1"), "9999");  // a board that has one keeps it
+        "INSERT INTO k350_boards (die_id, chip_id, serial_form, serial_number, serial, assigned_at)"
+        " VALUES ('0xFF', '0xC1', 'decimal', 9999, '9999', '2026-01-01T00:00:00Z')");
+    EXPECT_THROW(store->serialFor("0x01", "0xC1", {}), StoreError);
+    EXPECT_EQ(store->serialFor("0xFF", "0xC1", {}), "9999");  // a board that has one keeps it
     EXPECT_EQ(SerialText(7), "0007");
+}
+
+TEST(StoreSerials, TheTwoFormsReadAndWriteFourCharacters) {
+    EXPECT_EQ(SerialText(35, SerialForm::Alphanumeric), "000Z");
+    EXPECT_EQ(SerialText(36, SerialForm::Alphanumeric), "0010");
+    EXPECT_EQ(SerialText(LastSerialNumber(SerialForm::Alphanumeric), SerialForm::Alphanumeric),
+              "ZZZZ");
+    EXPECT_EQ(LastSerialNumber(SerialForm::Alphanumeric), 1679615);
+    EXPECT_EQ(SerialNumberOf("a0z9", SerialForm::Alphanumeric), 36 * 36 * 36 * 10 + 35 * 36 + 9);
+    EXPECT_EQ(SerialNumberOf("0042", SerialForm::Decimal), 42);
+    EXPECT_EQ(SerialNumberOf("004A", SerialForm::Decimal), std::nullopt);
+    EXPECT_EQ(SerialNumberOf("042", SerialForm::Alphanumeric), std::nullopt);
+    EXPECT_EQ(SerialNumberOf("00-1", SerialForm::Alphanumeric), std::nullopt);
+    EXPECT_EQ(SerialNumberOf("00Ж1", SerialForm::Alphanumeric), std::nullopt);
 }
 
 }  // namespace

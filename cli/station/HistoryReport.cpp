@@ -1,5 +1,7 @@
 #include "cli/station/HistoryReport.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -174,8 +176,11 @@ std::string HistoryReport(const std::vector<RunRecord>& runs, HistoryFormat form
 
 std::string NormalizedSerial(const std::string& serial) {
     if (serial.empty() || serial.size() > 4 ||
-        serial.find_first_not_of("0123456789") != std::string::npos) {
+        !std::all_of(serial.begin(), serial.end(),
+                     [](unsigned char c) { return std::isalnum(c) && c < 0x80; })) {
         return serial;
     }
-    return std::string(4 - serial.size(), '0') + serial;
+    std::string normal = std::string(4 - serial.size(), '0') + serial;
+    for (char& c : normal) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return normal;
 }

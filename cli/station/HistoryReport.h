@@ -9,5 +9,5 @@
 enum class HistoryFormat { Text, Json, Csv };
 
 std::string HistoryReport(const std::vector<RunRecord>& runs, HistoryFormat format);
-// "42" and "0042" name the same board.
+// "42" and "0042" name the same board, as "a0z" and "0A0Z" do.
 std::string NormalizedSerial(const std::string& serial);

@@ -67,6 +67,16 @@ bool StoreReached(RetryingRunStore& store, Console& console) {
     }
 }
 
+bool TakesSerials(RetryingRunStore& store, const SerialPlan& plan, Console& console) {
+    try {
+        store.checkSerials(plan);
+        return true;
+    } catch (const StoreError& error) {
+        console.message("k350ctl: " + std::string(error.what()));
+        return false;
+    }
+}
+
 RetryingRunStore::Waiting SayWaiting(Console& console, double retrySeconds) {
     return [&console, retrySeconds](const std::string& fault) {
         console.message(fault.empty() ? std::string("k350ctl: the store is back")
@@ -171,8 +181,9 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     }
     if (!HasStationAccess(job, arguments.code, console)) return ExitStatus::Usage;
     // The store is made or upgraded now, not by the first board, and takes what the journal
-    // kept from the last time.
-    if (!StoreReached(store, console)) {
+    // kept from the last time; a store of the other serial form is refused before any board is
+    // touched.
+    if (!StoreReached(store, console) || !TakesSerials(store, job.serials, console)) {
         return ExitStatus::File;
     }
     Replayed(journal, store, recipe.store, console);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/store/SerialForm.h"
 #include "config/ConfigImage.h"
 
 class RunJournal;
@@ -46,6 +47,7 @@ struct StationJob {
     std::string imageSha256;
     AlertRule alert;
     HookCommands hooks;
+    SerialPlan serials;
 };
 
 // One step of one board, as the station reports it.

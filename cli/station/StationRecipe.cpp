@@ -3,11 +3,13 @@
 #include <toml++/toml.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <set>
 
 #include "cli/FlashImage.h"
+#include "cli/NumberRange.h"
 #include "config/ConfigFile.h"
 #include "config/Cp1251.h"
 #include "config/RecordDate.h"
@@ -47,13 +49,54 @@ bool Flag(const toml::table& table, const char* key, const std::string& where) {
     return node->value<bool>().value_or(false);
 }
 
-std::optional<double> Number(const toml::table& table, const char* key, const std::string& where) {
+// The shortest text that reads back as the value ("4294967.5", "inf", "nan").
+std::string NumberText(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+std::optional<double> Number(const toml::table& table, const char* key, const std::string& where,
+                             NumberRange range) {
     const toml::node* node = table.get(key);
     if (!node) return std::nullopt;
     if (!node->is_number()) throw RecipeError(where + key + " must be a number");
     const double value = node->value<double>().value_or(0);
-    if (value < 0) throw RecipeError(where + key + " must not be negative");
+    if (!range.holds(value)) {
+        throw RecipeError(where + key + " needs " + range.text() + ", not " + NumberText(value));
+    }
     return value;
+}
+
+// A serial of the plan's form, as the recipe writes it ("A000").
+std::int64_t Serial(const toml::table& table, const char* key, const SerialPlan& plan) {
+    const std::string text = Text(table, key, "serial.");
+    const auto number = SerialNumberOf(text, plan.form);
+    if (!number || *number < 1) {
+        throw RecipeError(std::string("serial.") + key + " \"" + text + "\" is no " +
+                          SerialFormName(plan.form) + " serial: 4 characters from " +
+                          SerialText(1, plan.form) + " to " +
+                          SerialText(LastSerialNumber(plan.form), plan.form));
+    }
+    return *number;
+}
+
+SerialPlan Serials(const toml::table& table) {
+    RefuseUnknown(table, {"form", "first", "last"}, "serial.");
+    SerialPlan plan;
+    if (table.get("form")) {
+        const auto form = SerialFormNamed(Text(table, "form", "serial."));
+        if (!form) throw RecipeError("serial.form must be \"decimal\" or \"alphanumeric\"");
+        plan.form = *form;
+    }
+    plan.last = LastSerialNumber(plan.form);
+    if (table.get("first")) plan.first = Serial(table, "first", plan);
+    if (table.get("last")) plan.last = Serial(table, "last", plan);
+    if (plan.first > plan.last) {
+        throw RecipeError("serial.first " + SerialText(plan.first, plan.form) +
+                          " comes after serial.last " + SerialText(plan.last, plan.form));
+    }
+    return plan;
 }
 
 // A path in the recipe is relative to the recipe's own folder.
@@ -76,9 +119,10 @@ StationRecipe LoadStationRecipe(const std::string& path) {
         throw RecipeError(path + ":" + std::to_string(begin.line) + ":" +
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
-    RefuseUnknown(
-        root, {"name", "store", "firmware", "configuration", "soak", "station", "alert", "hooks"},
-        "");
+    RefuseUnknown(root,
+                  {"name", "store", "firmware", "configuration", "soak", "station", "alert", "hooks",
+                   "serial"},
+                  "");
     StationRecipe recipe;
     recipe.name = Text(root, "name", "");
     if (recipe.name.empty()) recipe.name = std::filesystem::path(path).filename().string();
@@ -99,10 +143,14 @@ StationRecipe LoadStationRecipe(const std::string& path) {
         RefuseUnknown(*soak,
                       {"seconds", "max_erroneous_percent", "max_lost_percent", "max_jitter_ms"},
                       "soak.");
-        recipe.soak.seconds = Number(*soak, "seconds", "soak.").value_or(0);
-        recipe.soak.maxErroneousPercent = Number(*soak, "max_erroneous_percent", "soak.");
-        recipe.soak.maxLostPercent = Number(*soak, "max_lost_percent", "soak.");
-        recipe.soak.maxJitterMs = Number(*soak, "max_jitter_ms", "soak.");
+        recipe.soak.seconds =
+            Number(*soak, "seconds", "soak.", StationRange::SoakSeconds).value_or(0);
+        recipe.soak.maxErroneousPercent =
+            Number(*soak, "max_erroneous_percent", "soak.", StationRange::Percent);
+        recipe.soak.maxLostPercent =
+            Number(*soak, "max_lost_percent", "soak.", StationRange::Percent);
+        recipe.soak.maxJitterMs =
+            Number(*soak, "max_jitter_ms", "soak.", StationRange::Milliseconds);
     }
     if (const toml::table* station = Section(root, "station")) {
         RefuseUnknown(*station, {"reprocess_passed", "store_retry_seconds"}, "station.");
@@ -115,19 +163,17 @@ StationRecipe LoadStationRecipe(const std::string& path) {
     }
     if (const toml::table* alert = Section(root, "alert")) {
         RefuseUnknown(*alert, {"failures", "of"}, "alert.");
-        recipe.alert.failures = int(Number(*alert, "failures", "alert.").value_or(3));
-        recipe.alert.of = int(Number(*alert, "of", "alert.").value_or(5));
-        if (recipe.alert.of < 1) throw RecipeError("alert.of must be 1 or more");
+        recipe.alert.failures = int(Number(*alert, "failures", "alert.", StationRange::AlertFailures).value_or(3));
+        recipe.alert.of = int(Number(*alert, "of", "alert.", StationRange::AlertOf).value_or(5));
     }
     if (const toml::table* hooks = Section(root, "hooks")) {
         RefuseUnknown(*hooks, {"on_pass", "on_fail", "timeout_seconds"}, "hooks.");
         recipe.hooks.onPass = Text(*hooks, "on_pass", "hooks.");
         recipe.hooks.onFail = Text(*hooks, "on_fail", "hooks.");
-        recipe.hooks.timeoutSeconds = Number(*hooks, "timeout_seconds", "hooks.").value_or(30);
-        if (recipe.hooks.timeoutSeconds <= 0) {
-            throw RecipeError("hooks.timeout_seconds must be more than 0");
-        }
+        recipe.hooks.timeoutSeconds =
+            Number(*hooks, "timeout_seconds", "hooks.", StationRange::HookSeconds).value_or(30);
     }
+    if (const toml::table* serial = Section(root, "serial")) recipe.serials = Serials(*serial);
     return recipe;
 }
 
@@ -144,24 +190,44 @@ std::string HostName() {
     if (gethostname(name, sizeof name - 1) != 0) return "unknown";
     return name;
 }
-// Every board's description must fit its 64-byte field whole: a serial has 4 characters, a die
-// ID 18, a line break is stored as 2 bytes.
-void CheckDescription(const std::string& description) {
-    std::string longest = description;
-    for (const auto& [field, widest] : {std::pair<std::string, std::string>{"{serial}", "0000"},
-                                        {"{die}", std::string(18, 'F')}}) {
-        for (auto at = longest.find(field); at != std::string::npos; at = longest.find(field, at)) {
-            longest.replace(at, field.size(), widest);
-        }
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
     }
-    const std::size_t bytes = Utf8ToCp1251(RecordRules::StoredLineBreaks(longest)).size();
-    if (bytes > ConfigLength::Description) {
-        throw RecipeError("the description \"" + description + "\" takes " + std::to_string(bytes) +
-                          " characters with a serial and a die ID; the " + "field holds " +
-                          std::to_string(ConfigLength::Description));
+    return text;
+}
+
+// Every board's description must fit its field whole and as written: a serial has 4
+// characters, a die ID 18.
+void CheckDescription(const std::string& description) {
+    if (const std::string character = FirstUnencodable(description); !character.empty()) {
+        throw RecipeError("the description \"" + description + "\" holds " + character +
+                          ", which has no Windows-1251 form");
+    }
+    const std::string problem =
+        DescriptionProblem(ExpandedDescription(description, "0000", std::string(18, 'F')));
+    if (!problem.empty()) {
+        throw RecipeError("the description \"" + description + "\" with a serial and a die ID " +
+                          problem);
     }
 }
 }  // namespace
+
+std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,
+                                const std::string& dieId) {
+    return RecordRules::StoredLineBreaks(
+        Replaced(Replaced(descriptionTemplate, "{serial}", serial), "{die}", dieId));
+}
+
+std::string DescriptionProblem(const std::string& expanded) {
+    if (const std::string character = FirstUnencodable(expanded); !character.empty()) {
+        return "holds " + character + ", which has no Windows-1251 form";
+    }
+    const std::size_t bytes = Utf8ToCp1251(expanded).size();
+    if (bytes <= ConfigLength::Description) return {};
+    return "takes " + std::to_string(bytes) + " characters; the field holds " +
+           std::to_string(ConfigLength::Description);
+}
 
 StationJob BuildStationJob(const StationRecipe& recipe) {
     StationJob job;
@@ -198,6 +264,7 @@ StationJob BuildStationJob(const StationRecipe& recipe) {
     job.reprocessPassed = recipe.reprocessPassed;
     job.alert = recipe.alert;
     job.hooks = recipe.hooks;
+    job.serials = recipe.serials;
     return job;
 }
 

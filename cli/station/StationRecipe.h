@@ -24,6 +24,10 @@
 //   on_pass = "lp -d labels label.txt"
 //   on_fail = "..."
 //   timeout_seconds = 30
+//   [serial]
+//   form = "alphanumeric"              # or "decimal" (0001 to 9999), the default
+//   first = "A000"                     # the line's range; the form's whole range when absent
+//   last = "ZZZZ"
 
 #pragma once
 
@@ -32,6 +36,7 @@
 #include <string>
 
 #include "cli/station/StationJob.h"
+#include "cli/store/SerialForm.h"
 
 class RecipeError : public std::runtime_error {
 public:
@@ -51,6 +56,8 @@ struct StationRecipe {
     double storeRetrySeconds = 60;
     AlertRule alert;
     HookCommands hooks;
+    SerialPlan serials;
+
 };
 
 // The longest wait for a store that went away, in seconds.
@@ -62,6 +69,14 @@ StationRecipe LoadStationRecipe(const std::string& path);
 // The job a recipe (with the command line's changes) describes: the image and the reference
 // loaded, today's date, this host's name. Throws RecipeError when a file cannot be used.
 StationJob BuildStationJob(const StationRecipe& recipe);
+
+// A board's description: the template with {serial} and {die} replaced, line breaks as the
+// record stores them (CR LF).
+std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,
+                                const std::string& dieId);
+// Why an expanded description cannot be stored as it is ("holds ...", "takes ..."), or "".
+std::string DescriptionProblem(const std::string& expanded);
+
 constexpr const char* kDefaultStore = "k350-line.sqlite";
 
 // Where a station keeps the runs its store could not take: beside the recipe, named after it

@@ -8,6 +8,7 @@
 #include "cli/BoardSession.h"
 #include "cli/FlashVerify.h"
 #include "cli/station/BoardHook.h"
+#include "cli/station/StationRecipe.h"
 #include "cli/store/RunJournal.h"
 #include "config/Cp1251.h"
 #include "config/RecordDescription.h"
@@ -18,13 +19,6 @@
 namespace {
 // The reply bytes that carry all three of the soak's figures.
 constexpr std::size_t kSoakReplyBytes = StatisticsRules::BytesThrough(StatisticsWord::AudioJitter);
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
 
 std::string Figure(double value) {
     char text[32];
@@ -52,10 +46,8 @@ ConfigSnapshot IdentityRecord(const ConfigSnapshot& reference, const std::string
     ConfigSnapshot record = reference;
     WriteTextField(record.data() + ConfigOffset::Serial, ConfigLength::Serial, serial);
     WriteTextField(record.data() + ConfigOffset::Date, ConfigLength::Date, date);
-    const std::string description = RecordRules::StoredLineBreaks(
-        Replaced(Replaced(descriptionTemplate, "{serial}", serial), "{die}", dieId));
     WriteTextField(record.data() + ConfigOffset::Description, ConfigLength::Description,
-                   description);
+                   ExpandedDescription(descriptionTemplate, serial, dieId));
     RefreshCrc(TCrc(), record);
     return record;
 }
@@ -114,7 +106,8 @@ BoardOutcome StationSequence::run(const BoardLocation& location, const std::stri
             report(board, "board", "skipped", "passed before");
             return BoardOutcome::Skipped;
         }
-        board.record.serial = store_.serialFor(board.record.dieId, board.record.chipId);
+        board.record.serial =
+            store_.serialFor(board.record.dieId, board.record.chipId, job_.serials);
         board.record.id = store_.beginRun(board.record);
     } catch (const StoreError& fault) {
         return storeFailed(board, fault);
@@ -235,6 +228,9 @@ std::string StationSequence::verify(Board& board) {
 }
 
 std::string StationSequence::writeConfig(Board& board) {
+    const std::string description = DescriptionProblem(
+        ExpandedDescription(job_.descriptionTemplate, board.record.serial, board.record.dieId));
+    if (!description.empty()) return "the board's description " + description;
     board.written = IdentityRecord(*job_.reference, board.record.serial, board.record.dieId,
                                    job_.date, job_.descriptionTemplate);
     const DeviceIds& ids = board.session.deviceIds();
@@ -253,8 +249,7 @@ std::string StationSequence::readBack(Board& board) {
     const auto read = board.session.readConfig();
     if (!read.done()) return OperationText(board.session, read.ending);
     std::string differing;
-    for (const FieldDifference& difference :
-         DiffSnapshots(board.written, read.value, TCrc())) {
+    for (const FieldDifference& difference : DiffSnapshots(board.written, read.value, TCrc())) {
         differing += (differing.empty() ? "" : ", ") + difference.name + " (written " +
                      difference.first + ", read " + difference.second + ")";
     }

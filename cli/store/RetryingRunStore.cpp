@@ -44,8 +44,16 @@ void RetryingRunStore::open() {
     retried([](RunStore&) { return 0; });
 }
 
-std::string RetryingRunStore::serialFor(const std::string& dieId, const std::string& chipId) {
-    return retried([&](RunStore& store) { return store.serialFor(dieId, chipId); });
+std::string RetryingRunStore::serialFor(const std::string& dieId, const std::string& chipId,
+                                        const SerialPlan& plan) {
+    return retried([&](RunStore& store) { return store.serialFor(dieId, chipId, plan); });
+}
+
+void RetryingRunStore::checkSerials(const SerialPlan& plan) {
+    retried([&](RunStore& store) {
+        store.checkSerials(plan);
+        return 0;
+    });
 }
 
 bool RetryingRunStore::hasPassed(const std::string& dieId) {

@@ -19,7 +19,9 @@ public:
 
     RetryingRunStore(std::string location, Clock& clock, double retrySeconds, Waiting waiting = {});
 
-    std::string serialFor(const std::string& dieId, const std::string& chipId) override;
+    std::string serialFor(const std::string& dieId, const std::string& chipId,
+                          const SerialPlan& plan) override;
+    void checkSerials(const SerialPlan& plan) override;
     bool hasPassed(const std::string& dieId) override;
     std::int64_t beginRun(const RunRecord& run) override;
     void finishRun(const RunRecord& run) override;

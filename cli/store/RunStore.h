@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/store/SerialForm.h"
+
 // The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
 std::string UtcNow();
 
@@ -62,10 +64,14 @@ struct HistoryFilter {
 class RunStore {
 public:
     virtual ~RunStore() = default;
-    // The board's serial number: the one it already has, or the next of the sequence, taken in
-    // one transaction so no two boards ever get the same. Throws StoreError when the sequence
-    // is used up.
-    virtual std::string serialFor(const std::string& dieId, const std::string& chipId) = 0;
+    // The board's serial number: the one it already has, or the next of the plan's range, taken
+    // in one transaction so no two boards ever get the same. Throws StoreError when the range is
+    // used up or the store holds serials of the other form.
+    virtual std::string serialFor(const std::string& dieId, const std::string& chipId,
+                                  const SerialPlan& plan) = 0;
+    // Throws StoreError when the store holds serials of another form than the plan's: a line
+    // never mixes "0010" counted in decimal with "0010" counted in base 36.
+    virtual void checkSerials(const SerialPlan& plan) = 0;
     // Whether the board has a passed run.
     virtual bool hasPassed(const std::string& dieId) = 0;
     // Records the start of a run as unfinished; returns its id. A run with a key already
@@ -94,7 +100,3 @@ bool IsPostgresLocation(const std::string& location);
 
 // A key no other run of any station has: host, process, time and a random part.
 std::string NewRunKey(const std::string& station);
-
-// The fixed-width form of serial number n: four decimal digits, "0001" to "9999".
-std::string SerialText(std::int64_t number);
-constexpr std::int64_t kLastSerial = 9999;

@@ -46,6 +46,23 @@ const std::vector<std::vector<std::string>>& Upgrades() {
             "ALTER TABLE k350_runs ADD COLUMN run_key TEXT",
             "CREATE UNIQUE INDEX k350_runs_key ON k350_runs (run_key)",
         },
+        // Serials of either form: each board's form, and its number up to the form's last.
+        {
+            "CREATE TABLE k350_boards_2 ("
+            " die_id TEXT PRIMARY KEY,"
+            " chip_id TEXT NOT NULL,"
+            " serial_form TEXT NOT NULL CHECK (serial_form IN ('decimal', 'alphanumeric')),"
+            " serial_number INTEGER NOT NULL UNIQUE CHECK (serial_number >= 1 AND serial_number"
+            " <= CASE serial_form WHEN 'decimal' THEN 9999 ELSE 1679615 END),"
+            " serial TEXT NOT NULL UNIQUE,"
+            " assigned_at TEXT NOT NULL)",
+            "INSERT INTO k350_boards_2"
+            " (die_id, chip_id, serial_form, serial_number, serial, assigned_at)"
+            " SELECT die_id, chip_id, 'decimal', serial_number, serial, assigned_at"
+            " FROM k350_boards",
+            "DROP TABLE k350_boards",
+            "ALTER TABLE k350_boards_2 RENAME TO k350_boards",
+        },
     };
     return upgrades;
 }
@@ -117,12 +134,6 @@ std::string NewRunKey(const std::string& station) {
     char text[96];
     std::snprintf(text, sizeof text, "%.40s-%ld-%lld-%u-%08x", station.c_str(), long(getpid()),
                   static_cast<long long>(std::time(nullptr)), ++counter, unsigned(random()));
-    return text;
-}
-
-std::string SerialText(std::int64_t number) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04lld", static_cast<long long>(number));
     return text;
 }
 
@@ -204,22 +215,41 @@ void SqlRunStore::upgradeSchema() {
     });
 }
 
-std::string SqlRunStore::serialFor(const std::string& dieId, const std::string& chipId) {
+void SqlRunStore::refuseOtherForm(const SerialPlan& plan) {
+    const std::string wanted = SerialFormName(plan.form);
+    const auto held =
+        db_->run("SELECT serial_form FROM k350_boards WHERE serial_form <> ? LIMIT 1", {wanted});
+    if (held.empty()) return;
+    throw StoreError("the store holds " + held[0].at(0).value_or("") + " serials and the recipe " +
+                     "asks for " + wanted + " ones; a line keeps one form (use another store)");
+}
+
+void SqlRunStore::checkSerials(const SerialPlan& plan) {
+    refuseOtherForm(plan);
+}
+
+std::string SqlRunStore::serialFor(const std::string& dieId, const std::string& chipId,
+                                   const SerialPlan& plan) {
     return inTransaction([&] {
         const auto known = db_->run("SELECT serial FROM k350_boards WHERE die_id = ?", {dieId});
         if (!known.empty()) return known[0].at(0).value_or("");
-        const auto last = db_->run("SELECT MAX(serial_number) FROM k350_boards");
+        refuseOtherForm(plan);
+        const auto last = db_->run(
+            "SELECT MAX(serial_number) FROM k350_boards WHERE serial_number BETWEEN ? AND ?",
+            {std::to_string(plan.first), std::to_string(plan.last)});
         const std::int64_t next =
-            (last.empty() || !last[0].at(0) ? 0 : std::stoll(*last[0].at(0))) + 1;
-        if (next > kLastSerial) {
-            throw StoreError("the serial numbers are used up: " + SerialText(kLastSerial) +
-                             " was the last that fits the 4-character field");
+            last.empty() || !last[0].at(0) ? plan.first : std::stoll(*last[0].at(0)) + 1;
+        if (next > plan.last) {
+            throw StoreError("the serial numbers from " + SerialText(plan.first, plan.form) +
+                             " to " + SerialText(plan.last, plan.form) + " are used up");
         }
-        const std::string serial = SerialText(next);
+        const std::string serial = SerialText(next, plan.form);
         db_->run(
-            "INSERT INTO k350_boards (die_id, chip_id, serial_number, serial, assigned_at)"
-            " VALUES (?, ?, ?, ?, ?)",
-            {dieId, chipId, std::to_string(next), serial, UtcNow()});
+            "INSERT INTO k350_boards"
+            " (die_id, chip_id, serial_form, serial_number, serial, assigned_at)"
+            " VALUES (?, ?, ?, ?, ?, ?)",
+            {dieId, chipId, std::string(SerialFormName(plan.form)), std::to_string(next), serial,
+             UtcNow()});
         return serial;
     });
 }
@@ -291,8 +321,8 @@ void SqlRunStore::recordRun(const RunRecord& run) {
     });
 }
 
-void SqlRunStore::recordHook(std::int64_t runId, const std::string& hook,
-                             const std::string& status, const std::string& output) {
+void SqlRunStore::recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
+                             const std::string& output) {
     inTransaction([&] {
         db_->run("UPDATE k350_runs SET hook = ?, hook_status = ?, hook_output = ? WHERE id = ?",
                  {hook, status, output, std::to_string(runId)});

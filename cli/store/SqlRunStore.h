@@ -13,7 +13,9 @@ public:
     SqlRunStore(std::unique_ptr<SqlConnection> connection, StoreAccess access,
                 const std::string& name);
 
-    std::string serialFor(const std::string& dieId, const std::string& chipId) override;
+    std::string serialFor(const std::string& dieId, const std::string& chipId,
+                          const SerialPlan& plan) override;
+    void checkSerials(const SerialPlan& plan) override;
     bool hasPassed(const std::string& dieId) override;
     std::int64_t beginRun(const RunRecord& run) override;
     void finishRun(const RunRecord& run) override;
@@ -22,7 +24,7 @@ public:
     void recordRun(const RunRecord& run) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
 
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
 private:
     void upgradeSchema();
@@ -30,6 +32,7 @@ private:
     int schemaVersion();
     std::optional<std::int64_t> runWithKey(const std::string& key);
     void writeEnd(const RunRecord& run, const std::string& where, const SqlValue& which);
+    void refuseOtherForm(const SerialPlan& plan);
     template <typename Work>
     auto inTransaction(Work work);
 

@@ -1,0 +1,45 @@
+// Stores as earlier k350ctl versions left them, written statement by statement as those versions
+// wrote them, so an upgrade is tested on the schema it meets in the field rather than on today's
+// schema with parts taken away.
+#pragma once
+
+#include <string>
+
+#include "cli/store/SqlConnection.h"
+
+// Makes the store of schema `version` (1 to 3) in an empty database.
+inline void MakeOlderStore(SqlConnection& db, int version) {
+    db.run("CREATE TABLE k350_schema (version INTEGER NOT NULL)");
+    db.run("INSERT INTO k350_schema (version) VALUES (" + std::to_string(version) + ")");
+    db.run(
+        "CREATE TABLE k350_boards (die_id TEXT PRIMARY KEY, chip_id TEXT NOT NULL,"
+        " serial_number INTEGER NOT NULL UNIQUE CHECK (serial_number BETWEEN 1 AND 9999),"
+        " serial TEXT NOT NULL UNIQUE, assigned_at TEXT NOT NULL)");
+    db.run(std::string("CREATE TABLE k350_runs (id ") + db.autoKeyType() +
+           ", die_id TEXT NOT NULL, chip_id TEXT NOT NULL, serial TEXT,"
+           " station TEXT NOT NULL, port TEXT NOT NULL, recipe TEXT NOT NULL,"
+           " image_sha256 TEXT, config_sha256 TEXT, started_at TEXT NOT NULL, finished_at TEXT,"
+           " result TEXT NOT NULL, failed_step TEXT, error TEXT, steps TEXT,"
+           " soak_erroneous_percent REAL, soak_lost_percent REAL, soak_jitter_ms REAL)");
+    db.run("CREATE INDEX k350_runs_die ON k350_runs (die_id)");
+    db.run("CREATE INDEX k350_runs_serial ON k350_runs (serial)");
+    db.run("CREATE INDEX k350_runs_started ON k350_runs (started_at)");
+    if (version >= 2) {
+        for (const char* column : {"hook", "hook_status", "hook_output"}) {
+            db.run(std::string("ALTER TABLE k350_runs ADD COLUMN ") + column + " TEXT");
+        }
+    }
+    if (version >= 3) {
+        db.run("ALTER TABLE k350_runs ADD COLUMN run_key TEXT");
+        db.run("CREATE UNIQUE INDEX k350_runs_key ON k350_runs (run_key)");
+    }
+}
+
+// A finished run of an older store, in the columns every version has.
+inline void AddOlderRun(SqlConnection& db, const std::string& dieId, const std::string& serial) {
+    db.run(
+        "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, started_at,"
+        " finished_at, result) VALUES (?, '0xC1', ?, 'bench-1', '1-1', 'older',"
+        " '2026-01-01T00:00:00Z', '2026-01-01T00:01:00Z', 'passed')",
+        {dieId, serial});
+}
