@@ -111,12 +111,12 @@ std::string FirstUnencodable(std::string_view utf8) {
         const char32_t cp = NextCodePoint(utf8, pos);
         char name[48];
         if (cp == kInvalid) {
-            std::snprintf(name, sizeof name, "the byte 0x%02X, which is not UTF-8",
+            std::snprintf(name, sizeof name, "the byte 0x%02X is not UTF-8",
                           static_cast<unsigned char>(utf8[start]));
             return name;
         }
         if (EncodeCodePoint(cp) != kReplacement || cp == kReplacement) continue;
-        std::snprintf(name, sizeof name, " (U+%04X)", unsigned(cp));
+        std::snprintf(name, sizeof name, " (U+%04X) has no Windows-1251 form", unsigned(cp));
         return "\"" + std::string(utf8.substr(start, pos - start)) + "\"" + name;
     }
     return {};

@@ -17,8 +17,9 @@ std::string Cp1251ToUtf8(const std::uint8_t* bytes, std::size_t len);
 // becomes '?'.
 std::vector<std::uint8_t> Utf8ToCp1251(std::string_view utf8);
 
-// The first character of utf8 that Windows-1251 cannot hold, as a message names it ("✓" (U+2713),
-// or "the byte 0xFF, which is not UTF-8"); empty when the whole text has a Windows-1251 form.
+// Why utf8 cannot be stored, naming its first character that Windows-1251 cannot hold
+// ("\"✓\" (U+2713) has no Windows-1251 form", "the byte 0xFF is not UTF-8"); empty when the
+// whole text has a Windows-1251 form.
 std::string FirstUnencodable(std::string_view utf8);
 
 // Text-field rule of the record. Reading takes the bytes up to the first zero byte or the end of

@@ -273,7 +273,7 @@ std::string SetText(ConfigSnapshot& snapshot, const TextField& field, const std:
     if (!text) return std::string(field.name) + ": broken escape in \"" + value + "\"";
     const std::string stored = WithStoredLineBreaks(*text);
     if (const std::string character = FirstUnencodable(stored); !character.empty()) {
-        return std::string(field.name) + ": " + character + " has no Windows-1251 form";
+        return std::string(field.name) + ": " + character;
     }
     const std::vector<std::uint8_t> bytes = Utf8ToCp1251(stored);
     if (bytes.size() > field.width) {

@@ -32,10 +32,10 @@ TEST(Cp1251Test, CharactersWithoutFormAndMalformedUtf8BecomeQuestionMarks) {
 
 TEST(Cp1251Test, TheFirstCharacterWithoutFormIsNamed) {
     EXPECT_EQ(FirstUnencodable("Контроллер № 1 €?"), "");
-    EXPECT_EQ(FirstUnencodable("a→b✓"), "\"→\" (U+2192)");
-    EXPECT_EQ(FirstUnencodable("😀"), "\"😀\" (U+1F600)");
-    EXPECT_EQ(FirstUnencodable("ok\xD0"), "the byte 0xD0, which is not UTF-8");
-    EXPECT_EQ(FirstUnencodable("\xED\xA0\x80"), "the byte 0xED, which is not UTF-8");
+    EXPECT_EQ(FirstUnencodable("a→b✓"), "\"→\" (U+2192) has no Windows-1251 form");
+    EXPECT_EQ(FirstUnencodable("😀"), "\"😀\" (U+1F600) has no Windows-1251 form");
+    EXPECT_EQ(FirstUnencodable("ok\xD0"), "the byte 0xD0 is not UTF-8");
+    EXPECT_EQ(FirstUnencodable("\xED\xA0\x80"), "the byte 0xED is not UTF-8");
 }
 
 TEST(Cp1251Test, ReadStopsAtFirstZeroOrFieldEnd) {

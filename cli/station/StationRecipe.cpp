@@ -201,14 +201,13 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 // characters, a die ID 18.
 void CheckDescription(const std::string& description) {
     if (const std::string character = FirstUnencodable(description); !character.empty()) {
-        throw RecipeError("the description \"" + description + "\" holds " + character +
-                          ", which has no Windows-1251 form");
+        throw RecipeError("the description \"" + description + "\": " + character);
     }
     const std::string problem =
         DescriptionProblem(ExpandedDescription(description, "0000", std::string(18, 'F')));
     if (!problem.empty()) {
-        throw RecipeError("the description \"" + description + "\" with a serial and a die ID " +
-                          problem);
+        throw RecipeError("the description \"" + description +
+                          "\" with a serial and a die ID: " + problem);
     }
 }
 }  // namespace
@@ -221,7 +220,7 @@ std::string ExpandedDescription(const std::string& descriptionTemplate, const st
 
 std::string DescriptionProblem(const std::string& expanded) {
     if (const std::string character = FirstUnencodable(expanded); !character.empty()) {
-        return "holds " + character + ", which has no Windows-1251 form";
+        return character;
     }
     const std::size_t bytes = Utf8ToCp1251(expanded).size();
     if (bytes <= ConfigLength::Description) return {};

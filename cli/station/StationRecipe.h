@@ -74,7 +74,7 @@ StationJob BuildStationJob(const StationRecipe& recipe);
 // record stores them (CR LF).
 std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,
                                 const std::string& dieId);
-// Why an expanded description cannot be stored as it is ("holds ...", "takes ..."), or "".
+// Why an expanded description cannot be stored as it is, or "".
 std::string DescriptionProblem(const std::string& expanded);
 
 constexpr const char* kDefaultStore = "k350-line.sqlite";

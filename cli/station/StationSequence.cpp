@@ -230,7 +230,7 @@ std::string StationSequence::verify(Board& board) {
 std::string StationSequence::writeConfig(Board& board) {
     const std::string description = DescriptionProblem(
         ExpandedDescription(job_.descriptionTemplate, board.record.serial, board.record.dieId));
-    if (!description.empty()) return "the board's description " + description;
+    if (!description.empty()) return "the board's description: " + description;
     board.written = IdentityRecord(*job_.reference, board.record.serial, board.record.dieId,
                                    job_.date, job_.descriptionTemplate);
     const DeviceIds& ids = board.session.deviceIds();
