@@ -58,7 +58,7 @@ inline void Record(RunStore& store, RunRecord run, int start, const std::vector<
     const bool failed = std::string(result) == RunResult::Failed;
     const int end = Steps(start, steps, failed, run.steps);
     if (steps.empty()) run.steps.clear();
-    if (!run.dieId.empty()) run.serial = store.serialFor(run.dieId, "0x5449000550C10207");
+    if (!run.dieId.empty()) run.serial = store.serialFor(run.dieId, "0x5449000550C10207", {});
     run.id = store.beginRun(run);
     run.result = result;
     run.finishedAt = TimeText(end);
