@@ -94,7 +94,7 @@ void stationOptions(CLI::App& command, Options& options) {
     addNumber(command, "--max-jitter", StationRange::Milliseconds,
               [&](double value) { options.maxJitter = value; });
     text(command, "--store", options.store);
-    addNumber(command, "--store-retry", 0, 86400, false,
+    addNumber(command, "--store-retry", StationRange::StoreRetrySeconds,
               [&](double value) { options.storeRetry = value; });
     addFlag(command, "--sync", options.sync);
     addFlag(command, "--reprocess", options.reprocess);

@@ -22,4 +22,5 @@ constexpr NumberRange Boards{0, 1e6, true};
 constexpr NumberRange AlertFailures{0, 1000, true};
 constexpr NumberRange AlertOf{1, 1000, true};
 constexpr NumberRange HookSeconds{1, 3600};
+constexpr NumberRange StoreRetrySeconds{0, 86400};
 }  // namespace StationRange

@@ -120,8 +120,8 @@ StationRecipe LoadStationRecipe(const std::string& path) {
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
     RefuseUnknown(root,
-                  {"name", "store", "firmware", "configuration", "soak", "station", "alert", "hooks",
-                   "serial"},
+                  {"name", "store", "firmware", "configuration", "soak", "station", "alert",
+                   "hooks", "serial"},
                   "");
     StationRecipe recipe;
     recipe.name = Text(root, "name", "");
@@ -155,15 +155,14 @@ StationRecipe LoadStationRecipe(const std::string& path) {
     if (const toml::table* station = Section(root, "station")) {
         RefuseUnknown(*station, {"reprocess_passed", "store_retry_seconds"}, "station.");
         recipe.reprocessPassed = Flag(*station, "reprocess_passed", "station.");
-        const auto retry = Number(*station, "store_retry_seconds", "station.");
-        if (retry && !(*retry <= kLongestStoreRetry)) {
-            throw RecipeError("station.store_retry_seconds must be a number from 0 to 86400");
-        }
-        recipe.storeRetrySeconds = retry.value_or(recipe.storeRetrySeconds);
+        recipe.storeRetrySeconds =
+            Number(*station, "store_retry_seconds", "station.", StationRange::StoreRetrySeconds)
+                .value_or(recipe.storeRetrySeconds);
     }
     if (const toml::table* alert = Section(root, "alert")) {
         RefuseUnknown(*alert, {"failures", "of"}, "alert.");
-        recipe.alert.failures = int(Number(*alert, "failures", "alert.", StationRange::AlertFailures).value_or(3));
+        recipe.alert.failures =
+            int(Number(*alert, "failures", "alert.", StationRange::AlertFailures).value_or(3));
         recipe.alert.of = int(Number(*alert, "of", "alert.", StationRange::AlertOf).value_or(5));
     }
     if (const toml::table* hooks = Section(root, "hooks")) {

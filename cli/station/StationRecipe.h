@@ -57,11 +57,7 @@ struct StationRecipe {
     AlertRule alert;
     HookCommands hooks;
     SerialPlan serials;
-
 };
-
-// The longest wait for a store that went away, in seconds.
-constexpr double kLongestStoreRetry = 86400;
 
 // Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.
 StationRecipe LoadStationRecipe(const std::string& path);
