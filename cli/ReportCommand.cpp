@@ -1,27 +1,14 @@
 // report: the line's figures for a period, counted in the store, as text, JSON, CSV or a page.
-#include <filesystem>
-
 #include "cli/Commands.h"
 #include "cli/station/LineReport.h"
 #include "cli/station/LineReportPage.h"
 #include "cli/station/ReportPeriod.h"
 #include "cli/station/StationRecipe.h"
-#include "cli/store/PostgresConnection.h"
 #include "cli/store/ReportQueries.h"
-#include "cli/store/RunStore.h"
-#include "cli/store/SqliteConnection.h"
+#include "cli/store/SqlRunStore.h"
 #include "config/PosixFile.h"
 
 namespace {
-
-bool IsPostgres(const std::string& location) {
-    return location.starts_with("postgresql://") || location.starts_with("postgres://");
-}
-
-std::unique_ptr<SqlConnection> OpenForReading(const std::string& location) {
-    if (IsPostgres(location)) return std::make_unique<PostgresConnection>(location);
-    return std::make_unique<SqliteConnection>(location);
-}
 
 int Fail(Console& console, const std::string& text, int status) {
     console.message("k350ctl: " + text);
@@ -53,18 +40,18 @@ int ReportCommand(const Options& options, Console& console) {
                       "or UTC with a Z), the end after the start");
     }
     const std::string location = options.store.value_or(kDefaultStore);
-    if (!IsPostgres(location) && !std::filesystem::exists(location)) {
-        return Fail(console, "no store " + location + " (give it with --store)", ExitStatus::File);
-    }
     const ReportFilter filter{period->since, period->until, options.stationName, options.port,
                               options.recipe.value_or("")};
     const AlertRule rule{options.alertFailures.value_or(AlertRule{}.failures),
                          options.alertOf.value_or(AlertRule{}.of)};
     LineReport report;
     try {
-        const auto db = OpenForReading(location);
-        ReportQueries queries(*db, IsPostgres(location) ? SqlDialect::Postgres : SqlDialect::Sqlite,
-                              filter);
+        // Read-only: a missing file or another program's is refused as it is, and a station
+        // writing meanwhile is neither waited for nor disturbed.
+        const auto store = OpenSqlRunStore(location, StoreAccess::Read);
+        ReportQueries queries(
+            store->connection(),
+            IsPostgresLocation(location) ? SqlDialect::Postgres : SqlDialect::Sqlite, filter);
         report = ReadLineReport(queries, filter, rule);
     } catch (const StoreError& error) {
         return Fail(console, error.what(), ExitStatus::File);

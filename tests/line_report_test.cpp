@@ -3,10 +3,12 @@
 // server the test starts. The figures are counted by the database; they are checked here.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "cli/station/LineReport.h"
 #include "cli/station/LineReportPage.h"
@@ -16,6 +18,7 @@
 #include "tests/support/CliFixture.h"
 #include "tests/support/LineStore.h"
 #include "tests/support/PostgresServer.h"
+#include "tests/support/SmallDisk.h"
 
 namespace {
 
@@ -72,6 +75,11 @@ protected:
         static const StepFigures none;
         ADD_FAILURE() << "no step " << name;
         return none;
+    }
+
+    std::unique_ptr<SqlConnection> connect(const std::string& where) const {
+        if (GetParam() == "postgresql") return std::make_unique<PostgresConnection>(where);
+        return std::make_unique<SqliteConnection>(where);
     }
 
     std::string location;
@@ -216,6 +224,50 @@ TEST_P(LineReportTest, TheCommandPrintsTextJsonCsvAndAPage) {
     EXPECT_NE(content.find("&lt;0x0010&gt;"), std::string::npos);  // an error's text, escaped
 }
 
+// The report only reads: it answers while a station holds the store's write lock, neither
+// waiting for it nor counting what is not committed, and a database that holds no store is
+// refused as it is.
+TEST_P(LineReportTest, TheCommandOnlyReadsAndAnswersWhileAStationWrites) {
+    const std::vector<std::string> arguments{"report",     "--since", "2026-12-09", "--until",
+                                             "2026-12-09", "--json",  "--store",    location};
+    const CliRun before = run(arguments);
+    ASSERT_EQ(before.status, 0) << before.err;
+    const auto writer = connect(location);
+    writer->beginExclusive();
+    writer->run("UPDATE k350_runs SET result = 'passed'");
+    const auto started = std::chrono::steady_clock::now();
+    const CliRun during = run(arguments);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    writer->rollback();
+    ASSERT_EQ(during.status, 0) << during.err;
+    EXPECT_EQ(nlohmann::json::parse(during.out)["line"], nlohmann::json::parse(before.out)["line"]);
+
+    std::string other;
+    if (GetParam() == "sqlite") {
+        other = tempPath("notes.sqlite");
+        SqliteConnection notes(other);
+        notes.run("CREATE TABLE notes (text TEXT)");
+        notes.run("PRAGMA journal_mode = DELETE");
+    } else {
+        other = Server().createDatabase("notastore");
+    }
+    const auto content = [&] {
+        if (GetParam() == "postgresql") {
+            return std::to_string(connect(other)->hasTable("k350_schema"));
+        }
+        std::ostringstream bytes;
+        bytes << std::ifstream(other, std::ios::binary).rdbuf();
+        return bytes.str();
+    };
+    const std::string untouched = content();
+    const CliRun refused = run({"report", "--store", other});
+    EXPECT_EQ(refused.status, 4);
+    EXPECT_NE(refused.err.find("not a k350 store"), std::string::npos) << refused.err;
+    EXPECT_TRUE(refused.out.empty());
+    EXPECT_EQ(content(), untouched);
+    EXPECT_FALSE(std::filesystem::exists(other + "-wal"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, LineReportTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
@@ -245,6 +297,21 @@ TEST_F(LineReportCommand, BadInputIsRefusedInOneLineAndAMissingStoreIsAFileProbl
         EXPECT_TRUE(result.out.empty());
     }
     EXPECT_FALSE(std::filesystem::exists(store));  // only read, never made
+}
+
+// A copy of the line's store on a medium mounted read-only (a snapshot, a CD) is reported.
+TEST_F(LineReportCommand, AStoreOnAReadOnlyMediumIsReported) {
+    SmallDisk disk(32768);
+    if (!disk.available()) GTEST_SKIP() << disk.problem();
+    const std::string store = disk.path() + "/line.sqlite";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    WriteLineDay(*OpenRunStore(store));
+    ASSERT_TRUE(disk.remountReadOnly());
+    const CliRun json = run(
+        {"report", "--since", "2026-12-09", "--until", "2026-12-09", "--json", "--store", store});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(nlohmann::json::parse(json.out)["stations"].size(), 2u);
 }
 
 }  // namespace

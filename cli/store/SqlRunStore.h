@@ -24,6 +24,9 @@ public:
     void recordRun(const RunRecord& run) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
 
+    // For a reader's queries of its own (the report's), over the schema this store checked.
+    SqlConnection& connection() { return *db_; }
+
     static constexpr int kSchemaVersion = 4;
 
 private:
@@ -39,3 +42,6 @@ private:
     std::unique_ptr<SqlConnection> db_;
     std::string name_;
 };
+
+// The store a location names: a PostgreSQL URL or an SQLite file, as OpenRunStore opens it.
+std::unique_ptr<SqlRunStore> OpenSqlRunStore(const std::string& location, StoreAccess access);
