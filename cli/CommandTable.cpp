@@ -78,33 +78,71 @@ void alertOptions(CLI::App& command, Options& options) {
               [&](double value) { options.alertOf = int(value); });
 }
 
+// A station option: a change of the recipe's setting of the same meaning, applied over it.
+void addSetting(CLI::App& command, const std::string& name, Options& options,
+                std::function<void(StationSettings&, const std::string&)> set) {
+    command.add_option_function<std::string>(name, [&options, set](const std::string& given) {
+        options.station.push_back(
+            [set, given](StationSettings& settings) { set(settings, given); });
+    });
+}
+
+void addSetting(CLI::App& command, const std::string& name, NumberRange range, Options& options,
+                std::function<void(StationSettings&, double)> set) {
+    addNumber(command, name, range, [&options, set](double value) {
+        options.station.push_back(
+            [set, value](StationSettings& settings) { set(settings, value); });
+    });
+}
+
+// A flag only turns its setting on: the recipe's "true" stays without it.
+void addSettingFlag(CLI::App& command, const std::string& name, Options& options,
+                    bool StationSettings::*flag) {
+    command
+        .add_flag_callback(name,
+                           [&options, flag] {
+                               options.station.push_back(
+                                   [flag](StationSettings& settings) { settings.*flag = true; });
+                           })
+        ->disable_flag_override();
+}
+
 void stationOptions(CLI::App& command, Options& options) {
     text(command, "--recipe", options.recipe);
-    text(command, "--image", options.image);
-    addFlag(command, "--verify", options.verify);
-    addFlag(command, "--poll", options.poll);
-    text(command, "--reference", options.reference);
-    text(command, "--description", options.description);
-    addNumber(command, "--soak", StationRange::SoakSeconds,
-              [&](double value) { options.soak = value; });
-    addNumber(command, "--max-erroneous", StationRange::Percent,
-              [&](double value) { options.maxErroneous = value; });
-    addNumber(command, "--max-lost", StationRange::Percent,
-              [&](double value) { options.maxLost = value; });
-    addNumber(command, "--max-jitter", StationRange::Milliseconds,
-              [&](double value) { options.maxJitter = value; });
-    text(command, "--store", options.store);
-    addNumber(command, "--store-retry", StationRange::StoreRetrySeconds,
-              [&](double value) { options.storeRetry = value; });
+    addSetting(command, "--image", options,
+               [](StationSettings& s, const std::string& path) { s.imagePath = path; });
+    addSettingFlag(command, "--verify", options, &StationSettings::verify);
+    addSettingFlag(command, "--poll", options, &StationSettings::pollFlash);
+    addSetting(command, "--reference", options,
+               [](StationSettings& s, const std::string& path) { s.referencePath = path; });
+    addSetting(command, "--description", options,
+               [](StationSettings& s, const std::string& text) { s.descriptionTemplate = text; });
+    addSetting(command, "--soak", StationRange::SoakSeconds, options,
+               [](StationSettings& s, double value) { s.soak.seconds = value; });
+    addSetting(command, "--max-erroneous", StationRange::Percent, options,
+               [](StationSettings& s, double value) { s.soak.maxErroneousPercent = value; });
+    addSetting(command, "--max-lost", StationRange::Percent, options,
+               [](StationSettings& s, double value) { s.soak.maxLostPercent = value; });
+    addSetting(command, "--max-jitter", StationRange::Milliseconds, options,
+               [](StationSettings& s, double value) { s.soak.maxJitterMs = value; });
+    addSetting(command, "--store", options,
+               [](StationSettings& s, const std::string& location) { s.store = location; });
+    addSetting(command, "--store-retry", StationRange::StoreRetrySeconds, options,
+               [](StationSettings& s, double value) { s.storeRetrySeconds = value; });
     addFlag(command, "--sync", options.sync);
-    addFlag(command, "--reprocess", options.reprocess);
+    addSettingFlag(command, "--reprocess", options, &StationSettings::reprocessPassed);
     addNumber(command, "--boards", StationRange::Boards,
               [&](double value) { options.boards = int(value); });
-    alertOptions(command, options);
-    text(command, "--on-pass", options.onPass);
-    text(command, "--on-fail", options.onFail);
-    addNumber(command, "--hook-timeout", StationRange::HookSeconds,
-              [&](double value) { options.hookTimeout = value; });
+    addSetting(command, "--alert-failures", StationRange::AlertFailures, options,
+               [](StationSettings& s, double value) { s.alert.failures = int(value); });
+    addSetting(command, "--alert-of", StationRange::AlertOf, options,
+               [](StationSettings& s, double value) { s.alert.of = int(value); });
+    addSetting(command, "--on-pass", options,
+               [](StationSettings& s, const std::string& line) { s.hooks.onPass = line; });
+    addSetting(command, "--on-fail", options,
+               [](StationSettings& s, const std::string& line) { s.hooks.onFail = line; });
+    addSetting(command, "--hook-timeout", StationRange::HookSeconds, options,
+               [](StationSettings& s, double value) { s.hooks.timeoutSeconds = value; });
 }
 
 void historyOptions(CLI::App& command, Options& options) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/station/StationSettings.h"
+
 struct Options {
     std::string command;
     std::vector<std::string> operands;
@@ -24,25 +26,21 @@ struct Options {
     bool reset = false;                 // stats --reset
     std::string channels = "bus-rx,bus-tx,link-rx,link-tx";  // trace --channels
     std::optional<double> duration;                          // trace --duration, seconds
-    bool poll = false;                                       // flash and station --poll
-    // station (each, when given, replaces the recipe's setting)
-    std::optional<std::string> recipe, image, reference, description, store;
-    std::optional<double> soak, maxErroneous, maxLost, maxJitter;
-    bool reprocess = false;
+    bool poll = false;                                       // flash --poll
+    // station: the recipe, and each setting option as a change of the recipe's setting
+    std::optional<std::string> recipe;
+    std::vector<StationChange> station;
     int boards = 0;  // 0: until Ctrl+C
-    std::optional<double> storeRetry;
     bool sync = false;
-    // history (and --store)
+    // history and report
+    std::optional<std::string> store;
     std::string serial, die, since;
     bool csv = false;
     // report and history (and --since, --store, --csv; report: --recipe as the recorded name)
     std::string until, stationName, port;
     std::optional<std::string> html;
-    // station and report: when a port counts as going bad
+    // report: when a port counts as going bad
     std::optional<int> alertFailures, alertOf;
-    // station: commands after each board
-    std::optional<std::string> onPass, onFail;
-    std::optional<double> hookTimeout;
 };
 
 // A usage error found while an option's value is taken.

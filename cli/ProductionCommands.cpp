@@ -10,30 +10,9 @@ int SetCommand(const Options& options, Console& console) {
 }
 
 int StationCommand(const Options& options, Console& console) {
-    StationArguments arguments;
-    arguments.recipe = options.recipe;
-    arguments.image = options.image;
-    arguments.reference = options.reference;
-    arguments.description = options.description;
-    arguments.store = options.store;
-    arguments.verify = options.verify;
-    arguments.poll = options.poll;
-    arguments.reprocessPassed = options.reprocess;
-    arguments.json = options.json;
-    arguments.soakSeconds = options.soak;
-    arguments.maxErroneousPercent = options.maxErroneous;
-    arguments.maxLostPercent = options.maxLost;
-    arguments.maxJitterMs = options.maxJitter;
-    arguments.boards = options.boards;
-    arguments.code = options.code;
-    arguments.alertFailures = options.alertFailures;
-    arguments.alertOf = options.alertOf;
-    arguments.onPass = options.onPass;
-    arguments.onFail = options.onFail;
-    arguments.hookTimeoutSeconds = options.hookTimeout;
-    arguments.storeRetrySeconds = options.storeRetry;
-    arguments.sync = options.sync;
-    return RunStationCommand(arguments, console);
+    return RunStationCommand(
+        {options.recipe, options.station, options.json, options.boards, options.code, options.sync},
+        console);
 }
 
 int HistoryCommand(const Options& options, Console& console) {

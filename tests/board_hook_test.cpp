@@ -173,7 +173,7 @@ TEST(BoardHook, TheRecipeNamesTheCommandsAndTheirLimit) {
         std::ofstream(folder + "/r.toml") << "[soak]\nseconds = 1\n" << text;
         return LoadStationRecipe(folder + "/r.toml");
     };
-    const StationRecipe given = recipe(
+    const StationSettings given = recipe(
         "[hooks]\non_pass = \"lp label\"\non_fail = \"logger failed\"\ntimeout_seconds = 5\n");
     EXPECT_EQ(given.hooks.onPass, "lp label");
     EXPECT_EQ(given.hooks.onFail, "logger failed");

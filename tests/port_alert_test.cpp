@@ -108,7 +108,7 @@ TEST(PortAlertRecipe, TheRecipeSetsTheRuleAndRefusesNonsense) {
     };
     EXPECT_EQ(recipe("").alert.failures, 3);
     EXPECT_EQ(recipe("").alert.of, 5);
-    const StationRecipe given = recipe("[alert]\nfailures = 2\nof = 4\n");
+    const StationSettings given = recipe("[alert]\nfailures = 2\nof = 4\n");
     EXPECT_EQ(given.alert.failures, 2);
     EXPECT_EQ(given.alert.of, 4);
     EXPECT_THROW(recipe("[alert]\nof = 0\n"), RecipeError);

@@ -6,9 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/Options.h"
 #include "cli/station/HistoryReport.h"
-#include "cli/station/StationView.h"
 #include "cli/station/StationRecipe.h"
+#include "cli/station/StationView.h"
 #include "config/Sha256.h"
 #include "link/PortPath.h"
 
@@ -50,24 +51,98 @@ max_jitter_ms = 20
 [station]
 reprocess_passed = true
 )");
-    const StationRecipe recipe = LoadStationRecipe(file);
-    EXPECT_EQ(recipe.name, "K-350A line 2");
+    const StationSettings recipe = LoadStationRecipe(file);
+    EXPECT_EQ(recipe.recipe, "K-350A line 2");
     EXPECT_EQ(recipe.store, "postgresql://line@db/k350");
-    EXPECT_EQ(recipe.image, path + "/line/fw/k350a.rom");
+    EXPECT_EQ(recipe.imagePath, path + "/line/fw/k350a.rom");
     EXPECT_TRUE(recipe.verify);
-    EXPECT_TRUE(recipe.poll);
-    EXPECT_EQ(recipe.reference, "/srv/k350a.kcf");
-    EXPECT_EQ(recipe.description, "K-350A {serial}");
+    EXPECT_TRUE(recipe.pollFlash);
+    EXPECT_EQ(recipe.referencePath, "/srv/k350a.kcf");
+    EXPECT_EQ(recipe.descriptionTemplate, "K-350A {serial}");
     EXPECT_EQ(recipe.soak.seconds, 60);
     EXPECT_EQ(recipe.soak.maxErroneousPercent, 0.1);
     EXPECT_FALSE(recipe.soak.maxLostPercent.has_value());
     EXPECT_EQ(recipe.soak.maxJitterMs, 20);
     EXPECT_TRUE(recipe.reprocessPassed);
 
-    const StationRecipe bare =
+    const StationSettings bare =
         LoadStationRecipe(write("bare.toml", "[firmware]\nimage = 'a.rom'\n"));
-    EXPECT_EQ(bare.name, "bare.toml");
+    EXPECT_EQ(bare.recipe, "bare.toml");
     EXPECT_TRUE(bare.store.empty());
+    EXPECT_FALSE(bare.verify);
+}
+
+// Each station option changes its own setting over the recipe's; what no option gives stays the
+// recipe's, and a flag only turns its setting on.
+TEST_F(RecipeTest, EachOptionReplacesItsSettingOverTheRecipes) {
+    const std::string file = write("k350a.toml", R"(
+name = "K-350A line 2"
+[firmware]
+image = "a.rom"
+verify = true
+[soak]
+seconds = 60
+max_lost_percent = 0.5
+[hooks]
+on_fail = "logger failed"
+)");
+    Options options;
+    ASSERT_FALSE(ParseOptions({"station",
+                               "--recipe",
+                               file,
+                               "--image",
+                               "b.rom",
+                               "--poll",
+                               "--reference",
+                               "r.kcf",
+                               "--description",
+                               "D {serial}",
+                               "--soak",
+                               "2",
+                               "--max-erroneous",
+                               "1",
+                               "--max-jitter",
+                               "3",
+                               "--store",
+                               "s.sqlite",
+                               "--store-retry",
+                               "4",
+                               "--reprocess",
+                               "--alert-failures",
+                               "5",
+                               "--alert-of",
+                               "6",
+                               "--on-pass",
+                               "lp",
+                               "--hook-timeout",
+                               "7",
+                               "--boards",
+                               "8"},
+                              options));
+    const StationSettings settings = LoadStationSettings(options.recipe, options.station);
+    EXPECT_EQ(settings.recipe, "K-350A line 2");
+    EXPECT_EQ(settings.imagePath, "b.rom");
+    EXPECT_TRUE(settings.verify);
+    EXPECT_TRUE(settings.pollFlash);
+    EXPECT_EQ(settings.referencePath, "r.kcf");
+    EXPECT_EQ(settings.descriptionTemplate, "D {serial}");
+    EXPECT_EQ(settings.soak.seconds, 2);
+    EXPECT_EQ(settings.soak.maxErroneousPercent, 1);
+    EXPECT_EQ(settings.soak.maxLostPercent, 0.5);
+    EXPECT_EQ(settings.soak.maxJitterMs, 3);
+    EXPECT_EQ(settings.store, "s.sqlite");
+    EXPECT_EQ(settings.storeRetrySeconds, 4);
+    EXPECT_TRUE(settings.reprocessPassed);
+    EXPECT_EQ(settings.alert.failures, 5);
+    EXPECT_EQ(settings.alert.of, 6);
+    EXPECT_EQ(settings.hooks.onPass, "lp");
+    EXPECT_EQ(settings.hooks.onFail, "logger failed");
+    EXPECT_EQ(settings.hooks.timeoutSeconds, 7);
+    EXPECT_EQ(options.boards, 8);
+
+    const StationSettings bare = LoadStationSettings(std::nullopt, {});
+    EXPECT_EQ(bare.recipe, "command line");
+    EXPECT_EQ(bare.store, kDefaultStore);
     EXPECT_FALSE(bare.verify);
 }
 
@@ -87,14 +162,15 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
     EXPECT_NE(refusal("name = \n").find("bad.toml:1:"), std::string::npos);
     EXPECT_NE(refusal("firmware = 3\n").find("must be a table"), std::string::npos);
     EXPECT_THROW(LoadStationRecipe(path + "/missing.toml"), RecipeError);
-    EXPECT_THROW(BuildStationJob(StationRecipe{}), RecipeError);  // nothing to do
-    StationRecipe tooLong;
+    EXPECT_THROW(BuildStationJob(StationSettings{}), RecipeError);  // nothing to do
+    StationSettings tooLong;
     tooLong.soak.seconds = 1;
-    tooLong.description = std::string(40, 'x') + " {serial} {die}";  // 40 + 1 + 4 + 1 + 18 = 64
+    tooLong.descriptionTemplate =
+        std::string(40, 'x') + " {serial} {die}";  // 40 + 1 + 4 + 1 + 18 = 64
     EXPECT_NO_THROW(BuildStationJob(tooLong));
-    tooLong.description += "!";
+    tooLong.descriptionTemplate += "!";
     EXPECT_THROW(BuildStationJob(tooLong), RecipeError);
-    tooLong.description = std::string(44, 'x') + "{serial}{die}";
+    tooLong.descriptionTemplate = std::string(44, 'x') + "{serial}{die}";
     try {
         BuildStationJob(tooLong);
     } catch (const RecipeError& error) {
@@ -102,8 +178,8 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
                       .find("with a serial and a die ID: takes 66 characters; the field holds 64"),
                   std::string::npos);
     }
-    StationRecipe missingImage;
-    missingImage.image = path + "/none.rom";
+    StationSettings missingImage;
+    missingImage.imagePath = path + "/none.rom";
     EXPECT_THROW(BuildStationJob(missingImage), RecipeError);
 }
 
@@ -133,10 +209,10 @@ TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefus
               "soak.max_erroneous_percent needs a number from 0 to 100, not -inf");
     EXPECT_EQ(refusal("[soak]\nseconds = 86400\nmax_lost_percent = 100\nmax_jitter_ms = 0\n"), "");
 
-    StationRecipe recipe;
+    StationSettings recipe;
     recipe.soak.seconds = 1;
     for (const char* description : {"Проверено ✓ {serial}", "K-350 中", "bad \xFF byte"}) {
-        recipe.description = description;
+        recipe.descriptionTemplate = description;
         try {
             BuildStationJob(recipe);
             ADD_FAILURE() << description;
@@ -146,7 +222,7 @@ TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefus
                         std::string(error.what()).find("is not UTF-8") != std::string::npos);
         }
     }
-    recipe.description = "Проверено ✓";
+    recipe.descriptionTemplate = "Проверено ✓";
     EXPECT_THROW(BuildStationJob(recipe), RecipeError);
     try {
         BuildStationJob(recipe);
@@ -154,7 +230,7 @@ TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefus
         EXPECT_STREQ(error.what(),
                      "the description \"Проверено ✓\": \"✓\" (U+2713) has no Windows-1251 form");
     }
-    recipe.description = "Линия № 2 «{serial}» {die}";
+    recipe.descriptionTemplate = "Линия № 2 «{serial}» {die}";
     EXPECT_NO_THROW(BuildStationJob(recipe));
     EXPECT_EQ(ExpandedDescription("{serial}\n{die}", "A0Z9", "0x01"), "A0Z9\r\n0x01");
     EXPECT_EQ(DescriptionProblem("ok ✓"), "\"✓\" (U+2713) has no Windows-1251 form");

@@ -23,32 +23,6 @@ int Refuse(Console& console, const std::string& text, int status) {
     return status;
 }
 
-StationRecipe RecipeOf(const StationArguments& arguments) {
-    StationRecipe recipe =
-        arguments.recipe ? LoadStationRecipe(*arguments.recipe) : StationRecipe{};
-    if (!arguments.recipe) recipe.name = "command line";
-    if (arguments.image) recipe.image = *arguments.image;
-    if (arguments.reference) recipe.reference = *arguments.reference;
-    if (arguments.description) recipe.description = *arguments.description;
-    if (arguments.store) recipe.store = *arguments.store;
-    recipe.verify = recipe.verify || arguments.verify;
-    recipe.poll = recipe.poll || arguments.poll;
-    recipe.reprocessPassed = recipe.reprocessPassed || arguments.reprocessPassed;
-    if (arguments.soakSeconds) recipe.soak.seconds = *arguments.soakSeconds;
-    if (arguments.maxErroneousPercent)
-        recipe.soak.maxErroneousPercent = arguments.maxErroneousPercent;
-    if (arguments.maxLostPercent) recipe.soak.maxLostPercent = arguments.maxLostPercent;
-    if (arguments.maxJitterMs) recipe.soak.maxJitterMs = arguments.maxJitterMs;
-    if (arguments.alertFailures) recipe.alert.failures = *arguments.alertFailures;
-    if (arguments.alertOf) recipe.alert.of = *arguments.alertOf;
-    if (arguments.onPass) recipe.hooks.onPass = *arguments.onPass;
-    if (arguments.onFail) recipe.hooks.onFail = *arguments.onFail;
-    if (arguments.hookTimeoutSeconds) recipe.hooks.timeoutSeconds = *arguments.hookTimeoutSeconds;
-    if (arguments.storeRetrySeconds) recipe.storeRetrySeconds = *arguments.storeRetrySeconds;
-    if (recipe.store.empty()) recipe.store = kDefaultStore;
-    return recipe;
-}
-
 std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", seconds);
@@ -158,24 +132,24 @@ int RunSetCommand(const SetArguments& arguments, Console& console) {
 }
 
 int RunStationCommand(const StationArguments& arguments, Console& console) {
-    StationRecipe recipe;
+    StationSettings settings;
     StationJob job;
     try {
-        recipe = RecipeOf(arguments);
-        if (!arguments.sync) job = BuildStationJob(recipe);
+        settings = LoadStationSettings(arguments.recipe, arguments.changes);
+        if (!arguments.sync) job = BuildStationJob(settings);
     } catch (const RecipeFileError& error) {
         return Refuse(console, error.what(), ExitStatus::File);
     } catch (const RecipeError& error) {
         return Refuse(console, error.what(), ExitStatus::Usage);
     }
     RunJournal journal(JournalPath(arguments.recipe));
-    RetryingRunStore store(recipe.store, console.clock(), recipe.storeRetrySeconds,
-                           SayWaiting(console, recipe.storeRetrySeconds));
+    RetryingRunStore store(settings.store, console.clock(), settings.storeRetrySeconds,
+                           SayWaiting(console, settings.storeRetrySeconds));
     if (arguments.sync) {
         if (!StoreReached(store, console)) {
             return ExitStatus::File;
         }
-        if (!Replayed(journal, store, recipe.store, console)) return ExitStatus::File;
+        if (!Replayed(journal, store, settings.store, console)) return ExitStatus::File;
         console.message("k350ctl: the journal " + journal.path() + " keeps no run of this store");
         return ExitStatus::Ok;
     }
@@ -186,7 +160,7 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     if (!StoreReached(store, console) || !TakesSerials(store, job.serials, console)) {
         return ExitStatus::File;
     }
-    Replayed(journal, store, recipe.store, console);
+    Replayed(journal, store, settings.store, console);
     job.journal = &journal;
     const bool table = console.errIsTerminal() && !arguments.json;
     StationView view(
@@ -209,7 +183,7 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
                     std::to_string(counts.failed) + " failed, " + std::to_string(counts.skipped) +
                     " skipped");
     // A run only the journal holds is not done: once more, and otherwise said.
-    if (journal.keptHere() > 0 && !Replayed(journal, store, recipe.store, console)) {
+    if (journal.keptHere() > 0 && !Replayed(journal, store, settings.store, console)) {
         return ExitStatus::File;
     }
     return counts.failed > 0 ? ExitStatus::Failed : ExitStatus::Ok;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/station/HistoryReport.h"
+#include "cli/station/StationSettings.h"
 
 class Console;
 
@@ -20,16 +21,10 @@ int RunSetCommand(const SetArguments& arguments, Console& console);
 
 struct StationArguments {
     std::optional<std::string> recipe;
-    // Each, when given, replaces the recipe's setting.
-    std::optional<std::string> image, reference, description, store;
-    bool verify = false, poll = false, reprocessPassed = false, json = false;
-    std::optional<double> soakSeconds, maxErroneousPercent, maxLostPercent, maxJitterMs;
+    std::vector<StationChange> changes;  // the options' changes of the recipe's settings
+    bool json = false;
     int boards = 0;  // end after this many boards; 0: until Ctrl+C
-    std::optional<int> alertFailures, alertOf;
-    std::optional<std::string> onPass, onFail;
-    std::optional<double> hookTimeoutSeconds;
     std::optional<std::string> code;
-    std::optional<double> storeRetrySeconds;
     bool sync = false;  // only write the journal's runs to the store
 };
 int RunStationCommand(const StationArguments& arguments, Console& console);

@@ -9,45 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "cli/store/SerialForm.h"
+#include "cli/station/StationSettings.h"
 #include "config/ConfigImage.h"
 
 class RunJournal;
 
-struct SoakLimits {
-    double seconds = 0;  // 0: no soak
-    std::optional<double> maxErroneousPercent, maxLostPercent, maxJitterMs;
-};
-
-// When a port counts as going bad: `failures` of its last `of` boards failed. 0 failures: never.
-struct AlertRule {
-    int failures = 3, of = 5;
-};
-
-// Commands run after each board (with /bin/sh -c), and how long each may take.
-struct HookCommands {
-    std::string onPass, onFail;
-    double timeoutSeconds = 30;
-};
-
-struct StationJob {
+// The settings with the files they name loaded: what every board of the station gets.
+struct StationJob : StationSettings {
     std::shared_ptr<const std::vector<std::uint8_t>> image;  // null: no download
-    bool verify = false;
-    bool pollFlash = false;
-    std::optional<ConfigSnapshot> reference;  // none: no configuration written
-    std::string descriptionTemplate;          // {serial} and {die} are replaced
-    std::string date;                         // dd.mm.yyyy, the day of the run
-    SoakLimits soak;
-    std::string recipe;             // its name, for the record
-    std::string station;            // host name, for the record
-    std::string store;              // location of the run store
-    double storeRetrySeconds = 60;  // how long a store that went away is waited for
-    RunJournal* journal = nullptr;  // where a run the store could not take is kept
-    bool reprocessPassed = false;
     std::string imageSha256;
-    AlertRule alert;
-    HookCommands hooks;
-    SerialPlan serials;
+    std::optional<ConfigSnapshot> reference;  // none: no configuration written
+    std::string date;                         // dd.mm.yyyy, the day of the run
+    std::string station;                      // host name, for the record
+    RunJournal* journal = nullptr;            // where a run the store could not take is kept
 };
 
 // One step of one board, as the station reports it.

@@ -107,7 +107,7 @@ std::string Beside(const std::string& recipe, const std::string& path) {
 
 }  // namespace
 
-StationRecipe LoadStationRecipe(const std::string& path) {
+StationSettings LoadStationRecipe(const std::string& path) {
     if (!std::filesystem::is_regular_file(path)) {
         throw RecipeFileError("recipe " + path + " cannot be opened");
     }
@@ -123,21 +123,21 @@ StationRecipe LoadStationRecipe(const std::string& path) {
                   {"name", "store", "firmware", "configuration", "soak", "station", "alert",
                    "hooks", "serial"},
                   "");
-    StationRecipe recipe;
-    recipe.name = Text(root, "name", "");
-    if (recipe.name.empty()) recipe.name = std::filesystem::path(path).filename().string();
+    StationSettings recipe;
+    recipe.recipe = Text(root, "name", "");
+    if (recipe.recipe.empty()) recipe.recipe = std::filesystem::path(path).filename().string();
     const std::string store = Text(root, "store", "");
     recipe.store = store.starts_with("postgres") ? store : Beside(path, store);
     if (const toml::table* firmware = Section(root, "firmware")) {
         RefuseUnknown(*firmware, {"image", "verify", "poll"}, "firmware.");
-        recipe.image = Beside(path, Text(*firmware, "image", "firmware."));
+        recipe.imagePath = Beside(path, Text(*firmware, "image", "firmware."));
         recipe.verify = Flag(*firmware, "verify", "firmware.");
-        recipe.poll = Flag(*firmware, "poll", "firmware.");
+        recipe.pollFlash = Flag(*firmware, "poll", "firmware.");
     }
     if (const toml::table* configuration = Section(root, "configuration")) {
         RefuseUnknown(*configuration, {"reference", "description"}, "configuration.");
-        recipe.reference = Beside(path, Text(*configuration, "reference", "configuration."));
-        recipe.description = Text(*configuration, "description", "configuration.");
+        recipe.referencePath = Beside(path, Text(*configuration, "reference", "configuration."));
+        recipe.descriptionTemplate = Text(*configuration, "description", "configuration.");
     }
     if (const toml::table* soak = Section(root, "soak")) {
         RefuseUnknown(*soak,
@@ -227,42 +227,43 @@ std::string DescriptionProblem(const std::string& expanded) {
            std::to_string(ConfigLength::Description);
 }
 
-StationJob BuildStationJob(const StationRecipe& recipe) {
+StationSettings LoadStationSettings(const std::optional<std::string>& recipe,
+                                    const std::vector<StationChange>& changes) {
+    StationSettings settings = recipe ? LoadStationRecipe(*recipe) : StationSettings{};
+    if (!recipe) settings.recipe = "command line";
+    for (const StationChange& change : changes) change(settings);
+    if (settings.store.empty()) settings.store = kDefaultStore;
+    return settings;
+}
+
+StationJob BuildStationJob(const StationSettings& settings) {
     StationJob job;
-    if (!recipe.image.empty()) {
+    static_cast<StationSettings&>(job) = settings;
+    if (!settings.imagePath.empty()) {
         FirmwareImage image;
-        if (const std::string refusal = LoadFlashImage(recipe.image, image); !refusal.empty()) {
+        if (const std::string refusal = LoadFlashImage(settings.imagePath, image);
+            !refusal.empty()) {
             throw RecipeFileError(refusal);
         }
         job.image = image.bytes;
         job.imageSha256 = Sha256Hex(*image.bytes);
     }
-    if (!recipe.reference.empty()) {
+    if (!settings.referencePath.empty()) {
         ConfigSnapshot reference;
-        if (LoadConfigFile(recipe.reference, TCrc(), reference) != LoadResult::Ok) {
-            throw RecipeFileError("reference configuration " + recipe.reference +
+        if (LoadConfigFile(settings.referencePath, TCrc(), reference) != LoadResult::Ok) {
+            throw RecipeFileError("reference configuration " + settings.referencePath +
                                   " cannot be used: not a 156-byte file with a valid CRC");
         }
         job.reference = reference;
     }
-    if (!job.image && !job.reference && recipe.soak.seconds <= 0) {
+    if (!job.image && !job.reference && settings.soak.seconds <= 0) {
         throw RecipeError(
             "nothing to do: give a firmware image, a reference configuration or a soak");
     }
-    CheckDescription(recipe.description);
-    job.verify = recipe.verify;
-    job.pollFlash = recipe.poll;
-    job.descriptionTemplate = recipe.description;
+    CheckDescription(settings.descriptionTemplate);
     job.date = Today();
-    job.soak = recipe.soak;
-    job.recipe = recipe.name;
     job.station = HostName();
-    job.store = recipe.store.empty() ? kDefaultStore : recipe.store;
-    job.storeRetrySeconds = recipe.storeRetrySeconds;
-    job.reprocessPassed = recipe.reprocessPassed;
-    job.alert = recipe.alert;
-    job.hooks = recipe.hooks;
-    job.serials = recipe.serials;
+    if (job.store.empty()) job.store = kDefaultStore;
     return job;
 }
 

@@ -34,9 +34,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "cli/station/StationJob.h"
-#include "cli/store/SerialForm.h"
+#include "cli/station/StationSettings.h"
 
 class RecipeError : public std::runtime_error {
 public:
@@ -48,23 +49,16 @@ public:
     using RecipeError::RecipeError;
 };
 
-struct StationRecipe {
-    std::string name, store;
-    std::string image, reference, description;  // paths made absolute or relative to the cwd
-    bool verify = false, poll = false, reprocessPassed = false;
-    SoakLimits soak;
-    double storeRetrySeconds = 60;
-    AlertRule alert;
-    HookCommands hooks;
-    SerialPlan serials;
-};
-
 // Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.
-StationRecipe LoadStationRecipe(const std::string& path);
+StationSettings LoadStationRecipe(const std::string& path);
+// The station's settings: the recipe's (none: the defaults), with the command line's changes
+// over them, and the default store where neither names one.
+StationSettings LoadStationSettings(const std::optional<std::string>& recipe,
+                                    const std::vector<StationChange>& changes);
 
-// The job a recipe (with the command line's changes) describes: the image and the reference
-// loaded, today's date, this host's name. Throws RecipeError when a file cannot be used.
-StationJob BuildStationJob(const StationRecipe& recipe);
+// The job the settings describe: the image and the reference loaded, today's date, this host's
+// name. Throws RecipeError when a file cannot be used.
+StationJob BuildStationJob(const StationSettings& settings);
 
 // A board's description: the template with {serial} and {die} replaced, line breaks as the
 // record stores them (CR LF).

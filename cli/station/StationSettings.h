@@ -1,0 +1,44 @@
+// The settings a station runs with: its recipe's, each replaced by the command line's option of
+// the same meaning where one is given. One struct for both, so a setting is added in one place
+// (its field here, its recipe key, its option) and never copied from one form into another.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "cli/store/SerialForm.h"
+
+struct SoakLimits {
+    double seconds = 0;  // 0: no soak
+    std::optional<double> maxErroneousPercent, maxLostPercent, maxJitterMs;
+};
+
+// When a port counts as going bad: `failures` of its last `of` boards failed. 0 failures: never.
+struct AlertRule {
+    int failures = 3, of = 5;
+};
+
+// Commands run after each board (with /bin/sh -c), and how long each may take.
+struct HookCommands {
+    std::string onPass, onFail;
+    double timeoutSeconds = 30;
+};
+
+struct StationSettings {
+    std::string recipe;                    // the recipe's name, for the record
+    std::string store;                     // location of the run store
+    std::string imagePath, referencePath;  // absolute or relative to the current folder
+    std::string descriptionTemplate;       // {serial} and {die} are replaced
+    bool verify = false;
+    bool pollFlash = false;
+    bool reprocessPassed = false;
+    SoakLimits soak;
+    double storeRetrySeconds = 60;  // how long a store that went away is waited for
+    AlertRule alert;
+    HookCommands hooks;
+    SerialPlan serials;
+};
+
+// An option's change of one setting, applied over the recipe's.
+using StationChange = std::function<void(StationSettings&)>;
