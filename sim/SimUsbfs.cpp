@@ -32,6 +32,7 @@ struct ClientState {
     int generation = 0;
     std::deque<UMockdevIoctlData*> completed;
     bool reapHeld = false;  // a blocking REAPURB waits for the next completion
+    bool dead = false;      // its process has gone: every request fails as on a closed node
 };
 
 // Everything in flight, kept with the world's lock held.
@@ -50,6 +51,7 @@ struct NodeOwner {
 };
 
 void forgetClosedClients(World& w, Flight& f);
+void release(World& w, Flight& f, UMockdevIoctlClient* client, ClientState& state);
 void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer owner);
 
 usbdevfs_urb* urbOf(UMockdevIoctlData* data) {
@@ -66,6 +68,7 @@ void finish(ClientState& client, UMockdevIoctlData* data, int status, const Byte
 }
 
 bool gone(World& w, const ClientState& client) {
+    if (client.dead) return true;
     Device* device = w.find(client.device);
     return device == nullptr || !device->plugged || device->generation != client.generation;
 }
@@ -248,20 +251,26 @@ void forgetClosedClients(World& w, Flight& f) {
             ++it;
             continue;
         }
-        for (auto urb = f.urbs.begin(); urb != f.urbs.end();) {
-            if (urb->client != client) {
-                ++urb;
-                continue;
-            }
-            g_object_unref(urb->data);
-            urb = f.urbs.erase(urb);
-        }
-        for (UMockdevIoctlData* data : it->second.completed) g_object_unref(data);
-        if (Device* device = w.find(it->second.device); device && device->claimedBy == client)
-            device->claimedBy = nullptr;
+        release(w, f, client, it->second);
         g_object_unref(client);
         it = f.clients.erase(it);
     }
+}
+
+// What the kernel does when a node is closed: the interface is given up, the transfers dropped.
+void release(World& w, Flight& f, UMockdevIoctlClient* client, ClientState& state) {
+    for (auto urb = f.urbs.begin(); urb != f.urbs.end();) {
+        if (urb->client != client) {
+            ++urb;
+            continue;
+        }
+        g_object_unref(urb->data);
+        urb = f.urbs.erase(urb);
+    }
+    for (UMockdevIoctlData* data : state.completed) g_object_unref(data);
+    state.completed.clear();
+    if (Device* device = w.find(state.device); device && device->claimedBy == client)
+        device->claimedBy = nullptr;
 }
 
 void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer owner) {
@@ -315,16 +324,24 @@ UsbfsAttachment::~UsbfsAttachment() {
 }
 
 void UsbfsAttachment::attachWorld() {
+    attachBuses({});
+}
+
+void UsbfsAttachment::attachBuses(const std::set<int>& buses) {
     std::vector<DeviceId> devices;
     {
         std::lock_guard lock(worldMutex());
         World& w = world();
         ensureWorld(w);
+        const auto wanted = [&](const Device& device, bool rootHub) {
+            return device.plugged && device.rootHub == rootHub &&
+                   (buses.empty() || buses.count(device.bus));
+        };
         // Root hubs first, so that every device's parent is there when it is added.
         for (const auto& device : w.devices)
-            if (device->plugged && device->rootHub) devices.push_back(device->id);
+            if (wanted(*device, true)) devices.push_back(device->id);
         for (const auto& device : w.devices)
-            if (device->plugged && !device->rootHub) devices.push_back(device->id);
+            if (wanted(*device, false)) devices.push_back(device->id);
     }
     for (DeviceId device : devices) attachDevice(device);
 }
@@ -393,6 +410,18 @@ void UsbfsAttachment::attachDevice(DeviceId id) {
         throw std::runtime_error("k350sim: cannot add " + sysPath + ": " + text);
     }
     sysPaths_[id] = "/sys" + sysPath;
+    devices_.insert(id);
+}
+
+void UsbfsAttachment::processGone() {
+    std::lock_guard lock(worldMutex());
+    World& w = world();
+    Flight& f = flight();
+    for (auto& [client, state] : f.clients) {
+        if (state.dead || !devices_.count(state.device)) continue;
+        release(w, f, client, state);
+        state.dead = true;  // kept (and its reference held), so its address is never reused
+    }
 }
 
 void UsbfsAttachment::unplug(DeviceId id) {

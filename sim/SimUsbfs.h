@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,14 @@ public:
 
     // Every plugged device of the world: its sysfs entry, its node and the node's requests.
     void attachWorld();
+    // The plugged devices of these buses only (every bus when empty): what one PC sees of a
+    // world shared by several, each with a testbed of its own (a program chooses one by its
+    // rootDir() in UMOCKDEV_DIR).
+    void attachBuses(const std::set<int>& buses);
+    // The program that had this attachment's nodes open was killed: its interfaces and transfers
+    // are released, as the kernel releases them when the process's files close. umockdev never
+    // tells of a client that died with a request in flight, so the test that killed it does.
+    void processGone();
     // The device goes, as the kernel sees a cable pulled: its entry, its node and a uevent.
     void unplug(DeviceId device);
     // The access mode of the device's node, as udev rules would set it.
@@ -46,6 +55,7 @@ private:
     std::vector<UMockdevIoctlBase*> handlers_;
     std::vector<std::string> nodes_;
     std::map<DeviceId, std::string> sysPaths_;
+    std::set<DeviceId> devices_;
 };
 
 }  // namespace k350sim

@@ -67,55 +67,114 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     _exit(127);
 }
 
-void drain(int fd, std::string& into, bool& open) {
+bool drain(int fd, std::string& into) {
     char buffer[4096];
     const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-        into.append(buffer, size_t(count));
-    } else if (count == 0 || errno != EINTR) {
-        open = false;
-    }
+    if (count > 0) into.append(buffer, size_t(count));
+    return count > 0 || (count < 0 && errno == EINTR);
 }
 
 }  // namespace
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::map<std::string, std::string>& environment,
-                      const std::string& workDir, std::chrono::seconds limit) {
-    ProgramRun result;
+StartedProgram::StartedProgram(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::map<std::string, std::string>& environment,
+                               const std::string& workDir)
+    : start_(std::chrono::steady_clock::now()) {
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return;
+    }
     std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
     std::vector<std::string> variableTexts = programEnvironment(environment, workDir);
     const std::vector<char*> argv = pointers(argumentTexts);
     const std::vector<char*> envp = pointers(variableTexts);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) execUnderTestbed(program.c_str(), argv.data(), envp.data(), workDir.c_str(), out[1], err[1]);
+    pid_ = fork();
+    if (pid_ == 0) execUnderTestbed(program.c_str(), argv.data(), envp.data(), workDir.c_str(), out[1], err[1]);
     close(out[1]);
     close(err[1]);
-    bool outOpen = true, errOpen = true;
-    const auto deadline = start + limit;
-    while (outOpen || errOpen) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            kill(pid, SIGKILL);  // the preload may hold off every other signal
-            result.killed = true;
-            break;
-        }
-        pollfd fds[2] = {{out[0], short(outOpen ? POLLIN : 0), 0},
-                         {err[0], short(errOpen ? POLLIN : 0), 0}};
-        if (poll(fds, 2, int(std::min<long>(left.count(), 200))) < 0 && errno != EINTR) break;
-        if (fds[0].revents) drain(out[0], result.out, outOpen);
-        if (fds[1].revents) drain(err[0], result.err, errOpen);
+    if (pid_ < 0) {
+        close(out[0]);
+        close(err[0]);
+        return;
     }
-    close(out[0]);
-    close(err[0]);
+    collector_ = std::thread(&StartedProgram::collect, this, out[0], err[0]);
+}
+
+StartedProgram::~StartedProgram() {
+    if (!finished_) finish(std::chrono::seconds(0));
+}
+
+void StartedProgram::collect(int out, int err) {
+    bool outOpen = true, errOpen = true;
+    while (outOpen || errOpen) {
+        pollfd fds[2] = {{out, short(outOpen ? POLLIN : 0), 0}, {err, short(errOpen ? POLLIN : 0), 0}};
+        if (poll(fds, 2, 200) < 0 && errno != EINTR) break;
+        std::lock_guard lock(mutex_);
+        if (fds[0].revents) outOpen = drain(out, out_);
+        if (fds[1].revents) errOpen = drain(err, err_);
+        if (finished_) break;  // given up on: killed, and something else holds its pipes
+        changed_.notify_all();
+    }
+    close(out);
+    close(err);
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+std::string StartedProgram::out() const {
+    std::lock_guard lock(mutex_);
+    return out_;
+}
+
+std::string StartedProgram::err() const {
+    std::lock_guard lock(mutex_);
+    return err_;
+}
+
+bool StartedProgram::waitFor(
+    const std::function<bool(const std::string& out, const std::string& err)>& ready,
+    std::chrono::seconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return ready(out_, err_) || closed_; }) &&
+           ready(out_, err_);
+}
+
+void StartedProgram::kill() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL);  // the preload may hold off every other signal
+}
+
+ProgramRun StartedProgram::finish(std::chrono::seconds limit) {
+    ProgramRun result;
+    if (pid_ <= 0 || finished_) return result;
+    {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, limit, [&] { return closed_; })) {
+            killed_ = true;
+            ::kill(pid_, SIGKILL);
+            changed_.wait_for(lock, std::chrono::seconds(5), [&] { return closed_; });
+        }
+        finished_ = true;
+    }
+    collector_.join();
     int status = 0;
-    waitpid(pid, &status, 0);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    waitpid(pid_, &status, 0);
+    std::lock_guard lock(mutex_);
+    result.killed = killed_;
+    result.out = out_;
+    result.err = err_;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::map<std::string, std::string>& environment,
+                      const std::string& workDir, std::chrono::seconds limit) {
+    return StartedProgram(program, arguments, environment, workDir).finish(limit);
 }

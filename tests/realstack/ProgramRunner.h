@@ -3,9 +3,15 @@
 // (SIGKILL: the preload holds off other signals while it serves a request).
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct ProgramRun {
@@ -16,7 +22,43 @@ struct ProgramRun {
     double seconds = 0;
 };
 
-// `environment` adds to (or replaces in) this process's environment; files go to workDir.
+// A program that runs on while the test goes on, several at once: its output is collected as it
+// comes (so a full pipe never holds it up), and it is killed if it still runs when destroyed.
+class StartedProgram {
+public:
+    // `environment` adds to (or replaces in) this process's environment; files go to workDir.
+    StartedProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment,
+                   const std::string& workDir);
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string out() const;
+    std::string err() const;
+    // Waits until `ready` holds for the output so far, or the limit (a safety net) has passed.
+    bool waitFor(const std::function<bool(const std::string& out, const std::string& err)>& ready,
+                 std::chrono::seconds limit);
+    void kill();  // SIGKILL, at once
+    // Waits for its end; one still running at the limit is killed.
+    ProgramRun finish(std::chrono::seconds limit);
+
+private:
+    void collect(int out, int err);
+
+    pid_t pid_ = -1;
+    std::chrono::steady_clock::time_point start_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string out_, err_;
+    bool closed_ = false;  // both pipes ended: the program (and whatever it started) has gone
+    bool finished_ = false;
+    bool killed_ = false;
+    std::thread collector_;
+};
+
+// Runs the program to its end, or kills it at the limit.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::map<std::string, std::string>& environment,
                       const std::string& workDir, std::chrono::seconds limit);
