@@ -194,9 +194,11 @@ int answer(World& w, Flight& f, UMockdevIoctlClient* client, unsigned long reque
     Device* device = gone(w, state) ? nullptr : w.find(state.device);
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES: {
-            UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
+            UMockdevIoctlData* caps =
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
             if (caps == nullptr) return -EFAULT;
-            const uint32_t value = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+            const uint32_t value = USBDEVFS_CAP_BULK_CONTINUATION |
+                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
             std::memcpy(caps->data, &value, sizeof value);
             g_object_unref(caps);
@@ -318,7 +320,8 @@ UsbfsAttachment::UsbfsAttachment() {
 }
 
 UsbfsAttachment::~UsbfsAttachment() {
-    for (const std::string& node : nodes_) umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
+    for (const std::string& node : nodes_)
+        umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
     g_object_unref(testbed_);  // removes the testbed's folder
     for (UMockdevIoctlBase* handler : handlers_) g_object_unref(handler);
 }
@@ -383,9 +386,9 @@ void UsbfsAttachment::attachDevice(DeviceId id) {
 
     auto* handler = umockdev_ioctl_base_new();
     auto* owner = new NodeOwner{id};
-    g_signal_connect_data(handler, "handle-ioctl", G_CALLBACK(onIoctl), owner,
-                          [](gpointer owner, GClosure*) { delete static_cast<NodeOwner*>(owner); },
-                          GConnectFlags(0));
+    g_signal_connect_data(
+        handler, "handle-ioctl", G_CALLBACK(onIoctl), owner,
+        [](gpointer owner, GClosure*) { delete static_cast<NodeOwner*>(owner); }, GConnectFlags(0));
     g_signal_connect(handler, "client-connected", G_CALLBACK(onConnected), owner);
     handlers_.push_back(handler);
     nodes_.push_back(node);
@@ -399,11 +402,11 @@ void UsbfsAttachment::attachDevice(DeviceId id) {
     const std::string entry =
         "P: " + sysPath + "\nN: " + node.substr(5) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
         "E: BUSNUM=" + threeDigits(snapshot.bus + 1) + "\nE: DEVNUM=" + devnum +
-        "\nE: DEVNAME=" + node + "\nA: busnum=" + bus + "\\n\nA: devnum=" +
-        std::to_string(snapshot.address) + "\\n\nA: bConfigurationValue=" +
+        "\nE: DEVNAME=" + node + "\nA: busnum=" + bus +
+        "\\n\nA: devnum=" + std::to_string(snapshot.address) + "\\n\nA: bConfigurationValue=" +
         (snapshot.configuration ? std::to_string(snapshot.configuration) : "") +
-        "\\n\nA: speed=" + (snapshot.rootHub ? "480" : "12") + "\\n\nH: descriptors=" +
-        hexText(descriptors) + "\n";
+        "\\n\nA: speed=" + (snapshot.rootHub ? "480" : "12") +
+        "\\n\nH: descriptors=" + hexText(descriptors) + "\n";
     if (!umockdev_testbed_add_from_string(testbed_, entry.c_str(), &error)) {
         const std::string text = error ? error->message : "unknown";
         g_clear_error(&error);

@@ -33,7 +33,8 @@ std::vector<std::string> programEnvironment(const std::map<std::string, std::str
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
         const size_t equals = text.find('=');
-        if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+        if (equals != std::string::npos)
+            variables[text.substr(0, equals)] = text.substr(equals + 1);
     }
     variables["LD_PRELOAD"] = "libumockdev-preload.so.0";
     variables["ASAN_OPTIONS"] = sanitizerOptions();
@@ -59,8 +60,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     dup2(err, 2);
     if (chdir(workDir) != 0) _exit(126);
     // Root opens any node whatever its mode; the nodes' modes only count for another user.
-    if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 ||
-                          setuid(kNobody) != 0)) {
+    if (getuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
         _exit(125);
     }
     execve(program, argv, envp);
@@ -94,7 +95,9 @@ StartedProgram::StartedProgram(const std::string& program,
     const std::vector<char*> argv = pointers(argumentTexts);
     const std::vector<char*> envp = pointers(variableTexts);
     pid_ = fork();
-    if (pid_ == 0) execUnderTestbed(program.c_str(), argv.data(), envp.data(), workDir.c_str(), out[1], err[1]);
+    if (pid_ == 0)
+        execUnderTestbed(program.c_str(), argv.data(), envp.data(), workDir.c_str(), out[1],
+                         err[1]);
     close(out[1]);
     close(err[1]);
     if (pid_ < 0) {
@@ -112,7 +115,8 @@ StartedProgram::~StartedProgram() {
 void StartedProgram::collect(int out, int err) {
     bool outOpen = true, errOpen = true;
     while (outOpen || errOpen) {
-        pollfd fds[2] = {{out, short(outOpen ? POLLIN : 0), 0}, {err, short(errOpen ? POLLIN : 0), 0}};
+        pollfd fds[2] = {{out, short(outOpen ? POLLIN : 0), 0},
+                         {err, short(errOpen ? POLLIN : 0), 0}};
         if (poll(fds, 2, 200) < 0 && errno != EINTR) break;
         std::lock_guard lock(mutex_);
         if (fds[0].revents) outOpen = drain(out, out_);
@@ -130,6 +134,11 @@ void StartedProgram::collect(int out, int err) {
 std::string StartedProgram::out() const {
     std::lock_guard lock(mutex_);
     return out_;
+}
+
+bool StartedProgram::ended() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
 }
 
 std::string StartedProgram::err() const {
@@ -168,7 +177,8 @@ ProgramRun StartedProgram::finish(std::chrono::seconds limit) {
     result.killed = killed_;
     result.out = out_;
     result.err = err_;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

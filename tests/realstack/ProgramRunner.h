@@ -37,6 +37,7 @@ public:
     pid_t pid() const { return pid_; }
     std::string out() const;
     std::string err() const;
+    bool ended() const;  // it has gone (its output has ended)
     // Waits until `ready` holds for the output so far, or the limit (a safety net) has passed.
     bool waitFor(const std::function<bool(const std::string& out, const std::string& err)>& ready,
                  std::chrono::seconds limit);
