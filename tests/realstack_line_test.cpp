@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "cli/store/RunStore.h"
+#include "cli/store/SerialForm.h"
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
 #include "config/ServiceCodes.h"
