@@ -21,6 +21,7 @@
 #include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/VirtualClock.h"
 
 namespace {
 
@@ -435,6 +436,25 @@ TEST(StorePostgres, SerialAllocationWaitsForTheStoreAndNeverGuesses) {
     EXPECT_THROW(store.checkSerials({}), StoreError);
     EXPECT_THROW(store.serialFor("0x03", "0xC1", upper), StoreError);  // used up
     EXPECT_EQ(clock.pauses, 1);
+}
+
+// A store that stays away for the whole retry time is never told as back: the wait ends in the
+// failure alone.
+TEST(StorePostgres, AStoreThatStaysAwayIsNotToldAsBack) {
+    if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    const std::string location = Server().createDatabase("staysaway");
+    OpenRunStore(location);
+    VirtualClock clock;
+    std::vector<std::string> told;
+    RetryingRunStore store(location, clock, 2,
+                           [&](const std::string& fault) { told.push_back(fault); });
+    ASSERT_TRUE(Server().stop());
+    EXPECT_THROW(store.hasPassed("0x01"), StoreUnavailable);
+    ASSERT_TRUE(Server().start());
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_THAT(told[0], ::testing::HasSubstr("cannot be reached"));
+    EXPECT_FALSE(store.hasPassed("0x01"));
+    EXPECT_EQ(told.size(), 1u);  // reached at once: nothing was waited for
 }
 
 TEST(StoreSerials, TheSequenceEndsWhereTheFourCharacterFieldDoes) {

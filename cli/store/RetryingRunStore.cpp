@@ -25,8 +25,7 @@ auto RetryingRunStore::retried(Work work) {
         } catch (const StoreUnavailable& fault) {
             store_.reset();  // a connection that failed once is not trusted again
             const std::int64_t left = deadline - clock_.nowUs();
-            if (left <= 0) {
-                if (waited && waiting_) waiting_("");
+            if (left <= 0) {  // not back: the failure that follows is what is told
                 char seconds[32];
                 std::snprintf(seconds, sizeof seconds, "%g", retrySeconds_);
                 throw StoreUnavailable(std::string(fault.what()) + " (retried for " + seconds +
