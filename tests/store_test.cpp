@@ -405,7 +405,9 @@ public:
     void sleepMs(std::uint32_t ms) override {
         ++pauses;
         nowUs_ += std::int64_t(ms) * 1000;
-        if (pauses == 1) EXPECT_TRUE(Server().start());
+        if (pauses == 1) {
+            EXPECT_TRUE(Server().start());
+        }
     }
     std::int64_t nowUs() override { return nowUs_; }
     TimeOfDay timeOfDay() override { return {}; }
