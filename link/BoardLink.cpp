@@ -116,10 +116,7 @@ void BoardLink::query(OperationObserver& observer) {
 
     buffer_.assign(capacity + kPacketHeaderSize, 0);
 
-    setWord(0, Command::Identify);
-    setWord(1, kIdentificationPayload);
-    setWord(2, 0);
-    setWord(3, kIdentifyWord3);
+    setHeader(Command::Identify, kIdentificationPayload, 0, kIdentifyWord3);
     result = exchange(kPacketHeaderSize, K350Usb::DefaultTimeoutMs);
     // A reply too short to carry word 0 would leave the request's own code to be read back.
     if (result >= 0 && (result < 2 || word(0) != Command::Identify)) {
@@ -176,6 +173,14 @@ void BoardLink::setWord(int index, std::uint16_t value) {
     if (at + 1 >= buffer_.size()) return;
     buffer_[at] = std::uint8_t(value & 0xFF);
     buffer_[at + 1] = std::uint8_t(value >> 8);
+}
+
+void BoardLink::setHeader(std::uint16_t command, std::uint16_t first, std::uint16_t second,
+                          std::uint16_t third) {
+    setWord(0, command);
+    setWord(1, first);
+    setWord(2, second);
+    setWord(3, third);
 }
 
 std::uint16_t BoardLink::word(int index) const {

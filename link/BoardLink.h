@@ -62,6 +62,9 @@ public:
     std::span<std::uint8_t> buffer() { return buffer_; }
     std::uint8_t* payload() { return buffer_.data() + kPacketHeaderSize; }
     void setWord(int index, std::uint16_t value);
+    // All four header words: the command and its three parameters.
+    void setHeader(std::uint16_t command, std::uint16_t first, std::uint16_t second,
+                   std::uint16_t third);
     std::uint16_t word(int index) const;
     // Request then reply; returns the first negative result, or the reply length.
     int exchange(std::size_t length, int timeoutMs);

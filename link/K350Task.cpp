@@ -8,7 +8,6 @@
 
 #include "link/ConfigReadOperation.h"
 #include "link/ConfigWriteOperation.h"
-#include "link/FlashReadOperation.h"
 #include "link/LiveSettingOperation.h"
 #include "link/StatisticsOperation.h"
 #include "link/TracePollOperation.h"
@@ -201,18 +200,4 @@ void TK350::PollTrace() {
     if (!traceLines_.empty()) notifier.traceLines(traceLines_);
     traceLines_.clear();
     notifier.finish();
-}
-
-// --- k350ctl only --------------------------------------------------------------
-
-int TK350::ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* out) {
-    WindowNotifier notifier = notifierFor(WorkerRequest::LoadFirmware);
-    const auto flash = ReadFlashBack(link_, notifier, address, count);
-    if (flash.done()) {
-        std::copy(flash.value.begin(), flash.value.end(), out);
-        return 0;
-    }
-    if (flash.ending == Ending::NotOpened) return LinkError::InvalidReply;
-    if (flash.ending == Ending::Stopped) return LinkError::Timeout;
-    return flash.failure.result;
 }

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "link/BoardLink.h"
-#include "link/BoardLocation.h"
 #include "link/Clock.h"
 #include "link/FirmwareOperation.h"
 #include "link/LinkTypes.h"
@@ -57,14 +56,9 @@ public:
     void runOperation(WorkerRequest request, WindowGeneration requester = kAnyGeneration);
     void runExitSequence();
 
-    // k350ctl only: from now on OpenLink uses the board at this location and no other. The
-    // terminal never calls it and keeps the first board that opens.
-    void setBoardLocation(const BoardLocation& location) { link_.setLocation(location); }
-    // k350ctl only: reads `count` bytes of the flash from `address` into `out` within the
-    // operation frame; 0, or the negative result that closed the link.
-    int ReadFlash(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
-    // k350ctl only: after each sector erase and page program the download polls the flash's
-    // status at once instead of pausing 800 ms and 1 ms first; the terminal keeps the pauses.
+    // After each sector erase and page program the download polls the flash's status at once
+    // instead of pausing 800 ms and 1 ms first (what k350ctl's --poll does); the terminal keeps
+    // the pauses.
     void setFlashPolling(bool poll) { firmwareOptions_.pollInsteadOfPausing = poll; }
 
     // Link layer (link/BoardLink), its reports to the main window.

@@ -23,7 +23,7 @@ enum class WorkerRequest : int {
     SetTrace = 9,
     PollTrace = 10,
 };
-constexpr int kWorkerRequestCount = 11;
+constexpr int kWorkerRequestCount = int(WorkerRequest::PollTrace) + 1;
 
 // The live setting a request sends; the Send requests only.
 constexpr LiveSetting LiveSettingOf(WorkerRequest request) {

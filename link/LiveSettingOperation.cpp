@@ -19,10 +19,8 @@ void fillHeader(BoardLink& link, LiveSetting setting) {
             return;
         case LiveSetting::Codec:
         case LiveSetting::Amplifier:
-            link.setWord(0, Command::I2c);
-            link.setWord(1, 0);
-            link.setWord(2, std::uint16_t(LivePayloadLength(setting)));
-            link.setWord(3, setting == LiveSetting::Codec ? kCodecSlave : kAmplifierSlave);
+            link.setHeader(Command::I2c, 0, std::uint16_t(LivePayloadLength(setting)),
+                           setting == LiveSetting::Codec ? kCodecSlave : kAmplifierSlave);
             return;
     }
 }

@@ -13,10 +13,7 @@ namespace SpiFlash {
 
 void SetRequest(BoardLink& link, std::uint16_t readCount, std::uint16_t writeCount,
                 std::uint8_t instruction) {
-    link.setWord(0, Command::SpiFlash);
-    link.setWord(1, readCount);
-    link.setWord(2, writeCount);
-    link.setWord(3, ChipSelect);
+    link.setHeader(Command::SpiFlash, readCount, writeCount, ChipSelect);
     link.payload()[0] = instruction;
 }
 
