@@ -14,6 +14,7 @@
 #include "cli/Commands.h"
 #include "link/Clock.h"
 #include "sim/SimControl.h"
+#include "tests/support/SimBoards.h"
 
 namespace {
 
@@ -21,16 +22,6 @@ constexpr std::size_t kFirmwareSize = 131072;
 constexpr int kBoards = 8;
 constexpr int kReadRepeats = 20;
 
-void plugBoards(int count) {
-    k350sim::reset();
-    const int bus = k350sim::addBus();
-    for (int i = 0; i < count; ++i) {
-        k350sim::BoardOptions options;
-        options.dieId[7] = std::uint8_t(i + 1);
-        const auto board = k350sim::addBoard(bus, options);
-        k350sim::setEeprom(board, 0, k350sim::plausibleConfiguration(0));
-    }
-}
 
 // Wall time of one k350ctl run, in seconds; exits when the run fails.
 double timeRun(const std::vector<std::string>& arguments) {
@@ -51,7 +42,7 @@ double timeRun(const std::vector<std::string>& arguments) {
 double timeOn(int boards, const std::vector<std::string>& arguments, int repeats = 1) {
     double total = 0;
     for (int i = 0; i < repeats; ++i) {
-        plugBoards(boards);
+        PlugBoards(boards);
         total += timeRun(arguments);
     }
     return total / repeats;

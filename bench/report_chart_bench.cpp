@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
 
     const std::size_t before = heapInUse();
     for (std::uint32_t second = 0; second < kDay; ++second) {
-        window.ShowStatistics(recordAt(second).data());  // the chart page is not shown yet
+        window.showStatistics(recordAt(second).data());  // the chart page is not shown yet
     }
     const std::size_t history = heapInUse() - before;
     pages->setCurrentWidget(window.chart());
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     std::uint32_t next = kDay;
     ReportChart* chart = window.chart();
     const Figures redraw = timeEach(runs, [&](int) {
-        window.ShowStatistics(recordAt(next++).data());
+        window.showStatistics(recordAt(next++).data());
         QApplication::processEvents();  // the chart's update follows the notification
         paint(chart->view());
     });

@@ -12,7 +12,7 @@ FileDescriptor::~FileDescriptor() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool FileDescriptor::Close() {
+bool FileDescriptor::close() {
     const int fd = fd_;
     fd_ = -1;
     return ::close(fd) == 0;
@@ -115,7 +115,7 @@ AtomicWriteResult WriteInPlace(const std::string& path, const std::uint8_t* data
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid()) return AtomicWriteResult::CannotCreate;
     const bool written = WriteFully(file.get(), data, count);
-    return file.Close() && written ? AtomicWriteResult::Ok : AtomicWriteResult::WriteFailed;
+    return file.close() && written ? AtomicWriteResult::Ok : AtomicWriteResult::WriteFailed;
 }
 
 }  // namespace
@@ -135,7 +135,7 @@ AtomicWriteResult WriteFileAtomically(const std::string& path, const std::uint8_
     if (!file.valid()) return AtomicWriteResult::CannotCreate;
     if (exists) CopyOwnership(file.get(), old);
     const bool durable = WriteFully(file.get(), data, count) && ::fsync(file.get()) == 0;
-    if (file.Close() && durable && ::rename(temporary.c_str(), target.c_str()) == 0) {
+    if (file.close() && durable && ::rename(temporary.c_str(), target.c_str()) == 0) {
         SyncFolder(FolderOf(target));
         return AtomicWriteResult::Ok;
     }

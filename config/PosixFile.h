@@ -18,7 +18,7 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     // Closes now and reports whether the close succeeded (it can report a delayed write error).
-    bool Close();
+    bool close();
 
 private:
     int fd_;

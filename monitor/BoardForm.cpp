@@ -191,7 +191,7 @@ void TFBoard::LoadSettings(std::uint8_t* block) {
     }
     dateEdited_ = false;
     description_ =
-        StoredLines::FromStored(readField(block_ + kDescription, ConfigLength::Description));
+        StoredLines::fromStored(readField(block_ + kDescription, ConfigLength::Description));
     QSignalBlocker blocker(sDescr);
     sDescr->clear();
     sDescr->setPlainText(description_.shown());

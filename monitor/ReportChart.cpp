@@ -348,7 +348,7 @@ std::array<QList<QPointF>, kCount> ReportChart::displayPoints(const ReportHistor
 
 void ReportChart::BSaveClick() {
     SaveThroughDialog(
-        this, QString::fromUtf8(kCsvFilter), ".csv", [this] { return ReportCsv::toCsv(history_); },
+        this, QString::fromUtf8(kCsvFilter), ".csv", [this] { return ReportCsv::ToCsv(history_); },
         // verbatim: the text the configuration save shows, which users know
         [](const QString& path) { return "Файл " + path + " не удается создать"; });
 }

@@ -32,7 +32,7 @@ void appendRow(QByteArray& csv, const StatisticsReport& report) {
 
 }  // namespace
 
-QByteArray toCsv(const ReportHistory& history) {
+QByteArray ToCsv(const ReportHistory& history) {
     QByteArray csv(kHeader);
     csv += "\r\n";
     csv.reserve(csv.size() + qsizetype(history.size()) * 200);

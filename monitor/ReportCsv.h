@@ -13,6 +13,6 @@ namespace ReportCsv {
 // ISO 8601, whether it is the first after a reset (1 or 0), the seventeen words
 // as unsigned numbers and the derived values as the window shows them, with
 // "." as decimal separator. Lines end in CR LF.
-QByteArray toCsv(const ReportHistory& history);
+QByteArray ToCsv(const ReportHistory& history);
 
 }  // namespace ReportCsv

@@ -283,12 +283,12 @@ void TFReport::formClose() {
 void TFReport::onWorkerNotification(const WorkerNotification& notification) {
     if (notification.code != NotifyCode::Statistics || notification.value == 0) return;
     const auto* reply = reinterpret_cast<const LinkStatisticsReply*>(notification.value);
-    ShowStatistics(reply->record.data(), int(reply->received));
+    showStatistics(reply->record.data(), int(reply->received));
 }
 
 // The record stays the worker's: it is read in place, not converted. A word
 // the reply did not carry in full is left empty.
-void TFReport::ShowStatistics(const std::uint8_t* record, int receivedBytes) {
+void TFReport::showStatistics(const std::uint8_t* record, int receivedBytes) {
     for (int index = 0; index < kWordCount; ++index) {
         const bool arrived = 4 * (index + 1) <= receivedBytes;
         fields_[index]->setText(arrived ? formatterOf(index)(StatisticsFormat::WordAt(record, index))

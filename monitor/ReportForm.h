@@ -36,7 +36,7 @@ public:
 
     // Shows a 68-byte big-endian statistics record of which the first
     // `receivedBytes` arrived.
-    void ShowStatistics(const std::uint8_t* record, int receivedBytes = kRecordSize);
+    void showStatistics(const std::uint8_t* record, int receivedBytes = kRecordSize);
 
     // The reports shown since the window opened, and the page that charts them.
     ReportHistory& history() { return history_; }

@@ -10,7 +10,7 @@ qsizetype newLinesIn(QStringView text) {
 }
 }  // namespace
 
-StoredLines StoredLines::FromStored(const QString& stored) {
+StoredLines StoredLines::fromStored(const QString& stored) {
     StoredLines lines;
     for (qsizetype i = 0; i < stored.size(); ++i) {
         const QChar c = stored[i];

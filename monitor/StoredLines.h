@@ -10,7 +10,7 @@
 class StoredLines {
 public:
     StoredLines() = default;
-    static StoredLines FromStored(const QString& stored);
+    static StoredLines fromStored(const QString& stored);
 
     const QString& shown() const { return shown_; }
     // The shown text with each new line in its stored form; one typed anew is CR LF.

@@ -129,7 +129,7 @@ TFDevice::TFDevice(Options options)
     channel_ = std::make_shared<QtChannel>();
     worker_ = std::make_unique<TK350>(channel_, clock);
     SetK350Worker(worker_.get());
-    WindowRegistry::set(WindowId::FDevice, this);
+    WindowRegistry::Set(WindowId::FDevice, this);
     if (options.startWorker) worker_->start();
 
     fileName_ = kDefaultFileName;
@@ -489,7 +489,7 @@ void TFDevice::closeAllTaskWindows() {
 
 // Leaving in the middle of a download leaves the board unable to start: only on purpose.
 void TFDevice::closeEvent(QCloseEvent* event) {
-    const auto* flash = WindowRegistry::find<TFFlash>(WindowId::FFlash);
+    const auto* flash = WindowRegistry::Find<TFFlash>(WindowId::FFlash);
     if (!shutDown_ && flash && flash->isDownloading() &&
         !AppDialogs().askYesNo(this, kLeaveDownloadQuestion)) {
         event->ignore();
@@ -511,7 +511,7 @@ void TFDevice::shutDown() {
     channel_->stop();
     if (K350Worker() == worker_.get()) SetK350Worker(nullptr);
     for (QMdiSubWindow* frame : clientArea_->subWindowList()) delete frame;
-    WindowRegistry::clear(WindowId::FDevice, this);
+    WindowRegistry::Clear(WindowId::FDevice, this);
     worker_->requestStop();
     if (!worker_->isRunning()) {
         worker_->runExitSequence();  // a worker driven by hand still releases the board

@@ -76,7 +76,7 @@ bool FileCommands::saveToFile(const QString& name) {
 }
 
 void FileCommands::readDevice() {
-    if (auto* open = WindowRegistry::find<TFRead>(WindowId::FRead)) {
+    if (auto* open = WindowRegistry::Find<TFRead>(WindowId::FRead)) {
         return TFDevice::bringToFront(open);
     }
     if (main_.hasConfig()) {
@@ -91,7 +91,7 @@ void FileCommands::readDevice() {
 }
 
 void FileCommands::writeDevice() {
-    if (auto* open = WindowRegistry::find<TFSave>(WindowId::FSave)) {
+    if (auto* open = WindowRegistry::Find<TFSave>(WindowId::FSave)) {
         return TFDevice::bringToFront(open);
     }
     if (!main_.hasConfig()) return;

@@ -77,7 +77,7 @@ void QtChannel::stop() {
 
 bool QtChannel::deliver(WindowId to, WindowGeneration generation, WorkerNotification notification) {
     return runOnUiThread([to, generation, notification] {
-        NotificationReceiver* window = WindowRegistry::get(to, generation);
+        NotificationReceiver* window = WindowRegistry::Get(to, generation);
         if (!window) return false;
         window->onWorkerNotification(notification);
         return true;
@@ -86,7 +86,7 @@ bool QtChannel::deliver(WindowId to, WindowGeneration generation, WorkerNotifica
 
 bool QtChannel::requestClose(WindowId to, WindowGeneration generation) {
     return runOnUiThread([to, generation] {
-        NotificationReceiver* window = WindowRegistry::get(to, generation);
+        NotificationReceiver* window = WindowRegistry::Get(to, generation);
         if (!window) return false;
         window->closeFromWorker();
         return true;

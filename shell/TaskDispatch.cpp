@@ -18,7 +18,7 @@ namespace {
 // is loaded (load returns false when it cannot run) and then shown.
 template <class Window, class Load>
 void openTaskWindow(TFDevice& main, WindowId id, Load load) {
-    if (auto* open = WindowRegistry::find<Window>(id)) return TFDevice::bringToFront(open);
+    if (auto* open = WindowRegistry::Find<Window>(id)) return TFDevice::bringToFront(open);
     auto* window = new Window;
     // A window closed while it was being loaded is never shown.
     if (!load(*window) || window->isClosing()) {
@@ -48,7 +48,7 @@ const DispatchEntry kDispatch[] = {
     {NodeCaption::Firmware,
      [](TFDevice& m) {
          openTaskWindow<TFFlash>(m, WindowId::FFlash,
-                                 [](TFFlash& w) { return w.LoadImageAndStart(); });
+                                 [](TFFlash& w) { return w.loadImageAndStart(); });
      }},
     {NodeCaption::Statistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
     {NodeCaption::Codec,

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     window.MTaskGetClick();
     runWorker(window);
     activate(window, QStringLiteral("Статистика"));
-    auto* report = WindowRegistry::find<TFReport>(WindowId::FReport);
+    auto* report = WindowRegistry::Find<TFReport>(WindowId::FReport);
     if (!report) {
         std::fprintf(stderr, "the statistics window did not open\n");
         return 1;

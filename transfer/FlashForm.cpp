@@ -11,7 +11,7 @@ TFFlash::TFFlash(QWidget* parent)
     : TransferForm(WindowId::FFlash, WorkerRequest::LoadFirmware, QStringLiteral("Загрузка ПО"),
                    QStringLiteral("Загрузка завершена"), parent) {}
 
-bool TFFlash::LoadImageAndStart() {
+bool TFFlash::loadImageAndStart() {
     const QString path = AppDialogs().openFile(
         dialogOwner(), QString(),
         QStringLiteral("К350 программное обеспечение (*.rom)|*.rom|все файлы|*"));
@@ -34,7 +34,7 @@ bool TFFlash::loadImage(const QString& path) {
 
 // The window is not shown while it loads its file, so its dialogs open over the main window.
 QWidget* TFFlash::dialogOwner() {
-    return dynamic_cast<QWidget*>(WindowRegistry::get(WindowId::FDevice));
+    return dynamic_cast<QWidget*>(WindowRegistry::Get(WindowId::FDevice));
 }
 
 void TFFlash::fillTransferData(TransferData& transfer) {

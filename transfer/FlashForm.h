@@ -12,7 +12,7 @@ public:
 
     // Asks for the image file and loads it, then requests the download. False when no image was
     // loaded (dialog cancelled, file unusable): the window has closed and must not be shown.
-    bool LoadImageAndStart();
+    bool loadImageAndStart();
     // The image is with the worker and the download has not ended: closing now leaves the flash
     // half programmed.
     bool isDownloading() const { return handedOver_ && !finished_; }

@@ -19,10 +19,10 @@ void SetK350Worker(TK350* worker) {
 }
 
 TaskWindow::TaskWindow(WindowId id, QWidget* parent)
-    : QWidget(parent), id_(id), generation_(WindowRegistry::set(id_, this)) {}
+    : QWidget(parent), id_(id), generation_(WindowRegistry::Set(id_, this)) {}
 
 TaskWindow::~TaskWindow() {
-    WindowRegistry::clear(id_, this);
+    WindowRegistry::Clear(id_, this);
 }
 
 void TaskWindow::signalRequest(WorkerRequest request) const {
@@ -46,7 +46,7 @@ void TaskWindow::closeEvent(QCloseEvent* event) {
     if (!closed_) {
         closed_ = true;
         formClose();
-        WindowRegistry::clear(id_, this);
+        WindowRegistry::Clear(id_, this);
     }
     // The MDI frame deletes itself and this window on close; a window without
     // a frame (in tests) stays with its owner.

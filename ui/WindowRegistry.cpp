@@ -11,22 +11,22 @@ std::array<Reference, kWindowIdCount> references{};
 WindowGeneration lastGeneration = kAnyGeneration;
 }  // namespace
 
-WindowGeneration WindowRegistry::set(WindowId id, NotificationReceiver* window) {
+WindowGeneration WindowRegistry::Set(WindowId id, NotificationReceiver* window) {
     if (++lastGeneration == kAnyGeneration) ++lastGeneration;
     references[std::size_t(id)] = {window, lastGeneration};
     return lastGeneration;
 }
 
-void WindowRegistry::clear(WindowId id, const NotificationReceiver* window) {
+void WindowRegistry::Clear(WindowId id, const NotificationReceiver* window) {
     auto& slot = references[std::size_t(id)];
     if (slot.window == window) slot = {};
 }
 
-NotificationReceiver* WindowRegistry::get(WindowId id) {
+NotificationReceiver* WindowRegistry::Get(WindowId id) {
     return references[std::size_t(id)].window;
 }
 
-NotificationReceiver* WindowRegistry::get(WindowId id, WindowGeneration generation) {
+NotificationReceiver* WindowRegistry::Get(WindowId id, WindowGeneration generation) {
     const auto& slot = references[std::size_t(id)];
     if (generation != kAnyGeneration && slot.generation != generation) return nullptr;
     return slot.window;

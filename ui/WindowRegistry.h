@@ -14,14 +14,14 @@ public:
 
 namespace WindowRegistry {
 // Makes the window the reference's holder, as a new generation.
-WindowGeneration set(WindowId id, NotificationReceiver* window);
+WindowGeneration Set(WindowId id, NotificationReceiver* window);
 // Clears the reference only if it still names this window.
-void clear(WindowId id, const NotificationReceiver* window);
-NotificationReceiver* get(WindowId id);
+void Clear(WindowId id, const NotificationReceiver* window);
+NotificationReceiver* Get(WindowId id);
 // The holder, only when it is of that generation (any holder for kAnyGeneration).
-NotificationReceiver* get(WindowId id, WindowGeneration generation);
+NotificationReceiver* Get(WindowId id, WindowGeneration generation);
 template <class T>
-T* find(WindowId id) {
-    return dynamic_cast<T*>(get(id));
+T* Find(WindowId id) {
+    return dynamic_cast<T*>(Get(id));
 }
 }  // namespace WindowRegistry

@@ -45,7 +45,7 @@ libusb_context* contextLocked(Library& lib) {
 }
 
 int failWith(int libusbResult, const char* during) {
-    return rememberFailure(errnoResult(libusbResult), during);
+    return rememberFailure(ErrnoResult(libusbResult), during);
 }
 
 int bulk(usb_dev_handle* dev, unsigned char endpoint, char* bytes, int size, int timeout,
@@ -160,7 +160,7 @@ K350USB_EXPORT int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int s
 }
 
 K350USB_EXPORT char* usb_strerror(void) {
-    return lastFailureText();
+    return LastFailureText();
 }
 
 K350USB_EXPORT struct usb_device* usb_device(usb_dev_handle* dev) {

@@ -12,7 +12,7 @@ namespace {
 thread_local char failureText[160] = "no error";
 }
 
-int errnoResult(int libusbResult) {
+int ErrnoResult(int libusbResult) {
     switch (libusbResult) {
         case LIBUSB_ERROR_IO:
             return -EIO;
@@ -52,7 +52,7 @@ int rememberFailure(int result, const char* during) {
     return result;
 }
 
-char* lastFailureText() {
+char* LastFailureText() {
     return failureText;
 }
 

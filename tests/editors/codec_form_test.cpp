@@ -86,7 +86,7 @@ TEST_F(SettingsFormsTest, CodecResetAndSaveWriteTheDefaults) {
     EXPECT_EQ(Slice(record, 2, 22),
               (Bytes{0x1E, 0x00, 0x0C, 0x22, 0x08, 0x12, 0x0A, 0x00, 0x10, 0x0E, 0x00,
                      23,   0x02, 23,   0x04, 121,  0x06, 121,  0x0E, 0x43, 0x12, 0x01}));
-    EXPECT_EQ(WindowRegistry::get(WindowId::FCodec), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FCodec), nullptr);
 }
 
 TEST_F(SettingsFormsTest, CodecVariantTexts) {

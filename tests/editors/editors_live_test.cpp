@@ -23,7 +23,7 @@ protected:
     Window* open(const QString& node, WindowId id) {
         installConfig(0);
         doubleClickNode(node);
-        auto* window = WindowRegistry::find<Window>(id);
+        auto* window = WindowRegistry::Find<Window>(id);
         EXPECT_NE(window, nullptr) << node.toStdString();
         if (window) QTest::mouseClick(child<QCheckBox>(window, "Link"), Qt::LeftButton);
         return window;
@@ -82,7 +82,7 @@ TEST_F(EditorsLiveTest, WithoutABoardLiveModeEndsAndTheFailureIsLogged) {
     runWorker();
     EXPECT_FALSE(child<QCheckBox>(codec, "Link")->isChecked());
     EXPECT_GT(window().logText().size(), logBefore.size());
-    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), codec) << "stays open";
+    EXPECT_EQ(WindowRegistry::Find<TFCodec>(WindowId::FCodec), codec) << "stays open";
     EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::SendCodec));
 }
 
@@ -97,7 +97,7 @@ TEST_F(EditorsLiveTest, AWindowClosedBeforeTheWorkerAsksSendsNothing) {
     });
     runWorker();
     k350sim::setReplyHook({});
-    EXPECT_EQ(WindowRegistry::get(WindowId::FCodec), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FCodec), nullptr);
     EXPECT_TRUE(k350sim::codecWrites(board_).empty());
 }
 

@@ -65,7 +65,7 @@ TEST_F(UartFormTest, ShowsTheBlockWithEverySettingDisabled) {
     // The stated client size, grown where the captions need room, and fixed.
     EXPECT_EQ(uart.size().expandedTo(QSize(357, 320)), uart.size());
     EXPECT_EQ(uart.minimumSize(), uart.maximumSize());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FUart), &uart);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FUart), &uart);
     EXPECT_EQ(shown("Rate"), "9600");
     EXPECT_EQ(shown("Data"), "8");
     EXPECT_EQ(shown("Stop"), "1");
@@ -182,7 +182,7 @@ TEST_F(UartFormTest, DefaultResetsTheBlockAndCancelDoesNotUndoIt) {
     click("Cancel");
     EXPECT_TRUE(uart.isClosing());
     EXPECT_EQ(block, before);
-    EXPECT_EQ(WindowRegistry::get(WindowId::FUart), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FUart), nullptr);
 }
 
 TEST_F(UartFormTest, TypedRateStoresItsDivisor) {

@@ -71,7 +71,7 @@ TEST_F(PatternTest, LiveModeSignalsOnChangesOnlyAndNotificationFiveEndsIt) {
         NotifyDone(window);
         EXPECT_FALSE(Link(window)->isChecked());
         EXPECT_FALSE(signalled(request));
-        EXPECT_EQ(WindowRegistry::get(id), &window) << "the window stays open";
+        EXPECT_EQ(WindowRegistry::Get(id), &window) << "the window stays open";
         Change(opened, 3);
         EXPECT_FALSE(signalled(request));
         Link(window)->click();
@@ -116,7 +116,7 @@ TEST_F(PatternTest, CloseButtonAndCloseBoxLeaveTheRecordUnchangedAndWithdraw) {
             EXPECT_FALSE(opened.window->isVisible());
             EXPECT_FALSE(signalled(opened.window->request()));
             EXPECT_FALSE(Link(*opened.window)->isChecked());
-            EXPECT_EQ(WindowRegistry::get(id), nullptr);
+            EXPECT_EQ(WindowRegistry::Get(id), nullptr);
             EXPECT_EQ(record.bytes, original.bytes);
         }
     }
@@ -138,7 +138,7 @@ TEST_F(PatternTest, ClosingTheMdiFrameRunsTheCloseHandling) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(frame.isNull());
     EXPECT_FALSE(signalled(WorkerRequest::SendCodec));
-    EXPECT_EQ(WindowRegistry::get(WindowId::FCodec), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FCodec), nullptr);
     EXPECT_EQ(record.bytes, original.bytes);
 }
 

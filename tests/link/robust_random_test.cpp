@@ -4,15 +4,15 @@
 // bit-flipped, which the loader must accept exactly when they are valid.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <fstream>
+
 #include <cerrno>
 #include <cstring>
 #include <random>
 
 #include "config/ConfigFile.h"
 #include "config/ConfigImage.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tests/support/WorkerFixture.h"
 
 namespace {
@@ -266,18 +266,18 @@ Bytes mutatedFile(std::mt19937& random) {
 
 TEST(RandomConfigFileTest, LoaderAcceptsExactlyTheValidFiles) {
     EXPECT_EQ(crc16Usb(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xB4C8);
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string path = QDir(dir.path()).filePath("case.kcf").toStdString();
+    const TemporaryFolder folder("k350-random");
+    ASSERT_FALSE(folder.path().empty());
+    const std::string path = folder.file("case.kcf");
     const TCrc crc;
     std::mt19937 random(350);
     int valid = 0;
     constexpr int kCases = 3000;
     for (int i = 0; i < kCases; ++i) {
         const Bytes file = mutatedFile(random);
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size()));
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        ASSERT_TRUE(out.is_open());
+        out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
         out.close();
 
         ConfigSnapshot loaded;

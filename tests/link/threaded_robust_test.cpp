@@ -12,6 +12,7 @@
 #include "link/Clock.h"
 #include "link/K350Task.h"
 #include "sim/SimControl.h"
+#include "tests/support/SimBoards.h"
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/RobustOperations.h"
 #include "tests/support/SimTime.h"
@@ -88,14 +89,7 @@ protected:
         return replies->load();
     }
 
-    static bool boardReleased() {
-        int open = 0;
-        for (const auto& entry : k350sim::transferLog()) {
-            if (entry.kind == k350sim::TransferKind::Open && entry.result == 0) ++open;
-            if (entry.kind == k350sim::TransferKind::Close && entry.result == 0) --open;
-        }
-        return open == 0;
-    }
+    static bool boardReleased() { return BoardReleased(); }
 
     // Stops the thread at the board's `reply`-th reply; with closeWindows, every window
     // goes at the same moment.

@@ -93,7 +93,7 @@ TEST_P(BoardFormTest, ShowsTheStoredBoardInformation) {
     // The stated client size, grown where the captions need room, and fixed.
     EXPECT_EQ(board.size().expandedTo(QSize(357, 331)), board.size());
     EXPECT_EQ(board.minimumSize(), board.maximumSize());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FBoard), &board);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FBoard), &board);
     EXPECT_EQ(control<QComboBox>("sModel")->currentText(), "K-350B");
     EXPECT_EQ(control<QComboBox>("sType")->currentText(), "C");
     EXPECT_EQ(control<QLineEdit>("sSoft")->text(), "123");
@@ -186,7 +186,7 @@ TEST_P(BoardFormTest, CloseBoxAfterEditingLeavesTheRecordUnchanged) {
     control<QComboBox>("sModel")->setCurrentIndex(0);
     board.close();
     EXPECT_EQ(record, original);
-    EXPECT_EQ(WindowRegistry::get(WindowId::FBoard), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FBoard), nullptr);
 }
 
 TEST_P(BoardFormTest, BytesOutsideTheListsSelectNothingAndOkKeepsThem) {

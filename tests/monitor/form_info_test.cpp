@@ -50,7 +50,7 @@ TEST_F(InfoFormTest, ShowsEveryFieldInItsForm) {
     // The stated client size, grown where the captions need room, and fixed.
     EXPECT_EQ(info.size().expandedTo(QSize(357, 331)), info.size());
     EXPECT_EQ(info.minimumSize(), info.maximumSize());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), &info);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FInfo), &info);
     EXPECT_EQ(value("sModel"), "K-350A");
     EXPECT_EQ(value("sBoard"), "Rev.D");
     EXPECT_EQ(value("sSoft"), "1.2");
@@ -94,7 +94,7 @@ TEST_F(InfoFormTest, CloseButtonClosesAndClearsTheReference) {
     info.show();
     QTest::mouseClick(info.findChild<QPushButton*>("OKButton"), Qt::LeftButton);
     EXPECT_TRUE(info.isClosing());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FInfo), nullptr);
 }
 
 TEST(InfoFormKeyboardTest, EnterClosesItWhereverTheFocusIs) {

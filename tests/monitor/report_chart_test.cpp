@@ -35,7 +35,7 @@ protected:
     void openReport() {
         installConfig(0);
         doubleClickNode("Статистика");
-        report_ = WindowRegistry::find<TFReport>(WindowId::FReport);
+        report_ = WindowRegistry::Find<TFReport>(WindowId::FReport);
         ASSERT_NE(report_, nullptr);
         report_->history().setTimeSource([this] { return start_.addMSecs(clock_.nowUs() / 1000); });
     }
@@ -187,9 +187,9 @@ TEST_F(ReportChartTest, ResetIsMarkedAndClosingDiscardsTheHistory) {
     for (std::size_t i = 0; i + 1 < history.size(); ++i) EXPECT_FALSE(history[i].afterReset);
 
     click("BClose");
-    EXPECT_EQ(WindowRegistry::get(WindowId::FReport), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FReport), nullptr);
     doubleClickNode("Статистика");
-    auto* reopened = WindowRegistry::find<TFReport>(WindowId::FReport);
+    auto* reopened = WindowRegistry::Find<TFReport>(WindowId::FReport);
     ASSERT_NE(reopened, nullptr);
     EXPECT_TRUE(reopened->history().empty());
 }

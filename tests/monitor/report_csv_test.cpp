@@ -28,7 +28,7 @@ TEST_F(ReportCsvTest, CsvHasAHeaderAndOneRowPerReportWithAPointForDecimals) {
         "7,578704,1234,8000,123.4570,0.0000,12345.6850,2.63\r\n"
         "2026-12-09T14:03:29.250+03:00,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
         "0.0000,0.0000,0.0000,0.00\r\n";
-    EXPECT_EQ(ReportCsv::toCsv(history_), expected);
+    EXPECT_EQ(ReportCsv::ToCsv(history_), expected);
 }
 
 }  // namespace

@@ -221,7 +221,7 @@ TEST_F(ReportFormTest, ClosingWithdrawsBothRequests) {
         form.show();
         QTest::mouseClick(form.findChild<QPushButton*>("BRun"), Qt::LeftButton);
         QTest::mouseClick(form.findChild<QPushButton*>("BRst"), Qt::LeftButton);
-        ASSERT_EQ(WindowRegistry::get(WindowId::FReport), &form);
+        ASSERT_EQ(WindowRegistry::Get(WindowId::FReport), &form);
         if (byWorker) {
             form.closeFromWorker();
         } else {
@@ -231,7 +231,7 @@ TEST_F(ReportFormTest, ClosingWithdrawsBothRequests) {
         EXPECT_FALSE(signalled(WorkerRequest::ReadStatistics));
         EXPECT_FALSE(signalled(WorkerRequest::ResetStatistics));
         EXPECT_FALSE(form.timer()->isActive());
-        EXPECT_EQ(WindowRegistry::get(WindowId::FReport), nullptr);
+        EXPECT_EQ(WindowRegistry::Get(WindowId::FReport), nullptr);
     }
 }
 

@@ -125,12 +125,12 @@ TEST_F(TraceFormTest, LogFollowsNewLinesOnlyWhileShowingTheEnd) {
 TEST_F(TraceFormTest, ClosingWithdrawsTheRequestsAndStopsPolling) {
     click(box("LinkRx"));
     click(button("ButRun"));
-    ASSERT_EQ(WindowRegistry::get(WindowId::FTrace), &form_);
+    ASSERT_EQ(WindowRegistry::Get(WindowId::FTrace), &form_);
     click(button("ButClose"));
     EXPECT_FALSE(signalled(WorkerRequest::SetTrace));
     EXPECT_FALSE(signalled(WorkerRequest::PollTrace));
     EXPECT_FALSE(form_.timer()->isActive());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FTrace), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FTrace), nullptr);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "sim/SimControl.h"
 #include "transfer/FlashForm.h"
 #include "ui/Dialogs.h"
+#include "tests/support/SimBoards.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ void startFlash(TFDevice& main, k350sim::DeviceId board, const QString& imagePat
     static ImageDialog dialog(imagePath);
     SetAppDialogs(&dialog);
     auto* window = new TFFlash;
-    if (window->LoadImageAndStart()) main.showTaskWindow(window);
+    if (window->loadImageAndStart()) main.showTaskWindow(window);
 }
 
 void startTrace(TFDevice& main, k350sim::DeviceId board) {
@@ -86,11 +87,6 @@ void startTrace(TFDevice& main, k350sim::DeviceId board) {
     main.worker().signal(WorkerRequest::PollTrace);
 }
 
-bool boardReleased() {
-    const auto log = k350sim::transferLog();
-    return log.size() >= 2 && log[log.size() - 2].kind == k350sim::TransferKind::ReleaseInterface &&
-           log.back().kind == k350sim::TransferKind::Close;
-}
 
 }  // namespace
 
@@ -128,7 +124,7 @@ int main(int argc, char** argv) {
         status = QApplication::exec();
     }
     std::printf("closed_in_ms=%lld released=%d\n", static_cast<long long>(closeMs),
-                boardReleased() ? 1 : 0);
+                BoardReleased() ? 1 : 0);
     std::fflush(stdout);
     if (TFDevice::workerLeftRunning()) std::_Exit(3);
     k350sim::setReplyHook({});

@@ -29,13 +29,13 @@ protected:
     TFReport* openReport() {
         installConfig(0);
         doubleClickNode("Статистика");
-        return WindowRegistry::find<TFReport>(WindowId::FReport);
+        return WindowRegistry::Find<TFReport>(WindowId::FReport);
     }
     TFTrace* openTrace() {
         installConfig(0);
         window().setServiceLevel(ServiceLevel::FullService);
         doubleClickNode("Trace");
-        return WindowRegistry::find<TFTrace>(WindowId::FTrace);
+        return WindowRegistry::Find<TFTrace>(WindowId::FTrace);
     }
 };
 
@@ -68,7 +68,7 @@ TEST_F(MonitorShellTest, StatisticsWindowClosesWhenNoBoardAnswers) {
     k350sim::unplug(board_);
     click(report, "BRun");
     runWorker();
-    EXPECT_EQ(WindowRegistry::get(WindowId::FReport), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FReport), nullptr);
 }
 
 TEST_F(MonitorShellTest, TraceShowsLinesOfTheSelectedChannels) {
@@ -105,8 +105,8 @@ TEST_F(MonitorShellTest, TraceWindowOpensAtTheTopLeftCornerWhateverIsOpen) {
     window().setServiceLevel(ServiceLevel::FullService);
     doubleClickNode("Статистика");
     doubleClickNode("Trace");
-    auto* report = WindowRegistry::find<TFReport>(WindowId::FReport);
-    auto* trace = WindowRegistry::find<TFTrace>(WindowId::FTrace);
+    auto* report = WindowRegistry::Find<TFReport>(WindowId::FReport);
+    auto* trace = WindowRegistry::Find<TFTrace>(WindowId::FTrace);
     ASSERT_NE(report, nullptr);
     ASSERT_NE(trace, nullptr);
     EXPECT_EQ(report->parentWidget()->pos(), QPoint(0, 0));

@@ -22,8 +22,8 @@
 namespace {
 
 struct FakeWindow : NotificationReceiver {
-    explicit FakeWindow(WindowId id) : id_(id), generation(WindowRegistry::set(id_, this)) {}
-    ~FakeWindow() override { WindowRegistry::clear(id_, this); }
+    explicit FakeWindow(WindowId id) : id_(id), generation(WindowRegistry::Set(id_, this)) {}
+    ~FakeWindow() override { WindowRegistry::Clear(id_, this); }
     void onWorkerNotification(const WorkerNotification& notification) override {
         received.push_back(notification.code);
         onUiThread = onUiThread && QThread::currentThread() == qApp->thread();

@@ -8,6 +8,7 @@
 
 #include "config/ConfigImage.h"
 #include "config/Crc.h"
+#include "tests/support/SimBoards.h"
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/RobustWindows.h"
 #include "tests/support/ShellFixture.h"
@@ -62,7 +63,7 @@ protected:
         closeAll();
         queueTraceRecords(board_);
         robust::openOperation(window(), dialogs_, operation, firmwarePath_);
-        EXPECT_NE(WindowRegistry::get(operation.window), nullptr);
+        EXPECT_NE(WindowRegistry::Get(operation.window), nullptr);
         const int errorsBefore = errorLines(window());
         WindowTap tap(operation.window, closeAfter);
         runWorker();
@@ -91,7 +92,7 @@ TEST_F(TaskWindowClosedTest, EveryWindowClosedAfterEachNotificationEndsItsOperat
             const Run closed = runOperation(operation, closeAfter);
             EXPECT_EQ(int(closed.codes.size()), closeAfter);  // nothing reached it afterwards
             EXPECT_FALSE(closed.windowLeft);
-            EXPECT_EQ(WindowRegistry::get(operation.window), nullptr);
+            EXPECT_EQ(WindowRegistry::Get(operation.window), nullptr);
             EXPECT_EQ(closed.newErrors, 0);
             EXPECT_TRUE(window().worker().isLinkOpen());
             ++closedRuns;
@@ -149,14 +150,7 @@ protected:
     }
 
     // Every handle the terminal opened has been closed again.
-    static bool boardReleased() {
-        int open = 0;
-        for (const auto& entry : k350sim::transferLog()) {
-            if (entry.kind == k350sim::TransferKind::Open && entry.result == 0) ++open;
-            if (entry.kind == k350sim::TransferKind::Close && entry.result == 0) --open;
-        }
-        return open == 0;
-    }
+    static bool boardReleased() { return BoardReleased(); }
 
     // Another worker can take the board at once.
     bool boardUsable() {
@@ -192,8 +186,8 @@ protected:
         k350sim::setReplyHook({});
         EXPECT_TRUE(boardReleased());
         device.reset();
-        EXPECT_EQ(WindowRegistry::get(WindowId::FDevice), nullptr);
-        EXPECT_EQ(WindowRegistry::get(operation.window), nullptr);
+        EXPECT_EQ(WindowRegistry::Get(WindowId::FDevice), nullptr);
+        EXPECT_EQ(WindowRegistry::Get(operation.window), nullptr);
         EXPECT_TRUE(boardUsable());
     }
 

@@ -49,7 +49,7 @@ protected:
         dialogs.openAnswers.push_back(imagePath_);
         doubleClickNode("Загрузка ПО");
     }
-    static TFFlash* flashWindow() { return WindowRegistry::find<TFFlash>(WindowId::FFlash); }
+    static TFFlash* flashWindow() { return WindowRegistry::Find<TFFlash>(WindowId::FFlash); }
     static void pressCancel() { flashWindow()->findChild<QPushButton*>("But")->click(); }
     static QString comment() { return flashWindow()->findChild<QLabel*>("SComment")->text(); }
 

@@ -70,7 +70,7 @@ TEST_F(ShellEndToEndTest, BoardInfoEditUnderTheCLocaleKeepsTheBoardsDate) {
     QTRY_VERIFY_WITH_TIMEOUT(window().hasConfig(), kWaitMs);
     window().setServiceLevel(ServiceLevel::FullService);
     doubleClickNode("Board Info");
-    auto* board = WindowRegistry::find<TFBoard>(WindowId::FBoard);
+    auto* board = WindowRegistry::Find<TFBoard>(WindowId::FBoard);
     ASSERT_NE(board, nullptr);
     auto* serial = board->findChild<QLineEdit*>("sSerial");
     serial->selectAll();

@@ -84,8 +84,8 @@ TEST_F(ShutdownInputTest, AClickWaitingWhileTheWorkerStopsStartsNothing) {
                                   Qt::NoModifier));
     }
     window().close();
-    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FRead), nullptr);
     QCoreApplication::processEvents();
-    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FRead), nullptr);
     EXPECT_EQ(openWindowCount(), 0);
 }

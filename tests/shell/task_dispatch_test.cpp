@@ -57,13 +57,13 @@ TEST_F(ShellTasksTest, ReadDeviceInstallsTheBoardRecordAndItsIds) {
     EXPECT_TRUE(log.contains("-> Процесс чтения конфигурации запущен"));
     EXPECT_TRUE(log.contains("-> Получено 140байт."));
     EXPECT_TRUE(log.contains("-> Процесс чтения конфигурации завершен"));
-    EXPECT_NE(WindowRegistry::find<TFRead>(WindowId::FRead), nullptr);
+    EXPECT_NE(WindowRegistry::Find<TFRead>(WindowId::FRead), nullptr);
 }
 
 TEST_F(ShellTasksTest, ReadDeviceWithAConfigurationAsksThenClosesEverything) {
     installConfig(0);
     doubleClickNode("Кодек");
-    ASSERT_NE(WindowRegistry::find<TFCodec>(WindowId::FCodec), nullptr);
+    ASSERT_NE(WindowRegistry::Find<TFCodec>(WindowId::FCodec), nullptr);
 
     trigger("MTaskGet");  // answered No
     EXPECT_EQ(dialogs_.questions, QStringList{kReadQuestion});
@@ -72,15 +72,15 @@ TEST_F(ShellTasksTest, ReadDeviceWithAConfigurationAsksThenClosesEverything) {
 
     dialogs_.yesNoAnswers.push_back(true);
     trigger("MTaskGet");
-    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), nullptr);
+    EXPECT_EQ(WindowRegistry::Find<TFCodec>(WindowId::FCodec), nullptr);
     EXPECT_FALSE(window().hasConfig());
-    auto* read = WindowRegistry::find<TFRead>(WindowId::FRead);
+    auto* read = WindowRegistry::Find<TFRead>(WindowId::FRead);
     ASSERT_NE(read, nullptr);
     EXPECT_TRUE(window().worker().isSignalled(WorkerRequest::ReadConfig));
 
     trigger("MTaskGet");  // the open read window only comes to the front
     EXPECT_EQ(dialogs_.questions.size(), 2);
-    EXPECT_EQ(WindowRegistry::find<TFRead>(WindowId::FRead), read);
+    EXPECT_EQ(WindowRegistry::Find<TFRead>(WindowId::FRead), read);
     EXPECT_EQ(openWindowCount(), 1);
 }
 
@@ -106,7 +106,7 @@ TEST_F(ShellTasksTest, WriteDeviceSendsTheSettingsPartAtUserLevelAndAllAtFullSer
     EXPECT_EQ(StoredCrc(window().config()), ComputeCrc(window().crc(), window().config()));
     EXPECT_TRUE(window().logText().contains("-> Процесс загрузки конфигурации завершен"));
 
-    WindowRegistry::find<TFSave>(WindowId::FSave)->closeWindow();
+    WindowRegistry::Find<TFSave>(WindowId::FSave)->closeWindow();
     window().setServiceLevel(ServiceLevel::FullService);
     doubleClickNode("Записать");
     runWorker();
@@ -118,14 +118,14 @@ TEST_F(ShellTasksTest, WriteDeviceSendsTheSettingsPartAtUserLevelAndAllAtFullSer
 TEST_F(ShellTasksTest, WriteDeviceWithItsWindowOpenOnlyBringsItToTheFront) {
     installConfig(0);
     trigger("MTaskSet");
-    auto* save = WindowRegistry::find<TFSave>(WindowId::FSave);
+    auto* save = WindowRegistry::Find<TFSave>(WindowId::FSave);
     ASSERT_NE(save, nullptr);
     doubleClickNode("Кодек");
     window().config().bytes[0] ^= 0xFF;
     const std::uint16_t stale = StoredCrc(window().config());
     trigger("MButtonSet");
     EXPECT_EQ(StoredCrc(window().config()), stale);
-    EXPECT_EQ(WindowRegistry::find<TFSave>(WindowId::FSave), save);
+    EXPECT_EQ(WindowRegistry::Find<TFSave>(WindowId::FSave), save);
     EXPECT_EQ(activeWindow(), save);
     EXPECT_EQ(openWindowCount(), 2);
 }
@@ -137,19 +137,19 @@ TEST_F(ShellTasksTest, EveryTreeTaskOpensOneWindowAndAgainOnlyBringsItToTheFront
                                "Статистика", "Board Info", "Trace",       "UART"};
     for (const QString& caption : captions) pressKeyOnNode(caption, Qt::Key_Return);
     EXPECT_EQ(openWindowCount(), captions.size());
-    auto* codec = WindowRegistry::find<TFCodec>(WindowId::FCodec);
+    auto* codec = WindowRegistry::Find<TFCodec>(WindowId::FCodec);
     ASSERT_NE(codec, nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FVocoder), nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FRecoder), nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FAudio), nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FReport), nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FBoard), nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FTrace), nullptr);
-    EXPECT_NE(WindowRegistry::get(WindowId::FUart), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FVocoder), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FRecoder), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FAudio), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FReport), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FBoard), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FTrace), nullptr);
+    EXPECT_NE(WindowRegistry::Get(WindowId::FUart), nullptr);
 
     doubleClickNode("Кодек");
     EXPECT_EQ(openWindowCount(), captions.size());
-    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), codec);
+    EXPECT_EQ(WindowRegistry::Find<TFCodec>(WindowId::FCodec), codec);
     EXPECT_EQ(activeWindow(), codec);
 
     // A drop of level leaves them open; closing the configuration closes them all.
@@ -157,7 +157,7 @@ TEST_F(ShellTasksTest, EveryTreeTaskOpensOneWindowAndAgainOnlyBringsItToTheFront
     EXPECT_EQ(openWindowCount(), captions.size());
     trigger("MFileClose");
     EXPECT_EQ(openWindowCount(), 0);
-    EXPECT_EQ(WindowRegistry::find<TFCodec>(WindowId::FCodec), nullptr);
+    EXPECT_EQ(WindowRegistry::Find<TFCodec>(WindowId::FCodec), nullptr);
 }
 
 TEST_F(ShellTasksTest, CancelledFirmwareChoiceLeavesNoWindowAndNoRequest) {
@@ -165,13 +165,13 @@ TEST_F(ShellTasksTest, CancelledFirmwareChoiceLeavesNoWindowAndNoRequest) {
     window().setServiceLevel(ServiceLevel::Service);
     doubleClickNode("Загрузка ПО");
     EXPECT_EQ(openWindowCount(), 0);
-    EXPECT_EQ(WindowRegistry::find<TFFlash>(WindowId::FFlash), nullptr);
+    EXPECT_EQ(WindowRegistry::Find<TFFlash>(WindowId::FFlash), nullptr);
     EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
     EXPECT_TRUE(dialogs_.messages.isEmpty());
 
     dialogs_.openAnswers.push_back(writeFile("fw.rom", {1, 2, 3, 4}));
     doubleClickNode("Загрузка ПО");
-    EXPECT_NE(WindowRegistry::find<TFFlash>(WindowId::FFlash), nullptr);
+    EXPECT_NE(WindowRegistry::Find<TFFlash>(WindowId::FFlash), nullptr);
     EXPECT_TRUE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
     EXPECT_EQ(openWindowCount(), 1);
 }
@@ -207,12 +207,12 @@ TEST_F(ShellTasksTest, InformationRefreshesTheCrcEachTimeButOpensOneWindow) {
     bytes[0] ^= 0xFF;
     doubleClickNode("Информация");
     EXPECT_EQ(StoredCrc(window().config()), good);
-    auto* info = WindowRegistry::get(WindowId::FInfo);
+    auto* info = WindowRegistry::Get(WindowId::FInfo);
     ASSERT_NE(info, nullptr);
     bytes[0] ^= 0xFF;
     pressKeyOnNode("Информация", Qt::Key_Enter);
     EXPECT_EQ(StoredCrc(window().config()), good);
-    EXPECT_EQ(WindowRegistry::get(WindowId::FInfo), info);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FInfo), info);
     EXPECT_EQ(openWindowCount(), 1);
 }
 

@@ -193,7 +193,7 @@ void showWidestValues(QMdiSubWindow* frame) {
             report->findChild<QLineEdit*>("mTime")->setText("999");
             report->findChild<QPushButton*>("BRun")->click();
             static const std::vector<std::uint8_t> record(256, 0xFF);
-            report->ShowStatistics(record.data());
+            report->showStatistics(record.data());
             break;
         }
         default:

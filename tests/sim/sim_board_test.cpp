@@ -17,7 +17,7 @@ class SimBoard : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::reset();
-        clock.install();
+        RunSimOnClock(clock);
         board = sim::addBoard(sim::addBus());
         handle = openFirstBoard();
         ASSERT_NE(handle, nullptr);
@@ -38,9 +38,9 @@ protected:
     void waitReady() {
         for (int polls = 0; flashStatus() & 1; ++polls) ASSERT_LT(polls, 1000);
     }
-    void settle(int64_t us) { clock.us += us; }
+    void settle(int64_t us) { clock.advanceUs(us); }
 
-    VirtualClock clock;
+    ::VirtualClock clock;
     sim::DeviceId board = 0;
     usb_dev_handle* handle = nullptr;
 };

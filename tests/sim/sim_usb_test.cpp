@@ -18,7 +18,7 @@ class SimUsb : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::reset();
-        clock.install();
+        RunSimOnClock(clock);
         bus = sim::addBus();
     }
     void TearDown() override { sim::reset(); }
@@ -28,7 +28,7 @@ protected:
         return openFirstBoard();
     }
 
-    VirtualClock clock;
+    ::VirtualClock clock;
     int bus = 0;
     sim::DeviceId board = 0;
 };
@@ -158,35 +158,35 @@ TEST_F(SimUsb, ADelayedReplyComesWithinTheReadsTimeOrWithTheNextRead) {
     usb_dev_handle* handle = openOnly();
     sim::delayReply(board, 0, 40'000);
     ASSERT_EQ(sendRequest(handle, Bytes{0, 0, 0, 0x40}), 4);
-    int64_t start = clock.us;
+    int64_t start = clock.nowUs();
     int result = 0;
     EXPECT_EQ(readReply(handle, result, 4, 100).size(), 4u);
-    EXPECT_EQ(clock.us - start, 40'000 + 1000);  // waited for it, then the read's frame
+    EXPECT_EQ(clock.nowUs() - start, 40'000 + 1000);  // waited for it, then the read's frame
 
     sim::delayReply(board, 0, 150'000);
     ASSERT_EQ(sendRequest(handle, Bytes{0, 0, 0, 0x40}), 4);
-    start = clock.us;
+    start = clock.nowUs();
     readReply(handle, result, 4, 100);
     EXPECT_EQ(result, -ETIMEDOUT);
-    EXPECT_EQ(clock.us - start, 100'000);
+    EXPECT_EQ(clock.nowUs() - start, 100'000);
     EXPECT_EQ(readReply(handle, result, 4, 100).size(), 4u);  // still on its way, then here
 }
 
 TEST_F(SimUsb, EveryTransferCostsAFrameAndATimeoutItsLength) {
     usb_dev_handle* handle = openOnly();
-    const int64_t start = clock.us;
+    const int64_t start = clock.nowUs();
     transact(handle, Bytes{0, 0, 0, 0x40});
-    EXPECT_EQ(clock.us - start, 2000);
+    EXPECT_EQ(clock.nowUs() - start, 2000);
     int result = 0;
     readReply(handle, result, 100, 250);
     EXPECT_EQ(result, -ETIMEDOUT);
-    EXPECT_EQ(clock.us - start, 2000 + 250'000);
+    EXPECT_EQ(clock.nowUs() - start, 2000 + 250'000);
 }
 
 TEST_F(SimUsb, LogsEveryCallWithItsBytesAndTime) {
     usb_dev_handle* handle = openOnly();
     sim::clearLog();
-    clock.us = 5000;
+    clock.advanceUs(5000 - clock.nowUs());
     transact(handle, Bytes{0, 0, 0, 0x40}, 100);
     usb_release_interface(handle, 0);
     usb_close(handle);
@@ -242,9 +242,9 @@ TEST_F(SimUsb, FailsTheNthTransferWithTheGivenErrorOrTimeout) {
     int result = 0;
     readReply(handle, result);
     EXPECT_EQ(result, -EIO);
-    const int64_t before = clock.us;
+    const int64_t before = clock.nowUs();
     EXPECT_EQ(sendRequest(handle, Bytes{0, 0, 0, 0x40}, 100), -ETIMEDOUT);
-    EXPECT_EQ(clock.us - before, 100'000);
+    EXPECT_EQ(clock.nowUs() - before, 100'000);
     readReply(handle, result);
     EXPECT_EQ(result, -ETIMEDOUT);  // neither request reached the board's reply queue
     EXPECT_EQ(transact(handle, Bytes{0, 0, 0, 0x40}).size(), 4u);

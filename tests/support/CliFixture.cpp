@@ -3,36 +3,28 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "tests/support/SimBoards.h"
 #include "tests/support/SimTime.h"
 #include "tests/support/WorkerFixture.h"
 
 void CliFixture::SetUp() {
-    char pattern[] = "/tmp/k350ctl-test-XXXXXX";
-    directory_ = mkdtemp(pattern);
+    folder_ = std::make_unique<TemporaryFolder>("k350ctl-test");
     k350sim::reset();
     RunSimOnClock(clock);
 }
 
 void CliFixture::TearDown() {
     ReleaseSim();
-    std::filesystem::remove_all(directory_);
+    folder_.reset();
 }
 
 k350sim::Id8 CliFixture::dieIdFor(int index) {
-    return {0x35, 0x0A, 0x01, 0x23, 0x45, 0x67, 0x89, std::uint8_t(index)};
+    return BoardDieId(index);
 }
 
 std::vector<k350sim::DeviceId> CliFixture::plugBoards(int count,
                                                       const k350sim::BoardOptions& options) {
-    k350sim::reset();
-    const int bus = k350sim::addBus();
-    std::vector<k350sim::DeviceId> boards;
-    for (int i = 1; i <= count; ++i) {
-        k350sim::BoardOptions board = options;
-        board.dieId = dieIdFor(i);
-        boards.push_back(k350sim::addBoard(bus, board));
-        k350sim::setEeprom(boards.back(), 0, k350sim::plausibleConfiguration(0));
-    }
+    std::vector<k350sim::DeviceId> boards = PlugBoards(count, options);
     RunSimOnClock(clock);
     return boards;
 }

@@ -17,6 +17,7 @@
 #include "link/K350Task.h"
 #include "sim/SimControl.h"
 #include "tests/support/RecordingChannel.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tests/support/VirtualClock.h"
 
 struct CliRun {
@@ -59,7 +60,7 @@ protected:
     static RecordingChannel::Receiver fillWith(std::shared_ptr<const k350sim::Bytes> bytes);
     static void runRequest(TK350& worker, WorkerRequest request);
 
-    std::string tempPath(const std::string& name) const { return directory_ + "/" + name; }
+    std::string tempPath(const std::string& name) const { return folder_->file(name); }
 
     VirtualClock clock;
     std::map<std::string, std::string> variables;
@@ -67,5 +68,5 @@ protected:
     std::atomic<int> stopSignal{0};  // the signal that set interrupted; 0 for SIGINT
 
 private:
-    std::string directory_;
+    std::unique_ptr<TemporaryFolder> folder_;
 };

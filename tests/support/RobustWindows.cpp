@@ -27,7 +27,7 @@ void activateNode(TFDevice& device, const char* caption) {
 
 template <class Control>
 Control* control(WindowId id, const char* name) {
-    auto* window = dynamic_cast<QWidget*>(WindowRegistry::get(id));
+    auto* window = dynamic_cast<QWidget*>(WindowRegistry::Get(id));
     return window ? window->findChild<Control*>(name) : nullptr;
 }
 
@@ -90,13 +90,13 @@ void openOperation(TFDevice& device, FakeDialogs& dialogs, const WindowOperation
 WindowTap::WindowTap(WindowId id, int closeAfter)
     : id_(id),
       closeAfter_(closeAfter),
-      target_(dynamic_cast<TaskWindow*>(WindowRegistry::get(id))) {
-    WindowRegistry::set(id_, this);
+      target_(dynamic_cast<TaskWindow*>(WindowRegistry::Get(id))) {
+    WindowRegistry::Set(id_, this);
 }
 
 WindowTap::~WindowTap() {
-    WindowRegistry::clear(id_, this);
-    if (target_ && !target_->isClosing()) WindowRegistry::set(id_, target_);
+    WindowRegistry::Clear(id_, this);
+    if (target_ && !target_->isClosing()) WindowRegistry::Set(id_, target_);
 }
 
 void WindowTap::onWorkerNotification(const WorkerNotification& notification) {
@@ -104,17 +104,17 @@ void WindowTap::onWorkerNotification(const WorkerNotification& notification) {
     if (target_) target_->onWorkerNotification(notification);
     if (int(codes_.size()) >= closeAfter_) return destroyWindow();
     // The window may have closed itself while handling it.
-    if (!target_ || target_->isClosing()) WindowRegistry::clear(id_, this);
+    if (!target_ || target_->isClosing()) WindowRegistry::Clear(id_, this);
 }
 
 void WindowTap::closeFromWorker() {
     closeRequested_ = true;
-    WindowRegistry::clear(id_, this);
+    WindowRegistry::Clear(id_, this);
     if (target_) target_->closeFromWorker();
 }
 
 void WindowTap::destroyWindow() {
-    WindowRegistry::clear(id_, this);
+    WindowRegistry::Clear(id_, this);
     if (!target_) return;
     QWidget* frame = target_;
     while (frame && !qobject_cast<QMdiSubWindow*>(frame)) frame = frame->parentWidget();

@@ -1,15 +1,7 @@
-// Test entry point: every test program gets a QApplication on the offscreen
-// platform, so widget tests and plain tests share one main().
+// Entry point of the core's test programs: no Qt, no QApplication.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    // The system's locale stays the default, so the suite sees what a user of any locale sees;
-    // tests that depend on one set it themselves.
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -9,18 +9,12 @@
 #include <vector>
 
 #include "sim/SimControl.h"
+#include "tests/support/SimTime.h"
+#include "tests/support/VirtualClock.h"
 
 namespace simtest {
 
 using k350sim::Bytes;
-
-struct VirtualClock {
-    std::atomic<int64_t> us{0};
-
-    void install() {
-        k350sim::setClock([this] { return us.load(); }, [this](int64_t step) { us += step; });
-    }
-};
 
 // The boards of the current device list, in bus and device order, after a fresh scan.
 inline std::vector<struct usb_device*> scanBoards() {

@@ -25,7 +25,7 @@ protected:
     }
     ~FlashFormTest() override { k350sim::setReplyHook({}); }
 
-    static TFFlash* flashWindow() { return WindowRegistry::find<TFFlash>(WindowId::FFlash); }
+    static TFFlash* flashWindow() { return WindowRegistry::Find<TFFlash>(WindowId::FFlash); }
     int logCount(const QString& text) { return int(window().logText().count(text)); }
     // The worker has taken the image: as far as the window knows, the flash is being written.
     void handOverImage() {

@@ -74,7 +74,7 @@ TEST_F(TransferFormsTest, ReadShowsTheCourseOfTheReadAndClosesItselfTenSecondsAf
     EXPECT_EQ(read.size().expandedTo(QSize(297, 220)), read.size());
     EXPECT_EQ(read.minimumSize(), read.maximumSize());
     EXPECT_TRUE(worker.isSignalled(WorkerRequest::ReadConfig));
-    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), &read);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FRead), &read);
     auto* timer = control<QTimer>(read, "Timer");
     EXPECT_EQ(timer->interval(), 10000);
     EXPECT_FALSE(timer->isActive());
@@ -105,7 +105,7 @@ TEST_F(TransferFormsTest, ReadShowsTheCourseOfTheReadAndClosesItselfTenSecondsAf
     QMetaObject::invokeMethod(timer, "timeout");
     EXPECT_TRUE(read.isClosing());
     EXPECT_FALSE(timer->isActive());
-    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FRead), nullptr);
 }
 
 TEST_F(TransferFormsTest, SaveClosedBeforeTheWorkerTakesTheRequestWritesNothing) {
@@ -160,12 +160,12 @@ TEST_F(TransferFormsTest, ReadAndSaveLeaveTheFillRequestUnanswered) {
 
 TEST_F(TransferFormsTest, FlashWithCancelledDialogRequestsNothing) {
     TFFlash flash;
-    EXPECT_FALSE(flash.LoadImageAndStart());
+    EXPECT_FALSE(flash.loadImageAndStart());
     ASSERT_EQ(dialogs.openFilters.size(), 1);
     EXPECT_EQ(dialogs.openFilters[0], "К350 программное обеспечение (*.rom)|*.rom|все файлы|*");
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_FALSE(worker.isSignalled(WorkerRequest::LoadFirmware));
-    EXPECT_EQ(WindowRegistry::get(WindowId::FFlash), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FFlash), nullptr);
 }
 
 TEST_F(TransferFormsTest, FlashRejectsAMissingFileAndAFolderWithTheFullPath) {
@@ -173,7 +173,7 @@ TEST_F(TransferFormsTest, FlashRejectsAMissingFileAndAFolderWithTheFullPath) {
         dialogs.messages.clear();
         dialogs.openAnswers.push_back(path);
         TFFlash flash;
-        EXPECT_FALSE(flash.LoadImageAndStart());
+        EXPECT_FALSE(flash.loadImageAndStart());
         ASSERT_EQ(dialogs.messages.size(), 1);
         EXPECT_EQ(dialogs.messages[0], "Файл " + path + kBadFileTail);
         EXPECT_FALSE(worker.isSignalled(WorkerRequest::LoadFirmware));
@@ -184,7 +184,7 @@ TEST_F(TransferFormsTest, FlashHandsOverAnImageThatOutlivesTheClosedWindow) {
     const QByteArray content("any bytes at all\x00\xFF", 18);
     dialogs.openAnswers.push_back(writeFile("образ.rom", content));
     auto flash = std::make_unique<TFFlash>();
-    ASSERT_TRUE(flash->LoadImageAndStart());
+    ASSERT_TRUE(flash->loadImageAndStart());
     EXPECT_EQ(flash->windowTitle(), "Загрузка ПО");
     EXPECT_TRUE(worker.isSignalled(WorkerRequest::LoadFirmware));
 
@@ -221,7 +221,7 @@ TEST_F(TransferFormsTest, WindowsWorkWithoutAWorker) {
     TFRead read;
     notify(read, NotifyCode::Done, 140);
     read.close();
-    EXPECT_EQ(WindowRegistry::get(WindowId::FRead), nullptr);
+    EXPECT_EQ(WindowRegistry::Get(WindowId::FRead), nullptr);
 }
 
 }  // namespace
@@ -246,7 +246,7 @@ protected:
         window().setServiceLevel(ServiceLevel::Service);
         dialogs_.openAnswers.push_back(writeFile("fw.rom", image));
         auto* flash = new T;
-        EXPECT_TRUE(flash->LoadImageAndStart());
+        EXPECT_TRUE(flash->loadImageAndStart());
         window().showTaskWindow(flash);
         return flash;
     }
@@ -262,7 +262,7 @@ protected:
 
 TEST_F(TransferOnBoardTest, ReadWindowFollowsTheReadAndGoesAwayTenSecondsLater) {
     trigger("MButtonGet");
-    QPointer<TFRead> read = WindowRegistry::find<TFRead>(WindowId::FRead);
+    QPointer<TFRead> read = WindowRegistry::Find<TFRead>(WindowId::FRead);
     ASSERT_FALSE(read.isNull());
     runWorker();
     EXPECT_EQ(shown(read, "SDie"), "0x350A0123456789AB");

@@ -12,23 +12,20 @@
 #include "cli/station/StationView.h"
 #include "config/Sha256.h"
 #include "link/PortPath.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 
 class Folder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/k350-parts-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    void TearDown() override { std::filesystem::remove_all(path); }
+    TemporaryFolder folder{"k350-parts"};
     std::string write(const std::string& name, const std::string& text) {
         const std::string file = path + "/" + name;
         std::filesystem::create_directories(std::filesystem::path(file).parent_path());
         std::ofstream(file) << text;
         return file;
     }
-    std::string path;
+    std::string path = folder.path();
 };
 
 using RecipeTest = Folder;

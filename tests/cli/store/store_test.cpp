@@ -21,6 +21,7 @@
 #include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/TemporaryFolder.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
@@ -31,20 +32,9 @@ PostgresServer& Server() {
     return server;
 }
 
-class TempFolder {
+class TempFolder : public TemporaryFolder {
 public:
-    TempFolder() {
-        char pattern[] = "/tmp/k350-store-XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    TempFolder() : TemporaryFolder("k350-store") {}
 };
 
 class StoreTest : public ::testing::TestWithParam<std::string> {
