@@ -12,7 +12,7 @@
 #include <array>
 
 #include "editors/FormUart.h"
-#include "support/FakeDialogs.h"
+#include "tests/support/FakeDialogs.h"
 #include "ui/WindowRegistry.h"
 
 namespace {
