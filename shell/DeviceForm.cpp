@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QDate>
 #include <QDockWidget>
 #include <QHeaderView>
@@ -17,7 +16,6 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTime>
-#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <algorithm>
@@ -30,6 +28,7 @@
 #include "shell/Icons.h"
 #include "shell/NodeCaptions.h"
 #include "shell/PaneCycle.h"
+#include "shell/PanelDocking.h"
 #include "shell/TaskDispatch.h"
 #include "shell/WindowArranger.h"
 #include "transfer/FlashForm.h"
@@ -45,7 +44,6 @@ const char* const kLeaveDownloadQuestion =
 namespace {
 // How long shutdown waits for the worker to release the board.
 constexpr std::chrono::milliseconds kWorkerExitWait{1200};
-constexpr int kPanelMoveSettleMs = 300;
 std::atomic<bool> workerLeftToItself{false};
 
 const char* statusText(int status) {
@@ -296,7 +294,9 @@ void TFDevice::buildPanels() {
     PanelDev->setWidget(treeDev_);
     PanelDev->setMinimumWidth(panelWidth());
     addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
-    setUpPanelDocking();
+    connect(treeDev_, &QTreeWidget::itemDoubleClicked, this, [this] { activateSelectedNode(); });
+    treeDev_->installEventFilter(this);
+    docking_ = new PanelDocking(this, PanelDev);
 
     auto* logDock = new QDockWidget(this);
     logDock->setObjectName("PanelLog");
@@ -600,49 +600,11 @@ bool TFDevice::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (watched == PanelDev && event->type() == QEvent::Move && PanelDev->isFloating()) {
-        panelMoveEnd_->start();
-    }
-    if (watched == PanelDev && event->type() == QEvent::Close) {
-        // Only the tree reaches most windows: a window manager's close docks the panel instead.
-        event->ignore();
-        dockPanelBack();
-        return true;
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
-// --- device panel docking ----------------------------------------------------
-
-void TFDevice::setUpPanelDocking() {
-    connect(treeDev_, &QTreeWidget::itemDoubleClicked, this, [this] { activateSelectedNode(); });
-    treeDev_->installEventFilter(this);
-    panelMoveEnd_ = new QTimer(this);
-    panelMoveEnd_->setSingleShot(true);
-    panelMoveEnd_->setInterval(kPanelMoveSettleMs);
-    // The window manager moves a floating panel; the drag has ended once it
-    // stops moving, and the pointer is then where it was dropped.
-    connect(panelMoveEnd_, &QTimer::timeout, this, [this] { panelDragEnded(QCursor::pos().x()); });
-    PanelDev->installEventFilter(this);
-    // While it floats the panel docks back only by the drop rule below, not wherever the toolkit
-    // would dock it on the way.
-    connect(PanelDev, &QDockWidget::topLevelChanged, this, [this](bool floating) {
-        PanelDev->setAllowedAreas(floating ? Qt::NoDockWidgetArea : Qt::LeftDockWidgetArea);
-    });
-}
-
 void TFDevice::panelDragEnded(int dropScreenX) {
-    if (!PanelDev->isFloating()) return;
-    if (dropScreenX > frameGeometry().left()) return;
-    dockPanelBack();
-}
-
-void TFDevice::dockPanelBack() {
-    if (PanelDev->isFloating()) {
-        PanelDev->setFloating(false);
-        addDockWidget(Qt::LeftDockWidgetArea, PanelDev);
-    }
-    PanelDev->show();
+    docking_->dragEnded(dropScreenX);
 }
 
 // --- commands ----------------------------------------------------------------

@@ -27,6 +27,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class FileCommands;
 class PaneCycle;
+class PanelDocking;
 class WindowArranger;
 class TaskDispatch;
 class TaskWindow;
@@ -123,8 +124,6 @@ private:
     DeviceTree::Layout treeLayout() const;
     void setLevelMarks(bool userLevel);
     void restoreLevelMarks();
-    void setUpPanelDocking();
-    void dockPanelBack();
     void answerTransferRequest(std::intptr_t transferDataAddress);
     void logStatus(int status);
     void shutDown();
@@ -155,7 +154,7 @@ private:
     class QStyle* frameStyle_ = nullptr;  // of the child frames
     QDockWidget* PanelDev = nullptr;
     QTreeWidget* treeDev_ = nullptr;
-    class QTimer* panelMoveEnd_ = nullptr;
+    PanelDocking* docking_ = nullptr;
     QTabWidget* TranscriptControl = nullptr;
     QPlainTextEdit* Log = nullptr;
 
