@@ -57,17 +57,22 @@ std::string FileUri(const std::string& path) {
 SqliteConnection::SqliteConnection(const std::string& path, StoreAccess access) : path_(path) {
     if (access == StoreAccess::Write) {
         open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        // Before anything is changed: another program's file is never made a store.
-        if (!hasTable("k350_schema") && holdsOtherData()) {
+        // No destructor runs for a throwing constructor: a file refused here is closed again.
+        try {
+            // Before anything is changed: another program's file is never made a store.
+            if (!hasTable("k350_schema") && holdsOtherData()) {
+                throw StoreError("store " + ShownLocation(path) +
+                                 " holds another program's tables and is not a k350 store; "
+                                 "nothing was changed; give a new file with --store");
+            }
+            // The write-ahead log lets readers (history) go on while a station writes; a run's
+            // record is on disk when its transaction commits. A read-only medium refuses it.
+            run("PRAGMA journal_mode = WAL");
+            run("PRAGMA synchronous = FULL");
+        } catch (...) {
             close();
-            throw StoreError("store " + ShownLocation(path) +
-                             " holds another program's tables and is not a k350 store; nothing "
-                             "was changed; give a new file with --store");
+            throw;
         }
-        // The write-ahead log lets readers (history) go on while a station writes; a run's
-        // record is on disk when its transaction commits.
-        run("PRAGMA journal_mode = WAL");
-        run("PRAGMA synchronous = FULL");
         return;
     }
     std::error_code error;
