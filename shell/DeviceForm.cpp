@@ -588,8 +588,7 @@ int TFDevice::nodeImage(const QTreeWidgetItem* node) {
 }
 
 void TFDevice::activateSelectedNode() {
-    const QString caption = deviceTree_->selectedCaption();
-    if (!caption.isEmpty()) dispatch_->activate(caption);
+    dispatch_->activate(deviceTree_->selectedTask());
 }
 
 bool TFDevice::eventFilter(QObject* watched, QEvent* event) {

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kTaskRole = Qt::UserRole + 2;
 constexpr int kUartImage = ImageIndex::Uart;
 }  // namespace
 
@@ -25,11 +26,13 @@ void DeviceTree::build(Layout layout, std::uint8_t model) {
     }
 }
 
-QTreeWidgetItem* DeviceTree::addNode(QTreeWidgetItem* parent, const QString& caption, int image) {
+QTreeWidgetItem* DeviceTree::addNode(QTreeWidgetItem* parent, const QString& caption, int image,
+                                     NodeTask task) {
     auto* node = parent ? new QTreeWidgetItem(parent, QStringList{caption})
                         : new QTreeWidgetItem(tree_, QStringList{caption});
     node->setIcon(0, ImageListIcon(image));
     node->setData(0, kImageRole, image);
+    node->setData(0, kTaskRole, int(task));
     node->setToolTip(0, caption);
     return node;
 }
@@ -37,7 +40,7 @@ QTreeWidgetItem* DeviceTree::addNode(QTreeWidgetItem* parent, const QString& cap
 void DeviceTree::buildNoDevice() {
     tree_->clear();
     addNode(addNode(nullptr, NodeCaption::Tasks, ImageIndex::TaskGroup), NodeCaption::Read,
-            ImageIndex::Read);
+            ImageIndex::Read, NodeTask::Read);
 }
 
 void DeviceTree::buildDevice(std::uint8_t model) {
@@ -48,14 +51,15 @@ void DeviceTree::buildDevice(std::uint8_t model) {
     root->setToolTip(0, root->text(0));
     QTreeWidgetItem* tasks = addNode(root, NodeCaption::Tasks, ImageIndex::TaskGroup);
     QTreeWidgetItem* devices = addNode(root, NodeCaption::Devices, ImageIndex::DeviceGroup);
-    addNode(nullptr, NodeCaption::Information, ImageIndex::Information);
-    addNode(tasks, NodeCaption::Read, ImageIndex::Read);
-    addNode(tasks, NodeCaption::Write, ImageIndex::Write);
-    addNode(tasks, NodeCaption::Statistics, ImageIndex::Statistics);
-    addNode(devices, NodeCaption::Codec, ImageIndex::Codec);
-    addNode(devices, NodeCaption::Vocoder, ImageIndex::Vocoder);
-    addNode(devices, NodeCaption::Recorder, ImageIndex::Recorder);
-    if (model == 0) addNode(devices, NodeCaption::Amplifier, ImageIndex::Amplifier);
+    addNode(nullptr, NodeCaption::Information, ImageIndex::Information, NodeTask::Information);
+    addNode(tasks, NodeCaption::Read, ImageIndex::Read, NodeTask::Read);
+    addNode(tasks, NodeCaption::Write, ImageIndex::Write, NodeTask::Write);
+    addNode(tasks, NodeCaption::Statistics, ImageIndex::Statistics, NodeTask::Statistics);
+    addNode(devices, NodeCaption::Codec, ImageIndex::Codec, NodeTask::Codec);
+    addNode(devices, NodeCaption::Vocoder, ImageIndex::Vocoder, NodeTask::Vocoder);
+    addNode(devices, NodeCaption::Recorder, ImageIndex::Recorder, NodeTask::Recorder);
+    if (model == 0)
+        addNode(devices, NodeCaption::Amplifier, ImageIndex::Amplifier, NodeTask::Amplifier);
 }
 
 void DeviceTree::buildService(std::uint8_t model) {
@@ -65,6 +69,7 @@ void DeviceTree::buildService(std::uint8_t model) {
         auto* firmware = new QTreeWidgetItem(QStringList{NodeCaption::Firmware});
         firmware->setIcon(0, ImageListIcon(ImageIndex::Firmware));
         firmware->setData(0, kImageRole, ImageIndex::Firmware);
+        firmware->setData(0, kTaskRole, int(NodeTask::Firmware));
         firmware->setToolTip(0, firmware->text(0));
         parent->insertChild(parent->indexOfChild(statistics), firmware);
     }
@@ -74,12 +79,13 @@ void DeviceTree::buildFullService(std::uint8_t model) {
     buildService(model);
     QTreeWidgetItem* root = tree_->topLevelItem(0);
     if (!findItem(NodeCaption::Amplifier))
-        addNode(findItem(NodeCaption::Devices), NodeCaption::Amplifier, ImageIndex::Amplifier);
+        addNode(findItem(NodeCaption::Devices), NodeCaption::Amplifier, ImageIndex::Amplifier,
+                NodeTask::Amplifier);
     QTreeWidgetItem* service = addNode(root, NodeCaption::Service, ImageIndex::ServiceGroup);
-    addNode(service, NodeCaption::BoardInfo, ImageIndex::BoardInfo);
-    addNode(service, NodeCaption::Trace, ImageIndex::Trace);
+    addNode(service, NodeCaption::BoardInfo, ImageIndex::BoardInfo, NodeTask::BoardInfo);
+    addNode(service, NodeCaption::Trace, ImageIndex::Trace, NodeTask::Trace);
     // The UART settings are a service function, offered after the trace.
-    addNode(service, NodeCaption::Uart, kUartImage);
+    addNode(service, NodeCaption::Uart, kUartImage, NodeTask::Uart);
 }
 
 QTreeWidgetItem* DeviceTree::findItem(const QString& caption) const {
@@ -108,7 +114,8 @@ int DeviceTree::nodeImage(const QTreeWidgetItem* node) {
     return node ? node->data(0, kImageRole).toInt() : -1;
 }
 
-QString DeviceTree::selectedCaption() const {
+NodeTask DeviceTree::selectedTask() const {
     QTreeWidgetItem* selected = tree_->currentItem();
-    return selected && selected->isSelected() ? selected->text(0) : QString();
+    return selected && selected->isSelected() ? NodeTask(selected->data(0, kTaskRole).toInt())
+                                              : NodeTask::None;
 }

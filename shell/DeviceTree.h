@@ -1,9 +1,11 @@
-// The device tree of the main window: its four layouts and the lookup of its
-// nodes, which are known by caption alone.
+// The device tree of the main window: its four layouts, the lookup of its nodes by caption, and
+// the task each node runs.
 #pragma once
 
 #include <QString>
 #include <cstdint>
+
+#include "shell/NodeTask.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -23,11 +25,12 @@ public:
     QTreeWidgetItem* findItem(const QString& caption) const;
     void setNodeImage(const QString& caption, int image);
     static int nodeImage(const QTreeWidgetItem* node);
-    // The caption of the selected node; empty when none is selected.
-    QString selectedCaption() const;
+    // The task of the selected node; None when none is selected.
+    NodeTask selectedTask() const;
 
 private:
-    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int image);
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int image,
+                             NodeTask task = NodeTask::None);
     void buildNoDevice();
     void buildDevice(std::uint8_t model);
     void buildService(std::uint8_t model);

@@ -1,5 +1,4 @@
-// The captions of the device tree's nodes. A node is dispatched to its window by the caption it
-// shows, so the tree builders and the dispatch table both take them from here.
+// The captions of the device tree's nodes, as the tree shows them and its lookups name them.
 #pragma once
 
 namespace NodeCaption {

@@ -10,7 +10,6 @@
 #include "monitor/ReportForm.h"
 #include "monitor/TraceForm.h"
 #include "shell/DeviceForm.h"
-#include "shell/NodeCaptions.h"
 #include "transfer/FlashForm.h"
 
 namespace {
@@ -38,48 +37,48 @@ std::uint8_t* at(TFDevice& main, std::size_t offset) {
 }
 
 struct DispatchEntry {
-    const char* caption;
+    NodeTask task;
     void (*activate)(TFDevice& main);
 };
 
 const DispatchEntry kDispatch[] = {
-    {NodeCaption::Read, [](TFDevice& m) { m.MTaskGetClick(); }},
-    {NodeCaption::Write, [](TFDevice& m) { m.MTaskSetClick(); }},
-    {NodeCaption::Firmware,
+    {NodeTask::Read, [](TFDevice& m) { m.MTaskGetClick(); }},
+    {NodeTask::Write, [](TFDevice& m) { m.MTaskSetClick(); }},
+    {NodeTask::Firmware,
      [](TFDevice& m) {
          openTaskWindow<TFFlash>(m, WindowId::FFlash,
                                  [](TFFlash& w) { return w.loadImageAndStart(); });
      }},
-    {NodeCaption::Statistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
-    {NodeCaption::Codec,
+    {NodeTask::Statistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
+    {NodeTask::Codec,
      [](TFDevice& m) {
          openTaskWindow<TFCodec>(m, WindowId::FCodec, [&m](TFCodec& w) {
              w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Codec));
              return true;
          });
      }},
-    {NodeCaption::Vocoder,
+    {NodeTask::Vocoder,
      [](TFDevice& m) {
          openTaskWindow<TFVocoder>(m, WindowId::FVocoder, [&m](TFVocoder& w) {
              w.LoadSettings(at(m, ConfigOffset::Vocoder));
              return true;
          });
      }},
-    {NodeCaption::Recorder,
+    {NodeTask::Recorder,
      [](TFDevice& m) {
          openTaskWindow<TFRecoder>(m, WindowId::FRecoder, [&m](TFRecoder& w) {
              w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Recorder));
              return true;
          });
      }},
-    {NodeCaption::Amplifier,
+    {NodeTask::Amplifier,
      [](TFDevice& m) {
          openTaskWindow<TFAudio>(m, WindowId::FAudio, [&m](TFAudio& w) {
              w.LoadSettings(at(m, ConfigOffset::Amplifier));
              return true;
          });
      }},
-    {NodeCaption::Information,
+    {NodeTask::Information,
      [](TFDevice& m) {
          RefreshCrc(m.crc(), m.config());  // also when the window is already open
          openTaskWindow<TFInfo>(m, WindowId::FInfo, [&m](TFInfo& w) {
@@ -88,15 +87,15 @@ const DispatchEntry kDispatch[] = {
              return true;
          });
      }},
-    {NodeCaption::BoardInfo,
+    {NodeTask::BoardInfo,
      [](TFDevice& m) {
          openTaskWindow<TFBoard>(m, WindowId::FBoard, [&m](TFBoard& w) {
              w.LoadSettings(at(m, ConfigOffset::BoardInfo));
              return true;
          });
      }},
-    {NodeCaption::Trace, [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
-    {NodeCaption::Uart,
+    {NodeTask::Trace, [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
+    {NodeTask::Uart,
      [](TFDevice& m) {
          openTaskWindow<TFUart>(m, WindowId::FUart, [&m](TFUart& w) {
              w.LoadSettings(at(m, ConfigOffset::Uart));
@@ -106,8 +105,8 @@ const DispatchEntry kDispatch[] = {
 };
 }  // namespace
 
-void TaskDispatch::activate(const QString& caption) {
+void TaskDispatch::activate(NodeTask task) {
     for (const DispatchEntry& entry : kDispatch) {
-        if (caption == QString::fromUtf8(entry.caption)) return entry.activate(main_);
+        if (entry.task == task) return entry.activate(main_);
     }
 }

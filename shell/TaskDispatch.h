@@ -2,15 +2,15 @@
 // main window or opens the node's task window.
 #pragma once
 
-#include <QString>
+#include "shell/NodeTask.h"
 
 class TFDevice;
 
 class TaskDispatch {
 public:
     explicit TaskDispatch(TFDevice& main) : main_(main) {}
-    // Does what the node of that caption does; nothing for a group node.
-    void activate(const QString& caption);
+    // Does what a node of that task does; nothing for a group node.
+    void activate(NodeTask task);
 
 private:
     TFDevice& main_;
