@@ -36,7 +36,6 @@
 #include "ui/FixedLayout.h"
 #include "ui/TaskWindow.h"
 
-const char* const kDefaultFileName = "K350xx.kcf";
 const char* const kLeaveDownloadQuestion =
     "Загрузка программного обеспечения не завершена: флэш-память контроллера останется "
     "записанной не полностью. Закрыть программу?";
@@ -115,10 +114,6 @@ TFDevice::TFDevice(Options options)
     buildPanels();
     placeOnScreen();
 
-    crc_ = std::make_unique<TCrc>();
-    config_ = std::make_unique<ConfigSnapshot>();
-    hasConfig_ = false;
-
     // The worker shares its clock and channel, so both outlive it even when a
     // shutdown has to leave it inside a transfer.
     std::shared_ptr<Clock> clock = options.clock
@@ -130,8 +125,6 @@ TFDevice::TFDevice(Options options)
     WindowRegistry::Set(WindowId::FDevice, this);
     if (options.startWorker) worker_->start();
 
-    fileName_ = kDefaultFileName;
-    serviceLevel_ = ServiceLevel::User;
     BuildTree();
 }
 
@@ -415,10 +408,8 @@ void TFDevice::logStatus(int status) {
 // configuration while the write runs can neither change nor free its bytes.
 void TFDevice::answerTransferRequest(std::intptr_t transferDataAddress) {
     auto* transfer = reinterpret_cast<TransferData*>(transferDataAddress);
-    if (!transfer || !hasConfig_) return;
-    const std::uint32_t count = WriteExtent(serviceLevel_);
-    transfer->hold(std::make_shared<const std::vector<std::uint8_t>>(
-        config_->bytes.begin(), config_->bytes.begin() + count));
+    if (!transfer || !document_.hasConfig()) return;
+    transfer->hold(document_.writeCopy());
 }
 
 // --- configuration -----------------------------------------------------------
@@ -426,8 +417,7 @@ void TFDevice::answerTransferRequest(std::intptr_t transferDataAddress) {
 void TFDevice::InstallConfig(const std::uint8_t* snapshotBytes) {
     if (!snapshotBytes) return;
     // Copy into the existing storage: open settings windows keep valid references.
-    std::copy(snapshotBytes, snapshotBytes + kSnapshotSize, config_->bytes.begin());
-    hasConfig_ = true;
+    document_.install(snapshotBytes);
     setConfigCommandsEnabled(true);
     BuildTree();
 }
@@ -534,14 +524,14 @@ bool TFDevice::workerLeftRunning() {
 // --- device tree -------------------------------------------------------------
 
 DeviceTree::Layout TFDevice::treeLayout() const {
-    if (!hasConfig_) return DeviceTree::Layout::NoDevice;
-    if (serviceLevel_ == ServiceLevel::FullService) return DeviceTree::Layout::FullService;
-    if (serviceLevel_ == ServiceLevel::Service) return DeviceTree::Layout::Service;
+    if (!document_.hasConfig()) return DeviceTree::Layout::NoDevice;
+    if (document_.level() == ServiceLevel::FullService) return DeviceTree::Layout::FullService;
+    if (document_.level() == ServiceLevel::Service) return DeviceTree::Layout::Service;
     return DeviceTree::Layout::Device;
 }
 
 void TFDevice::BuildTree() {
-    if (serviceLevel_ == ServiceLevel::FullService && !hasConfig_) makeBlankConfig();
+    if (document_.level() == ServiceLevel::FullService && !document_.hasConfig()) makeBlankConfig();
     const DeviceTree::Layout layout = treeLayout();
     if (layout == DeviceTree::Layout::NoDevice) {
         restoreLevelMarks();
@@ -556,10 +546,7 @@ void TFDevice::BuildTree() {
 // The blank snapshot goes into the existing storage, like any installed one.
 void TFDevice::makeBlankConfig() {
     const QDate today = QDate::currentDate();
-    const ConfigSnapshot blank =
-        MakeBlankSnapshot(*crc_, FormatRecordDate({today.day(), today.month(), today.year()}));
-    *config_ = blank;
-    hasConfig_ = true;
+    document_.makeBlank(FormatRecordDate({today.day(), today.month(), today.year()}));
     MFileSaveAs->setEnabled(true);
 }
 
@@ -638,9 +625,8 @@ void TFDevice::MTaskSetClick() {
 
 void TFDevice::CloseDevice() {
     closeAllTaskWindows();
-    if (!hasConfig_) return;
-    hasConfig_ = false;
-    fileName_ = kDefaultFileName;
+    if (!document_.hasConfig()) return;
+    document_.discard();
     setConfigCommandsEnabled(false);
     BuildTree();
 }
@@ -658,9 +644,9 @@ void TFDevice::MServExtClick() {
         granted = access.grantedLevel();
     }
     if (granted) {
-        serviceLevel_ = *granted;
+        document_.setLevel(*granted);
     } else {
-        serviceLevel_ = ServiceLevel::User;
+        document_.setLevel(ServiceLevel::User);
         AppDialogs().message(this, "Код доступа неправильный");
     }
     BuildTree();
@@ -668,6 +654,6 @@ void TFDevice::MServExtClick() {
 
 // A change of level touches neither the configuration nor the open windows.
 void TFDevice::setServiceLevel(ServiceLevel level) {
-    serviceLevel_ = level;
+    document_.setLevel(level);
     BuildTree();
 }

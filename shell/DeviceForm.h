@@ -1,6 +1,5 @@
-// TFDevice: the main window. Owns the worker, the CRC calculator, the current
-// configuration, the file name and the service level; turns the worker's
-// general reports into log lines.
+// TFDevice: the main window. Owns the worker and the document (configuration, file name,
+// service level, CRC calculator); turns the worker's general reports into log lines.
 #pragma once
 
 #include <QList>
@@ -12,6 +11,7 @@
 #include "config/ServiceLevel.h"
 #include "link/Clock.h"
 #include "link/K350Task.h"
+#include "shell/ConfigDocument.h"
 #include "shell/DeviceTree.h"
 #include "shell/QtChannel.h"
 #include "ui/WindowRegistry.h"
@@ -46,12 +46,13 @@ public:
     ~TFDevice() override;
 
     // State.
-    bool hasConfig() const { return hasConfig_; }
-    ConfigSnapshot& config() { return *config_; }  // storage stays put for the window's life
-    const QString& fileName() const { return fileName_; }
-    void setFileName(const QString& name) { fileName_ = name; }
-    ServiceLevel serviceLevel() const { return serviceLevel_; }
-    const TCrc& crc() const { return *crc_; }
+    ConfigDocument& document() { return document_; }
+    bool hasConfig() const { return document_.hasConfig(); }
+    ConfigSnapshot& config() { return document_.snapshot(); }
+    const QString& fileName() const { return document_.fileName(); }
+    void setFileName(const QString& name) { document_.setFileName(name); }
+    ServiceLevel serviceLevel() const { return document_.level(); }
+    const TCrc& crc() const { return document_.crc(); }
     TK350& worker() { return *worker_; }
     QtChannel& channel() { return *channel_; }
     // True once a shutdown had to leave the worker inside a transfer: the
@@ -72,7 +73,7 @@ public:
     void BuildTree();
     void setServiceLevel(ServiceLevel level);
     bool SaveToFile(const QString& name);
-    std::uint8_t modelByte() const { return config_->bytes[ConfigOffset::Model]; }
+    std::uint8_t modelByte() const { return document_.model(); }
 
     // Tree nodes are known by caption alone. FindNode: index in display order
     // (each node before its children), -1 when there is none.
@@ -158,11 +159,7 @@ private:
     QTabWidget* TranscriptControl = nullptr;
     QPlainTextEdit* Log = nullptr;
 
-    std::unique_ptr<TCrc> crc_;
-    std::unique_ptr<ConfigSnapshot> config_;
-    bool hasConfig_ = false;
-    QString fileName_;
-    ServiceLevel serviceLevel_ = ServiceLevel::User;
+    ConfigDocument document_;
     bool userMarked_ = true;  // which level item of the menu "Сервис" carries the mark
 
     std::unique_ptr<FileCommands> files_;
@@ -175,5 +172,4 @@ private:
     bool shutDown_ = false;
 };
 
-extern const char* const kDefaultFileName;  // "K350xx.kcf"
 extern const char* const kLeaveDownloadQuestion;

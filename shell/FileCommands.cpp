@@ -61,13 +61,7 @@ void FileCommands::saveAs() {
 }
 
 bool FileCommands::saveToFile(const QString& name) {
-    ConfigSnapshot refreshed = main_.config();
-    RefreshCrc(main_.crc(), refreshed);
-    const SaveResult result = SaveConfigFile(localPath(name), refreshed);
-    if (result != SaveResult::CannotCreate) {
-        std::copy_n(refreshed.bytes.begin(), ConfigLength::Crc, main_.config().bytes.begin());
-    }
-    if (result != SaveResult::Ok) {
+    if (main_.document().saveTo(localPath(name)) != SaveResult::Ok) {
         // verbatim: users know this text from the configuration save
         AppDialogs().message(&main_, "Файл " + name + " не удается создать");
         return false;
@@ -95,6 +89,6 @@ void FileCommands::writeDevice() {
         return TFDevice::bringToFront(open);
     }
     if (!main_.hasConfig()) return;
-    RefreshCrc(main_.crc(), main_.config());
+    main_.document().refreshCrc();
     main_.showTaskWindow(new TFSave);
 }
