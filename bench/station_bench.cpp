@@ -69,7 +69,7 @@ double StationSeconds(int boards, const std::string& folder) {
     SystemClock clock;
     Station station(job, clock, {});
     const double start = Seconds();
-    const StationCounts counts = station.run([] { return false; }, boards, 50);
+    const StationCounts counts = station.run([] { return StationStop::None; }, boards, 50);
     const double elapsed = Seconds() - start;
     if (counts.passed != boards)
         std::printf("  (only %d of %d boards passed)\n", counts.passed, boards);

@@ -129,6 +129,8 @@ void stationOptions(CLI::App& command, Options& options) {
                [](StationSettings& s, const std::string& location) { s.store = location; });
     addSetting(command, "--store-retry", StationRange::StoreRetrySeconds, options,
                [](StationSettings& s, double value) { s.storeRetrySeconds = value; });
+    addSetting(command, "--max-run", StationRange::MaxRunSeconds, options,
+               [](StationSettings& s, double value) { s.maxRunSeconds = value; });
     addFlag(command, "--sync", options.sync);
     addSettingFlag(command, "--reprocess", options, &StationSettings::reprocessPassed);
     addNumber(command, "--boards", StationRange::Boards,

@@ -52,6 +52,19 @@ const char* Console::stopCause() const {
     return stoppedStatus() == ExitStatus::Signalled + SIGINT ? "Ctrl+C" : "a termination signal";
 }
 
+int Console::signalsReceived() const {
+    if (env_.receivedSignals) return env_.receivedSignals->load();
+    return interrupted() ? 1 : 0;
+}
+
+Console::SignalAnswer::SignalAnswer(Console& console) : answers_(console.env_.answersSignals) {
+    if (answers_) answers_->store(true);
+}
+
+Console::SignalAnswer::~SignalAnswer() {
+    if (answers_) answers_->store(false);
+}
+
 Console::Download::Download(Console& console) : downloads_(console.env_.downloads) {
     if (downloads_) ++*downloads_;
 }

@@ -24,6 +24,10 @@ struct Environment {
     const std::atomic<int>* stopSignal = nullptr;
     // Downloads under way, so that a signal handler can say what stopping now would leave.
     std::atomic<int>* downloads = nullptr;
+    // Signals received so far, and whether the command answers a second one itself (the
+    // station: it names what stopping leaves and records it) instead of the program ending.
+    std::atomic<int>* receivedSignals = nullptr;
+    std::atomic<bool>* answersSignals = nullptr;
 };
 
 // Exit statuses, as scripts test them.
@@ -49,6 +53,19 @@ public:
     void text(const std::string& block);    // a block that ends its own lines, on standard output
     void rawData(const std::uint8_t* bytes, std::size_t count);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
+    // How many stop signals came: 0, 1 (finish what is under way), 2 or more (stop now).
+    int signalsReceived() const;
+    // While it lives, a second signal is the command's to answer, not the end of the program.
+    class SignalAnswer {
+    public:
+        explicit SignalAnswer(Console& console);
+        ~SignalAnswer();
+        SignalAnswer(const SignalAnswer&) = delete;
+        SignalAnswer& operator=(const SignalAnswer&) = delete;
+
+    private:
+        std::atomic<bool>* answers_;
+    };
     // Whether a command is to stop at its next step: interrupted, or nobody reads its output.
     bool stopped() const { return interrupted() || outputFailed(); }
     // The exit status of a command stopped by a signal before it did all it was asked.

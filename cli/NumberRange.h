@@ -23,4 +23,6 @@ constexpr NumberRange AlertFailures{0, 1000, true};
 constexpr NumberRange AlertOf{1, 1000, true};
 constexpr NumberRange HookSeconds{1, 3600};
 constexpr NumberRange StoreRetrySeconds{0, 86400};
+// The longest soak and what the rest of a run takes (kRunAllowanceSeconds).
+constexpr NumberRange MaxRunSeconds{0, 86400 + 600};
 }  // namespace StationRange

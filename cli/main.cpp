@@ -16,6 +16,8 @@ namespace {
 std::atomic<bool> interrupted{false};
 std::atomic<int> stopSignal{0};
 std::atomic<int> downloads{0};
+std::atomic<int> receivedSignals{0};
+std::atomic<bool> answersSignals{false};
 
 void say(const char* text) {
     ssize_t written = write(STDERR_FILENO, text, strlen(text));
@@ -24,9 +26,15 @@ void say(const char* text) {
 
 // Ctrl+C, a terminating signal and a closed terminal (SIGHUP, taken as SIGTERM) end the command
 // at its next step, so the board is released. A download runs to its end, since a
-// half-programmed flash does not start; a second signal ends the program at once.
+// half-programmed flash does not start; a second signal ends the program at once, unless the
+// command answers it itself (the station names what it leaves and records it).
 void onSignal(int received) {
     const int signal = received == SIGHUP ? SIGTERM : received;
+    ++receivedSignals;
+    if (answersSignals.load()) {
+        if (!interrupted.exchange(true)) stopSignal.store(signal);
+        return;
+    }
     if (interrupted.exchange(true)) {
         if (downloads.load() > 0) {
             say("k350ctl: stopped during the download: the flash is left incomplete and the "
@@ -73,7 +81,9 @@ int main(int argc, char** argv) {
                             [](const char* name) { return std::getenv(name); },
                             &interrupted,
                             &stopSignal,
-                            &downloads};
+                            &downloads,
+                            &receivedSignals,
+                            &answersSignals};
     const int status = RunK350ctl(std::vector<std::string>(argv + 1, argv + argc), environment);
     if (status == 128 + SIGPIPE) {
         signal(SIGPIPE, SIG_DFL);

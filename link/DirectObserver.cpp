@@ -23,6 +23,7 @@ bool DirectObserver::failed(const Failure& failure) {
 }
 
 bool DirectObserver::supply(TransferData& data) {
+    if (cancelled()) return false;
     if (approveTransfer && !approveTransfer()) return false;
     if (bytes) data.hold(bytes);
     return true;
@@ -37,10 +38,10 @@ bool DirectObserver::fill(std::span<std::uint8_t> target) {
 bool DirectObserver::total(std::uint32_t bytes) {
     totalBytes = bytes;
     if (onProgress) onProgress(0, totalBytes);
-    return true;
+    return !cancelled();
 }
 
 bool DirectObserver::progress(std::uint32_t bytesDone) {
     if (onProgress) onProgress(bytesDone, totalBytes);
-    return true;
+    return !cancelled();
 }

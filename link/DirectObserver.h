@@ -1,7 +1,8 @@
 // The observer of a caller that runs the board operations itself (k350ctl, its station, the
 // board probe): it keeps what the link reported, hands over the bytes it was given, and passes
 // the progress on. Nothing it is told can stop an operation except the approval and the
-// cancellation it was given.
+// cancellation it was given; once cancelled, every "go on?" of the operation is answered no, so
+// a download ends at its next page and a wait at its next poll.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +34,12 @@ public:
     bool linkStatus(int status) override;
     void notOpened(FailureReaction) override {}
     bool failed(const Failure& failure) override;
-    bool started(BoardTransfer) override { return true; }
+    bool started(BoardTransfer) override { return !cancelled(); }
     bool supply(TransferData& data) override;
     bool fill(std::span<std::uint8_t> target) override;
-    bool identified(const DeviceIds&) override { return true; }
+    bool identified(const DeviceIds&) override { return !cancelled(); }
     bool total(std::uint32_t bytes) override;
     bool progress(std::uint32_t bytesDone) override;
-    bool finished(BoardTransfer, std::uint32_t) override { return true; }
+    bool finished(BoardTransfer, std::uint32_t) override { return !cancelled(); }
     bool cancelled() const override { return isCancelled && isCancelled(); }
 };

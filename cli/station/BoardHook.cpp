@@ -294,7 +294,7 @@ HookOutcome RunHook(const std::string& command, const RunRecord& run, double tim
 void RunBoardHook(const HookCommands& hooks, const RunRecord& run, RunStore& store,
                   const std::function<void(const char* state, const std::string& text)>& tell) {
     const bool passed = run.result == RunResult::Passed;
-    const bool failed = run.result == RunResult::Failed || run.result == std::string("unusable");
+    const bool failed = run.result == RunResult::Failed || run.result == RunResult::Unusable;
     const std::string& command = passed ? hooks.onPass : failed ? hooks.onFail : std::string();
     if (command.empty()) return;
     const char* which = passed ? "on_pass" : "on_fail";

@@ -3,21 +3,30 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "cli/station/StationJob.h"
 #include "link/Clock.h"
 
 struct StationCounts {
-    int passed = 0, failed = 0, skipped = 0;
-    int ended() const { return passed + failed + skipped; }
+    int passed = 0, failed = 0, skipped = 0, unusable = 0, interrupted = 0;
+    int ended() const { return passed + failed + skipped + unusable + interrupted; }
+};
+
+// How far the operator asked the station to stop.
+enum class StationStop {
+    None,
+    Finish,  // take no new board, finish those under way
+    Now,     // end the steps under way at once; their runs are interrupted
 };
 
 class Station {
 public:
     Station(const StationJob& job, Clock& clock, StationObserver observer);
-    // Until `stop` returns true, or until `boardLimit` boards have ended (0: no limit). Boards in
-    // progress when it stops are finished first: a download is never cut.
-    StationCounts run(const std::function<bool()>& stop, int boardLimit,
+    // Until it is asked to stop, or until `boardLimit` boards have ended (0: no limit). Asked to
+    // finish, it says how many boards it finishes first, and finishes them.
+    StationCounts run(const std::function<StationStop()>& stop, int boardLimit,
                       std::uint32_t scanPeriodMs = 250);
 
 private:

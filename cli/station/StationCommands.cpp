@@ -153,6 +153,8 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         console.message("k350ctl: the journal " + journal.path() + " keeps no run of this store");
         return ExitStatus::Ok;
     }
+    // The bench's name in the record; the host's name unless one host carries several benches.
+    if (const char* bench = console.variable("K350_STATION"); bench && *bench) job.station = bench;
     if (!HasStationAccess(job, arguments.code, console)) return ExitStatus::Usage;
     // The store is made or upgraded now, not by the first board, and takes what the journal
     // kept from the last time; a store of the other serial form is refused before any board is
@@ -173,20 +175,50 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         },
         table);
     PortWatch watch(job.alert);
-    Station station(job, console.clock(), [&](const StationEvent& event) {
+    std::vector<StationEvent> interrupted;
+    const auto observe = [&](const StationEvent& event) {
+        if (event.step == "station" && event.state == "stopping") {
+            const std::string again =
+                console.stopCause() == std::string("Ctrl+C") ? "Ctrl+C again" : "a second signal";
+            const std::string text = StationView::StoppingText(event.done, again);
+            if (table) view.setNotice(text);
+            // On standard error in any case: a table drawn again later does not hide it.
+            if (!table) console.message("k350ctl: " + text);
+        }
+        if (event.step == "board" && event.state == "interrupted") interrupted.push_back(event);
         view.show(event);
         for (const PortAlert& alert : watch.record(event)) view.showAlert(alert);
-    });
-    const StationCounts counts =
-        station.run([&] { return console.interrupted(); }, arguments.boards);
+    };
+    const Console::SignalAnswer answer(console);
+    Station station(job, console.clock(), observe);
+    const StationCounts counts = station.run(
+        [&] {
+            const int signals = console.signalsReceived();
+            return signals == 0   ? StationStop::None
+                   : signals == 1 ? StationStop::Finish
+                                  : StationStop::Now;
+        },
+        arguments.boards);
+    for (const StationEvent& board : interrupted) {
+        console.message(
+            "k350ctl: " + board.port +
+            (board.dieId.empty() ? "" : " (die " + board.dieId + ", serial " + board.serial + ")") +
+            ": " + board.error);
+    }
     console.message("k350ctl: station: " + std::to_string(counts.passed) + " passed, " +
                     std::to_string(counts.failed) + " failed, " + std::to_string(counts.skipped) +
-                    " skipped");
+                    " skipped, " + std::to_string(counts.unusable) + " unusable, " +
+                    std::to_string(counts.interrupted) + " interrupted");
     // A run only the journal holds is not done: once more, and otherwise said.
     if (journal.keptHere() > 0 && !Replayed(journal, store, settings.store, console)) {
         return ExitStatus::File;
     }
-    return counts.failed > 0 ? ExitStatus::Failed : ExitStatus::Ok;
+    const bool cutShort =
+        console.signalsReceived() > 1 || (console.signalsReceived() == 1 && arguments.boards > 0 &&
+                                          counts.ended() < arguments.boards);
+    if (cutShort) return console.stoppedStatus();
+    return counts.failed + counts.unusable + counts.interrupted > 0 ? ExitStatus::Failed
+                                                                    : ExitStatus::Ok;
 }
 
 int RunHistoryCommand(const HistoryArguments& arguments, Console& console) {

@@ -27,8 +27,12 @@ struct StationJob : StationSettings {
 // One step of one board, as the station reports it.
 struct StationEvent {
     std::string port, dieId, serial;
-    std::string step;   // identify, boot, flash, verify, config, readback, soak, board
-    std::string state;  // started, progress, done, failed, skipped, passed
+    // identify, boot, flash, verify, config, readback, soak; board for its end; station for the
+    // station's own ("stopping": done is the number of boards it finishes first)
+    std::string step;
+    // started, progress, done, failed; at the board's end passed, failed, skipped, unusable
+    // (error says why), elsewhere (error says where it is under way), interrupted
+    std::string state;
     std::uint32_t done = 0, total = 0;
     std::string error;
 };

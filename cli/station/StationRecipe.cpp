@@ -153,11 +153,14 @@ StationSettings LoadStationRecipe(const std::string& path) {
             Number(*soak, "max_jitter_ms", "soak.", StationRange::Milliseconds);
     }
     if (const toml::table* station = Section(root, "station")) {
-        RefuseUnknown(*station, {"reprocess_passed", "store_retry_seconds"}, "station.");
+        RefuseUnknown(*station, {"reprocess_passed", "store_retry_seconds", "max_run_seconds"},
+                      "station.");
         recipe.reprocessPassed = Flag(*station, "reprocess_passed", "station.");
         recipe.storeRetrySeconds =
             Number(*station, "store_retry_seconds", "station.", StationRange::StoreRetrySeconds)
                 .value_or(recipe.storeRetrySeconds);
+        recipe.maxRunSeconds =
+            Number(*station, "max_run_seconds", "station.", StationRange::MaxRunSeconds);
     }
     if (const toml::table* alert = Section(root, "alert")) {
         RefuseUnknown(*alert, {"failures", "of"}, "alert.");

@@ -17,6 +17,7 @@
 //   [station]
 //   reprocess_passed = false
 //   store_retry_seconds = 60           # how long a store that went away is waited for
+//   max_run_seconds = 660              # a run unfinished for longer died with its station
 //   [alert]                            # a port going bad: 3 of its last 5 boards failed
 //   failures = 3
 //   of = 5

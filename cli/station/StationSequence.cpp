@@ -1,6 +1,7 @@
 #include "cli/station/StationSequence.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -8,6 +9,7 @@
 #include "cli/BoardSession.h"
 #include "cli/FlashVerify.h"
 #include "cli/station/BoardHook.h"
+#include "cli/station/BoardsInProgress.h"
 #include "cli/station/StationRecipe.h"
 #include "cli/store/RunJournal.h"
 #include "config/Cp1251.h"
@@ -38,6 +40,51 @@ std::string OperationText(const BoardSession& session, Ending ending) {
     const std::string text = FailureText(session.observer(), ending);
     return text.empty() ? "the operation did not complete" : text;
 }
+
+// A board's line: what happened, then what became of its record when the store could not take
+// it.
+std::string WithNote(const std::string& error, const std::string& note) {
+    if (note.empty()) return error;
+    return error.empty() ? note : error + "; " + note;
+}
+
+// The soak is slept in slices, so a stop is answered at once.
+constexpr std::uint32_t kSoakSliceMs = 100;
+
+// Whether nothing answered at the port: the board went before it could be opened.
+bool Unplugged(const BoardProbe& probe) {
+    return std::count(probe.errors.begin(), probe.errors.end(), -ENODEV) > 0 ||
+           (probe.errors.empty() && probe.statuses == std::vector<int>{LinkStatus::NoBoard});
+}
+
+// Why a board that answered neither in normal nor in boot mode cannot be taken.
+std::string UnusableReason(const BoardProbe& probe) {
+    const auto reported = [&](int status) {
+        return std::count(probe.statuses.begin(), probe.statuses.end(), status) > 0;
+    };
+    if (reported(LinkStatus::AccessRefused)) {
+        return "no access to its USB node: install the udev rule 70-k350.rules, then plug the "
+               "board in again";
+    }
+    if (reported(LinkStatus::NoInterface)) {
+        return "held by another program or a kernel driver (its interface cannot be claimed): "
+               "close the program that uses it, then plug the board in again";
+    }
+    const std::string text = LinkFailureText(probe.statuses, probe.errors);
+    return "does not identify itself: " + (text.empty() ? "no reply" : text);
+}
+
+std::string InterruptedText(const std::string& step) {
+    if (step == StationStep::Flash || step == StationStep::Boot) {
+        return "stopped during the download: the flash is left incomplete and the board will "
+               "not start until an image is downloaded again";
+    }
+    if (step == StationStep::Config) {
+        return "stopped while the configuration was written: it is left incomplete; run the "
+               "board again";
+    }
+    return "stopped at " + step + "; run the board again";
+}
 }  // namespace
 
 ConfigSnapshot IdentityRecord(const ConfigSnapshot& reference, const std::string& serial,
@@ -60,11 +107,18 @@ struct StationSequence::Board {
     RunRecord record;
     nlohmann::ordered_json steps = nlohmann::ordered_json::array();
     ConfigSnapshot written{};
+    bool taken = false;  // its die ID is this port's in BoardsInProgress
 };
 
 StationSequence::StationSequence(const StationJob& job, RunStore& store, Clock& clock,
-                                 StationObserver observer)
-    : job_(job), store_(store), clock_(clock), observer_(std::move(observer)) {}
+                                 StationObserver observer, BoardsInProgress& boards,
+                                 const std::atomic<bool>& cut)
+    : job_(job),
+      store_(store),
+      clock_(clock),
+      observer_(std::move(observer)),
+      boards_(boards),
+      cut_(cut) {}
 
 void StationSequence::report(const Board& board, const char* step, const char* state,
                              const std::string& error, std::uint32_t done, std::uint32_t total) {
@@ -75,34 +129,58 @@ void StationSequence::report(const Board& board, const char* step, const char* s
 
 BoardOutcome StationSequence::run(const BoardLocation& location, const std::string& port) {
     Board board(location, clock_, port);
-    // Identify: the probe `list` makes.
+    // Every operation's next "go on?" is answered no once the step is cut: a download ends at
+    // its next page.
+    board.session.observer().isCancelled = [this] { return cut_.load(); };
+    board.record.station = job_.station;
+    board.record.port = board.port;
+    board.record.recipe = job_.recipe;
+    board.record.key = NewRunKey(job_.station);
+    const BoardOutcome outcome = identify(board);
+    if (board.taken) boards_.release(board.record.dieId);
+    return outcome;
+}
+
+// Identify: the probe `list` makes. A board that does not answer in normal mode is either in
+// boot mode, gone, or one the station cannot take; the last is accounted for as unusable.
+BoardOutcome StationSequence::identify(Board& board) {
     const BoardProbe probe = board.session.probe();
-    if (probe.mode != BoardProbe::Mode::Normal) {
-        if (probe.mode == BoardProbe::Mode::Unusable) return BoardOutcome::Gone;
-        if (!job_.image) return BoardOutcome::Gone;  // nothing a boot loader could take
-        report(board, StationStep::Boot, "started");
-        const auto downloaded = board.session.downloadFirmware(job_.image, {});
-        if (!downloaded.done() || !downloaded.value.bootMode) {
-            report(board, StationStep::Boot, "failed",
-                   OperationText(board.session, downloaded.ending));
-            return BoardOutcome::Failed;
+    if (probe.mode == BoardProbe::Mode::Boot) {
+        if (!job_.image) {
+            return unusable(board,
+                            "the board is in boot mode and the recipe has no image for its boot "
+                            "loader; give one, or start the board in normal mode");
         }
-        report(board, StationStep::Boot, "done");
-        return BoardOutcome::BootLoaded;
+        return bootLoad(board);
+    }
+    if (probe.mode == BoardProbe::Mode::Unusable) {
+        return Unplugged(probe) ? BoardOutcome::Gone : unusable(board, UnusableReason(probe));
     }
     const DeviceIds ids = probe.ids;
     board.record.dieId = RecordRules::DeviceIdText(ids.data());
     board.record.chipId = RecordRules::DeviceIdText(ids.data() + 8);
-    board.record.station = job_.station;
-    board.record.port = board.port;
-    board.record.recipe = job_.recipe;
+    if (const auto there = boards_.take(board.record.dieId, board.port)) {
+        report(board, "board", "elsewhere", "under way at port " + *there + " of this station");
+        return BoardOutcome::Elsewhere;
+    }
+    board.taken = true;
+    if (const auto boot = boards_.cameBack(board.port)) {
+        board.steps.push_back({{"step", StationStep::Boot},
+                               {"started", boot->started},
+                               {"finished", boot->finished},
+                               {"ok", true},
+                               {"port", boot->port}});
+    }
     board.record.imageSha256 = job_.imageSha256;
     board.record.startedAt = UtcNow();
-    board.record.key = NewRunKey(job_.station);
     // Nothing is done to the board until the store has its serial and its run: a store that
     // is away holds the board here, and never gets a guessed serial.
     try {
-        if (!job_.reprocessPassed && store_.hasPassed(board.record.dieId)) {
+        if (const std::string where = runningElsewhere(board); !where.empty()) {
+            report(board, "board", "elsewhere", where);
+            return BoardOutcome::Elsewhere;
+        }
+        if (!job_.reprocessPassed && board.steps.empty() && store_.hasPassed(board.record.dieId)) {
             report(board, "board", "skipped", "passed before");
             return BoardOutcome::Skipped;
         }
@@ -113,6 +191,83 @@ BoardOutcome StationSequence::run(const BoardLocation& location, const std::stri
         return storeFailed(board, fault);
     }
     return runSteps(board);
+}
+
+BoardOutcome StationSequence::bootLoad(Board& board) {
+    report(board, StationStep::Boot, "started");
+    const std::string started = UtcNow();
+    DirectObserver& observer = board.session.observer();
+    observer.onProgress = [&](std::uint32_t done, std::uint32_t total) {
+        report(board, StationStep::Boot, "progress", {}, done, total);
+    };
+    const auto downloaded = board.session.downloadFirmware(job_.image, {});
+    observer.onProgress = nullptr;
+    if (downloaded.done() && downloaded.value.bootMode) {
+        boards_.bootLoaded({board.port, started, UtcNow()});
+        report(board, StationStep::Boot, "done");
+        return BoardOutcome::BootLoaded;
+    }
+    // The board's identity is not known in boot mode: the run has none.
+    RunRecord& record = board.record;
+    board.steps.push_back(
+        {{"step", StationStep::Boot}, {"started", started}, {"finished", UtcNow()}, {"ok", false}});
+    record.failedStep = StationStep::Boot;
+    record.imageSha256 = job_.imageSha256;
+    if (cut_) {
+        record.result = RunResult::Interrupted;
+        record.error = InterruptedText(StationStep::Boot);
+    } else {
+        record.result = RunResult::Failed;
+        record.error = OperationText(board.session, downloaded.ending);
+    }
+    report(board, StationStep::Boot, cut_ ? "interrupted" : "failed", record.error);
+    endWhole(board, started);
+    return cut_ ? BoardOutcome::Interrupted : BoardOutcome::Failed;
+}
+
+BoardOutcome StationSequence::unusable(Board& board, const std::string& reason) {
+    board.record.result = RunResult::Unusable;
+    board.record.failedStep = StationStep::Identify;
+    board.record.error = reason;
+    endWhole(board, UtcNow());
+    return BoardOutcome::Unusable;
+}
+
+// A run recorded at once, begun and ended, for a board with no run of steps; then its line and
+// its hook, as at the end of any run.
+void StationSequence::endWhole(Board& board, const std::string& started) {
+    RunRecord& record = board.record;
+    record.startedAt = started;
+    record.finishedAt = UtcNow();
+    record.steps = board.steps.dump();
+    std::string note;
+    try {
+        record.id = store_.beginRun(record);
+        store_.finishRun(record);
+    } catch (const StoreError& fault) {
+        note = std::string(fault.what()) + "; " + kept(record);
+    }
+    report(board, "board", record.result.c_str(), WithNote(record.error, note));
+    if (record.result != RunResult::Interrupted) runHook(board);
+}
+
+void StationSequence::runHook(Board& board) {
+    RunBoardHook(job_.hooks, board.record, store_, [&](const char* state, const std::string& text) {
+        report(board, "hook", state, text);
+    });
+}
+
+// Where the board is under way on another bench, from its unfinished run younger than a run
+// may take; empty when it is not. A run of this bench's own is not: its board would be held.
+std::string StationSequence::runningElsewhere(const Board& board) {
+    const std::string since =
+        UtcSecondsAgo(job_.maxRunSeconds.value_or(job_.soak.seconds + kRunAllowanceSeconds));
+    for (const RunRecord& run : store_.history({{}, board.record.dieId, since})) {
+        if (run.result != RunResult::Unfinished || run.station == job_.station) continue;
+        return "under way on bench " + run.station + " at port " + run.port + " since " +
+               run.startedAt;
+    }
+    return {};
 }
 
 // The run as the journal keeps it, and where, for the board's last line.
@@ -160,11 +315,7 @@ void StationSequence::finish(Board& board) {
     } catch (const StoreError& fault) {
         note = std::string(fault.what()) + "; " + kept(record);
     }
-    const bool passed = record.result == RunResult::Passed;
-    const std::string error = record.error.empty() ? note
-                              : note.empty()       ? record.error
-                                                   : record.error + "; " + note;
-    report(board, "board", passed ? "passed" : "failed", error);
+    report(board, "board", record.result.c_str(), WithNote(record.error, note));
 }
 
 BoardOutcome StationSequence::runSteps(Board& board) {
@@ -178,11 +329,13 @@ BoardOutcome StationSequence::runSteps(Board& board) {
         (!job_.reference || step(board, StationStep::Config, [&] { return writeConfig(board); })) &&
         (!job_.reference || step(board, StationStep::Readback, [&] { return readBack(board); })) &&
         (job_.soak.seconds <= 0 || step(board, StationStep::Soak, [&] { return soak(board); }));
-    record.result = passed ? RunResult::Passed : RunResult::Failed;
+    const bool interrupted = !passed && cut_;
+    record.result = passed        ? RunResult::Passed
+                    : interrupted ? RunResult::Interrupted
+                                  : RunResult::Failed;
     finish(board);
-    RunBoardHook(job_.hooks, record, store_, [&](const char* state, const std::string& text) {
-        report(board, "hook", state, text);
-    });
+    if (interrupted) return BoardOutcome::Interrupted;  // the operator stopped: no hook now
+    runHook(board);
     return passed ? BoardOutcome::Passed : BoardOutcome::Failed;
 }
 
@@ -198,8 +351,8 @@ bool StationSequence::step(Board& board, const char* name,
         return true;
     }
     board.record.failedStep = name;
-    board.record.error = error;
-    report(board, name, "failed", error);
+    board.record.error = cut_ ? InterruptedText(name) : error;
+    report(board, name, cut_ ? "interrupted" : "failed", board.record.error);
     return false;
 }
 
@@ -259,7 +412,12 @@ std::string StationSequence::readBack(Board& board) {
 std::string StationSequence::soak(Board& board) {
     const auto reset = board.session.statistics(StatisticsRequest::Reset);
     if (!reset.done()) return OperationText(board.session, reset.ending);
-    clock_.sleepMs(std::uint32_t(job_.soak.seconds * 1000));
+    for (std::uint64_t left = std::uint64_t(job_.soak.seconds * 1000); left > 0 && !cut_;) {
+        const auto slice = std::uint32_t(std::min<std::uint64_t>(left, kSoakSliceMs));
+        clock_.sleepMs(slice);
+        left -= slice;
+    }
+    if (cut_) return "stopped";
     const auto read = board.session.statistics(StatisticsRequest::Read);
     if (!read.done()) return OperationText(board.session, read.ending);
     const LinkStatisticsReply& reply = read.value;

@@ -3,6 +3,7 @@
 // field by field, soak. Every step is the same exchange as the k350ctl command of that name.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "cli/station/StationJob.h"
@@ -13,18 +14,31 @@
 enum class BoardOutcome {
     Passed,
     Failed,
-    Skipped,     // passed before, and not asked to run again
-    BootLoaded,  // the boot loader got the firmware; the board comes back in normal mode
-    Gone,        // nothing answered at the port
+    Skipped,      // passed before, and not asked to run again
+    Unusable,     // found, but it cannot be taken (no access, held, boot mode with no image)
+    Interrupted,  // stopped at a step by the operator
+    BootLoaded,   // the boot loader got the firmware; the board comes back in normal mode
+    Elsewhere,    // under way at another port or bench: not started again
+    Gone,         // nothing answered at the port
 };
+
+class BoardsInProgress;
 
 class StationSequence {
 public:
-    StationSequence(const StationJob& job, RunStore& store, Clock& clock, StationObserver observer);
+    // `cut` set: the step under way ends at once and the run is recorded as interrupted.
+    StationSequence(const StationJob& job, RunStore& store, Clock& clock, StationObserver observer,
+                    BoardsInProgress& boards, const std::atomic<bool>& cut);
     BoardOutcome run(const BoardLocation& location, const std::string& port);
 
 private:
     struct Board;
+    BoardOutcome identify(Board& board);
+    BoardOutcome bootLoad(Board& board);
+    BoardOutcome unusable(Board& board, const std::string& reason);
+    std::string runningElsewhere(const Board& board);
+    void endWhole(Board& board, const std::string& started);
+    void runHook(Board& board);
     BoardOutcome runSteps(Board& board);
     bool step(Board& board, const char* name, const std::function<std::string()>& work);
     void report(const Board& board, const char* step, const char* state,
@@ -42,6 +56,8 @@ private:
     RunStore& store_;
     Clock& clock_;
     StationObserver observer_;
+    BoardsInProgress& boards_;
+    const std::atomic<bool>& cut_;
 };
 
 // The reference with the board's identity: serial, date and description from the template.

@@ -38,7 +38,14 @@ struct StationSettings {
     AlertRule alert;
     HookCommands hooks;
     SerialPlan serials;
+    // A run unfinished for longer than this is taken to have died with its station, so its
+    // board may be run again; a younger one means the board is under way there. The soak and
+    // kRunAllowanceSeconds when not given.
+    std::optional<double> maxRunSeconds;
 };
+
+// What a run takes besides its soak, at most: the download, the verify, the configuration.
+constexpr double kRunAllowanceSeconds = 600;
 
 // An option's change of one setting, applied over the recipe's.
 using StationChange = std::function<void(StationSettings&)>;

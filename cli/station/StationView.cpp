@@ -29,19 +29,63 @@ nlohmann::ordered_json Nullable(const std::string& text) {
 }
 
 bool IsEnd(const std::string& state) {
-    return state == "done" || state == "failed" || state == "skipped" || state == "passed" ||
-           state == "waiting";
+    return state != "started" && state != "progress";
+}
+
+std::string ResultText(const StationEvent& event) {
+    if (event.state == "passed") {
+        return event.error.empty() ? "PASSED" : "PASSED; " + OneLine(event.error);
+    }
+    if (event.state == "skipped") return "passed before";
+    if (event.state == "unusable") return "UNUSABLE " + OneLine(event.error);
+    if (event.state == "elsewhere") return "BUSY " + OneLine(event.error);
+    if (event.state == "interrupted") return "INTERRUPTED " + OneLine(event.error);
+    return "FAILED " + OneLine(event.error);
 }
 
 // verbatim: what the operator reads while a board waits for the store
 constexpr const char* kWaitingForStore = "waiting for the store";
 }  // namespace
 
+std::string StationView::StoppingText(std::uint32_t boards, const std::string& again) {
+    if (boards == 0) return "stopping";
+    return "finishing " + std::to_string(boards) + (boards == 1 ? " board; " : " boards; ") +
+           again + " stops now and leaves their flash incomplete";
+}
+
+void StationView::setNotice(std::string notice) {
+    notice_ = std::move(notice);
+    if (terminal_) redraw();
+}
+
+// A board under way elsewhere is looked at again now and then: it is told once, until that
+// changes.
+bool StationView::repeatsItself(const StationEvent& event) {
+    if (event.step != "board") return false;
+    if (event.state != "elsewhere") {
+        elsewhere_.erase(event.port);
+        return false;
+    }
+    auto [told, fresh] = elsewhere_.emplace(event.port, event.error);
+    if (fresh || told->second != event.error) {
+        told->second = event.error;
+        return false;
+    }
+    return true;
+}
+
 void StationView::show(const StationEvent& event) {
+    if (event.step == "station") {
+        if (!terminal_) printJson(event);
+        return;
+    }
+    if (repeatsItself(event)) return;
     if (event.step == "board") {
         passed_ += event.state == "passed";
         failed_ += event.state == "failed";
         skipped_ += event.state == "skipped";
+        unusable_ += event.state == "unusable";
+        interrupted_ += event.state == "interrupted";
     }
     if (!terminal_) {
         if (IsEnd(event.state)) printJson(event);
@@ -54,10 +98,7 @@ void StationView::show(const StationEvent& event) {
     if (event.step == StationStep::Store) {
         row.result = event.state == "waiting" ? std::string(kWaitingForStore) : std::string();
     } else if (event.step == "board") {
-        row.result = event.state == "passed"
-                         ? (event.error.empty() ? "PASSED" : "PASSED; " + OneLine(event.error))
-                     : event.state == "skipped" ? "passed before"
-                                                : "FAILED " + OneLine(event.error);
+        row.result = ResultText(event);
         row.progress.clear();
     } else if (event.step == "hook") {
         // Beside the board's result, which a hook never changes.
@@ -76,13 +117,17 @@ void StationView::redraw() {
     std::string screen = kHome;
     screen += std::string(kBold) + "k350ctl station   passed " + std::to_string(passed_) +
               "   failed " + std::to_string(failed_) + "   skipped " + std::to_string(skipped_) +
-              kPlain + "\n\n";
+              "   unusable " + std::to_string(unusable_) +
+              (interrupted_ ? "   interrupted " + std::to_string(interrupted_) : "") + kPlain +
+              "\n" + (notice_.empty() ? "" : std::string(kRed) + notice_ + kPlain + "\n") + "\n";
     screen += Column("PORT", 10) + Column("DIE ID", 20) + Column("SERIAL", 8) + Column("STEP", 10) +
               Column("PROGRESS", 10) + "RESULT\n";
     for (const auto& [port, row] : rows_) {
-        const char* colour = row.result == "PASSED"          ? kGreen
-                             : row.result.starts_with("FAI") ? kRed
-                                                             : kBold;
+        const char* colour = row.result == "PASSED" ? kGreen
+                             : row.result.starts_with("FAI") || row.result.starts_with("UNU") ||
+                                     row.result.starts_with("INT")
+                                 ? kRed
+                                 : kBold;
         screen += std::string(kBold) + Column(alerts_.count(port) ? port + " !" : port, 10) +
                   Column(row.dieId, 20) + Column(row.serial, 8) + Column(row.step, 10) +
                   Column(row.progress, 10) + colour + row.result + kPlain + "\n";
@@ -110,7 +155,7 @@ void StationView::printJson(const StationEvent& event) {
     const std::string error = event.step == StationStep::Store && event.state == "waiting"
                                   ? std::string(kWaitingForStore) + ": " + OneLine(event.error)
                                   : OneLine(event.error);
-    nlohmann::ordered_json line{{"port", event.port},
+    nlohmann::ordered_json line{{"port", Nullable(event.port)},
                                 {"die_id", Nullable(event.dieId)},
                                 {"serial", Nullable(event.serial)},
                                 {"step", event.step},
@@ -119,6 +164,9 @@ void StationView::printJson(const StationEvent& event) {
     if (event.step == "board") {
         line["passed"] = passed_;
         line["failed"] = failed_;
+        line["unusable"] = unusable_;
+        line["interrupted"] = interrupted_;
     }
+    if (event.step == "station") line["boards"] = event.done;
     emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }

@@ -20,6 +20,11 @@ public:
     // A port going bad: on the table a line under the rows until a board passes there again;
     // otherwise one JSON line with the alert.
     void showAlert(const PortAlert& alert);
+    // The line the operator is told when the station is asked to stop, given how many boards
+    // it finishes first and what stops it now.
+    static std::string StoppingText(std::uint32_t boards, const std::string& again);
+    // Shown above the table until the station ends.
+    void setNotice(std::string notice);
 
 private:
     struct Row {
@@ -27,10 +32,13 @@ private:
     };
     void redraw();
     void printJson(const StationEvent& event);
+    bool repeatsItself(const StationEvent& event);
 
     std::function<void(const std::string&)> emit_;
     bool terminal_;
     std::map<std::string, Row> rows_;            // by port
     std::map<std::string, std::string> alerts_;  // by port
-    int passed_ = 0, failed_ = 0, skipped_ = 0;
+    int passed_ = 0, failed_ = 0, skipped_ = 0, unusable_ = 0, interrupted_ = 0;
+    std::string notice_;
+    std::map<std::string, std::string> elsewhere_;  // by port: what it was last told
 };

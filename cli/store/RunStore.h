@@ -14,6 +14,7 @@
 
 // The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
 std::string UtcNow();
+std::string UtcSecondsAgo(double seconds);
 
 // A store that cannot be opened, created, upgraded or written. Its message is one line and
 // holds no password.
@@ -37,6 +38,10 @@ namespace RunResult {
 constexpr const char* Unfinished = "unfinished";
 constexpr const char* Passed = "passed";
 constexpr const char* Failed = "failed";
+// A board the station found but could not take (no access, held, boot mode without an image).
+constexpr const char* Unusable = "unusable";
+// Stopped by the operator at a step; `failed_step` names it.
+constexpr const char* Interrupted = "interrupted";
 }  // namespace RunResult
 
 struct RunRecord {

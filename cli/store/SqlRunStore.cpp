@@ -120,7 +120,11 @@ RunRecord RunOf(const SqlRow& row) {
 }  // namespace
 
 std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
+    return UtcSecondsAgo(0);
+}
+
+std::string UtcSecondsAgo(double seconds) {
+    const std::time_t now = std::time(nullptr) - std::time_t(seconds);
     std::tm utc{};
     gmtime_r(&now, &utc);
     char text[32];

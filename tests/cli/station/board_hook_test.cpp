@@ -286,7 +286,7 @@ TEST_F(BoardHookStation, HooksOfSeveralPortsRunAtOnceAndTheBoardsResultStands) {
         std::lock_guard lock(mutex);
         if (event.step == "hook") hooks.push_back(event);
     });
-    const StationCounts counts = station.run([] { return false; }, 2);
+    const StationCounts counts = station.run([] { return StationStop::None; }, 2);
     EXPECT_EQ(counts.passed, 2);  // the first hook's exit 1 changes no result
     ASSERT_EQ(hooks.size(), 2u);
     for (const StationEvent& event : hooks) {

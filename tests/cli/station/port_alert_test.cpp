@@ -155,17 +155,18 @@ TEST_F(PortAlertStation, AStationRunFlagsThePortWhoseBoardsKeepFailingAtTheFlash
     bool plugged = true;
     station.run(
         [&] {
-            if (++scans > 100000) return true;  // a safety net: it takes a few hundred scans
+            // A safety net: it takes a few hundred scans.
+            if (++scans > 100000) return StationStop::Finish;
             {
                 std::lock_guard lock(mutex);
-                if (!alerts.empty()) return true;
+                if (!alerts.empty()) return StationStop::Finish;
             }
             // Once the other port has shown that it passes, so the count is the same every time.
             if (otherPassed && failures == started && failures > 0) {
                 plugged ? k350sim::unplug(boards[0]) : k350sim::replug(boards[0]);
                 plugged = !plugged;
             }
-            return false;
+            return StationStop::None;
         },
         0, 10);
     k350sim::setReplyHook({});

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli/store/RunStore.h"
@@ -29,10 +31,12 @@ PostgresServer& Server() {
 // One k350ctl station process on its own simulated bench of eight boards.
 class StationProcess {
 public:
-    StationProcess(int bench, const std::vector<std::string>& arguments, const std::string& log) {
+    StationProcess(int bench, const std::vector<std::string>& arguments, const std::string& log,
+                   const std::map<std::string, std::string>& environment = {}) {
         pid_ = fork();
         if (pid_ != 0) return;
         setenv("K350_SIM_BOARDS", "8", 1);
+        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         setenv("K350_SIM_BENCH", std::to_string(bench).c_str(), 1);
         setenv("K350_SERVICE_CODE", std::string(kFullServiceCode).c_str(), 1);
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -50,7 +54,7 @@ public:
         waitpid(pid_, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    void kill() { ::kill(pid_, SIGKILL); }
+    void kill(int signal = SIGKILL) { ::kill(pid_, signal); }
 
 private:
     pid_t pid_ = -1;
@@ -142,6 +146,80 @@ TEST_P(StationProcessesTest, FourStationsShareOneUnbrokenSerialSequenceEvenWhenO
     EXPECT_EQ(passedSerials, expected);
     EXPECT_EQ(unfinishedRuns, 8);
     EXPECT_EQ(runs.size(), 40u);
+}
+
+namespace {
+std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Waits, within a generous bound, until the station's log holds `text`.
+bool LogHolds(const std::string& log, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (FileText(log).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+}  // namespace
+
+// The first signal is answered at once and the boards under way finish; a second one cuts
+// their downloads, names them, records them as interrupted and prints the summary.
+TEST_P(StationProcessesTest, AStopIsAnsweredAtOnceAndASecondOneIsRecorded) {
+    OpenRunStore(store);
+    std::ofstream(folder + "/whole.rom", std::ios::binary) << std::string(0x20000, '\x5A');
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string log = folder + "/signals" + std::to_string(signal) + ".log";
+        // The soak keeps the boards under way however quickly they are flashed.
+        StationProcess station(10 + signal,
+                               {"station", "--image", folder + "/whole.rom", "--store", store,
+                                "--boards", "2", "--soak", "600", "--json"},
+                               log, {{"K350_SIM_BOARDS", "2"}});
+        ASSERT_TRUE(LogHolds(log, "\"step\":\"identify\""));
+        station.kill(signal);
+        const std::string again = signal == SIGINT ? "Ctrl+C again" : "a second signal";
+        EXPECT_TRUE(LogHolds(
+            log, "finishing 2 boards; " + again + " stops now and leaves their flash incomplete"));
+        station.kill(signal);
+        EXPECT_EQ(station.wait(), 128 + signal);
+        const std::string text = FileText(log);
+        EXPECT_NE(text.find(": stopped "), std::string::npos) << text;
+        EXPECT_NE(text.find("0 passed, 0 failed, 0 skipped, 0 unusable, 2 interrupted"),
+                  std::string::npos)
+            << text;
+    }
+    int interrupted = 0;
+    for (const RunRecord& run : OpenRunStore(store)->history({})) {
+        EXPECT_EQ(run.result, "interrupted");
+        EXPECT_TRUE(run.failedStep == "flash" || run.failedStep == "soak") << run.failedStep;
+        interrupted += run.result == "interrupted";
+    }
+    EXPECT_EQ(interrupted, 4);
+}
+
+// A board that cannot be taken is named with its port and why, and counts towards --boards.
+TEST_P(StationProcessesTest, ABoardHeldByAnotherProgramIsNamedAndCounted) {
+    const std::string log = folder + "/held.log";
+    std::vector<std::string> arguments = stationArguments({});
+    arguments[std::find(arguments.begin(), arguments.end(), "--boards") - arguments.begin() + 1] =
+        "2";
+    StationProcess station(20, arguments, log, {{"K350_SIM_BOARDS", "2"}, {"K350_SIM_HELD", "2"}});
+    EXPECT_EQ(station.wait(), 1);
+    const std::string text = FileText(log);
+    EXPECT_NE(text.find("\"state\":\"unusable\",\"error\":\"held by another program"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("1 passed, 0 failed, 0 skipped, 1 unusable"), std::string::npos) << text;
+    int unusable = 0;
+    for (const RunRecord& run : OpenRunStore(store)->history({})) {
+        unusable += run.result == "unusable" && run.error.starts_with("held by another program");
+    }
+    EXPECT_EQ(unusable, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StationProcessesTest,

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "cli/station/StationSequence.h"
 #include "cli/store/RunStore.h"
@@ -17,10 +20,12 @@
 #include "config/ServiceCodes.h"
 #include "config/Sha256.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/SimTime.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
 
 Bytes Image(std::size_t length) {
     Bytes bytes(length);
@@ -52,7 +57,7 @@ protected:
 
     StationCounts runStation(int boards) {
         Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
-        return station.run([] { return false; }, boards);
+        return station.run([] { return StationStop::None; }, boards);
     }
 
     std::vector<RunRecord> runs() { return OpenRunStore(job.store)->history({}); }
@@ -230,13 +235,219 @@ TEST_F(StationTest, BoardsOnSeveralPortsRunAtOnceAndAPassedBoardIsSkipped) {
     EXPECT_EQ(runs().back().serial.size(), 4u);
 }
 
-TEST_F(StationTest, ABootModeBoardGetsTheImageThroughItsBootLoaderAndIsNotRecorded) {
+// The boot loader's download is a step of the board's run: the board comes back in normal mode
+// at another address and port, and is taken there.
+TEST_F(StationTest, ABootLoadedBoardIsTakenWhereItComesBackAndItsRunHoldsTheDownload) {
+    const auto boot = plugBoards(1, {.bootMode = true})[0];
+    Station station(job, clock, [&](const StationEvent& event) {
+        events.push_back(event);
+        if (event.step == "boot" && event.state == "done") {
+            k350sim::unplug(boot);  // the boot loader starts the firmware: it enumerates anew
+            k350sim::BoardOptions normal;
+            normal.dieId = dieIdFor(1);
+            const auto back = k350sim::addBoard(0, normal);
+            k350sim::setEeprom(back, 0, k350sim::plausibleConfiguration(0));
+        }
+    });
+    const StationCounts counts = station.run([] { return StationStop::None; }, 1, 10);
+    EXPECT_EQ(counts.passed, 1);
+    EXPECT_EQ(k350sim::bootBytes(boot), *job.image);
+    const auto recorded = runs();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].result, "passed") << recorded[0].error;
+    EXPECT_EQ(recorded[0].dieId, RecordRules::DeviceIdText(dieIdFor(1).data()));
+    const auto steps = nlohmann::json::parse(recorded[0].steps);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps[0]["step"], "boot");
+    EXPECT_NE(steps[0]["port"], recorded[0].port);  // it came back at another port
+}
+
+TEST_F(StationTest, ABootLoadedBoardThatNeverCameBackIsRecordedWhenTheStationStops) {
     const auto board = plugBoards(1, {.bootMode = true})[0];
     Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
     int scans = 0;
-    station.run([&] { return ++scans > 3; }, 0, 10);
+    station.run([&] { return ++scans > 3 ? StationStop::Finish : StationStop::None; }, 0, 10);
     EXPECT_EQ(k350sim::bootBytes(board), *job.image);  // once: then it waits for the unplug
-    EXPECT_TRUE(runs().empty());
+    const auto recorded = runs();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].result, "interrupted");
+    EXPECT_EQ(nlohmann::json::parse(recorded[0].steps)[0]["step"], "boot");
+}
+
+// Boards the station cannot take are named, recorded and counted, once until plugged in again.
+TEST_F(StationTest, EveryBoardItCannotTakeIsNamedRecordedAndCountedOnce) {
+    k350sim::reset();
+    const int bus = k350sim::addBus();
+    const auto held = k350sim::addBoard(bus, {.refusesInterface0 = true});
+    k350sim::addBoard(bus, {.cannotOpen = true});
+    RunSimOnClock(clock);
+    job.image.reset();  // a boot-mode board then has nothing to take
+    job.imageSha256.clear();
+    k350sim::addBoard(bus, {.bootMode = true});
+    Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
+    int scans = 0;
+    // --boards 3 ends it: the three count although none can be taken.
+    EXPECT_EQ(station.run([] { return StationStop::None; }, 3, 10).unusable, 3);
+    auto recorded = runs();
+    ASSERT_EQ(recorded.size(), 3u);
+    std::set<std::string> reasons;
+    for (const RunRecord& run : recorded) {
+        EXPECT_EQ(run.result, "unusable");
+        EXPECT_FALSE(run.port.empty());
+        reasons.insert(run.error);
+    }
+    EXPECT_EQ(reasons.size(), 3u);
+    const auto said = [&](const char* words) {
+        return std::count_if(events.begin(), events.end(), [&](const StationEvent& event) {
+            return event.state == "unusable" && event.error.find(words) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(said("70-k350.rules"), 1);
+    EXPECT_EQ(said("held by another program"), 1);
+    EXPECT_EQ(said("boot mode"), 1);
+
+    // Scans later each is still named once; plugged in again, it is named again.
+    events.clear();
+    std::atomic<int> heldSaid{0};
+    Station again(job, clock, [&](const StationEvent& event) {
+        events.push_back(event);
+        heldSaid += event.error.find("held by") != std::string::npos;
+    });
+    std::int64_t unpluggedAt = -1;
+    bool replugged = false;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    again.run(
+        [&] {
+            if (unpluggedAt < 0 && heldSaid == 1) {
+                k350sim::unplug(held);
+                unpluggedAt = k350sim::scans();
+            } else if (unpluggedAt >= 0 && !replugged && k350sim::scans() >= unpluggedAt + 3) {
+                k350sim::replug(held);
+                replugged = true;
+            }
+            const bool done = heldSaid == 2 || std::chrono::steady_clock::now() > deadline;
+            return done ? StationStop::Finish : StationStop::None;
+        },
+        0, 10);
+    EXPECT_EQ(said("70-k350.rules"), 1);
+    EXPECT_EQ(said("held by another program"), 2);
+}
+
+// The station's clock, but the pause after a page is programmed waits until the test opens the
+// gate: the boards are then mid-download, whatever the machine's speed.
+class GatedClock : public Clock {
+public:
+    explicit GatedClock(VirtualClock& inner) : inner_(inner) {}
+    void sleepMs(std::uint32_t ms) override {
+        if (ms == kPagePauseMs) {
+            std::unique_lock lock(mutex_);
+            ++waiting_;
+            opened_.wait(lock, [&] { return open_; });
+        }
+        inner_.sleepMs(ms);
+    }
+    std::int64_t nowUs() override { return inner_.nowUs(); }
+    TimeOfDay timeOfDay() override { return inner_.timeOfDay(); }
+    int waiting() {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
+    }
+
+private:
+    static constexpr std::uint32_t kPagePauseMs = 1;
+    VirtualClock& inner_;
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    int waiting_ = 0;
+    bool open_ = false;
+};
+
+TEST_F(StationTest, AStopIsSaidAtOnceAndASecondOneCutsTheDownloadAndRecordsIt) {
+    plugBoards(2);
+    GatedClock gated(clock);
+    std::atomic<std::uint32_t> finishing{99};
+    Station station(job, gated, [&](const StationEvent& event) {
+        events.push_back(event);
+        if (event.step == "station") finishing = event.done;
+    });
+    int answered = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;  // a safety net only
+    const StationCounts counts = station.run(
+        [&] {
+            if (std::chrono::steady_clock::now() > deadline) gated.open();
+            if (gated.waiting() < 2) return StationStop::None;
+            // Once to finish, then now; asked again after that, the boards have been cut.
+            if (++answered == 1) return StationStop::Finish;
+            if (answered > 2) gated.open();
+            return StationStop::Now;
+        },
+        0, 10);
+    EXPECT_EQ(finishing, 2u);
+    EXPECT_EQ(counts.interrupted, 2);
+    for (const RunRecord& run : runs()) {
+        EXPECT_EQ(run.result, "interrupted");
+        EXPECT_EQ(run.failedStep, "flash");
+        EXPECT_NE(run.error.find("flash is left incomplete"), std::string::npos) << run.error;
+        EXPECT_FALSE(run.finishedAt.empty());
+    }
+}
+
+TEST_F(StationTest, AFirstStopFinishesTheBoardsUnderWay) {
+    plugBoards(2);
+    std::atomic<bool> asked{false};
+    Station station(job, clock, [&](const StationEvent& event) {
+        events.push_back(event);
+        if (event.step == "soak" && event.state == "started") asked = true;
+    });
+    const StationCounts counts =
+        station.run([&] { return asked ? StationStop::Finish : StationStop::None; }, 0, 10);
+    EXPECT_EQ(counts.passed, 2);
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const StationEvent& event) { return event.step == "station"; }),
+              1);
+}
+
+// A board in a young unfinished run of another bench is not started again; one of a run that
+// died with its station long ago, or of this bench's own earlier process, is.
+TEST_F(StationTest, ABoardUnderWayOnAnotherBenchIsNotStartedAgain) {
+    plugBoards(1);
+    const std::string die = RecordRules::DeviceIdText(dieIdFor(1).data());
+    auto store = OpenRunStore(job.store);
+    RunRecord other;
+    other.dieId = die;
+    other.chipId = "0x0";
+    other.station = "bench-2";
+    other.port = "3-1.4";
+    other.recipe = "test recipe";
+    other.startedAt = UtcNow();
+    other.id = store->beginRun(other);
+    job.maxRunSeconds = 600;
+    int scans = 0;
+    Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
+    EXPECT_EQ(
+        station.run([&] { return ++scans > 30 ? StationStop::Finish : StationStop::None; }, 0, 10)
+            .ended(),
+        0);
+    const auto told = std::count_if(events.begin(), events.end(), [](const StationEvent& event) {
+        return event.state == "elsewhere" &&
+               event.error.find("bench bench-2 at port 3-1.4") != std::string::npos;
+    });
+    EXPECT_GE(told, 1);
+    EXPECT_EQ(runs().size(), 1u);
+
+    other.result = "failed";  // bench-2 is done with it
+    store->finishRun(other);
+    other.station = "bench-1";  // this bench's own: its earlier process died
+    store->beginRun(other);
+    other.station = "bench-3";
+    other.startedAt = UtcSecondsAgo(601);  // too old to be under way
+    store->beginRun(other);
+    EXPECT_EQ(runStation(1).passed, 1);
 }
 
 // A line past 9999: alphanumeric serials from the recipe's first, written into the board's record
