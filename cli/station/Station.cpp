@@ -32,6 +32,7 @@ struct Port {
     std::atomic<bool> cut{false};
     BoardOutcome outcome = BoardOutcome::Gone;
     bool waitingForUnplug = false;
+    bool wentAway = false;  // unplugged (or replaced) since its worker started
     std::int64_t retryAtUs = 0;
 };
 
@@ -163,9 +164,9 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         port.worker.join();
         Count(counts, port.outcome);
         // A port nothing answered at is tried again, a board under way elsewhere a little later;
-        // any other waits for its board to go.
-        port.waitingForUnplug =
-            port.outcome != BoardOutcome::Gone && port.outcome != BoardOutcome::Elsewhere;
+        // any other waits for its board to go, unless it went while its worker was ending.
+        port.waitingForUnplug = port.outcome != BoardOutcome::Gone &&
+                                port.outcome != BoardOutcome::Elsewhere && !port.wentAway;
         port.retryAtUs =
             port.outcome == BoardOutcome::Elsewhere ? clock_.nowUs() + kElsewhereRetryUs : 0;
     };
@@ -207,6 +208,7 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
             const auto board = present.find(name);
             if (board == present.end() || board->second != port->location) {
                 port->waitingForUnplug = false;  // unplugged, or another board there now
+                port->wentAway = true;
             }
         }
         forgetIdlePorts();
