@@ -276,8 +276,8 @@ atomically: FILE itself, or OUT with -o.
     {"station",
      "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
      "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
-     "[--store STORE] [--store-retry S] [--sync] [--reprocess] [--boards N] [--alert-failures N] "
-     "[--alert-of N] [--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
+     "[--store STORE] [--store-retry S] [--max-run S] [--sync] [--reprocess] [--boards N] "
+     "[--alert-failures N] [--alert-of N] [--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
      "the production sequence on every board plugged in",
      R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
 
@@ -288,15 +288,22 @@ from the store, today's date and a description (--description, with {serial}
 and {die}) written at full service level, a read-back compared field by
 field, and a soak (--soak S seconds of statistics, with --max-erroneous and
 --max-lost in percent and --max-jitter in ms). A board in boot mode gets the
-image through its boot loader first. After a board ends, its port waits for
-it to be unplugged. A board that passed before is skipped unless --reprocess.
+image through its boot loader first; the download is a step of its run once
+it comes back in normal mode. A board the station cannot take (no access,
+held by another program, boot mode without an image) is named with why,
+recorded as unusable and counted towards --boards. After a board ends, its
+port waits for it to be unplugged. A board that passed before is skipped
+unless --reprocess. A board in an unfinished run of another bench started
+less than --max-run S ago (default: the soak and 600 s) is not started.
 The recipe (TOML) gives the same settings; an option replaces the recipe's.
 Its [serial] section chooses the serials: form "decimal" (0001 to 9999, the
 default) or "alphanumeric" (0001 to ZZZZ), and the line's first and last.
 The store (--store) is an SQLite file (default k350-line.sqlite) or a
 postgresql:// URL. On a terminal one row per port; otherwise, or with --json,
-one JSON line per step and per board. --boards N ends after N boards;
-Ctrl+C finishes the boards in progress and stops. Needs the full service code
+one JSON line per step and per board. --boards N ends after N boards.
+Ctrl+C finishes the boards in progress and stops; a second Ctrl+C stops at
+once, names the boards left incomplete, records them as interrupted and
+exits with 130 (143 after SIGTERM). Needs the full service code
 to write the configuration, the service code for the firmware alone.
 When --alert-failures of a port's last --alert-of boards failed (default 3
 of 5) while another port of the station passes, the station says the port,

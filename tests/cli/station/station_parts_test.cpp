@@ -205,6 +205,11 @@ TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefus
     EXPECT_EQ(refusal("[soak]\nmax_erroneous_percent = -inf\n"),
               "soak.max_erroneous_percent needs a number from 0 to 100, not -inf");
     EXPECT_EQ(refusal("[soak]\nseconds = 86400\nmax_lost_percent = 100\nmax_jitter_ms = 0\n"), "");
+    EXPECT_EQ(refusal("[station]\nmax_run_seconds = inf\n"),
+              "station.max_run_seconds needs a number from 0 to 87000, not inf");
+    EXPECT_EQ(
+        *LoadStationRecipe(write("run.toml", "[station]\nmax_run_seconds = 900\n")).maxRunSeconds,
+        900);
 
     StationSettings recipe;
     recipe.soak.seconds = 1;
@@ -362,4 +367,19 @@ TEST(StationView, ATerminalGetsOneRowPerPortAndAPipeOneJsonLinePerStepAndBoard) 
               R"({"port":"1-1.3","die_id":"0x01","serial":"0007","step":"flash","state":"failed",)"
               R"x("error":"Error: -19 (unplugged)"})x");
     EXPECT_NE(lines[1].find(R"("failed":1)"), std::string::npos);
+
+    // A board under way elsewhere is looked at again and again, but told once until that changes;
+    // the station's own line has no port and says how many boards it finishes.
+    lines.clear();
+    for (int scan = 0; scan < 3; ++scan) {
+        pipe.show({"1-1.5", "0x02", "", "board", "elsewhere", 0, 0, "under way on bench b-2"});
+    }
+    pipe.show({"", "", "", "station", "stopping", 2, 0, ""});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(R"("state":"elsewhere")"), std::string::npos);
+    EXPECT_EQ(lines[1],
+              R"({"port":null,"die_id":null,"serial":null,"step":"station","state":"stopping",)"
+              R"("error":null,"boards":2})");
+    EXPECT_EQ(StationView::StoppingText(2, "Ctrl+C again"),
+              "finishing 2 boards; Ctrl+C again stops now and leaves their flash incomplete");
 }
