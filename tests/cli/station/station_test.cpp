@@ -285,7 +285,6 @@ TEST_F(StationTest, EveryBoardItCannotTakeIsNamedRecordedAndCountedOnce) {
     job.imageSha256.clear();
     k350sim::addBoard(bus, {.bootMode = true});
     Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
-    int scans = 0;
     // --boards 3 ends it: the three count although none can be taken.
     EXPECT_EQ(station.run([] { return StationStop::None; }, 3, 10).unusable, 3);
     auto recorded = runs();
