@@ -57,18 +57,12 @@ std::optional<Moment> ParseMoment(const std::string& text) {
 }
 
 // The local midnight that starts the day after `time`'s day.
-std::time_t NextMidnight(std::time_t time) {
+// The local midnight that begins the day of `time`, or a day `daysAhead` after it; mktime keeps
+// it right across a change of summer time.
+std::time_t LocalMidnight(std::time_t time, int daysAhead = 0) {
     std::tm local{};
     localtime_r(&time, &local);
-    local.tm_mday += 1;
-    local.tm_hour = local.tm_min = local.tm_sec = 0;
-    local.tm_isdst = -1;
-    return std::mktime(&local);
-}
-
-std::time_t Midnight(std::time_t time) {
-    std::tm local{};
-    localtime_r(&time, &local);
+    local.tm_mday += daysAhead;
     local.tm_hour = local.tm_min = local.tm_sec = 0;
     local.tm_isdst = -1;
     return std::mktime(&local);
@@ -90,10 +84,10 @@ std::optional<ReportPeriod> ParseReportPeriod(const std::string& since, const st
     if (!since.empty() && !(from = ParseMoment(since))) return std::nullopt;
     if (!until.empty() && !(to = ParseMoment(until))) return std::nullopt;
     if (!from && !to) {
-        from = Moment{Midnight(now), true};
-        to = Moment{NextMidnight(now), false};
+        from = Moment{LocalMidnight(now), true};
+        to = Moment{LocalMidnight(now, 1), false};
     } else if (to && to->dateOnly) {
-        to->time = NextMidnight(to->time);
+        to->time = LocalMidnight(to->time, 1);
     }
     if (from && to && to->time <= from->time) return std::nullopt;
     ReportPeriod period;
