@@ -180,9 +180,12 @@ BoardOutcome StationSequence::identify(Board& board) {
             report(board, "board", "elsewhere", where);
             return BoardOutcome::Elsewhere;
         }
-        if (!job_.reprocessPassed && board.steps.empty() && store_.hasPassed(board.record.dieId)) {
-            report(board, "board", "skipped", "passed before");
-            return BoardOutcome::Skipped;
+        if (!job_.reprocessPassed && board.steps.empty()) {
+            if (const auto serial = store_.passedSerial(board.record.dieId)) {
+                board.record.serial = *serial;
+                report(board, "board", "skipped", "passed before");
+                return BoardOutcome::Skipped;
+            }
         }
         board.record.serial =
             store_.serialFor(board.record.dieId, board.record.chipId, job_.serials);

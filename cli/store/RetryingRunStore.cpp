@@ -55,8 +55,8 @@ void RetryingRunStore::checkSerials(const SerialPlan& plan) {
     });
 }
 
-bool RetryingRunStore::hasPassed(const std::string& dieId) {
-    return retried([&](RunStore& store) { return store.hasPassed(dieId); });
+std::optional<std::string> RetryingRunStore::passedSerial(const std::string& dieId) {
+    return retried([&](RunStore& store) { return store.passedSerial(dieId); });
 }
 
 std::int64_t RetryingRunStore::beginRun(const RunRecord& run) {

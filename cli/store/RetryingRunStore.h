@@ -22,7 +22,7 @@ public:
     std::string serialFor(const std::string& dieId, const std::string& chipId,
                           const SerialPlan& plan) override;
     void checkSerials(const SerialPlan& plan) override;
-    bool hasPassed(const std::string& dieId) override;
+    std::optional<std::string> passedSerial(const std::string& dieId) override;
     std::int64_t beginRun(const RunRecord& run) override;
     void finishRun(const RunRecord& run) override;
     void recordRun(const RunRecord& run) override;

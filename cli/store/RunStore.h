@@ -77,8 +77,9 @@ public:
     // Throws StoreError when the store holds serials of another form than the plan's: a line
     // never mixes "0010" counted in decimal with "0010" counted in base 36.
     virtual void checkSerials(const SerialPlan& plan) = 0;
-    // Whether the board has a passed run.
-    virtual bool hasPassed(const std::string& dieId) = 0;
+    // The serial the store holds for a board that has a passed run (empty when it holds none);
+    // none for a board without one. It never gives a serial to a board.
+    virtual std::optional<std::string> passedSerial(const std::string& dieId) = 0;
     // Records the start of a run as unfinished; returns its id. A run with a key already
     // recorded is not recorded again: its id is returned.
     virtual std::int64_t beginRun(const RunRecord& run) = 0;

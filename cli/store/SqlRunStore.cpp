@@ -258,10 +258,14 @@ std::string SqlRunStore::serialFor(const std::string& dieId, const std::string& 
     });
 }
 
-bool SqlRunStore::hasPassed(const std::string& dieId) {
-    return !db_->run("SELECT 1 FROM k350_runs WHERE die_id = ? AND result = ?",
-                     {dieId, std::string(RunResult::Passed)})
-                .empty();
+std::optional<std::string> SqlRunStore::passedSerial(const std::string& dieId) {
+    const auto rows = db_->run(
+        "SELECT COALESCE(b.serial, r.serial) FROM k350_runs r"
+        " LEFT JOIN k350_boards b ON b.die_id = r.die_id"
+        " WHERE r.die_id = ? AND r.result = ? LIMIT 1",
+        {dieId, std::string(RunResult::Passed)});
+    if (rows.empty()) return std::nullopt;
+    return rows[0].at(0).value_or("");
 }
 
 std::optional<std::int64_t> SqlRunStore::runWithKey(const std::string& key) {

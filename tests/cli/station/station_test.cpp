@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -214,9 +215,11 @@ TEST_F(StationTest, BoardsOnSeveralPortsRunAtOnceAndAPassedBoardIsSkipped) {
     plugBoards(8);
     EXPECT_EQ(runStation(8).passed, 8);
     std::set<std::string> serials, ports;
+    std::map<std::string, std::string> serialOfDie;
     for (const RunRecord& run : runs()) {
         serials.insert(run.serial);
         ports.insert(run.port);
+        serialOfDie[run.dieId] = run.serial;
     }
     EXPECT_EQ(serials.size(), 8u);
     EXPECT_EQ(*serials.begin(), "0001");
@@ -228,6 +231,15 @@ TEST_F(StationTest, BoardsOnSeveralPortsRunAtOnceAndAPassedBoardIsSkipped) {
     k350sim::clearLog();
     const StationCounts again = runStation(8);
     EXPECT_EQ(again.skipped, 8);
+    // Each skipped board's last line names it as the store does: die ID and serial.
+    int skippedLines = 0;
+    for (const StationEvent& event : events) {
+        if (event.state != "skipped") continue;
+        ++skippedLines;
+        ASSERT_TRUE(serialOfDie.count(event.dieId)) << event.dieId;
+        EXPECT_EQ(event.serial, serialOfDie[event.dieId]);
+    }
+    EXPECT_EQ(skippedLines, 8);
     EXPECT_EQ(runs().size(), 8u);
     job.reprocessPassed = true;
     EXPECT_EQ(runStation(8).passed, 8);

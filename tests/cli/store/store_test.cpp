@@ -87,7 +87,7 @@ TEST_P(StoreTest, RunsAreUnfinishedUntilTheirEndIsRecordedAndHistoryFindsThem) {
     second.startedAt = "2026-12-10T08:00:00Z";
     second.id = store->beginRun(second);
     EXPECT_NE(first.id, second.id);
-    EXPECT_FALSE(store->hasPassed("0x01"));
+    EXPECT_EQ(store->passedSerial("0x01"), std::nullopt);
 
     first.result = RunResult::Passed;
     first.finishedAt = "2026-12-09T10:01:00Z";
@@ -96,7 +96,7 @@ TEST_P(StoreTest, RunsAreUnfinishedUntilTheirEndIsRecordedAndHistoryFindsThem) {
     first.soakLostPercent = 0;
     first.soakJitterMs = 1.5;
     store->finishRun(first);
-    EXPECT_TRUE(store->hasPassed("0x01"));
+    EXPECT_EQ(store->passedSerial("0x01"), "0001");
 
     const auto all = store->history({});
     ASSERT_EQ(all.size(), 2u);
@@ -441,11 +441,11 @@ TEST(StorePostgres, AStoreThatStaysAwayIsNotToldAsBack) {
     RetryingRunStore store(location, clock, 2,
                            [&](const std::string& fault) { told.push_back(fault); });
     ASSERT_TRUE(Server().stop());
-    EXPECT_THROW(store.hasPassed("0x01"), StoreUnavailable);
+    EXPECT_THROW(store.passedSerial("0x01"), StoreUnavailable);
     ASSERT_TRUE(Server().start());
     ASSERT_EQ(told.size(), 1u);
     EXPECT_THAT(told[0], ::testing::HasSubstr("cannot be reached"));
-    EXPECT_FALSE(store.hasPassed("0x01"));
+    EXPECT_EQ(store.passedSerial("0x01"), std::nullopt);
     EXPECT_EQ(told.size(), 1u);  // reached at once: nothing was waited for
 }
 
