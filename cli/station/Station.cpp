@@ -81,13 +81,14 @@ std::string KeptInJournal(const StationJob& job, const RunRecord& run) {
 // A board that got its image through the boot loader and did not come back in normal mode
 // before the station stopped: its run is the download alone, without an identity.
 void RecordUnreturnedBoots(const StationJob& job, Clock& clock, BoardsInProgress& boards,
-                           const StationObserver& observer, StationCounts& counts) {
+                           const StationObserver& observer,
+                           const RetryingRunStore::Stopping& stopping, StationCounts& counts) {
     const std::vector<BootDownload> boots = boards.unclaimedBoots();
     if (boots.empty()) return;
     const std::string why =
         "the station stopped before the board came back in normal mode after its boot-loader "
         "download; plug it in again";
-    RetryingRunStore store(job.store, clock, job.storeRetrySeconds);
+    RetryingRunStore store(job.store, clock, job.storeRetrySeconds, {}, stopping);
     for (const BootDownload& boot : boots) {
         RunRecord run;
         run.key = NewRunKey(job.station);
@@ -140,11 +141,13 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
             observer(event);
         };
         try {
-            RetryingRunStore store(job_.store, clock_, job_.storeRetrySeconds,
-                                   [&](const std::string& fault) {
-                                       observer({name, last.dieId, last.serial, StationStep::Store,
-                                                 fault.empty() ? "done" : "waiting", 0, 0, fault});
-                                   });
+            RetryingRunStore store(
+                job_.store, clock_, job_.storeRetrySeconds,
+                [&](const std::string& fault) {
+                    observer({name, last.dieId, last.serial, StationStep::Store,
+                              fault.empty() ? "done" : "waiting", 0, 0, fault});
+                },
+                [&port] { return port.cut.load(); });
             port.outcome = StationSequence(job_, store, clock_, portObserver, boards, port.cut)
                                .run(port.location, name);
         } catch (const std::exception& error) {
@@ -251,6 +254,8 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
             });
         });
     }
-    RecordUnreturnedBoots(job_, clock_, boards, observer, counts);
+    // Asked to stop now, the store is not waited for: what it does not take goes to the journal.
+    RecordUnreturnedBoots(
+        job_, clock_, boards, observer, [&] { return stopAsked() && cutting; }, counts);
     return counts;
 }

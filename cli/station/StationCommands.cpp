@@ -1,6 +1,8 @@
 #include "cli/station/StationCommands.h"
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <tuple>
 
 #include "cli/Commands.h"
@@ -29,25 +31,23 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-// The store opened (created or upgraded) before any board, waited for as long as a board
-// would wait for it.
-bool StoreReached(RetryingRunStore& store, Console& console) {
-    try {
-        store.open();
-        return true;
-    } catch (const StoreError& error) {
-        console.message("k350ctl: " + std::string(error.what()));
-        return false;
-    }
+// A store's failure as the operator reads it: a wait they stopped says so.
+std::string StoreFailureText(const StoreError& error) {
+    const bool stopped = dynamic_cast<const StoreWaitStopped*>(&error) != nullptr;
+    return (stopped ? "k350ctl: stopped while waiting for the store: " : "k350ctl: ") +
+           std::string(error.what());
 }
 
-bool TakesSerials(RetryingRunStore& store, const SerialPlan& plan, Console& console) {
+// Work on the store before any board (waited for as long as a board would wait for it); the
+// exit status when it failed.
+std::optional<int> StoreRefusal(Console& console, const std::function<void()>& work) {
     try {
-        store.checkSerials(plan);
-        return true;
+        work();
+        return std::nullopt;
     } catch (const StoreError& error) {
-        console.message("k350ctl: " + std::string(error.what()));
-        return false;
+        console.message(StoreFailureText(error));
+        if (dynamic_cast<const StoreWaitStopped*>(&error)) return console.stoppedStatus();
+        return ExitStatus::File;
     }
 }
 
@@ -68,7 +68,7 @@ bool Replayed(RunJournal& journal, RunStore& store, const std::string& location,
                             journal.path() + " written to the store");
         }
     } catch (const StoreError& error) {
-        console.message("k350ctl: " + std::string(error.what()));
+        console.message(StoreFailureText(error));
     }
     const int left = journal.pending(location);
     if (left == 0) return true;
@@ -143,12 +143,14 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         return Refuse(console, error.what(), ExitStatus::Usage);
     }
     RunJournal journal(JournalPath(arguments.recipe));
+    // A wait for the store ends at once when the operator stops: before any board at the first
+    // signal, once boards are taken at the second (the first finishes them, records included).
+    int waitStopsAtSignal = 1;
     RetryingRunStore store(settings.store, console.clock(), settings.storeRetrySeconds,
-                           SayWaiting(console, settings.storeRetrySeconds));
+                           SayWaiting(console, settings.storeRetrySeconds),
+                           [&] { return console.signalsReceived() >= waitStopsAtSignal; });
     if (arguments.sync) {
-        if (!StoreReached(store, console)) {
-            return ExitStatus::File;
-        }
+        if (const auto status = StoreRefusal(console, [&] { store.open(); })) return *status;
         if (!Replayed(journal, store, settings.store, console)) return ExitStatus::File;
         console.message("k350ctl: the journal " + journal.path() + " keeps no run of this store");
         return ExitStatus::Ok;
@@ -159,8 +161,11 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     // The store is made or upgraded now, not by the first board, and takes what the journal
     // kept from the last time; a store of the other serial form is refused before any board is
     // touched.
-    if (!StoreReached(store, console) || !TakesSerials(store, job.serials, console)) {
-        return ExitStatus::File;
+    if (const auto status = StoreRefusal(console, [&] {
+            store.open();
+            store.checkSerials(job.serials);
+        })) {
+        return *status;
     }
     Replayed(journal, store, settings.store, console);
     job.journal = &journal;
@@ -190,6 +195,7 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         for (const PortAlert& alert : watch.record(event)) view.showAlert(alert);
     };
     const Console::SignalAnswer answer(console);
+    waitStopsAtSignal = 2;
     Station station(job, console.clock(), observe);
     const StationCounts counts = station.run(
         [&] {
@@ -210,13 +216,13 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
                     " skipped, " + std::to_string(counts.unusable) + " unusable, " +
                     std::to_string(counts.interrupted) + " interrupted");
     // A run only the journal holds is not done: once more, and otherwise said.
-    if (journal.keptHere() > 0 && !Replayed(journal, store, settings.store, console)) {
-        return ExitStatus::File;
-    }
+    const bool recorded =
+        journal.keptHere() == 0 || Replayed(journal, store, settings.store, console);
     const bool cutShort =
         console.signalsReceived() > 1 || (console.signalsReceived() == 1 && arguments.boards > 0 &&
                                           counts.ended() < arguments.boards);
     if (cutShort) return console.stoppedStatus();
+    if (!recorded) return ExitStatus::File;
     return counts.failed + counts.unusable + counts.interrupted > 0 ? ExitStatus::Failed
                                                                     : ExitStatus::Ok;
 }

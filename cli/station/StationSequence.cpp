@@ -74,6 +74,16 @@ std::string UnusableReason(const BoardProbe& probe) {
     return "does not identify itself: " + (text.empty() ? "no reply" : text);
 }
 
+bool WaitStopped(const StoreError& fault) {
+    return dynamic_cast<const StoreWaitStopped*>(&fault) != nullptr;
+}
+
+// Why the store did not take a record: its fault, or the stop that ended the wait for it.
+std::string StoreFault(const StoreError& fault) {
+    return WaitStopped(fault) ? "the station was stopped while it waited for the store"
+                              : fault.what();
+}
+
 std::string InterruptedText(const std::string& step) {
     if (step == StationStep::Flash || step == StationStep::Boot) {
         return "stopped during the download: the flash is left incomplete and the board will "
@@ -248,7 +258,7 @@ void StationSequence::endWhole(Board& board, const std::string& started) {
         record.id = store_.beginRun(record);
         store_.finishRun(record);
     } catch (const StoreError& fault) {
-        note = std::string(fault.what()) + "; " + kept(record);
+        note = StoreFault(fault) + "; " + kept(record);
     }
     report(board, "board", record.result.c_str(), WithNote(record.error, note));
     if (record.result != RunResult::Interrupted) runHook(board);
@@ -293,32 +303,47 @@ std::string StationSequence::kept(const RunRecord& run) {
     }
 }
 
-// The store stayed away for the whole retry time before the board was touched: the board is not
-// done, and says so with its die ID (and its serial, when it had one).
+// The store stayed away for the whole retry time, or the operator stopped the station while it
+// waited, before the board's sequence began: the board is not done, and says so with its die ID
+// (and its serial, when it had one).
 BoardOutcome StationSequence::storeFailed(Board& board, const StoreError& fault) {
+    const bool stopped = WaitStopped(fault);
     RunRecord& record = board.record;
-    record.result = RunResult::Failed;
+    record.result = stopped ? RunResult::Interrupted : RunResult::Failed;
     record.failedStep = StationStep::Store;
-    record.error = fault.what();
+    record.error =
+        stopped ? StoreFault(fault) + " before the board's sequence began; run the board again"
+                : fault.what();
     record.finishedAt = UtcNow();
     record.steps = board.steps.dump();
     const std::string where = kept(record);
-    report(board, "board", "failed", record.error + "; " + where);
-    return BoardOutcome::Failed;
+    report(board, "board", record.result.c_str(), record.error + "; " + where);
+    return stopped ? BoardOutcome::Interrupted : BoardOutcome::Failed;
 }
 
-// The run's end; a store still away after the retry time gets it through the journal.
-void StationSequence::finish(Board& board) {
+// The run's end; a store still away after the retry time, or when the operator stopped the
+// station while it waited, gets it through the journal. The run keeps its result there, but a
+// board whose record was not waited for is told as interrupted: false then.
+bool StationSequence::finish(Board& board) {
     RunRecord& record = board.record;
     record.finishedAt = UtcNow();
     record.steps = board.steps.dump();
     std::string note;
+    bool waitStopped = false;
     try {
         store_.finishRun(record);
     } catch (const StoreError& fault) {
-        note = std::string(fault.what()) + "; " + kept(record);
+        waitStopped = WaitStopped(fault);
+        note = StoreFault(fault) + "; " + kept(record);
     }
-    report(board, "board", record.result.c_str(), WithNote(record.error, note));
+    if (!waitStopped) {
+        report(board, "board", record.result.c_str(), WithNote(record.error, note));
+        return true;
+    }
+    const std::string came =
+        record.result == RunResult::Passed ? std::string("the board passed") : record.error;
+    report(board, "board", RunResult::Interrupted, WithNote(came, note));
+    return false;
 }
 
 BoardOutcome StationSequence::runSteps(Board& board) {
@@ -336,8 +361,9 @@ BoardOutcome StationSequence::runSteps(Board& board) {
     record.result = passed        ? RunResult::Passed
                     : interrupted ? RunResult::Interrupted
                                   : RunResult::Failed;
-    finish(board);
-    if (interrupted) return BoardOutcome::Interrupted;  // the operator stopped: no hook now
+    const bool ended = finish(board);
+    // The operator stopped: no hook now.
+    if (interrupted || !ended) return BoardOutcome::Interrupted;
     runHook(board);
     return passed ? BoardOutcome::Passed : BoardOutcome::Failed;
 }

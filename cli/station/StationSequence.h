@@ -49,7 +49,7 @@ private:
     std::string readBack(Board& board);
     std::string soak(Board& board);
     BoardOutcome storeFailed(Board& board, const StoreError& fault);
-    void finish(Board& board);
+    bool finish(Board& board);
     std::string kept(const RunRecord& run);
 
     const StationJob& job_;

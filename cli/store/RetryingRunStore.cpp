@@ -5,11 +5,26 @@
 #include <cstdio>
 
 RetryingRunStore::RetryingRunStore(std::string location, Clock& clock, double retrySeconds,
-                                   Waiting waiting)
+                                   Waiting waiting, Stopping stopping)
     : location_(std::move(location)),
       clock_(clock),
       retrySeconds_(retrySeconds),
-      waiting_(std::move(waiting)) {}
+      waiting_(std::move(waiting)),
+      stopping_(std::move(stopping)) {}
+
+// The pause, in slices when a stop may come, so that it is answered at once; false when it came.
+bool RetryingRunStore::pausedWithoutStop(std::uint32_t ms) {
+    if (!stopping_) {
+        clock_.sleepMs(ms);
+        return true;
+    }
+    for (std::uint32_t slept = 0; slept < ms && !stopped();) {
+        const std::uint32_t slice = std::min(ms - slept, kStopLookMs);
+        clock_.sleepMs(slice);
+        slept += slice;
+    }
+    return !stopped();
+}
 
 template <typename Work>
 auto RetryingRunStore::retried(Work work) {
@@ -24,6 +39,7 @@ auto RetryingRunStore::retried(Work work) {
             return result;
         } catch (const StoreUnavailable& fault) {
             store_.reset();  // a connection that failed once is not trusted again
+            if (stopped()) throw StoreWaitStopped(fault.what());
             const std::int64_t left = deadline - clock_.nowUs();
             if (left <= 0) {  // not back: the failure that follows is what is told
                 char seconds[32];
@@ -33,7 +49,10 @@ auto RetryingRunStore::retried(Work work) {
             }
             if (!waited && waiting_) waiting_(fault.what());
             waited = true;
-            clock_.sleepMs(std::uint32_t(std::min<std::int64_t>(pauseMs, (left + 999) / 1000)));
+            if (!pausedWithoutStop(
+                    std::uint32_t(std::min<std::int64_t>(pauseMs, (left + 999) / 1000)))) {
+                throw StoreWaitStopped(fault.what());
+            }
             pauseMs = std::min(pauseMs * 2, kLongestPauseMs);
         }
     }

@@ -16,8 +16,12 @@ class RetryingRunStore : public RunStore {
 public:
     // Called with the fault when the store goes away, and with "" when it is back.
     using Waiting = std::function<void(const std::string& fault)>;
+    // Looked at during a wait: once it says the operator stops now, the wait ends at once and the
+    // statement fails with StoreWaitStopped.
+    using Stopping = std::function<bool()>;
 
-    RetryingRunStore(std::string location, Clock& clock, double retrySeconds, Waiting waiting = {});
+    RetryingRunStore(std::string location, Clock& clock, double retrySeconds, Waiting waiting = {},
+                     Stopping stopping = {});
 
     std::string serialFor(const std::string& dieId, const std::string& chipId,
                           const SerialPlan& plan) override;
@@ -33,14 +37,19 @@ public:
     void open();
 
     static constexpr std::uint32_t kFirstPauseMs = 250, kLongestPauseMs = 5000;
+    // How long a stop may go unanswered during a pause.
+    static constexpr std::uint32_t kStopLookMs = 50;
 
 private:
     template <typename Work>
     auto retried(Work work);
+    bool pausedWithoutStop(std::uint32_t ms);
+    bool stopped() const { return stopping_ && stopping_(); }
 
     std::string location_;
     Clock& clock_;
     double retrySeconds_;
     Waiting waiting_;
+    Stopping stopping_;
     std::unique_ptr<RunStore> store_;  // none while the store is away
 };

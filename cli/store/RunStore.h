@@ -28,6 +28,11 @@ class StoreUnavailable : public StoreError {
 public:
     using StoreError::StoreError;
 };
+// Such a fault, not waited for because the operator stopped the station.
+class StoreWaitStopped : public StoreUnavailable {
+public:
+    using StoreUnavailable::StoreUnavailable;
+};
 
 // A reader never creates, upgrades or writes a store; a writer creates and upgrades it.
 enum class StoreAccess { Write, Read };

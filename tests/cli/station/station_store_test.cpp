@@ -72,6 +72,7 @@ public:
         waited_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    void signal(int number) { ::kill(pid_, number); }
     std::string log() const { return Read(log_); }
     // Waits (a safety net of minutes) until the log holds `text` `times` times.
     bool waitFor(const std::string& text, int times = 1) const {
@@ -255,4 +256,45 @@ TEST_F(StationStoreTest, AnSqliteStoreOnAFullDiskLosesNoBoard) {
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const RunRecord& run) { return run.result == "unfinished"; }),
               0);
+}
+
+// The boards' ends wait for a server that is down, and the operator stops twice: the waits end
+// at once, the runs go into the journal as they ended, and `station --sync` writes them later.
+TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        if (!usePostgres("stopped" + std::to_string(signal))) {
+            GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+        }
+        Station line(folder, station({}));
+        ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+        ASSERT_TRUE(Server().stop());
+        ASSERT_TRUE(line.waitFor(R"("step":"store","state":"waiting")", kBoards)) << line.log();
+        line.signal(signal);
+        ASSERT_TRUE(line.waitFor("finishing 4 boards")) << line.log();
+        line.signal(signal);
+        EXPECT_EQ(line.wait(), 128 + signal);  // at once: not after the 60 s of the retry time
+        const std::string log = line.log();
+        EXPECT_THAT(log, HasSubstr("0 passed, 0 failed, 0 skipped, 0 unusable, 4 interrupted"));
+        EXPECT_THAT(log, HasSubstr("the board passed; the station was stopped while it waited for "
+                                   "the store; the run is kept in the journal"));
+        EXPECT_THAT(log, HasSubstr("keeps 4 run(s) the store has not taken"));
+        ASSERT_TRUE(Server().start());
+        Station sync(folder, {"station", "--sync", "--store", store});
+        EXPECT_EQ(sync.wait(), 0) << sync.log();
+        expectEveryBoardRecordedOnce(log);
+    }
+}
+
+// Before any board is taken there is nothing to finish: the first signal ends the wait for a
+// server that is down.
+TEST_F(StationStoreTest, AStopWhileTheStationWaitsForTheStoreAtItsStartEndsIt) {
+    if (!usePostgres("stoppedatstart")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    ASSERT_TRUE(Server().stop());
+    Station line(folder, station({}));
+    ASSERT_TRUE(line.waitFor("k350ctl: waiting for the store (up to 60 s)")) << line.log();
+    line.signal(SIGINT);
+    EXPECT_EQ(line.wait(), 130);
+    EXPECT_THAT(line.log(), HasSubstr("k350ctl: stopped while waiting for the store: store "));
+    ASSERT_TRUE(Server().start());
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/station/StationSequence.h"
+#include "cli/store/RunJournal.h"
 #include "cli/store/RunStore.h"
 #include "config/ConfigFile.h"
 #include "config/Cp1251.h"
@@ -21,12 +22,18 @@
 #include "config/ServiceCodes.h"
 #include "config/Sha256.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/PostgresServer.h"
 #include "tests/support/SimTime.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
+
+PostgresServer& Server() {
+    static PostgresServer server;
+    return server;
+}
 
 Bytes Image(std::size_t length) {
     Bytes bytes(length);
@@ -344,13 +351,14 @@ TEST_F(StationTest, EveryBoardItCannotTakeIsNamedRecordedAndCountedOnce) {
     EXPECT_EQ(said("held by another program"), 2);
 }
 
-// The station's clock, but the pause after a page is programmed waits until the test opens the
-// gate: the boards are then mid-download, whatever the machine's speed.
+// The station's clock, but the pauses `held` picks wait until the test opens the gate: the boards
+// are then where the test wants them, whatever the machine's speed.
 class GatedClock : public Clock {
 public:
-    explicit GatedClock(VirtualClock& inner) : inner_(inner) {}
+    GatedClock(VirtualClock& inner, std::function<bool(std::uint32_t ms)> held)
+        : inner_(inner), held_(std::move(held)) {}
     void sleepMs(std::uint32_t ms) override {
-        if (ms == kPagePauseMs) {
+        if (held_(ms)) {
             std::unique_lock lock(mutex_);
             ++waiting_;
             opened_.wait(lock, [&] { return open_; });
@@ -370,34 +378,41 @@ public:
     }
 
 private:
-    static constexpr std::uint32_t kPagePauseMs = 1;
     VirtualClock& inner_;
+    std::function<bool(std::uint32_t ms)> held_;
     std::mutex mutex_;
     std::condition_variable opened_;
     int waiting_ = 0;
     bool open_ = false;
 };
 
-TEST_F(StationTest, AStopIsSaidAtOnceAndASecondOneCutsTheDownloadAndRecordsIt) {
-    plugBoards(2);
-    GatedClock gated(clock);
-    std::atomic<std::uint32_t> finishing{99};
-    Station station(job, gated, [&](const StationEvent& event) {
-        events.push_back(event);
-        if (event.step == "station") finishing = event.done;
-    });
+// Runs the station until `held` workers wait at the gate, then asks it to finish and to stop now,
+// as Ctrl+C twice does; the gate opens once the stop has been given.
+StationCounts RunStoppedTwice(Station& station, GatedClock& gated, int held) {
     int answered = 0;
     const auto deadline = std::chrono::steady_clock::now() + 60s;  // a safety net only
-    const StationCounts counts = station.run(
+    return station.run(
         [&] {
             if (std::chrono::steady_clock::now() > deadline) gated.open();
-            if (gated.waiting() < 2) return StationStop::None;
+            if (gated.waiting() < held) return StationStop::None;
             // Once to finish, then now; asked again after that, the boards have been cut.
             if (++answered == 1) return StationStop::Finish;
             if (answered > 2) gated.open();
             return StationStop::Now;
         },
         0, 10);
+}
+
+TEST_F(StationTest, AStopIsSaidAtOnceAndASecondOneCutsTheDownloadAndRecordsIt) {
+    plugBoards(2);
+    // The pause after a page is programmed: the boards are held mid-download.
+    GatedClock gated(clock, [](std::uint32_t ms) { return ms == 1; });
+    std::atomic<std::uint32_t> finishing{99};
+    Station station(job, gated, [&](const StationEvent& event) {
+        events.push_back(event);
+        if (event.step == "station") finishing = event.done;
+    });
+    const StationCounts counts = RunStoppedTwice(station, gated, 2);
     EXPECT_EQ(finishing, 2u);
     EXPECT_EQ(counts.interrupted, 2);
     for (const RunRecord& run : runs()) {
@@ -406,6 +421,98 @@ TEST_F(StationTest, AStopIsSaidAtOnceAndASecondOneCutsTheDownloadAndRecordsIt) {
         EXPECT_NE(run.error.find("flash is left incomplete"), std::string::npos) << run.error;
         EXPECT_FALSE(run.finishedAt.empty());
     }
+}
+
+// A worker that said it waits for the store is held in that wait until the gate opens.
+thread_local bool tWaitsForStore = false;
+
+class StationStoreWaitTest : public StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+        static int databases = 0;
+        job.store = Server().createDatabase("stationwait" + std::to_string(++databases));
+        ASSERT_FALSE(job.store.empty());
+        journal.emplace(tempPath("station.journal"));
+        job.journal = &*journal;
+    }
+    void TearDown() override {
+        // A test that failed half-way may have left it stopped: the next finds it running.
+        if (Server().available()) Server().start();
+        StationTest::TearDown();
+    }
+
+    // The station stopped twice while its one board waits for the absent store, `stopServer`
+    // taking the server away at the board's event of its choice. The board's last event.
+    StationEvent stoppedWhileWaiting(const std::function<bool(const StationEvent&)>& stopServer) {
+        GatedClock gated(clock, [](std::uint32_t) { return tWaitsForStore; });
+        std::int64_t waitedFromUs = -1;
+        Station station(job, gated, [&](const StationEvent& event) {
+            events.push_back(event);
+            if (stopServer(event)) EXPECT_TRUE(Server().stop());
+            if (event.step == StationStep::Store && event.state == "waiting") {
+                waitedFromUs = clock.nowUs();
+                tWaitsForStore = true;
+            }
+        });
+        counts = RunStoppedTwice(station, gated, 1);
+        EXPECT_GE(waitedFromUs, 0);
+        // The stop ended the wait, not the retry time.
+        EXPECT_LT(clock.nowUs() - waitedFromUs, std::int64_t(job.storeRetrySeconds * 1e6) / 2);
+        EXPECT_EQ(counts.interrupted, 1);
+        EXPECT_EQ(journal->pending(job.store), 1);
+        EXPECT_FALSE(events.empty());
+        return events.empty() ? StationEvent{} : events.back();
+    }
+    // The journal's run, written to the store once it is back.
+    RunRecord recordedFromJournal() {
+        EXPECT_TRUE(Server().start());
+        EXPECT_EQ(journal->replay(*OpenRunStore(job.store), job.store), 1);
+        const auto recorded = runs();
+        EXPECT_EQ(recorded.size(), 1u);
+        return recorded.empty() ? RunRecord{} : recorded[0];
+    }
+
+    std::optional<RunJournal> journal;
+    StationCounts counts;
+};
+
+// The board passed and its end waits for the store: the run goes to the journal as it passed,
+// and the board is told as interrupted, with its identity.
+TEST_F(StationStoreWaitTest, ASecondStopEndsTheWaitToRecordABoardThatPassed) {
+    plugBoards(1);
+    const StationEvent last = stoppedWhileWaiting(
+        [](const StationEvent& event) { return event.step == "soak" && event.state == "started"; });
+    EXPECT_EQ(last.state, "interrupted");
+    EXPECT_EQ(last.serial, "0001");
+    EXPECT_EQ(last.dieId, RecordRules::DeviceIdText(dieIdFor(1).data()));
+    EXPECT_NE(last.error.find("the board passed; the station was stopped while it waited for the "
+                              "store; the run is kept in the journal"),
+              std::string::npos)
+        << last.error;
+    const RunRecord run = recordedFromJournal();
+    EXPECT_EQ(run.result, "passed");
+    EXPECT_EQ(run.serial, "0001");
+}
+
+// The store is away before the board's sequence begins: nothing is done to the board, and its
+// interrupted run waits in the journal.
+TEST_F(StationStoreWaitTest, ASecondStopEndsTheWaitBeforeABoardIsTouched) {
+    const auto board = plugBoards(1)[0];
+    ASSERT_TRUE(Server().stop());
+    const StationEvent last = stoppedWhileWaiting([](const StationEvent&) { return false; });
+    EXPECT_EQ(last.state, "interrupted");
+    EXPECT_EQ(last.dieId, RecordRules::DeviceIdText(dieIdFor(1).data()));
+    EXPECT_NE(last.error.find("before the board's sequence began; run the board again"),
+              std::string::npos)
+        << last.error;
+    EXPECT_TRUE(k350sim::violations().empty());
+    const Bytes flash = k350sim::flash(board);
+    EXPECT_NE(Bytes(flash.begin(), flash.begin() + 3000), *job.image);
+    const RunRecord run = recordedFromJournal();
+    EXPECT_EQ(run.result, "interrupted");
+    EXPECT_EQ(run.failedStep, "store");
 }
 
 TEST_F(StationTest, AFirstStopFinishesTheBoardsUnderWay) {
