@@ -15,11 +15,9 @@
 #include <QProxyStyle>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTime>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <algorithm>
-#include <atomic>
 
 #include "config/RecordDate.h"
 #include "shell/AccessForm.h"
@@ -35,16 +33,13 @@
 #include "ui/Dialogs.h"
 #include "ui/FixedLayout.h"
 #include "ui/TaskWindow.h"
+#include "ui/WindowRegistry.h"
 
 const char* const kLeaveDownloadQuestion =
     "Загрузка программного обеспечения не завершена: флэш-память контроллера останется "
     "записанной не полностью. Закрыть программу?";
 
 namespace {
-// How long shutdown waits for the worker to release the board.
-constexpr std::chrono::milliseconds kWorkerExitWait{1200};
-std::atomic<bool> workerLeftToItself{false};
-
 const char* statusText(int status) {
     switch (status) {
         case LinkStatus::NoConfiguration:
@@ -103,8 +98,9 @@ QAction* makeAction(QObject* parent, const char* name, const QString& text, int 
 }  // namespace
 
 TFDevice::TFDevice(Options options)
-    : files_(std::make_unique<FileCommands>(*this)),
-      dispatch_(std::make_unique<TaskDispatch>(*this)) {
+    : session_(options),
+      files_(std::make_unique<FileCommands>(*this, document_)),
+      dispatch_(std::make_unique<TaskDispatch>(*this, document_, *files_)) {
     setObjectName("FDevice");
     setWindowTitle("Терминал контроллеров К-350");
     setWindowIcon(ImageListIcon(ImageIndex::Device));
@@ -113,17 +109,8 @@ TFDevice::TFDevice(Options options)
     buildToolBars();
     buildPanels();
     placeOnScreen();
-
-    // The worker shares its clock and channel, so both outlive it even when a
-    // shutdown has to leave it inside a transfer.
-    std::shared_ptr<Clock> clock = options.clock
-                                       ? std::shared_ptr<Clock>(options.clock, [](Clock*) {})
-                                       : std::shared_ptr<Clock>(std::make_shared<SystemClock>());
-    channel_ = std::make_shared<QtChannel>();
-    worker_ = std::make_unique<TK350>(channel_, clock);
-    SetK350Worker(worker_.get());
     WindowRegistry::Set(WindowId::FDevice, this);
-    if (options.startWorker) worker_->start();
+    session_.start();
 
     BuildTree();
 }
@@ -361,12 +348,8 @@ void TFDevice::setConfigCommandsEnabled(bool enabled) {
 
 // --- log ---------------------------------------------------------------------
 
-QString TFDevice::logPrefix() {
-    return QTime::currentTime().toString("HH:mm:ss") + "-> ";
-}
-
 void TFDevice::appendLog(const QString& message) {
-    appendLog(logPrefix(), message);
+    appendLog(LogPrefix(), message);
 }
 
 void TFDevice::appendLog(const QString& prefix, const QString& message) {
@@ -489,36 +472,19 @@ void TFDevice::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// Child windows are destroyed without their close handling; the channel is
-// stopped first so the worker can no longer reach a destroyed window, then the
-// worker gets a bounded time to release the board. Nothing the user does is
-// handled from here on: the window is disabled and no events are processed
-// while the worker finishes.
+// Child windows are destroyed without their close handling; the session is
+// disconnected first so the worker can no longer reach a destroyed window, then
+// it ends the worker without waiting on a transfer that does not finish. Nothing
+// the user does is handled from here on: the window is disabled and no events
+// are processed while the worker finishes.
 void TFDevice::shutDown() {
     if (shutDown_) return;
     shutDown_ = true;
     setEnabled(false);
-    channel_->stop();
-    if (K350Worker() == worker_.get()) SetK350Worker(nullptr);
+    session_.disconnect();
     for (QMdiSubWindow* frame : clientArea_->subWindowList()) delete frame;
     WindowRegistry::Clear(WindowId::FDevice, this);
-    worker_->requestStop();
-    if (!worker_->isRunning()) {
-        worker_->runExitSequence();  // a worker driven by hand still releases the board
-    } else if (!worker_->waitForExit(kWorkerExitWait)) {
-        // Still inside a transfer: let the process end without it rather than
-        // hang. The worker keeps its channel and clock alive itself.
-        worker_->detach();
-        (void)worker_.release();
-        workerLeftToItself.store(true);
-        return;
-    }
-    worker_.reset();
-    channel_.reset();
-}
-
-bool TFDevice::workerLeftRunning() {
-    return workerLeftToItself.load();
+    session_.end();
 }
 
 // --- device tree -------------------------------------------------------------
@@ -539,7 +505,7 @@ void TFDevice::BuildTree() {
         setLevelMarks(layout == DeviceTree::Layout::Device);
     }
     treeDev_->setUpdatesEnabled(false);
-    deviceTree_->build(layout, modelByte());
+    deviceTree_->build(layout, document_.model());
     treeDev_->setUpdatesEnabled(true);
 }
 

@@ -1,19 +1,17 @@
-// TFDevice: the main window. Owns the worker and the document (configuration, file name,
-// service level, CRC calculator); turns the worker's general reports into log lines.
+// TFDevice: the main window: its menus, toolbars, device panel, client area and log. It holds
+// the document (configuration, file name, service level, CRC calculator) and the worker's
+// session, and turns the worker's general reports into log lines or document changes.
 #pragma once
 
 #include <QList>
 #include <QMainWindow>
 #include <memory>
 
-#include "config/ConfigImage.h"
-#include "config/Crc.h"
 #include "config/ServiceLevel.h"
-#include "link/Clock.h"
-#include "link/K350Task.h"
 #include "shell/ConfigDocument.h"
 #include "shell/DeviceTree.h"
-#include "shell/QtChannel.h"
+#include "shell/ShellWindow.h"
+#include "shell/WorkerSession.h"
 #include "ui/WindowRegistry.h"
 
 class QAction;
@@ -32,48 +30,30 @@ class WindowArranger;
 class TaskDispatch;
 class TaskWindow;
 
-class TFDevice : public QMainWindow, public NotificationReceiver {
+class TFDevice : public QMainWindow, public NotificationReceiver, public ShellWindow {
     Q_OBJECT
 public:
-    struct Options {
-        bool startWorker = true;  // tests drive the worker by hand on this thread
-        // The worker's clock, owned by the caller, who keeps it until the worker
-        // has ended; the worker's own system clock when null.
-        Clock* clock = nullptr;
-    };
+    using Options = WorkerSession::Options;
     explicit TFDevice(Options options);
     TFDevice() : TFDevice(Options{}) {}
     ~TFDevice() override;
 
-    // State.
     ConfigDocument& document() { return document_; }
-    bool hasConfig() const { return document_.hasConfig(); }
-    ConfigSnapshot& config() { return document_.snapshot(); }
-    const QString& fileName() const { return document_.fileName(); }
-    void setFileName(const QString& name) { document_.setFileName(name); }
-    ServiceLevel serviceLevel() const { return document_.level(); }
-    const TCrc& crc() const { return document_.crc(); }
-    TK350& worker() { return *worker_; }
-    QtChannel& channel() { return *channel_; }
-    // True once a shutdown had to leave the worker inside a transfer: the
-    // process should then end without running static destructors under it.
-    static bool workerLeftRunning();
+    WorkerSession& session() { return session_; }
     QMdiArea* clientArea() const { return clientArea_; }
     QTreeWidget* tree() const { return treeDev_; }
     QString logText() const;
 
     // Log: a line gets the time prefix ("14:03:27-> ") unless one is given.
-    static QString logPrefix();
     void appendLog(const QString& message);
-    void appendLog(const QString& prefix, const QString& message);
+    void appendLog(const QString& prefix, const QString& message) override;
 
     // Operations used by the commands and the windows.
-    void InstallConfig(const std::uint8_t* snapshotBytes);
-    void CloseDevice();
+    void InstallConfig(const std::uint8_t* snapshotBytes) override;
+    void CloseDevice() override;
     void BuildTree();
     void setServiceLevel(ServiceLevel level);
     bool SaveToFile(const QString& name);
-    std::uint8_t modelByte() const { return document_.model(); }
 
     // Tree nodes are known by caption alone. FindNode: index in display order
     // (each node before its children), -1 when there is none.
@@ -88,8 +68,9 @@ public:
     QDockWidget* devicePanel() const { return PanelDev; }
     // Wraps a new task window in an MDI frame, places it 10 × n pixels from
     // the client area's corner and shows it.
-    void showTaskWindow(TaskWindow* window);
-    static void bringToFront(TaskWindow* window);
+    void showTaskWindow(TaskWindow* window) override;
+    void bringToFront(TaskWindow* window) override;
+    QWidget* dialogParent() override { return this; }
     void closeAllTaskWindows();
     // The size the window starts at on a screen large enough: the design's, grown with the font.
     QSize startSize() const;
@@ -160,6 +141,7 @@ private:
     QPlainTextEdit* Log = nullptr;
 
     ConfigDocument document_;
+    WorkerSession session_;
     bool userMarked_ = true;  // which level item of the menu "Сервис" carries the mark
 
     std::unique_ptr<FileCommands> files_;
@@ -167,8 +149,6 @@ private:
     std::unique_ptr<DeviceTree> deviceTree_;
     std::unique_ptr<WindowArranger> arranger_;
     PaneCycle* panes_ = nullptr;
-    std::shared_ptr<QtChannel> channel_;
-    std::unique_ptr<TK350> worker_;
     bool shutDown_ = false;
 };
 

@@ -5,7 +5,8 @@
 
 #include "config/ConfigFile.h"
 #include "config/FirmwareImage.h"
-#include "shell/DeviceForm.h"
+#include "shell/ConfigDocument.h"
+#include "shell/ShellWindow.h"
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
 #include "ui/Dialogs.h"
@@ -19,23 +20,23 @@ std::string localPath(const QString& name) {
 }  // namespace
 
 void FileCommands::open() {
-    const QString prefix = TFDevice::logPrefix();
-    if (main_.hasConfig()) {
+    const QString prefix = LogPrefix();
+    if (document_.hasConfig()) {
         // verbatim: the space before "?"
-        if (!AppDialogs().askYesNo(&main_, "Закрыть текущее устройство ?")) return;
-        main_.CloseDevice();
+        if (!AppDialogs().askYesNo(window_.dialogParent(), "Закрыть текущее устройство ?")) return;
+        window_.CloseDevice();
     }
-    const QString name = AppDialogs().openFile(&main_, "Открыть", kConfigFilter);
+    const QString name = AppDialogs().openFile(window_.dialogParent(), "Открыть", kConfigFilter);
     if (name.isEmpty()) return;
-    main_.setFileName(name);
+    document_.setFileName(name);
     ConfigSnapshot loaded;
-    if (LoadConfigFile(localPath(name), main_.crc(), loaded) != LoadResult::Ok) {
-        main_.appendLog(prefix, QString::fromStdString(BadFileMessage(name.toStdString())));
+    if (LoadConfigFile(localPath(name), document_.crc(), loaded) != LoadResult::Ok) {
+        window_.appendLog(prefix, QString::fromStdString(BadFileMessage(name.toStdString())));
         return;
     }
-    main_.InstallConfig(loaded.data());
+    window_.InstallConfig(loaded.data());
     // verbatim: "К350" in Cyrillic letters
-    main_.appendLog(prefix, "Конфигурация К350 загружена");
+    window_.appendLog(prefix, "Конфигурация К350 загружена");
 }
 
 namespace {
@@ -46,24 +47,25 @@ QString savedLine(const QString& name) {
 }  // namespace
 
 void FileCommands::save() {
-    const QString prefix = TFDevice::logPrefix();
-    if (!main_.hasConfig()) return;
-    if (saveToFile(main_.fileName())) main_.appendLog(prefix, savedLine(main_.fileName()));
+    const QString prefix = LogPrefix();
+    if (!document_.hasConfig()) return;
+    if (saveToFile(document_.fileName()))
+        window_.appendLog(prefix, savedLine(document_.fileName()));
 }
 
 void FileCommands::saveAs() {
-    const QString prefix = TFDevice::logPrefix();
-    if (!main_.hasConfig()) return;
-    const QString name = AppDialogs().saveFile(&main_, kConfigFilter);
+    const QString prefix = LogPrefix();
+    if (!document_.hasConfig()) return;
+    const QString name = AppDialogs().saveFile(window_.dialogParent(), kConfigFilter);
     if (name.isEmpty()) return;
-    main_.setFileName(name);
-    if (saveToFile(name)) main_.appendLog(prefix, savedLine(name));
+    document_.setFileName(name);
+    if (saveToFile(name)) window_.appendLog(prefix, savedLine(name));
 }
 
 bool FileCommands::saveToFile(const QString& name) {
-    if (main_.document().saveTo(localPath(name)) != SaveResult::Ok) {
+    if (document_.saveTo(localPath(name)) != SaveResult::Ok) {
         // verbatim: users know this text from the configuration save
-        AppDialogs().message(&main_, "Файл " + name + " не удается создать");
+        AppDialogs().message(window_.dialogParent(), "Файл " + name + " не удается создать");
         return false;
     }
     return true;
@@ -71,24 +73,24 @@ bool FileCommands::saveToFile(const QString& name) {
 
 void FileCommands::readDevice() {
     if (auto* open = WindowRegistry::Find<TFRead>(WindowId::FRead)) {
-        return TFDevice::bringToFront(open);
+        return window_.bringToFront(open);
     }
-    if (main_.hasConfig()) {
+    if (document_.hasConfig()) {
         // verbatim: "Не сохраненные" in two words
-        if (!AppDialogs().askYesNo(&main_,
+        if (!AppDialogs().askYesNo(window_.dialogParent(),
                                    "Не сохраненные данные будут утеряны. Прочитать устройство?")) {
             return;
         }
-        main_.CloseDevice();
+        window_.CloseDevice();
     }
-    main_.showTaskWindow(new TFRead);
+    window_.showTaskWindow(new TFRead);
 }
 
 void FileCommands::writeDevice() {
     if (auto* open = WindowRegistry::Find<TFSave>(WindowId::FSave)) {
-        return TFDevice::bringToFront(open);
+        return window_.bringToFront(open);
     }
-    if (!main_.hasConfig()) return;
-    main_.document().refreshCrc();
-    main_.showTaskWindow(new TFSave);
+    if (!document_.hasConfig()) return;
+    document_.refreshCrc();
+    window_.showTaskWindow(new TFSave);
 }

@@ -4,22 +4,25 @@
 
 #include <QString>
 
-class TFDevice;
+class ConfigDocument;
+class ShellWindow;
 
 class FileCommands {
 public:
-    explicit FileCommands(TFDevice& main) : main_(main) {}
+    FileCommands(ShellWindow& window, ConfigDocument& document)
+        : window_(window), document_(document) {}
 
     void open();
     void save();
     void saveAs();
-    // The file gets the refreshed CRC word; the main window's configuration
-    // takes it too once the file exists. A write that fails after creation is
+    // The file gets the refreshed CRC word; the document takes it too once the
+    // file exists. A write that fails after creation is
     // reported like a failed creation. False when the file was not written.
     bool saveToFile(const QString& name);
     void readDevice();
     void writeDevice();
 
 private:
-    TFDevice& main_;
+    ShellWindow& window_;
+    ConfigDocument& document_;
 };

@@ -9,15 +9,19 @@
 #include "monitor/FormInfo.h"
 #include "monitor/ReportForm.h"
 #include "monitor/TraceForm.h"
-#include "shell/DeviceForm.h"
+#include "shell/ConfigDocument.h"
+#include "shell/FileCommands.h"
+#include "shell/ShellWindow.h"
 #include "transfer/FlashForm.h"
 
 namespace {
+using Context = TaskDispatch::Context;
+
 // At most one window per class: an open one only comes to the front; a new one
 // is loaded (load returns false when it cannot run) and then shown.
 template <class Window, class Load>
-void openTaskWindow(TFDevice& main, WindowId id, Load load) {
-    if (auto* open = WindowRegistry::Find<Window>(id)) return TFDevice::bringToFront(open);
+void openTaskWindow(ShellWindow& main, WindowId id, Load load) {
+    if (auto* open = WindowRegistry::Find<Window>(id)) return main.bringToFront(open);
     auto* window = new Window;
     // A window closed while it was being loaded is never shown.
     if (!load(*window) || window->isClosing()) {
@@ -28,77 +32,80 @@ void openTaskWindow(TFDevice& main, WindowId id, Load load) {
 }
 
 template <class Window>
-void openTaskWindow(TFDevice& main, WindowId id) {
+void openTaskWindow(ShellWindow& main, WindowId id) {
     openTaskWindow<Window>(main, id, [](Window&) { return true; });
 }
 
-std::uint8_t* at(TFDevice& main, std::size_t offset) {
-    return main.config().data() + offset;
+std::uint8_t* at(ConfigDocument& document, std::size_t offset) {
+    return document.snapshot().data() + offset;
 }
 
 struct DispatchEntry {
     NodeTask task;
-    void (*activate)(TFDevice& main);
+    void (*activate)(const Context& c);
 };
 
 const DispatchEntry kDispatch[] = {
-    {NodeTask::Read, [](TFDevice& m) { m.MTaskGetClick(); }},
-    {NodeTask::Write, [](TFDevice& m) { m.MTaskSetClick(); }},
+    {NodeTask::Read, [](const Context& c) { c.files.readDevice(); }},
+    {NodeTask::Write, [](const Context& c) { c.files.writeDevice(); }},
     {NodeTask::Firmware,
-     [](TFDevice& m) {
-         openTaskWindow<TFFlash>(m, WindowId::FFlash,
+     [](const Context& c) {
+         openTaskWindow<TFFlash>(c.window, WindowId::FFlash,
                                  [](TFFlash& w) { return w.loadImageAndStart(); });
      }},
-    {NodeTask::Statistics, [](TFDevice& m) { openTaskWindow<TFReport>(m, WindowId::FReport); }},
+    {NodeTask::Statistics,
+     [](const Context& c) { openTaskWindow<TFReport>(c.window, WindowId::FReport); }},
     {NodeTask::Codec,
-     [](TFDevice& m) {
-         openTaskWindow<TFCodec>(m, WindowId::FCodec, [&m](TFCodec& w) {
-             w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Codec));
+     [](const Context& c) {
+         openTaskWindow<TFCodec>(c.window, WindowId::FCodec, [&c](TFCodec& w) {
+             w.LoadSettings(c.document.model(), at(c.document, ConfigOffset::Codec));
              return true;
          });
      }},
     {NodeTask::Vocoder,
-     [](TFDevice& m) {
-         openTaskWindow<TFVocoder>(m, WindowId::FVocoder, [&m](TFVocoder& w) {
-             w.LoadSettings(at(m, ConfigOffset::Vocoder));
+     [](const Context& c) {
+         openTaskWindow<TFVocoder>(c.window, WindowId::FVocoder, [&c](TFVocoder& w) {
+             w.LoadSettings(at(c.document, ConfigOffset::Vocoder));
              return true;
          });
      }},
     {NodeTask::Recorder,
-     [](TFDevice& m) {
-         openTaskWindow<TFRecoder>(m, WindowId::FRecoder, [&m](TFRecoder& w) {
-             w.LoadSettings(m.modelByte(), at(m, ConfigOffset::Recorder));
+     [](const Context& c) {
+         openTaskWindow<TFRecoder>(c.window, WindowId::FRecoder, [&c](TFRecoder& w) {
+             w.LoadSettings(c.document.model(), at(c.document, ConfigOffset::Recorder));
              return true;
          });
      }},
     {NodeTask::Amplifier,
-     [](TFDevice& m) {
-         openTaskWindow<TFAudio>(m, WindowId::FAudio, [&m](TFAudio& w) {
-             w.LoadSettings(at(m, ConfigOffset::Amplifier));
+     [](const Context& c) {
+         openTaskWindow<TFAudio>(c.window, WindowId::FAudio, [&c](TFAudio& w) {
+             w.LoadSettings(at(c.document, ConfigOffset::Amplifier));
              return true;
          });
      }},
     {NodeTask::Information,
-     [](TFDevice& m) {
-         RefreshCrc(m.crc(), m.config());  // also when the window is already open
-         openTaskWindow<TFInfo>(m, WindowId::FInfo, [&m](TFInfo& w) {
-             w.LoadSettings(at(m, ConfigOffset::BoardInfo), at(m, ConfigOffset::DieId),
-                            StoredCrc(m.config()), std::uint32_t(kSnapshotSize));
+     [](const Context& c) {
+         c.document.refreshCrc();  // also when the window is already open
+         openTaskWindow<TFInfo>(c.window, WindowId::FInfo, [&c](TFInfo& w) {
+             w.LoadSettings(at(c.document, ConfigOffset::BoardInfo),
+                            at(c.document, ConfigOffset::DieId), StoredCrc(c.document.snapshot()),
+                            std::uint32_t(kSnapshotSize));
              return true;
          });
      }},
     {NodeTask::BoardInfo,
-     [](TFDevice& m) {
-         openTaskWindow<TFBoard>(m, WindowId::FBoard, [&m](TFBoard& w) {
-             w.LoadSettings(at(m, ConfigOffset::BoardInfo));
+     [](const Context& c) {
+         openTaskWindow<TFBoard>(c.window, WindowId::FBoard, [&c](TFBoard& w) {
+             w.LoadSettings(at(c.document, ConfigOffset::BoardInfo));
              return true;
          });
      }},
-    {NodeTask::Trace, [](TFDevice& m) { openTaskWindow<TFTrace>(m, WindowId::FTrace); }},
+    {NodeTask::Trace,
+     [](const Context& c) { openTaskWindow<TFTrace>(c.window, WindowId::FTrace); }},
     {NodeTask::Uart,
-     [](TFDevice& m) {
-         openTaskWindow<TFUart>(m, WindowId::FUart, [&m](TFUart& w) {
-             w.LoadSettings(at(m, ConfigOffset::Uart));
+     [](const Context& c) {
+         openTaskWindow<TFUart>(c.window, WindowId::FUart, [&c](TFUart& w) {
+             w.LoadSettings(at(c.document, ConfigOffset::Uart));
              return true;
          });
      }},
@@ -107,6 +114,6 @@ const DispatchEntry kDispatch[] = {
 
 void TaskDispatch::activate(NodeTask task) {
     for (const DispatchEntry& entry : kDispatch) {
-        if (entry.task == task) return entry.activate(main_);
+        if (entry.task == task) return entry.activate(context_);
     }
 }

@@ -1,17 +1,27 @@
-// What a node of the device tree does when activated: runs a command of the
-// main window or opens the node's task window.
+// What a node of the device tree does when activated: runs a file command or
+// opens the node's task window, handing it its part of the document.
 #pragma once
 
 #include "shell/NodeTask.h"
 
-class TFDevice;
+class ConfigDocument;
+class FileCommands;
+class ShellWindow;
 
 class TaskDispatch {
 public:
-    explicit TaskDispatch(TFDevice& main) : main_(main) {}
+    // What a task works with.
+    struct Context {
+        ShellWindow& window;
+        ConfigDocument& document;
+        FileCommands& files;
+    };
+
+    TaskDispatch(ShellWindow& window, ConfigDocument& document, FileCommands& files)
+        : context_{window, document, files} {}
     // Does what a node of that task does; nothing for a group node.
     void activate(NodeTask task);
 
 private:
-    TFDevice& main_;
+    Context context_;
 };

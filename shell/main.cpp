@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     }
     // A worker still inside a transfer must not meet the process's static
     // objects while they are destroyed: end without running their destructors.
-    if (TFDevice::workerLeftRunning()) {
+    if (WorkerSession::workerLeftRunning()) {
         std::fflush(nullptr);
         std::_Exit(status);
     }

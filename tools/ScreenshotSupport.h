@@ -17,7 +17,7 @@ inline void activate(TFDevice& window, const QString& caption) {
 
 // Runs what the windows asked of the worker, on this thread.
 inline void runWorker(TFDevice& window) {
-    while (window.worker().runOnePass()) QApplication::processEvents();
+    while (window.session().worker().runOnePass()) QApplication::processEvents();
 }
 
 // The main window at the pictures' size, with the simulated board's configuration read.

@@ -83,7 +83,7 @@ TEST_F(EditorsLiveTest, WithoutABoardLiveModeEndsAndTheFailureIsLogged) {
     EXPECT_FALSE(child<QCheckBox>(codec, "Link")->isChecked());
     EXPECT_GT(window().logText().size(), logBefore.size());
     EXPECT_EQ(WindowRegistry::Find<TFCodec>(WindowId::FCodec), codec) << "stays open";
-    EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::SendCodec));
+    EXPECT_FALSE(window().session().worker().isSignalled(WorkerRequest::SendCodec));
 }
 
 TEST_F(EditorsLiveTest, AWindowClosedBeforeTheWorkerAsksSendsNothing) {

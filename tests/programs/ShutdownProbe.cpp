@@ -16,9 +16,9 @@
 
 #include "shell/DeviceForm.h"
 #include "sim/SimControl.h"
+#include "tests/support/SimBoards.h"
 #include "transfer/FlashForm.h"
 #include "ui/Dialogs.h"
-#include "tests/support/SimBoards.h"
 
 namespace {
 
@@ -84,9 +84,8 @@ void startTrace(TFDevice& main, k350sim::DeviceId board) {
         k350sim::pushTraceRecord(board, {0x00, 0x02, std::uint8_t(i), std::uint8_t(i >> 8)});
     }
     slowTraceReplies();
-    main.worker().signal(WorkerRequest::PollTrace);
+    main.session().worker().signal(WorkerRequest::PollTrace);
 }
-
 
 }  // namespace
 
@@ -126,7 +125,7 @@ int main(int argc, char** argv) {
     std::printf("closed_in_ms=%lld released=%d\n", static_cast<long long>(closeMs),
                 BoardReleased() ? 1 : 0);
     std::fflush(stdout);
-    if (TFDevice::workerLeftRunning()) std::_Exit(3);
+    if (WorkerSession::workerLeftRunning()) std::_Exit(3);
     k350sim::setReplyHook({});
     k350sim::reset();
     return status;

@@ -89,7 +89,7 @@ TEST_F(ShellWindowTest, StartsWithEmptyLogNoDeviceTreeAndConfigCommandsOff) {
     for (const char* name : kConfigCommands) EXPECT_FALSE(action(name)->isEnabled()) << name;
     EXPECT_TRUE(action("MServUser")->isChecked());
     EXPECT_FALSE(action("MServExt")->isChecked());
-    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_EQ(window().document().fileName(), "K350xx.kcf");
     for (QTreeWidgetItemIterator it(window().tree()); *it; ++it) {
         EXPECT_FALSE((*it)->isExpanded());
         EXPECT_FALSE((*it)->isSelected());
@@ -161,7 +161,7 @@ TEST_F(ShellWindowTest, WorkerReportsBecomeLogLines) {
 
 TEST_F(ShellWindowTest, WriteDataIs56Or140BytesOfACopyTakenWhenAsked) {
     installConfig(0);
-    window().config().bytes[10] = 0x11;
+    window().document().snapshot().bytes[10] = 0x11;
     TransferData user = askForWriteData();
     EXPECT_EQ(user.count, 56u);
     window().setServiceLevel(ServiceLevel::Service);
@@ -169,8 +169,9 @@ TEST_F(ShellWindowTest, WriteDataIs56Or140BytesOfACopyTakenWhenAsked) {
     window().setServiceLevel(ServiceLevel::FullService);
     TransferData full = askForWriteData();
     ASSERT_EQ(full.count, 140u);
-    EXPECT_TRUE(std::equal(full.data, full.data + 140, window().config().bytes.begin()));
-    window().config().bytes[10] = 0x22;
+    EXPECT_TRUE(
+        std::equal(full.data, full.data + 140, window().document().snapshot().bytes.begin()));
+    window().document().snapshot().bytes[10] = 0x22;
     window().CloseDevice();
     EXPECT_EQ(user.data[10], 0x11);
     EXPECT_EQ(full.data[10], 0x11);
@@ -223,14 +224,14 @@ TEST_F(ShellWindowTest, NoDeviceLayoutLeavesTheLevelMarksAsTheyWere) {
 TEST_F(ShellWindowTest, FullServiceWithoutConfigurationShowsTheBlankSnapshot) {
     answerAccessDialog("R482_Deep_Lantern", CloseBy::Enter);
     trigger("MServExt");
-    EXPECT_EQ(window().serviceLevel(), ServiceLevel::FullService);
-    ASSERT_TRUE(window().hasConfig());
+    EXPECT_EQ(window().document().level(), ServiceLevel::FullService);
+    ASSERT_TRUE(window().document().hasConfig());
     EXPECT_EQ(treeText(), deviceLayout("K-350A", true, true, true));
     for (const char* name : kConfigCommands) {
         EXPECT_EQ(action(name)->isEnabled(), QString(name) == "MFileSaveAs") << name;
     }
-    const ConfigSnapshot& blank = window().config();
-    EXPECT_EQ(StoredCrc(blank), ComputeCrc(window().crc(), blank));
+    const ConfigSnapshot& blank = window().document().snapshot();
+    EXPECT_EQ(StoredCrc(blank), ComputeCrc(window().document().crc(), blank));
     const std::string date(reinterpret_cast<const char*>(blank.data() + ConfigOffset::Date), 10);
     EXPECT_EQ(date, QDate::currentDate().toString("dd.MM.yyyy").toStdString());
     EXPECT_TRUE(dialogs_.messages.isEmpty());
@@ -241,8 +242,8 @@ TEST_F(ShellWindowTest, BlankSnapshotDatesTodayAsDayMonthYearWhateverTheLocale) 
         ScopedDefaultLocale locale(name);
         enterCode("R482_Deep_Lantern");
         window().CloseDevice();  // a new blank snapshot at once
-        ASSERT_TRUE(window().hasConfig()) << name;
-        const auto* date = window().config().data() + ConfigOffset::Date;
+        ASSERT_TRUE(window().document().hasConfig()) << name;
+        const auto* date = window().document().snapshot().data() + ConfigOffset::Date;
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(date), 10),
                   QDate::currentDate().toString("dd.MM.yyyy").toStdString())
             << name;
@@ -271,7 +272,7 @@ TEST_F(ShellWindowTest, AccessCodesAreComparedExactlyWhateverClosesTheDialog) {
     for (const Case& c : cases) {
         dialogs_.messages.clear();
         enterCode(c.code, c.how);
-        EXPECT_EQ(window().serviceLevel(), c.level) << c.code.toStdString();
+        EXPECT_EQ(window().document().level(), c.level) << c.code.toStdString();
         EXPECT_EQ(dialogs_.messages,
                   c.wrong ? QStringList{"Код доступа неправильный"} : QStringList{})
             << c.code.toStdString();
@@ -298,7 +299,7 @@ TEST_F(ShellWindowTest, WrongCodeAtFullServiceDropsToUserAndTheNextWriteSends56B
     enterCode("R482_Deep_Lantern");
     ASSERT_EQ(askForWriteData().count, 140u);
     enterCode("R482_Deep_Lanter");
-    EXPECT_EQ(window().serviceLevel(), ServiceLevel::User);
+    EXPECT_EQ(window().document().level(), ServiceLevel::User);
     EXPECT_EQ(treeText(), deviceLayout("K-350B", false, false, false));
     EXPECT_TRUE(action("MServUser")->isChecked());
     EXPECT_EQ(askForWriteData().count, 56u);
@@ -306,29 +307,30 @@ TEST_F(ShellWindowTest, WrongCodeAtFullServiceDropsToUserAndTheNextWriteSends56B
 
 TEST_F(ShellWindowTest, EnterAndDoubleClickActivateOtherKeysAndGroupNodesDoNot) {
     installConfig(0);
-    auto& bytes = window().config().bytes;
+    auto& bytes = window().document().snapshot().bytes;
     const auto staleCrc = [&] {
         bytes[0] ^= 0xFF;
-        return StoredCrc(window().config());
+        return StoredCrc(window().document().snapshot());
     };
-    const std::uint16_t good = ComputeCrc(window().crc(), window().config());
+    const std::uint16_t good =
+        ComputeCrc(window().document().crc(), window().document().snapshot());
 
     staleCrc();
     pressKeyOnNode("Информация", Qt::Key_Space);
     pressKeyOnNode("Информация", Qt::Key_A);
-    EXPECT_NE(StoredCrc(window().config()), good);
+    EXPECT_NE(StoredCrc(window().document().snapshot()), good);
     pressKeyOnNode("Информация", Qt::Key_Return);
-    EXPECT_EQ(StoredCrc(window().config()), good);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), good);
     staleCrc();
     doubleClickNode("Информация");
-    EXPECT_EQ(StoredCrc(window().config()), good);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), good);
 
     const std::uint16_t stale = staleCrc();
     for (const char* group : {"K-350A", "Задачи", "Устройства"})
         pressKeyOnNode(group, Qt::Key_Enter);
     window().setServiceLevel(ServiceLevel::FullService);
     pressKeyOnNode("Cервис", Qt::Key_Return);
-    EXPECT_EQ(StoredCrc(window().config()), stale);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), stale);
     EXPECT_EQ(openWindowCount(), 1);  // the description window, opened above
     EXPECT_TRUE(dialogs_.questions.isEmpty());
 }

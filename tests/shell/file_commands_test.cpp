@@ -43,8 +43,9 @@ TEST_F(ShellFileTest, OpenInstallsAValidFileOfAnyBoardAndLogsWithThePrefixOfTheS
     dialogs_.openAnswers.push_back(writeFile("other.kcf", bytes));
     trigger("MButtonOpen");
 
-    ASSERT_TRUE(window().hasConfig());
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), window().config().bytes.begin()));
+    ASSERT_TRUE(window().document().hasConfig());
+    EXPECT_TRUE(
+        std::equal(bytes.begin(), bytes.end(), window().document().snapshot().bytes.begin()));
     EXPECT_EQ(dialogs_.openTitles, QStringList{"Открыть"});
     EXPECT_EQ(dialogs_.openFilters, QStringList{"K350 конфигурация (*.kcf)|*.kcf|все файлы|*"});
     EXPECT_TRUE(dialogs_.questions.isEmpty());
@@ -73,8 +74,8 @@ TEST_F(ShellFileTest, OpenRejectsWrongSizesSwappedCrcAndMissingFilesKeepingTheNa
     for (const QString& name : names) {
         dialogs_.openAnswers.push_back(name);
         trigger("MFileOpen");
-        EXPECT_FALSE(window().hasConfig()) << name.toStdString();
-        EXPECT_EQ(window().fileName(), name);
+        EXPECT_FALSE(window().document().hasConfig()) << name.toStdString();
+        EXPECT_EQ(window().document().fileName(), name);
         EXPECT_TRUE(logLines(window()).last().endsWith("-> Файл " + name + kBadSuffix));
     }
     EXPECT_EQ(logLines(window()).size(), 4);
@@ -87,24 +88,25 @@ TEST_F(ShellFileTest, OpenWithAConfigurationAsksAndNoKeepsEverything) {
     trigger("MFileOpen");
     EXPECT_EQ(dialogs_.questions, QStringList{"Закрыть текущее устройство ?"});
     EXPECT_TRUE(dialogs_.openTitles.isEmpty());
-    EXPECT_TRUE(window().hasConfig());
+    EXPECT_TRUE(window().document().hasConfig());
 }
 
 TEST_F(ShellFileTest, OpenAnsweredYesThenCancelledLeavesNoConfiguration) {
     dialogs_.openAnswers.push_back(writeFile("a.kcf", validFileBytes(0, 1)));
     trigger("MFileOpen");
-    ASSERT_EQ(window().fileName(), tempPath("a.kcf"));
+    ASSERT_EQ(window().document().fileName(), tempPath("a.kcf"));
     dialogs_.yesNoAnswers.push_back(true);
     trigger("MFileOpen");  // the dialog answers cancel
-    EXPECT_FALSE(window().hasConfig());
-    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_FALSE(window().document().hasConfig());
+    EXPECT_EQ(window().document().fileName(), "K350xx.kcf");
     EXPECT_EQ(treeText(), "Задачи (48)\n  Прочитать (45)\n");
     EXPECT_FALSE(action("MFileSaveAs")->isEnabled());
 }
 
 TEST_F(ShellFileTest, SaveRefreshesTheCrcAndTheFileLoadsAgain) {
     installConfig(0);
-    window().config().bytes[ConfigOffset::Vocoder] ^= 0xFF;  // an edit the CRC does not know yet
+    window().document().snapshot().bytes[ConfigOffset::Vocoder] ^=
+        0xFF;  // an edit the CRC does not know yet
     const QString path = tempPath("saved.kcf");
     dialogs_.saveAnswers.push_back(path);
     trigger("MButtonSaveAs");
@@ -114,17 +116,18 @@ TEST_F(ShellFileTest, SaveRefreshesTheCrcAndTheFileLoadsAgain) {
     const std::uint16_t crc = crcOfFile(written);
     EXPECT_EQ(written[0], crc & 0xFF);
     EXPECT_EQ(written[1], crc >> 8);
-    EXPECT_EQ(StoredCrc(window().config()), crc);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), crc);
     EXPECT_TRUE(logLines(window()).last().endsWith("-> Файл сохранен " + path));
     EXPECT_EQ(dialogs_.saveFilters, QStringList{"K350 конфигурация (*.kcf)|*.kcf|все файлы|*"});
 
     trigger("MFileClose");
-    EXPECT_FALSE(window().hasConfig());
-    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_FALSE(window().document().hasConfig());
+    EXPECT_EQ(window().document().fileName(), "K350xx.kcf");
     dialogs_.openAnswers.push_back(path);
     trigger("MFileOpen");
-    ASSERT_TRUE(window().hasConfig());
-    EXPECT_TRUE(std::equal(written.begin(), written.end(), window().config().bytes.begin()));
+    ASSERT_TRUE(window().document().hasConfig());
+    EXPECT_TRUE(
+        std::equal(written.begin(), written.end(), window().document().snapshot().bytes.begin()));
 }
 
 TEST_F(ShellFileTest, SaveAsWritesExactlyTheNameGivenWithoutExtension) {
@@ -134,20 +137,20 @@ TEST_F(ShellFileTest, SaveAsWritesExactlyTheNameGivenWithoutExtension) {
     trigger("MFileSaveAs");
     EXPECT_EQ(readFile(path).size(), kSnapshotSize);
     EXPECT_FALSE(QFile::exists(path + ".kcf"));
-    EXPECT_EQ(window().fileName(), path);
+    EXPECT_EQ(window().document().fileName(), path);
 }
 
 TEST_F(ShellFileTest, SaveAsCancelledOrUncreatableWritesNoSuccessLine) {
     installConfig(0);
     trigger("MFileSaveAs");  // cancelled
-    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_EQ(window().document().fileName(), "K350xx.kcf");
     const QString bad = tempPath("no-such-dir/x.kcf");
     dialogs_.saveAnswers.push_back(bad);
     trigger("MFileSaveAs");
     EXPECT_EQ(dialogs_.messages, QStringList{"Файл " + bad + " не удается создать"});
-    EXPECT_EQ(window().fileName(), bad);
+    EXPECT_EQ(window().document().fileName(), bad);
     EXPECT_TRUE(window().logText().isEmpty());
-    EXPECT_TRUE(window().hasConfig());
+    EXPECT_TRUE(window().document().hasConfig());
     EXPECT_FALSE(window().SaveToFile(tempPath("")));  // a folder cannot be created as a file
 }
 
@@ -156,7 +159,7 @@ TEST_F(ShellFileTest, SaveThatFailsOnAFullDiskKeepsTheOldFileAndSaysSo) {
     const QString path = writeFile("good.kcf", old);
     dialogs_.openAnswers.push_back(path);
     trigger("MFileOpen");
-    window().config().bytes[ConfigOffset::Codec] = 0x22;
+    window().document().snapshot().bytes[ConfigOffset::Codec] = 0x22;
 
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -197,15 +200,15 @@ TEST_F(ShellFileTest, AfterARejectedOpenSaveWritesToTheRejectedName) {
 
 TEST_F(ShellFileTest, CloseAtFullServiceMakesANewBlankSnapshot) {
     window().setServiceLevel(ServiceLevel::FullService);
-    ASSERT_TRUE(window().hasConfig());
+    ASSERT_TRUE(window().document().hasConfig());
     dialogs_.openAnswers.push_back(writeFile("a.kcf", validFileBytes(1, 7)));
     dialogs_.yesNoAnswers.push_back(true);
     trigger("MFileOpen");
-    ASSERT_EQ(window().config().bytes[ConfigOffset::Codec], 7);
+    ASSERT_EQ(window().document().snapshot().bytes[ConfigOffset::Codec], 7);
     trigger("MFileClose");
-    EXPECT_TRUE(window().hasConfig());
-    EXPECT_EQ(window().config().model(), 0);
-    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_TRUE(window().document().hasConfig());
+    EXPECT_EQ(window().document().snapshot().model(), 0);
+    EXPECT_EQ(window().document().fileName(), "K350xx.kcf");
     EXPECT_TRUE(action("MFileSaveAs")->isEnabled());
     EXPECT_FALSE(action("MFileSave")->isEnabled());
     EXPECT_FALSE(action("MButtonSaveAs")->isEnabled());

@@ -129,7 +129,7 @@ TEST(QtChannelTest, MainWindowClosedFromAQueuedCallReleasesTheWaitingWorker) {
     VirtualClock clock;
     const k350sim::DeviceId board = PlugFreshBoard(clock);
     auto* window = new TFDevice(TFDevice::Options{true, &clock});
-    window->worker().signal(WorkerRequest::ReadConfig);
+    window->session().worker().signal(WorkerRequest::ReadConfig);
     QElapsedTimer waited;
     waited.start();
     while (k350sim::transferLog().size() < 7 && waited.elapsed() < 5000) {
@@ -163,7 +163,7 @@ TEST(QtChannelTest, MainWindowClosingWhileTheWorkerWaitsInADelivery) {
     const k350sim::DeviceId board = PlugFreshBoard(clock);
     {
         TFDevice window(TFDevice::Options{true, &clock});
-        window.worker().signal(WorkerRequest::ReadConfig);
+        window.session().worker().signal(WorkerRequest::ReadConfig);
         // Open, configuration, interface, size query and identification: then the
         // read's first report waits for this thread.
         QElapsedTimer waited;
@@ -177,7 +177,7 @@ TEST(QtChannelTest, MainWindowClosingWhileTheWorkerWaitsInADelivery) {
         closing.start();
         window.close();
         EXPECT_LT(closing.elapsed(), 1150);
-        EXPECT_FALSE(window.hasConfig());
+        EXPECT_FALSE(window.document().hasConfig());
     }
     const auto log = k350sim::transferLog();
     ASSERT_GE(log.size(), 2u);

@@ -8,10 +8,10 @@
 
 #include "config/ConfigImage.h"
 #include "config/Crc.h"
-#include "tests/support/SimBoards.h"
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/RobustWindows.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/SimBoards.h"
 #include "tests/support/SimTime.h"
 #include "tests/support/VirtualClock.h"
 
@@ -94,7 +94,7 @@ TEST_F(TaskWindowClosedTest, EveryWindowClosedAfterEachNotificationEndsItsOperat
             EXPECT_FALSE(closed.windowLeft);
             EXPECT_EQ(WindowRegistry::Get(operation.window), nullptr);
             EXPECT_EQ(closed.newErrors, 0);
-            EXPECT_TRUE(window().worker().isLinkOpen());
+            EXPECT_TRUE(window().session().worker().isLinkOpen());
             ++closedRuns;
 
             const Run next = runOperation(operation, WindowTap::kNever);
@@ -143,7 +143,7 @@ protected:
         });
         queueTraceRecords(board_);
         robust::openOperation(*device, dialogs_, operation, firmwarePath_);
-        while (device->worker().runOnePass()) {
+        while (device->session().worker().runOnePass()) {
         }
         k350sim::setReplyHook({});
         return *replies;

@@ -99,5 +99,5 @@ TEST_F(ShellCancelTest, WindowClosedWhileItsFileDialogIsOpenIsNeverShownAndAsksN
     doubleClickNode("Загрузка ПО");
     EXPECT_EQ(flashWindow(), nullptr);
     EXPECT_EQ(openWindowCount(), 0);
-    EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
+    EXPECT_FALSE(window().session().worker().isSignalled(WorkerRequest::LoadFirmware));
 }

@@ -26,8 +26,8 @@ TEST_F(ShellEndToEndTest, ReadSaveCloseOpenAndWriteWithTheWorkerThread) {
     k350sim::setEeprom(board_, 0, original);
 
     trigger("MButtonGet");
-    QTRY_VERIFY_WITH_TIMEOUT(window().hasConfig(), kWaitMs);
-    const auto& bytes = window().config().bytes;
+    QTRY_VERIFY_WITH_TIMEOUT(window().document().hasConfig(), kWaitMs);
+    const auto& bytes = window().document().snapshot().bytes;
     EXPECT_TRUE(std::equal(original.begin(), original.end(), bytes.begin()));
     const k350sim::BoardOptions board;
     EXPECT_TRUE(
@@ -40,14 +40,15 @@ TEST_F(ShellEndToEndTest, ReadSaveCloseOpenAndWriteWithTheWorkerThread) {
     ASSERT_EQ(saved.size(), kSnapshotSize);
 
     trigger("MFileClose");
-    EXPECT_FALSE(window().hasConfig());
+    EXPECT_FALSE(window().document().hasConfig());
     dialogs_.openAnswers.push_back(path);
     trigger("MButtonOpen");
-    ASSERT_TRUE(window().hasConfig());
+    ASSERT_TRUE(window().document().hasConfig());
     EXPECT_TRUE(std::equal(saved.begin(), saved.end(), bytes.begin()));
 
-    window().config().bytes[ConfigOffset::Vocoder] ^= 0xFF;
-    window().config().bytes[ConfigOffset::Description] ^= 0xFF;  // board information: not sent
+    window().document().snapshot().bytes[ConfigOffset::Vocoder] ^= 0xFF;
+    window().document().snapshot().bytes[ConfigOffset::Description] ^=
+        0xFF;  // board information: not sent
     trigger("MButtonSet");
     QTRY_VERIFY_WITH_TIMEOUT(logged("Процесс загрузки конфигурации завершен"), kWaitMs);
     // The byte count is the worker's next report after the status line: wait for it too.
@@ -67,7 +68,7 @@ TEST_F(ShellEndToEndTest, BoardInfoEditUnderTheCLocaleKeepsTheBoardsDate) {
     k350sim::setEeprom(board_, 0, record);
 
     trigger("MButtonGet");
-    QTRY_VERIFY_WITH_TIMEOUT(window().hasConfig(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(window().document().hasConfig(), kWaitMs);
     window().setServiceLevel(ServiceLevel::FullService);
     doubleClickNode("Board Info");
     auto* board = WindowRegistry::Find<TFBoard>(WindowId::FBoard);

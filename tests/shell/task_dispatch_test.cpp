@@ -42,8 +42,8 @@ TEST_F(ShellTasksTest, ReadDeviceInstallsTheBoardRecordAndItsIds) {
     k350sim::setEeprom(board_, 0, record);
     readBoard();
 
-    ASSERT_TRUE(window().hasConfig());
-    const auto& bytes = window().config().bytes;
+    ASSERT_TRUE(window().document().hasConfig());
+    const auto& bytes = window().document().snapshot().bytes;
     EXPECT_TRUE(std::equal(record.begin(), record.begin() + kImageSize, bytes.begin()));
     const k350sim::BoardOptions ids;
     EXPECT_TRUE(
@@ -51,7 +51,7 @@ TEST_F(ShellTasksTest, ReadDeviceInstallsTheBoardRecordAndItsIds) {
     EXPECT_TRUE(
         std::equal(ids.chipId.begin(), ids.chipId.end(), bytes.begin() + ConfigOffset::ChipId));
     EXPECT_NE(node("K-350B"), nullptr);
-    EXPECT_EQ(window().fileName(), "K350xx.kcf");
+    EXPECT_EQ(window().document().fileName(), "K350xx.kcf");
     EXPECT_TRUE(action("MButtonSet")->isEnabled());
     const QString log = window().logText();
     EXPECT_TRUE(log.contains("-> Процесс чтения конфигурации запущен"));
@@ -67,16 +67,16 @@ TEST_F(ShellTasksTest, ReadDeviceWithAConfigurationAsksThenClosesEverything) {
 
     trigger("MTaskGet");  // answered No
     EXPECT_EQ(dialogs_.questions, QStringList{kReadQuestion});
-    EXPECT_TRUE(window().hasConfig());
-    EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::ReadConfig));
+    EXPECT_TRUE(window().document().hasConfig());
+    EXPECT_FALSE(window().session().worker().isSignalled(WorkerRequest::ReadConfig));
 
     dialogs_.yesNoAnswers.push_back(true);
     trigger("MTaskGet");
     EXPECT_EQ(WindowRegistry::Find<TFCodec>(WindowId::FCodec), nullptr);
-    EXPECT_FALSE(window().hasConfig());
+    EXPECT_FALSE(window().document().hasConfig());
     auto* read = WindowRegistry::Find<TFRead>(WindowId::FRead);
     ASSERT_NE(read, nullptr);
-    EXPECT_TRUE(window().worker().isSignalled(WorkerRequest::ReadConfig));
+    EXPECT_TRUE(window().session().worker().isSignalled(WorkerRequest::ReadConfig));
 
     trigger("MTaskGet");  // the open read window only comes to the front
     EXPECT_EQ(dialogs_.questions.size(), 2);
@@ -87,7 +87,7 @@ TEST_F(ShellTasksTest, ReadDeviceWithAConfigurationAsksThenClosesEverything) {
 TEST_F(ShellTasksTest, ReadFromAMissingBoardLogsWhyAndInstallsNothing) {
     k350sim::unplug(board_);
     readBoard();
-    EXPECT_FALSE(window().hasConfig());
+    EXPECT_FALSE(window().document().hasConfig());
     EXPECT_TRUE(window().logText().contains("-> Контроллер K-350 не обнаружен на шине USB"));
 }
 
@@ -95,7 +95,7 @@ TEST_F(ShellTasksTest, WriteDeviceSendsTheSettingsPartAtUserLevelAndAllAtFullSer
     const k350sim::Bytes original = boardRecord(0);
     k350sim::setEeprom(board_, 0, original);
     readBoard();
-    auto& bytes = window().config().bytes;
+    auto& bytes = window().document().snapshot().bytes;
     std::fill(bytes.begin() + 2, bytes.begin() + kImageSize, 0x77);
 
     trigger("MButtonSet");
@@ -103,7 +103,8 @@ TEST_F(ShellTasksTest, WriteDeviceSendsTheSettingsPartAtUserLevelAndAllAtFullSer
     k350sim::Bytes eeprom = k350sim::eeprom(board_);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 56, eeprom.begin()));
     EXPECT_TRUE(std::equal(original.begin() + 56, original.end(), eeprom.begin() + 56));
-    EXPECT_EQ(StoredCrc(window().config()), ComputeCrc(window().crc(), window().config()));
+    EXPECT_EQ(StoredCrc(window().document().snapshot()),
+              ComputeCrc(window().document().crc(), window().document().snapshot()));
     EXPECT_TRUE(window().logText().contains("-> Процесс загрузки конфигурации завершен"));
 
     WindowRegistry::Find<TFSave>(WindowId::FSave)->closeWindow();
@@ -121,10 +122,10 @@ TEST_F(ShellTasksTest, WriteDeviceWithItsWindowOpenOnlyBringsItToTheFront) {
     auto* save = WindowRegistry::Find<TFSave>(WindowId::FSave);
     ASSERT_NE(save, nullptr);
     doubleClickNode("Кодек");
-    window().config().bytes[0] ^= 0xFF;
-    const std::uint16_t stale = StoredCrc(window().config());
+    window().document().snapshot().bytes[0] ^= 0xFF;
+    const std::uint16_t stale = StoredCrc(window().document().snapshot());
     trigger("MButtonSet");
-    EXPECT_EQ(StoredCrc(window().config()), stale);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), stale);
     EXPECT_EQ(WindowRegistry::Find<TFSave>(WindowId::FSave), save);
     EXPECT_EQ(activeWindow(), save);
     EXPECT_EQ(openWindowCount(), 2);
@@ -166,13 +167,13 @@ TEST_F(ShellTasksTest, CancelledFirmwareChoiceLeavesNoWindowAndNoRequest) {
     doubleClickNode("Загрузка ПО");
     EXPECT_EQ(openWindowCount(), 0);
     EXPECT_EQ(WindowRegistry::Find<TFFlash>(WindowId::FFlash), nullptr);
-    EXPECT_FALSE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
+    EXPECT_FALSE(window().session().worker().isSignalled(WorkerRequest::LoadFirmware));
     EXPECT_TRUE(dialogs_.messages.isEmpty());
 
     dialogs_.openAnswers.push_back(writeFile("fw.rom", {1, 2, 3, 4}));
     doubleClickNode("Загрузка ПО");
     EXPECT_NE(WindowRegistry::Find<TFFlash>(WindowId::FFlash), nullptr);
-    EXPECT_TRUE(window().worker().isSignalled(WorkerRequest::LoadFirmware));
+    EXPECT_TRUE(window().session().worker().isSignalled(WorkerRequest::LoadFirmware));
     EXPECT_EQ(openWindowCount(), 1);
 }
 
@@ -192,26 +193,27 @@ TEST_F(ShellTasksTest, FirmwareDialogAndItsMessageOpenOverTheMainWindowLikeTheFi
 TEST_F(ShellTasksTest, ABlankSnapshotKeepsOpenEditorsOnValidStorageWhenAReadReplacesIt) {
     window().setServiceLevel(ServiceLevel::FullService);
     doubleClickNode("Кодек");
-    const std::uint8_t* before = window().config().data();
+    const std::uint8_t* before = window().document().snapshot().data();
     k350sim::setEeprom(board_, 0, boardRecord(1));
     dialogs_.yesNoAnswers.push_back(true);
     readBoard();
-    EXPECT_EQ(window().config().data(), before);
-    EXPECT_EQ(window().config().model(), 1);
+    EXPECT_EQ(window().document().snapshot().data(), before);
+    EXPECT_EQ(window().document().snapshot().model(), 1);
 }
 
 TEST_F(ShellTasksTest, InformationRefreshesTheCrcEachTimeButOpensOneWindow) {
     installConfig(0);
-    auto& bytes = window().config().bytes;
-    const std::uint16_t good = ComputeCrc(window().crc(), window().config());
+    auto& bytes = window().document().snapshot().bytes;
+    const std::uint16_t good =
+        ComputeCrc(window().document().crc(), window().document().snapshot());
     bytes[0] ^= 0xFF;
     doubleClickNode("Информация");
-    EXPECT_EQ(StoredCrc(window().config()), good);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), good);
     auto* info = WindowRegistry::Get(WindowId::FInfo);
     ASSERT_NE(info, nullptr);
     bytes[0] ^= 0xFF;
     pressKeyOnNode("Информация", Qt::Key_Enter);
-    EXPECT_EQ(StoredCrc(window().config()), good);
+    EXPECT_EQ(StoredCrc(window().document().snapshot()), good);
     EXPECT_EQ(WindowRegistry::Get(WindowId::FInfo), info);
     EXPECT_EQ(openWindowCount(), 1);
 }

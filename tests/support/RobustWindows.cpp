@@ -81,10 +81,10 @@ void openOperation(TFDevice& device, FakeDialogs& dialogs, const WindowOperation
     openWindow(device, dialogs, operation, firmwarePath);
     for (int request = 0; request < kWorkerRequestCount; ++request) {
         if (WorkerRequest(request) != operation.request)
-            device.worker().reset(WorkerRequest(request));
+            device.session().worker().reset(WorkerRequest(request));
     }
     // A settings window in live mode sends on each change; this stands for one.
-    device.worker().signal(operation.request);
+    device.session().worker().signal(operation.request);
 }
 
 WindowTap::WindowTap(WindowId id, int closeAfter)

@@ -29,7 +29,7 @@ ShellFixture::~ShellFixture() {
 }
 
 void ShellFixture::runWorker(int maxPasses) {
-    for (int pass = 0; pass < maxPasses && window_->worker().runOnePass(); ++pass) {
+    for (int pass = 0; pass < maxPasses && window_->session().worker().runOnePass(); ++pass) {
     }
 }
 

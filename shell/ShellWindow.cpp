@@ -1,0 +1,7 @@
+#include "shell/ShellWindow.h"
+
+#include <QTime>
+
+QString LogPrefix() {
+    return QTime::currentTime().toString("HH:mm:ss") + "-> ";
+}
