@@ -158,17 +158,13 @@ protected:
             {"UMOCKDEV_DIR", bench.pc->rootDir()},
             {"K350_SERVICE_CODE", std::string(kFullServiceCode)},
             {"K350_STATION", "bench-" + std::to_string(bench.number)}};
-        bench.station =
-            std::make_unique<StartedProgram>(K350CTL_PROGRAM, arguments, environment, bench.folder);
+        bench.station = StartUnderTestbed(K350CTL_PROGRAM, arguments, environment, bench.folder);
     }
 
     // Whether one of the benches' output (standard output or error) holds `text` now.
     static bool anyShows(const std::vector<Bench*>& some, const std::string& text) {
-        const auto shows = [&](const std::string& out, const std::string& err) {
-            return out.find(text) != std::string::npos || err.find(text) != std::string::npos;
-        };
         return std::any_of(some.begin(), some.end(), [&](Bench* bench) {
-            return bench->station->waitFor(shows, std::chrono::seconds(0));
+            return bench->station->waitForText(text, std::chrono::seconds(0));
         });
     }
 

@@ -22,6 +22,7 @@
 #include "tests/support/CliFixture.h"
 #include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
+#include "tests/support/RecipeText.h"
 
 namespace {
 
@@ -167,11 +168,9 @@ TEST(BoardHook, CurlPostsTheRecordToTheLinesSystem) {
 }
 
 TEST(BoardHook, TheRecipeNamesTheCommandsAndTheirLimit) {
-    char pattern[] = "/tmp/k350-hookrecipe-XXXXXX";
-    const std::string folder = mkdtemp(pattern);
+    const TemporaryFolder folder("k350-hookrecipe");
     const auto recipe = [&](const std::string& text) {
-        std::ofstream(folder + "/r.toml") << "[soak]\nseconds = 1\n" << text;
-        return LoadStationRecipe(folder + "/r.toml");
+        return LoadedRecipe(folder, "[soak]\nseconds = 1\n" + text);
     };
     const StationSettings given = recipe(
         "[hooks]\non_pass = \"lp label\"\non_fail = \"logger failed\"\ntimeout_seconds = 5\n");
@@ -183,7 +182,6 @@ TEST(BoardHook, TheRecipeNamesTheCommandsAndTheirLimit) {
     EXPECT_THROW(recipe("[hooks]\ntimeout_seconds = 0\n"), RecipeError);
     EXPECT_THROW(recipe("[hooks]\non_passed = \"x\"\n"), RecipeError);
     EXPECT_THROW(recipe("[hooks]\non_pass = 3\n"), RecipeError);
-    std::filesystem::remove_all(folder);
 }
 
 class BoardHookStore : public ::testing::TestWithParam<std::string> {

@@ -13,6 +13,7 @@
 #include "cli/station/StationView.h"
 #include "config/RecordRules.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/RecipeText.h"
 
 namespace {
 
@@ -100,12 +101,8 @@ TEST(PortAlertView, TheTableShowsTheAlertUntilABoardPassesAndJsonHasALineOfItsOw
 }
 
 TEST(PortAlertRecipe, TheRecipeSetsTheRuleAndRefusesNonsense) {
-    char pattern[] = "/tmp/k350-alert-XXXXXX";
-    const std::string folder = mkdtemp(pattern);
-    const auto recipe = [&](const std::string& text) {
-        std::ofstream(folder + "/r.toml") << text;
-        return LoadStationRecipe(folder + "/r.toml");
-    };
+    const TemporaryFolder folder("k350-alert");
+    const auto recipe = [&](const std::string& text) { return LoadedRecipe(folder, text); };
     EXPECT_EQ(recipe("").alert.failures, 3);
     EXPECT_EQ(recipe("").alert.of, 5);
     const StationSettings given = recipe("[alert]\nfailures = 2\nof = 4\n");
@@ -114,7 +111,6 @@ TEST(PortAlertRecipe, TheRecipeSetsTheRuleAndRefusesNonsense) {
     EXPECT_THROW(recipe("[alert]\nof = 0\n"), RecipeError);
     EXPECT_THROW(recipe("[alert]\nfailure = 2\n"), RecipeError);  // misspelt
     EXPECT_THROW(recipe("[alert]\nfailures = -1\n"), RecipeError);
-    std::filesystem::remove_all(folder);
 }
 
 class PortAlertStation : public CliFixture {};

@@ -12,6 +12,7 @@
 #include "cli/station/StationView.h"
 #include "config/Sha256.h"
 #include "link/PortPath.h"
+#include "tests/support/RecipeText.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace {
@@ -20,11 +21,9 @@ class Folder : public ::testing::Test {
 protected:
     TemporaryFolder folder{"k350-parts"};
     std::string write(const std::string& name, const std::string& text) {
-        const std::string file = path + "/" + name;
-        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-        std::ofstream(file) << text;
-        return file;
+        return WrittenFile(folder, name, text);
     }
+    std::string refusal(const std::string& text) { return RecipeRefusal(folder, text); }
     std::string path = folder.path();
 };
 
@@ -144,19 +143,11 @@ on_fail = "logger failed"
 }
 
 TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
-    const auto refusal = [&](const std::string& text) {
-        try {
-            LoadStationRecipe(write("bad.toml", text));
-        } catch (const RecipeError& error) {
-            return std::string(error.what());
-        }
-        return std::string();
-    };
     EXPECT_NE(refusal("[soak]\nmax_jiter_ms = 3\n").find("unknown key soak.max_jiter_ms"),
               std::string::npos);
     EXPECT_NE(refusal("[firmware]\nverify = 'yes'\n").find("true or false"), std::string::npos);
     EXPECT_NE(refusal("[soak]\nseconds = -1\n").find("from 0 to 86400"), std::string::npos);
-    EXPECT_NE(refusal("name = \n").find("bad.toml:1:"), std::string::npos);
+    EXPECT_NE(refusal("name = \n").find("recipe.toml:1:"), std::string::npos);
     EXPECT_NE(refusal("firmware = 3\n").find("must be a table"), std::string::npos);
     EXPECT_THROW(LoadStationRecipe(path + "/missing.toml"), RecipeError);
     EXPECT_THROW(BuildStationJob(StationSettings{}), RecipeError);  // nothing to do
@@ -182,14 +173,6 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
 
 // A number is finite and within what the same option takes; a text is one the record can hold.
 TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefused) {
-    const auto refusal = [&](const std::string& text) {
-        try {
-            LoadStationRecipe(write("bad.toml", text));
-        } catch (const RecipeError& error) {
-            return std::string(error.what());
-        }
-        return std::string();
-    };
     EXPECT_EQ(refusal("[soak]\nseconds = inf\n"),
               "soak.seconds needs a number from 0 to 86400, not inf");
     EXPECT_EQ(refusal("[soak]\nseconds = nan\n"),
@@ -252,14 +235,6 @@ TEST_F(RecipeTest, TheSerialSectionChoosesTheFormAndTheLinesRange) {
     EXPECT_EQ(SerialText(alphanumeric.last, SerialForm::Alphanumeric), "ZZZZ");
     EXPECT_EQ(plan("[serial]\nfirst = '5000'\nlast = '5999'\n").last, 5999);
 
-    const auto refusal = [&](const std::string& text) {
-        try {
-            LoadStationRecipe(write("bad.toml", text));
-        } catch (const RecipeError& error) {
-            return std::string(error.what());
-        }
-        return std::string();
-    };
     EXPECT_EQ(refusal("[serial]\nform = 'hex'\n"),
               "serial.form must be \"decimal\" or \"alphanumeric\"");
     EXPECT_EQ(refusal("[serial]\nfirst = 'A000'\n"),

@@ -1,18 +1,16 @@
 // Four station processes with eight simulated boards each against one store, PostgreSQL and an
 // SQLite file: every board a serial of its own from one unbroken sequence, every run recorded,
 // and a station killed mid-run leaves its boards recorded as unfinished, their serials kept.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "cli/store/RunStore.h"
@@ -20,6 +18,7 @@
 #include "config/ServiceCodes.h"
 #include "sim/SimControl.h"
 #include "tests/support/PostgresServer.h"
+#include "tests/support/StartedProgram.h"
 
 namespace {
 
@@ -28,37 +27,18 @@ PostgresServer& Server() {
     return server;
 }
 
-// One k350ctl station process on its own simulated bench of eight boards.
-class StationProcess {
-public:
-    StationProcess(int bench, const std::vector<std::string>& arguments, const std::string& log,
-                   const std::map<std::string, std::string>& environment = {}) {
-        pid_ = fork();
-        if (pid_ != 0) return;
-        setenv("K350_SIM_BOARDS", "8", 1);
-        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-        setenv("K350_SIM_BENCH", std::to_string(bench).c_str(), 1);
-        setenv("K350_SERVICE_CODE", std::string(kFullServiceCode).c_str(), 1);
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(K350CTL_SIM)};
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(K350CTL_SIM, argv.data());
-        _exit(127);
-    }
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void kill(int signal = SIGKILL) { ::kill(pid_, signal); }
+// A safety net only: a station that has not ended by then is killed.
+constexpr auto kLimit = std::chrono::minutes(3);
 
-private:
-    pid_t pid_ = -1;
-};
+// One k350ctl station process on its own simulated bench of eight boards, in `folder`.
+std::unique_ptr<StartedProgram> StartStation(int bench, const std::vector<std::string>& arguments,
+                                             const std::string& folder,
+                                             std::map<std::string, std::string> environment = {}) {
+    environment.emplace("K350_SIM_BOARDS", "8");
+    environment["K350_SIM_BENCH"] = std::to_string(bench);
+    environment["K350_SERVICE_CODE"] = std::string(kFullServiceCode);
+    return std::make_unique<StartedProgram>(K350CTL_SIM, arguments, environment, folder);
+}
 
 class StationProcessesTest : public ::testing::TestWithParam<std::string> {
 protected:
@@ -106,13 +86,12 @@ protected:
 TEST_P(StationProcessesTest, FourStationsShareOneUnbrokenSerialSequenceEvenWhenOneIsKilled) {
     // The store exists before the stations race to use it, as on a line it would.
     OpenRunStore(store);
-    std::vector<std::unique_ptr<StationProcess>> stations;
+    std::vector<std::unique_ptr<StartedProgram>> stations;
     for (int bench = 1; bench <= 3; ++bench) {
-        stations.push_back(std::make_unique<StationProcess>(
-            bench, stationArguments({}), folder + "/bench" + std::to_string(bench) + ".log"));
+        stations.push_back(StartStation(bench, stationArguments({}), folder));
     }
     // The fourth soaks for a long time and is killed while its boards are in the soak.
-    StationProcess doomed(4, stationArguments({"--soak", "600"}), folder + "/bench4.log");
+    const auto doomed = StartStation(4, stationArguments({"--soak", "600"}), folder);
     const auto unfinished = [&] {
         int count = 0;
         for (const RunRecord& run : OpenRunStore(store)->history({})) {
@@ -124,14 +103,13 @@ TEST_P(StationProcessesTest, FourStationsShareOneUnbrokenSerialSequenceEvenWhenO
     while (unfinished() < 8 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // another process's progress
     }
-    doomed.kill();
-    EXPECT_EQ(doomed.wait(), -1);
-    for (auto& station : stations) EXPECT_EQ(station->wait(), 0);
+    doomed->kill();
+    EXPECT_EQ(doomed->finish(kLimit).status, -1);
+    for (auto& station : stations) EXPECT_EQ(station->finish(kLimit).status, 0);
     EXPECT_EQ(unfinished(), 8);
 
     // Started again, it takes its boards again with the serials they already have.
-    StationProcess again(4, stationArguments({}), folder + "/bench4-again.log");
-    EXPECT_EQ(again.wait(), 0);
+    EXPECT_EQ(StartStation(4, stationArguments({}), folder)->finish(kLimit).status, 0);
 
     const auto runs = OpenRunStore(store)->history({});
     std::multiset<std::string> passedSerials;
@@ -148,25 +126,6 @@ TEST_P(StationProcessesTest, FourStationsShareOneUnbrokenSerialSequenceEvenWhenO
     EXPECT_EQ(runs.size(), 40u);
 }
 
-namespace {
-std::string FileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Waits, within a generous bound, until the station's log holds `text`.
-bool LogHolds(const std::string& log, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (FileText(log).find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-}  // namespace
-
 // The first signal is answered at once and the boards under way finish; a second one cuts
 // their downloads, names them, records them as interrupted and prints the summary.
 TEST_P(StationProcessesTest, AStopIsAnsweredAtOnceAndASecondOneIsRecorded) {
@@ -174,20 +133,21 @@ TEST_P(StationProcessesTest, AStopIsAnsweredAtOnceAndASecondOneIsRecorded) {
     std::ofstream(folder + "/whole.rom", std::ios::binary) << std::string(0x20000, '\x5A');
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        const std::string log = folder + "/signals" + std::to_string(signal) + ".log";
         // The soak keeps the boards under way however quickly they are flashed.
-        StationProcess station(10 + signal,
-                               {"station", "--image", folder + "/whole.rom", "--store", store,
-                                "--boards", "2", "--soak", "600", "--json"},
-                               log, {{"K350_SIM_BOARDS", "2"}});
-        ASSERT_TRUE(LogHolds(log, "\"step\":\"identify\""));
-        station.kill(signal);
+        const auto station = StartStation(10 + signal,
+                                          {"station", "--image", folder + "/whole.rom", "--store",
+                                           store, "--boards", "2", "--soak", "600", "--json"},
+                                          folder, {{"K350_SIM_BOARDS", "2"}});
+        ASSERT_TRUE(station->waitForText("\"step\":\"identify\"", kLimit));
+        station->signal(signal);
         const std::string again = signal == SIGINT ? "Ctrl+C again" : "a second signal";
-        EXPECT_TRUE(LogHolds(
-            log, "finishing 2 boards; " + again + " stops now and leaves their flash incomplete"));
-        station.kill(signal);
-        EXPECT_EQ(station.wait(), 128 + signal);
-        const std::string text = FileText(log);
+        EXPECT_TRUE(station->waitForText(
+            "finishing 2 boards; " + again + " stops now and leaves their flash incomplete",
+            kLimit));
+        station->signal(signal);
+        const ProgramRun ended = station->finish(kLimit);
+        EXPECT_EQ(ended.status, 128 + signal);
+        const std::string text = ended.out + ended.err;
         EXPECT_NE(text.find(": stopped "), std::string::npos) << text;
         EXPECT_NE(text.find("0 passed, 0 failed, 0 skipped, 0 unusable, 2 interrupted"),
                   std::string::npos)
@@ -204,13 +164,14 @@ TEST_P(StationProcessesTest, AStopIsAnsweredAtOnceAndASecondOneIsRecorded) {
 
 // A board that cannot be taken is named with its port and why, and counts towards --boards.
 TEST_P(StationProcessesTest, ABoardHeldByAnotherProgramIsNamedAndCounted) {
-    const std::string log = folder + "/held.log";
     std::vector<std::string> arguments = stationArguments({});
     arguments[std::find(arguments.begin(), arguments.end(), "--boards") - arguments.begin() + 1] =
         "2";
-    StationProcess station(20, arguments, log, {{"K350_SIM_BOARDS", "2"}, {"K350_SIM_HELD", "2"}});
-    EXPECT_EQ(station.wait(), 1);
-    const std::string text = FileText(log);
+    const ProgramRun ended =
+        StartStation(20, arguments, folder, {{"K350_SIM_BOARDS", "2"}, {"K350_SIM_HELD", "2"}})
+            ->finish(kLimit);
+    EXPECT_EQ(ended.status, 1);
+    const std::string text = ended.out + ended.err;
     EXPECT_NE(text.find("\"state\":\"unusable\",\"error\":\"held by another program"),
               std::string::npos)
         << text;

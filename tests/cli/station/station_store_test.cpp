@@ -2,17 +2,17 @@
 // started is stopped and started again under it, or is down when it starts, and an SQLite store
 // fills its disk. No board is lost: each is recorded exactly once, waited for or kept in the
 // journal and written from there.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -22,6 +22,7 @@
 #include "config/ServiceCodes.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/StartedProgram.h"
 
 using ::testing::HasSubstr;
 
@@ -34,68 +35,18 @@ PostgresServer& Server() {
     return server;
 }
 
-std::string Read(const std::string& path) {
-    std::ostringstream content;
-    content << std::ifstream(path).rdbuf();
-    return content.str();
-}
+// A safety net only: a station that has not ended by then is killed.
+constexpr auto kLimit = std::chrono::minutes(3);
 
 // One k350ctl process on a simulated bench of four boards, in `folder` (where its journal is).
-class Station {
-public:
-    Station(const std::string& folder, const std::vector<std::string>& arguments)
-        : log_(folder + "/station" + std::to_string(++count_) + ".log") {
-        pid_ = fork();
-        if (pid_ != 0) return;
-        if (chdir(folder.c_str()) != 0) _exit(126);
-        setenv("K350_SIM_BOARDS", std::to_string(kBoards).c_str(), 1);
-        setenv("K350_SERVICE_CODE", std::string(kFullServiceCode).c_str(), 1);
-        const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(K350CTL_SIM)};
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(K350CTL_SIM, argv.data());
-        _exit(127);
-    }
-    ~Station() {
-        if (pid_ > 0 && !waited_) {
-            ::kill(pid_, SIGKILL);
-            wait();
-        }
-    }
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        waited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void signal(int number) { ::kill(pid_, number); }
-    std::string log() const { return Read(log_); }
-    // Waits (a safety net of minutes) until the log holds `text` `times` times.
-    bool waitFor(const std::string& text, int times = 1) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-        while (std::chrono::steady_clock::now() < deadline) {
-            const std::string content = log();
-            int found = 0;
-            for (auto at = content.find(text); at != std::string::npos;
-                 at = content.find(text, at + 1)) {
-                ++found;
-            }
-            if (found >= times) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
-
-private:
-    static inline int count_ = 0;
-    std::string log_;
-    pid_t pid_ = -1;
-    bool waited_ = false;
-};
+std::unique_ptr<StartedProgram> StartStation(const std::string& folder,
+                                             const std::vector<std::string>& arguments) {
+    return std::make_unique<StartedProgram>(
+        K350CTL_SIM, arguments,
+        std::map<std::string, std::string>{{"K350_SIM_BOARDS", std::to_string(kBoards)},
+                                           {"K350_SERVICE_CODE", std::string(kFullServiceCode)}},
+        folder);
+}
 
 class StationStoreTest : public ::testing::Test {
 protected:
@@ -164,13 +115,13 @@ const char* kReadBack = R"("step":"verify","state":"done")";
 // wait for it, and every board is passed, once.
 TEST_F(StationStoreTest, APostgresRestartWhileBoardsAreOnTheLineLosesNone) {
     if (!usePostgres("restart")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    Station line(folder, station({}));
-    ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+    const auto line = StartStation(folder, station({}));
+    ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
     ASSERT_TRUE(Server().stop());
     std::this_thread::sleep_for(std::chrono::seconds(6));  // the soaks end while it is down
     ASSERT_TRUE(Server().start());
-    const int status = line.wait();
-    const std::string log = line.log();
+    const int status = line->finish(kLimit).status;
+    const std::string log = line->output();
     EXPECT_EQ(status, 0) << log;
     EXPECT_THAT(log,
                 HasSubstr(R"("step":"store","state":"waiting","error":"waiting for the store: )"));
@@ -182,12 +133,12 @@ TEST_F(StationStoreTest, APostgresRestartWhileBoardsAreOnTheLineLosesNone) {
 TEST_F(StationStoreTest, AStationWaitsForAServerThatIsDownAtItsStart) {
     if (!usePostgres("late")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
     ASSERT_TRUE(Server().stop());
-    Station line(folder, station({}));
+    const auto line = StartStation(folder, station({}));
     std::this_thread::sleep_for(std::chrono::seconds(20));
-    EXPECT_THAT(line.log(), HasSubstr("k350ctl: waiting for the store (up to 60 s): store "));
+    EXPECT_THAT(line->output(), HasSubstr("k350ctl: waiting for the store (up to 60 s): store "));
     ASSERT_TRUE(Server().start());
-    const int status = line.wait();
-    const std::string log = line.log();
+    const int status = line->finish(kLimit).status;
+    const std::string log = line->output();
     EXPECT_EQ(status, 0) << log;
     EXPECT_THAT(log, HasSubstr("k350ctl: the store is back"));
     expectEveryBoardRecordedOnce(log);
@@ -197,11 +148,11 @@ TEST_F(StationStoreTest, AStationWaitsForAServerThatIsDownAtItsStart) {
 // station says so and fails, and `station --sync` writes them, once however often it runs.
 TEST_F(StationStoreTest, ResultsThePostgresStoreCouldNotTakeWaitInTheJournal) {
     if (!usePostgres("journal")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    Station line(folder, station({"--store-retry", "2"}));
-    ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+    const auto line = StartStation(folder, station({"--store-retry", "2"}));
+    ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
     ASSERT_TRUE(Server().stop());
-    const int status = line.wait();
-    const std::string log = line.log();
+    const int status = line->finish(kLimit).status;
+    const std::string log = line->output();
     EXPECT_EQ(status, 4) << log;
     EXPECT_THAT(log,
                 HasSubstr("the run is kept in the journal " + folder + "/k350-station.journal"));
@@ -209,8 +160,8 @@ TEST_F(StationStoreTest, ResultsThePostgresStoreCouldNotTakeWaitInTheJournal) {
     EXPECT_THAT(log, ::testing::Not(HasSubstr("\\n\"")));  // no JSON string ends a line
     ASSERT_TRUE(Server().start());
     for (int time = 0; time < 2; ++time) {
-        Station sync(folder, {"station", "--sync", "--store", store});
-        EXPECT_EQ(sync.wait(), 0) << sync.log();
+        const auto sync = StartStation(folder, {"station", "--sync", "--store", store});
+        EXPECT_EQ(sync->finish(kLimit).status, 0) << sync->output();
     }
     EXPECT_FALSE(std::filesystem::exists(folder + "/k350-station.journal"));
     expectEveryBoardRecordedOnce(log);
@@ -223,8 +174,8 @@ TEST_F(StationStoreTest, AnSqliteStoreOnAFullDiskLosesNoBoard) {
     if (!disk.available()) GTEST_SKIP() << disk.problem();
     store = disk.path() + "/line.sqlite";
     OpenRunStore(store);
-    Station line(folder, station({"--store-retry", "2"}));
-    ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+    const auto line = StartStation(folder, station({"--store-retry", "2"}));
+    ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
     // Full until the station ends: the space a closed connection's log gives back is taken too.
     std::atomic<bool> ended{false};
     std::thread filler([&] {
@@ -233,21 +184,21 @@ TEST_F(StationStoreTest, AnSqliteStoreOnAFullDiskLosesNoBoard) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    const int status = line.wait();
+    const int status = line->finish(kLimit).status;
     ended = true;
     filler.join();
-    const std::string log = line.log();
+    const std::string log = line->output();
     EXPECT_EQ(status, 4) << log;
     EXPECT_THAT(log,
                 HasSubstr("the run is kept in the journal " + folder + "/k350-station.journal"));
     disk.makeRoom();
     // The next start writes them before it takes a board; there are none to take this time.
-    Station next(folder, {"station", "--image", folder + "/image.rom", "--store", store, "--boards",
-                          "1", "--store-retry", "1"});
-    ASSERT_TRUE(
-        next.waitFor("4 run(s) from the journal " + folder + "/k350-station.journal written"))
-        << next.log();
-    next.wait();
+    const auto next = StartStation(folder, {"station", "--image", folder + "/image.rom", "--store",
+                                            store, "--boards", "1", "--store-retry", "1"});
+    ASSERT_TRUE(next->waitForText(
+        "4 run(s) from the journal " + folder + "/k350-station.journal written", kLimit))
+        << next->output();
+    next->finish(kLimit);
     EXPECT_FALSE(std::filesystem::exists(folder + "/k350-station.journal"));
     const auto runs = OpenRunStore(store, StoreAccess::Read)->history({});
     int passed = 0;
@@ -266,22 +217,24 @@ TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard
         if (!usePostgres("stopped" + std::to_string(signal))) {
             GTEST_SKIP() << "PostgreSQL: " << Server().problem();
         }
-        Station line(folder, station({}));
-        ASSERT_TRUE(line.waitFor(kReadBack, kBoards)) << line.log();
+        const auto line = StartStation(folder, station({}));
+        ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
         ASSERT_TRUE(Server().stop());
-        ASSERT_TRUE(line.waitFor(R"("step":"store","state":"waiting")", kBoards)) << line.log();
-        line.signal(signal);
-        ASSERT_TRUE(line.waitFor("finishing 4 boards")) << line.log();
-        line.signal(signal);
-        EXPECT_EQ(line.wait(), 128 + signal);  // at once: not after the 60 s of the retry time
-        const std::string log = line.log();
+        ASSERT_TRUE(line->waitForText(R"("step":"store","state":"waiting")", kLimit, kBoards))
+            << line->output();
+        line->signal(signal);
+        ASSERT_TRUE(line->waitForText("finishing 4 boards", kLimit)) << line->output();
+        line->signal(signal);
+        EXPECT_EQ(line->finish(kLimit).status,
+                  128 + signal);  // at once: not after the 60 s of the retry time
+        const std::string log = line->output();
         EXPECT_THAT(log, HasSubstr("0 passed, 0 failed, 0 skipped, 0 unusable, 4 interrupted"));
         EXPECT_THAT(log, HasSubstr("the board passed; the station was stopped while it waited for "
                                    "the store; the run is kept in the journal"));
         EXPECT_THAT(log, HasSubstr("keeps 4 run(s) the store has not taken"));
         ASSERT_TRUE(Server().start());
-        Station sync(folder, {"station", "--sync", "--store", store});
-        EXPECT_EQ(sync.wait(), 0) << sync.log();
+        const auto sync = StartStation(folder, {"station", "--sync", "--store", store});
+        EXPECT_EQ(sync->finish(kLimit).status, 0) << sync->output();
         expectEveryBoardRecordedOnce(log);
     }
 }
@@ -291,10 +244,11 @@ TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard
 TEST_F(StationStoreTest, AStopWhileTheStationWaitsForTheStoreAtItsStartEndsIt) {
     if (!usePostgres("stoppedatstart")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
     ASSERT_TRUE(Server().stop());
-    Station line(folder, station({}));
-    ASSERT_TRUE(line.waitFor("k350ctl: waiting for the store (up to 60 s)")) << line.log();
-    line.signal(SIGINT);
-    EXPECT_EQ(line.wait(), 130);
-    EXPECT_THAT(line.log(), HasSubstr("k350ctl: stopped while waiting for the store: store "));
+    const auto line = StartStation(folder, station({}));
+    ASSERT_TRUE(line->waitForText("k350ctl: waiting for the store (up to 60 s)", kLimit))
+        << line->output();
+    line->signal(SIGINT);
+    EXPECT_EQ(line->finish(kLimit).status, 130);
+    EXPECT_THAT(line->output(), HasSubstr("k350ctl: stopped while waiting for the store: store "));
     ASSERT_TRUE(Server().start());
 }
