@@ -450,7 +450,9 @@ protected:
         std::int64_t waitedFromUs = -1;
         Station station(job, gated, [&](const StationEvent& event) {
             events.push_back(event);
-            if (stopServer(event)) EXPECT_TRUE(Server().stop());
+            if (stopServer(event)) {
+                EXPECT_TRUE(Server().stop());
+            }
             if (event.step == StationStep::Store && event.state == "waiting") {
                 waitedFromUs = clock.nowUs();
                 tWaitsForStore = true;
