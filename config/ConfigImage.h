@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -18,7 +19,8 @@ constexpr std::size_t kImageSize = 140, kSnapshotSize = 156;
 namespace ConfigOffset {
 constexpr std::size_t Crc = 0, Codec = 2, Vocoder = 24, Recorder = 30, Amplifier = 38, Uart = 42,
                       BoardInfo = 56, Model = 56, PcbRevision = 57, SoftwareVersion = 58,
-                      Serial = 62, Date = 66, Description = 76, DieId = 140, ChipId = 148;
+                      Serial = 62, Date = 66, Description = 76, DeviceIds = 140, DieId = 140,
+                      ChipId = 148;
 }  // namespace ConfigOffset
 
 namespace ConfigLength {
@@ -31,6 +33,33 @@ constexpr std::size_t Settings = 56;
 constexpr std::size_t CrcCovered = kImageSize - Crc;
 }  // namespace ConfigLength
 
+// The blocks of a snapshot as the windows edit them, each of its own length and so of its own
+// type: a window can be handed only its block, and only ConfigSnapshot places it.
+using CodecBlock = std::span<std::uint8_t, ConfigLength::Codec>;
+using VocoderBlock = std::span<std::uint8_t, ConfigLength::Vocoder>;
+using RecorderBlock = std::span<std::uint8_t, ConfigLength::Recorder>;
+using AmplifierBlock = std::span<std::uint8_t, ConfigLength::Amplifier>;
+using UartBlock = std::span<std::uint8_t, ConfigLength::Uart>;
+using BoardInfoBlock = std::span<std::uint8_t, ConfigLength::BoardInfo>;
+using BoardInfoView = std::span<const std::uint8_t, ConfigLength::BoardInfo>;
+using DeviceIdsView = std::span<const std::uint8_t, ConfigLength::DeviceIds>;
+
+// Where each field of the board information block sits inside the block.
+struct BoardInfoField {
+    std::size_t at, width;
+
+    std::span<std::uint8_t> of(BoardInfoBlock block) const { return block.subspan(at, width); }
+    std::span<const std::uint8_t> of(BoardInfoView block) const { return block.subspan(at, width); }
+};
+namespace BoardInfoFields {
+constexpr std::size_t Model = 0, PcbRevision = 1;
+constexpr BoardInfoField SoftwareVersion{ConfigOffset::SoftwareVersion - ConfigOffset::BoardInfo,
+                                         ConfigLength::SoftwareVersion},
+    Serial{ConfigOffset::Serial - ConfigOffset::BoardInfo, ConfigLength::Serial},
+    Date{ConfigOffset::Date - ConfigOffset::BoardInfo, ConfigLength::Date},
+    Description{ConfigOffset::Description - ConfigOffset::BoardInfo, ConfigLength::Description};
+}  // namespace BoardInfoFields
+
 struct ConfigSnapshot {
     std::array<std::uint8_t, kSnapshotSize> bytes{};
 
@@ -38,6 +67,25 @@ struct ConfigSnapshot {
     const std::uint8_t* data() const { return bytes.data(); }
     // Decides the board variant everywhere: 0 is K-350A, 1 is K-350B.
     std::uint8_t model() const { return bytes[ConfigOffset::Model]; }
+
+    CodecBlock codec() { return block<ConfigOffset::Codec, ConfigLength::Codec>(); }
+    VocoderBlock vocoder() { return block<ConfigOffset::Vocoder, ConfigLength::Vocoder>(); }
+    RecorderBlock recorder() { return block<ConfigOffset::Recorder, ConfigLength::Recorder>(); }
+    AmplifierBlock amplifier() { return block<ConfigOffset::Amplifier, ConfigLength::Amplifier>(); }
+    UartBlock uart() { return block<ConfigOffset::Uart, ConfigLength::Uart>(); }
+    BoardInfoBlock boardInfo() { return block<ConfigOffset::BoardInfo, ConfigLength::BoardInfo>(); }
+    BoardInfoView boardInfo() const {
+        return std::span(bytes).subspan<ConfigOffset::BoardInfo, ConfigLength::BoardInfo>();
+    }
+    DeviceIdsView deviceIds() const {
+        return std::span(bytes).subspan<ConfigOffset::DeviceIds, ConfigLength::DeviceIds>();
+    }
+
+    // A block at its fixed place; the bounds are checked when the program is compiled.
+    template <std::size_t Offset, std::size_t Length>
+    std::span<std::uint8_t, Length> block() {
+        return std::span(bytes).template subspan<Offset, Length>();
+    }
 };
 static_assert(std::is_trivially_copyable_v<ConfigSnapshot>);
 static_assert(sizeof(ConfigSnapshot) == kSnapshotSize);

@@ -144,9 +144,11 @@ std::string AmplifierGainText(int code) {
 }
 
 void DescribeAmplifier(Describer& d) {
-    const std::uint16_t volume = ReadLittleEndian(d.at(ConfigOffset::Amplifier));
+    const std::uint16_t volume =
+        ReadLittleEndian(d.at(ConfigOffset::Amplifier + AmplifierByte::Volume));
     d.add("amplifier.gain", AmplifierGainText(VolumeCode(VolumePosition(volume))));
-    const std::uint16_t modulation = ReadLittleEndian(d.at(ConfigOffset::Amplifier + 2));
+    const std::uint16_t modulation =
+        ReadLittleEndian(d.at(ConfigOffset::Amplifier + AmplifierByte::Modulation));
     const int item = ModulationItem(modulation);
     d.add("amplifier.modulation",
           item < 0 ? Unknown(modulation, 4) : kModulationValues[std::size_t(item)]);

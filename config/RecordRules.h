@@ -74,6 +74,10 @@ int DeemphasisItem(std::uint8_t digitalPath);
 std::uint8_t WithDeemphasis(std::uint8_t digitalPath, int item);
 
 // --- LF amplifier ----------------------------------------------------------------------
+// Offsets inside the amplifier block (two little-endian words).
+namespace AmplifierByte {
+constexpr std::size_t Volume = 0, Modulation = 2;
+}
 // Volume: bar 0..63, top (0) is code 63, the loudest.
 constexpr int kVolumeBarMax = 63;
 int VolumePosition(std::uint16_t storedWord);

@@ -55,13 +55,11 @@ void TFAudio::ModClick(int item) {
     settingChanged();
 }
 
-void TFAudio::LoadSettings(std::uint8_t* block) {
+void TFAudio::LoadSettings(AmplifierBlock block) {
     endLiveMode();
     block_ = block;
-    if (block_) {
-        volume_ = ReadLittleEndian(block_);
-        modulation_ = ReadLittleEndian(block_ + 2);
-    }
+    volume_ = ReadLittleEndian(&block[AmplifierByte::Volume]);
+    modulation_ = ReadLittleEndian(&block[AmplifierByte::Modulation]);
     setQuietly(Lev, VolumePosition(volume_));
     showVolume();
     const int item = std::max(0, ModulationItem(modulation_));  // an unknown word loads as SDM
@@ -78,8 +76,8 @@ void TFAudio::resetToDefaults() {
 
 void TFAudio::saveToBlock() {
     if (!block_) return;
-    WriteLittleEndian(block_, volume_);
-    WriteLittleEndian(block_ + 2, modulation_);
+    WriteLittleEndian(&(*block_)[AmplifierByte::Volume], volume_);
+    WriteLittleEndian(&(*block_)[AmplifierByte::Modulation], modulation_);
 }
 
 void TFAudio::writePayload(std::uint8_t* payload) const {

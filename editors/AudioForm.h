@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
+#include "config/ConfigImage.h"
 #include "config/RecordRules.h"
 #include "editors/SettingsForm.h"
 
@@ -13,12 +15,12 @@ class RadioGroup;
 class TFAudio : public SettingsForm {
     Q_OBJECT
 public:
-    static constexpr std::size_t kBlockSize = 4;
+    static constexpr std::size_t kBlockSize = AmplifierBlock::extent;
 
     explicit TFAudio(QWidget* parent = nullptr);
-    // block: the amplifier block inside the main window's record (two
+    // block: the amplifier block of the main window's record (two
     // little-endian words), valid while this window is open.
-    void LoadSettings(std::uint8_t* block);
+    void LoadSettings(AmplifierBlock block);
 
     std::uint16_t volumeWord() const { return volume_; }
     std::uint16_t modulationWord() const { return modulation_; }
@@ -39,7 +41,7 @@ private:
     QLabel* Level = nullptr;
     RadioGroup* Mod = nullptr;
 
-    std::uint8_t* block_ = nullptr;
+    std::optional<AmplifierBlock> block_;
     std::uint16_t volume_ = 0;
     std::uint16_t modulation_ = RecordRules::kSdm;
     Pending pending_ = Pending::Volume;

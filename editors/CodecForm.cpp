@@ -247,11 +247,11 @@ void TFCodec::loadSampleRate() {
     at(kSampleRateData) = SampleRateCode(item);
 }
 
-void TFCodec::LoadSettings(std::uint8_t model, std::uint8_t* block) {
+void TFCodec::LoadSettings(std::uint8_t model, CodecBlock block) {
     endLiveMode();
     setVariantTexts(model);
     block_ = block;
-    if (block_) std::copy_n(block_, kBlockSize, copy_.begin());
+    std::ranges::copy(block, copy_.begin());
     for (const GainBar& gain : gains_) loadGain(gain);
     loadBitBox(bits_[4]);
     DEEMP->setItemIndex(DeemphasisItem(at(kDigitalPathData)));
@@ -283,7 +283,7 @@ void TFCodec::resetToDefaults() {
 }
 
 void TFCodec::saveToBlock() {
-    if (block_) std::copy(copy_.begin(), copy_.end(), block_);
+    if (block_) std::ranges::copy(copy_, block_->begin());
 }
 
 void TFCodec::writePayload(std::uint8_t* payload) const {

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
+#include "config/ConfigImage.h"
 #include "editors/SettingsForm.h"
 
 class RadioGroup;
@@ -12,12 +14,12 @@ class RadioGroup;
 class TFCodec : public SettingsForm {
     Q_OBJECT
 public:
-    static constexpr std::size_t kBlockSize = 22;
+    static constexpr std::size_t kBlockSize = CodecBlock::extent;
 
     explicit TFCodec(QWidget* parent = nullptr);
     // model: the model byte of the record (0 K-350A, other K-350B); block: the
-    // codec block inside the main window's record, valid while this window is open.
-    void LoadSettings(std::uint8_t model, std::uint8_t* block);
+    // codec block of the main window's record, valid while this window is open.
+    void LoadSettings(std::uint8_t model, CodecBlock block);
 
     const std::array<std::uint8_t, kBlockSize>& editCopy() const { return copy_; }
 
@@ -83,7 +85,7 @@ private:
     std::array<GainBar, 4> gains_{};
     std::array<BitBox, 5> bits_{};
 
-    std::uint8_t* block_ = nullptr;
+    std::optional<CodecBlock> block_;
     std::array<std::uint8_t, kBlockSize> copy_{};
     std::size_t pendingPair_;
 };

@@ -138,12 +138,11 @@ void TFUart::buildButtons() {
     }
 }
 
-void TFUart::LoadSettings(std::uint8_t* block) {
+void TFUart::LoadSettings(UartBlock block) {
     block_ = block;
-    if (!block_) return;
-    setBarAndApply(TLR_RX, TriggerPosition(RxTriggerCode(block_[UartByte::Levels])),
+    setBarAndApply(TLR_RX, TriggerPosition(RxTriggerCode(block[UartByte::Levels])),
                    &TFUart::TLR_RXChange);
-    setBarAndApply(TLR_TX, TriggerPosition(TxTriggerCode(block_[UartByte::Levels])),
+    setBarAndApply(TLR_TX, TriggerPosition(TxTriggerCode(block[UartByte::Levels])),
                    &TFUart::TLR_TXChange);
     showRate();
     showFormat();
@@ -160,12 +159,12 @@ void TFUart::setBarAndApply(QSlider* bar, int position, void (TFUart::*rule)()) 
 }
 
 void TFUart::showRate() {
-    const auto rate = RateOfDivisor(UartDivisor(block_));
+    const auto rate = RateOfDivisor(UartDivisor(block_->data()));
     setTextQuietly(Rate, rate ? QString::number(*rate) : QStringLiteral("Error"));
 }
 
 void TFUart::showFormat() {
-    const std::uint8_t format = block_[UartByte::Format];
+    const std::uint8_t format = (*block_)[UartByte::Format];
     setTextQuietly(Data, QString::number(DataBits(format)));
     setTextQuietly(Stop, QString::fromLatin1(StopBitsText(format)));
     QSignalBlocker blocker(Parity);
@@ -176,7 +175,7 @@ void TFUart::applyLevel(QSlider* bar, QLabel* value, bool receive) {
     const int code = TriggerCode(bar->value());
     value->setText(QString::number(TriggerCharacters(code)));
     if (!block_) return;
-    std::uint8_t& levels = block_[UartByte::Levels];
+    std::uint8_t& levels = (*block_)[UartByte::Levels];
     levels = receive ? WithRxTriggerCode(levels, code) : WithTxTriggerCode(levels, code);
 }
 
@@ -207,12 +206,12 @@ void TFUart::RateChange() {
 }
 
 void TFUart::storeDivisor(std::uint16_t divisor) {
-    StoreUartDivisor(block_, divisor);
+    StoreUartDivisor(block_->data(), divisor);
 }
 
 void TFUart::setFormatBits(std::uint8_t mask, std::uint8_t bits) {
     if (!block_) return;
-    std::uint8_t& format = block_[UartByte::Format];
+    std::uint8_t& format = (*block_)[UartByte::Format];
     format = std::uint8_t((format & ~mask) | (bits & mask));
 }
 

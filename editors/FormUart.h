@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "config/ConfigImage.h"
 #include "ui/TaskWindow.h"
 
 class QComboBox;
@@ -17,8 +19,8 @@ class TFUart : public TaskWindow {
 public:
     explicit TFUart(QWidget* parent = nullptr);
 
-    // block: the UART block (record byte 42) of the main window's configuration.
-    void LoadSettings(std::uint8_t* block);
+    // block: the UART block of the main window's configuration, valid while this window is open.
+    void LoadSettings(UartBlock block);
 
     // The rules a change of a selector or a bar applies to the block.
     void RateChange();
@@ -44,7 +46,7 @@ private:
     void storeDivisor(std::uint16_t divisor);
     void setFormatBits(std::uint8_t mask, std::uint8_t bits);
 
-    std::uint8_t* block_ = nullptr;
+    std::optional<UartBlock> block_;
     bool rateTyped_ = false;  // the rate text was edited since the rule last ran
 
     QGroupBox* GroupUartSettings = nullptr;

@@ -140,10 +140,10 @@ void TFRecoder::updateRxLevelEnabled() {
 
 // --- load, reset, save, payload --------------------------------------------------------
 
-void TFRecoder::LoadSettings(std::uint8_t model, std::uint8_t* block) {
+void TFRecoder::LoadSettings(std::uint8_t model, RecorderBlock block) {
     endLiveMode();
     block_ = block;
-    if (block_) ReadBigEndianWords(block_, words_);
+    ReadBigEndianWords(block.data(), words_);
     for (const FlagBox& flag : flags_) setQuietly(flag.box, (words_[Flags] & flag.mask) != 0);
     variantA_ = HasVolumeRegulator(model);
     setWindowTitle(variantA_ ? "Регистратор (K-350A)" : "Регистратор (K-350B)");
@@ -173,7 +173,7 @@ void TFRecoder::resetToDefaults() {
 }
 
 void TFRecoder::saveToBlock() {
-    if (block_) writePayload(block_);
+    if (block_) writePayload(block_->data());
 }
 
 void TFRecoder::writePayload(std::uint8_t* payload) const {

@@ -4,22 +4,24 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
+#include "config/ConfigImage.h"
 #include "config/RecordRules.h"
 #include "editors/SettingsForm.h"
 
 class TFRecoder : public SettingsForm {
     Q_OBJECT
 public:
-    static constexpr std::size_t kBlockSize = 8;
+    static constexpr std::size_t kBlockSize = RecorderBlock::extent;
     // The block's four big-endian words, in order.
     using Word = RecordRules::RecorderWord;
     using enum RecordRules::RecorderWord;
 
     explicit TFRecoder(QWidget* parent = nullptr);
     // model: the model byte of the record (0 K-350A, other K-350B); block: the
-    // recorder block inside the main window's record, valid while this window is open.
-    void LoadSettings(std::uint8_t model, std::uint8_t* block);
+    // recorder block of the main window's record, valid while this window is open.
+    void LoadSettings(std::uint8_t model, RecorderBlock block);
 
     const std::array<std::uint16_t, 4>& editCopy() const { return words_; }
 
@@ -66,7 +68,7 @@ private:
     std::array<FlagBox, 6> flags_{};  // all but RxCtrl, which also depends on the variant
     std::array<GainBar, 2> gains_{};
 
-    std::uint8_t* block_ = nullptr;
+    std::optional<RecorderBlock> block_;
     std::array<std::uint16_t, 4> words_{};
     bool variantA_ = true;
 };

@@ -50,10 +50,10 @@ void TFVocoder::ModeClick(int item) {
     settingChanged();
 }
 
-void TFVocoder::LoadSettings(std::uint8_t* block) {
+void TFVocoder::LoadSettings(VocoderBlock block) {
     endLiveMode();
     block_ = block;
-    if (block_) ReadBigEndianWords(block_, words_);
+    ReadBigEndianWords(block.data(), words_);
     words_[0] = LimitedVocoderCode(words_[0]);
     Mode->setItemIndex(VocoderItem(words_[0]));
     words_[1] = 0;
@@ -66,7 +66,7 @@ void TFVocoder::resetToDefaults() {
 }
 
 void TFVocoder::saveToBlock() {
-    if (block_) writePayload(block_);
+    if (block_) writePayload(block_->data());
 }
 
 void TFVocoder::writePayload(std::uint8_t* payload) const {

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
+#include "config/ConfigImage.h"
 #include "editors/SettingsForm.h"
 
 class QGroupBox;
@@ -13,12 +15,12 @@ class RadioGroup;
 class TFVocoder : public SettingsForm {
     Q_OBJECT
 public:
-    static constexpr std::size_t kBlockSize = 6;
+    static constexpr std::size_t kBlockSize = VocoderBlock::extent;
 
     explicit TFVocoder(QWidget* parent = nullptr);
-    // block: the vocoder block inside the main window's record (three
+    // block: the vocoder block of the main window's record (three
     // big-endian words), valid while this window is open.
-    void LoadSettings(std::uint8_t* block);
+    void LoadSettings(VocoderBlock block);
 
     const std::array<std::uint16_t, 3>& editCopy() const { return words_; }
 
@@ -35,6 +37,6 @@ private:
     QCheckBox* CheckBox1 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
 
-    std::uint8_t* block_ = nullptr;
+    std::optional<VocoderBlock> block_;
     std::array<std::uint16_t, 3> words_{};
 };

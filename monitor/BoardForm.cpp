@@ -22,19 +22,16 @@
 #include "ui/ProductInfo.h"
 
 namespace {
-// Offsets inside the board information block.
-constexpr std::size_t kModel = 0, kRevision = 1,
-                      kSoft = ConfigOffset::SoftwareVersion - ConfigOffset::BoardInfo,
-                      kSerial = ConfigOffset::Serial - ConfigOffset::BoardInfo,
-                      kDate = ConfigOffset::Date - ConfigOffset::BoardInfo,
-                      kDescription = ConfigOffset::Description - ConfigOffset::BoardInfo;
+using namespace BoardInfoFields;
 
-QString readField(const std::uint8_t* field, std::size_t width) {
-    return QString::fromStdString(ReadTextField(field, width));
+QString readField(BoardInfoView block, BoardInfoField field) {
+    const auto bytes = field.of(block);
+    return QString::fromStdString(ReadTextField(bytes.data(), bytes.size()));
 }
 
-void writeField(std::uint8_t* field, std::size_t width, const QString& text) {
-    WriteTextField(field, width, text.toStdString());
+void writeField(BoardInfoBlock block, BoardInfoField field, const QString& text) {
+    const auto bytes = field.of(block);
+    WriteTextField(bytes.data(), bytes.size(), text.toStdString());
 }
 
 QStringList listItems(std::span<const char* const> names) {
@@ -177,21 +174,19 @@ void TFBoard::keepDescriptionWithinLimit() {
     sDescr->setTextCursor(restored);
 }
 
-void TFBoard::LoadSettings(std::uint8_t* block) {
+void TFBoard::LoadSettings(BoardInfoBlock block) {
     block_ = block;
-    if (!block_) return;
-    selectByte(sModel, block_[kModel]);
-    selectByte(sType, block_[kRevision]);
-    sSoft->setText(readField(block_ + kSoft, ConfigLength::SoftwareVersion));
-    sSerial->setText(readField(block_ + kSerial, ConfigLength::Serial));
-    const auto stored = recordDate(readField(block_ + kDate, ConfigLength::Date));
+    selectByte(sModel, block[Model]);
+    selectByte(sType, block[PcbRevision]);
+    sSoft->setText(readField(block, SoftwareVersion));
+    sSerial->setText(readField(block, Serial));
+    const auto stored = recordDate(readField(block, Date));
     {
         QSignalBlocker quiet(sData);
         sData->setDate(stored.value_or(QDate::currentDate()));
     }
     dateEdited_ = false;
-    description_ =
-        StoredLines::fromStored(readField(block_ + kDescription, ConfigLength::Description));
+    description_ = StoredLines::fromStored(readField(block, Description));
     QSignalBlocker blocker(sDescr);
     sDescr->clear();
     sDescr->setPlainText(description_.shown());
@@ -207,19 +202,16 @@ void TFBoard::OKButtonClick() {
 // A field the user left as it was loaded keeps its stored bytes, whatever form they have.
 void TFBoard::storeFields() {
     if (!block_) return;
-    storeSelected(sModel, block_[kModel]);
-    storeSelected(sType, block_[kRevision]);
-    if (sSoft->text() != loaded_.soft) {
-        writeField(block_ + kSoft, ConfigLength::SoftwareVersion, sSoft->text());
-    }
-    if (sSerial->text() != loaded_.serial) {
-        writeField(block_ + kSerial, ConfigLength::Serial, sSerial->text());
-    }
+    const BoardInfoBlock block = *block_;
+    storeSelected(sModel, block[Model]);
+    storeSelected(sType, block[PcbRevision]);
+    if (sSoft->text() != loaded_.soft) writeField(block, SoftwareVersion, sSoft->text());
+    if (sSerial->text() != loaded_.serial) writeField(block, Serial, sSerial->text());
     if (dateEdited_ || !loaded_.dateValid) {
-        writeField(block_ + kDate, ConfigLength::Date, recordDateText(sData->date()));
+        writeField(block, Date, recordDateText(sData->date()));
     }
     if (description_.shown() != loaded_.description) {
-        writeField(block_ + kDescription, ConfigLength::Description, description_.stored());
+        writeField(block, Description, description_.stored());
     }
 }
 

@@ -4,7 +4,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
+#include "config/ConfigImage.h"
 #include "monitor/StoredLines.h"
 #include "ui/TaskWindow.h"
 
@@ -24,7 +26,7 @@ public:
 
     // block: the board information block (record byte 56) of the main window's configuration;
     // "OK" writes the fields back into it.
-    void LoadSettings(std::uint8_t* block);
+    void LoadSettings(BoardInfoBlock block);
     // The close box stores nothing: Escape closes only a window left as it was loaded.
     bool closesOnEscape() const override { return !isEdited(); }
 
@@ -50,7 +52,7 @@ private:
     void storeFields();
     bool isEdited() const;
 
-    std::uint8_t* block_ = nullptr;
+    std::optional<BoardInfoBlock> block_;
     StoredLines description_;
     LoadedFields loaded_;
     bool dateEdited_ = false;

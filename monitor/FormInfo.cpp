@@ -17,13 +17,15 @@
 using namespace RecordRules;
 
 namespace {
-constexpr std::size_t kSoft = ConfigOffset::SoftwareVersion - ConfigOffset::BoardInfo,
-                      kSerial = ConfigOffset::Serial - ConfigOffset::BoardInfo,
-                      kDate = ConfigOffset::Date - ConfigOffset::BoardInfo,
-                      kDescription = ConfigOffset::Description - ConfigOffset::BoardInfo;
+using namespace BoardInfoFields;
 
-QString readField(const std::uint8_t* field, std::size_t width) {
-    return QString::fromStdString(ReadTextField(field, width));
+std::string readText(BoardInfoView block, BoardInfoField field) {
+    const auto bytes = field.of(block);
+    return ReadTextField(bytes.data(), bytes.size());
+}
+
+QString readField(BoardInfoView block, BoardInfoField field) {
+    return QString::fromStdString(readText(block, field));
 }
 
 }  // namespace
@@ -97,25 +99,22 @@ void TFInfo::buildValues() {
     MakeSeparator(this, 216);
 }
 
-void TFInfo::LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* deviceIds,
-                          std::uint16_t crc, std::uint32_t size) {
-    if (boardInfo) showBoardInfo(boardInfo);
-    if (deviceIds) {
-        sDie->setText(FormatDeviceId(deviceIds));
-        sChip->setText(FormatDeviceId(deviceIds + ConfigLength::DieId));
-    }
+void TFInfo::LoadSettings(BoardInfoView boardInfo, DeviceIdsView deviceIds, std::uint16_t crc,
+                          std::uint32_t size) {
+    showBoardInfo(boardInfo);
+    sDie->setText(FormatDeviceId(deviceIds.first<ConfigLength::DieId>().data()));
+    sChip->setText(FormatDeviceId(deviceIds.last<ConfigLength::ChipId>().data()));
     sSize->setText(QString::number(size) + QStringLiteral(" bytes"));
     sCrc->setText(QString::fromStdString(CrcText(crc)));
 }
 
-void TFInfo::showBoardInfo(const std::uint8_t* boardInfo) {
-    sModel->setText(QString::fromLatin1(VariantName(boardInfo[0])));
-    sBoard->setText(QString::fromStdString(RevisionText(boardInfo[1])));
-    sSoft->setText(readField(boardInfo + kSoft, ConfigLength::SoftwareVersion));
-    sSerial->setText(readField(boardInfo + kSerial, ConfigLength::Serial));
-    sData->setText(readField(boardInfo + kDate, ConfigLength::Date));
-    const std::string description =
-        ShownLineBreaks(ReadTextField(boardInfo + kDescription, ConfigLength::Description));
+void TFInfo::showBoardInfo(BoardInfoView boardInfo) {
+    sModel->setText(QString::fromLatin1(VariantName(boardInfo[Model])));
+    sBoard->setText(QString::fromStdString(RevisionText(boardInfo[PcbRevision])));
+    sSoft->setText(readField(boardInfo, SoftwareVersion));
+    sSerial->setText(readField(boardInfo, Serial));
+    sData->setText(readField(boardInfo, Date));
+    const std::string description = ShownLineBreaks(readText(boardInfo, Description));
     sDescr->clear();
     sDescr->setPlainText(QString::fromStdString(description));
 }

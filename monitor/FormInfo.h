@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "config/ConfigImage.h"
 #include "ui/TaskWindow.h"
 
 class QLabel;
@@ -16,9 +17,10 @@ class TFInfo : public TaskWindow {
 public:
     explicit TFInfo(QWidget* parent = nullptr);
 
-    // boardInfo: record byte 56; deviceIds: the 16 ID bytes stored after the record.
-    void LoadSettings(const std::uint8_t* boardInfo, const std::uint8_t* deviceIds,
-                      std::uint16_t crc, std::uint32_t size);
+    // boardInfo: the record's board information; deviceIds: the 16 ID bytes stored after the
+    // record. Read only here: the window keeps none of them.
+    void LoadSettings(BoardInfoView boardInfo, DeviceIdsView deviceIds, std::uint16_t crc,
+                      std::uint32_t size);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -28,7 +30,7 @@ private:
     void buildValues();
     QLineEdit* addValue(const char* labelName, const QString& caption, const char* name, QPoint at,
                         bool wholeRow = false);
-    void showBoardInfo(const std::uint8_t* boardInfo);
+    void showBoardInfo(BoardInfoView boardInfo);
 
     QLineEdit* sModel = nullptr;
     QLineEdit* sBoard = nullptr;

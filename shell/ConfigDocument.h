@@ -27,6 +27,18 @@ public:
     ServiceLevel level() const { return level_; }
     void setLevel(ServiceLevel level) { level_ = level; }
 
+    // The blocks the windows edit, in the document's own storage: valid for the document's
+    // life, whatever is installed later.
+    CodecBlock codecBlock() { return snapshot_->codec(); }
+    VocoderBlock vocoderBlock() { return snapshot_->vocoder(); }
+    RecorderBlock recorderBlock() { return snapshot_->recorder(); }
+    AmplifierBlock amplifierBlock() { return snapshot_->amplifier(); }
+    UartBlock uartBlock() { return snapshot_->uart(); }
+    BoardInfoBlock boardInfoBlock() { return snapshot_->boardInfo(); }
+    DeviceIdsView deviceIds() const { return snapshot_->deviceIds(); }
+    // The CRC word as stored, refreshed or not.
+    std::uint16_t storedCrc() const { return StoredCrc(*snapshot_); }
+
     // Copies 156 bytes into the existing storage.
     void install(const std::uint8_t* snapshotBytes);
     // Without a configuration, under the default file name.

@@ -36,10 +36,6 @@ void openTaskWindow(ShellWindow& main, WindowId id) {
     openTaskWindow<Window>(main, id, [](Window&) { return true; });
 }
 
-std::uint8_t* at(ConfigDocument& document, std::size_t offset) {
-    return document.snapshot().data() + offset;
-}
-
 struct DispatchEntry {
     NodeTask task;
     void (*activate)(const Context& c);
@@ -58,28 +54,28 @@ const DispatchEntry kDispatch[] = {
     {NodeTask::Codec,
      [](const Context& c) {
          openTaskWindow<TFCodec>(c.window, WindowId::FCodec, [&c](TFCodec& w) {
-             w.LoadSettings(c.document.model(), at(c.document, ConfigOffset::Codec));
+             w.LoadSettings(c.document.model(), c.document.codecBlock());
              return true;
          });
      }},
     {NodeTask::Vocoder,
      [](const Context& c) {
          openTaskWindow<TFVocoder>(c.window, WindowId::FVocoder, [&c](TFVocoder& w) {
-             w.LoadSettings(at(c.document, ConfigOffset::Vocoder));
+             w.LoadSettings(c.document.vocoderBlock());
              return true;
          });
      }},
     {NodeTask::Recorder,
      [](const Context& c) {
          openTaskWindow<TFRecoder>(c.window, WindowId::FRecoder, [&c](TFRecoder& w) {
-             w.LoadSettings(c.document.model(), at(c.document, ConfigOffset::Recorder));
+             w.LoadSettings(c.document.model(), c.document.recorderBlock());
              return true;
          });
      }},
     {NodeTask::Amplifier,
      [](const Context& c) {
          openTaskWindow<TFAudio>(c.window, WindowId::FAudio, [&c](TFAudio& w) {
-             w.LoadSettings(at(c.document, ConfigOffset::Amplifier));
+             w.LoadSettings(c.document.amplifierBlock());
              return true;
          });
      }},
@@ -87,16 +83,15 @@ const DispatchEntry kDispatch[] = {
      [](const Context& c) {
          c.document.refreshCrc();  // also when the window is already open
          openTaskWindow<TFInfo>(c.window, WindowId::FInfo, [&c](TFInfo& w) {
-             w.LoadSettings(at(c.document, ConfigOffset::BoardInfo),
-                            at(c.document, ConfigOffset::DieId), StoredCrc(c.document.snapshot()),
-                            std::uint32_t(kSnapshotSize));
+             w.LoadSettings(c.document.boardInfoBlock(), c.document.deviceIds(),
+                            c.document.storedCrc(), std::uint32_t(kSnapshotSize));
              return true;
          });
      }},
     {NodeTask::BoardInfo,
      [](const Context& c) {
          openTaskWindow<TFBoard>(c.window, WindowId::FBoard, [&c](TFBoard& w) {
-             w.LoadSettings(at(c.document, ConfigOffset::BoardInfo));
+             w.LoadSettings(c.document.boardInfoBlock());
              return true;
          });
      }},
@@ -105,7 +100,7 @@ const DispatchEntry kDispatch[] = {
     {NodeTask::Uart,
      [](const Context& c) {
          openTaskWindow<TFUart>(c.window, WindowId::FUart, [&c](TFUart& w) {
-             w.LoadSettings(at(c.document, ConfigOffset::Uart));
+             w.LoadSettings(c.document.uartBlock());
              return true;
          });
      }},

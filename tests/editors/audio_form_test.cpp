@@ -9,7 +9,7 @@ namespace {
 
 TEST_F(SettingsFormsTest, AmplifierLiveChangesHandTheCommandByte) {
     TFAudio window;
-    window.LoadSettings(record.data() + ConfigOffset::Amplifier);
+    window.LoadSettings(record.amplifier());
     Link(window)->click();
     Choose(window, "Mod", 1);
     EXPECT_TRUE(signalled(WorkerRequest::SendAmplifier));
@@ -28,7 +28,7 @@ TEST_F(SettingsFormsTest, AmplifierLoadsVolumeAndModulation) {
         record.bytes[40] = i == 0 ? 0xD5 : 0x00;
         record.bytes[41] = 0;
         TFAudio window;
-        window.LoadSettings(record.data() + ConfigOffset::Amplifier);
+        window.LoadSettings(record.amplifier());
         EXPECT_EQ(Child<QSlider>(window, "Lev")->value(), volumes[i].second);
         EXPECT_EQ(Text(window, "Level"), labels[i]);
         EXPECT_EQ(Child<RadioGroup>(window, "Mod")->itemIndex(), i == 0 ? 1 : 0);
@@ -41,7 +41,7 @@ TEST_F(SettingsFormsTest, AmplifierLoadEndsLiveModeAndResetWritesTheDefaults) {
     TFAudio window;
     Link(window)->click();
     worker.signal(WorkerRequest::SendAmplifier);
-    window.LoadSettings(record.data() + ConfigOffset::Amplifier);
+    window.LoadSettings(record.amplifier());
     EXPECT_FALSE(Link(window)->isChecked());
     EXPECT_FALSE(signalled(WorkerRequest::SendAmplifier));
 

@@ -9,7 +9,7 @@ namespace {
 
 TEST_F(SettingsFormsTest, CodecLiveChangeHandsTheChangedRegisterPair) {
     TFCodec window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Codec);
+    window.LoadSettings(0, record.codec());
     Link(window)->click();
 
     Child<QSlider>(window, "TxLev_2")->setValue(50);
@@ -36,7 +36,7 @@ TEST_F(SettingsFormsTest, CodecLoadsByItsRulesAndSaveWritesTheNormalisedBlock) {
     record.bytes[19] = 0xFA;
     ASSERT_EQ(record.bytes[15], 0x6C);  // right input keeps its code 12
     TFCodec window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Codec);
+    window.LoadSettings(0, record.codec());
 
     EXPECT_EQ(Child<QSlider>(window, "RxLev_1")->value(), 8);
     EXPECT_EQ(Text(window, "InLev1"), "0");
@@ -63,14 +63,14 @@ TEST_F(SettingsFormsTest, CodecLoadsByItsRulesAndSaveWritesTheNormalisedBlock) {
 TEST_F(SettingsFormsTest, CodecRecognisedRateIsRewrittenWithItsCode) {
     record.bytes[11] = 0xC3;  // bits 5..1 = 1: "48/48 кГц"
     TFCodec window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Codec);
+    window.LoadSettings(0, record.codec());
     EXPECT_EQ(Child<RadioGroup>(window, "Sample")->itemIndex(), 1);
     EXPECT_EQ(window.editCopy()[11 - 2], 0x02);
 }
 
 TEST_F(SettingsFormsTest, CodecResetAndSaveWriteTheDefaults) {
     TFCodec window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Codec);
+    window.LoadSettings(0, record.codec());
     Child<QSlider>(window, "RxLev_2")->setValue(30);
     Choose(window, "DEEMP", 3);
     Click(window, "ButDefault");
@@ -99,7 +99,7 @@ TEST_F(SettingsFormsTest, CodecVariantTexts) {
           Expected{1, "Аудио кодек (K-350B)", "Приемник", "Микрофон", "Доп. выход"},
           Expected{255, "Аудио кодек (K-350B)", "Приемник", "Микрофон", "Доп. выход"}}) {
         TFCodec window;
-        window.LoadSettings(e.model, record.data() + ConfigOffset::Codec);
+        window.LoadSettings(e.model, record.codec());
         EXPECT_EQ(window.windowTitle(), e.caption);
         EXPECT_EQ(Text(window, "LabelIn1"), e.in1);
         EXPECT_EQ(Text(window, "LabelIn2"), "Доп. вход");

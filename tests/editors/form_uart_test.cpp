@@ -32,7 +32,7 @@ protected:
         block[kLow] = std::uint8_t(divisor & 0xFF);
         block[kHigh] = std::uint8_t(divisor >> 8);
     }
-    void open() { uart.LoadSettings(block.data()); }
+    void open() { uart.LoadSettings(block); }
     template <class T>
     T* control(const char* name) {
         auto* found = uart.findChild<T*>(name);
@@ -127,7 +127,7 @@ TEST_F(UartFormTest, RateShownIsTheOneTheDivisorGives) {
     for (auto [divisor, rate] : cases) {
         setDivisor(divisor);
         TFUart window;
-        window.LoadSettings(block.data());
+        window.LoadSettings(block);
         EXPECT_EQ(window.findChild<QComboBox*>("Rate")->currentText(), rate) << divisor;
         EXPECT_EQ(block[kLow], std::uint8_t(divisor & 0xFF));
     }
@@ -141,7 +141,7 @@ TEST_F(UartFormTest, StopBitsAndParityReadTheirFields) {
     for (auto [format, data, stop, parity] : cases) {
         block[kFormat] = format;
         TFUart window;
-        window.LoadSettings(block.data());
+        window.LoadSettings(block);
         EXPECT_EQ(window.findChild<QComboBox*>("Data")->currentText(), data) << int(format);
         EXPECT_EQ(window.findChild<QComboBox*>("Stop")->currentText(), stop) << int(format);
         EXPECT_EQ(window.findChild<QComboBox*>("Parity")->currentText(), parity) << int(format);
@@ -216,7 +216,7 @@ TEST_F(UartFormTest, FocusPassingThroughTheRateRewritesNothing) {
         setDivisor(divisor);
         const auto before = block;
         TFUart window;
-        window.LoadSettings(block.data());
+        window.LoadSettings(block);
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));

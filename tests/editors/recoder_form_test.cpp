@@ -9,7 +9,7 @@ namespace {
 
 TEST_F(SettingsFormsTest, RecorderResetLiveModeAndTxLedHandTheWholeBlock) {
     TFRecoder window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Recorder);
+    window.LoadSettings(0, record.recorder());
     Click(window, "ButDefault");
     EXPECT_FALSE(signalled(WorkerRequest::SendRecorder));
     Link(window)->click();
@@ -21,7 +21,7 @@ TEST_F(SettingsFormsTest, RecorderResetLiveModeAndTxLedHandTheWholeBlock) {
 TEST_F(SettingsFormsTest, RecorderResetAndSaveWriteTheDefaults) {
     record.bytes[31] = 0x7F;
     TFRecoder window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Recorder);
+    window.LoadSettings(0, record.recorder());
     Click(window, "ButDefault");
     EXPECT_TRUE(Child<QCheckBox>(window, "Mic")->isChecked());
     EXPECT_FALSE(Child<QCheckBox>(window, "RxCtrl")->isChecked());
@@ -34,9 +34,9 @@ TEST_F(SettingsFormsTest, RecorderResetAndSaveWriteTheDefaults) {
 
 TEST_F(SettingsFormsTest, RecorderLoadsGainsAndLevelByTheirLadders) {
     const std::uint8_t block[8] = {0x00, 0x3F, 0xFF, 0xFF, 0x10, 0x04, 0x00, 189};
-    std::copy(block, block + 8, record.data() + ConfigOffset::Recorder);
+    std::copy(block, block + 8, record.recorder().begin());
     TFRecoder window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Recorder);
+    window.LoadSettings(0, record.recorder());
     EXPECT_EQ(Child<QSlider>(window, "MicGain")->value(), 12);
     EXPECT_EQ(Text(window, "MicGainVal"), "0");
     EXPECT_EQ(Child<QSlider>(window, "RxGain")->value(), 31);
@@ -55,7 +55,7 @@ TEST_F(SettingsFormsTest, RecorderVolumeRegulatorEnablesTheRxLevelOnK350A) {
     record.bytes[30] = 0x12;
     record.bytes[31] = 0x00;
     TFRecoder window;
-    window.LoadSettings(0, record.data() + ConfigOffset::Recorder);
+    window.LoadSettings(0, record.recorder());
     QSlider* level = Child<QSlider>(window, "RxLvl");
     EXPECT_TRUE(Child<QCheckBox>(window, "RxCtrl")->isEnabled());
     EXPECT_FALSE(level->isEnabled());
@@ -72,7 +72,7 @@ TEST_F(SettingsFormsTest, RecorderOnK350BKeepsTheRegulatorBitUntilReset) {
     record.bytes[31] = 0x41;
     for (std::uint8_t model : {std::uint8_t(1), std::uint8_t(255)}) {
         TFRecoder window;
-        window.LoadSettings(model, record.data() + ConfigOffset::Recorder);
+        window.LoadSettings(model, record.recorder());
         EXPECT_EQ(window.windowTitle(), "Регистратор (K-350B)");
         EXPECT_FALSE(Child<QCheckBox>(window, "RxCtrl")->isChecked());
         EXPECT_FALSE(Child<QCheckBox>(window, "RxCtrl")->isEnabled());
@@ -85,7 +85,7 @@ TEST_F(SettingsFormsTest, RecorderOnK350BKeepsTheRegulatorBitUntilReset) {
         record.bytes[31] = 0x41;
     }
     TFRecoder window;
-    window.LoadSettings(1, record.data() + ConfigOffset::Recorder);
+    window.LoadSettings(1, record.recorder());
     Click(window, "ButDefault");
     EXPECT_EQ(AskPayload(window)[1], 0x07);
     EXPECT_FALSE(Child<QSlider>(window, "RxLvl")->isEnabled());

@@ -19,22 +19,22 @@ protected:
         switch (id) {
             case WindowId::FCodec: {
                 auto w = std::make_unique<TFCodec>();
-                w->LoadSettings(0, record.data() + ConfigOffset::Codec);
+                w->LoadSettings(0, record.codec());
                 return {std::move(w), "PwrMic"};
             }
             case WindowId::FAudio: {
                 auto w = std::make_unique<TFAudio>();
-                w->LoadSettings(record.data() + ConfigOffset::Amplifier);
+                w->LoadSettings(record.amplifier());
                 return {std::move(w), nullptr};
             }
             case WindowId::FRecoder: {
                 auto w = std::make_unique<TFRecoder>();
-                w->LoadSettings(0, record.data() + ConfigOffset::Recorder);
+                w->LoadSettings(0, record.recorder());
                 return {std::move(w), "TxLed"};
             }
             default: {
                 auto w = std::make_unique<TFVocoder>();
-                w->LoadSettings(record.data() + ConfigOffset::Vocoder);
+                w->LoadSettings(record.vocoder());
                 return {std::move(w), nullptr};
             }
         }
@@ -125,7 +125,7 @@ TEST_F(PatternTest, CloseButtonAndCloseBoxLeaveTheRecordUnchangedAndWithdraw) {
 TEST_F(PatternTest, ClosingTheMdiFrameRunsTheCloseHandling) {
     QMdiArea area;
     auto* window = new TFCodec;
-    window->LoadSettings(1, record.data() + ConfigOffset::Codec);
+    window->LoadSettings(1, record.codec());
     QPointer<QMdiSubWindow> frame = area.addSubWindow(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->show();
@@ -256,7 +256,7 @@ TEST_F(SettingsFormsTest, GainBarsHaveTheHighestGainAtTheTop) {
 
 TEST_F(SettingsFormsTest, KeyboardAndMouseMovesOfABarSendLiveChanges) {
     TFAudio window;
-    window.LoadSettings(record.data() + ConfigOffset::Amplifier);
+    window.LoadSettings(record.amplifier());
     window.show();
     Link(window)->click();
     QSlider* bar = Child<QSlider>(window, "Lev");

@@ -9,9 +9,9 @@ namespace {
 
 TEST_F(SettingsFormsTest, VocoderLiveChoiceHandsTheWholeBlock) {
     const std::uint8_t block[6] = {0x00, 0x05, 0x12, 0x34, 0x56, 0x78};
-    std::copy(block, block + 6, record.data() + ConfigOffset::Vocoder);
+    std::copy(block, block + 6, record.vocoder().begin());
     TFVocoder window;
-    window.LoadSettings(record.data() + ConfigOffset::Vocoder);
+    window.LoadSettings(record.vocoder());
     EXPECT_EQ(Child<RadioGroup>(window, "Mode")->itemIndex(), 3);
     Link(window)->click();
     Choose(window, "Mode", 2);
@@ -29,9 +29,9 @@ TEST_F(SettingsFormsTest, VocoderLimitsHighCodesAndKeepsUnknownLowOnes) {
     for (const Case& c : {Case{0x00, 0x09, 6, {0x00, 0x08}}, Case{0xFF, 0xFF, -1, {0xFF, 0xFF}},
                           Case{0x00, 0x01, -1, {0x00, 0x01}}}) {
         const std::uint8_t block[6] = {c.high, c.low, 1, 2, 3, 4};
-        std::copy(block, block + 6, record.data() + ConfigOffset::Vocoder);
+        std::copy(block, block + 6, record.vocoder().begin());
         TFVocoder window;
-        window.LoadSettings(record.data() + ConfigOffset::Vocoder);
+        window.LoadSettings(record.vocoder());
         EXPECT_EQ(Child<RadioGroup>(window, "Mode")->itemIndex(), c.item);
         Click(window, "ButOk");
         Bytes expected = c.saved;
@@ -42,7 +42,7 @@ TEST_F(SettingsFormsTest, VocoderLimitsHighCodesAndKeepsUnknownLowOnes) {
 
 TEST_F(SettingsFormsTest, VocoderResetAndSaveWriteTheDefaults) {
     TFVocoder window;
-    window.LoadSettings(record.data() + ConfigOffset::Vocoder);
+    window.LoadSettings(record.vocoder());
     Choose(window, "Mode", 0);
     Click(window, "ButDefault");
     EXPECT_EQ(Child<RadioGroup>(window, "Mode")->itemIndex(), 6);

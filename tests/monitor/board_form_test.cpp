@@ -32,6 +32,10 @@ void typeText(QWidget* widget, const QString& text) {
 
 using Record = std::array<std::uint8_t, kSnapshotSize>;
 
+BoardInfoBlock boardInfoOf(Record& record) {
+    return std::span(record).subspan<ConfigOffset::BoardInfo, ConfigLength::BoardInfo>();
+}
+
 class BoardFormTest : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
@@ -51,7 +55,7 @@ protected:
     void putText(std::size_t offset, const char* ascii) {
         std::memcpy(&record[offset], ascii, std::strlen(ascii));
     }
-    void open() { board.LoadSettings(record.data() + 56); }
+    void open() { board.LoadSettings(boardInfoOf(record)); }
     template <class T>
     T* control(const char* name) {
         auto* found = board.findChild<T*>(name);
@@ -243,7 +247,7 @@ TEST_P(BoardFormTest, DateIsReadAndStoredAsDayMonthYearWhateverTheLocale) {
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record[62]), 4), "7777");
 
     TFBoard again;
-    again.LoadSettings(record.data() + 56);
+    again.LoadSettings(boardInfoOf(record));
     again.show();
     auto* secondPicker = again.findChild<QDateEdit*>("sData");
     secondPicker->setFocus();
@@ -311,7 +315,7 @@ TEST_P(BoardFormTest, TabLeavesTheDescriptionAndEnterInAOneLineFieldActsAsOk) {
 TEST_P(BoardFormTest, EnterInTheListsAndThePickerActsAsOk) {
     for (const char* name : {"sModel", "sType", "sData", "sSoft"}) {
         TFBoard window;
-        window.LoadSettings(record.data() + 56);
+        window.LoadSettings(boardInfoOf(record));
         window.show();
         auto* field = window.findChild<QWidget*>(name);
         field->setFocus();

@@ -14,6 +14,15 @@
 
 namespace {
 
+using Record = std::array<std::uint8_t, kSnapshotSize>;
+
+// The window's blocks inside a bare record, as the document hands them over.
+void load(TFInfo& info, const Record& record, std::uint16_t crc) {
+    info.LoadSettings(std::span(record).subspan<ConfigOffset::BoardInfo, ConfigLength::BoardInfo>(),
+                      std::span(record).subspan<ConfigOffset::DeviceIds, ConfigLength::DeviceIds>(),
+                      crc, kSnapshotSize);
+}
+
 class InfoFormTest : public ::testing::Test {
 protected:
     InfoFormTest() {
@@ -27,7 +36,7 @@ protected:
     }
     void open(std::uint16_t crc = 0xBEEF) {
         const auto before = record;
-        info.LoadSettings(record.data() + 56, record.data() + 140, crc, 156);
+        load(info, record, crc);
         EXPECT_EQ(record, before);
     }
     QString value(const char* name) {
@@ -85,7 +94,7 @@ TEST_F(InfoFormTest, RevisionLetterWrapsThroughTheCodePage) {
     EXPECT_EQ(value("sBoard"), "Rev.Б");
     TFInfo second;  // a zero letter (0xBF) shows nothing after "Rev."
     record[57] = 0xBF;
-    second.LoadSettings(record.data() + 56, record.data() + 140, 0, 156);
+    load(second, record, 0);
     EXPECT_EQ(second.findChild<QLineEdit*>("sBoard")->text(), "Rev.");
 }
 
@@ -101,7 +110,7 @@ TEST(InfoFormKeyboardTest, EnterClosesItWhereverTheFocusIs) {
     std::array<std::uint8_t, kSnapshotSize> record{};
     for (const char* focused : {"sDescr", "sSerial", "OKButton"}) {
         TFInfo info;
-        info.LoadSettings(record.data() + 56, record.data() + 140, 0, 156);
+        load(info, record, 0);
         info.show();
         auto* field = info.findChild<QWidget*>(focused);
         field->setFocus();

@@ -127,7 +127,7 @@ protected:
 void DescriptionAgreesWithWindowsTest::checkCodec(ConfigSnapshot copy, const Described& d) {
     const std::uint8_t rate = copy.bytes[CodecByte::SampleRate];
     TFCodec codec;
-    codec.LoadSettings(copy.model(), copy.data() + ConfigOffset::Codec);
+    codec.LoadSettings(copy.model(), copy.codec());
     EXPECT_EQ(d.at("codec.line_input_power"), OnOff(codec, "PwrLine"));
     EXPECT_EQ(d.at("codec.microphone_power"), OnOff(codec, "PwrMic"));
     EXPECT_EQ(d.at("codec.input_select"), Item(codec, "INSEL") == 1 ? "microphone" : "line");
@@ -150,7 +150,7 @@ void DescriptionAgreesWithWindowsTest::checkCodec(ConfigSnapshot copy, const Des
 
 void DescriptionAgreesWithWindowsTest::checkVocoder(ConfigSnapshot copy, const Described& d) {
     TFVocoder vocoder;
-    vocoder.LoadSettings(copy.data() + ConfigOffset::Vocoder);
+    vocoder.LoadSettings(copy.vocoder());
     const int item = Item(vocoder, "Mode");
     if (item < 0) {
         EXPECT_EQ(d.at("vocoder.rate").rfind("unknown (0x", 0), 0u) << d.at("vocoder.rate");
@@ -162,7 +162,7 @@ void DescriptionAgreesWithWindowsTest::checkVocoder(ConfigSnapshot copy, const D
 
 void DescriptionAgreesWithWindowsTest::checkRecorder(ConfigSnapshot copy, const Described& d) {
     TFRecoder recorder;
-    recorder.LoadSettings(copy.model(), copy.data() + ConfigOffset::Recorder);
+    recorder.LoadSettings(copy.model(), copy.recorder());
     EXPECT_EQ(d.at("recorder.microphone"), OnOff(recorder, "Mic"));
     EXPECT_EQ(d.at("recorder.receiver"), OnOff(recorder, "Rx"));
     EXPECT_EQ(d.at("recorder.ptt_key"), OnOff(recorder, "PttBut"));
@@ -184,7 +184,7 @@ void DescriptionAgreesWithWindowsTest::checkRecorder(ConfigSnapshot copy, const 
 void DescriptionAgreesWithWindowsTest::checkAmplifier(ConfigSnapshot copy, const Described& d) {
     const std::uint16_t modulation = ReadLittleEndian(copy.data() + ConfigOffset::Amplifier + 2);
     TFAudio amplifier;
-    amplifier.LoadSettings(copy.data() + ConfigOffset::Amplifier);
+    amplifier.LoadSettings(copy.amplifier());
     EXPECT_EQ(d.at("amplifier.gain"), Text(amplifier, "Level") + " dB");
     // An unknown command byte loads as SDM in the window and is named with its word here.
     const std::string& shown = d.at("amplifier.modulation");
@@ -197,7 +197,7 @@ void DescriptionAgreesWithWindowsTest::checkAmplifier(ConfigSnapshot copy, const
 
 void DescriptionAgreesWithWindowsTest::checkUart(ConfigSnapshot copy, const Described& d) {
     TFUart uart;
-    uart.LoadSettings(copy.data() + ConfigOffset::Uart);
+    uart.LoadSettings(copy.uart());
     EXPECT_EQ(d.at("uart.rx_trigger_level"), Text(uart, "RxLevel") + " characters");
     EXPECT_EQ(d.at("uart.tx_trigger_level"), Text(uart, "TxLevel") + " characters");
     const std::string rate = Combo(uart, "Rate");
@@ -209,8 +209,7 @@ void DescriptionAgreesWithWindowsTest::checkUart(ConfigSnapshot copy, const Desc
 
 void DescriptionAgreesWithWindowsTest::checkInfo(const ConfigSnapshot& record, const Described& d) {
     TFInfo info;
-    info.LoadSettings(record.data() + ConfigOffset::BoardInfo, record.data() + ConfigOffset::DieId,
-                      StoredCrc(record), kSnapshotSize);
+    info.LoadSettings(record.boardInfo(), record.deviceIds(), StoredCrc(record), kSnapshotSize);
     const std::string model = Line(info, "sModel");
     EXPECT_EQ(d.at("board.model").substr(0, model.size()), model);
     if (record.model() <= 1) {

@@ -36,6 +36,31 @@ TEST(ConfigDocumentTest, WriteCopyHoldsTheLevelsExtentAndOutlivesLaterEdits) {
     EXPECT_EQ((*full)[3], 3);
 }
 
+// A window keeps its block while other configurations are installed: each block is the record's
+// bytes at their place, and stays so.
+TEST(ConfigDocumentTest, EachBlockIsItsPartOfTheRecordAndFollowsALaterInstall) {
+    ConfigDocument document;
+    document.install(Numbered().data());
+    const CodecBlock codec = document.codecBlock();
+    const UartBlock uart = document.uartBlock();
+    const auto firstByte = [](auto block) { return std::size_t(block.front()); };
+    EXPECT_EQ(firstByte(codec), ConfigOffset::Codec);
+    EXPECT_EQ(firstByte(document.vocoderBlock()), ConfigOffset::Vocoder);
+    EXPECT_EQ(firstByte(document.recorderBlock()), ConfigOffset::Recorder);
+    EXPECT_EQ(firstByte(document.amplifierBlock()), ConfigOffset::Amplifier);
+    EXPECT_EQ(firstByte(uart), ConfigOffset::Uart);
+    EXPECT_EQ(firstByte(document.boardInfoBlock()), ConfigOffset::BoardInfo);
+    EXPECT_EQ(firstByte(document.deviceIds()), ConfigOffset::DeviceIds);
+    EXPECT_EQ(std::size_t(uart.back()), ConfigOffset::BoardInfo - 1);  // the blocks abut
+
+    ConfigSnapshot next = Numbered();
+    next.bytes[ConfigOffset::Codec] = 0xC0;
+    document.install(next.data());
+    EXPECT_EQ(codec.front(), 0xC0);
+    codec[1] = 0x5A;  // a window's save lands in the document
+    EXPECT_EQ(document.snapshot().bytes[ConfigOffset::Codec + 1], 0x5A);
+}
+
 TEST(ConfigDocumentTest, SavingTakesTheRefreshedCrcOnlyOnceTheFileExists) {
     TemporaryFolder folder("k350-document");
     ConfigDocument document;
