@@ -21,7 +21,7 @@ public:
     bool hasConfig() const { return hasConfig_; }
     ConfigSnapshot& snapshot() { return *snapshot_; }
     const TCrc& crc() const { return *crc_; }
-    std::uint8_t model() const { return snapshot_->bytes[ConfigOffset::Model]; }
+    std::uint8_t model() const { return snapshot_->model(); }
     const QString& fileName() const { return fileName_; }
     void setFileName(const QString& name) { fileName_ = name; }
     ServiceLevel level() const { return level_; }

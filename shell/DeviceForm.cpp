@@ -12,7 +12,6 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QProxyStyle>
 #include <QScreen>
 #include <QTabWidget>
 #include <QToolBar>
@@ -21,6 +20,7 @@
 
 #include "config/RecordDate.h"
 #include "shell/AccessForm.h"
+#include "shell/ChildFrames.h"
 #include "shell/DeviceTree.h"
 #include "shell/FileCommands.h"
 #include "shell/Icons.h"
@@ -72,17 +72,6 @@ const char* statusText(int status) {
             return nullptr;
     }
 }
-
-// A maximised child keeps its own title bar inside the client area instead of merging its
-// buttons into the menu bar and its title into the main window's caption, which stays fixed.
-class KeptTitleStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returned) const override {
-        if (hint == SH_Workspace_FillSpaceOnMaximize) return 1;
-        return QProxyStyle::styleHint(hint, option, widget, returned);
-    }
-};
 
 QAction* makeAction(QObject* parent, const char* name, const QString& text, int image = -1,
                     const QString& hint = {}) {
@@ -246,8 +235,7 @@ void TFDevice::buildPanels() {
     clientArea_->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
     // The smallest task window (a progress window) with its frame stays usable.
     clientArea_->setMinimumSize(ScaledSize(this, QSize(305, 250)));
-    frameStyle_ = new KeptTitleStyle;
-    frameStyle_->setParent(clientArea_);
+    frames_ = std::make_unique<ChildFrames>(clientArea_, windowIcon());
     setCentralWidget(clientArea_);
     arranger_ = std::make_unique<WindowArranger>(clientArea_);
     connect(CascadeWin, &QAction::triggered, this, [this] { arranger_->cascade(); });
@@ -407,55 +395,26 @@ void TFDevice::InstallConfig(const std::uint8_t* snapshotBytes) {
 
 // --- child windows -----------------------------------------------------------
 
-namespace {
-// A fixed frame keeps its minimise button, which arranging the icons needs, and
-// loses maximising and resizing (the MDI frame honours the fixed-size hint).
-constexpr Qt::WindowFlags kFixedFrameFlags =
-    Qt::SubWindow | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-}  // namespace
-
 void TFDevice::showTaskWindow(TaskWindow* window) {
-    const int openCount = clientArea_->subWindowList().size();
-    const bool fixed = window->hasFixedFrame();
-    QMdiSubWindow* frame = fixed ? clientArea_->addSubWindow(window, kFixedFrameFlags)
-                                 : clientArea_->addSubWindow(window);
-    frame->setAttribute(Qt::WA_DeleteOnClose);
-    frame->setStyle(frameStyle_);
     connect(window, &TaskWindow::logLine, this, qOverload<const QString&>(&TFDevice::appendLog));
+    frames_->show(window);
     // With the last task window gone the keyboard goes back to the tree, not to nowhere.
-    connect(frame, &QObject::destroyed, this, [this] {
+    connect(window->parentWidget(), &QObject::destroyed, this, [this] {
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (!shutDown_ && clientArea_->subWindowList().isEmpty()) treeDev_->setFocus();
+                if (!shutDown_ && frames_->isEmpty()) treeDev_->setFocus();
             },
             Qt::QueuedConnection);
     });
-    frame->setWindowTitle(window->windowTitle());
-    frame->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
-    const int offset = window->opensAtClientCorner() ? 0 : 10 * openCount;
-    frame->move(offset, offset);
-    frame->show();
-    if (!fixed) return frame->adjustSize();
-    // Exactly around the window; tiling then only moves the frame, and nothing can stretch it.
-    const QMargins border = frame->contentsMargins();
-    frame->setFixedSize(window->width() + border.left() + border.right(),
-                        window->height() + border.top() + border.bottom());
 }
 
 void TFDevice::bringToFront(TaskWindow* window) {
-    if (!window) return;
-    if (auto* frame = qobject_cast<QMdiSubWindow*>(window->parentWidget())) {
-        if (frame->mdiArea()) frame->mdiArea()->setActiveSubWindow(frame);
-        frame->raise();
-    }
-    window->raise();
-    window->activateWindow();
+    ChildFrames::bringToFront(window);
 }
 
 void TFDevice::closeAllTaskWindows() {
-    for (QMdiSubWindow* frame : clientArea_->subWindowList()) frame->close();
+    frames_->closeAll();
 }
 
 // --- shutdown ----------------------------------------------------------------
@@ -482,7 +441,7 @@ void TFDevice::shutDown() {
     shutDown_ = true;
     setEnabled(false);
     session_.disconnect();
-    for (QMdiSubWindow* frame : clientArea_->subWindowList()) delete frame;
+    frames_->destroyAll();
     WindowRegistry::Clear(WindowId::FDevice, this);
     session_.end();
 }

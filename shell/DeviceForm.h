@@ -23,6 +23,7 @@ class QTabWidget;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class ChildFrames;
 class FileCommands;
 class PaneCycle;
 class PanelDocking;
@@ -133,7 +134,6 @@ private:
     QToolBar* ToolBarTask = nullptr;
 
     QMdiArea* clientArea_ = nullptr;
-    class QStyle* frameStyle_ = nullptr;  // of the child frames
     QDockWidget* PanelDev = nullptr;
     QTreeWidget* treeDev_ = nullptr;
     PanelDocking* docking_ = nullptr;
@@ -148,6 +148,7 @@ private:
     std::unique_ptr<TaskDispatch> dispatch_;
     std::unique_ptr<DeviceTree> deviceTree_;
     std::unique_ptr<WindowArranger> arranger_;
+    std::unique_ptr<ChildFrames> frames_;
     PaneCycle* panes_ = nullptr;
     bool shutDown_ = false;
 };
