@@ -21,6 +21,11 @@ std::string ChipIdOf(const DeviceIds& ids) {
 std::string ProblemText(const BoardProbe& probe) {
     if (probe.mode != BoardProbe::Mode::Unusable) return {};
     const std::string text = LinkFailureText(probe.statuses, probe.errors);
+    if (!probe.interfaceDriver.empty()) {
+        // Not another program: the question the text asks would mislead.
+        return text.substr(0, text.find(';')) + "; the kernel driver " + probe.interfaceDriver +
+               " holds it";
+    }
     for (int status : probe.statuses) {
         if (status == LinkStatus::AccessRefused) return text;
     }

@@ -13,6 +13,14 @@ constexpr std::uint16_t kIdentificationPayload = std::tuple_size_v<DeviceIds>;
 constexpr std::size_t kSizeQueryLength = 4;       // words 0 and 1 only, and the reply as long
 constexpr std::uint16_t kSizeQueryWord = 0x4000;  // word 1 of the buffer size query
 constexpr std::uint16_t kIdentifyWord3 = 0x3800;  // word 3 of the identification request
+
+// The kernel driver bound to the board's interface; empty when none is, or when what holds it is
+// another program's claim (the kernel names that usbfs).
+std::string KernelDriverHolding(usb_dev_handle* handle) {
+    char name[256] = {};
+    if (usb_get_driver_np(handle, K350Usb::Interface, name, sizeof name) != 0) return {};
+    return std::string(name) == "usbfs" ? std::string() : std::string(name);
+}
 }  // namespace
 
 void BoardLink::setLocation(const BoardLocation& location) {
@@ -38,6 +46,7 @@ void BoardLink::open(int configuration, OperationObserver& observer) {
         }
     }
     accessRefused_ = false;
+    interfaceDriver_.clear();
     RescanUsb();
     for (const ListedBoard& board : ListedBoards()) {
         if (!matchesLocation(board.location)) continue;
@@ -74,6 +83,7 @@ BoardLink::OpenOutcome BoardLink::openDevice(struct usb_device* device, int conf
         return OpenOutcome::Refused;
     }
     if ((lastResult_ = usb_claim_interface(handle, K350Usb::Interface)) < 0) {
+        if (lastResult_ == -EBUSY) interfaceDriver_ = KernelDriverHolding(handle);
         if (reportTo) reportTo->linkStatus(LinkStatus::NoInterface);
         usb_close(handle);
         return OpenOutcome::Refused;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "link/BoardLocation.h"
@@ -55,6 +56,9 @@ public:
                    : 0;
     }
     int lastResult() const { return lastResult_; }
+    // The kernel driver that held the interface when this scan's claim was refused as busy;
+    // empty when another program held it, or no claim was refused.
+    const std::string& interfaceDriver() const { return interfaceDriver_; }
     Clock& clock() { return clock_; }
 
     // The exchange buffer holds the request and, after the read, the reply. Words and bytes
@@ -84,6 +88,7 @@ private:
     usb_dev_handle* handle_ = nullptr;
     struct usb_device* openedDevice_ = nullptr;  // the list entry handle_ was opened from
     bool accessRefused_ = false;                 // a board's node refused us in this scan
+    std::string interfaceDriver_;
     int lastResult_ = 0;
     std::vector<std::uint8_t> buffer_;
     DeviceIds ids_{};

@@ -16,6 +16,7 @@ BoardProbe ProbeLink(BoardLink& link, DirectObserver& observer, const BoardLocat
     }
     probe.statuses = observer.statuses;
     probe.errors = observer.errors;
+    probe.interfaceDriver = link.interfaceDriver();
     link.open(K350Usb::BootConfiguration, observer);
     if (link.isOpen()) {
         probe.mode = BoardProbe::Mode::Boot;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "link/BoardLocation.h"
@@ -21,6 +22,8 @@ struct BoardProbe {
     // What the normal-mode open reported to the main window, for an unusable board.
     std::vector<int> statuses;  // LinkStatus values
     std::vector<int> errors;    // link errors
+    // The kernel driver that holds its interface, when that is why it cannot be claimed.
+    std::string interfaceDriver;
 };
 
 // Opens the board on `link` as every operation does (configuration 2, size and identification

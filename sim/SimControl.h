@@ -30,7 +30,8 @@ struct BoardOptions {
     bool bootMode = false;               // only configuration 1: boot loader on endpoint 0x06
     bool cannotOpen = false;             // usb_open fails
     bool refusesConfiguration2 = false;  // usb_set_configuration(2) fails
-    bool refusesInterface0 = false;      // usb_claim_interface(0) fails
+    bool refusesInterface0 = false;      // usb_claim_interface(0) fails: another program has it
+    std::string kernelDriver{};          // a kernel driver of this name holds interface 0
     uint32_t flashSize = 128 * 1024;     // at least 128 KiB
 };
 

@@ -105,8 +105,8 @@ Bytes plausibleConfiguration(uint8_t model) {
     return record;
 }
 
-// The board with this 1-based number in K350_SIM_BOOT or K350_SIM_HELD, where 1 also means the
-// only board of the default world.
+// The board with this 1-based number in K350_SIM_BOOT, K350_SIM_HELD or K350_SIM_DRIVER, where 1
+// also means the only board of the default world.
 bool numbered(const char* variable, long board, long boards) {
     return numberFromEnvironment(variable, 0, boards).value_or(0) == board;
 }
@@ -124,6 +124,7 @@ void buildDefaultWorld() {
         BoardOptions options;
         options.bootMode = numbered("K350_SIM_BOOT", number, boards);
         options.refusesInterface0 = numbered("K350_SIM_HELD", number, boards);
+        if (numbered("K350_SIM_DRIVER", number, boards)) options.kernelDriver = "cdc_acm";
         options.capacity = uint16_t(
             numberFromEnvironment("K350_SIM_CAPACITY", 0, 65535).value_or(options.capacity));
         if (number > 1) options.dieId.back() = uint8_t(number);

@@ -64,9 +64,9 @@ void appendDescriptor(Bytes& out, std::initializer_list<int> bytes) {
 
 void appendDevice(Bytes& out, int usb, int deviceClass, int protocol, uint16_t vendor,
                   uint16_t product, int configurations) {
-    appendDescriptor(out, {18, 1, usb & 0xFF, usb >> 8, deviceClass, 0, protocol, 64, vendor & 0xFF,
-                           vendor >> 8, product & 0xFF, product >> 8, 0x00, 0x01, 0, 0, 0,
-                           configurations});
+    appendDescriptor(
+        out, {18, 1, usb & 0xFF, usb >> 8, deviceClass, 0, protocol, 64, vendor & 0xFF, vendor >> 8,
+              product & 0xFF, product >> 8, 0x00, 0x01, 0, 0, 0, configurations});
 }
 
 // One configuration with interface 0 and the given bulk (or interrupt) endpoints.
@@ -111,9 +111,25 @@ int setConfigurationOf(World& w, Device& device, int configuration) {
 
 int claimInterfaceOf(Device& device, const void* owner, int interface) {
     if (interface != 0 || device.configuration == 0) return -EINVAL;
-    if (device.board && device.board->options.refusesInterface0) return -EBUSY;
+    if (device.board &&
+        (device.board->options.refusesInterface0 || !device.board->options.kernelDriver.empty())) {
+        return -EBUSY;
+    }
     if (device.claimedBy && device.claimedBy != owner) return -EBUSY;
     device.claimedBy = owner;
+    return 0;
+}
+
+int driverOf(const Device& device, int interface, std::string& name) {
+    if (interface != 0 || device.configuration == 0) return -EINVAL;
+    const BoardOptions* options = device.board ? &device.board->options : nullptr;
+    if (options && !options->kernelDriver.empty()) {
+        name = options->kernelDriver;
+    } else if ((options && options->refusesInterface0) || device.claimedBy) {
+        name = "usbfs";
+    } else {
+        return -ENODATA;
+    }
     return 0;
 }
 

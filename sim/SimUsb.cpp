@@ -99,7 +99,8 @@ void parseConfigurations(const Bytes& raw, ConfigStructs& out) {
             setting = &out.settings.emplace_back(i);
             out.endpoints.emplace_back().reserve(i.bNumEndpoints);
             out.interfaces.push_back(usb_interface{setting, 1});
-            if (!out.configs.back().interface) out.configs.back().interface = &out.interfaces.back();
+            if (!out.configs.back().interface)
+                out.configs.back().interface = &out.interfaces.back();
         } else if (d[1] == USB_DT_ENDPOINT && d[0] >= 7 && setting) {
             auto& list = out.endpoints.back();
             if (list.size() >= list.capacity()) continue;
@@ -249,7 +250,8 @@ int bulk(TransferKind kind, usb_dev_handle* handle, int endpoint, int size, int 
     if (result == 0) result = size < 0 ? -EINVAL : transfer(w, *device, entry.data);
     // A timed-out read leaves a reply that is still on its way for the next read.
     const bool replyOnItsWay = device && device->pending && device->pending->readyAtUs > w.now();
-    if (result < 0 && device && kind == TransferKind::Read && !replyOnItsWay) device->pending.reset();
+    if (result < 0 && device && kind == TransferKind::Read && !replyOnItsWay)
+        device->pending.reset();
     entry.result = result;
     appendLog(w, std::move(entry));
     passTime(w, result, timeoutMs);
@@ -356,6 +358,20 @@ __attribute__((visibility("default"))) int usb_claim_interface(usb_dev_handle* d
 __attribute__((visibility("default"))) int usb_release_interface(usb_dev_handle* dev,
                                                                  int interface) {
     return handleCall(TransferKind::ReleaseInterface, dev, interface, releaseInterface);
+}
+
+// A question, not an exchange with the board: it is not in the transfer log.
+__attribute__((visibility("default"))) int usb_get_driver_np(usb_dev_handle* dev, int interface,
+                                                             char* name, unsigned int namelen) {
+    std::lock_guard lock(worldMutex());
+    World& w = world();
+    int result = 0;
+    Device* device = deviceOf(w, dev, result);
+    std::string driver;
+    if (device) result = driverOf(*device, interface, driver);
+    if (result == 0 && (name == nullptr || namelen == 0)) result = -EINVAL;
+    if (result == 0) std::snprintf(name, namelen, "%s", driver.c_str());
+    return remember(result);
 }
 
 __attribute__((visibility("default"))) int usb_bulk_write(usb_dev_handle* dev, int ep,

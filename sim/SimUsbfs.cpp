@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <stdexcept>
@@ -188,6 +189,20 @@ void holdReap(UMockdevIoctlClient* client) {
     }).detach();
 }
 
+// Which driver holds an interface: a kernel driver, or usbfs for a program that claimed it.
+int driverAnswer(const Device* device, UMockdevIoctlData* arg) {
+    if (device == nullptr) return -ENODEV;
+    UMockdevIoctlData* data =
+        umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+    if (data == nullptr) return -EFAULT;
+    auto* question = reinterpret_cast<usbdevfs_getdriver*>(data->data);
+    std::string name;
+    const int result = driverOf(*device, int(question->interface), name);
+    if (result == 0) std::snprintf(question->driver, sizeof question->driver, "%s", name.c_str());
+    g_object_unref(data);
+    return result;
+}
+
 int answer(World& w, Flight& f, UMockdevIoctlClient* client, unsigned long request,
            UMockdevIoctlData* arg) {
     ClientState& state = f.clients[client];
@@ -212,6 +227,8 @@ int answer(World& w, Flight& f, UMockdevIoctlClient* client, unsigned long reque
             return device ? claimInterfaceOf(*device, client, int(argumentValue(arg))) : -ENODEV;
         case USBDEVFS_RELEASEINTERFACE:
             return device ? releaseInterfaceOf(*device, client, int(argumentValue(arg))) : -ENODEV;
+        case USBDEVFS_GETDRIVER:
+            return driverAnswer(device, arg);
         case USBDEVFS_SUBMITURB:
             return submit(w, f, client, arg);
         case USBDEVFS_REAPURBNDELAY:

@@ -32,18 +32,19 @@ struct PendingReply {
 struct Device {
     DeviceId id = 0;
     int bus = 0;
-    int address = 0;        // on its bus: 1 for the root hub, then 2, 3, ... in attach order
+    int address = 0;  // on its bus: 1 for the root hub, then 2, 3, ... in attach order
     bool rootHub = false;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool plugged = true;
     int generation = 0;  // grows on every unplug, so old handles and list entries go stale
     int configuration = 0;
-    const void* claimedBy = nullptr;  // the handle (0.1 API) or open node (usbfs) holding interface 0
+    const void* claimedBy =
+        nullptr;  // the handle (0.1 API) or open node (usbfs) holding interface 0
     std::optional<PendingReply> pending;
     int64_t replies = 0;                     // replies this board has made
     std::map<int64_t, int64_t> replyDelays;  // by its reply index: microseconds after the request
-    std::unique_ptr<Board> board;  // null for a device that is not a K-350
+    std::unique_ptr<Board> board;            // null for a device that is not a K-350
 };
 
 struct Faults {
@@ -96,6 +97,9 @@ constexpr size_t kMaxPacket = 64;  // full-speed bulk endpoints
 int setConfigurationOf(World& w, Device& device, int configuration);
 int claimInterfaceOf(Device& device, const void* owner, int interface);
 int releaseInterfaceOf(Device& device, const void* owner, int interface);
+// The driver that holds the interface, as the kernel names it: a kernel driver's own name, or
+// "usbfs" for a program that claimed it; -ENODATA when none does.
+int driverOf(const Device& device, int interface, std::string& name);
 int writeTo(World& w, Device& device, int endpoint, const Bytes& data);
 // A read of up to `size` bytes when the reply is ready: the bytes, or -EOVERFLOW when the reply
 // ends in a packet that does not fit; 0 bytes are never a reply.

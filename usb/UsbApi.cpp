@@ -1,10 +1,15 @@
 // The libusb-0.1 functions the terminal and k350ctl call, over libusb-1.0, with libusb-compat's
 // conventions: usb.h's structures as the 0.1 library fills them, failures as negative errno
 // values, a bulk read that returns the bytes that arrived.
+#include <fcntl.h>
 #include <libusb-1.0/libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <usb.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 
 #include "usb/UsbDeviceList.h"
@@ -76,7 +81,7 @@ K350USB_EXPORT void usb_set_debug(int level) {
     std::lock_guard lock(lib.mutex);
     libusb_context* context = contextLocked(lib);
     if (!context) return;
-    const int mapped = level <= 0 ? LIBUSB_LOG_LEVEL_NONE
+    const int mapped = level <= 0   ? LIBUSB_LOG_LEVEL_NONE
                        : level >= 4 ? LIBUSB_LOG_LEVEL_DEBUG
                                     : level;
     libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, mapped);
@@ -146,6 +151,28 @@ K350USB_EXPORT int usb_release_interface(usb_dev_handle* dev, int interface) {
     return result == 0 ? 0 : failWith(result, "usb_release_interface");
 }
 
+// libusb-1.0 says only whether a kernel driver is bound; the name, and "usbfs" for another
+// program's claim, come from the node as libusb-0.1 asked it.
+K350USB_EXPORT int usb_get_driver_np(usb_dev_handle* dev, int interface, char* name,
+                                     unsigned int namelen) {
+    if (dev == nullptr || name == nullptr || namelen == 0 || interface < 0)
+        return rememberFailure(-EINVAL, "usb_get_driver_np");
+    libusb_device* device = libusb_get_device(dev->handle);
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u",
+                  unsigned(libusb_get_bus_number(device)),
+                  unsigned(libusb_get_device_address(device)));
+    const int fd = open(node, O_RDWR | O_CLOEXEC);
+    if (fd < 0) return rememberFailure(-errno, "usb_get_driver_np");
+    usbdevfs_getdriver question{};
+    question.interface = unsigned(interface);
+    const int result = ioctl(fd, USBDEVFS_GETDRIVER, &question) == 0 ? 0 : -errno;
+    close(fd);
+    if (result < 0) return rememberFailure(result, "usb_get_driver_np");
+    std::snprintf(name, namelen, "%s", question.driver);
+    return 0;
+}
+
 K350USB_EXPORT int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size,
                                   int timeout) {
     // The bytes are only read: libusb-1.0 takes one buffer type for both directions.
@@ -153,8 +180,7 @@ K350USB_EXPORT int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes
                 size, timeout, "usb_bulk_write");
 }
 
-K350USB_EXPORT int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size,
-                                 int timeout) {
+K350USB_EXPORT int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeout) {
     return bulk(dev, static_cast<unsigned char>(ep | USB_ENDPOINT_IN), bytes, size, timeout,
                 "usb_bulk_read");
 }

@@ -66,9 +66,14 @@ std::string UnusableReason(const BoardProbe& probe) {
         return "no access to its USB node: install the udev rule 70-k350.rules, then plug the "
                "board in again";
     }
+    if (reported(LinkStatus::NoInterface) && !probe.interfaceDriver.empty()) {
+        return "held by the kernel driver " + probe.interfaceDriver +
+               " (its interface cannot be claimed): unbind the driver from the board, then plug "
+               "the board in again";
+    }
     if (reported(LinkStatus::NoInterface)) {
-        return "held by another program or a kernel driver (its interface cannot be claimed): "
-               "close the program that uses it, then plug the board in again";
+        return "held by another program (its interface cannot be claimed): close the program "
+               "that uses it, then plug the board in again";
     }
     const std::string text = LinkFailureText(probe.statuses, probe.errors);
     return "does not identify itself: " + (text.empty() ? "no reply" : text);

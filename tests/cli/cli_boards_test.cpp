@@ -37,16 +37,18 @@ TEST_F(CliBoardsTest, TheProbeTellsNormalBootAndUnusableBoardsApart) {
     k350sim::reset();
     const int bus = k350sim::addBus();
     k350sim::addBoard(bus);
-    k350sim::BoardOptions boot, locked, noInterface;
+    k350sim::BoardOptions boot, locked, noInterface, driver;
     boot.bootMode = true;
     locked.cannotOpen = true;
     noInterface.refusesInterface0 = true;
+    driver.kernelDriver = "cdc_acm";
     k350sim::addBoard(bus, boot);
     k350sim::addBoard(bus, locked);
     k350sim::addBoard(bus, noInterface);
+    k350sim::addBoard(bus, driver);
     RunSimOnClock(clock);
     const auto probes = ProbeBoards(ScanBoards(), clock);
-    ASSERT_EQ(probes.size(), 4u);
+    ASSERT_EQ(probes.size(), 5u);
     EXPECT_EQ(probes[0].mode, BoardProbe::Mode::Normal);
     EXPECT_EQ(probes[0].capacity, 512u);
     EXPECT_EQ(DieIdOf(probes[0].ids), "0x350A0123456789AB");
@@ -61,6 +63,10 @@ TEST_F(CliBoardsTest, TheProbeTellsNormalBootAndUnusableBoardsApart) {
     EXPECT_EQ(probes[3].mode, BoardProbe::Mode::Unusable);
     EXPECT_THAT(ProblemText(probes[3]), HasSubstr("interface cannot be claimed (Status: 2)"));
     EXPECT_THAT(DescribeProbe(probes[3]), HasSubstr("  unusable  the board's interface"));
+    EXPECT_EQ(probes[3].interfaceDriver, "");
+    EXPECT_EQ(ProblemText(probes[4]),
+              "the board's interface cannot be claimed (Status: 2); the kernel driver cdc_acm "
+              "holds it");
     EXPECT_THAT(ProbeJson(probes[1]),
                 HasSubstr(R"("mode":"boot","capacity":null,"die_id":null,"chip_id":null,)"
                           R"("problem":null})"));

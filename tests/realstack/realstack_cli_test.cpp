@@ -265,6 +265,25 @@ TEST_F(RealStackCli, BusyInterfaceIsReported) {
     EXPECT_THAT(read.err, HasSubstr("interface cannot be claimed"));
 }
 
+// The station tells which holds a busy interface, as the kernel's usbfs says: another program's
+// claim, or a kernel driver by its name.
+TEST_F(RealStackCli, TheStationNamesWhatHoldsABusyInterface) {
+    const int bus = addBusWithOthers();
+    sim::BoardOptions driver;
+    driver.kernelDriver = "cdc_acm";
+    driver.dieId[7] = 0x02;
+    sim::addBoard(bus, {.refusesInterface0 = true});
+    sim::addBoard(bus, driver);
+    attach();
+    writeFile(workDir() + "/fw.rom", std::vector<std::uint8_t>(3000, 0x5A));
+    const ProgramRun station = k350ctl({"station", "--image", "fw.rom", "--code", kServiceCode,
+                                        "--store", "line.sqlite", "--boards", "2", "--json"});
+    EXPECT_EQ(station.status, 1) << station.err;
+    EXPECT_THAT(station.out, HasSubstr(R"("state":"unusable","error":"held by another program)"));
+    EXPECT_THAT(station.out,
+                HasSubstr(R"("state":"unusable","error":"held by the kernel driver cdc_acm)"));
+}
+
 TEST_F(RealStackCli, TwoBoardsOnTwoBusesAreReadAtOnce) {
     const int first = addBusWithOthers();
     const int second = addBusWithOthers();

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <tuple>
 
 #include "tests/support/sim_host.h"
 
@@ -101,6 +103,42 @@ TEST_F(SimUsb, BoardsRefuseWhatTheirOptionsSay) {
     EXPECT_LT(usb_claim_interface(handle, 0), 0);
     usb_close(handle);
     EXPECT_TRUE(sim::violations().empty());
+}
+
+// What holds the interface is told as the kernel tells it: a kernel driver by its name, another
+// program's claim (or our own) as usbfs, none as no data.
+TEST_F(SimUsb, TheDriverHoldingTheInterfaceIsNamed) {
+    sim::BoardOptions driver;
+    driver.kernelDriver = "cdc_acm";
+    sim::BoardOptions held;
+    held.refusesInterface0 = true;
+    sim::addBoard(bus, driver);
+    sim::addBoard(bus, held);
+    sim::addBoard(bus);
+    const auto boards = scanBoards();
+    const auto driverOf = [](usb_dev_handle* handle, std::string& name) {
+        char text[64] = "unchanged";
+        const int result = usb_get_driver_np(handle, 0, text, sizeof text);
+        name = text;
+        return result;
+    };
+    std::string name;
+    for (const auto& [board, claims, said] :
+         {std::tuple{boards[0], -EBUSY, "cdc_acm"}, std::tuple{boards[1], -EBUSY, "usbfs"}}) {
+        usb_dev_handle* handle = usb_open(board);
+        EXPECT_EQ(usb_set_configuration(handle, 2), 0);
+        EXPECT_EQ(usb_claim_interface(handle, 0), claims);
+        EXPECT_EQ(driverOf(handle, name), 0);
+        EXPECT_EQ(name, said);
+        usb_close(handle);
+    }
+    usb_dev_handle* handle = usb_open(boards[2]);
+    EXPECT_EQ(usb_set_configuration(handle, 2), 0);
+    EXPECT_EQ(driverOf(handle, name), -ENODATA);
+    EXPECT_EQ(usb_claim_interface(handle, 0), 0);
+    EXPECT_EQ(driverOf(handle, name), 0);
+    EXPECT_EQ(name, "usbfs");
+    usb_close(handle);
 }
 
 TEST_F(SimUsb, BootModeBoardCollectsRawBytesOnEndpoint6Only) {

@@ -298,23 +298,24 @@ TEST_F(StationTest, EveryBoardItCannotTakeIsNamedRecordedAndCountedOnce) {
     k350sim::reset();
     const int bus = k350sim::addBus();
     const auto held = k350sim::addBoard(bus, {.refusesInterface0 = true});
+    k350sim::addBoard(bus, {.kernelDriver = "cdc_acm"});
     k350sim::addBoard(bus, {.cannotOpen = true});
     RunSimOnClock(clock);
     job.image.reset();  // a boot-mode board then has nothing to take
     job.imageSha256.clear();
     k350sim::addBoard(bus, {.bootMode = true});
     Station station(job, clock, [this](const StationEvent& event) { events.push_back(event); });
-    // --boards 3 ends it: the three count although none can be taken.
-    EXPECT_EQ(station.run([] { return StationStop::None; }, 3, 10).unusable, 3);
+    // --boards 4 ends it: the four count although none can be taken.
+    EXPECT_EQ(station.run([] { return StationStop::None; }, 4, 10).unusable, 4);
     auto recorded = runs();
-    ASSERT_EQ(recorded.size(), 3u);
+    ASSERT_EQ(recorded.size(), 4u);
     std::set<std::string> reasons;
     for (const RunRecord& run : recorded) {
         EXPECT_EQ(run.result, "unusable");
         EXPECT_FALSE(run.port.empty());
         reasons.insert(run.error);
     }
-    EXPECT_EQ(reasons.size(), 3u);
+    EXPECT_EQ(reasons.size(), 4u);
     const auto said = [&](const char* words) {
         return std::count_if(events.begin(), events.end(), [&](const StationEvent& event) {
             return event.state == "unusable" && event.error.find(words) != std::string::npos;
@@ -322,6 +323,7 @@ TEST_F(StationTest, EveryBoardItCannotTakeIsNamedRecordedAndCountedOnce) {
     };
     EXPECT_EQ(said("70-k350.rules"), 1);
     EXPECT_EQ(said("held by another program"), 1);
+    EXPECT_EQ(said("held by the kernel driver cdc_acm"), 1);
     EXPECT_EQ(said("boot mode"), 1);
 
     // Scans later each is still named once; plugged in again, it is named again.
@@ -329,7 +331,7 @@ TEST_F(StationTest, EveryBoardItCannotTakeIsNamedRecordedAndCountedOnce) {
     std::atomic<int> heldSaid{0};
     Station again(job, clock, [&](const StationEvent& event) {
         events.push_back(event);
-        heldSaid += event.error.find("held by") != std::string::npos;
+        heldSaid += event.error.find("held by another") != std::string::npos;
     });
     std::int64_t unpluggedAt = -1;
     bool replugged = false;
