@@ -270,6 +270,9 @@ void StationSequence::endWhole(Board& board, const std::string& started) {
 }
 
 void StationSequence::runHook(Board& board) {
+    // Stopped now, the running hooks were killed; one started after that would run on to its
+    // limit.
+    if (cut_) return;
     RunBoardHook(job_.hooks, board.record, store_, [&](const char* state, const std::string& text) {
         report(board, "hook", state, text);
     });

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -14,15 +16,19 @@
 #include <thread>
 
 #include "cli/station/BoardHook.h"
+#include "cli/station/BoardsInProgress.h"
 #include "cli/station/Station.h"
 #include "cli/station/StationRecipe.h"
+#include "cli/station/StationSequence.h"
 #include "cli/store/PostgresConnection.h"
 #include "cli/store/SqliteConnection.h"
 #include "config/RecordRules.h"
+#include "link/UsbScan.h"
 #include "tests/support/CliFixture.h"
 #include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/RecipeText.h"
+#include "tests/support/SimTime.h"
 
 namespace {
 
@@ -261,6 +267,32 @@ INSTANTIATE_TEST_SUITE_P(Databases, BoardHookStore, ::testing::Values("sqlite", 
                          [](const auto& info) { return info.param; });
 
 class BoardHookStation : public CliFixture {};
+
+// Once the operator stopped now, a board that ends (here one that cannot be taken) starts no hook.
+TEST_F(BoardHookStation, NoHookStartsOnceTheStationIsStoppedNow) {
+    k350sim::reset();
+    k350sim::addBoard(k350sim::addBus(), {.refusesInterface0 = true});
+    RunSimOnClock(clock);
+    const std::string mark = tempPath("hook-ran");
+    StationJob job;
+    job.image = std::make_shared<const std::vector<std::uint8_t>>(1000, 0x5A);
+    job.station = "bench-1";
+    job.store = tempPath("line.sqlite");
+    job.hooks.timeoutSeconds = 60;
+    job.hooks.onFail = "touch " + mark;
+    const auto store = OpenRunStore(job.store);
+    BoardsInProgress boards;
+    const std::atomic<bool> cut{true};
+    std::vector<StationEvent> events;
+    StationSequence sequence(
+        job, *store, clock, [&](const StationEvent& event) { events.push_back(event); }, boards,
+        cut);
+    EXPECT_EQ(sequence.run(ScanBoards().at(0), "1-1"), BoardOutcome::Unusable);
+    EXPECT_FALSE(std::filesystem::exists(mark));
+    EXPECT_TRUE(std::none_of(events.begin(), events.end(),
+                             [](const StationEvent& event) { return event.step == "hook"; }));
+    EXPECT_EQ(store->history({}).at(0).result, "unusable");
+}
 
 // Two boards end at once; the first one's hook waits until the second one's has run. Run one
 // after the other, the first would be killed at its limit.
