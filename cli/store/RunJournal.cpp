@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -184,7 +185,7 @@ int RunJournal::replay(RunStore& store, const std::string& location) {
     const std::string shown = ShownLocation(location);
     std::vector<std::string> left;
     int written = 0;
-    std::optional<StoreError> failure;
+    std::exception_ptr failure;  // kept whole: a wait the operator stopped says so
     for (const std::string& line : Lines(path_)) {
         const auto run = failure ? std::nullopt : RunFor(line, shown);
         if (!run) {
@@ -194,13 +195,13 @@ int RunJournal::replay(RunStore& store, const std::string& location) {
         try {
             store.recordRun(*run);
             ++written;
-        } catch (const StoreError& error) {
-            failure = error;
+        } catch (const StoreError&) {
+            failure = std::current_exception();
             left.push_back(line);
         }
     }
     if (written > 0) Rewrite(path_, left);
-    if (failure) throw *failure;
+    if (failure) std::rethrow_exception(failure);
     return written;
 }
 

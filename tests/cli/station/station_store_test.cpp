@@ -231,6 +231,7 @@ TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard
         EXPECT_THAT(log, HasSubstr("0 passed, 0 failed, 0 skipped, 0 unusable, 4 interrupted"));
         EXPECT_THAT(log, HasSubstr("the board passed; the station was stopped while it waited for "
                                    "the store; the run is kept in the journal"));
+        EXPECT_THAT(log, HasSubstr("k350ctl: stopped while waiting for the store: store"));
         EXPECT_THAT(log, HasSubstr("keeps 4 run(s) the store has not taken"));
         ASSERT_TRUE(Server().start());
         const auto sync = StartStation(folder, {"station", "--sync", "--store", store});
