@@ -147,24 +147,26 @@ void stationOptions(CLI::App& command, Options& options) {
                [](StationSettings& s, double value) { s.hooks.timeoutSeconds = value; });
 }
 
-void historyOptions(CLI::App& command, Options& options) {
-    command.add_option("--serial", options.serial);
-    command.add_option("--die", options.die);
+// What the commands that read the store share: the period, the CSV form and the store.
+void storeReadingOptions(CLI::App& command, Options& options) {
     command.add_option("--since", options.since);
     command.add_option("--until", options.until);
     addFlag(command, "--csv", options.csv);
     text(command, "--store", options.store);
 }
 
+void historyOptions(CLI::App& command, Options& options) {
+    command.add_option("--serial", options.serial);
+    command.add_option("--die", options.die);
+    storeReadingOptions(command, options);
+}
+
 void reportOptions(CLI::App& command, Options& options) {
-    command.add_option("--since", options.since);
-    command.add_option("--until", options.until);
+    storeReadingOptions(command, options);
     command.add_option("--station", options.stationName);
     command.add_option("--port", options.port);
     text(command, "--recipe", options.recipe);
-    addFlag(command, "--csv", options.csv);
     text(command, "--html", options.html);
-    text(command, "--store", options.store);
     alertOptions(command, options);
 }
 

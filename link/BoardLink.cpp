@@ -163,6 +163,12 @@ bool BoardLink::openNormal(OperationObserver& observer) {
     return isOpen();
 }
 
+bool BoardLink::openNormal(OperationObserver& observer, FailureReaction ifNotOpened) {
+    if (openNormal(observer)) return true;
+    observer.notOpened(ifNotOpened);
+    return false;
+}
+
 // After a failed transfer the board's state is unknown: the link is closed even when nobody
 // hears of the failure.
 Failure BoardLink::fail(OperationObserver& observer, Failure failure) {

@@ -41,6 +41,9 @@ public:
     void close();
     // Open and identify, as every normal-mode operation starts: true when the link is open.
     bool openNormal(OperationObserver& observer);
+    // The same for an operation that tells its observer when the board did not open, and how
+    // the observer is to take that.
+    bool openNormal(OperationObserver& observer, FailureReaction ifNotOpened);
     // The one failure path: reported, then the link is closed.
     Failure fail(OperationObserver& observer, Failure failure);
     // What the worker's exit sequence does: a reply the board may still hold is drained, so

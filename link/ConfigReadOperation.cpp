@@ -40,10 +40,7 @@ Result readChunks(BoardLink& link, OperationObserver& observer, ConfigSnapshot& 
 }  // namespace
 
 Result ReadConfiguration(BoardLink& link, OperationObserver& observer) {
-    if (!link.openNormal(observer)) {
-        observer.notOpened(FailureReaction::Abandon);
-        return Result::notOpened();
-    }
+    if (!link.openNormal(observer, FailureReaction::Abandon)) return Result::notOpened();
     // The read request (header and memory address) must fit the exchange buffer.
     if (link.bufferSize() < kReadRequestLength) {
         return failWith(link, observer, LinkError::InvalidReply);

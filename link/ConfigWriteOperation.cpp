@@ -44,10 +44,7 @@ Result writeChunks(BoardLink& link, OperationObserver& observer, const TransferD
 }  // namespace
 
 Result WriteConfiguration(BoardLink& link, OperationObserver& observer) {
-    if (!link.openNormal(observer)) {
-        observer.notOpened(FailureReaction::Abandon);
-        return Result::notOpened();
-    }
+    if (!link.openNormal(observer, FailureReaction::Abandon)) return Result::notOpened();
     // The largest chunk is the capacity less 3: nothing would be left to write. Not reached
     // today, since the size query refuses a capacity below the 16-byte identification reply;
     // kept so the chunk rule never goes negative.

@@ -128,37 +128,40 @@ WindowNotifier TK350::notifierFor(WorkerRequest request) {
     return WindowNotifier(channel_, RequesterOf(request), requesterGeneration_, fillTarget, stop_);
 }
 
+WindowNotifier TK350::mainWindowNotifier() {
+    return WindowNotifier(channel_, WindowId::FDevice, kAnyGeneration, WindowId::FDevice, stop_);
+}
+
 // --- link layer --------------------------------------------------------------
 
 void TK350::OpenLink(int configuration) {
-    WindowNotifier notifier(channel_, WindowId::FDevice, kAnyGeneration, WindowId::FDevice, stop_);
+    WindowNotifier notifier = mainWindowNotifier();
     link_.open(configuration, notifier);
 }
 
 void TK350::QueryLink() {
-    WindowNotifier notifier(channel_, WindowId::FDevice, kAnyGeneration, WindowId::FDevice, stop_);
+    WindowNotifier notifier = mainWindowNotifier();
     link_.query(notifier);
 }
 
 // --- the eleven operations ---------------------------------------------------
 
 void TK350::ReadConfig() {
-    WindowNotifier notifier = notifierFor(WorkerRequest::ReadConfig);
-    const OperationResult<ConfigSnapshot> read = ReadConfiguration(link_, notifier);
-    if (read.done()) notifier.configuration(read.value);
-    notifier.finish();
+    runNotified(WorkerRequest::ReadConfig, [this](WindowNotifier& notifier) {
+        const OperationResult<ConfigSnapshot> read = ReadConfiguration(link_, notifier);
+        if (read.done()) notifier.configuration(read.value);
+    });
 }
 
 void TK350::WriteConfig() {
-    WindowNotifier notifier = notifierFor(WorkerRequest::WriteConfig);
-    WriteConfiguration(link_, notifier);
-    notifier.finish();
+    runNotified(WorkerRequest::WriteConfig,
+                [this](WindowNotifier& notifier) { WriteConfiguration(link_, notifier); });
 }
 
 void TK350::LoadFirmware() {
-    WindowNotifier notifier = notifierFor(WorkerRequest::LoadFirmware);
-    DownloadFirmware(link_, notifier, firmwareOptions_);
-    notifier.finish();
+    runNotified(WorkerRequest::LoadFirmware, [this](WindowNotifier& notifier) {
+        DownloadFirmware(link_, notifier, firmwareOptions_);
+    });
 }
 
 void TK350::ReadStatistics() {
@@ -170,34 +173,33 @@ void TK350::ResetStatistics() {
 }
 
 void TK350::reportStatistics(WorkerRequest request) {
-    WindowNotifier notifier = notifierFor(request);
     const StatisticsRequest kind = request == WorkerRequest::ResetStatistics
                                        ? StatisticsRequest::Reset
                                        : StatisticsRequest::Read;
-    const OperationResult<LinkStatisticsReply> reply = RequestStatistics(link_, notifier, kind);
-    if (reply.done()) notifier.statistics(reply.value);
-    notifier.finish();
+    runNotified(request, [this, kind](WindowNotifier& notifier) {
+        const OperationResult<LinkStatisticsReply> reply = RequestStatistics(link_, notifier, kind);
+        if (reply.done()) notifier.statistics(reply.value);
+    });
 }
 
 void TK350::sendLiveSetting(WorkerRequest request) {
-    WindowNotifier notifier = notifierFor(request);
-    SendLiveSetting(link_, notifier, LiveSettingOf(request));
-    notifier.finish();
+    runNotified(request, [this, request](WindowNotifier& notifier) {
+        SendLiveSetting(link_, notifier, LiveSettingOf(request));
+    });
 }
 
 void TK350::SetTrace() {
-    WindowNotifier notifier = notifierFor(WorkerRequest::SetTrace);
-    SelectTrace(link_, notifier);
-    notifier.finish();
+    runNotified(WorkerRequest::SetTrace,
+                [this](WindowNotifier& notifier) { SelectTrace(link_, notifier); });
 }
 
 // The lines go over in one notification, only when the poll made any.
 void TK350::PollTrace() {
     traceLines_.clear();
-    WindowNotifier notifier = notifierFor(WorkerRequest::PollTrace);
-    OperationResult<TraceLines> polled = PollTraceRecords(link_, notifier);
-    if (polled.done()) traceLines_ = std::move(polled.value);
-    if (!traceLines_.empty()) notifier.traceLines(traceLines_);
-    traceLines_.clear();
-    notifier.finish();
+    runNotified(WorkerRequest::PollTrace, [this](WindowNotifier& notifier) {
+        OperationResult<TraceLines> polled = PollTraceRecords(link_, notifier);
+        if (polled.done()) traceLines_ = std::move(polled.value);
+        if (!traceLines_.empty()) notifier.traceLines(traceLines_);
+        traceLines_.clear();
+    });
 }

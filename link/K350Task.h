@@ -95,6 +95,15 @@ private:
     void dispatch(WorkerRequest request);
     // The observer of one operation: its requester addressed by the generation that asked.
     WindowNotifier notifierFor(WorkerRequest request);
+    // The link's own reports (open, query) go to the main window, whoever holds it.
+    WindowNotifier mainWindowNotifier();
+    // Runs one operation with its requester's notifier, finished after it whatever its ending.
+    template <class Operation>
+    void runNotified(WorkerRequest request, Operation&& operation) {
+        WindowNotifier notifier = notifierFor(request);
+        operation(notifier);
+        notifier.finish();
+    }
     void reportStatistics(WorkerRequest request);
     void sendLiveSetting(WorkerRequest request);
 

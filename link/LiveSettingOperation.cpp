@@ -27,10 +27,7 @@ void fillHeader(BoardLink& link, LiveSetting setting) {
 }  // namespace
 
 Result SendLiveSetting(BoardLink& link, OperationObserver& observer, LiveSetting setting) {
-    if (!link.openNormal(observer)) {
-        observer.notOpened(FailureReaction::Stop);
-        return Result::notOpened();
-    }
+    if (!link.openNormal(observer, FailureReaction::Stop)) return Result::notOpened();
     const std::size_t length = LivePayloadLength(setting);
     // The payload is written straight into the buffer: a board too small to take it must not
     // let that write run past the buffer's end. Not reached today, since the size query

@@ -25,10 +25,7 @@ LinkStatisticsReply replyOf(BoardLink& link, std::size_t replyLength) {
 }  // namespace
 
 Result RequestStatistics(BoardLink& link, OperationObserver& observer, StatisticsRequest request) {
-    if (!link.openNormal(observer)) {
-        observer.notOpened(FailureReaction::Abandon);
-        return Result::notOpened();
-    }
+    if (!link.openNormal(observer, FailureReaction::Abandon)) return Result::notOpened();
     // A board that cannot carry the record could never answer this request.
     if (link.capacity() < kStatisticsLength) {
         return Result::failedWith(

@@ -31,7 +31,8 @@ int appendLine(BoardLink& link, int length, TraceLines& lines) {
     const std::uint8_t* record = link.payload();
     const std::uint16_t recordType = std::uint16_t(record[0] << 8 | record[1]);
     // A Bus+ transmit record carries one byte of its own before the traced bytes.
-    const int first = kTraceTypeLength + (recordType == std::uint16_t(TraceChannel::BusTransmit) ? 1 : 0);
+    const int first =
+        kTraceTypeLength + (recordType == std::uint16_t(TraceChannel::BusTransmit) ? 1 : 0);
     std::string line = linePrefix(link.clock(), recordType);
     char hex[8];
     for (int i = first; i < length; ++i) {
@@ -45,10 +46,7 @@ int appendLine(BoardLink& link, int length, TraceLines& lines) {
 
 // Asks again after every record that carried traced bytes.
 Result PollTraceRecords(BoardLink& link, OperationObserver& observer) {
-    if (!link.openNormal(observer)) {
-        observer.notOpened(FailureReaction::Stop);
-        return Result::notOpened();
-    }
+    if (!link.openNormal(observer, FailureReaction::Stop)) return Result::notOpened();
     TraceLines lines;
     for (int replies = 0; replies < kMaxTraceRepliesPerPoll; ++replies) {
         link.setWord(0, Command::TracePoll);

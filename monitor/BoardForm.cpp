@@ -224,7 +224,6 @@ bool TFBoard::isEdited() const {
 
 // Enter in a one-line field acts on the default button, as in a dialog.
 void TFBoard::keyPressEvent(QKeyEvent* event) {
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && focusWidget() != sDescr) return OKButton->click();
+    if (IsEnterKey(event) && focusWidget() != sDescr) return OKButton->click();
     TaskWindow::keyPressEvent(event);
 }

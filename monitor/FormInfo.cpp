@@ -121,6 +121,6 @@ void TFInfo::showBoardInfo(BoardInfoView boardInfo) {
 
 // Enter acts on the default button "Закрыть", wherever the focus is.
 void TFInfo::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return OKButton->click();
+    if (IsEnterKey(event)) return OKButton->click();
     TaskWindow::keyPressEvent(event);
 }

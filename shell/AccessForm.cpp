@@ -41,12 +41,9 @@ void TFAccess::done(int result) {
 }
 
 bool TFAccess::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == EAccess && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            close();
-            return true;
-        }
+    if (watched == EAccess && IsEnterPress(event)) {
+        close();
+        return true;
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -55,7 +52,7 @@ bool TFAccess::eventFilter(QObject* watched, QEvent* event) {
 // does, also on the button itself (it is no default button, so the dialog would ignore the key).
 void TFAccess::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) return;
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (IsEnterKey(event)) {
         close();
         return;
     }

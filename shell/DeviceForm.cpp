@@ -6,7 +6,6 @@
 #include <QDate>
 #include <QDockWidget>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -30,6 +29,7 @@
 #include "shell/TaskDispatch.h"
 #include "shell/WindowArranger.h"
 #include "transfer/FlashForm.h"
+#include "ui/Buttons.h"
 #include "ui/Dialogs.h"
 #include "ui/FixedLayout.h"
 #include "ui/TaskWindow.h"
@@ -504,12 +504,9 @@ void TFDevice::activateSelectedNode() {
 }
 
 bool TFDevice::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == treeDev_ && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            activateSelectedNode();
-            return true;
-        }
+    if (watched == treeDev_ && IsEnterPress(event)) {
+        activateSelectedNode();
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -56,6 +56,20 @@ void disk(QPainter& p, const QColor& color) {
     p.drawRect(QRectF(3.5, 9, 9, 5.5));
 }
 
+// A board seen from above, the ground of the board information and device icons.
+void board(QPainter& p, const QColor& edge, const QColor& fill) {
+    pen(p, edge, 1);
+    p.setBrush(fill);
+    p.drawRoundedRect(QRectF(0.5, 2.5, 15, 11), 1.5, 1.5);
+}
+
+// The board's memory, which the read and write arrows leave and enter.
+void tray(QPainter& p) {
+    pen(p, kInk, 1.2);
+    p.setBrush(QColor(0xD8, 0xD8, 0xD8));
+    p.drawRect(QRectF(1.5, 11, 13, 3.5));
+}
+
 void window(QPainter& p, const QRectF& r, const QColor& title) {
     pen(p, kInk, 1);
     p.setBrush(Qt::white);
@@ -115,9 +129,7 @@ void paintStatistics(QPainter& p) {
     }
 }
 void paintBoardInfo(QPainter& p) {
-    pen(p, QColor(0x50, 0x30, 0x70), 1);
-    p.setBrush(QColor(0xF4, 0xEC, 0xFF));
-    p.drawRoundedRect(QRectF(0.5, 2.5, 15, 11), 1.5, 1.5);
+    board(p, QColor(0x50, 0x30, 0x70), QColor(0xF4, 0xEC, 0xFF));
     p.setBrush(QColor(0x80, 0x40, 0xA0));
     p.drawEllipse(QRectF(2.5, 5, 4, 4));
     p.drawRect(QRectF(2.5, 9.5, 4, 2));
@@ -125,15 +137,11 @@ void paintBoardInfo(QPainter& p) {
     for (qreal y : {6.0, 8.5, 11.0}) p.drawLine(QLineF(8.5, y, 13.5, y));
 }
 void paintRead(QPainter& p) {
-    pen(p, kInk, 1.2);
-    p.setBrush(QColor(0xD8, 0xD8, 0xD8));
-    p.drawRect(QRectF(1.5, 11, 13, 3.5));
+    tray(p);
     arrow(p, {8, 1}, {8, 8}, QColor(0x20, 0x70, 0xD0));
 }
 void paintWrite(QPainter& p) {
-    pen(p, kInk, 1.2);
-    p.setBrush(QColor(0xD8, 0xD8, 0xD8));
-    p.drawRect(QRectF(1.5, 11, 13, 3.5));
+    tray(p);
     arrow(p, {8, 9}, {8, 2.5}, QColor(0xD0, 0x50, 0x20));
 }
 void paintTaskGroup(QPainter& p) {
@@ -170,9 +178,7 @@ void paintFirmware(QPainter& p) {
     arrow(p, {8, 0.5}, {8, 5}, QColor(0xD0, 0x30, 0x30));
 }
 void paintDevice(QPainter& p) {
-    pen(p, QColor(0x10, 0x50, 0x20), 1);
-    p.setBrush(QColor(0x30, 0x90, 0x50));
-    p.drawRoundedRect(QRectF(0.5, 2.5, 15, 11), 1.5, 1.5);
+    board(p, QColor(0x10, 0x50, 0x20), QColor(0x30, 0x90, 0x50));
     p.setBrush(QColor(0x20, 0x20, 0x20));
     p.drawRect(QRectF(6, 5, 5, 5));
     p.setBrush(QColor(0xC0, 0xC0, 0xC8));

@@ -68,6 +68,11 @@ struct ConfigStructs {
     std::deque<std::vector<usb_endpoint_descriptor>> endpoints;
 };
 
+// A descriptor's two-byte field, little-endian as USB sends it.
+uint16_t wordAt(const uint8_t* bytes) {
+    return uint16_t(bytes[0] | bytes[1] << 8);
+}
+
 void parseConfigurations(const Bytes& raw, ConfigStructs& out) {
     out.configs.reserve(raw.size() > 17 ? raw[17] : 0);
     usb_interface_descriptor* setting = nullptr;
@@ -78,7 +83,7 @@ void parseConfigurations(const Bytes& raw, ConfigStructs& out) {
             usb_config_descriptor c{};
             c.bLength = d[0];
             c.bDescriptorType = d[1];
-            c.wTotalLength = uint16_t(d[2] | d[3] << 8);
+            c.wTotalLength = wordAt(d + 2);
             c.bNumInterfaces = d[4];
             c.bConfigurationValue = d[5];
             c.iConfiguration = d[6];
@@ -109,7 +114,7 @@ void parseConfigurations(const Bytes& raw, ConfigStructs& out) {
             e.bDescriptorType = d[1];
             e.bEndpointAddress = d[2];
             e.bmAttributes = d[3];
-            e.wMaxPacketSize = uint16_t(d[4] | d[5] << 8);
+            e.wMaxPacketSize = wordAt(d + 4);
             e.bInterval = d[6];
             list.push_back(e);
             setting->endpoint = list.data();
@@ -121,14 +126,14 @@ void fillDescriptor(const Bytes& raw, usb_device_descriptor& to) {
     if (raw.size() < USB_DT_DEVICE_SIZE) return;
     to.bLength = raw[0];
     to.bDescriptorType = raw[1];
-    to.bcdUSB = uint16_t(raw[2] | raw[3] << 8);
+    to.bcdUSB = wordAt(&raw[2]);
     to.bDeviceClass = raw[4];
     to.bDeviceSubClass = raw[5];
     to.bDeviceProtocol = raw[6];
     to.bMaxPacketSize0 = raw[7];
-    to.idVendor = uint16_t(raw[8] | raw[9] << 8);
-    to.idProduct = uint16_t(raw[10] | raw[11] << 8);
-    to.bcdDevice = uint16_t(raw[12] | raw[13] << 8);
+    to.idVendor = wordAt(&raw[8]);
+    to.idProduct = wordAt(&raw[10]);
+    to.bcdDevice = wordAt(&raw[12]);
     to.iManufacturer = raw[14];
     to.iProduct = raw[15];
     to.iSerialNumber = raw[16];

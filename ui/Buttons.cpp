@@ -1,5 +1,6 @@
 #include "ui/Buttons.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 
 QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
@@ -15,4 +16,12 @@ QPushButton* MakeDefaultButton(const QString& caption, const char* name, QWidget
     button->setGeometry(geometry);
     button->setDefault(true);
     return button;
+}
+
+bool IsEnterKey(const QKeyEvent* event) {
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+bool IsEnterPress(const QEvent* event) {
+    return event->type() == QEvent::KeyPress && IsEnterKey(static_cast<const QKeyEvent*>(event));
 }

@@ -66,6 +66,17 @@ int bulk(usb_dev_handle* dev, unsigned char endpoint, char* bytes, int size, int
     return failWith(result, during);
 }
 
+// Rebuilds the list, publishes it in usb_busses and returns what `find` counts as changed.
+int refreshList(int (UsbDeviceList::*find)(libusb_context*), const char* during) {
+    Library& lib = library();
+    std::lock_guard lock(lib.mutex);
+    libusb_context* context = contextLocked(lib);
+    if (!context) return failWith(lib.initResult, during);
+    const int changes = (lib.list.*find)(context);
+    usb_busses = lib.list.head();
+    return changes;
+}
+
 }  // namespace
 
 extern "C" {
@@ -88,23 +99,11 @@ K350USB_EXPORT void usb_set_debug(int level) {
 }
 
 K350USB_EXPORT int usb_find_busses(void) {
-    Library& lib = library();
-    std::lock_guard lock(lib.mutex);
-    libusb_context* context = contextLocked(lib);
-    if (!context) return failWith(lib.initResult, "usb_find_busses");
-    const int changes = lib.list.findBusses(context);
-    usb_busses = lib.list.head();
-    return changes;
+    return refreshList(&UsbDeviceList::findBusses, "usb_find_busses");
 }
 
 K350USB_EXPORT int usb_find_devices(void) {
-    Library& lib = library();
-    std::lock_guard lock(lib.mutex);
-    libusb_context* context = contextLocked(lib);
-    if (!context) return failWith(lib.initResult, "usb_find_devices");
-    const int changes = lib.list.findDevices(context);
-    usb_busses = lib.list.head();
-    return changes;
+    return refreshList(&UsbDeviceList::findDevices, "usb_find_devices");
 }
 
 K350USB_EXPORT struct usb_bus* usb_get_busses(void) {

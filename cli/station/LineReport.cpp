@@ -135,18 +135,12 @@ void MarkSuspects(ReportQueries& queries, const AlertRule& rule, std::vector<Gro
 
 // --- text --------------------------------------------------------------------------------------
 
-std::string Format(const char* pattern, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
-
 std::string Percent(const std::optional<double>& share) {
-    return share ? Format("%.1f %%", *share * 100) : "-";
+    return ReportPercent(share, "-");
 }
 
 std::string SecondsText(const std::optional<double>& seconds) {
-    return seconds ? Format("%.1f s", *seconds) : "-";
+    return ReportSeconds(seconds, "-");
 }
 
 std::string Right(const std::string& text, std::size_t width) {
@@ -178,7 +172,7 @@ std::string TableRow(const GroupFigures& group) {
            Right(number(group.retests()), 7) + Right(Percent(group.firstPassYield()), 8) +
            Right(Percent(group.yield()), 8) + Right(SecondsText(group.boardTime.median), 8) +
            Right(SecondsText(group.boardTime.p95), 8) +
-           Right(group.perHour() ? Format("%.1f", *group.perHour()) : "-", 7) +
+           Right(group.perHour() ? ReportFigure("%.1f", *group.perHour()) : "-", 7) +
            (group.suspect ? "  SUSPECT" : "") + "\n";
 }
 
@@ -289,10 +283,24 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string CsvNumber(const std::optional<double>& value) {
-    return value ? Format("%.4f", *value) : "";
+    return value ? ReportFigure("%.4f", *value) : "";
 }
 
 }  // namespace
+
+std::string ReportFigure(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string ReportPercent(const std::optional<double>& share, const char* none) {
+    return share ? ReportFigure("%.1f %%", *share * 100) : none;
+}
+
+std::string ReportSeconds(const std::optional<double>& seconds, const char* none) {
+    return seconds ? ReportFigure("%.1f s", *seconds) : none;
+}
 
 std::optional<double> GroupFigures::yield() const {
     return Share(counts.boardsPassed, counts.boards);

@@ -41,5 +41,10 @@ std::string LineReportText(const LineReport& report);
 std::string LineReportJson(const LineReport& report);  // one object on one line
 std::string LineReportCsv(const LineReport& report);   // a row per group
 
+// A figure as the report's forms show it; `none` stands where there is no figure.
+std::string ReportFigure(const char* pattern, double value);
+std::string ReportPercent(const std::optional<double>& share, const char* none);
+std::string ReportSeconds(const std::optional<double>& seconds, const char* none);
+
 // An hour as the store keeps it ("2026-12-09T10", UTC) in local time ("2026-12-09 13:00").
 std::string LocalHour(const std::string& utcHour);

@@ -56,22 +56,16 @@ footer { margin-top: 28px; color: #5f6368; font-size: 12px; }
 }
 )";
 
-std::string Format(const char* pattern, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
-
 std::string Percent(const std::optional<double>& share) {
-    return share ? Format("%.1f %%", *share * 100) : "–";
+    return ReportPercent(share, "–");
 }
 
 std::string SecondsText(const std::optional<double>& seconds) {
-    return seconds ? Format("%.1f s", *seconds) : "–";
+    return ReportSeconds(seconds, "–");
 }
 
 std::string Number(double value) {
-    return Format("%.0f", value);
+    return ReportFigure("%.0f", value);
 }
 
 const char* YieldColour(double share) {
@@ -104,8 +98,8 @@ std::string HorizontalBars(const std::vector<Bar>& bars, double scale) {
                "\" width=\"" + std::to_string(kTrackWidth) + "\" height=\"16\" fill=\"" + kTrack +
                "\"/>";
         svg += "<rect x=\"" + std::to_string(kLabel) + "\" y=\"" + std::to_string(y + 3) +
-               "\" width=\"" + Format("%.1f", width) + "\" height=\"16\" fill=\"" + bar.colour +
-               "\"/>";
+               "\" width=\"" + ReportFigure("%.1f", width) + "\" height=\"16\" fill=\"" +
+               bar.colour + "\"/>";
         svg += "<text class=\"value\" x=\"" + std::to_string(kLabel + kTrackWidth + 8) + "\" y=\"" +
                std::to_string(y + 15) + "\">" + HtmlEscaped(bar.valueText) + "</text></g>";
     }
@@ -142,11 +136,11 @@ std::string StackedColumns(const std::vector<Column>& columns) {
     for (int tick = 0; tick <= 4; ++tick) {
         const double y = kTop + kPlot - double(kPlot) * tick / 4;
         svg += "<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kWidth) +
-               "\" y1=\"" + Format("%.1f", y) + "\" y2=\"" + Format("%.1f", y) +
+               "\" y1=\"" + ReportFigure("%.1f", y) + "\" y2=\"" + ReportFigure("%.1f", y) +
                "\" stroke=\"#e0e0e0\"/>";
         svg += "<text class=\"axis\" x=\"" + std::to_string(kLeft - 6) + "\" y=\"" +
-               Format("%.1f", y + 4) + "\" text-anchor=\"end\">" + Number(double(most) * tick / 4) +
-               "</text>";
+               ReportFigure("%.1f", y + 4) + "\" text-anchor=\"end\">" +
+               Number(double(most) * tick / 4) + "</text>";
     }
     const std::size_t labelEvery = std::max<std::size_t>(1, columns.size() / 12);
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -157,16 +151,17 @@ std::string StackedColumns(const std::vector<Column>& columns) {
         const double base = kTop + kPlot;
         svg += "<g><title>" + HtmlEscaped(column.label) + ": " + std::to_string(column.passed) +
                " passed, " + std::to_string(column.other) + " not</title>";
-        svg += "<rect x=\"" + Format("%.1f", x) + "\" y=\"" + Format("%.1f", base - passedHeight) +
-               "\" width=\"" + Format("%.1f", barWidth) + "\" height=\"" +
-               Format("%.1f", passedHeight) + "\" fill=\"" + kGood + "\"/>";
-        svg += "<rect x=\"" + Format("%.1f", x) + "\" y=\"" +
-               Format("%.1f", base - passedHeight - otherHeight) + "\" width=\"" +
-               Format("%.1f", barWidth) + "\" height=\"" + Format("%.1f", otherHeight) +
+        svg += "<rect x=\"" + ReportFigure("%.1f", x) + "\" y=\"" +
+               ReportFigure("%.1f", base - passedHeight) + "\" width=\"" +
+               ReportFigure("%.1f", barWidth) + "\" height=\"" +
+               ReportFigure("%.1f", passedHeight) + "\" fill=\"" + kGood + "\"/>";
+        svg += "<rect x=\"" + ReportFigure("%.1f", x) + "\" y=\"" +
+               ReportFigure("%.1f", base - passedHeight - otherHeight) + "\" width=\"" +
+               ReportFigure("%.1f", barWidth) + "\" height=\"" + ReportFigure("%.1f", otherHeight) +
                "\" fill=\"" + kBad + "\"/></g>";
         if (i % labelEvery == 0) {
-            svg += "<text class=\"axis\" x=\"" + Format("%.1f", x + barWidth / 2) + "\" y=\"" +
-                   std::to_string(kTop + kPlot + 16) + "\" text-anchor=\"middle\">" +
+            svg += "<text class=\"axis\" x=\"" + ReportFigure("%.1f", x + barWidth / 2) +
+                   "\" y=\"" + std::to_string(kTop + kPlot + 16) + "\" text-anchor=\"middle\">" +
                    HtmlEscaped(column.label) + "</text>";
         }
     }
@@ -258,7 +253,7 @@ std::string GroupTable(const std::vector<GroupFigures>& groups, const char* firs
         }
         html += Cell(Percent(group.firstPassYield())) + Cell(Percent(group.yield())) +
                 Cell(SecondsText(group.boardTime.median)) + Cell(SecondsText(group.boardTime.p95)) +
-                Cell(group.perHour() ? Format("%.1f", *group.perHour()) : "–") + "</tr>";
+                Cell(group.perHour() ? ReportFigure("%.1f", *group.perHour()) : "–") + "</tr>";
     }
     return html + "</table>";
 }
@@ -339,7 +334,7 @@ std::string LineReportPage(const LineReport& report) {
             Tile(Percent(line.firstPassYield()), "first-pass yield") +
             Tile(std::to_string(line.retests()), "retests") +
             Tile(SecondsText(line.boardTime.median), "median time of a board") +
-            Tile(line.perHour() ? Format("%.1f", *line.perHour()) : "–", "boards per hour") +
+            Tile(line.perHour() ? ReportFigure("%.1f", *line.perHour()) : "–", "boards per hour") +
             "</div>";
     std::string alerts;
     for (const GroupFigures& port : report.ports) {
