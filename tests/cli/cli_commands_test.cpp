@@ -8,19 +8,13 @@
 #include "config/ConfigFile.h"
 #include "config/RecordDescription.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TypedServiceCodes.h"
 
 namespace {
 
 using k350sim::Bytes;
 using ::testing::HasSubstr;
-
-constexpr const char* kServiceCode = "Lamp_Harbour";
-constexpr const char* kFullServiceCode = "R482_Deep_Lantern";
-
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 // A valid configuration file whose settings and board information differ from the board's.
 ConfigSnapshot otherConfiguration() {
@@ -36,7 +30,7 @@ class CliCommandsTest : public CliFixture {
 protected:
     std::string saveConfiguration(const ConfigSnapshot& snapshot, const std::string& name) {
         const std::string path = tempPath(name);
-        writeFile(path, Bytes(snapshot.bytes.begin(), snapshot.bytes.end()));
+        WriteFileBytes(path, Bytes(snapshot.bytes.begin(), snapshot.bytes.end()));
         return path;
     }
 };
@@ -56,7 +50,7 @@ TEST_F(CliCommandsTest, WriteSendsTheTerminalsTransfersAtEachLevel) {
         std::vector<std::string> arguments = {"write", path};
         if (full) {
             arguments.insert(arguments.end(),
-                             {"--full", "--other-board", "--code", kFullServiceCode});
+                             {"--full", "--other-board", "--code", TypedCode::FullService});
         }
         const CliRun result = run(arguments);
         ASSERT_EQ(result.status, 0) << result.err;
@@ -73,7 +67,7 @@ TEST_F(CliCommandsTest, WriteRefusesABadFileAndFullWithoutTheFullServiceCode) {
     ConfigSnapshot damaged = otherConfiguration();
     damaged.bytes[100] ^= 1;
     EXPECT_EQ(run({"write", saveConfiguration(damaged, "bad.kcf")}).status, 4);
-    writeFile(tempPath("short.kcf"), Bytes(155, 0));
+    WriteFileBytes(tempPath("short.kcf"), Bytes(155, 0));
     EXPECT_EQ(run({"write", tempPath("short.kcf")}).status, 4);
     EXPECT_EQ(run({"write", tempPath("none.kcf")}).status, 4);
 
@@ -81,8 +75,8 @@ TEST_F(CliCommandsTest, WriteRefusesABadFileAndFullWithoutTheFullServiceCode) {
     const CliRun noCode = run({"write", good, "--full"});
     EXPECT_EQ(noCode.status, 2);
     EXPECT_THAT(noCode.err, HasSubstr("needs the full service code"));
-    EXPECT_EQ(run({"write", good, "--full", "--code", kServiceCode}).status, 2);
-    variables["K350_SERVICE_CODE"] = kFullServiceCode;
+    EXPECT_EQ(run({"write", good, "--full", "--code", TypedCode::Service}).status, 2);
+    variables["K350_SERVICE_CODE"] = TypedCode::FullService;
     EXPECT_EQ(run({"write", good, "--full", "--other-board", "--json"}).out,
               "{\"board\":\"" + run({"list", "--json"}).out.substr(13, 7) +
                   "\",\"ok\":true,\"bytes_written\":140}\n");
@@ -92,7 +86,7 @@ TEST_F(CliCommandsTest, WriteRefusesABadFileAndFullWithoutTheFullServiceCode) {
 TEST_F(CliCommandsTest, FlashSendsTheTerminalsTransfersThenVerifiesWithReadsThatFitTheBoard) {
     Bytes image(70000);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7 + i / 256);
-    writeFile(tempPath("fw.rom"), image);
+    WriteFileBytes(tempPath("fw.rom"), image);
     k350sim::BoardOptions small;
     small.capacity = 300;
     auto boards = plugBoards(1, small);
@@ -101,7 +95,7 @@ TEST_F(CliCommandsTest, FlashSendsTheTerminalsTransfersThenVerifiesWithReadsThat
     const auto terminal = wireOf(boards[0]);
 
     boards = plugBoards(1, small);
-    variables["K350_SERVICE_CODE"] = kServiceCode;
+    variables["K350_SERVICE_CODE"] = TypedCode::Service;
     const CliRun plain = run({"flash", tempPath("fw.rom")});
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(wireOf(boards[0]), terminal);
@@ -126,7 +120,7 @@ TEST_F(CliCommandsTest, FlashSendsTheTerminalsTransfersThenVerifiesWithReadsThat
 }
 
 TEST_F(CliCommandsTest, VerifyCatchesAFlashThatDroppedOneBit) {
-    writeFile(tempPath("fw.rom"), Bytes(1000, 0x5A));
+    WriteFileBytes(tempPath("fw.rom"), Bytes(1000, 0x5A));
     const auto boards = plugBoards(1);
     k350sim::setReplyHook([board = boards[0]](k350sim::DeviceId, const Bytes& request, Bytes&) {
         // The second page program, at 0x000100, loses bit 1 of its sixth byte.
@@ -135,18 +129,19 @@ TEST_F(CliCommandsTest, VerifyCatchesAFlashThatDroppedOneBit) {
         }
         return 0;
     });
-    const CliRun result = run({"flash", tempPath("fw.rom"), "--verify", "--code", kServiceCode});
+    const CliRun result =
+        run({"flash", tempPath("fw.rom"), "--verify", "--code", TypedCode::Service});
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err,
                 HasSubstr("verify failed: first difference at 0x000105 (image 0x5A, flash 0x58)"));
 }
 
 TEST_F(CliCommandsTest, FlashFallsBackToBootModeWhereVerifyIsRefused) {
-    writeFile(tempPath("fw.rom"), Bytes(200, 0x11));
+    WriteFileBytes(tempPath("fw.rom"), Bytes(200, 0x11));
     k350sim::BoardOptions boot;
     boot.bootMode = true;
     const auto boards = plugBoards(1, boot);
-    variables["K350_SERVICE_CODE"] = kServiceCode;
+    variables["K350_SERVICE_CODE"] = TypedCode::Service;
     EXPECT_EQ(run({"flash", tempPath("fw.rom")}).status, 0);
     EXPECT_EQ(k350sim::bootBytes(boards[0]), Bytes(200, 0x11));
     const CliRun verify = run({"flash", tempPath("fw.rom"), "--verify"});
@@ -156,8 +151,8 @@ TEST_F(CliCommandsTest, FlashFallsBackToBootModeWhereVerifyIsRefused) {
 
 TEST_F(CliCommandsTest, TheProgressBarIsDrawnOnlyOnATerminalAndNeverOnStandardOutput) {
     plugBoards(1);
-    writeFile(tempPath("fw.rom"), Bytes(3000, 0x11));
-    variables["K350_SERVICE_CODE"] = kServiceCode;
+    WriteFileBytes(tempPath("fw.rom"), Bytes(3000, 0x11));
+    variables["K350_SERVICE_CODE"] = TypedCode::Service;
     const CliRun terminal = run({"flash", tempPath("fw.rom")}, true);
     EXPECT_EQ(terminal.status, 0);
     EXPECT_THAT(terminal.err, HasSubstr("[##############################] 100%  1 board"));
@@ -168,13 +163,13 @@ TEST_F(CliCommandsTest, TheProgressBarIsDrawnOnlyOnATerminalAndNeverOnStandardOu
 
 TEST_F(CliCommandsTest, FlashNeedsTheServiceCodeAndAReadableImage) {
     plugBoards(1);
-    writeFile(tempPath("fw.rom"), Bytes(10, 0));
+    WriteFileBytes(tempPath("fw.rom"), Bytes(10, 0));
     const CliRun refused = run({"flash", tempPath("fw.rom")});
     EXPECT_EQ(refused.status, 2);
     EXPECT_THAT(refused.err, HasSubstr("flash needs the service code"));
     EXPECT_EQ(run({"flash", tempPath("fw.rom"), "--code", "lamp_harbour"}).status, 2);
-    EXPECT_EQ(run({"flash", tempPath("missing.rom"), "--code", kServiceCode}).status, 4);
-    EXPECT_EQ(run({"flash", tempPath("fw.rom"), "--code", kFullServiceCode}).status, 0);
+    EXPECT_EQ(run({"flash", tempPath("missing.rom"), "--code", TypedCode::Service}).status, 4);
+    EXPECT_EQ(run({"flash", tempPath("fw.rom"), "--code", TypedCode::FullService}).status, 0);
 }
 
 TEST_F(CliCommandsTest, StatsSendsTheTerminalsRequestsOncePerPeriod) {
@@ -351,12 +346,12 @@ TEST_F(CliCommandsTest, DiffExitsOneWhenTheConfigurationsDiffer) {
 TEST_F(CliCommandsTest, CommandsThatNeedABoardFindNoneWithStatusThree) {
     k350sim::reset();
     k350sim::addBus();
-    writeFile(tempPath("fw.rom"), Bytes(10, 0));
+    WriteFileBytes(tempPath("fw.rom"), Bytes(10, 0));
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
              {"stats"},
              {"trace"},
              {"show", "board"},
-             {"flash", tempPath("fw.rom"), "--code", kServiceCode}}) {
+             {"flash", tempPath("fw.rom"), "--code", TypedCode::Service}}) {
         EXPECT_EQ(run(arguments).status, 3) << arguments[0];
     }
 }

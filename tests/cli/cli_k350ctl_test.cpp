@@ -11,20 +11,14 @@
 
 #include "cli/Help.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TypedServiceCodes.h"
 
 namespace {
 
 using k350sim::Bytes;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-constexpr const char* kServiceCode = "Lamp_Harbour";
-constexpr const char* kFullServiceCode = "R482_Deep_Lantern";
-
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 // Standard output that takes `lines` lines, then fails as a full disk or a closed pipe does.
 class FailingOutput : public std::streambuf {
@@ -87,9 +81,9 @@ bool endsWithRelease(const std::vector<WireTransfer>& wire) {
 // 1. An image is refused before the board is opened when it is empty or larger than the flash.
 TEST_F(CliK350ctlTest, AnImageThatDoesNotFitTheFlashIsRefusedBeforeTheBoardIsOpened) {
     const auto boards = plugBoards(1);
-    variables["K350_SERVICE_CODE"] = kServiceCode;
+    variables["K350_SERVICE_CODE"] = TypedCode::Service;
     for (std::size_t size : {std::size_t(0), std::size_t(131073)}) {
-        writeFile(tempPath("fw.rom"), Bytes(size, 0x11));
+        WriteFileBytes(tempPath("fw.rom"), Bytes(size, 0x11));
         k350sim::clearLog();
         const CliRun result = run({"flash", tempPath("fw.rom")});
         EXPECT_EQ(result.status, 4) << size;
@@ -97,7 +91,7 @@ TEST_F(CliK350ctlTest, AnImageThatDoesNotFitTheFlashIsRefusedBeforeTheBoardIsOpe
                                           " bytes; the flash takes 1 to 131072"));
         EXPECT_TRUE(wireOf(boards[0]).empty()) << size;
     }
-    writeFile(tempPath("fw.rom"), Bytes(131072, 0x22));
+    WriteFileBytes(tempPath("fw.rom"), Bytes(131072, 0x22));
     EXPECT_EQ(run({"flash", tempPath("fw.rom")}).status, 0);
     EXPECT_EQ(k350sim::flash(boards[0])[131071], 0x22);
 }
@@ -135,9 +129,9 @@ TEST_F(CliK350ctlTest, FlashAllNamesEveryBoardAndWhyEachFailedOneFailed) {
     held.refusesInterface0 = true;
     const auto bootBoard = k350sim::addBoard(0, boot);
     k350sim::addBoard(0, held);
-    writeFile(tempPath("fw.rom"), Bytes(3000, 0x33));
+    WriteFileBytes(tempPath("fw.rom"), Bytes(3000, 0x33));
     const CliRun result =
-        run({"flash", tempPath("fw.rom"), "--all", "--json", "--code", kServiceCode});
+        run({"flash", tempPath("fw.rom"), "--all", "--json", "--code", TypedCode::Service});
     EXPECT_EQ(result.status, 1);
     std::set<std::string> named;
     std::istringstream lines(result.out);
@@ -160,7 +154,7 @@ TEST_F(CliK350ctlTest, FlashAllNamesEveryBoardAndWhyEachFailedOneFailed) {
 // unless asked to.
 TEST_F(CliK350ctlTest, WriteFullKeepsEachBoardsIdentityUnlessTold) {
     const auto boards = plugBoards(2);
-    variables["K350_SERVICE_CODE"] = kFullServiceCode;
+    variables["K350_SERVICE_CODE"] = TypedCode::FullService;
     ASSERT_EQ(run({"read", "--board", "0x350A012345678901", "-o", tempPath("one.kcf")}).status, 0);
     const CliRun all = run({"write", tempPath("one.kcf"), "--full", "--all"});
     EXPECT_EQ(all.status, 2);
@@ -204,8 +198,9 @@ TEST_F(CliK350ctlTest, VerifyInBootModeIsRefusedBeforeTheImageIsSent) {
     k350sim::BoardOptions boot;
     boot.bootMode = true;
     const auto boards = plugBoards(1, boot);
-    writeFile(tempPath("fw.rom"), Bytes(200, 0x11));
-    const CliRun result = run({"flash", tempPath("fw.rom"), "--verify", "--code", kServiceCode});
+    WriteFileBytes(tempPath("fw.rom"), Bytes(200, 0x11));
+    const CliRun result =
+        run({"flash", tempPath("fw.rom"), "--verify", "--code", TypedCode::Service});
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, HasSubstr("verify refused"));
     EXPECT_THAT(result.err, HasSubstr("nothing was sent"));
@@ -220,8 +215,8 @@ TEST_F(CliK350ctlTest, AFlashThatStaysBusyIsNamedInTheTimeoutsHint) {
         if (statusRead && reply.size() > 8) reply[8] |= 0x01;
         return 0;
     });
-    writeFile(tempPath("fw.rom"), Bytes(300, 0x44));
-    const CliRun result = run({"flash", tempPath("fw.rom"), "--code", kServiceCode});
+    WriteFileBytes(tempPath("fw.rom"), Bytes(300, 0x44));
+    const CliRun result = run({"flash", tempPath("fw.rom"), "--code", TypedCode::Service});
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, HasSubstr("Error: -110 (the flash stayed busy for 10 s"));
     EXPECT_THAT(result.err, Not(HasSubstr("cable")));

@@ -8,6 +8,7 @@
 
 #include "config/ConfigFile.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/SimTime.h"
 
 namespace {
@@ -15,11 +16,6 @@ namespace {
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-
-k350sim::Bytes fileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 class CliReadTest : public CliFixture {};
 
@@ -40,7 +36,7 @@ TEST_F(CliReadTest, ReadSendsExactlyTheTerminalsTransfersAndSavesWhatSaveWould) 
     const auto chip = k350sim::BoardOptions{}.chipId;
     expected.insert(expected.end(), die.begin(), die.end());
     expected.insert(expected.end(), chip.begin(), chip.end());
-    EXPECT_EQ(fileBytes(path), expected);
+    EXPECT_EQ(ReadFileBytes(path), expected);
     ConfigSnapshot loaded;
     EXPECT_EQ(LoadConfigFile(path, TCrc(), loaded), LoadResult::Ok);
 }
@@ -64,7 +60,7 @@ TEST_F(CliReadTest, ReadWithoutOutputWritesTheDefaultNameInTheCurrentFolder) {
     const CliRun result = run({"read"});
     std::filesystem::current_path(previous);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(fileBytes(tempPath("K350xx.kcf")).size(), 156u);
+    EXPECT_EQ(ReadFileBytes(tempPath("K350xx.kcf")).size(), 156u);
 }
 
 TEST_F(CliReadTest, ReadToStandardOutputAndAsJson) {
@@ -76,7 +72,7 @@ TEST_F(CliReadTest, ReadToStandardOutputAndAsJson) {
     EXPECT_EQ(json.status, 0);
     EXPECT_THAT(json.out, HasSubstr("\"die_id\":\"0x350A012345678901\""));
     EXPECT_THAT(json.out, HasSubstr("350A012345678901.kcf\""));
-    EXPECT_EQ(fileBytes(tempPath("350A012345678901.kcf")).size(), 156u);
+    EXPECT_EQ(ReadFileBytes(tempPath("350A012345678901.kcf")).size(), 156u);
 }
 
 TEST_F(CliReadTest, AFileThatCannotBeWrittenIsStatusFourAndLeavesNothing) {
@@ -120,11 +116,11 @@ TEST_F(CliReadTest, BoardIsChosenByLocationOrByDieIdPrefix) {
 
     k350sim::clearLog();
     ASSERT_EQ(run({"read", "--board", second, "-o", path}).status, 0);
-    EXPECT_EQ(fileBytes(path)[147], 0x02);
+    EXPECT_EQ(ReadFileBytes(path)[147], 0x02);
     EXPECT_TRUE(wireOf(boards[0]).empty()) << "a location is chosen without opening any board";
 
     ASSERT_EQ(run({"read", "--board", "0x350a012345678901", "-o", path}).status, 0);
-    EXPECT_EQ(fileBytes(path)[147], 0x01);
+    EXPECT_EQ(ReadFileBytes(path)[147], 0x01);
     ASSERT_EQ(run({"read", "--board", "350A0123456789", "-o", path}).status, 2);
     EXPECT_EQ(run({"read", "--board", "350B", "-o", path}).status, 3);
     EXPECT_EQ(run({"read", "--board", "009/009", "-o", path}).status, 3);

@@ -7,13 +7,12 @@
 #include <set>
 
 #include "tests/support/CliFixture.h"
+#include "tests/support/TypedServiceCodes.h"
 
 namespace {
 
 using k350sim::Bytes;
 using ::testing::HasSubstr;
-
-constexpr const char* kServiceCode = "Lamp_Harbour";
 
 class ThreadedCliTest : public CliFixture {};
 
@@ -75,7 +74,7 @@ TEST_F(ThreadedCliTest, FlashAllProgramsEveryBoardInNormalModeWithTheTerminalsTr
     boot.bootMode = true;
     const auto bootBoard = k350sim::addBoard(0, boot);
     const CliRun result =
-        run({"flash", "--all", tempPath("fw.rom"), "--verify", "--code", kServiceCode});
+        run({"flash", "--all", tempPath("fw.rom"), "--verify", "--code", TypedCode::Service});
     // The board in boot mode was not done, and says so in the status.
     ASSERT_EQ(result.status, 1) << result.err;
     EXPECT_THAT(result.err, HasSubstr("skipped, the board is in boot mode"));

@@ -12,6 +12,7 @@
 #include "editors/RecoderForm.h"
 #include "editors/VocoderForm.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/WindowControls.h"
 
 namespace {
 
@@ -30,9 +31,7 @@ protected:
     }
     template <class T>
     static T* child(QObject* window, const char* name) {
-        auto* found = window->findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return NamedControl<T>(*window, name);
     }
     static void choose(QObject* window, const char* group, int item) {
         // On the indicator: a radio button takes clicks on its indicator and text only.

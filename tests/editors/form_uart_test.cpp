@@ -13,6 +13,7 @@
 
 #include "editors/FormUart.h"
 #include "tests/support/FakeDialogs.h"
+#include "tests/support/WindowControls.h"
 #include "ui/WindowRegistry.h"
 
 namespace {
@@ -35,9 +36,7 @@ protected:
     void open() { uart.LoadSettings(block); }
     template <class T>
     T* control(const char* name) {
-        auto* found = uart.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return NamedControl<T>(uart, name);
     }
     QString shown(const char* name) {
         if (auto* selector = uart.findChild<QComboBox*>(name)) return selector->currentText();
@@ -62,9 +61,7 @@ TEST_F(UartFormTest, ShowsTheBlockWithEverySettingDisabled) {
     open();
     const auto before = block;
     EXPECT_EQ(uart.windowTitle(), "Uart");
-    // The stated client size, grown where the captions need room, and fixed.
-    EXPECT_EQ(uart.size().expandedTo(QSize(357, 320)), uart.size());
-    EXPECT_EQ(uart.minimumSize(), uart.maximumSize());
+    ExpectFixedSize(uart, QSize(357, 320));
     EXPECT_EQ(WindowRegistry::Get(WindowId::FUart), &uart);
     EXPECT_EQ(shown("Rate"), "9600");
     EXPECT_EQ(shown("Data"), "8");

@@ -278,13 +278,7 @@ protected:
         installed.clear();
         traceLines.clear();
         statisticsSeen = 0;
-        channel.open(WindowId::FDevice, [this](WorkerNotification n) {
-            if (n.code == NotifyCode::ConfigData) {
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(n.value);
-                installed.assign(bytes, bytes + kSnapshotSize);
-            }
-            if (n.code == NotifyCode::FillData) fillWith(newRecord)(n);
-        });
+        channel.open(WindowId::FDevice, keepSnapshotAndFill(installed, newRecord));
         channel.open(WindowId::FRead);
         channel.open(WindowId::FSave);
         channel.open(WindowId::FFlash, fillWith(image));

@@ -42,24 +42,24 @@ protected:
         });
         return promise->get_future();
     }
+    // The worker on its thread through one configuration read; true once the snapshot is there.
+    bool readOnTheThread() {
+        channel.open(WindowId::FRead);
+        auto installed = openReporting(WindowId::FDevice, NotifyCode::ConfigData);
+        worker.start();
+        worker.signal(WorkerRequest::ReadConfig);
+        return installed.wait_for(5s) == std::future_status::ready;
+    }
 };
 
 TEST_F(ThreadedWorkerTest, SignalledReadRunsOnTheThreadAndReports) {
-    channel.open(WindowId::FRead);
-    auto installed = openReporting(WindowId::FDevice, NotifyCode::ConfigData);
-    worker.start();
-    worker.signal(WorkerRequest::ReadConfig);
-    ASSERT_EQ(installed.wait_for(5s), std::future_status::ready);
+    ASSERT_TRUE(readOnTheThread());
     EXPECT_EQ(channel.codes(WindowId::FDevice), (std::vector<std::uint32_t>{0, 0, 2, 10}));
     EXPECT_EQ(valuesOf(WindowId::FRead, NotifyCode::Done), std::vector<std::intptr_t>{140});
 }
 
 TEST_F(ThreadedWorkerTest, StopWhileIdleExitsQuicklyAndReleasesTheBoard) {
-    channel.open(WindowId::FRead);
-    auto installed = openReporting(WindowId::FDevice, NotifyCode::ConfigData);
-    worker.start();
-    worker.signal(WorkerRequest::ReadConfig);
-    ASSERT_EQ(installed.wait_for(5s), std::future_status::ready);
+    ASSERT_TRUE(readOnTheThread());
     // Nothing of the read follows its snapshot: the worker is as good as idle.
     k350sim::clearLog();
 

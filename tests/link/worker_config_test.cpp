@@ -57,13 +57,7 @@ protected:
     void prepareBoard(k350sim::BoardOptions options) {
         useBoard(options);
         k350sim::setEeprom(board, 0, record);
-        channel.open(WindowId::FDevice, [this](WorkerNotification n) {
-            if (n.code == NotifyCode::ConfigData) {
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(n.value);
-                installed.assign(bytes, bytes + kSnapshotSize);
-            }
-            if (n.code == NotifyCode::FillData) fillWith(toWrite)(n);
-        });
+        channel.open(WindowId::FDevice, keepSnapshotAndFill(installed, toWrite));
         channel.open(WindowId::FRead);
         channel.open(WindowId::FSave);
     }

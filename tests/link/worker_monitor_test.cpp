@@ -197,6 +197,14 @@ protected:
         for (const Bytes& record : records) k350sim::pushTraceRecord(board, record);
         runOnce(WorkerRequest::PollTrace);
     }
+    // A reply that is not the poll's own: the link's error, and the window told to stop.
+    void expectEndedOnWrongReply() {
+        EXPECT_THAT(
+            channel.received(WindowId::FDevice),
+            ElementsAre(std::pair{NotifyCode::Error, std::intptr_t(LinkError::WrongReplyCode)}));
+        EXPECT_THAT(channel.received(WindowId::FTrace),
+                    ElementsAre(std::pair{NotifyCode::Done, std::intptr_t(0)}));
+    }
 
     std::vector<TraceLines> deliveries;
     bool linkOpenAtStop = true;
@@ -279,11 +287,7 @@ TEST_F(TraceTest, WrongReplyCodeDropsTheLinesAndStopsTheWindow) {
         if (++replies == 2) reply[0] = 7;
     });
     runOnce(WorkerRequest::PollTrace);
-    EXPECT_THAT(
-        channel.received(WindowId::FDevice),
-        ElementsAre(std::pair{NotifyCode::Error, std::intptr_t(LinkError::WrongReplyCode)}));
-    EXPECT_THAT(channel.received(WindowId::FTrace),
-                ElementsAre(std::pair{NotifyCode::Done, std::intptr_t(0)}));
+    expectEndedOnWrongReply();
     EXPECT_FALSE(linkOpenAtStop);  // the link is closed before the window is told
     EXPECT_THAT(deliveries, IsEmpty());
 }
@@ -294,11 +298,7 @@ TEST_F(TraceTest, ReplyTooShortForItsCommandCodeIsAWrongReplyNotTheEndOfTheQueue
         channel.clear();
         onReplyTo(6, [length](Bytes& reply) { reply.resize(std::size_t(length)); });
         runOnce(WorkerRequest::PollTrace);
-        EXPECT_THAT(
-            channel.received(WindowId::FDevice),
-            ElementsAre(std::pair{NotifyCode::Error, std::intptr_t(LinkError::WrongReplyCode)}));
-        EXPECT_THAT(channel.received(WindowId::FTrace),
-                    ElementsAre(std::pair{NotifyCode::Done, std::intptr_t(0)}));
+        expectEndedOnWrongReply();
         EXPECT_FALSE(worker.isLinkOpen());
     }
 }

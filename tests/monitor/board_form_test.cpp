@@ -15,6 +15,7 @@
 #include "config/ConfigImage.h"
 #include "monitor/BoardForm.h"
 #include "tests/support/TestLocales.h"
+#include "tests/support/WindowControls.h"
 #include "ui/WindowRegistry.h"
 
 namespace {
@@ -58,9 +59,7 @@ protected:
     void open() { board.LoadSettings(boardInfoOf(record)); }
     template <class T>
     T* control(const char* name) {
-        auto* found = board.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return NamedControl<T>(board, name);
     }
     void retype(const char* name, const QString& text) {
         auto* edit = control<QLineEdit>(name);
@@ -94,9 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Locales, BoardFormTest, ::testing::ValuesIn(kTestLocale
 TEST_P(BoardFormTest, ShowsTheStoredBoardInformation) {
     open();
     EXPECT_EQ(board.windowTitle(), "Контроллер ID");
-    // The stated client size, grown where the captions need room, and fixed.
-    EXPECT_EQ(board.size().expandedTo(QSize(357, 331)), board.size());
-    EXPECT_EQ(board.minimumSize(), board.maximumSize());
+    ExpectFixedSize(board, QSize(357, 331));
     EXPECT_EQ(WindowRegistry::Get(WindowId::FBoard), &board);
     EXPECT_EQ(control<QComboBox>("sModel")->currentText(), "K-350B");
     EXPECT_EQ(control<QComboBox>("sType")->currentText(), "C");

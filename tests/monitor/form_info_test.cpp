@@ -10,6 +10,7 @@
 
 #include "config/ConfigImage.h"
 #include "monitor/FormInfo.h"
+#include "tests/support/WindowControls.h"
 #include "ui/WindowRegistry.h"
 
 namespace {
@@ -40,8 +41,7 @@ protected:
         EXPECT_EQ(record, before);
     }
     QString value(const char* name) {
-        auto* field = info.findChild<QLineEdit*>(name);
-        EXPECT_NE(field, nullptr) << name;
+        auto* field = NamedControl<QLineEdit>(info, name);
         EXPECT_TRUE(field && field->isReadOnly() && !field->hasFrame()) << name;
         return field ? field->text() : QString();
     }
@@ -56,9 +56,7 @@ TEST_F(InfoFormTest, ShowsEveryFieldInItsForm) {
     std::memcpy(&record[76], descr, sizeof descr);
     open(0xBEEF);
     EXPECT_EQ(info.windowTitle(), "Описание контроллера");
-    // The stated client size, grown where the captions need room, and fixed.
-    EXPECT_EQ(info.size().expandedTo(QSize(357, 331)), info.size());
-    EXPECT_EQ(info.minimumSize(), info.maximumSize());
+    ExpectFixedSize(info, QSize(357, 331));
     EXPECT_EQ(WindowRegistry::Get(WindowId::FInfo), &info);
     EXPECT_EQ(value("sModel"), "K-350A");
     EXPECT_EQ(value("sBoard"), "Rev.D");

@@ -27,6 +27,7 @@
 #include "monitor/FormInfo.h"
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/VirtualClock.h"
+#include "tests/support/WindowControls.h"
 #include "ui/WindowRegistry.h"
 
 using namespace RecordRules;
@@ -78,9 +79,7 @@ protected:
 
     template <class T>
     static T* Child(QWidget& window, const char* name) {
-        T* child = window.findChild<T*>(name);
-        EXPECT_NE(child, nullptr) << name;
-        return child;
+        return NamedControl<T>(window, name);
     }
     static std::string Text(QWidget& window, const char* label) {
         return Child<QLabel>(window, label)->text().toStdString();

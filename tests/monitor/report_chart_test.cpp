@@ -15,6 +15,7 @@
 #include "monitor/ReportChart.h"
 #include "monitor/ReportForm.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/WindowControls.h"
 
 namespace {
 
@@ -24,9 +25,7 @@ class ReportChartTest : public ShellFixture {
 protected:
     template <class Control>
     Control* control(const char* name) {
-        auto* found = report_->findChild<Control*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return NamedControl<Control>(*report_, name);
     }
     void click(const char* name) {
         QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton);

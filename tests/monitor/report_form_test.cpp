@@ -13,8 +13,10 @@
 #include "link/K350Task.h"
 #include "monitor/ReportForm.h"
 #include "tests/support/RecordingChannel.h"
+#include "tests/support/StatisticsRecord.h"
 #include "tests/support/TestLocales.h"
 #include "tests/support/VirtualClock.h"
+#include "tests/support/WindowControls.h"
 
 // The expected texts below are the Russian forms.
 [[maybe_unused]] const auto* const kRussian =
@@ -29,14 +31,6 @@ const char* const kFieldNames[TFReport::kWordCount] = {
 
 using Record = std::array<std::uint8_t, TFReport::kRecordSize>;
 
-Record bigEndianRecord(const std::array<std::uint32_t, TFReport::kWordCount>& words) {
-    Record record{};
-    for (int i = 0; i < TFReport::kWordCount; ++i) {
-        for (int b = 0; b < 4; ++b) record[4 * i + b] = words[i] >> (24 - 8 * b) & 0xFF;
-    }
-    return record;
-}
-
 class ReportFormTest : public ::testing::Test {
 protected:
     ReportFormTest() {
@@ -47,9 +41,7 @@ protected:
 
     template <class T>
     T* child(const char* name) {
-        T* widget = form_.findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return NamedControl<T>(form_, name);
     }
     QString field(const char* name) { return child<QLineEdit>(name)->text(); }
     void click(const char* button) {
@@ -112,7 +104,7 @@ TEST_F(ReportFormTest, ShowsEachWordInItsFormWithTheLocalesSeparators) {
     words[14] = 46875;
     words[15] = 9375;
     words[16] = 8000;
-    Record record = bigEndianRecord(words);
+    Record record = BigEndianRecord(words);
     deliverStatistics(record);
 
     const QString sep = QLocale().groupSeparator();
@@ -134,10 +126,10 @@ TEST_F(ReportFormTest, ShowsEachWordInItsFormWithTheLocalesSeparators) {
 TEST_F(ReportFormTest, ShortReplyShowsTheWordsThatArrivedAndLeavesTheRestEmpty) {
     std::array<std::uint32_t, TFReport::kWordCount> words{};
     words.fill(7);
-    deliverStatistics(bigEndianRecord(words));
+    deliverStatistics(BigEndianRecord(words));
     words.fill(9);
     // Two whole words and half of the third.
-    deliverStatistics(bigEndianRecord(words), 10);
+    deliverStatistics(BigEndianRecord(words), 10);
     EXPECT_EQ(field("sTime"), "9");
     EXPECT_EQ(field("sTxd"), "9");
     for (int i = 2; i < TFReport::kWordCount; ++i) {
@@ -205,7 +197,7 @@ TEST_F(ReportFormTest, ResetWhileStoppedShowsOneReportAndStartsNothing) {
     EXPECT_TRUE(signalled(WorkerRequest::ResetStatistics));
     EXPECT_FALSE(signalled(WorkerRequest::ReadStatistics));
 
-    Record record = bigEndianRecord({7});
+    Record record = BigEndianRecord({7});
     deliverStatistics(record);
     EXPECT_EQ(field("sTime"), "7");
     EXPECT_EQ(field("sTxd"), "0");

@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "tests/realstack/RealStack.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TypedServiceCodes.h"
 
 namespace sim = k350sim;
 using ::testing::ContainsRegex;
@@ -18,19 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
-
-constexpr const char* kServiceCode = "Lamp_Harbour";
-constexpr const char* kFullServiceCode = "R482_Deep_Lantern";
-
-sim::Bytes fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::string& path, const sim::Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 sim::Bytes firmwareImage(size_t size) {
     sim::Bytes image(size);
@@ -73,7 +62,7 @@ TEST_F(RealStackCli, ReadsTheConfigurationByteForByte) {
     attach();
     const ProgramRun read = k350ctl({"read", "-o", "board.kcf"});
     ASSERT_EQ(read.status, 0) << read.err;
-    const sim::Bytes file = fileBytes(workDir() + "/board.kcf");
+    const sim::Bytes file = ReadFileBytes(workDir() + "/board.kcf");
     ASSERT_EQ(file.size(), 156u);
     const sim::Bytes record = sim::plausibleConfiguration(0);
     EXPECT_TRUE(std::equal(record.begin(), record.end(), file.begin()));
@@ -94,14 +83,15 @@ TEST_F(RealStackCli, WritesTheSettingsAndTheWholeRecord) {
     const uint16_t crc = sim::configurationCrc(snapshot);
     snapshot[0] = uint8_t(crc);
     snapshot[1] = uint8_t(crc >> 8);
-    writeFile(workDir() + "/new.kcf", snapshot);
+    WriteFileBytes(workDir() + "/new.kcf", snapshot);
 
     const ProgramRun settings = k350ctl({"write", "new.kcf"});
     ASSERT_EQ(settings.status, 0) << settings.err;
     EXPECT_EQ(sim::eeprom(board)[2], 0x55);
     EXPECT_NE(sim::eeprom(board)[100], 0x42);
 
-    const ProgramRun full = k350ctl({"write", "new.kcf", "--full", "--code", kFullServiceCode});
+    const ProgramRun full =
+        k350ctl({"write", "new.kcf", "--full", "--code", TypedCode::FullService});
     ASSERT_EQ(full.status, 0) << full.err;
     const sim::Bytes eeprom = sim::eeprom(board);
     EXPECT_TRUE(std::equal(snapshot.begin(), snapshot.begin() + 140, eeprom.begin()));
@@ -115,17 +105,17 @@ TEST_F(RealStackCli, DownloadsAndVerifiesFirmwareInNormalAndBootMode) {
     const sim::DeviceId boot = sim::addBoard(bus, bootOptions);
     attach();
     const sim::Bytes image = firmwareImage(131072);
-    writeFile(workDir() + "/fw.rom", image);
+    WriteFileBytes(workDir() + "/fw.rom", image);
 
     const ProgramRun flash = k350ctl(
-        {"flash", "fw.rom", "--verify", "--code", kServiceCode, "--board", location(normal)},
+        {"flash", "fw.rom", "--verify", "--code", TypedCode::Service, "--board", location(normal)},
         std::chrono::seconds(120));
     ASSERT_EQ(flash.status, 0) << flash.err;
     const sim::Bytes memory = sim::flash(normal);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), memory.begin()));
 
     const ProgramRun download =
-        k350ctl({"flash", "fw.rom", "--code", kServiceCode, "--board", location(boot)});
+        k350ctl({"flash", "fw.rom", "--code", TypedCode::Service, "--board", location(boot)});
     ASSERT_EQ(download.status, 0) << download.err;
     EXPECT_EQ(sim::bootBytes(boot), image);
 }
@@ -199,7 +189,7 @@ TEST_F(RealStackCli, AnIdentificationReplyTooShortForBothIdsIsInvalid) {
 
     const ProgramRun all = k350ctl({"read", "--all", "-o", "K350-{die}.kcf"});
     EXPECT_NE(all.status, 0);
-    EXPECT_EQ(fileBytes(workDir() + "/K350-350A012345678902.kcf").size(), 156u);
+    EXPECT_EQ(ReadFileBytes(workDir() + "/K350-350A012345678902.kcf").size(), 156u);
     EXPECT_FALSE(std::filesystem::exists(workDir() + "/K350-0000000000000000.kcf"));
 
     // The station gives the board no serial; the other board takes the first.
@@ -294,8 +284,8 @@ TEST_F(RealStackCli, TwoBoardsOnTwoBusesAreReadAtOnce) {
     attach();
     const ProgramRun read = k350ctl({"read", "--all", "-o", "K350-{die}.kcf"});
     ASSERT_EQ(read.status, 0) << read.err;
-    EXPECT_EQ(fileBytes(workDir() + "/K350-350A0123456789AB.kcf").size(), 156u);
-    EXPECT_EQ(fileBytes(workDir() + "/K350-350A012345678902.kcf").size(), 156u);
+    EXPECT_EQ(ReadFileBytes(workDir() + "/K350-350A0123456789AB.kcf").size(), 156u);
+    EXPECT_EQ(ReadFileBytes(workDir() + "/K350-350A012345678902.kcf").size(), 156u);
 }
 
 // --- replies at a transfer's deadline ---------------------------------------------

@@ -25,15 +25,7 @@ protected:
         window().setServiceLevel(ServiceLevel::FullService);
     }
 
-    QMdiSubWindow* open(const char* caption) {
-        QTreeWidgetItem* item = node(QString::fromUtf8(caption));
-        EXPECT_NE(item, nullptr) << caption;
-        if (!item) return nullptr;
-        window().tree()->setCurrentItem(item);
-        window().activateSelectedNode();
-        QApplication::processEvents();
-        return window().clientArea()->activeSubWindow();
-    }
+    QMdiSubWindow* open(const char* caption) { return openNode(QString::fromUtf8(caption)); }
 
     // Every task window in the order a person might open them: read, write, then the tree's.
     QList<QMdiSubWindow*> openEveryWindow(const std::function<void(QMdiSubWindow*)>& check = {}) {

@@ -9,6 +9,7 @@
 #include "monitor/ReportForm.h"
 #include "monitor/TraceForm.h"
 #include "tests/support/ShellFixture.h"
+#include "tests/support/WindowControls.h"
 
 namespace {
 
@@ -16,9 +17,7 @@ class MonitorShellTest : public ShellFixture {
 protected:
     template <class Control>
     static Control* control(QObject* window, const char* name) {
-        auto* found = window->findChild<Control*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return NamedControl<Control>(*window, name);
     }
     static void click(QObject* window, const char* name) {
         QTest::mouseClick(control<QAbstractButton>(window, name), Qt::LeftButton);

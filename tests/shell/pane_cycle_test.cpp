@@ -20,13 +20,7 @@ protected:
         window().tree()->setFocus();
     }
 
-    void open(const char* caption) {
-        QTreeWidgetItem* item = node(QString::fromUtf8(caption));
-        ASSERT_NE(item, nullptr) << caption;
-        window().tree()->setCurrentItem(item);
-        window().activateSelectedNode();
-        QApplication::processEvents();
-    }
+    void open(const char* caption) { openNode(QString::fromUtf8(caption)); }
     static void press(Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, modifiers);
         QApplication::processEvents();

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tests/support/ShellFixture.h"
+#include "tests/support/SimBoards.h"
 #include "transfer/FlashForm.h"
 
 namespace {
@@ -18,12 +19,6 @@ Bytes image() {
     Bytes bytes(kFirmwareSize);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i * 13 + 1);
     return bytes;
-}
-
-bool isEraseAt(const Bytes& request, std::uint32_t address) {
-    return request.size() == 12 && request[0] == 2 && request[8] == 0xD8 &&
-           request[9] == std::uint8_t(address >> 16) && request[10] == std::uint8_t(address >> 8) &&
-           request[11] == std::uint8_t(address);
 }
 
 // Answers the firmware file dialog, and lets the test act while it is open.
@@ -71,7 +66,7 @@ TEST_F(ShellCancelTest, CancelAtTheSecondEraseAndReopenRunsOnlyTheNewDownload) {
     openFirmware();
     bool reopened = false;
     k350sim::setReplyHook([&](k350sim::DeviceId, const Bytes& request, Bytes&) {
-        if (!reopened && isEraseAt(request, 0x8000)) {
+        if (!reopened && IsSectorEraseAt(request, 0x8000)) {
             reopened = true;
             pressCancel();
             openFirmware();

@@ -27,13 +27,7 @@ class WindowArrangerTest : public ShellFixture {
 protected:
     void SetUp() override { installConfig(0); }
 
-    void open(const char* caption) {
-        QTreeWidgetItem* item = node(QString::fromUtf8(caption));
-        ASSERT_NE(item, nullptr) << caption;
-        window().tree()->setCurrentItem(item);
-        window().activateSelectedNode();
-        QApplication::processEvents();
-    }
+    void open(const char* caption) { openNode(QString::fromUtf8(caption)); }
     QList<QMdiSubWindow*> openSix() {
         for (const char* caption : kSixWindows) open(caption);
         return frames();

@@ -40,10 +40,7 @@ protected:
     }
 
     void activate(const QString& caption) {
-        QTreeWidgetItem* item = node(caption);
-        ASSERT_NE(item, nullptr) << caption.toStdString();
-        window().tree()->setCurrentItem(item);
-        window().activateSelectedNode();
+        ASSERT_TRUE(ActivateNode(window(), caption)) << caption.toStdString();
     }
 
     // Every task window, each in its frame: read, write, then the tree's.

@@ -7,17 +7,10 @@
 #include <array>
 
 #include "monitor/ReportHistory.h"
+#include "tests/support/StatisticsRecord.h"
 
 using Words = std::array<std::uint32_t, StatisticsReport::kWordCount>;
 using Record = std::array<std::uint8_t, 4 * StatisticsReport::kWordCount>;
-
-inline Record bigEndian(const Words& words) {
-    Record record{};
-    for (int i = 0; i < StatisticsReport::kWordCount; ++i) {
-        for (int b = 0; b < 4; ++b) record[4 * i + b] = words[i] >> (24 - 8 * b) & 0xFF;
-    }
-    return record;
-}
 
 // Reports one second apart from 14:03:27.250 at UTC+3.
 class HistoryTest : public ::testing::Test {
@@ -27,7 +20,7 @@ protected:
         history_.setTimeSource([this] { return start_.addSecs(ticks_++); });
     }
     void append(const Words& words) {
-        const Record record = bigEndian(words);
+        const Record record = BigEndianRecord(words);
         history_.append(record.data());
     }
     // A report whose collection time is `seconds` and whose lost fraction is `lost`.

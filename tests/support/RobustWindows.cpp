@@ -3,11 +3,10 @@
 #include <QCheckBox>
 #include <QMdiSubWindow>
 #include <QPushButton>
-#include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 
 #include "shell/DeviceForm.h"
 #include "tests/support/FakeDialogs.h"
+#include "tests/support/ShellFixture.h"
 #include "transfer/FlashForm.h"
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
@@ -17,12 +16,7 @@ namespace robust {
 namespace {
 
 void activateNode(TFDevice& device, const char* caption) {
-    for (QTreeWidgetItemIterator it(device.tree()); *it; ++it) {
-        if ((*it)->text(0) != QString::fromUtf8(caption)) continue;
-        device.tree()->setCurrentItem(*it);
-        device.activateSelectedNode();
-        return;
-    }
+    ActivateNode(device, QString::fromUtf8(caption));
 }
 
 template <class Control>

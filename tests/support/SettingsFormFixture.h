@@ -33,6 +33,7 @@
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/TestLocales.h"
 #include "tests/support/VirtualClock.h"
+#include "tests/support/WindowControls.h"
 #include "ui/WindowRegistry.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -70,9 +71,7 @@ protected:
     }
     template <class T>
     static T* Child(QWidget& window, const char* name) {
-        T* child = window.findChild<T*>(name);
-        EXPECT_NE(child, nullptr) << name;
-        return child;
+        return NamedControl<T>(window, name);
     }
     static QCheckBox* Link(QWidget& window) { return Child<QCheckBox>(window, "Link"); }
     static void Click(QWidget& window, const char* name) {

@@ -1,6 +1,7 @@
 #include "tests/support/ShellFixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMdiArea>
@@ -43,11 +44,31 @@ void ShellFixture::trigger(const char* actionName) {
     found->trigger();
 }
 
-QTreeWidgetItem* ShellFixture::node(const QString& caption) const {
-    for (QTreeWidgetItemIterator it(window_->tree()); *it; ++it) {
+QTreeWidgetItem* FindNode(const QTreeWidget& tree, const QString& caption) {
+    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(&tree)); *it; ++it) {
         if ((*it)->text(0) == caption) return *it;
     }
     return nullptr;
+}
+
+bool ActivateNode(TFDevice& window, const QString& caption) {
+    QTreeWidgetItem* item = FindNode(*window.tree(), caption);
+    if (!item) return false;
+    window.tree()->setCurrentItem(item);
+    window.activateSelectedNode();
+    return true;
+}
+
+QTreeWidgetItem* ShellFixture::node(const QString& caption) const {
+    return FindNode(*window_->tree(), caption);
+}
+
+QMdiSubWindow* ShellFixture::openNode(const QString& caption) {
+    const bool found = ActivateNode(*window_, caption);
+    EXPECT_TRUE(found) << caption.toStdString();
+    if (!found) return nullptr;
+    QApplication::processEvents();
+    return window_->clientArea()->activeSubWindow();
 }
 
 namespace {

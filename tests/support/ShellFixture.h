@@ -16,7 +16,15 @@
 #include "tests/support/VirtualClock.h"
 
 class QAction;
+class QMdiSubWindow;
+class QTreeWidget;
 class QTreeWidgetItem;
+
+// The first node with this caption in display order, or null.
+QTreeWidgetItem* FindNode(const QTreeWidget& tree, const QString& caption);
+// Selects the node and opens what it stands for, as Enter on the tree does; false when the tree
+// has no such node.
+bool ActivateNode(TFDevice& window, const QString& caption);
 
 class ShellFixture : public ::testing::Test {
 protected:
@@ -31,6 +39,9 @@ protected:
     QAction* action(const char* actionName) const;
     // The first node with this caption in display order, or null.
     QTreeWidgetItem* node(const QString& caption) const;
+    // ActivateNode with the events processed after it: the active frame then, null when the
+    // tree has no such node (which fails the test).
+    QMdiSubWindow* openNode(const QString& caption);
     // Selects the node and double-clicks it, as a person would.
     void doubleClickNode(const QString& caption);
     // Selects the node and presses a key on the tree.

@@ -25,3 +25,9 @@ bool BoardReleased() {
     }
     return open == 0;
 }
+
+bool IsSectorEraseAt(const k350sim::Bytes& request, std::uint32_t address) {
+    return request.size() == 12 && request[0] == 2 && request[8] == 0xD8 &&
+           request[9] == std::uint8_t(address >> 16) && request[10] == std::uint8_t(address >> 8) &&
+           request[11] == std::uint8_t(address);
+}

@@ -12,3 +12,5 @@ k350sim::Id8 BoardDieId(int index);
 std::vector<k350sim::DeviceId> PlugBoards(int count, const k350sim::BoardOptions& options = {});
 // Every handle opened on a simulated board has been closed again.
 bool BoardReleased();
+// A request of the firmware download to erase the flash sector at `address`, as the board gets it.
+bool IsSectorEraseAt(const k350sim::Bytes& request, std::uint32_t address);

@@ -25,6 +25,7 @@
 #include "tests/support/FakeDialogs.h"
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/VirtualClock.h"
+#include "tests/support/WindowControls.h"
 
 class TraceFormTest : public ::testing::Test {
 protected:
@@ -34,16 +35,8 @@ protected:
     }
     ~TraceFormTest() override { SetK350Worker(nullptr); }
 
-    QCheckBox* box(const char* name) {
-        auto* found = form_.findChild<QCheckBox*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QPushButton* button(const char* name) {
-        auto* found = form_.findChild<QPushButton*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
+    QCheckBox* box(const char* name) { return NamedControl<QCheckBox>(form_, name); }
+    QPushButton* button(const char* name) { return NamedControl<QPushButton>(form_, name); }
     void click(QAbstractButton* control) { QTest::mouseClick(control, Qt::LeftButton); }
     std::array<std::uint8_t, 2> maskWrittenIntoRequest() {
         std::array<std::uint8_t, 2> word = {0xFF, 0xFF};

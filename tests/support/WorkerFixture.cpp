@@ -1,5 +1,6 @@
 #include "tests/support/WorkerFixture.h"
 
+#include "config/ConfigImage.h"
 #include "tests/support/SimTime.h"
 
 void WorkerFixture::SetUp() {
@@ -37,6 +38,17 @@ RecordingChannel::Receiver WorkerFixture::fillWith(std::shared_ptr<const Bytes> 
     return [bytes](WorkerNotification notification) {
         if (notification.code != NotifyCode::FillData) return;
         reinterpret_cast<TransferData*>(notification.value)->hold(bytes);
+    };
+}
+
+RecordingChannel::Receiver WorkerFixture::keepSnapshotAndFill(
+    Bytes& installed, const std::shared_ptr<const Bytes>& record) {
+    return [&installed, &record](WorkerNotification notification) {
+        if (notification.code == NotifyCode::ConfigData) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(notification.value);
+            installed.assign(bytes, bytes + kSnapshotSize);
+        }
+        if (notification.code == NotifyCode::FillData) fillWith(record)(notification);
     };
 }
 

@@ -20,6 +20,10 @@ public:
 
     // A receiver that answers "fill in your data" with a TransferData over `bytes`.
     static RecordingChannel::Receiver fillWith(std::shared_ptr<const Bytes> bytes);
+    // The main window's receiver: it keeps each snapshot it is given in `installed`, and answers
+    // "fill in your data" with the bytes `record` holds at that moment. Both must outlive it.
+    static RecordingChannel::Receiver keepSnapshotAndFill(
+        Bytes& installed, const std::shared_ptr<const Bytes>& record);
 
 protected:
     // Empty world with one healthy board on bus 0; the main window (FDevice) is open.

@@ -3,17 +3,12 @@
 #include <QPushButton>
 
 #include "tests/support/ShellFixture.h"
+#include "tests/support/SimBoards.h"
 #include "transfer/FlashForm.h"
 
 namespace {
 
 using Bytes = k350sim::Bytes;
-
-bool isEraseAt(const Bytes& request, std::uint32_t address) {
-    return request.size() == 12 && request[0] == 2 && request[8] == 0xD8 &&
-           request[9] == std::uint8_t(address >> 16) && request[10] == std::uint8_t(address >> 8) &&
-           request[11] == std::uint8_t(address);
-}
 
 class FlashFormTest : public ShellFixture {
 protected:
@@ -40,7 +35,7 @@ protected:
 TEST_F(FlashFormTest, CancelDuringTheDownloadLogsThatTheFlashIsIncomplete) {
     ASSERT_NE(flashWindow(), nullptr);
     k350sim::setReplyHook([&](k350sim::DeviceId, const Bytes& request, Bytes&) {
-        if (isEraseAt(request, 0x8000) && flashWindow())
+        if (IsSectorEraseAt(request, 0x8000) && flashWindow())
             flashWindow()->findChild<QPushButton*>("But")->click();
         return 0;
     });

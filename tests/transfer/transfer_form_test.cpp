@@ -21,6 +21,7 @@
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/ShellFixture.h"
 #include "tests/support/VirtualClock.h"
+#include "tests/support/WindowControls.h"
 #include "transfer/FlashForm.h"
 #include "transfer/ReadForm.h"
 #include "transfer/SaveForm.h"
@@ -44,9 +45,7 @@ protected:
     }
     template <class T = QLabel>
     static T* control(QWidget& window, const char* name) {
-        auto* found = window.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return NamedControl<T>(window, name);
     }
     static QString text(QWidget& window, const char* name) { return control(window, name)->text(); }
     static int gauge(QWidget& window) { return control<QProgressBar>(window, "CGauge1")->value(); }
@@ -70,9 +69,7 @@ TEST_F(TransferFormsTest, ReadShowsTheCourseOfTheReadAndClosesItselfTenSecondsAf
     TFRead read;
     read.show();
     EXPECT_EQ(read.windowTitle(), "Чтение конфигурации");
-    // The stated client size, grown where the captions need room, and fixed.
-    EXPECT_EQ(read.size().expandedTo(QSize(297, 220)), read.size());
-    EXPECT_EQ(read.minimumSize(), read.maximumSize());
+    ExpectFixedSize(read, QSize(297, 220));
     EXPECT_TRUE(worker.isSignalled(WorkerRequest::ReadConfig));
     EXPECT_EQ(WindowRegistry::Get(WindowId::FRead), &read);
     auto* timer = control<QTimer>(read, "Timer");

@@ -28,13 +28,7 @@ protected:
     }
 
     TaskWindow* open(const char* caption) {
-        QTreeWidgetItem* item = node(QString::fromUtf8(caption));
-        EXPECT_NE(item, nullptr) << caption;
-        if (!item) return nullptr;
-        window().tree()->setCurrentItem(item);
-        window().activateSelectedNode();
-        QApplication::processEvents();
-        QMdiSubWindow* frame = window().clientArea()->activeSubWindow();
+        QMdiSubWindow* frame = openNode(QString::fromUtf8(caption));
         return frame ? qobject_cast<TaskWindow*>(frame->widget()) : nullptr;
     }
     static QMdiSubWindow* frameOf(TaskWindow* task) {
