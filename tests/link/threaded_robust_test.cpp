@@ -12,9 +12,9 @@
 #include "link/Clock.h"
 #include "link/K350Task.h"
 #include "sim/SimControl.h"
-#include "tests/support/SimBoards.h"
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/RobustOperations.h"
+#include "tests/support/SimBoards.h"
 #include "tests/support/SimTime.h"
 #include "tests/support/VirtualClock.h"
 
@@ -69,12 +69,17 @@ protected:
         k350sim::pushTraceRecord(board_, {0x00, 0x00, 0xCC});
     }
 
-    // Replies of one healthy run, on this thread.
-    int repliesOf(const robust::WindowOperation& operation) {
+    // A fresh board with trace records to poll, and every window open on `channel`.
+    void prepareRun(RecordingChannel& channel) {
         freshBoard();
-        RecordingChannel channel;
         openWindows(channel);
         queueTraceRecords();
+    }
+
+    // Replies of one healthy run, on this thread.
+    int repliesOf(const robust::WindowOperation& operation) {
+        RecordingChannel channel;
+        prepareRun(channel);
         TK350 worker(channel, clock_);
         auto replies = std::make_shared<std::atomic<int>>(0);
         k350sim::setReplyHook([replies](int, const Bytes&, Bytes&) {
@@ -94,10 +99,8 @@ protected:
     // Stops the thread at the board's `reply`-th reply; with closeWindows, every window
     // goes at the same moment.
     void stopAtReply(const robust::WindowOperation& operation, int reply, bool closeWindows) {
-        freshBoard();
         RecordingChannel channel;
-        openWindows(channel);
-        queueTraceRecords();
+        prepareRun(channel);
         TK350 worker(channel, clock_);
         auto count = std::make_shared<std::atomic<int>>(0);
         // Runs on the worker thread, inside the transfer.
