@@ -265,9 +265,10 @@ TEST_F(RealStackCli, TheStationNamesWhatHoldsABusyInterface) {
     sim::addBoard(bus, {.refusesInterface0 = true});
     sim::addBoard(bus, driver);
     attach();
-    writeFile(workDir() + "/fw.rom", std::vector<std::uint8_t>(3000, 0x5A));
-    const ProgramRun station = k350ctl({"station", "--image", "fw.rom", "--code", kServiceCode,
-                                        "--store", "line.sqlite", "--boards", "2", "--json"});
+    WriteFileBytes(workDir() + "/fw.rom", std::vector<std::uint8_t>(3000, 0x5A));
+    const ProgramRun station =
+        k350ctl({"station", "--image", "fw.rom", "--code", TypedCode::Service, "--store",
+                 "line.sqlite", "--boards", "2", "--json"});
     EXPECT_EQ(station.status, 1) << station.err;
     EXPECT_THAT(station.out, HasSubstr(R"("state":"unusable","error":"held by another program)"));
     EXPECT_THAT(station.out,
