@@ -1,6 +1,6 @@
 // The line report over a store of many runs, in SQLite and in a PostgreSQL server of its own:
 // the report of one day and of the whole period (the queries and the formatting), history of one
-// serial and since a day.
+// serial and since a day, and what a station's run costs to write into a store that large.
 //   bench_report_bench [RUNS [DAYS]]   (default 100000 runs over 60 days, 8 benches of 8 ports)
 #include <unistd.h>
 
@@ -37,6 +37,30 @@ double Best(const std::function<void()>& work) {
     return best;
 }
 
+constexpr int kWrites = 200;
+
+// Runs written as a station writes them, one transaction to begin and one to finish each, into
+// the filled store the day after its last: what the store's upkeep costs a station. Every tenth
+// board comes back; the others are new, as on the line.
+double StationWrites(RunStore& store, const std::vector<RunRecord>& runs, const LineShape& shape) {
+    const std::string day = line_simulation::TimeText(line_simulation::DayStart(shape, shape.days));
+    static unsigned written = 0;
+    return Best([&] {
+        for (int i = 0; i < kWrites; ++i) {
+            RunRecord run = runs[std::size_t(i) * (runs.size() / kWrites)];
+            if (i % 10 != 0) {
+                char die[32];
+                std::snprintf(die, sizeof die, "0x350B%012X", ++written);
+                run.dieId = die;
+            }
+            run.startedAt = day.substr(0, 11) + "08:00:00Z";
+            run.finishedAt = day.substr(0, 11) + "08:01:10Z";
+            run.id = store.beginRun(run);
+            store.finishRun(run);
+        }
+    });
+}
+
 void Measure(const char* name, const std::string& location, SqlDialect dialect,
              const std::vector<RunRecord>& runs, const LineShape& shape) {
     OpenRunStore(location);  // the schema
@@ -46,7 +70,10 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
     };
     auto db = connect();
     const double fill = Seconds([&] { FillRuns(*db, runs); });
-    if (dialect == SqlDialect::Postgres) db->run("ANALYZE k350_runs");
+    // As a line's store is between runs: the fill's log written into the file.
+    if (dialect == SqlDialect::Sqlite) db->run("PRAGMA wal_checkpoint(TRUNCATE)");
+    if (dialect == SqlDialect::Postgres)
+        db->run("ANALYZE");  // as autovacuum does on a line's store
     const std::string lastDay =
         line_simulation::TimeText(line_simulation::DayStart(shape, shape.days - 1));
     const std::string end = line_simulation::TimeText(line_simulation::DayStart(shape, shape.days));
@@ -54,7 +81,7 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
     std::size_t dayRuns = 0, pageBytes = 0;
     const auto report = [&](const std::string& since) {
         const ReportFilter filter{since, end};
-        ReportQueries queries(*db, dialect, filter);
+        ReportQueries queries(*db, filter);
         const LineReport figures = ReadLineReport(queries, filter, AlertRule{});
         pageBytes = LineReportPage(figures).size() + LineReportText(figures).size();
         dayRuns = std::size_t(figures.line.counts.runs);
@@ -67,17 +94,19 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
     std::size_t serialRuns = 0, sinceRuns = 0;
     const double bySerial = Best([&] { serialRuns = store->history({.serial = serial}).size(); });
     const double since = Best([&] { sinceRuns = store->history({.since = lastDay}).size(); });
+    const double write = StationWrites(*store, runs, shape) / kWrites;
     std::printf(
         "%-10s  fill %7.2f s   report: a day (%zu runs) %7.3f s, all %zu runs %7.3f s"
         " (page and text %zu KiB)   history --serial (%zu runs) %7.4f s, --since a day "
-        "(%zu runs) %7.3f s\n",
+        "(%zu runs) %7.3f s   a station's run written %6.2f ms\n",
         name, fill, dayCount, day, runs.size(), whole, pageBytes / 1024, serialRuns, bySerial,
-        sinceRuns, since);
+        sinceRuns, since, write * 1000);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each store's line as soon as it is measured
     LineShape shape;
     shape.runs = argc > 1 ? std::atoi(argv[1]) : 100000;
     shape.days = argc > 2 ? std::atoi(argv[2]) : 60;
@@ -105,6 +134,9 @@ int main(int argc, char** argv) {
             std::printf("PostgreSQL  not measured: %s\n", server.problem().c_str());
         }
     }
-    std::filesystem::remove_all(folder);
+    if (!getenv("KEEP"))
+        std::filesystem::remove_all(folder);
+    else
+        std::printf("kept %s\n", folder.c_str());
     return 0;
 }

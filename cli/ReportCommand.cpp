@@ -49,9 +49,7 @@ int ReportCommand(const Options& options, Console& console) {
         // Read-only: a missing file or another program's is refused as it is, and a station
         // writing meanwhile is neither waited for nor disturbed.
         const auto store = OpenSqlRunStore(location, StoreAccess::Read);
-        ReportQueries queries(
-            store->connection(),
-            IsPostgresLocation(location) ? SqlDialect::Postgres : SqlDialect::Sqlite, filter);
+        ReportQueries queries(store->connection(), filter);
         report = ReadLineReport(queries, filter, rule);
     } catch (const StoreError& error) {
         return Fail(console, error.what(), ExitStatus::File);

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     SqliteConnection db(store);
     FillRuns(db, SimulatedLine(shape));
     const ReportFilter filter{"2026-12-09T00:00:00Z", "2026-12-10T00:00:00Z"};
-    ReportQueries queries(db, SqlDialect::Sqlite, filter);
+    ReportQueries queries(db, filter);
     LineReport report = ReadLineReport(queries, filter, AlertRule{});
     report.periodText = "2026-12-09 00:00 to 2026-12-10 00:00";
     const std::string page = folder + "/line.html";

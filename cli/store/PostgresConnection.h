@@ -26,6 +26,7 @@ public:
     void commit() override;
     void rollback() override;
     std::string autoKeyType() const override { return "BIGSERIAL PRIMARY KEY"; }
+    SqlDialect dialect() const override { return SqlDialect::Postgres; }
     bool hasTable(const std::string& name) override;
 
 private:

@@ -1,7 +1,10 @@
 #include "cli/store/ReportQueries.h"
 
 #include <cmath>
+#include <map>
 #include <string_view>
+
+#include "cli/store/RunFigures.h"
 
 namespace {
 
@@ -47,10 +50,35 @@ GroupName GroupOf(const SqlRow& row) {
 // A run with a verdict on the board; an interrupted or unfinished run has none.
 constexpr const char* kJudged = "result IN ('passed', 'failed', 'unusable')";
 
+// The levels a board's previous run is kept for, as RunFigures names its columns.
+constexpr const char* kPriorLevels[] = {"line", "station", "port"};
+
+// A board's first run of the period (at a level) is one whose previous run started before it.
+std::string FirstOfPeriod(const std::string& level, const std::string& prior = "prior_") {
+    return "(" + prior + level + " IS NULL OR " + prior + level + " < b.since)";
+}
+
+// A share of the store above which SQLite is better told to read the period from the indexes
+// ordered as each statement groups: it cannot know how many runs a period holds and would
+// otherwise take every run of a year through the index of start times, then order them.
+constexpr std::int64_t kWideShare = 8;
+
 }  // namespace
 
+ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
+    : db_(db), dialect_(db.dialect()), filter_(std::move(filter)) {
+    keptFigures_ = db_.hasTable("k350_run_steps");
+    if (dialect_ != SqlDialect::Sqlite || !keptFigures_) return;
+    const auto inPeriod =
+        db_.run("SELECT COUNT(*) FROM k350_runs WHERE started_at >= ? AND started_at < ?",
+                {filter_.since, filter_.until});
+    const auto all = db_.run("SELECT MAX(id) FROM k350_runs");
+    wide_ = Count(inPeriod.at(0), 0) * kWideShare > Count(all.at(0), 0);
+}
+
 std::string ReportQueries::where() const {
-    std::string sql = "started_at >= ? AND started_at < ?";
+    const std::string time = unindexed("started_at");
+    std::string sql = time + " >= ? AND " + time + " < ?";
     if (!filter_.station.empty()) sql += " AND station = ?";
     if (!filter_.port.empty()) sql += " AND port = ?";
     if (!filter_.recipe.empty()) sql += " AND recipe = ?";
@@ -65,11 +93,6 @@ std::vector<SqlValue> ReportQueries::parameters() const {
     return values;
 }
 
-std::string ReportQueries::seconds(const std::string& time) const {
-    if (dialect_ == SqlDialect::Sqlite) return "(julianday(" + time + ") * 86400.0)";
-    return "EXTRACT(EPOCH FROM CAST(" + time + " AS TIMESTAMPTZ))";
-}
-
 // Each statement names RUN_FILTER once, before any parameter of its own.
 std::vector<SqlRow> ReportQueries::run(const std::string& sql, ReportLevel level,
                                        std::vector<SqlValue> extra) {
@@ -79,7 +102,71 @@ std::vector<SqlRow> ReportQueries::run(const std::string& sql, ReportLevel level
                    values);
 }
 
+std::string ReportQueries::unindexed(const std::string& column) const {
+    return wide_ ? "+" + column : column;
+}
+
+bool ReportQueries::countsFromPriors() const {
+    return keptFigures_ && filter_.recipe.empty() &&
+           (filter_.port.empty() || !filter_.station.empty());
+}
+
 std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
+    if (!countsFromPriors()) return countsOfEachBoard(level);
+    // Within a station or a port the reader chose, the line is that station or port.
+    const int narrowest = !filter_.port.empty() ? 2 : !filter_.station.empty() ? 1 : 0;
+    const int prior = std::max(int(level), narrowest);
+    std::vector<RunCounts> out;
+    std::map<std::pair<std::string, std::string>, std::size_t> at;
+    for (const SqlRow& row : portCounts()) {
+        GroupName name = GroupOf(row);
+        if (level != ReportLevel::Port) name.port.clear();
+        if (level == ReportLevel::Line) name.station.clear();
+        const auto [found, added] = at.emplace(std::pair(name.station, name.port), out.size());
+        if (added) out.push_back({.group = name});
+        RunCounts& sum = out[found->second];
+        sum.runs += Count(row, 2);
+        sum.passed += Count(row, 3);
+        sum.failed += Count(row, 4);
+        sum.unusable += Count(row, 5);
+        sum.interrupted += Count(row, 6);
+        sum.unfinished += Count(row, 7);
+        const std::size_t first = 8 + 4 * std::size_t(prior);
+        sum.boards += Count(row, first);
+        sum.boardsPassed += Count(row, first + 1);
+        sum.firstRunsJudged += Count(row, first + 2);
+        sum.firstRunsPassed += Count(row, first + 3);
+    }
+    return out;
+}
+
+// Each port's runs by result, and for each level the boards whose first run of the period (their
+// first passed run) is at the port: summed over ports, those are the level's boards.
+const std::vector<SqlRow>& ReportQueries::portCounts() {
+    if (portCounts_) return *portCounts_;
+    std::string sql =
+        "WITH r AS (SELECT station, port, result, prior_line, prior_station, prior_port,"
+        " prior_pass_line, prior_pass_station, prior_pass_port FROM k350_runs WHERE RUN_FILTER),"
+        " b AS (SELECT CAST(? AS TEXT) AS since)"
+        " SELECT station, port, COUNT(*)";
+    for (const char* result : {"passed", "failed", "unusable", "interrupted", "unfinished"}) {
+        sql += ", SUM(CASE WHEN result = '" + std::string(result) + "' THEN 1 ELSE 0 END)";
+    }
+    for (const char* level : kPriorLevels) {
+        const std::string first = FirstOfPeriod(level);
+        sql += ", SUM(CASE WHEN " + first + " THEN 1 ELSE 0 END)";
+        sql += ", SUM(CASE WHEN result = 'passed' AND " + FirstOfPeriod(level, "prior_pass_") +
+               " THEN 1 ELSE 0 END)";
+        sql += ", SUM(CASE WHEN " + first + " AND " + kJudged + " THEN 1 ELSE 0 END)";
+        sql += ", SUM(CASE WHEN " + first + " AND result = 'passed' THEN 1 ELSE 0 END)";
+    }
+    sql += " FROM r, b GROUP BY station, port ORDER BY station, port";
+    portCounts_ = run(sql, ReportLevel::Port, {filter_.since});
+    return *portCounts_;
+}
+
+// The same counts from the runs themselves: each board's runs in order, in each group.
+std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
     const std::string sql =
         "WITH r AS (SELECT GROUP_KEYS, result, started_at, id,"
         " COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
@@ -118,12 +205,10 @@ std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
 }
 
 std::vector<TimeCount> ReportQueries::boardTimes() {
-    const std::string sql = "WITH d AS (SELECT GROUP_KEYS, ROUND(" + seconds("finished_at") +
-                            " - " + seconds("started_at") +
-                            ", 3) AS s FROM k350_runs WHERE RUN_FILTER AND result = 'passed'"
-                            " AND finished_at IS NOT NULL)"
-                            " SELECT g_station, g_port, s, COUNT(*) FROM d"
-                            " GROUP BY g_station, g_port, s";
+    const std::string seconds = keptFigures_ ? "seconds" : RunFigures::RunSeconds(dialect_);
+    const std::string sql = "SELECT GROUP_KEYS, " + seconds + " AS s, COUNT(*) FROM k350_runs" +
+                            " WHERE RUN_FILTER AND result = 'passed' AND " + seconds +
+                            " IS NOT NULL GROUP BY g_station, g_port, s";
     std::vector<TimeCount> out;
     for (const SqlRow& row : run(sql, ReportLevel::Port)) {
         out.push_back({GroupOf(row), {}, true, Seconds(row, 2).value_or(-1), Count(row, 3)});
@@ -132,22 +217,12 @@ std::vector<TimeCount> ReportQueries::boardTimes() {
 }
 
 std::vector<TimeCount> ReportQueries::stepTimes() {
-    const bool sqlite = dialect_ == SqlDialect::Sqlite;
-    const auto field = [&](const char* name) {
-        return sqlite ? "json_extract(e.value, '$." + std::string(name) + "')"
-                      : "(e.value ->> '" + std::string(name) + "')";
-    };
-    const std::string elements = sqlite ? "k350_runs, json_each(k350_runs.steps) AS e"
-                                        : "k350_runs, json_array_elements(CAST(k350_runs.steps AS "
-                                          "JSON)) AS e(value)";
-    const std::string succeeded = sqlite ? field("ok") + " = 1" : field("ok") + " = 'true'";
-    const std::string sql = "WITH d AS (SELECT GROUP_KEYS, " + field("step") +
-                            " AS step, CASE WHEN " + succeeded +
-                            " THEN 1 ELSE 0 END AS ok, ROUND(" + seconds(field("finished")) +
-                            " - " + seconds(field("started")) + ", 3) AS s FROM " + elements +
-                            " WHERE RUN_FILTER AND steps IS NOT NULL)"
-                            " SELECT g_station, g_port, step, ok, s, COUNT(*) FROM d"
-                            " GROUP BY g_station, g_port, step, ok, s";
+    // A store of an older k350ctl keeps only the steps' JSON.
+    const std::string steps =
+        keptFigures_ ? "k350_run_steps"
+                     : "(" + RunFigures::StepRows(dialect_) + " WHERE steps IS NOT NULL) AS s";
+    const std::string sql = "SELECT GROUP_KEYS, step, ok, seconds, COUNT(*) FROM " + steps +
+                            " WHERE RUN_FILTER GROUP BY g_station, g_port, step, ok, seconds";
     std::vector<TimeCount> out;
     for (const SqlRow& row : run(sql, ReportLevel::Port)) {
         // A step without its times (-1) counts, but not towards the percentiles.
@@ -174,13 +249,12 @@ std::vector<FailureCount> ReportQueries::failures(ReportLevel level) {
 
 std::vector<HourCount> ReportQueries::hours(ReportLevel level) {
     const std::string sql =
-        "WITH r AS (SELECT GROUP_KEYS, SUBSTR(finished_at, 1, 13) AS hour, result"
-        " FROM k350_runs WHERE RUN_FILTER AND finished_at IS NOT NULL AND " +
-        std::string(kJudged) +
-        ")"
-        " SELECT g_station, g_port, hour, COUNT(*),"
-        " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END)"
-        " FROM r GROUP BY g_station, g_port, hour ORDER BY g_station, g_port, hour";
+        "SELECT GROUP_KEYS, SUBSTR(finished_at, 1, 13) AS hour, COUNT(*),"
+        " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END) FROM k350_runs"
+        " WHERE RUN_FILTER AND SUBSTR(finished_at, 1, 13) IS NOT NULL AND " +
+        unindexed("result") +
+        " IN ('passed', 'failed', 'unusable')"
+        " GROUP BY g_station, g_port, hour ORDER BY g_station, g_port, hour";
     std::vector<HourCount> out;
     for (const SqlRow& row : run(sql, level)) {
         out.push_back({GroupOf(row), Text(row, 2), Count(row, 3), Count(row, 4)});
@@ -188,18 +262,27 @@ std::vector<HourCount> ReportQueries::hours(ReportLevel level) {
     return out;
 }
 
+std::vector<std::pair<std::string, std::string>> ReportQueries::ports() {
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string sql =
+        "SELECT DISTINCT station, port FROM k350_runs WHERE RUN_FILTER ORDER BY station, port";
+    for (const SqlRow& row : run(sql, ReportLevel::Port))
+        out.emplace_back(Text(row, 0), Text(row, 1));
+    return out;
+}
+
+// A port at a time, from the newest run back: a year of runs is never ordered to find the last.
 std::vector<RecentRun> ReportQueries::recentRuns(int perPort) {
     const std::string sql =
-        "WITH r AS (SELECT station, port, result, failed_step, ROW_NUMBER() OVER"
-        " (PARTITION BY station, port ORDER BY started_at DESC, id DESC) AS n"
-        " FROM k350_runs WHERE RUN_FILTER AND " +
-        std::string(kJudged) +
-        ")"
-        " SELECT station, port, result, failed_step FROM r WHERE n <= CAST(? AS INTEGER)"
-        " ORDER BY station, port, n";
+        "SELECT result, failed_step FROM k350_runs WHERE RUN_FILTER AND station = ? AND port = ?"
+        " AND " +
+        std::string(kJudged) + " ORDER BY started_at DESC, id DESC LIMIT CAST(? AS INTEGER)";
     std::vector<RecentRun> out;
-    for (const SqlRow& row : run(sql, ReportLevel::Port, {std::to_string(perPort)})) {
-        out.push_back({Text(row, 0), Text(row, 1), Text(row, 2) == "passed", Text(row, 3)});
+    for (const auto& [station, port] : ports()) {
+        for (const SqlRow& row :
+             run(sql, ReportLevel::Port, {station, port, std::to_string(perPort)})) {
+            out.push_back({station, port, Text(row, 0) == "passed", Text(row, 1)});
+        }
     }
     return out;
 }

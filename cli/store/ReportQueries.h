@@ -9,10 +9,6 @@
 
 #include "cli/store/SqlConnection.h"
 
-// The two databases differ in how they read a time and the steps' JSON; the rest of each
-// statement is the same text for both.
-enum class SqlDialect { Sqlite, Postgres };
-
 struct ReportFilter {
     std::string since{}, until{};  // ISO 8601 in UTC: runs started at or after since, before until
     std::string station{}, port{}, recipe{};  // empty: any
@@ -80,8 +76,7 @@ struct RecentRun {
 
 class ReportQueries {
 public:
-    ReportQueries(SqlConnection& db, SqlDialect dialect, ReportFilter filter)
-        : db_(db), dialect_(dialect), filter_(std::move(filter)) {}
+    ReportQueries(SqlConnection& db, ReportFilter filter);
 
     std::vector<RunCounts> counts(ReportLevel level);
     // By port, to the millisecond: the passed runs' times and the steps' times.
@@ -93,13 +88,24 @@ public:
     std::vector<RecentRun> recentRuns(int perPort);
 
 private:
+    // Whether the store keeps its runs' figures (RunFigures), and whether they answer the board
+    // counts of this filter: a board's previous run is kept per line, station and port, not per
+    // recipe or per port name across stations.
+    bool countsFromPriors() const;
+    std::vector<RunCounts> countsOfEachBoard(ReportLevel level);
+    const std::vector<SqlRow>& portCounts();
+    std::vector<std::pair<std::string, std::string>> ports();
     std::string where() const;
+    // A unary plus keeps SQLite from choosing an index by this column; the result is the same.
+    std::string unindexed(const std::string& column) const;
     std::vector<SqlValue> parameters() const;
-    std::string seconds(const std::string& time) const;
     std::vector<SqlRow> run(const std::string& sql, ReportLevel level,
                             std::vector<SqlValue> extra = {});
 
     SqlConnection& db_;
     SqlDialect dialect_;
     ReportFilter filter_;
+    bool keptFigures_ = false;
+    bool wide_ = false;  // the period holds much of the store
+    std::optional<std::vector<SqlRow>> portCounts_;
 };

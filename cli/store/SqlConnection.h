@@ -10,6 +10,10 @@
 using SqlValue = std::optional<std::string>;  // nothing is NULL
 using SqlRow = std::vector<SqlValue>;
 
+// The two databases differ in how they read a time and JSON, and in what helps their planners;
+// the rest of each statement is the same text for both.
+enum class SqlDialect { Sqlite, Postgres };
+
 class SqlConnection {
 public:
     virtual ~SqlConnection() = default;
@@ -22,5 +26,6 @@ public:
     virtual void rollback() = 0;
     // The column type of a key that numbers rows by itself.
     virtual std::string autoKeyType() const = 0;
+    virtual SqlDialect dialect() const = 0;
     virtual bool hasTable(const std::string& name) = 0;
 };

@@ -8,16 +8,23 @@
 #include <ctime>
 #include <random>
 
+#include "cli/store/RunFigures.h"
 #include "cli/store/StoreText.h"
 
 namespace {
 
 // Each upgrade takes the schema one version further; a new version appends its statements and
 // never changes an earlier one, so every store reaches the same schema. `AUTOKEY` is the
-// database's own self-numbering key type.
-const std::vector<std::vector<std::string>>& Upgrades() {
-    static const std::vector<std::vector<std::string>> upgrades{
-        {
+// database's own self-numbering key type. An upgrade may then fill what it added from the rows
+// already there.
+struct Upgrade {
+    std::vector<std::string> statements;
+    void (*fill)(SqlConnection&) = nullptr;
+};
+
+const std::vector<Upgrade>& Upgrades() {
+    static const std::vector<Upgrade> upgrades{
+        {{
             "CREATE TABLE k350_boards ("
             " die_id TEXT PRIMARY KEY,"
             " chip_id TEXT NOT NULL,"
@@ -35,19 +42,19 @@ const std::vector<std::vector<std::string>>& Upgrades() {
             "CREATE INDEX k350_runs_die ON k350_runs (die_id)",
             "CREATE INDEX k350_runs_serial ON k350_runs (serial)",
             "CREATE INDEX k350_runs_started ON k350_runs (started_at)",
-        },
-        {
+        }},
+        {{
             // The command run after the board: which, how it ended, what it printed.
             "ALTER TABLE k350_runs ADD COLUMN hook TEXT",
             "ALTER TABLE k350_runs ADD COLUMN hook_status TEXT",
             "ALTER TABLE k350_runs ADD COLUMN hook_output TEXT",
-        },
-        {
+        }},
+        {{
             "ALTER TABLE k350_runs ADD COLUMN run_key TEXT",
             "CREATE UNIQUE INDEX k350_runs_key ON k350_runs (run_key)",
-        },
+        }},
         // Serials of either form: each board's form, and its number up to the form's last.
-        {
+        {{
             "CREATE TABLE k350_boards_2 ("
             " die_id TEXT PRIMARY KEY,"
             " chip_id TEXT NOT NULL,"
@@ -62,7 +69,39 @@ const std::vector<std::vector<std::string>>& Upgrades() {
             " FROM k350_boards",
             "DROP TABLE k350_boards",
             "ALTER TABLE k350_boards_2 RENAME TO k350_boards",
-        },
+        }},
+        // The report's figures of each run (RunFigures), and indexes that hold what each of the
+        // report's statements reads in the order it groups by, so that a year of runs is counted
+        // from index entries. Long texts (errors, recipes) stay out of indexes: PostgreSQL refuses
+        // an index entry of more than about 2.7 kB, and with it the run.
+        {{
+             "ALTER TABLE k350_runs ADD COLUMN seconds DOUBLE PRECISION",
+             "ALTER TABLE k350_runs ADD COLUMN prior_line TEXT",
+             "ALTER TABLE k350_runs ADD COLUMN prior_station TEXT",
+             "ALTER TABLE k350_runs ADD COLUMN prior_port TEXT",
+             "ALTER TABLE k350_runs ADD COLUMN prior_pass_line TEXT",
+             "ALTER TABLE k350_runs ADD COLUMN prior_pass_station TEXT",
+             "ALTER TABLE k350_runs ADD COLUMN prior_pass_port TEXT",
+             "CREATE INDEX k350_runs_board ON k350_runs (die_id, station, port, started_at, "
+             "result)",
+             "CREATE INDEX k350_runs_ports ON k350_runs (station, port, started_at, id, result,"
+             " prior_line, prior_station, prior_port, prior_pass_line, prior_pass_station,"
+             " prior_pass_port)",
+             "CREATE INDEX k350_runs_results ON k350_runs"
+             " (result, station, port, seconds, started_at, failed_step)",
+             "CREATE INDEX k350_runs_hours ON k350_runs"
+             " (station, port, SUBSTR(finished_at, 1, 13), result, started_at)",
+             "CREATE TABLE k350_run_steps ("
+             " run_id BIGINT NOT NULL,"
+             " station TEXT NOT NULL, port TEXT NOT NULL, recipe TEXT NOT NULL,"
+             " started_at TEXT NOT NULL,"  // the run's, as the report's period takes it
+             " step TEXT, ok INTEGER NOT NULL, seconds DOUBLE PRECISION)",
+             "CREATE INDEX k350_run_steps_run ON k350_run_steps (run_id)",
+             "CREATE INDEX k350_run_steps_started ON k350_run_steps (started_at)",
+             "CREATE INDEX k350_run_steps_times ON k350_run_steps"
+             " (station, port, step, ok, seconds, started_at)",
+         },
+         [](SqlConnection& db) { RunFigures(db).fillAll(); }},
     };
     return upgrades;
 }
@@ -210,9 +249,11 @@ void SqlRunStore::upgradeSchema() {
         int version = schemaVersion();
         if (empty) db_->run("INSERT INTO k350_schema (version) VALUES (0)");
         for (; version < kSchemaVersion; ++version) {
-            for (const std::string& sql : Upgrades()[std::size_t(version)]) {
+            const Upgrade& upgrade = Upgrades()[std::size_t(version)];
+            for (const std::string& sql : upgrade.statements) {
                 db_->run(WithAutoKey(sql, db_->autoKeyType()));
             }
+            if (upgrade.fill) upgrade.fill(*db_);
         }
         db_->run("UPDATE k350_schema SET version = ?", {std::to_string(version)});
         return 0;
@@ -289,7 +330,9 @@ std::int64_t SqlRunStore::beginRun(const RunRecord& run) {
              run.startedAt.empty() ? UtcNow() : run.startedAt, std::string(RunResult::Unfinished),
              Optional(run.steps), Optional(run.key)});
         if (rows.empty() || !rows[0].at(0)) throw StoreError("the run was not recorded");
-        return std::int64_t(std::stoll(*rows[0][0]));
+        const std::int64_t id = std::stoll(*rows[0][0]);
+        RunFigures(*db_).begun(id, !run.steps.empty());
+        return id;
     });
 }
 
@@ -309,6 +352,7 @@ void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const
 void SqlRunStore::finishRun(const RunRecord& run) {
     inTransaction([&] {
         writeEnd(run, "id = ?", std::to_string(run.id));
+        RunFigures(*db_).ended(run.id);
         return 0;
     });
 }
@@ -325,6 +369,7 @@ void SqlRunStore::recordRun(const RunRecord& run) {
                  std::string(RunResult::Unfinished), run.key});
         }
         writeEnd(run, "run_key = ?", run.key);
+        if (const auto id = runWithKey(run.key)) RunFigures(*db_).ended(*id);
         return 0;
     });
 }

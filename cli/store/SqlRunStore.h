@@ -27,7 +27,7 @@ public:
     // For a reader's queries of its own (the report's), over the schema this store checked.
     SqlConnection& connection() { return *db_; }
 
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
 private:
     void upgradeSchema();

@@ -24,6 +24,7 @@ public:
     void commit() override;
     void rollback() override;
     std::string autoKeyType() const override { return "INTEGER PRIMARY KEY AUTOINCREMENT"; }
+    SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     bool hasTable(const std::string& name) override;
 
 private:

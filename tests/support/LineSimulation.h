@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/store/RunFigures.h"
 #include "cli/store/RunStore.h"
 #include "cli/store/SqlConnection.h"
 
@@ -168,15 +169,12 @@ inline std::vector<RunRecord> SimulatedLine(const LineShape& shape) {
     return runs;
 }
 
-// Writes the runs in one transaction, many rows a statement: much faster than a station's one
-// transaction a run, which is not what the benchmark and the picture are about. The store's
-// schema must be there (OpenRunStore makes it).
-inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
+// Inserts the runs, many rows a statement, in the columns every version of the store has.
+inline void InsertRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
     constexpr std::size_t kRowsPerStatement = 200;
     const auto nullable = [](const std::string& text) {
         return text.empty() ? SqlValue() : SqlValue(text);
     };
-    db.run("BEGIN");
     for (std::size_t first = 0; first < runs.size(); first += kRowsPerStatement) {
         std::string sql =
             "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, started_at,"
@@ -192,5 +190,14 @@ inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
         }
         db.run(sql, values);
     }
+}
+
+// Writes the runs and their figures in one transaction: much faster than a station's one
+// transaction a run, which is not what the benchmark and the picture are about. The store's
+// schema must be there (OpenRunStore makes it).
+inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
+    db.run("BEGIN");
+    InsertRuns(db, runs);
+    RunFigures(db).fillAll();
     db.run("COMMIT");
 }

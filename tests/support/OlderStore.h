@@ -3,18 +3,28 @@
 // schema with parts taken away.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "cli/store/SqlConnection.h"
 
-// Makes the store of schema `version` (1 to 3) in an empty database.
+// Makes the store of schema `version` (1 to 4) in an empty database.
 inline void MakeOlderStore(SqlConnection& db, int version) {
     db.run("CREATE TABLE k350_schema (version INTEGER NOT NULL)");
     db.run("INSERT INTO k350_schema (version) VALUES (" + std::to_string(version) + ")");
-    db.run(
-        "CREATE TABLE k350_boards (die_id TEXT PRIMARY KEY, chip_id TEXT NOT NULL,"
-        " serial_number INTEGER NOT NULL UNIQUE CHECK (serial_number BETWEEN 1 AND 9999),"
-        " serial TEXT NOT NULL UNIQUE, assigned_at TEXT NOT NULL)");
+    if (version >= 4) {
+        db.run(
+            "CREATE TABLE k350_boards (die_id TEXT PRIMARY KEY, chip_id TEXT NOT NULL,"
+            " serial_form TEXT NOT NULL CHECK (serial_form IN ('decimal', 'alphanumeric')),"
+            " serial_number INTEGER NOT NULL UNIQUE CHECK (serial_number >= 1 AND serial_number"
+            " <= CASE serial_form WHEN 'decimal' THEN 9999 ELSE 1679615 END),"
+            " serial TEXT NOT NULL UNIQUE, assigned_at TEXT NOT NULL)");
+    } else {
+        db.run(
+            "CREATE TABLE k350_boards (die_id TEXT PRIMARY KEY, chip_id TEXT NOT NULL,"
+            " serial_number INTEGER NOT NULL UNIQUE CHECK (serial_number BETWEEN 1 AND 9999),"
+            " serial TEXT NOT NULL UNIQUE, assigned_at TEXT NOT NULL)");
+    }
     db.run(std::string("CREATE TABLE k350_runs (id ") + db.autoKeyType() +
            ", die_id TEXT NOT NULL, chip_id TEXT NOT NULL, serial TEXT,"
            " station TEXT NOT NULL, port TEXT NOT NULL, recipe TEXT NOT NULL,"
@@ -33,6 +43,17 @@ inline void MakeOlderStore(SqlConnection& db, int version) {
         db.run("ALTER TABLE k350_runs ADD COLUMN run_key TEXT");
         db.run("CREATE UNIQUE INDEX k350_runs_key ON k350_runs (run_key)");
     }
+}
+
+// A board with a decimal serial, in the columns of the store's version.
+inline void AddOlderBoard(SqlConnection& db, int version, const std::string& dieId, int number) {
+    char serial[8];
+    std::snprintf(serial, sizeof serial, "%04d", number);
+    db.run(std::string("INSERT INTO k350_boards (die_id, chip_id, ") +
+               (version >= 4 ? "serial_form, " : "") +
+               "serial_number, serial, assigned_at) VALUES (?, '0xC1', " +
+               (version >= 4 ? "'decimal', " : "") + "?, ?, '2026-01-01T00:00:00Z')",
+           {dieId, std::to_string(number), std::string(serial)});
 }
 
 // A finished run of an older store, in the columns every version has.

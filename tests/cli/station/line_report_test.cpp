@@ -3,11 +3,13 @@
 // server the test starts. The figures are counted by the database; they are checked here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 
 #include "cli/station/LineReport.h"
@@ -16,11 +18,72 @@
 #include "cli/store/RunStore.h"
 #include "cli/store/SqliteConnection.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/LineSimulation.h"
 #include "tests/support/LineStore.h"
+#include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SmallDisk.h"
 
 namespace {
+
+std::string Later(const std::string& time, int seconds) {
+    std::tm utc{};
+    std::sscanf(time.c_str(), "%d-%d-%dT%d:%d:%dZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+                &utc.tm_hour, &utc.tm_min, &utc.tm_sec);
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    return line_simulation::TimeText(timegm(&utc) + seconds);
+}
+
+// Three days of a small line whose boards come back: failed ones at another port, passed ones
+// again the next day at another bench, an interrupted board that passes later, boards without a
+// die ID, and one board's two runs in one second.
+std::vector<RunRecord> ComingBackLine() {
+    LineShape shape;
+    shape.runs = 240;
+    shape.days = 3;
+    shape.benches = 2;
+    shape.ports = 3;
+    shape.firstDay = 20;
+    std::vector<RunRecord> runs = SimulatedLine(shape);
+    const std::size_t simulated = runs.size();
+    for (std::size_t i = 0; i < simulated; i += 7) {
+        if (runs[i].result != RunResult::Passed) continue;
+        RunRecord again = runs[i];
+        if (i % 2) {
+            again.station = again.station == "bench-1" ? "bench-2" : "bench-1";
+        } else {
+            again.port = again.port == "1-1.1" ? "1-1.2" : "1-1.1";
+        }
+        again.startedAt = Later(again.startedAt, 86400 + 600);
+        again.finishedAt = Later(again.finishedAt, 86400 + 600);
+        if (i % 3 == 0) again.result = RunResult::Interrupted;
+        runs.push_back(again);
+    }
+    RunRecord same = runs[simulated / 2];
+    same.result = RunResult::Failed;
+    same.failedStep = "flash";
+    same.error = "Error: -110 (the board did not answer in time)";
+    runs.push_back(same);
+    for (int i = 0; i < 2; ++i) {
+        RunRecord unusable = runs[simulated / 3];
+        unusable.dieId.clear();
+        unusable.chipId.clear();
+        unusable.serial.clear();
+        unusable.steps.clear();
+        unusable.result = "unusable";
+        unusable.error = "the board cannot be opened: Error: -13 (access denied)";
+        runs.push_back(unusable);
+    }
+    return runs;
+}
+
+// A report's figures, without the filter that chose them.
+nlohmann::json Figures(const LineReport& report) {
+    nlohmann::json figures = nlohmann::json::parse(LineReportJson(report));
+    figures.erase("recipe");
+    return figures;
+}
 
 PostgresServer& Server() {
     static PostgresServer server;
@@ -44,17 +107,13 @@ protected:
         WriteLineDay(*OpenRunStore(location));
     }
 
-    LineReport report(ReportFilter filter = {}) {
+    LineReport report(ReportFilter filter = {}) { return reportOf(location, filter); }
+
+    LineReport reportOf(const std::string& where, ReportFilter filter) const {
         if (filter.since.empty()) filter.since = "2026-12-09T00:00:00Z";
         if (filter.until.empty()) filter.until = "2026-12-10T00:00:00Z";
-        const bool postgres = GetParam() == "postgresql";
-        std::unique_ptr<SqlConnection> db;
-        if (postgres) {
-            db = std::make_unique<PostgresConnection>(location);
-        } else {
-            db = std::make_unique<SqliteConnection>(location);
-        }
-        ReportQueries queries(*db, postgres ? SqlDialect::Postgres : SqlDialect::Sqlite, filter);
+        const auto db = connect(where);
+        ReportQueries queries(*db, filter);
         return ReadLineReport(queries, filter, AlertRule{});
     }
 
@@ -266,6 +325,70 @@ TEST_P(LineReportTest, TheCommandOnlyReadsAndAnswersWhileAStationWrites) {
     EXPECT_TRUE(refused.out.empty());
     EXPECT_EQ(content(), untouched);
     EXPECT_FALSE(std::filesystem::exists(other + "-wal"));
+}
+
+// The store keeps each run's figures as it writes the run; the report counts boards from them,
+// and from the runs themselves where a recipe narrows it. Both agree whatever order the runs were
+// written in (the offline journal gives runs back late) and wherever the period starts.
+TEST_P(LineReportTest, TheFiguresTheStoreKeepsAreThoseOfItsRunsInAnyOrder) {
+    std::vector<RunRecord> runs = ComingBackLine();
+    std::shuffle(runs.begin(), runs.end(), std::mt19937(350));
+    {
+        auto store = OpenRunStore(location);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            RunRecord run = runs[i];
+            if (i % 4 == 0) {  // as the station's journal records a run when the store is back
+                run.key = NewRunKey(run.station);
+                store->recordRun(run);
+                continue;
+            }
+            RunRecord begun = run;
+            begun.result = RunResult::Unfinished;
+            begun.steps.clear();
+            run.id = store->beginRun(begun);
+            store->finishRun(run);
+        }
+    }
+    EXPECT_GT(report({.since = "2026-12-21T00:00:00Z", .until = "2026-12-24T00:00:00Z"})
+                  .stations.at(0)
+                  .retests(),
+              0);
+    const ReportFilter narrowed[] = {
+        {}, {.station = "bench-1"}, {.station = "bench-2", .port = "1-1.2"}};
+    for (ReportFilter filter : narrowed) {
+        filter.since = "2026-12-21T00:00:00Z";
+        filter.until = "2026-12-24T00:00:00Z";
+        ReportFilter byRecipe = filter;
+        byRecipe.recipe = "K-350A, line 2";  // every run's
+        const LineReport figures = report(filter);
+        SCOPED_TRACE(filter.station + " " + filter.port);
+        EXPECT_GT(figures.line.counts.runs, 0);
+        EXPECT_EQ(Figures(figures), Figures(report(byRecipe)));
+    }
+}
+
+// A store of the version before the store kept the figures: its report reads the runs
+// themselves, and once a station upgraded it, the figures the upgrade filled in give the same.
+TEST_P(LineReportTest, AnOlderStoreReportsTheSameBeforeAndAfterItsUpgrade) {
+    static int databases = 0;
+    const std::string older = GetParam() == "sqlite"
+                                  ? tempPath("older.sqlite")
+                                  : Server().createDatabase("older" + std::to_string(++databases));
+    {
+        const auto db = connect(older);
+        MakeOlderStore(*db, 4);
+        InsertRuns(*db, ComingBackLine());
+    }
+    const ReportFilter periods[] = {
+        {.since = "2026-12-21T00:00:00Z", .until = "2026-12-24T00:00:00Z"},
+        {.since = "2026-12-20T00:00:00Z", .until = "2026-12-22T12:00:00Z", .station = "bench-2"}};
+    std::vector<nlohmann::json> before;
+    for (const ReportFilter& filter : periods) before.push_back(Figures(reportOf(older, filter)));
+    OpenRunStore(older);
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(Figures(reportOf(older, periods[i])), before[i]) << i;
+        EXPECT_GT(before[i]["line"]["runs"].get<int>(), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, LineReportTest, ::testing::Values("sqlite", "postgresql"),

@@ -287,14 +287,13 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
         {
             const auto db = Connect(location, StoreAccess::Write);
             if (version > 1) {
-                for (const char* table : {"k350_runs", "k350_boards", "k350_schema"}) {
+                for (const char* table :
+                     {"k350_run_steps", "k350_runs", "k350_boards", "k350_schema"}) {
                     db->run(std::string("DROP TABLE ") + table);
                 }
             }
             MakeOlderStore(*db, version);
-            db->run(
-                "INSERT INTO k350_boards VALUES ('0x01', '0xC1', 41, '0041', "
-                "'2026-01-01T00:00:00Z')");
+            AddOlderBoard(*db, version, "0x01", 41);
             AddOlderRun(*db, "0x01", "0041");
         }
         auto store = OpenRunStore(location);
