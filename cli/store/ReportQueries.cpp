@@ -77,7 +77,7 @@ ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
 }
 
 std::string ReportQueries::where() const {
-    const std::string time = unindexed("started_at");
+    const std::string time = wide_ ? unindexed("started_at") : "started_at";
     std::string sql = time + " >= ? AND " + time + " < ?";
     if (!filter_.station.empty()) sql += " AND station = ?";
     if (!filter_.port.empty()) sql += " AND port = ?";
@@ -103,7 +103,7 @@ std::vector<SqlRow> ReportQueries::run(const std::string& sql, ReportLevel level
 }
 
 std::string ReportQueries::unindexed(const std::string& column) const {
-    return wide_ ? "+" + column : column;
+    return dialect_ == SqlDialect::Sqlite ? "+" + column : column;
 }
 
 bool ReportQueries::countsFromPriors() const {
@@ -206,8 +206,10 @@ std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
 
 std::vector<TimeCount> ReportQueries::boardTimes() {
     const std::string seconds = keptFigures_ ? "seconds" : RunFigures::RunSeconds(dialect_);
+    // A day's passed runs by their start; a year's from the index of results in group order.
+    const std::string result = wide_ ? "result" : unindexed("result");
     const std::string sql = "SELECT GROUP_KEYS, " + seconds + " AS s, COUNT(*) FROM k350_runs" +
-                            " WHERE RUN_FILTER AND result = 'passed' AND " + seconds +
+                            " WHERE RUN_FILTER AND " + result + " = 'passed' AND " + seconds +
                             " IS NOT NULL GROUP BY g_station, g_port, s";
     std::vector<TimeCount> out;
     for (const SqlRow& row : run(sql, ReportLevel::Port)) {
@@ -248,6 +250,7 @@ std::vector<FailureCount> ReportQueries::failures(ReportLevel level) {
 }
 
 std::vector<HourCount> ReportQueries::hours(ReportLevel level) {
+    // Never by the index of results: a day by its start, a year from the index of hours.
     const std::string sql =
         "SELECT GROUP_KEYS, SUBSTR(finished_at, 1, 13) AS hour, COUNT(*),"
         " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END) FROM k350_runs"

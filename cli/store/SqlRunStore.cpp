@@ -16,10 +16,12 @@ namespace {
 // Each upgrade takes the schema one version further; a new version appends its statements and
 // never changes an earlier one, so every store reaches the same schema. `AUTOKEY` is the
 // database's own self-numbering key type. An upgrade may then fill what it added from the rows
-// already there.
+// already there, and index it afterwards (building an index at once is much faster than keeping
+// it through the fill).
 struct Upgrade {
     std::vector<std::string> statements;
     void (*fill)(SqlConnection&) = nullptr;
+    std::vector<std::string> indexes{};
 };
 
 const std::vector<Upgrade>& Upgrades() {
@@ -82,6 +84,14 @@ const std::vector<Upgrade>& Upgrades() {
              "ALTER TABLE k350_runs ADD COLUMN prior_pass_line TEXT",
              "ALTER TABLE k350_runs ADD COLUMN prior_pass_station TEXT",
              "ALTER TABLE k350_runs ADD COLUMN prior_pass_port TEXT",
+             "CREATE TABLE k350_run_steps ("
+             " run_id BIGINT NOT NULL,"
+             " station TEXT NOT NULL, port TEXT NOT NULL, recipe TEXT NOT NULL,"
+             " started_at TEXT NOT NULL,"  // the run's, as the report's period takes it
+             " step TEXT, ok INTEGER NOT NULL, seconds DOUBLE PRECISION)",
+         },
+         [](SqlConnection& db) { RunFigures(db).fillAll(); },
+         {
              "CREATE INDEX k350_runs_board ON k350_runs (die_id, station, port, started_at, "
              "result)",
              "CREATE INDEX k350_runs_ports ON k350_runs (station, port, started_at, id, result,"
@@ -91,17 +101,11 @@ const std::vector<Upgrade>& Upgrades() {
              " (result, station, port, seconds, started_at, failed_step)",
              "CREATE INDEX k350_runs_hours ON k350_runs"
              " (station, port, SUBSTR(finished_at, 1, 13), result, started_at)",
-             "CREATE TABLE k350_run_steps ("
-             " run_id BIGINT NOT NULL,"
-             " station TEXT NOT NULL, port TEXT NOT NULL, recipe TEXT NOT NULL,"
-             " started_at TEXT NOT NULL,"  // the run's, as the report's period takes it
-             " step TEXT, ok INTEGER NOT NULL, seconds DOUBLE PRECISION)",
              "CREATE INDEX k350_run_steps_run ON k350_run_steps (run_id)",
              "CREATE INDEX k350_run_steps_started ON k350_run_steps (started_at)",
              "CREATE INDEX k350_run_steps_times ON k350_run_steps"
              " (station, port, step, ok, seconds, started_at)",
-         },
-         [](SqlConnection& db) { RunFigures(db).fillAll(); }},
+         }},
     };
     return upgrades;
 }
@@ -254,6 +258,7 @@ void SqlRunStore::upgradeSchema() {
                 db_->run(WithAutoKey(sql, db_->autoKeyType()));
             }
             if (upgrade.fill) upgrade.fill(*db_);
+            for (const std::string& sql : upgrade.indexes) db_->run(sql);
         }
         db_->run("UPDATE k350_schema SET version = ?", {std::to_string(version)});
         return 0;
