@@ -1,5 +1,6 @@
 #include "cli/store/ReportQueries.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string_view>
@@ -50,12 +51,29 @@ GroupName GroupOf(const SqlRow& row) {
 // A run with a verdict on the board; an interrupted or unfinished run has none.
 constexpr const char* kJudged = "result IN ('passed', 'failed', 'unusable')";
 
-// The levels a board's previous run is kept for, as RunFigures names its columns.
+// The levels a board's previous run is kept for, as RunFigures names its columns, in the order
+// of ReportLevel.
 constexpr const char* kPriorLevels[] = {"line", "station", "port"};
 
-// A board's first run of the period (at a level) is one whose previous run started before it.
+// A board's first run of the period (at a level) is one whose previous run started before the
+// period, or that has none.
 std::string FirstOfPeriod(const std::string& level, const std::string& prior = "prior_") {
     return "(" + prior + level + " IS NULL OR " + prior + level + " < b.since)";
+}
+
+// Adds a port's row of portCounts to a group, its boards as counted at `level`.
+void AddPort(RunCounts& sum, const SqlRow& row, ReportLevel level) {
+    sum.runs += Count(row, 2);
+    sum.passed += Count(row, 3);
+    sum.failed += Count(row, 4);
+    sum.unusable += Count(row, 5);
+    sum.interrupted += Count(row, 6);
+    sum.unfinished += Count(row, 7);
+    const std::size_t first = 8 + 4 * std::size_t(level);
+    sum.boards += Count(row, first);
+    sum.boardsPassed += Count(row, first + 1);
+    sum.firstRunsJudged += Count(row, first + 2);
+    sum.firstRunsPassed += Count(row, first + 3);
 }
 
 // A share of the store above which SQLite is better told to read the period from the indexes
@@ -113,9 +131,11 @@ bool ReportQueries::countsFromPriors() const {
 
 std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
     if (!countsFromPriors()) return countsOfEachBoard(level);
-    // Within a station or a port the reader chose, the line is that station or port.
-    const int narrowest = !filter_.port.empty() ? 2 : !filter_.station.empty() ? 1 : 0;
-    const int prior = std::max(int(level), narrowest);
+    // Within the station or port the reader chose, the line is that station or port.
+    const ReportLevel narrowest = !filter_.port.empty()      ? ReportLevel::Port
+                                  : !filter_.station.empty() ? ReportLevel::Station
+                                                             : ReportLevel::Line;
+    const ReportLevel boards = std::max(level, narrowest);
     std::vector<RunCounts> out;
     std::map<std::pair<std::string, std::string>, std::size_t> at;
     for (const SqlRow& row : portCounts()) {
@@ -124,18 +144,7 @@ std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
         if (level == ReportLevel::Line) name.station.clear();
         const auto [found, added] = at.emplace(std::pair(name.station, name.port), out.size());
         if (added) out.push_back({.group = name});
-        RunCounts& sum = out[found->second];
-        sum.runs += Count(row, 2);
-        sum.passed += Count(row, 3);
-        sum.failed += Count(row, 4);
-        sum.unusable += Count(row, 5);
-        sum.interrupted += Count(row, 6);
-        sum.unfinished += Count(row, 7);
-        const std::size_t first = 8 + 4 * std::size_t(prior);
-        sum.boards += Count(row, first);
-        sum.boardsPassed += Count(row, first + 1);
-        sum.firstRunsJudged += Count(row, first + 2);
-        sum.firstRunsPassed += Count(row, first + 3);
+        AddPort(out[found->second], row, boards);
     }
     return out;
 }
