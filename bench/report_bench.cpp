@@ -134,9 +134,6 @@ int main(int argc, char** argv) {
             std::printf("PostgreSQL  not measured: %s\n", server.problem().c_str());
         }
     }
-    if (!getenv("KEEP"))
-        std::filesystem::remove_all(folder);
-    else
-        std::printf("kept %s\n", folder.c_str());
+    std::filesystem::remove_all(folder);
     return 0;
 }
