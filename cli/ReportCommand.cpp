@@ -36,8 +36,9 @@ int ReportCommand(const Options& options, Console& console) {
     const auto period = ParseReportPeriod(options.since, options.until, std::time(nullptr));
     if (!period) {
         return Refuse(console,
-                      "--since and --until take YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] (local time, "
-                      "or UTC with a Z), the end after the start");
+                      "--since and --until take an ISO 8601 date or time, the end after the start: "
+                      "give 2026-12-09, 2026-12-09T23:00 (local time), 2026-12-09T23:00Z or "
+                      "2026-12-09T23:00+03:00");
     }
     const std::string location = options.store.value_or(kDefaultStore);
     const ReportFilter filter{period->since, period->until, options.stationName, options.port,

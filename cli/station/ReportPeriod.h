@@ -11,8 +11,8 @@ struct ReportPeriod {
     std::string text;          // for the reader: "2026-12-09 00:00 to 2026-12-10 00:00"
 };
 
-// since and until each "YYYY-MM-DD", "YYYY-MM-DDTHH:MM" or "YYYY-MM-DDTHH:MM:SS" (a space may
-// stand for the T), local time unless they end in Z. A date as until includes its whole day.
+// since and until each as ParseTimeBound reads them (a date, or a local time, or one with Z or
+// an offset). A date as until includes its whole day; a time as until is where the period ends.
 // Neither given: today. Only since: until now and after. Only until: everything before it.
 // Empty on text that is no such time, or on a period that ends before it starts.
 std::optional<ReportPeriod> ParseReportPeriod(const std::string& since, const std::string& until,

@@ -242,7 +242,7 @@ int RunHistoryCommand(const HistoryArguments& arguments, Console& console) {
                               "2026-12-09T23:00+03:00",
                           ExitStatus::Usage);
         }
-        *bound = bound == &filter.since ? span->first : span->after;
+        *bound = UtcText(bound == &filter.since ? span->first : span->after);
     }
     try {
         const auto runs = OpenRunStore(arguments.store.value_or(kDefaultStore), StoreAccess::Read)

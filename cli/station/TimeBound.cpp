@@ -86,7 +86,7 @@ std::optional<TimeSpan> ParseTimeBound(const std::string& text) {
         };
         std::tm next = time;
         ++next.tm_mday;
-        return TimeSpan{UtcText(start(time)), UtcText(start(next))};
+        return TimeSpan{start(time), start(next), true};
     }
     if (!reader.take('T') && !reader.take(' ')) return std::nullopt;
     const auto hour = reader.number(2);
@@ -110,7 +110,7 @@ std::optional<TimeSpan> ParseTimeBound(const std::string& text) {
         first = timegm(&time) - *offset;
     }
     if (!first) return std::nullopt;
-    return TimeSpan{UtcText(*first), UtcText(*first + (second ? 1 : 60))};
+    return TimeSpan{*first, *first + (second ? 1 : 60), false};
 }
 
 std::string UtcText(std::time_t instant) {

@@ -1,4 +1,4 @@
-// The times `history` is given (--since, --until), as ISO 8601 writes them: a date
+// The times `history` and `report` are given (--since, --until), as ISO 8601 writes them: a date
 // (2026-12-09), or a time with or without seconds after `T` or a space, with `Z` or an offset
 // (2026-12-09T23:00Z, 2026-12-09 23:00:00+03:00). A date, and a time without a zone, are this
 // machine's local time.
@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
-// What a bound covers, in UTC as the store writes times ("YYYY-MM-DDTHH:MM:SSZ"): its first
-// instant, and the first instant after it (a date: the next day; a time: the next second, or
-// the next minute when it has no seconds).
+// What a bound covers: its first instant, and the first instant after it (a date: the next
+// local day; a time: the next second, or the next minute when it has no seconds).
 struct TimeSpan {
-    std::string first, after;
+    std::time_t first = 0, after = 0;
+    bool wholeDay = false;  // given as a date
 };
 
 // Nothing when the text is not one of those forms, or not a day or time that exists.

@@ -258,6 +258,14 @@ TEST_P(LineReportTest, TheCommandPrintsTextJsonCsvAndAPage) {
     EXPECT_EQ(object["suspects"][0]["of"], 4);
     EXPECT_EQ(object["line"]["failures"][0]["step"], "flash");
 
+    // The times history takes: an offset, and a time as the end, where the period stops.
+    const CliRun offset = run({"report", "--since", "2026-12-09T12:00+03:00", "--until",
+                               "2026-12-09 12:00Z", "--json", "--store", location});
+    ASSERT_EQ(offset.status, 0) << offset.err;
+    const auto bounded = nlohmann::json::parse(offset.out);
+    EXPECT_EQ(bounded["since"], "2026-12-09T09:00:00Z");
+    EXPECT_EQ(bounded["until"], "2026-12-09T12:00:00Z");
+
     const CliRun csv = run(
         {"report", "--since", "2026-12-09", "--until", "2026-12-09", "--csv", "--store", location});
     ASSERT_EQ(csv.status, 0) << csv.err;
