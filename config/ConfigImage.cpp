@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/ByteOrder.h"
 #include "config/Cp1251.h"
 
 namespace {
@@ -75,13 +76,11 @@ std::uint16_t ComputeCrc(const TCrc& crc, const ConfigSnapshot& snapshot) {
 
 void RefreshCrc(const TCrc& crc, ConfigSnapshot& snapshot) {
     const std::uint16_t value = ComputeCrc(crc, snapshot);
-    snapshot.bytes[ConfigOffset::Crc] = static_cast<std::uint8_t>(value & 0xFF);
-    snapshot.bytes[ConfigOffset::Crc + 1] = static_cast<std::uint8_t>(value >> 8);
+    WriteLittleEndian(&snapshot.bytes[ConfigOffset::Crc], value);
 }
 
 std::uint16_t StoredCrc(const ConfigSnapshot& snapshot) {
-    return static_cast<std::uint16_t>(snapshot.bytes[ConfigOffset::Crc] |
-                                      (snapshot.bytes[ConfigOffset::Crc + 1] << 8));
+    return ReadLittleEndian(&snapshot.bytes[ConfigOffset::Crc]);
 }
 
 std::uint32_t WriteExtent(ServiceLevel level) {

@@ -9,32 +9,6 @@
 
 namespace RecordRules {
 
-std::uint16_t ReadBigEndian(const std::uint8_t* bytes) {
-    return std::uint16_t(bytes[0] << 8 | bytes[1]);
-}
-
-void WriteBigEndian(std::uint8_t* bytes, std::uint16_t value) {
-    bytes[0] = std::uint8_t(value >> 8);
-    bytes[1] = std::uint8_t(value);
-}
-
-std::uint16_t ReadLittleEndian(const std::uint8_t* bytes) {
-    return std::uint16_t(bytes[1] << 8 | bytes[0]);
-}
-
-void WriteLittleEndian(std::uint8_t* bytes, std::uint16_t value) {
-    bytes[0] = std::uint8_t(value);
-    bytes[1] = std::uint8_t(value >> 8);
-}
-
-void ReadBigEndianWords(const std::uint8_t* bytes, std::span<std::uint16_t> words) {
-    for (std::size_t i = 0; i < words.size(); ++i) words[i] = ReadBigEndian(bytes + 2 * i);
-}
-
-void WriteBigEndianWords(std::uint8_t* bytes, std::span<const std::uint16_t> words) {
-    for (std::size_t i = 0; i < words.size(); ++i) WriteBigEndian(bytes + 2 * i, words[i]);
-}
-
 std::string SignedNumberText(double value) {
     char digits[32];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;

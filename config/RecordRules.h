@@ -11,17 +11,9 @@
 #include <span>
 #include <string>
 
-namespace RecordRules {
+#include "config/ByteOrder.h"
 
-// Words inside the record: the recorder and vocoder blocks are big-endian,
-// the LF amplifier block little-endian.
-std::uint16_t ReadBigEndian(const std::uint8_t* bytes);
-void WriteBigEndian(std::uint8_t* bytes, std::uint16_t value);
-std::uint16_t ReadLittleEndian(const std::uint8_t* bytes);
-void WriteLittleEndian(std::uint8_t* bytes, std::uint16_t value);
-// A block of big-endian words (recorder, vocoder) to and from native words.
-void ReadBigEndianWords(const std::uint8_t* bytes, std::span<std::uint16_t> words);
-void WriteBigEndianWords(std::uint8_t* bytes, std::span<const std::uint16_t> words);
+namespace RecordRules {
 
 // A number in its shortest form with "." as decimal separator, a plus sign before positive
 // values and none before zero: the C-locale form of the settings windows' value labels.

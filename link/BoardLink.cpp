@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "config/ByteOrder.h"
 #include "link/UsbScan.h"
 
 namespace {
@@ -117,7 +118,7 @@ void BoardLink::query(OperationObserver& observer) {
         fail(observer, {result});
         return;
     }
-    std::uint16_t capacity = std::uint16_t(sizeBlock[2] | sizeBlock[3] << 8);
+    const std::uint16_t capacity = ReadLittleEndian(&sizeBlock[2]);
     // A board that cannot even carry the identification reply has no usable size.
     if (result < int(kSizeQueryLength) || capacity < kIdentificationPayload) {
         fail(observer, {LinkError::InvalidReply});
@@ -187,8 +188,7 @@ void BoardLink::drainAndClose() {
 void BoardLink::setWord(int index, std::uint16_t value) {
     std::size_t at = std::size_t(index) * 2;
     if (at + 1 >= buffer_.size()) return;
-    buffer_[at] = std::uint8_t(value & 0xFF);
-    buffer_[at + 1] = std::uint8_t(value >> 8);
+    WriteLittleEndian(&buffer_[at], value);
 }
 
 void BoardLink::setHeader(std::uint16_t command, std::uint16_t first, std::uint16_t second,
@@ -202,7 +202,7 @@ void BoardLink::setHeader(std::uint16_t command, std::uint16_t first, std::uint1
 std::uint16_t BoardLink::word(int index) const {
     std::size_t at = std::size_t(index) * 2;
     if (at + 1 >= buffer_.size()) return 0;
-    return std::uint16_t(buffer_[at] | buffer_[at + 1] << 8);
+    return ReadLittleEndian(&buffer_[at]);
 }
 
 int BoardLink::writeRaw(int endpoint, const std::uint8_t* bytes, std::size_t length,

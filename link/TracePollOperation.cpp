@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config/ByteOrder.h"
 #include "link/BoardLink.h"
 #include "link/Clock.h"
 #include "link/TraceChannel.h"
@@ -29,7 +30,7 @@ std::string linePrefix(Clock& clock, std::uint16_t recordType) {
 // The line of one record of `length` payload bytes; returns how many traced bytes it carried.
 int appendLine(BoardLink& link, int length, TraceLines& lines) {
     const std::uint8_t* record = link.payload();
-    const std::uint16_t recordType = std::uint16_t(record[0] << 8 | record[1]);
+    const std::uint16_t recordType = ReadBigEndian(record);
     // A Bus+ transmit record carries one byte of its own before the traced bytes.
     const int first =
         kTraceTypeLength + (recordType == std::uint16_t(TraceChannel::BusTransmit) ? 1 : 0);
