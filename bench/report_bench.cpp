@@ -79,8 +79,8 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
     const std::string end = line_simulation::TimeText(line_simulation::DayStart(shape, shape.days));
     const std::string first = line_simulation::TimeText(line_simulation::DayStart(shape, 0));
     std::size_t dayRuns = 0, pageBytes = 0;
-    const auto report = [&](const std::string& since) {
-        const ReportFilter filter{since, end};
+    const auto report = [&](const std::string& since, const ReportFilter& only = {}) {
+        const ReportFilter filter{since, end, only.station, only.port, only.recipe};
         ReportQueries queries(*db, filter);
         const LineReport figures = ReadLineReport(queries, filter, AlertRule{});
         pageBytes = LineReportPage(figures).size() + LineReportText(figures).size();
@@ -89,6 +89,11 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
     const double day = Best([&] { report(lastDay); });
     const std::size_t dayCount = dayRuns;
     const double whole = Best([&] { report(first); });
+    // Filters the store keeps no board figures for: these count each board's runs themselves.
+    const double byRecipe = Seconds([&] { report(first, {.recipe = "K-350A, line 2"}); });
+    const double byPort = Seconds([&] { report(first, {.port = "1-1.1"}); });
+    const double byStationPort =
+        Seconds([&] { report(first, {.station = "bench-1", .port = "1-1.1"}); });
     auto store = OpenRunStore(location);
     const std::string serial = runs[runs.size() / 2].serial;
     std::size_t serialRuns = 0, sinceRuns = 0;
@@ -101,6 +106,10 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
         "(%zu runs) %7.3f s   a station's run written %6.2f ms\n",
         name, fill, dayCount, day, runs.size(), whole, pageBytes / 1024, serialRuns, bySerial,
         sinceRuns, since, write * 1000);
+    std::printf(
+        "%-10s  the whole period's report of one --recipe %7.3f s, of one --port at every "
+        "station %7.3f s, of one --station and --port %7.3f s\n",
+        name, byRecipe, byPort, byStationPort);
 }
 
 }  // namespace

@@ -94,19 +94,19 @@ ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
     wide_ = Count(inPeriod.at(0), 0) * kWideShare > Count(all.at(0), 0);
 }
 
-std::string ReportQueries::where() const {
+std::string ReportQueries::where(bool byRecipe) const {
     const std::string time = wide_ ? unindexed("started_at") : "started_at";
     std::string sql = time + " >= ? AND " + time + " < ?";
     if (!filter_.station.empty()) sql += " AND station = ?";
     if (!filter_.port.empty()) sql += " AND port = ?";
-    if (!filter_.recipe.empty()) sql += " AND recipe = ?";
+    if (byRecipe && !filter_.recipe.empty()) sql += " AND recipe = ?";
     return sql;
 }
 
-std::vector<SqlValue> ReportQueries::parameters() const {
+std::vector<SqlValue> ReportQueries::parameters(bool byRecipe) const {
     std::vector<SqlValue> values{filter_.since, filter_.until};
     for (const std::string* value : {&filter_.station, &filter_.port, &filter_.recipe}) {
-        if (!value->empty()) values.push_back(*value);
+        if (!value->empty() && (byRecipe || value != &filter_.recipe)) values.push_back(*value);
     }
     return values;
 }
@@ -124,9 +124,21 @@ std::string ReportQueries::unindexed(const std::string& column) const {
     return dialect_ == SqlDialect::Sqlite ? "+" + column : column;
 }
 
-bool ReportQueries::countsFromPriors() const {
-    return keptFigures_ && filter_.recipe.empty() &&
-           (filter_.port.empty() || !filter_.station.empty());
+bool ReportQueries::countsFromPriors() {
+    if (!countsFromPriors_) {
+        countsFromPriors_ = keptFigures_ && (filter_.port.empty() || !filter_.station.empty()) &&
+                            (filter_.recipe.empty() || recipeOfEveryRun());
+    }
+    return *countsFromPriors_;
+}
+
+bool ReportQueries::recipeOfEveryRun() {
+    std::vector<SqlValue> values = parameters(false);
+    values.push_back(filter_.recipe);
+    const auto others = db_.run("SELECT COUNT(*) FROM k350_runs WHERE " + where(false) +
+                                    " AND (recipe IS NULL OR recipe <> ?)",
+                                values);
+    return Count(others.at(0), 0) == 0;
 }
 
 std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {

@@ -90,16 +90,19 @@ public:
 private:
     // Whether the store keeps its runs' figures (RunFigures), and whether they answer the board
     // counts of this filter: a board's previous run is kept per line, station and port, not per
-    // recipe or per port name across stations.
-    bool countsFromPriors() const;
+    // recipe or per port name across stations. A recipe that every run of the period was made
+    // with (one recipe on the line) excludes no run, so the figures answer for it as well.
+    bool countsFromPriors();
+    bool recipeOfEveryRun();
     std::vector<RunCounts> countsOfEachBoard(ReportLevel level);
     const std::vector<SqlRow>& portCounts();
     std::vector<std::pair<std::string, std::string>> ports();
-    std::string where() const;
+    // The filter's condition and its values; without the recipe when `byRecipe` is false.
+    std::string where(bool byRecipe = true) const;
     // A unary plus keeps SQLite from choosing an index by this column; the result is the same.
     // A wide period is best read from the indexes in group order, a narrow one by start time.
     std::string unindexed(const std::string& column) const;
-    std::vector<SqlValue> parameters() const;
+    std::vector<SqlValue> parameters(bool byRecipe = true) const;
     std::vector<SqlRow> run(const std::string& sql, ReportLevel level,
                             std::vector<SqlValue> extra = {});
 
@@ -108,5 +111,6 @@ private:
     ReportFilter filter_;
     bool keptFigures_ = false;
     bool wide_ = false;  // the period holds much of the store
+    std::optional<bool> countsFromPriors_;
     std::optional<std::vector<SqlRow>> portCounts_;
 };

@@ -335,28 +335,47 @@ TEST_P(LineReportTest, TheCommandOnlyReadsAndAnswersWhileAStationWrites) {
     EXPECT_FALSE(std::filesystem::exists(other + "-wal"));
 }
 
+// Writes the runs as stations do, some through the journal (as a station records a run when the
+// store is back), the others begun and then finished.
+void WriteAsStations(RunStore& store, const std::vector<RunRecord>& runs) {
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        RunRecord run = runs[i];
+        if (i % 4 == 0) {
+            run.key = NewRunKey(run.station);
+            store.recordRun(run);
+            continue;
+        }
+        RunRecord begun = run;
+        begun.result = RunResult::Unfinished;
+        begun.steps.clear();
+        run.id = store.beginRun(begun);
+        store.finishRun(run);
+    }
+}
+
 // The store keeps each run's figures as it writes the run; the report counts boards from them,
-// and from the runs themselves where a recipe narrows it. Both agree whatever order the runs were
-// written in (the offline journal gives runs back late) and wherever the period starts.
+// and from the runs themselves where a recipe narrows them. Both agree whatever order the runs
+// were written in (the offline journal gives runs back late) and wherever the period starts.
 TEST_P(LineReportTest, TheFiguresTheStoreKeepsAreThoseOfItsRunsInAnyOrder) {
     std::vector<RunRecord> runs = ComingBackLine();
     std::shuffle(runs.begin(), runs.end(), std::mt19937(350));
-    {
-        auto store = OpenRunStore(location);
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            RunRecord run = runs[i];
-            if (i % 4 == 0) {  // as the station's journal records a run when the store is back
-                run.key = NewRunKey(run.station);
-                store->recordRun(run);
-                continue;
-            }
-            RunRecord begun = run;
-            begun.result = RunResult::Unfinished;
-            begun.steps.clear();
-            run.id = store->beginRun(begun);
-            store->finishRun(run);
-        }
+    WriteAsStations(*OpenRunStore(location), runs);
+    // The same line where some boards ran another recipe in the period a minute before: runs the
+    // recipe's report must not count as those boards' first.
+    static int databases = 0;
+    const std::string mixed = GetParam() == "sqlite"
+                                  ? tempPath("mixed.sqlite")
+                                  : Server().createDatabase("mixed" + std::to_string(++databases));
+    std::vector<RunRecord> withOther = runs;
+    for (std::size_t i = 0; i < runs.size(); i += 5) {
+        RunRecord other = runs[i];
+        other.recipe = "K-350B, line 3";
+        other.startedAt = Later(other.startedAt, -60);
+        if (!other.finishedAt.empty()) other.finishedAt = Later(other.finishedAt, -60);
+        withOther.push_back(other);
     }
+    WriteAsStations(*OpenRunStore(mixed), withOther);
+
     EXPECT_GT(report({.since = "2026-12-21T00:00:00Z", .until = "2026-12-24T00:00:00Z"})
                   .stations.at(0)
                   .retests(),
@@ -367,11 +386,13 @@ TEST_P(LineReportTest, TheFiguresTheStoreKeepsAreThoseOfItsRunsInAnyOrder) {
         filter.since = "2026-12-21T00:00:00Z";
         filter.until = "2026-12-24T00:00:00Z";
         ReportFilter byRecipe = filter;
-        byRecipe.recipe = "K-350A, line 2";  // every run's
+        byRecipe.recipe = "K-350A, line 2";  // every run's in the first store
         const LineReport figures = report(filter);
         SCOPED_TRACE(filter.station + " " + filter.port);
         EXPECT_GT(figures.line.counts.runs, 0);
         EXPECT_EQ(Figures(figures), Figures(report(byRecipe)));
+        EXPECT_GT(reportOf(mixed, filter).line.counts.runs, figures.line.counts.runs);
+        EXPECT_EQ(Figures(figures), Figures(reportOf(mixed, byRecipe)));
     }
 }
 
