@@ -4,6 +4,7 @@
 #include "cli/station/LineReportPage.h"
 #include "cli/station/ReportPeriod.h"
 #include "cli/station/StationRecipe.h"
+#include "cli/station/TimeBound.h"
 #include "cli/store/ReportQueries.h"
 #include "cli/store/SqlRunStore.h"
 #include "config/PosixFile.h"
@@ -36,9 +37,9 @@ int ReportCommand(const Options& options, Console& console) {
     const auto period = ParseReportPeriod(options.since, options.until, std::time(nullptr));
     if (!period) {
         return Refuse(console,
-                      "--since and --until take an ISO 8601 date or time, the end after the start: "
-                      "give 2026-12-09, 2026-12-09T23:00 (local time), 2026-12-09T23:00Z or "
-                      "2026-12-09T23:00+03:00");
+                      std::string("--since and --until take an ISO 8601 date or time, the end "
+                                  "after the start: ") +
+                          kTimeBoundForms);
     }
     const std::string location = options.store.value_or(kDefaultStore);
     const ReportFilter filter{period->since, period->until, options.stationName, options.port,

@@ -33,8 +33,7 @@ std::string Seconds(double seconds) {
 
 // A store's failure as the operator reads it: a wait they stopped says so.
 std::string StoreFailureText(const StoreError& error) {
-    const bool stopped = dynamic_cast<const StoreWaitStopped*>(&error) != nullptr;
-    return (stopped ? "k350ctl: stopped while waiting for the store: " : "k350ctl: ") +
+    return (IsWaitStopped(error) ? "k350ctl: stopped while waiting for the store: " : "k350ctl: ") +
            std::string(error.what());
 }
 
@@ -46,7 +45,7 @@ std::optional<int> StoreRefusal(Console& console, const std::function<void()>& w
         return std::nullopt;
     } catch (const StoreError& error) {
         console.message(StoreFailureText(error));
-        if (dynamic_cast<const StoreWaitStopped*>(&error)) return console.stoppedStatus();
+        if (IsWaitStopped(error)) return console.stoppedStatus();
         return ExitStatus::File;
     }
 }
@@ -237,9 +236,7 @@ int RunHistoryCommand(const HistoryArguments& arguments, Console& console) {
         if (!span) {
             return Refuse(console,
                           std::string(name) + " " + Quoted(*given) +
-                              " is not an ISO 8601 date or time: give 2026-12-09, "
-                              "2026-12-09T23:00 (local time), 2026-12-09T23:00Z or "
-                              "2026-12-09T23:00+03:00",
+                              " is not an ISO 8601 date or time: " + kTimeBoundForms,
                           ExitStatus::Usage);
         }
         *bound = UtcText(bound == &filter.since ? span->first : span->after);

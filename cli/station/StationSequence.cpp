@@ -79,14 +79,10 @@ std::string UnusableReason(const BoardProbe& probe) {
     return "does not identify itself: " + (text.empty() ? "no reply" : text);
 }
 
-bool WaitStopped(const StoreError& fault) {
-    return dynamic_cast<const StoreWaitStopped*>(&fault) != nullptr;
-}
-
 // Why the store did not take a record: its fault, or the stop that ended the wait for it.
 std::string StoreFault(const StoreError& fault) {
-    return WaitStopped(fault) ? "the station was stopped while it waited for the store"
-                              : fault.what();
+    return IsWaitStopped(fault) ? "the station was stopped while it waited for the store"
+                                : fault.what();
 }
 
 std::string InterruptedText(const std::string& step) {
@@ -315,7 +311,7 @@ std::string StationSequence::kept(const RunRecord& run) {
 // waited, before the board's sequence began: the board is not done, and says so with its die ID
 // (and its serial, when it had one).
 BoardOutcome StationSequence::storeFailed(Board& board, const StoreError& fault) {
-    const bool stopped = WaitStopped(fault);
+    const bool stopped = IsWaitStopped(fault);
     RunRecord& record = board.record;
     record.result = stopped ? RunResult::Interrupted : RunResult::Failed;
     record.failedStep = StationStep::Store;
@@ -341,7 +337,7 @@ bool StationSequence::finish(Board& board) {
     try {
         store_.finishRun(record);
     } catch (const StoreError& fault) {
-        waitStopped = WaitStopped(fault);
+        waitStopped = IsWaitStopped(fault);
         note = StoreFault(fault) + "; " + kept(record);
     }
     if (!waitStopped) {

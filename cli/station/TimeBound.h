@@ -15,6 +15,10 @@ struct TimeSpan {
     bool wholeDay = false;  // given as a date
 };
 
+// Those forms, as a refusal names them.
+constexpr const char* kTimeBoundForms =
+    "give 2026-12-09, 2026-12-09T23:00 (local time), 2026-12-09T23:00Z or 2026-12-09T23:00+03:00";
+
 // Nothing when the text is not one of those forms, or not a day or time that exists.
 std::optional<TimeSpan> ParseTimeBound(const std::string& text);
 

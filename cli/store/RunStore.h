@@ -33,6 +33,9 @@ class StoreWaitStopped : public StoreUnavailable {
 public:
     using StoreUnavailable::StoreUnavailable;
 };
+inline bool IsWaitStopped(const StoreError& error) {
+    return dynamic_cast<const StoreWaitStopped*>(&error) != nullptr;
+}
 
 // A reader never creates, upgrades or writes a store; a writer creates and upgrades it.
 enum class StoreAccess { Write, Read };
