@@ -60,7 +60,7 @@ SqliteConnection::SqliteConnection(const std::string& path, StoreAccess access) 
         // No destructor runs for a throwing constructor: a file refused here is closed again.
         try {
             // Before anything is changed: another program's file is never made a store.
-            if (!hasTable("k350_schema") && holdsOtherData()) {
+            if (holdsOnlyOtherTables()) {
                 throw StoreError("store " + ShownLocation(path) +
                                  " holds another program's tables and is not a k350 store; "
                                  "nothing was changed; give a new file with --store");
@@ -163,8 +163,10 @@ bool SqliteConnection::hasTable(const std::string& name) {
 }
 
 // A file is one program's: one with tables of its own is not to be turned into a store.
-bool SqliteConnection::holdsOtherData() const {
-    return !const_cast<SqliteConnection*>(this)
-                ->run("SELECT 1 FROM sqlite_master WHERE type = 'table'")
+// One statement, so one look at the file: a station creating the store at the same moment is
+// seen either before it began or with its schema, never with its tables but no k350_schema.
+bool SqliteConnection::holdsOnlyOtherTables() {
+    return !run("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table'"
+                " HAVING COUNT(*) > 0 AND SUM(name = 'k350_schema') = 0")
                 .empty();
 }

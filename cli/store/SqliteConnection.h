@@ -28,7 +28,8 @@ public:
     bool hasTable(const std::string& name) override;
 
 private:
-    bool holdsOtherData() const;
+    // Tables are there and none is k350_schema: another program's file.
+    bool holdsOnlyOtherTables();
     void open(const std::string& name, int flags);
     void close();
     [[noreturn]] void fail(const std::string& what) const;
