@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "sim/SimControl.h"
 #include "tests/support/SimBoards.h"
 

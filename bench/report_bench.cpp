@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "cli/station/LineReport.h"
-#include "cli/station/LineReportPage.h"
-#include "cli/store/PostgresConnection.h"
-#include "cli/store/RunStore.h"
-#include "cli/store/SqliteConnection.h"
+#include "report/LineReport.h"
+#include "report/LineReportPage.h"
+#include "store/PostgresConnection.h"
+#include "store/RunStore.h"
+#include "store/SqliteConnection.h"
 #include "tests/support/LineSimulation.h"
 #include "tests/support/PostgresServer.h"
 

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "cli/BoardSession.h"
-#include "cli/station/Station.h"
+#include "link/BoardSession.h"
+#include "station/Station.h"
 #include "config/Sha256.h"
 #include "link/UsbScan.h"
 #include "sim/SimControl.h"

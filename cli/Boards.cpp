@@ -2,11 +2,11 @@
 
 #include <cctype>
 
-#include "cli/BoardSession.h"
-#include "cli/Json.h"
 #include "config/RecordRules.h"
+#include "link/BoardSession.h"
 #include "link/PortPath.h"
 #include "link/UsbScan.h"
+#include "store/Json.h"
 
 using RecordRules::DeviceIdText;
 

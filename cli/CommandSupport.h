@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "cli/BoardSession.h"
 #include "cli/Commands.h"
-#include "cli/Json.h"
+#include "link/BoardSession.h"
+#include "store/Json.h"
 
 // What an operation that ended so reports: its failure text, and whether no board was found.
 BoardResult OperationFailure(const BoardSession& session, Ending ending);

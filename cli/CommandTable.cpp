@@ -6,8 +6,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "cli/NumberRange.h"
 #include "cli/Options.h"
+#include "station/NumberRange.h"
 
 namespace {
 

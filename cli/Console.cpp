@@ -6,23 +6,7 @@
 
 namespace {
 constexpr int kBarWidth = 30;
-constexpr std::size_t kQuotedLength = 60;
 }  // namespace
-
-std::string Quoted(const std::string& argument) {
-    std::string text;
-    for (std::size_t i = 0; i < argument.size() && i < kQuotedLength; ++i) {
-        const auto c = static_cast<unsigned char>(argument[i]);
-        if (c >= 0x20 && c != 0x7F) {
-            text += char(c);
-            continue;
-        }
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        text += escaped;
-    }
-    return "\"" + text + "\"" + (argument.size() > kQuotedLength ? "..." : "");
-}
 
 void Console::data(const std::string& line) {
     std::lock_guard lock(mutex_);

@@ -10,6 +10,8 @@
 #include <ostream>
 #include <string>
 
+#include "store/StoreText.h"
+
 class Clock;
 
 // What one run of k350ctl is given by the process around it.
@@ -39,10 +41,6 @@ constexpr int NoBoard = 3;
 constexpr int File = 4;         // a file that cannot be read or written, standard output included
 constexpr int Signalled = 128;  // plus the signal's number: stopped early, or standard output gone
 }  // namespace ExitStatus
-
-// An argument as a message shows it: in double quotes, control characters escaped, cut after 60
-// characters, so one argument never makes a long line or several.
-std::string Quoted(const std::string& argument);
 
 class Console {
 public:

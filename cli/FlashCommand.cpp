@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "cli/CommandSupport.h"
-#include "cli/FlashImage.h"
-#include "cli/FlashVerify.h"
 #include "config/ServiceCodes.h"
 #include "link/BoardProbe.h"
+#include "link/FlashVerify.h"
 #include "link/SpiFlash.h"
+#include "station/FlashImage.h"
 
 namespace {
 std::string hexAddress(std::uint32_t address) {

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <thread>
 
-#include "cli/BoardSession.h"
 #include "cli/CommandTable.h"
 #include "cli/Commands.h"
 #include "cli/Help.h"
-#include "cli/Json.h"
 #include "config/ServiceCodes.h"
+#include "link/BoardSession.h"
+#include "store/Json.h"
 
 namespace {
 

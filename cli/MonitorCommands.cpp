@@ -4,7 +4,7 @@
 
 #include "cli/CommandSupport.h"
 #include "cli/StatisticsText.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/TraceChannel.h"
 
 namespace {
@@ -60,7 +60,8 @@ BoardResult statsBoard(const Options& options, Console& console, BoardSession& s
     if (options.reset) {
         const auto reset = session.statistics(StatisticsRequest::Reset);
         if (!reset.done()) {
-            return ReportFailure(options, console, session, OperationFailure(session, reset.ending));
+            return ReportFailure(options, console, session,
+                                 OperationFailure(session, reset.ending));
         }
     }
     int reading = 0;
@@ -71,7 +72,8 @@ BoardResult statsBoard(const Options& options, Console& console, BoardSession& s
         if (console.stopped()) break;
         const auto reply = session.statistics(StatisticsRequest::Read);
         if (!reply.done()) {
-            return ReportFailure(options, console, session, OperationFailure(session, reply.ending));
+            return ReportFailure(options, console, session,
+                                 OperationFailure(session, reply.ending));
         }
         printStatistics(options, console, session, reply.value, severalBoards);
     }
@@ -125,7 +127,8 @@ BoardResult traceBoard(const Options& options, Console& console, BoardSession& s
     for (;;) {
         const OperationResult<TraceLines> polled = session.pollTrace();
         if (!polled.done()) {
-            return ReportFailure(options, console, session, OperationFailure(session, polled.ending));
+            return ReportFailure(options, console, session,
+                                 OperationFailure(session, polled.ending));
         }
         printTraceLines(options, console, session, polled.value, severalBoards);
         const bool timeUp = options.duration &&

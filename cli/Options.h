@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/station/StationSettings.h"
+#include "station/StationSettings.h"
 
 struct Options {
     std::string command;

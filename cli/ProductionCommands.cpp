@@ -1,6 +1,6 @@
 // set, station and history: the parsed options handed to the production commands.
 #include "cli/Commands.h"
-#include "cli/station/StationCommands.h"
+#include "cli/StationCommands.h"
 
 int SetCommand(const Options& options, Console& console) {
     return RunSetCommand({options.operands[0],

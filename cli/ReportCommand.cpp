@@ -1,13 +1,13 @@
 // report: the line's figures for a period, counted in the store, as text, JSON, CSV or a page.
 #include "cli/Commands.h"
-#include "cli/station/LineReport.h"
-#include "cli/station/LineReportPage.h"
-#include "cli/station/ReportPeriod.h"
-#include "cli/station/StationRecipe.h"
-#include "cli/station/TimeBound.h"
-#include "cli/store/ReportQueries.h"
-#include "cli/store/SqlRunStore.h"
 #include "config/PosixFile.h"
+#include "report/LineReport.h"
+#include "report/LineReportPage.h"
+#include "report/ReportPeriod.h"
+#include "report/TimeBound.h"
+#include "station/StationRecipe.h"
+#include "store/ReportQueries.h"
+#include "store/SqlRunStore.h"
 
 namespace {
 

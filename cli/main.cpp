@@ -9,8 +9,8 @@
 #include <iostream>
 
 #include "cli/Commands.h"
-#include "cli/station/BoardHook.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
+#include "station/BoardHook.h"
 
 namespace {
 std::atomic<bool> interrupted{false};

@@ -5,7 +5,7 @@
 
 #include "config/ConfigImage.h"
 #include "link/BoardLink.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/Eeprom.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "link/BoardLink.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/SpiFlash.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "link/BoardLink.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/FirmwareOperation.h"
 #include "link/LinkTypes.h"
 #include "link/NotificationChannel.h"

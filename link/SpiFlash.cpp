@@ -1,7 +1,7 @@
 #include "link/SpiFlash.h"
 
 #include "link/BoardLink.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 
 namespace {
 constexpr std::int64_t kReadyLimitUs = 10'000'000;

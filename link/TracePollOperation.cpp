@@ -4,7 +4,7 @@
 
 #include "config/ByteOrder.h"
 #include "link/BoardLink.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/TraceChannel.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QObject>
 #include <cstdint>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/LinkTypes.h"
 
 class QTimer;

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/K350Task.h"
 #include "shell/QtChannel.h"
 

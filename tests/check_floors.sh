@@ -2,7 +2,8 @@
 # Checks the floors of the production code from its #include lines, in every
 # file of a production folder and its sub-folders: the folder graph has no
 # circle, each folder includes only its own floor and those below it, and the
-# floors without Qt (config/, link/, cli/, usb/, sim/) include none.
+# floors without Qt (config/, link/, store/, station/, report/, cli/, usb/, sim/) include none;
+# CLI11, the command parser, is included in cli/ alone.
 # Usage: check_floors.sh [source directory]
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
@@ -13,7 +14,10 @@ declare -A may_include=(
     [usb]=""
     [link]="config"
     [sim]="link config"
-    [cli]="link config"
+    [store]="config"
+    [station]="store link config"
+    [report]="store config"
+    [cli]="station report store link config"
     [ui]="link config"
     [transfer]="ui link config"
     [editors]="ui link config"
@@ -55,9 +59,17 @@ if ! sort -u "$edges" | tsort >/dev/null 2>"$edges.loop"; then
 fi
 rm -f "$edges.loop"
 
-qt_free=(config link cli usb sim)
+qt_free=(config link store station report cli usb sim)
 if grep -rnE '^#include <Q' "${qt_free[@]}" 2>/dev/null; then
     echo "${qt_free[*]/%//} stay free of Qt"
+    failed=1
+fi
+
+# The command parser is the command line's own: a server or a station never links it.
+parser_free=()
+for folder in "${!may_include[@]}"; do [ "$folder" != cli ] && [ -d "$folder" ] && parser_free+=("$folder"); done
+if grep -rnE --include='*.cpp' --include='*.h' '^#include <CLI/' "${parser_free[@]}"; then
+    echo "CLI11 is included in cli/ only"
     failed=1
 fi
 

@@ -10,7 +10,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "monitor/ReportChart.h"
 #include "monitor/ReportForm.h"
 #include "shell/DeviceForm.h"

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/station/LineReport.h"
-#include "cli/station/LineReportPage.h"
-#include "cli/store/SqliteConnection.h"
+#include "report/LineReport.h"
+#include "report/LineReportPage.h"
+#include "store/SqliteConnection.h"
 #include "tests/support/LineSimulation.h"
 
 int main(int argc, char** argv) {

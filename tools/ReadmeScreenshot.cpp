@@ -12,7 +12,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "shell/DeviceForm.h"
 #include "shell/QtTranslation.h"
 #include "tools/ScreenshotSupport.h"

@@ -1,7 +1,7 @@
 // cli/Json: one object per line, keys in the order they were added, numbers kept as written.
 #include <gmock/gmock.h>
 
-#include "cli/Json.h"
+#include "store/Json.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <optional>
 
-#include "cli/store/RunStore.h"
-#include "cli/store/SqliteConnection.h"
+#include "store/RunStore.h"
+#include "store/SqliteConnection.h"
 #include "config/ConfigFile.h"
 #include "config/ServiceCodes.h"
 #include "config/Sha256.h"

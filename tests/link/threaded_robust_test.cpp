@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/K350Task.h"
 #include "sim/SimControl.h"
 #include "tests/support/RecordingChannel.h"

@@ -22,7 +22,7 @@
 #include "editors/RadioGroup.h"
 #include "editors/RecoderForm.h"
 #include "editors/VocoderForm.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/K350Task.h"
 #include "monitor/FormInfo.h"
 #include "tests/support/RecordingChannel.h"

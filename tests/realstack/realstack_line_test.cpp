@@ -19,8 +19,8 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/store/RunStore.h"
-#include "cli/store/SerialForm.h"
+#include "store/RunStore.h"
+#include "store/SerialForm.h"
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
 #include "config/ServiceCodes.h"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_floors.sh against a copy of the production folders: it passes on the
-# copy as it stands and fails once an upward include is planted in a
-# sub-folder (cli/station/) or in usb/, naming the file that did it.
+# copy as it stands and fails once an upward include is planted in a floor of
+# the line (store/, station/, report/) or in usb/, or the command parser outside
+# cli/, naming the file that did it.
 #   floors_check_test.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
@@ -11,7 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 fresh_copy() {
     rm -rf "${copy:?}"/*
-    for folder in config link usb sim ui transfer editors monitor shell cli; do
+    for folder in config link usb sim ui transfer editors monitor shell store station report cli; do
         cp -r "$source_dir/$folder" "$copy/"
     done
 }
@@ -28,11 +29,25 @@ fresh_copy
 bash "$source_dir/tests/check_floors.sh" "$copy" >/dev/null || fail "the unchanged copy is refused"
 
 fresh_copy
-expect_refused cli/station/Station.h '#include "monitor/TraceForm.h"'
+expect_refused station/Station.h '#include "monitor/TraceForm.h"'
 fresh_copy
-expect_refused cli/store/RunStore.h '#include "ui/TaskWindow.h"'
+expect_refused store/RunStore.h '#include "ui/TaskWindow.h"'
 fresh_copy
 expect_refused usb/UsbDeviceList.h '#include "link/K350Task.h"'
 fresh_copy
-expect_refused cli/station/Station.cpp '#include <QString>'
-echo "floors check refuses planted includes in sub-folders and usb/"
+expect_refused station/Station.cpp '#include <QString>'
+fresh_copy
+expect_refused station/StationSequence.cpp '#include "cli/Console.h"'
+fresh_copy
+expect_refused store/RunJournal.cpp '#include "station/StationJob.h"'
+fresh_copy
+expect_refused store/ReportQueries.h '#include "report/LineReport.h"'
+fresh_copy
+expect_refused store/SqlRunStore.cpp '#include "link/BoardLink.h"'
+fresh_copy
+expect_refused report/LineReport.cpp '#include "station/Station.h"'
+fresh_copy
+expect_refused report/HistoryReport.cpp '#include <CLI/CLI.hpp>'
+fresh_copy
+expect_refused station/StationRecipe.cpp '#include <CLI/CLI.hpp>'
+echo "floors check refuses planted includes in the line's floors and usb/, and CLI11 outside cli/"

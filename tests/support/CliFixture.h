@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/K350Task.h"
 #include "sim/SimControl.h"
 #include "tests/support/RecordingChannel.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/store/RunFigures.h"
-#include "cli/store/RunStore.h"
-#include "cli/store/SqlConnection.h"
+#include "store/RunFigures.h"
+#include "store/RunStore.h"
+#include "store/SqlConnection.h"
 
 struct LineShape {
     int runs = 1000;

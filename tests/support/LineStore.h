@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/store/RunStore.h"
+#include "store/RunStore.h"
 
 namespace line_store {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/store/SqlConnection.h"
+#include "store/SqlConnection.h"
 
 // Makes the store of schema `version` (1 to 4) in an empty database.
 inline void MakeOlderStore(SqlConnection& db, int version) {

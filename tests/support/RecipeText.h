@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/station/StationRecipe.h"
+#include "station/StationRecipe.h"
 #include "tests/support/TemporaryFolder.h"
 
 // The file `name` in the folder (its folders made), holding `text`; its path.

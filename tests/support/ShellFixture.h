@@ -9,7 +9,7 @@
 #include <QString>
 #include <memory>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "shell/DeviceForm.h"
 #include "sim/SimControl.h"
 #include "tests/support/FakeDialogs.h"

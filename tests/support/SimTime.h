@@ -1,7 +1,7 @@
 // Puts the simulated board on a test's virtual clock, and takes it off again.
 #pragma once
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "sim/SimControl.h"
 #include "tests/support/VirtualClock.h"
 

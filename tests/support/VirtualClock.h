@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 
 class VirtualClock : public Clock {
 public:

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/K350Task.h"
 #include "sim/SimControl.h"
 #include "tests/support/RecordingChannel.h"

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "config/ServiceLevel.h"
-#include "link/Clock.h"
+#include "config/Clock.h"
 #include "link/K350Task.h"
 #include "monitor/BoardForm.h"
 #include "monitor/FormInfo.h"

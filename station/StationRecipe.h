@@ -1,0 +1,75 @@
+// A station's recipe: a small TOML file that says what every board gets.
+//
+//   name = "K-350A, line 2"            # for the record; the file's name when absent
+//   store = "postgresql://line@db/k350" # the run store; k350-line.sqlite when absent
+//   [firmware]
+//   image = "k350a-2.4.rom"            # relative to the recipe's folder
+//   verify = true
+//   poll = true                        # poll the flash instead of the fixed pauses
+//   [configuration]
+//   reference = "k350a.kcf"
+//   description = "K-350A {serial} ({die})"
+//   [soak]
+//   seconds = 60
+//   max_erroneous_percent = 0.1
+//   max_lost_percent = 0.5
+//   max_jitter_ms = 20
+//   [station]
+//   reprocess_passed = false
+//   store_retry_seconds = 60           # how long a store that went away is waited for
+//   max_run_seconds = 660              # a run unfinished for longer died with its station
+//   [alert]                            # a port going bad: 3 of its last 5 boards failed
+//   failures = 3
+//   of = 5
+//   [hooks]                            # run with /bin/sh -c after each board
+//   on_pass = "lp -d labels label.txt"
+//   on_fail = "..."
+//   timeout_seconds = 30
+//   [serial]
+//   form = "alphanumeric"              # or "decimal" (0001 to 9999), the default
+//   first = "A000"                     # the line's range; the form's whole range when absent
+//   last = "ZZZZ"
+
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "station/StationJob.h"
+#include "station/StationSettings.h"
+
+class RecipeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// A file the recipe names (image, reference) that cannot be used.
+class RecipeFileError : public RecipeError {
+public:
+    using RecipeError::RecipeError;
+};
+
+// Reads and checks the recipe; unknown keys are refused, so a misspelt limit is never ignored.
+StationSettings LoadStationRecipe(const std::string& path);
+// The station's settings: the recipe's (none: the defaults), with the command line's changes
+// over them, and the default store where neither names one.
+StationSettings LoadStationSettings(const std::optional<std::string>& recipe,
+                                    const std::vector<StationChange>& changes);
+
+// The job the settings describe: the image and the reference loaded, today's date, this host's
+// name. Throws RecipeError when a file cannot be used.
+StationJob BuildStationJob(const StationSettings& settings);
+
+// A board's description: the template with {serial} and {die} replaced, line breaks as the
+// record stores them (CR LF).
+std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,
+                                const std::string& dieId);
+// Why an expanded description cannot be stored as it is, or "".
+std::string DescriptionProblem(const std::string& expanded);
+
+constexpr const char* kDefaultStore = "k350-line.sqlite";
+
+// Where a station keeps the runs its store could not take: beside the recipe, named after it
+// (k350a.toml: k350a.journal), or k350-station.journal in the current folder without one.
+std::string JournalPath(const std::optional<std::string>& recipe);

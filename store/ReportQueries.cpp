@@ -1,0 +1,312 @@
+#include "store/ReportQueries.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string_view>
+
+#include "store/RunFigures.h"
+
+namespace {
+
+// Statements name their group as g_station and g_port, so that one text serves every level.
+std::string GroupKeys(ReportLevel level) {
+    switch (level) {
+        case ReportLevel::Line:
+            return "'' AS g_station, '' AS g_port";
+        case ReportLevel::Station:
+            return "station AS g_station, '' AS g_port";
+        case ReportLevel::Port:
+            break;
+    }
+    return "station AS g_station, port AS g_port";
+}
+
+std::string Replaced(std::string text, std::string_view from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string Text(const SqlRow& row, std::size_t column) {
+    return row.at(column).value_or("");
+}
+
+std::int64_t Count(const SqlRow& row, std::size_t column) {
+    const SqlValue& value = row.at(column);
+    return value ? std::int64_t(std::stod(*value)) : 0;
+}
+
+std::optional<double> Seconds(const SqlRow& row, std::size_t column) {
+    const SqlValue& value = row.at(column);
+    if (!value) return std::nullopt;
+    return double(std::llround(std::stod(*value) * 1000)) / 1000;  // to the millisecond
+}
+
+GroupName GroupOf(const SqlRow& row) {
+    return {Text(row, 0), Text(row, 1)};
+}
+
+// A run with a verdict on the board; an interrupted or unfinished run has none.
+constexpr const char* kJudged = "result IN ('passed', 'failed', 'unusable')";
+
+// The levels a board's previous run is kept for, as RunFigures names its columns, in the order
+// of ReportLevel.
+constexpr const char* kPriorLevels[] = {"line", "station", "port"};
+
+// A board's first run of the period (at a level) is one whose previous run started before the
+// period, or that has none.
+std::string FirstOfPeriod(const std::string& level, const std::string& prior = "prior_") {
+    return "(" + prior + level + " IS NULL OR " + prior + level + " < b.since)";
+}
+
+// Adds a port's row of portCounts to a group, its boards as counted at `level`.
+void AddPort(RunCounts& sum, const SqlRow& row, ReportLevel level) {
+    sum.runs += Count(row, 2);
+    sum.passed += Count(row, 3);
+    sum.failed += Count(row, 4);
+    sum.unusable += Count(row, 5);
+    sum.interrupted += Count(row, 6);
+    sum.unfinished += Count(row, 7);
+    const std::size_t first = 8 + 4 * std::size_t(level);
+    sum.boards += Count(row, first);
+    sum.boardsPassed += Count(row, first + 1);
+    sum.firstRunsJudged += Count(row, first + 2);
+    sum.firstRunsPassed += Count(row, first + 3);
+}
+
+// A share of the store above which SQLite is better told to read the period from the indexes
+// ordered as each statement groups: it cannot know how many runs a period holds and would
+// otherwise take every run of a year through the index of start times, then order them.
+constexpr std::int64_t kWideShare = 8;
+
+}  // namespace
+
+ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
+    : db_(db), dialect_(db.dialect()), filter_(std::move(filter)) {
+    keptFigures_ = db_.hasTable("k350_run_steps");
+    if (dialect_ != SqlDialect::Sqlite || !keptFigures_) return;
+    const auto inPeriod =
+        db_.run("SELECT COUNT(*) FROM k350_runs WHERE started_at >= ? AND started_at < ?",
+                {filter_.since, filter_.until});
+    const auto all = db_.run("SELECT MAX(id) FROM k350_runs");
+    wide_ = Count(inPeriod.at(0), 0) * kWideShare > Count(all.at(0), 0);
+}
+
+std::string ReportQueries::where(bool byRecipe) const {
+    const std::string time = wide_ ? unindexed("started_at") : "started_at";
+    std::string sql = time + " >= ? AND " + time + " < ?";
+    if (!filter_.station.empty()) sql += " AND station = ?";
+    if (!filter_.port.empty()) sql += " AND port = ?";
+    if (byRecipe && !filter_.recipe.empty()) sql += " AND recipe = ?";
+    return sql;
+}
+
+std::vector<SqlValue> ReportQueries::parameters(bool byRecipe) const {
+    std::vector<SqlValue> values{filter_.since, filter_.until};
+    for (const std::string* value : {&filter_.station, &filter_.port, &filter_.recipe}) {
+        if (!value->empty() && (byRecipe || value != &filter_.recipe)) values.push_back(*value);
+    }
+    return values;
+}
+
+// Each statement names RUN_FILTER once, before any parameter of its own.
+std::vector<SqlRow> ReportQueries::run(const std::string& sql, ReportLevel level,
+                                       std::vector<SqlValue> extra) {
+    std::vector<SqlValue> values = parameters();
+    values.insert(values.end(), extra.begin(), extra.end());
+    return db_.run(Replaced(Replaced(sql, "GROUP_KEYS", GroupKeys(level)), "RUN_FILTER", where()),
+                   values);
+}
+
+std::string ReportQueries::unindexed(const std::string& column) const {
+    return dialect_ == SqlDialect::Sqlite ? "+" + column : column;
+}
+
+bool ReportQueries::countsFromPriors() {
+    if (!countsFromPriors_) {
+        countsFromPriors_ = keptFigures_ && (filter_.port.empty() || !filter_.station.empty()) &&
+                            (filter_.recipe.empty() || recipeOfEveryRun());
+    }
+    return *countsFromPriors_;
+}
+
+bool ReportQueries::recipeOfEveryRun() {
+    std::vector<SqlValue> values = parameters(false);
+    values.push_back(filter_.recipe);
+    const auto others = db_.run("SELECT COUNT(*) FROM k350_runs WHERE " + where(false) +
+                                    " AND (recipe IS NULL OR recipe <> ?)",
+                                values);
+    return Count(others.at(0), 0) == 0;
+}
+
+std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
+    if (!countsFromPriors()) return countsOfEachBoard(level);
+    // Within the station or port the reader chose, the line is that station or port.
+    const ReportLevel narrowest = !filter_.port.empty()      ? ReportLevel::Port
+                                  : !filter_.station.empty() ? ReportLevel::Station
+                                                             : ReportLevel::Line;
+    const ReportLevel boards = std::max(level, narrowest);
+    std::vector<RunCounts> out;
+    std::map<std::pair<std::string, std::string>, std::size_t> at;
+    for (const SqlRow& row : portCounts()) {
+        GroupName name = GroupOf(row);
+        if (level != ReportLevel::Port) name.port.clear();
+        if (level == ReportLevel::Line) name.station.clear();
+        const auto [found, added] = at.emplace(std::pair(name.station, name.port), out.size());
+        if (added) out.push_back({.group = name});
+        AddPort(out[found->second], row, boards);
+    }
+    return out;
+}
+
+// Each port's runs by result, and for each level the boards whose first run of the period (their
+// first passed run) is at the port: summed over ports, those are the level's boards.
+const std::vector<SqlRow>& ReportQueries::portCounts() {
+    if (portCounts_) return *portCounts_;
+    std::string sql =
+        "WITH r AS (SELECT station, port, result, prior_line, prior_station, prior_port,"
+        " prior_pass_line, prior_pass_station, prior_pass_port FROM k350_runs WHERE RUN_FILTER),"
+        " b AS (SELECT CAST(? AS TEXT) AS since)"
+        " SELECT station, port, COUNT(*)";
+    for (const char* result : {"passed", "failed", "unusable", "interrupted", "unfinished"}) {
+        sql += ", SUM(CASE WHEN result = '" + std::string(result) + "' THEN 1 ELSE 0 END)";
+    }
+    for (const char* level : kPriorLevels) {
+        const std::string first = FirstOfPeriod(level);
+        sql += ", SUM(CASE WHEN " + first + " THEN 1 ELSE 0 END)";
+        sql += ", SUM(CASE WHEN result = 'passed' AND " + FirstOfPeriod(level, "prior_pass_") +
+               " THEN 1 ELSE 0 END)";
+        sql += ", SUM(CASE WHEN " + first + " AND " + kJudged + " THEN 1 ELSE 0 END)";
+        sql += ", SUM(CASE WHEN " + first + " AND result = 'passed' THEN 1 ELSE 0 END)";
+    }
+    sql += " FROM r, b GROUP BY station, port ORDER BY station, port";
+    portCounts_ = run(sql, ReportLevel::Port, {filter_.since});
+    return *portCounts_;
+}
+
+// The same counts from the runs themselves: each board's runs in order, in each group.
+std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
+    const std::string sql =
+        "WITH r AS (SELECT GROUP_KEYS, result, started_at, id,"
+        " COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
+        " FROM k350_runs WHERE RUN_FILTER),"
+        " f AS (SELECT r.*, ROW_NUMBER() OVER"
+        " (PARTITION BY g_station, g_port, board ORDER BY started_at, id) AS nth FROM r)"
+        " SELECT g_station, g_port, COUNT(*), COUNT(DISTINCT board),"
+        " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN result = 'unusable' THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN result = 'unfinished' THEN 1 ELSE 0 END),"
+        " COUNT(DISTINCT CASE WHEN result = 'passed' THEN board END),"
+        " SUM(CASE WHEN nth = 1 AND " +
+        std::string(kJudged) +
+        " THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
+        " FROM f GROUP BY g_station, g_port ORDER BY g_station, g_port";
+    std::vector<RunCounts> out;
+    for (const SqlRow& row : run(sql, level)) {
+        RunCounts counts;
+        counts.group = GroupOf(row);
+        counts.runs = Count(row, 2);
+        counts.boards = Count(row, 3);
+        counts.passed = Count(row, 4);
+        counts.failed = Count(row, 5);
+        counts.unusable = Count(row, 6);
+        counts.interrupted = Count(row, 7);
+        counts.unfinished = Count(row, 8);
+        counts.boardsPassed = Count(row, 9);
+        counts.firstRunsJudged = Count(row, 10);
+        counts.firstRunsPassed = Count(row, 11);
+        out.push_back(counts);
+    }
+    return out;
+}
+
+std::vector<TimeCount> ReportQueries::boardTimes() {
+    const std::string seconds = keptFigures_ ? "seconds" : RunFigures::RunSeconds(dialect_);
+    // A day's passed runs by their start; a year's from the index of results in group order.
+    const std::string result = wide_ ? "result" : unindexed("result");
+    const std::string sql = "SELECT GROUP_KEYS, " + seconds + " AS s, COUNT(*) FROM k350_runs" +
+                            " WHERE RUN_FILTER AND " + result + " = 'passed' AND " + seconds +
+                            " IS NOT NULL GROUP BY g_station, g_port, s";
+    std::vector<TimeCount> out;
+    for (const SqlRow& row : run(sql, ReportLevel::Port)) {
+        out.push_back({GroupOf(row), {}, true, Seconds(row, 2).value_or(-1), Count(row, 3)});
+    }
+    return out;
+}
+
+std::vector<TimeCount> ReportQueries::stepTimes() {
+    // A store of an older k350ctl keeps only the steps' JSON.
+    const std::string steps =
+        keptFigures_ ? "k350_run_steps"
+                     : "(" + RunFigures::StepRows(dialect_) + " WHERE steps IS NOT NULL) AS s";
+    const std::string sql = "SELECT GROUP_KEYS, step, ok, seconds, COUNT(*) FROM " + steps +
+                            " WHERE RUN_FILTER GROUP BY g_station, g_port, step, ok, seconds";
+    std::vector<TimeCount> out;
+    for (const SqlRow& row : run(sql, ReportLevel::Port)) {
+        // A step without its times (-1) counts, but not towards the percentiles.
+        out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
+                       Seconds(row, 4).value_or(-1), Count(row, 5)});
+    }
+    return out;
+}
+
+std::vector<FailureCount> ReportQueries::failures(ReportLevel level) {
+    const std::string sql =
+        "WITH r AS (SELECT GROUP_KEYS, COALESCE(failed_step, '') AS step,"
+        " COALESCE(error, '') AS error FROM k350_runs"
+        " WHERE RUN_FILTER AND result IN ('failed', 'unusable'))"
+        " SELECT g_station, g_port, step, error, COUNT(*) AS n FROM r"
+        " GROUP BY g_station, g_port, step, error"
+        " ORDER BY g_station, g_port, n DESC, step, error";
+    std::vector<FailureCount> out;
+    for (const SqlRow& row : run(sql, level)) {
+        out.push_back({GroupOf(row), Text(row, 2), Text(row, 3), Count(row, 4)});
+    }
+    return out;
+}
+
+std::vector<HourCount> ReportQueries::hours(ReportLevel level) {
+    // Never by the index of results: a day by its start, a year from the index of hours.
+    const std::string sql =
+        "SELECT GROUP_KEYS, SUBSTR(finished_at, 1, 13) AS hour, COUNT(*),"
+        " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END) FROM k350_runs"
+        " WHERE RUN_FILTER AND SUBSTR(finished_at, 1, 13) IS NOT NULL AND " +
+        unindexed("result") +
+        " IN ('passed', 'failed', 'unusable')"
+        " GROUP BY g_station, g_port, hour ORDER BY g_station, g_port, hour";
+    std::vector<HourCount> out;
+    for (const SqlRow& row : run(sql, level)) {
+        out.push_back({GroupOf(row), Text(row, 2), Count(row, 3), Count(row, 4)});
+    }
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> ReportQueries::ports() {
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string sql =
+        "SELECT DISTINCT station, port FROM k350_runs WHERE RUN_FILTER ORDER BY station, port";
+    for (const SqlRow& row : run(sql, ReportLevel::Port))
+        out.emplace_back(Text(row, 0), Text(row, 1));
+    return out;
+}
+
+// A port at a time, from the newest run back: a year of runs is never ordered to find the last.
+std::vector<RecentRun> ReportQueries::recentRuns(int perPort) {
+    const std::string sql =
+        "SELECT result, failed_step FROM k350_runs WHERE RUN_FILTER AND station = ? AND port = ?"
+        " AND " +
+        std::string(kJudged) + " ORDER BY started_at DESC, id DESC LIMIT CAST(? AS INTEGER)";
+    std::vector<RecentRun> out;
+    for (const auto& [station, port] : ports()) {
+        for (const SqlRow& row :
+             run(sql, ReportLevel::Port, {station, port, std::to_string(perPort)})) {
+            out.push_back({station, port, Text(row, 0) == "passed", Text(row, 1)});
+        }
+    }
+    return out;
+}

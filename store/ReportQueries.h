@@ -1,0 +1,116 @@
+// The line's figures for a period, counted in the database: the runs are grouped and counted by
+// SQL, so a year of runs never crosses the connection. Only reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/SqlConnection.h"
+
+struct ReportFilter {
+    std::string since{}, until{};  // ISO 8601 in UTC: runs started at or after since, before until
+    std::string station{}, port{}, recipe{};  // empty: any
+};
+
+// What the figures are grouped by: the whole line, each station, each port of each station.
+enum class ReportLevel { Line, Station, Port };
+
+struct GroupName {
+    std::string station, port;  // empty above the level
+    bool operator==(const GroupName&) const = default;
+};
+
+struct RunCounts {
+    GroupName group;
+    std::int64_t runs = 0, boards = 0;
+    std::int64_t passed = 0, failed = 0, unusable = 0, interrupted = 0, unfinished = 0;
+    std::int64_t boardsPassed = 0;  // boards with a passed run
+    // Boards whose first run (in the period, in the group) ended with a verdict, and those of
+    // them that passed.
+    std::int64_t firstRunsJudged = 0, firstRunsPassed = 0;
+};
+
+// How many runs (or steps) took so many seconds: the database counts, the report finds the
+// median and the 95th percentile in it, and sums the ports' counts for a station or the line.
+struct TimeCount {
+    GroupName group;
+    std::string step;  // empty for a whole run
+    bool ok = true;    // the step succeeded
+    double seconds = 0;
+    std::int64_t count = 0;
+};
+
+// Times in seconds, nearest rank.
+struct Durations {
+    GroupName group;
+    std::optional<double> median, p95;
+};
+
+struct StepFigures {
+    GroupName group;
+    std::string step;
+    std::int64_t runs = 0, failed = 0;
+    std::optional<double> median, p95;  // of the runs in which the step succeeded
+};
+
+struct FailureCount {
+    GroupName group;
+    std::string step, error;
+    std::int64_t count = 0;
+};
+
+struct HourCount {
+    GroupName group;
+    std::string hour;  // UTC, "2026-12-09T10"
+    std::int64_t ended = 0, passed = 0;
+};
+
+// One of the last runs with a verdict at a port, the most recent first.
+struct RecentRun {
+    std::string station, port;
+    bool passed = false;
+    std::string failedStep;
+};
+
+class ReportQueries {
+public:
+    ReportQueries(SqlConnection& db, ReportFilter filter);
+
+    std::vector<RunCounts> counts(ReportLevel level);
+    // By port, to the millisecond: the passed runs' times and the steps' times.
+    std::vector<TimeCount> boardTimes();
+    std::vector<TimeCount> stepTimes();
+    std::vector<FailureCount> failures(ReportLevel level);  // most frequent first in each group
+    std::vector<HourCount> hours(ReportLevel level);
+    // Each port's last `perPort` runs that ended with a verdict, by station and port.
+    std::vector<RecentRun> recentRuns(int perPort);
+
+private:
+    // Whether the store keeps its runs' figures (RunFigures), and whether they answer the board
+    // counts of this filter: a board's previous run is kept per line, station and port, not per
+    // recipe or per port name across stations. A recipe that every run of the period was made
+    // with (one recipe on the line) excludes no run, so the figures answer for it as well.
+    bool countsFromPriors();
+    bool recipeOfEveryRun();
+    std::vector<RunCounts> countsOfEachBoard(ReportLevel level);
+    const std::vector<SqlRow>& portCounts();
+    std::vector<std::pair<std::string, std::string>> ports();
+    // The filter's condition and its values; without the recipe when `byRecipe` is false.
+    std::string where(bool byRecipe = true) const;
+    // A unary plus keeps SQLite from choosing an index by this column; the result is the same.
+    // A wide period is best read from the indexes in group order, a narrow one by start time.
+    std::string unindexed(const std::string& column) const;
+    std::vector<SqlValue> parameters(bool byRecipe = true) const;
+    std::vector<SqlRow> run(const std::string& sql, ReportLevel level,
+                            std::vector<SqlValue> extra = {});
+
+    SqlConnection& db_;
+    SqlDialect dialect_;
+    ReportFilter filter_;
+    bool keptFigures_ = false;
+    bool wide_ = false;  // the period holds much of the store
+    std::optional<bool> countsFromPriors_;
+    std::optional<std::vector<SqlRow>> portCounts_;
+};

@@ -1,0 +1,54 @@
+// The report floor on its own: the history's formats and the period's bounds, with no board link
+// and no command line below them.
+#include <gtest/gtest.h>
+
+#include "report/HistoryReport.h"
+#include "report/ReportPeriod.h"
+#include "report/TimeBound.h"
+#include "store/RunJson.h"
+
+namespace {
+
+RunRecord SampleRun() {
+    RunRecord run;
+    run.id = 7;
+    run.serial = "0042";
+    run.dieId = "D1";
+    run.station = "bench-1";
+    run.port = "1-1.3";
+    run.recipe = "k350a";
+    run.startedAt = "2026-12-09T10:00:00Z";
+    run.result = "passed";
+    run.steps = R"([{"step":"flash","ok":true}])";
+    return run;
+}
+
+}  // namespace
+
+TEST(HistoryFormats, JsonLineIsTheRunsOwnRecord) {
+    const RunRecord run = SampleRun();
+    EXPECT_EQ(HistoryReport({run}, HistoryFormat::Json), RunJsonLine(run) + "\n");
+    EXPECT_NE(RunJsonLine(run).find(R"("steps":[{"step":"flash","ok":true}])"), std::string::npos);
+}
+
+TEST(HistoryFormats, DamagedStepsAreKeptAsText) {
+    RunRecord run = SampleRun();
+    run.steps = "[{\"step\":";
+    EXPECT_NE(RunJsonLine(run).find(R"("steps":"[{\"step\":")"), std::string::npos);
+}
+
+TEST(ReportPeriodBounds, UntilBeforeSinceIsNoPeriod) {
+    EXPECT_FALSE(ParseReportPeriod("2026-12-10", "2026-12-09", 0));
+    const auto period = ParseReportPeriod("2026-12-09T00:00Z", "2026-12-09T12:00Z", 0);
+    ASSERT_TRUE(period);
+    EXPECT_EQ(period->since, "2026-12-09T00:00:00Z");
+    EXPECT_EQ(period->until, "2026-12-09T12:00:00Z");
+}
+
+TEST(ReportPeriodBounds, TimeBoundFormsAndUtcText) {
+    const auto bound = ParseTimeBound("2026-12-09T23:00+03:00");
+    ASSERT_TRUE(bound);
+    EXPECT_EQ(UtcText(bound->first), "2026-12-09T20:00:00Z");
+    EXPECT_EQ(bound->after - bound->first, 60);
+    EXPECT_FALSE(ParseTimeBound("2026-02-30"));
+}
