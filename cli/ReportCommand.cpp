@@ -1,13 +1,8 @@
 // report: the line's figures for a period, counted in the store, as text, JSON, CSV or a page.
 #include "cli/Commands.h"
 #include "config/PosixFile.h"
-#include "report/LineReport.h"
-#include "report/LineReportPage.h"
-#include "report/ReportPeriod.h"
+#include "report/LineReportRead.h"
 #include "report/TimeBound.h"
-#include "station/StationRecipe.h"
-#include "store/ReportQueries.h"
-#include "store/SqlRunStore.h"
 
 namespace {
 
@@ -41,25 +36,21 @@ int ReportCommand(const Options& options, Console& console) {
                                   "after the start: ") +
                           kTimeBoundForms);
     }
-    const std::string location = options.store.value_or(kDefaultStore);
-    const ReportFilter filter{period->since, period->until, options.stationName, options.port,
-                              options.recipe.value_or("")};
     const AlertRule rule{options.alertFailures.value_or(AlertRule{}.failures),
                          options.alertOf.value_or(AlertRule{}.of)};
     LineReport report;
     try {
-        // Read-only: a missing file or another program's is refused as it is, and a station
-        // writing meanwhile is neither waited for nor disturbed.
-        const auto store = OpenSqlRunStore(location, StoreAccess::Read);
-        ReportQueries queries(store->connection(), filter);
-        report = ReadLineReport(queries, filter, rule);
+        report = ReadLineReportAt(
+            options.store.value_or(kDefaultStore), *period,
+            {{}, {}, options.stationName, options.port, options.recipe.value_or("")}, rule);
     } catch (const StoreError& error) {
         return Fail(console, error.what(), ExitStatus::File);
     }
-    report.periodText = period->text;
-    if (options.html) return WritePage(*options.html, LineReportPage(report), console);
-    console.text(options.json  ? LineReportJson(report)
-                 : options.csv ? LineReportCsv(report)
-                               : LineReportText(report));
+    if (options.html) {
+        return WritePage(*options.html, RenderedLineReport(report, ReportFormat::Html), console);
+    }
+    console.text(RenderedLineReport(report, options.json  ? ReportFormat::Json
+                                            : options.csv ? ReportFormat::Csv
+                                                          : ReportFormat::Text));
     return ExitStatus::Ok;
 }

@@ -68,8 +68,6 @@ std::string ExpandedDescription(const std::string& descriptionTemplate, const st
 // Why an expanded description cannot be stored as it is, or "".
 std::string DescriptionProblem(const std::string& expanded);
 
-constexpr const char* kDefaultStore = "k350-line.sqlite";
-
 // Where a station keeps the runs its store could not take: beside the recipe, named after it
 // (k350a.toml: k350a.journal), or k350-station.journal in the current folder without one.
 std::string JournalPath(const std::optional<std::string>& recipe);

@@ -64,6 +64,9 @@ constexpr const char* Soak = "soak";
 constexpr const char* Store = "store";  // the store could not be reached
 }  // namespace StationStep
 
+// The store a station, `history` and `report` use when none is named.
+constexpr const char* kDefaultStore = "k350-line.sqlite";
+
 struct RunRecord {
     std::int64_t id = 0;
     // Names the run in every store and journal, so a run written again is written once.
