@@ -3,6 +3,7 @@
 #include "config/PosixFile.h"
 #include "report/LineReportRead.h"
 #include "report/TimeBound.h"
+#include "store/RunStore.h"
 
 namespace {
 
