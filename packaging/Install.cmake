@@ -27,11 +27,19 @@ install(FILES packaging/k350ctl.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME k350ctl)
 install(FILES packaging/70-k350.rules DESTINATION lib/udev/rules.d)
 install(FILES packaging/71-k350-plugdev.rules DESTINATION ${K350_DOC_DIR}/examples)
-# The unattended station, k350-station@RECIPE; its ExecStart names the installed k350ctl.
+# The unattended station, k350-station@RECIPE; its ExecStart names the installed k350ctl. The
+# unit is made when it is installed, for the prefix of that install (cpack's /usr, cmake
+# --install --prefix ...), since a package may be made from a build configured for another.
+# The build tree's copy, for the configured prefix, is the one the tests read.
 set(K350_INSTALL_FULL_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
 configure_file(packaging/k350-station@.service.in
                ${CMAKE_BINARY_DIR}/packaging/k350-station@.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/k350-station@.service DESTINATION lib/systemd/system)
+install(CODE "
+    set(K350_UNIT_TEMPLATE \"${CMAKE_SOURCE_DIR}/packaging/k350-station@.service.in\")
+    set(K350_UNIT_MADE \"${CMAKE_BINARY_DIR}/packaging/installed/k350-station@.service\")
+    set(K350_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    include(\"${CMAKE_SOURCE_DIR}/packaging/InstallStationUnit.cmake\")"
+    COMPONENT station-unit)
 install(FILES packaging/k350-terminal.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/k350-terminal.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
