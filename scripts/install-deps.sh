@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing the terminal needs, from Debian's packages,
 # and the further packages named as arguments (scripts/package.sh adds its tools).
-# systemd: systemd-analyze, which checks the station's unit.
+# systemd: systemd-analyze, which checks the station's unit; libsystemd-dev: its sd_notify.
 set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libusb-dev
           libusb-1.0-0-dev libumockdev-dev umockdev
           libgtest-dev libgmock-dev googletest fonts-dejavu-core usbutils
           qt6-translations-l10n libcli11-dev nlohmann-json3-dev
           libsqlite3-dev postgresql libpq-dev libtomlplusplus-dev chromium
-          systemd "$@")
+          systemd libsystemd-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

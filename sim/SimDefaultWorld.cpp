@@ -81,6 +81,7 @@ void clearWorld(World& w) {
     w.violations.clear();
     w.faults = Faults{};
     w.stateFile.clear();
+    w.scanHangFile.clear();
 }
 
 }  // namespace
@@ -117,6 +118,7 @@ void buildDefaultWorld() {
     clearWorld(w);
     w.configured = true;
     addBus();  // with its root hub first, as on a PC
+    if (const char* file = std::getenv("K350_SIM_SCAN_HANG")) w.scanHangFile = file;
     const int model = modelFromEnvironment();
     if (model < 0) return;
     const long boards = numberFromEnvironment("K350_SIM_BOARDS", 1, 16).value_or(1);

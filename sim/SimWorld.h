@@ -86,6 +86,8 @@ struct World {
     std::function<int64_t()> clockNow;
     std::function<void(int64_t)> clockAdvance;
     std::string stateFile;  // keeps EEPROM and flash between runs when set
+    // Once this file exists, every scan of the bus blocks for good (K350_SIM_SCAN_HANG).
+    std::string scanHangFile;
 };
 
 // What both attachments do with a device, the 0.1 API's handles and usbfs's open nodes alike.

@@ -13,6 +13,7 @@
 #include "link/UsbScan.h"
 #include "station/BoardHook.h"
 #include "station/BoardsInProgress.h"
+#include "station/ServiceNotify.h"
 #include "station/StationSequence.h"
 #include "store/RetryingRunStore.h"
 #include "store/RunJournal.h"
@@ -117,6 +118,15 @@ void RecordUnreturnedBoots(const StationJob& job, Clock& clock, BoardsInProgress
     }
 }
 
+// The station's state as its service manager shows it (systemctl status).
+std::string ServiceStatus(bool finishing, int underWay, const StationCounts& counts) {
+    return std::string(finishing ? "stopping: " : "watching the ports: ") +
+           std::to_string(underWay) + " board(s) under way; " + std::to_string(counts.passed) +
+           " passed, " + std::to_string(counts.failed) + " failed, " +
+           std::to_string(counts.skipped) + " skipped, " + std::to_string(counts.unusable) +
+           " unusable, " + std::to_string(counts.interrupted) + " interrupted";
+}
+
 }  // namespace
 
 Station::Station(const StationJob& job, Clock& clock, StationObserver observer)
@@ -186,12 +196,18 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         });
     };
     bool finishing = false, cutting = false;
+    // Its heartbeat comes from this loop alone, so a loop that hangs is seen as hung.
+    ServiceNotify service;
+    const auto alive = [&] {
+        service.alive(ServiceStatus(finishing, inFlight(), counts), clock_.nowUs());
+    };
     const auto stopAsked = [&] {
         const StationStop asked = stop ? stop() : StationStop::None;
         if (asked == StationStop::None) return false;
         if (!finishing) {
             finishing = true;
             observer({{}, {}, {}, "station", "stopping", std::uint32_t(inFlight()), 0, {}});
+            service.stopping(ServiceStatus(finishing, inFlight(), counts));
         }
         if (asked == StationStop::Now && !cutting) {
             cutting = true;
@@ -200,8 +216,10 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         }
         return true;
     };
+    service.ready(ServiceStatus(finishing, 0, counts));
     for (;;) {
         joinEnded();
+        alive();
         if (stopAsked() || (boardLimit > 0 && counts.ended() >= boardLimit)) break;
         const auto present = BoardsByPort();
         std::set<std::string> presentPorts;
@@ -246,6 +264,7 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
     // The boards under way finish, or, asked to stop now, end their steps at once.
     while (inFlight() > 0) {
         joinEnded();
+        alive();
         stopAsked();
         std::unique_lock lock(endMutex);
         endSignal.wait_for(lock, kStopPoll, [&] {

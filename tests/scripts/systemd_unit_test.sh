@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The unattended station's unit: systemd-analyze verify finds nothing wrong with it, and its
-# ExecStart, run as systemd runs it (working directory, environment file, SIGTERM to stop),
-# finishes the board in progress, prints its JSON lines and ends with a status the unit counts
-# as success. Skipped (77) where systemd-analyze is not installed.
+# The unattended station's unit: systemd-analyze verify finds nothing wrong with it, its sandbox
+# rates 2.0 or better in systemd-analyze security and still lets the station reach what it needs,
+# and its ExecStart, run as systemd runs it (working directory, environment file, SIGTERM to
+# stop), finishes the board in progress, prints its JSON lines and ends with a status the unit
+# counts as success. Skipped (77) where systemd-analyze is not installed.
 #   systemd_unit_test.sh CONFIGURED_UNIT K350CTL_SIM
 set -euo pipefail
 unit=$1
@@ -27,6 +28,25 @@ sed "s|^ExecStart=[^ ]*|ExecStart=$k350ctl|" "$unit" >"$instance"
 if ! out=$(systemd-analyze verify --man=no "$instance" 2>&1) || [ -n "$out" ]; then
     fail "systemd-analyze verify: $out"
 fi
+
+# The sandbox: an exposure of 2.0 at most (the threshold counts tenths)...
+if ! security=$(systemd-analyze security --offline=true --threshold=20 --no-pager "$instance" 2>&1)
+then
+    fail "exposure above 2.0: $(grep -v '✓' <<<"$security")"
+fi
+# ... and what no tighter setting may take from the station: its boards' USB nodes, the network
+# for a PostgreSQL store and the hooks (lp, curl), netlink for libusb's hot-plug monitor, the
+# notify socket (AF_UNIX), and the state folder its journal and default store live in.
+for needed in 'DeviceAllow=char-usb_device rw' 'StateDirectory=k350' 'Type=notify' \
+              'RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK'; do
+    grep -qxF "$needed" "$unit" || fail "the unit lacks $needed"
+done
+for forbidden in '^PrivateDevices=(yes|true|on|1)$' '^PrivateNetwork=(yes|true|on|1)$' \
+                 '^IPAddressDeny=' '^DevicePolicy=strict$'; do
+    ! grep -qE "$forbidden" "$unit" || fail "the unit has $forbidden"
+done
+watchdog=$(sed -n 's/^WatchdogSec=//p' "$unit")
+[ -n "$watchdog" ] || fail "no watchdog"
 
 # The station as the unit starts it: the recipe from the configuration folder, the state folder
 # as working directory (where the default store lands), the environment file's variables.
@@ -56,4 +76,4 @@ success=" 0 $(sed -n 's/^SuccessExitStatus=//p' "$unit") "
 [[ $success == *" $status "* ]] || fail "status $status after SIGTERM: $(cat "$work/err")"
 grep -q '"state":"passed"' "$work/out" || fail "the board in progress was not finished: $(cat "$work/out")"
 [ -f "$work/state/k350-line.sqlite" ] || fail "no store in the working directory"
-echo "unit verified; the station finished its board after SIGTERM and ended with $status"
+echo "unit verified, $(grep -o 'exposure level.*' <<<"$security"); the station finished its board after SIGTERM and ended with $status"
