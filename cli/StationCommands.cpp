@@ -98,6 +98,20 @@ std::string NormalizedDie(std::string die) {
     return die;
 }
 
+// The alert goes on from the ports' last runs in the store. Read once, at the start: a store that
+// cannot tell them now leaves the alert counting from this start, and the station runs on.
+void RememberPorts(PortWatch& watch, StationView& view, const StationJob& job, Console& console) {
+    try {
+        const RecentVerdicts recent = RememberedVerdicts(job.store, job.station, job.alert);
+        for (const PortAlert& alert : watch.remember(recent)) view.showAlert(alert);
+    } catch (const StoreError& error) {
+        console.message(
+            "k350ctl: the ports' last runs could not be read, so the suspect-port "
+            "alert counts from this start: " +
+            std::string(error.what()));
+    }
+}
+
 }  // namespace
 
 int RunSetCommand(const SetArguments& arguments, Console& console) {
@@ -179,12 +193,13 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         },
         table);
     PortWatch watch(job.alert);
+    RememberPorts(watch, view, job, console);
     std::vector<StationEvent> interrupted;
     const auto observe = [&](const StationEvent& event) {
         if (event.step == "station" && event.state == "stopping") {
             const std::string again =
                 console.stopCause() == std::string("Ctrl+C") ? "Ctrl+C again" : "a second signal";
-            const std::string text = StationView::StoppingText(event.done, again);
+            const std::string text = StationView::StoppingText(event.done, event.total, again);
             if (table) view.setNotice(text);
             // On standard error in any case: a table drawn again later does not hide it.
             if (!table) console.message("k350ctl: " + text);

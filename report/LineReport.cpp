@@ -121,11 +121,8 @@ std::vector<GroupFigures> ReadLevel(ReportQueries& queries, ReportLevel level,
 }
 
 void MarkSuspects(ReportQueries& queries, const AlertRule& rule, std::vector<GroupFigures>& ports) {
-    std::map<std::string, RecentVerdicts> byStation;
-    for (const RecentRun& run : queries.recentRuns(std::max(rule.of, 1))) {
-        byStation[run.station][run.port].push_back({run.passed, run.failedStep});
-    }
-    for (const auto& [station, recent] : byStation) {
+    for (const auto& [station, recent] :
+         VerdictsByStation(queries.recentRuns(std::max(rule.of, 1)))) {
         for (const PortAlert& alert : SuspectPorts(recent, rule)) {
             for (GroupFigures& port : ports) {
                 if (port.name == GroupName{station, alert.port}) port.suspect = alert;

@@ -3,17 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
+#include "station/HookProcess.h"
 #include "store/RunJson.h"
 
 extern char** environ;
@@ -25,26 +25,29 @@ using Steady = std::chrono::steady_clock;
 // Never handed on: the hook has no business with the board's access code.
 constexpr const char* kWithheld = "K350_SERVICE_CODE=";
 
-// The process groups of the hooks running now, one slot each; 0 is a free slot.
+// The keepers of the hooks running now, one slot each; 0 is a free slot.
 std::array<std::atomic<pid_t>, 64> running{};
 
-// Keeps a hook's group in `running` while it lives.
+// Keeps a hook's keeper in `running` while it lives.
 class RunningHook {
 public:
-    explicit RunningHook(pid_t group) {
+    explicit RunningHook(pid_t keeper) {
         for (auto& slot : running) {
             pid_t free = 0;
-            if (slot.compare_exchange_strong(free, group)) {
+            if (slot.compare_exchange_strong(free, keeper)) {
                 slot_ = &slot;
                 break;
             }
         }
     }
-    ~RunningHook() {
-        if (slot_) slot_->store(0);
-    }
+    ~RunningHook() { release(); }
     RunningHook(const RunningHook&) = delete;
     RunningHook& operator=(const RunningHook&) = delete;
+    // Before the keeper is waited for: its number may be another process's after that.
+    void release() {
+        if (slot_) slot_->store(0);
+        slot_ = nullptr;
+    }
 
 private:
     std::atomic<pid_t>* slot_ = nullptr;
@@ -101,54 +104,58 @@ std::string LimitText(double seconds) {
     return text;
 }
 
-struct Spawned {
-    pid_t pid = -1;
-    std::string problem;
-};
-
-Spawned Spawn(const std::string& command, int input, int output,
-              const std::vector<std::string>& environment) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    // Its own process group, so the limit ends whatever it started; the signals k350ctl ignores
-    // or catches are the defaults again, and none is blocked.
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
-    sigemptyset(&none);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    std::vector<char*> argv{const_cast<char*>("sh"), const_cast<char*>("-c"),
-                            const_cast<char*>(command.c_str()), nullptr};
-    std::vector<char*> envp;
-    for (const std::string& variable : environment)
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-    Spawned spawned;
-    const int error =
-        posix_spawn(&spawned.pid, "/bin/sh", &actions, &attributes, argv.data(), envp.data());
-    if (error != 0) {
-        spawned.pid = -1;
-        spawned.problem = std::string("not started: /bin/sh: ") + std::strerror(error);
+// What a hook printed: its first and its last kHookOutputPart bytes, and how many between them
+// were left out. The last line is most often the error that matters.
+class KeptOutput {
+public:
+    void add(const char* bytes, std::size_t count) {
+        const std::size_t toHead =
+            std::min(count, kHookOutputPart - std::min(kHookOutputPart, head_.size()));
+        head_.append(bytes, toHead);
+        tail_.append(bytes + toHead, count - toHead);
+        if (tail_.size() > 2 * kHookOutputPart) {
+            leftOut_ += tail_.size() - kHookOutputPart;
+            tail_.erase(0, tail_.size() - kHookOutputPart);
+        }
     }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return spawned;
-}
+    std::string bytes() {
+        if (tail_.size() > kHookOutputPart) {
+            leftOut_ += tail_.size() - kHookOutputPart;
+            tail_.erase(0, tail_.size() - kHookOutputPart);
+        }
+        if (leftOut_ == 0) return head_ + tail_;
+        // A character cut at either border is left out whole.
+        std::size_t cut = 0;
+        while (cut < 3 && cut < tail_.size() && IsContinuation(tail_[cut])) ++cut;
+        tail_.erase(0, cut);
+        leftOut_ += cut + DropCutCharacter(head_);
+        return head_ + (head_.ends_with('\n') ? "" : "\n") + "[" + std::to_string(leftOut_) +
+               " bytes left out]\n" + tail_;
+    }
 
-void Keep(std::string& output, const char* bytes, std::size_t count) {
-    const std::size_t room = kHookOutputLimit - std::min(kHookOutputLimit, output.size());
-    output.append(bytes, std::min(room, count));
-}
+private:
+    static bool IsContinuation(char byte) {
+        return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+    }
+    // Removes a UTF-8 character whose end was cut off; the bytes removed.
+    static std::size_t DropCutCharacter(std::string& text) {
+        std::size_t start = text.size();
+        while (start > 0 && text.size() - start < 3 && IsContinuation(text[start - 1])) --start;
+        if (start == 0) return 0;
+        const auto lead = static_cast<unsigned char>(text[start - 1]);
+        const std::size_t length = (lead >> 5) == 0x6    ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 1;
+        const std::size_t have = text.size() - (start - 1);
+        if (length <= have) return 0;
+        text.erase(start - 1);
+        return have;
+    }
+
+    std::string head_, tail_;
+    std::size_t leftOut_ = 0;
+};
 
 // The output as text the store takes: a NUL, or bytes that are not UTF-8 (a cut character at the
 // limit, a program's Latin-1), become U+FFFD.
@@ -188,10 +195,14 @@ std::string LastLine(const std::string& output) {
 }  // namespace
 
 void KillRunningHooks() {
-    for (auto& slot : running) {
-        const pid_t group = slot.load();
-        if (group > 0) ::kill(-group, SIGKILL);
-    }
+    for (auto& slot : running) HookProcess::KillFromSignal(slot.load());
+}
+
+const std::string& HookFor(const HookCommands& hooks, const std::string& result) {
+    static const std::string none;
+    if (result == RunResult::Passed) return hooks.onPass;
+    if (result == RunResult::Failed || result == RunResult::Unusable) return hooks.onFail;
+    return none;
 }
 
 std::vector<std::string> HookEnvironment(const RunRecord& run) {
@@ -239,65 +250,66 @@ HookOutcome RunHook(const std::string& command, const RunRecord& run, double tim
         return outcome;
     }
     Descriptor reading(ends[0]), writing(ends[1]);
-    const Spawned spawned = Spawn(command, input.get(), writing.get(), HookEnvironment(run));
+    HookProcess hook(command, input.get(), writing.get(), HookEnvironment(run));
     writing.reset();  // the hook holds the only writing end now
-    if (spawned.pid < 0) {
-        outcome.status = spawned.problem;
+    if (!hook.problem().empty()) {
+        outcome.status = hook.problem();
         return outcome;
     }
-    const RunningHook registered(spawned.pid);
+    RunningHook registered(hook.keeper());
     const auto deadline =
         Steady::now() + std::chrono::milliseconds(std::int64_t(timeoutSeconds * 1000));
-    bool open = true, exited = false, late = false;
-    int status = 0;
-    while (open || !exited) {
+    KeptOutput output;
+    bool open = true, ended = false, late = false;
+    int status = -1;
+    while (open || !ended) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
         if (left.count() <= 0) {
             late = true;
             break;
         }
-        if (!exited && ::waitpid(spawned.pid, &status, WNOHANG) == spawned.pid) exited = true;
-        if (!open) {
-            // Output closed, the shell not gone yet: look again shortly.
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::min<long>(left.count(), 10)));
-            continue;
+        pollfd watched[2] = {{open ? reading.get() : -1, POLLIN, 0},
+                             {ended ? -1 : hook.notices(), POLLIN, 0}};
+        if (::poll(watched, 2, int(std::min<long>(left.count(), 1000))) <= 0) continue;
+        if (watched[0].revents != 0) {
+            char buffer[4096];
+            const ssize_t count = ::read(reading.get(), buffer, sizeof buffer);
+            if (count > 0) {
+                output.add(buffer, std::size_t(count));
+            } else if (count == 0 || errno != EINTR) {
+                open = false;
+            }
         }
-        pollfd watched{reading.get(), POLLIN, 0};
-        const int ready = ::poll(&watched, 1, int(std::min<long>(left.count(), 50)));
-        if (ready <= 0) continue;
-        char buffer[4096];
-        const ssize_t count = ::read(reading.get(), buffer, sizeof buffer);
-        if (count > 0) {
-            Keep(outcome.output, buffer, std::size_t(count));
-        } else if (count == 0 || errno != EINTR) {
-            open = false;
+        if (watched[1].revents == 0) continue;
+        const HookProcess::Notice notice = hook.take();
+        if (notice.kind == HookProcess::Notice::NotStarted) {
+            outcome.status = notice.problem;
+            return outcome;
         }
+        ended = true;
+        if (notice.kind == HookProcess::Notice::ShellEnded) status = notice.status;
     }
+    registered.release();
+    outcome.output = AsText(output.bytes());
     if (late) {
-        ::kill(-spawned.pid, SIGKILL);
-        if (!exited) ::waitpid(spawned.pid, &status, 0);
+        hook.kill();
         outcome.status =
-            exited ? ExitText(status) + ", its other processes " + LimitText(timeoutSeconds)
-                   : LimitText(timeoutSeconds);
-        outcome.ok = false;
-        outcome.output = AsText(outcome.output);
+            ended ? ExitText(status) + ", its other processes " + LimitText(timeoutSeconds)
+                  : LimitText(timeoutSeconds);
         return outcome;
     }
+    hook.letGo();
     outcome.status = ExitText(status);
-    outcome.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    outcome.output = AsText(outcome.output);
+    outcome.ok = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return outcome;
 }
 
 void RunBoardHook(const HookCommands& hooks, const RunRecord& run, RunStore& store,
                   const std::function<void(const char* state, const std::string& text)>& tell) {
-    const bool passed = run.result == RunResult::Passed;
-    const bool failed = run.result == RunResult::Failed || run.result == RunResult::Unusable;
-    const std::string& command = passed ? hooks.onPass : failed ? hooks.onFail : std::string();
+    const std::string& command = HookFor(hooks, run.result);
     if (command.empty()) return;
-    const char* which = passed ? "on_pass" : "on_fail";
+    const char* which = run.result == RunResult::Passed ? "on_pass" : "on_fail";
     const HookOutcome outcome = RunHook(command, run, hooks.timeoutSeconds);
     std::string text = std::string(which) + ": " + outcome.status;
     if (const std::string last = LastLine(outcome.output); !last.empty()) text += ": " + last;

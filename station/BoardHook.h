@@ -1,7 +1,8 @@
 // The line's own command after each board (print a label, tell the records system): run with
 // /bin/sh -c in a process group of its own, the run's record as one JSON line on its standard
-// input and its main fields in K350_* variables, killed with its group at the time limit. What
-// it prints and how it ended are kept with the run; the board's result never depends on it.
+// input and its main fields in K350_* variables, killed at the time limit with every process it
+// started (HookProcess). What it prints and how it ended are kept with the run; the board's
+// result never depends on it.
 #pragma once
 
 #include <functional>
@@ -14,14 +15,19 @@
 struct HookOutcome {
     std::string status;  // "exit 0", "exit 2", "killed by signal 9", "killed at the 30 s limit",
                          // "not started: ..."
-    std::string output;  // standard output and error together, at most kHookOutputLimit bytes
-    bool ok = false;     // exited with 0
+    // Standard output and error together: the first and the last kHookOutputPart bytes, with a
+    // line "[N bytes left out]" between them when it printed more.
+    std::string output;
+    bool ok = false;  // exited with 0
 };
-constexpr std::size_t kHookOutputLimit = 16 * 1024;
+constexpr std::size_t kHookOutputPart = 8 * 1024;
 
-// Kills every hook running now with its process group. Safe in a signal handler: k350ctl calls
-// it when a second signal ends the program at once, so no hook outlives it.
+// Kills every hook running now with every process it started. Safe in a signal handler: k350ctl
+// calls it when a second signal ends the program at once, so no hook outlives it.
 void KillRunningHooks();
+
+// The command the run's result calls for: on_pass, on_fail (failed or unusable), or none.
+const std::string& HookFor(const HookCommands& hooks, const std::string& result);
 
 // Runs one command to its end or to the limit.
 HookOutcome RunHook(const std::string& command, const RunRecord& run, double timeoutSeconds);

@@ -14,12 +14,23 @@
 class PortWatch {
 public:
     explicit PortWatch(AlertRule rule) : rule_(rule) {}
+    // Before any event: the ports' last verdicts as the store keeps them, so that a restarted
+    // station or a new batch goes on counting where the last one stopped. The alerts of the ports
+    // already suspect by them, each raised here once.
+    std::vector<PortAlert> remember(RecentVerdicts recent);
     // The alerts this event raises.
     std::vector<PortAlert> record(const StationEvent& event);
 
 private:
+    std::vector<PortAlert> judge();
+
     AlertRule rule_;
     RecentVerdicts recent_;
     std::map<std::string, std::string> failedStep_;  // of the board at the port now
     std::map<std::string, bool> flagged_;
 };
+
+// The last verdicts of the station's ports in the store at `location`, as many as the rule looks
+// at; none when the rule is off. Throws StoreError.
+RecentVerdicts RememberedVerdicts(const std::string& location, const std::string& station,
+                                  const AlertRule& rule);

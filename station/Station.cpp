@@ -31,6 +31,7 @@ struct Port {
     std::thread worker;
     std::atomic<bool> ended{false};
     std::atomic<bool> cut{false};
+    std::atomic<bool> atHook{false};  // its board ended, its hook runs
     BoardOutcome outcome = BoardOutcome::Gone;
     bool waitingForUnplug = false;
     bool wentAway = false;  // unplugged (or replaced) since its worker started
@@ -148,6 +149,9 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         StationEvent last;  // the board's identity as far as it is known, for a store's wait
         const StationObserver portObserver = [&](const StationEvent& event) {
             last = event;
+            if (event.step == "board" && !HookFor(job_.hooks, event.state).empty()) {
+                port.atHook = true;
+            }
             observer(event);
         };
         try {
@@ -171,6 +175,11 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
     const auto inFlight = [&] {
         return int(std::count_if(ports.begin(), ports.end(), [](const auto& entry) {
             return entry.second->worker.joinable();
+        }));
+    };
+    const auto atHooks = [&] {
+        return int(std::count_if(ports.begin(), ports.end(), [](const auto& entry) {
+            return entry.second->worker.joinable() && entry.second->atHook;
         }));
     };
     const auto join = [&](Port& port) {
@@ -206,7 +215,10 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         if (asked == StationStop::None) return false;
         if (!finishing) {
             finishing = true;
-            observer({{}, {}, {}, "station", "stopping", std::uint32_t(inFlight()), 0, {}});
+            StationEvent stopping{.step = "station", .state = "stopping"};
+            stopping.done = std::uint32_t(inFlight());
+            stopping.total = std::uint32_t(atHooks());
+            observer(stopping);
             service.stopping(ServiceStatus(finishing, inFlight(), counts));
         }
         if (asked == StationStop::Now && !cutting) {

@@ -29,7 +29,8 @@ struct StationJob : StationSettings {
 struct StationEvent {
     std::string port, dieId, serial;
     // identify, boot, flash, verify, config, readback, soak; board for its end; station for the
-    // station's own ("stopping": done is the number of boards it finishes first)
+    // station's own ("stopping": done is the number of boards it finishes first, total how many
+    // of them are done and only run their hook)
     std::string step;
     // started, progress, done, failed; at the board's end passed, failed, skipped, unusable
     // (error says why), elsewhere (error says where it is under way), interrupted

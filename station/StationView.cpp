@@ -47,10 +47,25 @@ std::string ResultText(const StationEvent& event) {
 constexpr const char* kWaitingForStore = "waiting for the store";
 }  // namespace
 
-std::string StationView::StoppingText(std::uint32_t boards, const std::string& again) {
+std::string StationView::StoppingText(std::uint32_t boards, std::uint32_t atHooks,
+                                      const std::string& again) {
     if (boards == 0) return "stopping";
-    return "finishing " + std::to_string(boards) + (boards == 1 ? " board; " : " boards; ") +
-           again + " stops now and leaves their flash incomplete";
+    const auto count = [](std::uint32_t n, const char* one, const char* more) {
+        return std::to_string(n) + (n == 1 ? one : more);
+    };
+    // A board whose steps are done only waits for its hook: a stop now cuts the hook, not the
+    // board.
+    if (atHooks == 0) {
+        return "finishing " + count(boards, " board; ", " boards; ") + again +
+               " stops now and leaves their flash incomplete";
+    }
+    if (atHooks >= boards) {
+        return "finishing the hooks of " + count(boards, " board", " boards") +
+               " (the boards are done); " + again + " stops now and kills the hooks";
+    }
+    return "finishing " + count(boards, " board; ", " boards; ") + again +
+           " stops now, leaves the flash of " + std::to_string(boards - atHooks) +
+           " incomplete and kills the hooks of " + std::to_string(atHooks);
 }
 
 void StationView::setNotice(std::string notice) {
@@ -167,6 +182,9 @@ void StationView::printJson(const StationEvent& event) {
         line["unusable"] = unusable_;
         line["interrupted"] = interrupted_;
     }
-    if (event.step == "station") line["boards"] = event.done;
+    if (event.step == "station") {
+        line["boards"] = event.done;
+        line["hooks"] = event.total;
+    }
     emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }

@@ -21,8 +21,9 @@ public:
     // otherwise one JSON line with the alert.
     void showAlert(const PortAlert& alert);
     // The line the operator is told when the station is asked to stop, given how many boards
-    // it finishes first and what stops it now.
-    static std::string StoppingText(std::uint32_t boards, const std::string& again);
+    // it finishes first, how many of them only run their hook, and what stops it now.
+    static std::string StoppingText(std::uint32_t boards, std::uint32_t atHooks,
+                                    const std::string& again);
     // Shown above the table until the station ends.
     void setNotice(std::string notice);
 

@@ -310,3 +310,17 @@ std::vector<RecentRun> ReportQueries::recentRuns(int perPort) {
     }
     return out;
 }
+
+std::map<std::string, RecentVerdicts> VerdictsByStation(const std::vector<RecentRun>& runs) {
+    std::map<std::string, RecentVerdicts> byStation;
+    for (const RecentRun& run : runs) {
+        byStation[run.station][run.port].push_back({run.passed, run.failedStep});
+    }
+    return byStation;
+}
+
+RecentVerdicts StationVerdicts(SqlConnection& db, const std::string& station, int perPort) {
+    // Every time the store can hold: ISO 8601 texts of UTC, compared as text.
+    ReportQueries queries(db, {.since = "0000", .until = "9999", .station = station});
+    return VerdictsByStation(queries.recentRuns(perPort))[station];
+}

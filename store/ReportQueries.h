@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "store/SqlConnection.h"
+#include "store/SuspectPorts.h"
 
 struct ReportFilter {
     std::string since{}, until{};  // ISO 8601 in UTC: runs started at or after since, before until
@@ -114,3 +116,10 @@ private:
     std::optional<bool> countsFromPriors_;
     std::optional<std::vector<SqlRow>> portCounts_;
 };
+
+// Each station's ports with their recent verdicts, as SuspectPorts judges them.
+std::map<std::string, RecentVerdicts> VerdictsByStation(const std::vector<RecentRun>& runs);
+
+// The last `perPort` verdicts of each port of one station, however long ago they were given:
+// where the station's watch over its ports starts, so that a new start goes on counting.
+RecentVerdicts StationVerdicts(SqlConnection& db, const std::string& station, int perPort);

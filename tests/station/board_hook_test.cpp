@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "config/RecordRules.h"
+#include "link/UsbScan.h"
 #include "station/BoardHook.h"
 #include "station/BoardsInProgress.h"
 #include "station/Station.h"
@@ -22,13 +25,12 @@
 #include "station/StationSequence.h"
 #include "store/PostgresConnection.h"
 #include "store/SqliteConnection.h"
-#include "config/RecordRules.h"
-#include "link/UsbScan.h"
 #include "tests/support/CliFixture.h"
 #include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/RecipeText.h"
 #include "tests/support/SimTime.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 
@@ -112,10 +114,123 @@ TEST(BoardHook, AHangingHookIsKilledWithEverythingItStartedAtTheLimit) {
     std::filesystem::remove_all(folder);
 }
 
-TEST(BoardHook, AHookThatReadsNothingAndPrintsMuchIsCutNotStuck) {
+// Waits for a hook to write a process number into `file`; 0 after the safety net's time.
+pid_t PidFrom(const std::string& file) {
+    for (int i = 0; i < 2000; ++i) {
+        const std::string text = Slurp(file);
+        if (!text.empty() && text.back() == '\n') return std::stoi(text);
+        usleep(10'000);
+    }
+    return 0;
+}
+
+// Whether a process ends soon: one killed may take a moment to be gone.
+bool Ends(pid_t pid) {
+    for (int i = 0; i < 500 && Alive(pid); ++i) usleep(10'000);
+    return !Alive(pid);
+}
+
+// A process of the hook that left its parent, its process group and its session: it writes its
+// number into `file`, then holds the hook's output open for a minute.
+std::string Escaper(const std::string& file) {
+    return "(setsid sh -c 'echo $$ > " + file + ".new; mv " + file + ".new " + file +
+           "; exec sleep 60' &)";
+}
+
+TEST(BoardHook, EveryProcessOfTheHookIsKilledAtTheLimitItsOwnSessionsToo) {
+    const TemporaryFolder folder("k350-hooktree");
+    const std::string file = folder.file("pid");
+    // The shell waits on; what it started went off into a session of its own.
+    HookOutcome outcome = RunHook(Escaper(file) + "; sleep 60", Passed(), 0.5);
+    EXPECT_EQ(outcome.status, "killed at the 0.5 s limit");
+    pid_t escaped = PidFrom(file);
+    ASSERT_GT(escaped, 0);
+    EXPECT_TRUE(Ends(escaped));
+
+    // The shell gone, the escaped process holding its output.
+    std::filesystem::remove(file);
+    outcome = RunHook(Escaper(file) + "; exit 0", Passed(), 0.5);
+    EXPECT_EQ(outcome.status, "exit 0, its other processes killed at the 0.5 s limit");
+    escaped = PidFrom(file);
+    ASSERT_GT(escaped, 0);
+    EXPECT_TRUE(Ends(escaped));
+}
+
+TEST(BoardHook, AStopKillsEveryProcessOfTheRunningHooks) {
+    const TemporaryFolder folder("k350-hookstop");
+    const std::string file = folder.file("pid");
+    HookOutcome outcome;
+    std::thread hook([&] { outcome = RunHook(Escaper(file) + "; sleep 60", Passed(), 120); });
+    const pid_t escaped = PidFrom(file);
+    const auto stopped = Steady::now();
+    KillRunningHooks();
+    hook.join();
+    ASSERT_GT(escaped, 0);
+    EXPECT_EQ(outcome.status, "killed by signal 9");
+    EXPECT_LT(std::chrono::duration<double>(Steady::now() - stopped).count(), 30);  // not the sleep
+    EXPECT_TRUE(Ends(escaped));
+}
+
+// The station ends at once (a second signal, a crash) while a hook runs: the hook goes with it.
+TEST(BoardHook, NoProcessOfAHookOutlivesTheStation) {
+    const TemporaryFolder folder("k350-hookorphan");
+    const std::string file = folder.file("pid");
+    const pid_t station = fork();
+    ASSERT_GE(station, 0);
+    if (station == 0) {
+        std::thread([&] { RunHook(Escaper(file) + "; sleep 60", Passed(), 120); }).detach();
+        PidFrom(file);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(station, &status, 0);
+    const pid_t escaped = PidFrom(file);
+    ASSERT_GT(escaped, 0);
+    EXPECT_TRUE(Ends(escaped));
+}
+
+// A background job of a hook that ended by itself is its own business, as in any shell.
+TEST(BoardHook, WhatAHookLeftRunningAfterItsEndIsLeftAlone) {
+    const TemporaryFolder folder("k350-hookleft");
+    const std::string file = folder.file("pid");
+    const HookOutcome outcome =
+        RunHook("(sh -c 'echo $$ > " + file + "; exec sleep 60' > /dev/null 2>&1 &); echo done",
+                Passed(), 20);
+    EXPECT_EQ(outcome.status, "exit 0");
+    const pid_t left = PidFrom(file);
+    ASSERT_GT(left, 0);
+    EXPECT_TRUE(Alive(left));
+    kill(left, SIGKILL);
+}
+
+TEST(BoardHook, AHookThatReadsNothingAndPrintsMuchKeepsItsFirstAndLastBytes) {
     const HookOutcome outcome = RunHook("head -c 100000 /dev/zero | tr '\\0' x", Passed(), 20);
     EXPECT_EQ(outcome.status, "exit 0");
-    EXPECT_EQ(outcome.output.size(), kHookOutputLimit);
+    EXPECT_EQ(outcome.output, std::string(kHookOutputPart, 'x') + "\n[83616 bytes left out]\n" +
+                                  std::string(kHookOutputPart, 'x'));
+    // The last line, most often the error, is kept.
+    const HookOutcome lines =
+        RunHook("seq 1 100000; echo 'lp: printer is off'; exit 1", Passed(), 20);
+    EXPECT_TRUE(lines.output.starts_with("1\n2\n3\n")) << lines.output.substr(0, 20);
+    EXPECT_TRUE(lines.output.ends_with("\n99999\n100000\nlp: printer is off\n"));
+    EXPECT_NE(lines.output.find("\n[572530 bytes left out]\n"), std::string::npos);
+    // A character cut at either border is left out whole: 'a', 20000 times U+00E9, 'b'.
+    const std::string e = "\xC3\xA9";
+    const HookOutcome cut = RunHook(
+        "printf a; i=0; while [ $i -lt 200 ]; do printf '" +
+            [&] {
+                std::string hundred;
+                for (int i = 0; i < 100; ++i) hundred += e;
+                return hundred;
+            }() +
+            "'; i=$((i+1)); done; printf b",
+        Passed(), 20);
+    std::string head = "a", tail;
+    for (int i = 0; i < 4095; ++i) {
+        head += e;
+        tail += e;
+    }
+    EXPECT_EQ(cut.output, head + "\n[23620 bytes left out]\n" + tail + "b");
     // Bytes a text column cannot hold become U+FFFD.
     EXPECT_EQ(RunHook("printf '\\377ok\\000x'", Passed(), 20).output,
               "\xEF\xBF\xBDok\xEF\xBF\xBDx");

@@ -7,11 +7,11 @@
 #include <fstream>
 
 #include "cli/Options.h"
+#include "config/Sha256.h"
+#include "link/PortPath.h"
 #include "report/HistoryReport.h"
 #include "station/StationRecipe.h"
 #include "station/StationView.h"
-#include "config/Sha256.h"
-#include "link/PortPath.h"
 #include "tests/support/RecipeText.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -354,7 +354,18 @@ TEST(StationView, ATerminalGetsOneRowPerPortAndAPipeOneJsonLinePerStepAndBoard) 
     EXPECT_NE(lines[0].find(R"("state":"elsewhere")"), std::string::npos);
     EXPECT_EQ(lines[1],
               R"({"port":null,"die_id":null,"serial":null,"step":"station","state":"stopping",)"
-              R"("error":null,"boards":2})");
-    EXPECT_EQ(StationView::StoppingText(2, "Ctrl+C again"),
+              R"("error":null,"boards":2,"hooks":0})");
+}
+
+// What a stop now cuts: the boards' steps, or only the hooks of boards that are done.
+TEST(StationView, TheStopNoticeSaysWhetherTheBoardsOrOnlyTheirHooksAreCut) {
+    EXPECT_EQ(StationView::StoppingText(2, 0, "Ctrl+C again"),
               "finishing 2 boards; Ctrl+C again stops now and leaves their flash incomplete");
+    EXPECT_EQ(StationView::StoppingText(1, 1, "a second signal"),
+              "finishing the hooks of 1 board (the boards are done); a second signal stops now "
+              "and kills the hooks");
+    EXPECT_EQ(StationView::StoppingText(3, 1, "Ctrl+C again"),
+              "finishing 3 boards; Ctrl+C again stops now, leaves the flash of 2 incomplete and "
+              "kills the hooks of 1");
+    EXPECT_EQ(StationView::StoppingText(0, 0, "Ctrl+C again"), "stopping");
 }
