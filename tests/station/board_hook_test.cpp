@@ -456,4 +456,31 @@ TEST_F(BoardHookStation, HooksOfSeveralPortsRunAtOnceAndTheBoardsResultStands) {
     EXPECT_EQ(rows[1][0], "exit 1");
 }
 
+// Stopped while its boards are done and only their hooks run, the station says that a second
+// stop would cut the hooks, not the boards.
+TEST_F(BoardHookStation, AStopWhileOnlyTheHooksRunCountsTheBoardsAtTheirHooks) {
+    plugBoards(2);
+    const std::string mark = tempPath("stop-told");
+    StationJob job;
+    job.image = std::make_shared<const std::vector<std::uint8_t>>(1000, 0x5A);
+    job.station = "bench-1";
+    job.store = tempPath("line.sqlite");
+    job.hooks.timeoutSeconds = 60;
+    job.hooks.onPass = "while [ ! -e " + mark + " ]; do sleep 0.05; done";
+    std::atomic<int> passed{0};
+    StationEvent stopping;
+    Station station(job, clock, [&](const StationEvent& event) {
+        passed += event.step == "board" && event.state == "passed";
+        if (event.step != "station") return;
+        stopping = event;
+        std::ofstream{mark};
+    });
+    const StationCounts counts =
+        station.run([&] { return passed == 2 ? StationStop::Finish : StationStop::None; }, 0, 10);
+    EXPECT_EQ(counts.passed, 2);
+    EXPECT_EQ(stopping.state, "stopping");
+    EXPECT_EQ(stopping.done, 2u);
+    EXPECT_EQ(stopping.total, 2u);  // both at their hooks
+}
+
 }  // namespace

@@ -1,21 +1,35 @@
 // A port going bad: the rule, the station's watch fed by a real station run on simulated boards
 // (one port's flash transfers fail, the other port's board passes), and what the operator sees.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "config/RecordRules.h"
+#include "config/ServiceCodes.h"
 #include "station/PortWatch.h"
 #include "station/Station.h"
 #include "station/StationRecipe.h"
 #include "station/StationView.h"
-#include "config/RecordRules.h"
+#include "store/ReportQueries.h"
+#include "store/SqlRunStore.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/LineStore.h"
+#include "tests/support/PostgresServer.h"
 #include "tests/support/RecipeText.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+
+PostgresServer& Server() {
+    static PostgresServer server;
+    return server;
+}
 
 std::deque<PortVerdict> Verdicts(const std::string& newestFirst) {
     std::deque<PortVerdict> verdicts;
@@ -172,5 +186,139 @@ TEST_F(PortAlertStation, AStationRunFlagsThePortWhoseBoardsKeepFailingAtTheFlash
     EXPECT_EQ(alerts[0].failed, 3);
     EXPECT_EQ(failures, 3);
 }
+
+// A store of either kind for the test: an SQLite file in the fixture's folder, or a database of
+// the test's own PostgreSQL server.
+class PortAlertMemory : public CliFixture, public ::testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        static int databases = 0;
+        if (GetParam() == "sqlite") {
+            store = tempPath("line.sqlite");
+            return;
+        }
+        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+        store = Server().createDatabase("alertmemory" + std::to_string(++databases));
+        ASSERT_FALSE(store.empty());
+    }
+
+    std::vector<std::string> alertLines(const std::string& out) const {
+        std::vector<std::string> alerts;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find(R"("alert":"suspect port")") != std::string::npos) alerts.push_back(line);
+        }
+        return alerts;
+    }
+
+    std::string store;
+};
+
+// bench-1's port 1-1.2 passed once, then failed at verify and at flash; interrupted and unfinished
+// runs after those are no verdicts, and another bench's port of the same name is another port.
+TEST_P(PortAlertMemory, TheStoreGivesEachPortsLastVerdictsOfOneStation) {
+    using namespace line_store;
+    {
+        const auto writer = OpenRunStore(store);
+        const std::vector<StepTime> flash{{"flash", 30}}, verify{{"flash", 30}, {"verify", 10}};
+        int at = 8 * 3600, board = 0;
+        const auto record = [&](int station, int port, const std::vector<StepTime>& steps,
+                                const char* result) {
+            Record(*writer, Board(station, port, DieId(station, port, ++board)), at += 60, steps,
+                   result);
+        };
+        for (int i = 0; i < 4; ++i) record(1, 1, flash, RunResult::Passed);
+        record(1, 2, flash, RunResult::Passed);
+        record(1, 2, verify, RunResult::Failed);
+        record(1, 2, flash, RunResult::Failed);
+        record(1, 2, flash, RunResult::Interrupted);
+        RunRecord unfinished = Board(1, 2, DieId(1, 2, ++board));
+        unfinished.startedAt = TimeText(at += 60);
+        writer->beginRun(unfinished);
+        for (int i = 0; i < 3; ++i) record(2, 2, flash, RunResult::Passed);
+    }
+    const auto reader = OpenSqlRunStore(store, StoreAccess::Read);
+    const RecentVerdicts recent = StationVerdicts(reader->connection(), "bench-1", 3);
+    ASSERT_EQ(recent.size(), 2u);
+    EXPECT_EQ(recent.at("1-1.1").size(), 3u);
+    const std::deque<PortVerdict>& failing = recent.at("1-1.2");
+    ASSERT_EQ(failing.size(), 3u);  // newest first
+    EXPECT_FALSE(failing[0].passed);
+    EXPECT_EQ(failing[0].failedStep, "flash");
+    EXPECT_EQ(failing[1].failedStep, "verify");
+    EXPECT_TRUE(failing[2].passed);
+
+    // 3 of the last 5 with two failures remembered: the next failure raises the alert, once.
+    PortWatch watch(AlertRule{});
+    EXPECT_TRUE(watch.remember(RememberedVerdicts(store, "bench-1", AlertRule{})).empty());
+    watch.record({"1-1.2", "0x09", "0009", "flash", "failed", 0, 0, "Error: -110"});
+    const auto raised = watch.record({"1-1.2", "0x09", "0009", "board", "failed", 0, 0, {}});
+    ASSERT_EQ(raised.size(), 1u);
+    EXPECT_EQ(raised[0].port, "1-1.2");
+    EXPECT_EQ(raised[0].step, "flash");
+    EXPECT_EQ(raised[0].failed, 3);
+    EXPECT_EQ(raised[0].of, 4);
+    // A rule of 2 of 3 finds the port suspect already: said at once, then not again.
+    PortWatch stricter(AlertRule{2, 3});
+    EXPECT_EQ(stricter.remember(RememberedVerdicts(store, "bench-1", {2, 3})).size(), 1u);
+    stricter.record({"1-1.2", "0x09", "0009", "flash", "failed", 0, 0, "Error: -110"});
+    EXPECT_TRUE(stricter.record({"1-1.2", "0x09", "0009", "board", "failed", 0, 0, {}}).empty());
+    // A store that is away says so; the station then counts from its start.
+    if (GetParam() == "postgresql") {
+        ASSERT_TRUE(Server().stop());
+        EXPECT_THROW(RememberedVerdicts(store, "bench-1", AlertRule{}), StoreError);
+        ASSERT_TRUE(Server().start());
+    } else {
+        EXPECT_THROW(RememberedVerdicts(tempPath("none.sqlite"), "bench-1", AlertRule{}),
+                     StoreError);
+    }
+    // The rule turned off reads nothing.
+    EXPECT_TRUE(RememberedVerdicts("/nonexistent/line.sqlite", "bench-1", {0, 5}).empty());
+}
+
+// Three batches in a row, as a line runs them (or systemd restarting the station): the same
+// port fails once in each, and the third raises the alert as one unbroken run would. The fourth
+// start names the port at once.
+TEST_P(PortAlertMemory, ThreeBatchesInARowRaiseTheAlertOfAPortThatFailsInEach) {
+    const auto boards = plugBoards(4);
+    k350sim::setReplyHook(
+        [bad = boards[0]](k350sim::DeviceId id, const k350sim::Bytes& request, k350sim::Bytes&) {
+            const bool program = request.size() > 8 && request[0] == 2 && request[8] == 0x02;
+            return id == bad && program ? -110 : 0;
+        });
+    std::ofstream(tempPath("image.rom"), std::ios::binary) << std::string(2000, '\x5A');
+    variables["K350_STATION"] = "bench-1";
+    const auto batch = [&] {
+        return run({"station", "--image", tempPath("image.rom"), "--store", store, "--boards", "4",
+                    "--code", std::string(kFullServiceCode)});
+    };
+    for (int i = 1; i <= 2; ++i) {
+        const CliRun station = batch();
+        EXPECT_THAT(station.err, HasSubstr("1 failed")) << "batch " << i;
+        EXPECT_TRUE(alertLines(station.out).empty()) << "batch " << i;
+    }
+    const CliRun third = batch();
+    k350sim::setReplyHook({});
+    EXPECT_THAT(third.err, HasSubstr("1 failed"));
+    const auto alerts = alertLines(third.out);
+    ASSERT_EQ(alerts.size(), 1u) << third.out;
+    const auto alert = nlohmann::json::parse(alerts[0]);
+    EXPECT_EQ(alert["step"], "flash");
+    EXPECT_EQ(alert["failed"], 3);
+    EXPECT_EQ(alert["of"], 3);
+    std::string badPort;
+    for (const RunRecord& record : OpenRunStore(store, StoreAccess::Read)->history({})) {
+        if (record.result == RunResult::Failed) badPort = record.port;
+    }
+    EXPECT_EQ(alert["port"], badPort);
+    // The port's board now passes: the fourth start names the port, its pass clears it.
+    const CliRun fourth = batch();
+    ASSERT_EQ(alertLines(fourth.out).size(), 1u) << fourth.out;
+    EXPECT_LT(fourth.out.find(R"("alert":"suspect port")"), fourth.out.find(R"("step":"board")"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, PortAlertMemory, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
