@@ -100,6 +100,8 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
     const double bySerial = Best([&] { serialRuns = store->history({.serial = serial}).size(); });
     const double since = Best([&] { sinceRuns = store->history({.since = lastDay}).size(); });
     const double write = StationWrites(*store, runs, shape) / kWrites;
+    std::size_t remembered = 0;
+    const double start = Best([&] { remembered = StationVerdicts(*db, "bench-1", 5).size(); });
     std::printf(
         "%-10s  fill %7.2f s   report: a day (%zu runs) %7.3f s, all %zu runs %7.3f s"
         " (page and text %zu KiB)   history --serial (%zu runs) %7.4f s, --since a day "
@@ -110,6 +112,8 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
         "%-10s  the whole period's report of one --recipe %7.3f s, of one --port at every "
         "station %7.3f s, of one --station and --port %7.3f s\n",
         name, byRecipe, byPort, byStationPort);
+    std::printf("%-10s  a station's start: the last 5 runs of its %zu ports %7.4f s\n", name,
+                remembered, start);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -126,21 +125,21 @@ public:
         if (leftOut_ == 0) return head_ + tail_;
         // A character cut at either border is left out whole.
         std::size_t cut = 0;
-        while (cut < 3 && cut < tail_.size() && IsContinuation(tail_[cut])) ++cut;
+        while (cut < 3 && cut < tail_.size() && isContinuation(tail_[cut])) ++cut;
         tail_.erase(0, cut);
-        leftOut_ += cut + DropCutCharacter(head_);
+        leftOut_ += cut + dropCutCharacter(head_);
         return head_ + (head_.ends_with('\n') ? "" : "\n") + "[" + std::to_string(leftOut_) +
                " bytes left out]\n" + tail_;
     }
 
 private:
-    static bool IsContinuation(char byte) {
+    static bool isContinuation(char byte) {
         return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
     }
     // Removes a UTF-8 character whose end was cut off; the bytes removed.
-    static std::size_t DropCutCharacter(std::string& text) {
+    static std::size_t dropCutCharacter(std::string& text) {
         std::size_t start = text.size();
-        while (start > 0 && text.size() - start < 3 && IsContinuation(text[start - 1])) --start;
+        while (start > 0 && text.size() - start < 3 && isContinuation(text[start - 1])) --start;
         if (start == 0) return 0;
         const auto lead = static_cast<unsigned char>(text[start - 1]);
         const std::size_t length = (lead >> 5) == 0x6    ? 2

@@ -234,7 +234,8 @@ pid_t StartShell(char* const* argv, char* const* envp, int signals) {
     if (shell < 0) ::_exit(0);
     pollfd awaited[2] = {{signals, POLLIN, 0}, {kKeeperSocket, POLLIN, 0}};
     for (;;) {
-        if (::poll(awaited, 2, -1) < 0) continue;
+        // Without its signal descriptor it looks at its children now and then instead.
+        if (::poll(awaited, 2, signals < 0 ? 50 : -1) < 0) continue;
         bool terminate = false;
         signalfd_siginfo received;
         while (::read(signals, &received, sizeof received) == sizeof received) {

@@ -61,6 +61,22 @@ std::string FirstOfPeriod(const std::string& level, const std::string& prior = "
     return "(" + prior + level + " IS NULL OR " + prior + level + " < b.since)";
 }
 
+// The names a column of the index of ports holds, in order: the stations, or the ports of one
+// station. Each is the first name after the one before, found in the index.
+std::vector<std::string> NamesInIndex(SqlConnection& db, const std::string& column,
+                                      const std::optional<std::string>& station) {
+    const std::string of = station ? " WHERE station = ?" : " WHERE 1 = 1";
+    const std::string sql = "WITH RECURSIVE n(name) AS (SELECT MIN(" + column + ") FROM k350_runs" +
+                            of + " UNION ALL SELECT (SELECT MIN(" + column + ") FROM k350_runs" +
+                            of + " AND " + column + " > n.name) FROM n WHERE n.name IS NOT NULL)" +
+                            " SELECT name FROM n WHERE name IS NOT NULL";
+    std::vector<SqlValue> values;
+    if (station) values = {*station, *station};
+    std::vector<std::string> names;
+    for (const SqlRow& row : db.run(sql, values)) names.push_back(Text(row, 0));
+    return names;
+}
+
 // Adds a port's row of portCounts to a group, its boards as counted at `level`.
 void AddPort(RunCounts& sum, const SqlRow& row, ReportLevel level) {
     sum.runs += Count(row, 2);
@@ -286,12 +302,18 @@ std::vector<HourCount> ReportQueries::hours(ReportLevel level) {
     return out;
 }
 
+// The stations, or the filter's one, and the ports of each that ever had a run: from the index of
+// ports a name at a time (a loose index scan), so that a year of runs is not read to list them.
+// A port without a run in the period adds no run to what is read of it.
 std::vector<std::pair<std::string, std::string>> ReportQueries::ports() {
+    const std::vector<std::string> stations =
+        filter_.station.empty() ? NamesInIndex(db_, "station", {}) : std::vector{filter_.station};
     std::vector<std::pair<std::string, std::string>> out;
-    const std::string sql =
-        "SELECT DISTINCT station, port FROM k350_runs WHERE RUN_FILTER ORDER BY station, port";
-    for (const SqlRow& row : run(sql, ReportLevel::Port))
-        out.emplace_back(Text(row, 0), Text(row, 1));
+    for (const std::string& station : stations) {
+        const std::vector<std::string> names =
+            filter_.port.empty() ? NamesInIndex(db_, "port", station) : std::vector{filter_.port};
+        for (const std::string& port : names) out.emplace_back(station, port);
+    }
     return out;
 }
 
