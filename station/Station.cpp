@@ -215,7 +215,9 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         if (asked == StationStop::None) return false;
         if (!finishing) {
             finishing = true;
-            StationEvent stopping{.step = "station", .state = "stopping"};
+            StationEvent stopping;
+            stopping.step = "station";
+            stopping.state = "stopping";
             stopping.done = std::uint32_t(inFlight());
             stopping.total = std::uint32_t(atHooks());
             observer(stopping);
