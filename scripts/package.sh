@@ -3,8 +3,7 @@
 # and checks it with lintian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's check for what to strip.
-scripts/install-deps.sh dpkg-dev file lintian
+scripts/install-deps.sh package
 # Debian's hardening flags (stack protector, fortify, relro, bindnow), as a Debian build has them.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
