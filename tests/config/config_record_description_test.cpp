@@ -164,17 +164,17 @@ TEST_F(RecordDescriptionTest, DiffOfRecordsWithEqualFieldsButOtherIdsNamesTheIds
     EXPECT_EQ(differences[0].second, "0x00000000000000AB");
 }
 
-// The README's field table names every field, in record order, and nothing else.
-TEST_F(RecordDescriptionTest, TheReadmeDocumentsEveryFieldNameInRecordOrder) {
-    std::ifstream readme(std::string(K350_SOURCE_DIR) + "/README.md");
-    ASSERT_TRUE(readme.good());
+// The man page's list of fields names every field, in record order, and nothing else.
+TEST_F(RecordDescriptionTest, TheManPageDocumentsEveryFieldNameInRecordOrder) {
+    std::ifstream page(std::string(K350_SOURCE_DIR) + "/packaging/k350ctl.1");
+    ASSERT_TRUE(page.good());
     std::vector<std::string> documented;
-    bool inSection = false;
-    for (std::string line; std::getline(readme, line);) {
-        if (line.rfind("## ", 0) == 0)
-            inSection = line == "## Configuration fields (k350ctl show/diff)";
-        if (!inSection || line.rfind("| `", 0) != 0) continue;
-        documented.push_back(line.substr(3, line.find('`', 3) - 3));
+    bool inSection = false, tagNext = false;
+    for (std::string line; std::getline(page, line);) {
+        if (line.rfind(".SH ", 0) == 0) inSection = line == ".SH CONFIGURATION FIELDS";
+        // Each field is a tagged paragraph: ".TP", then ".B name".
+        if (inSection && tagNext && line.rfind(".B ", 0) == 0) documented.push_back(line.substr(3));
+        tagNext = line == ".TP";
     }
     std::vector<std::string> described;
     for (const FieldDescription& field : DescribeSnapshot(blank, crc))
