@@ -103,8 +103,8 @@ TEST(CliCommandTableTest, TheManPageSynopsisShowsEachCommandWithItsOptions) {
     EXPECT_EQ(listed.size(), CommandTable().size());
 }
 
-// What a Markdown document shows as code: its fenced blocks line by line, and the code spans
-// of its paragraphs (which may break across lines).
+// What a Markdown document shows as commands: its shell blocks (```sh) line by line, and the
+// code spans of its paragraphs (which may break across lines).
 std::vector<std::string> markdownCode(const std::string& text) {
     std::vector<std::string> code;
     std::string paragraph;
@@ -117,15 +117,16 @@ std::vector<std::string> markdownCode(const std::string& text) {
         }
         paragraph.clear();
     };
-    bool fenced = false;
+    bool fenced = false, shell = false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         const std::size_t start = line.find_first_not_of(' ');
         if (start != std::string::npos && line.compare(start, 3, "```") == 0) {
             spansOfParagraph();
             fenced = !fenced;
+            shell = fenced && line.substr(start + 3) == "sh";
         } else if (fenced) {
-            code.push_back(line);
+            if (shell) code.push_back(line);
         } else if (start == std::string::npos) {
             spansOfParagraph();
         } else {
