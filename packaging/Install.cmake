@@ -46,6 +46,8 @@ install(FILES packaging/k350-terminal.svg
 # The repository's README speaks of build folders and pictures the package does
 # not hold; the package has a README of its own.
 install(FILES packaging/README.package DESTINATION ${K350_DOC_DIR} RENAME README)
+# The line's manual, which the package's README points to.
+install(FILES docs/line.md DESTINATION ${K350_DOC_DIR})
 install(FILES packaging/copyright DESTINATION ${K350_DOC_DIR})
 k350_gzipped(packaging/changelog ${K350_DOC_DIR})
 
