@@ -136,7 +136,8 @@ private:
         if (c == '\n') return endLine();
         if (line_.size() < kMarkPrefix.size()) {
             line_ += c;
-        } else if (line_ == kMarkPrefix && inNumber_ && std::isdigit(static_cast<unsigned char>(c))) {
+        } else if (line_ == kMarkPrefix && inNumber_ &&
+                   std::isdigit(static_cast<unsigned char>(c))) {
             number_ = number_ * 10 + (c - '0');
         } else {
             inNumber_ = false;
@@ -176,16 +177,21 @@ public:
     }
 
 private:
-    // Until the writer closes its end: at most bytesPerTick_ each 10 ms.
+    // Until the writer closes its end: at most bytesPerTick_ each 10 ms (a pipe gives 64 KiB a
+    // read at most, so a tick may take several).
     void readAll() {
         std::vector<char> buffer(bytesPerTick_);
         const int fd = ::open(pipe_.path().c_str(), O_RDONLY | O_CLOEXEC);  // a second reader
         pipe_.closeReader();
-        for (;;) {
+        for (bool open = true; open;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got == 0) break;
-            if (got > 0) counter_.take(buffer.data(), std::size_t(got));
+            for (std::size_t budget = bytesPerTick_; budget > 0 && open;) {
+                const ssize_t got = ::read(fd, buffer.data(), budget);
+                open = got != 0;
+                if (got <= 0) continue;
+                counter_.take(buffer.data(), std::size_t(got));
+                budget -= std::size_t(got);
+            }
         }
         ::close(fd);
     }
@@ -223,10 +229,11 @@ void printRecording(const Recording& recording, const LineCounter& file, long li
                 double(file.lines) / (feedSeconds + recording.finishSeconds));
     std::printf("lines left out:          %llu (marked in the file: %ld)\n",
                 static_cast<unsigned long long>(recording.droppedLines), file.missing);
-    std::printf("recorded file:           %ld lines, %s\n", file.lines,
-                file.lines + file.missing == lineCount && file.missing == long(recording.droppedLines)
-                    ? "every line recorded or marked"
-                    : "LINES MISSING UNSAID");
+    std::printf(
+        "recorded file:           %ld lines, %s\n", file.lines,
+        file.lines + file.missing == lineCount && file.missing == long(recording.droppedLines)
+            ? "every line recorded or marked"
+            : "LINES MISSING UNSAID");
 }
 
 }  // namespace
@@ -237,7 +244,8 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     const QStringList args = QApplication::arguments();
     const qsizetype slowAt = args.indexOf("--slow-disk");
-    const double slowRate = slowAt > 0 && slowAt + 1 < args.size() ? args[slowAt + 1].toDouble() : 0;
+    const double slowRate =
+        slowAt > 0 && slowAt + 1 < args.size() ? args[slowAt + 1].toDouble() : 0;
     const bool record = args.contains("--record") || slowRate > 0;
     long lineCount = kDefaultLineCount;
     if (args.size() > 1 && !args[1].startsWith("--")) lineCount = std::max(1L, args[1].toLong());

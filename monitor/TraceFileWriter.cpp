@@ -73,7 +73,8 @@ TraceFileWriter::State TraceFileWriter::state() const {
 
 void TraceFileWriter::waitUntilWritten() const {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return state_.queuedBytes == 0 || state_.ended; });
+    // A failed write is awaited to its end, so that the failure is seen with it.
+    changed_.wait(lock, [this] { return state_.ended || (state_.queuedBytes == 0 && !failed_); });
 }
 
 void TraceFileWriter::waitUntilEnded() const {
