@@ -2,24 +2,33 @@
 // of 100 lines each, as fast as the event loop takes them, and prints the
 // append rate, the longest stall of the event loop and the memory the log then
 // holds (at most its line limit are kept). With --record the lines also go to
-// a file through "Записывать в файл…", and the figures of the file follow.
-// Usage: bench_trace_bench [lines] [--record]
+// a file through "Записывать в файл…", and the figures of the file follow: the
+// lines recorded per second, how long the writer needed after the last line,
+// and the lines left out. With --slow-disk MB/s the file is a named pipe read
+// at that rate, as a busy or network disk takes it.
+// Usage: bench_trace_bench [lines] [--record] [--slow-disk MB/s]
 #include <sys/resource.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "monitor/TraceForm.h"
 #include "tests/support/FakeDialogs.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/StalledDisk.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 
@@ -113,6 +122,120 @@ Figures feed(TFTrace& window, long lineCount) {
     return figures;
 }
 
+// The recorded lines counted as they come: trace lines, and the lines a gap mark says are missing.
+class LineCounter {
+public:
+    void take(const char* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) takeChar(bytes[i]);
+    }
+    long lines = 0;
+    long missing = 0;
+
+private:
+    void takeChar(char c) {
+        if (c == '\n') return endLine();
+        if (line_.size() < kMarkPrefix.size()) {
+            line_ += c;
+        } else if (line_ == kMarkPrefix && inNumber_ &&
+                   std::isdigit(static_cast<unsigned char>(c))) {
+            number_ = number_ * 10 + (c - '0');
+        } else {
+            inNumber_ = false;
+        }
+    }
+    void endLine() {
+        if (line_ == kMarkPrefix) {
+            missing += number_;
+        } else {
+            ++lines;
+        }
+        line_.clear();
+        number_ = 0;
+        inNumber_ = true;
+    }
+
+    static inline const std::string kMarkPrefix = "*** пропущено строк: ";
+    std::string line_;
+    long number_ = 0;
+    bool inNumber_ = true;
+};
+
+// A named pipe read at a fixed rate in its own thread, as a slow disk takes the file.
+class SlowDisk {
+public:
+    SlowDisk(const TemporaryFolder& folder, double megabytesPerSecond)
+        : pipe_(folder, "trace.txt"), bytesPerTick_(std::size_t(megabytesPerSecond * 1e6 / 100)) {
+        reader_ = std::thread([this] { readAll(); });
+    }
+    ~SlowDisk() {
+        if (reader_.joinable()) reader_.join();
+    }
+    QString path() const { return QString::fromStdString(pipe_.path()); }
+    const LineCounter& counted() {
+        if (reader_.joinable()) reader_.join();
+        return counter_;
+    }
+
+private:
+    // Until the writer closes its end: at most bytesPerTick_ each 10 ms (a pipe gives 64 KiB a
+    // read at most, so a tick may take several).
+    void readAll() {
+        std::vector<char> buffer(bytesPerTick_);
+        const int fd = ::open(pipe_.path().c_str(), O_RDONLY | O_CLOEXEC);  // a second reader
+        pipe_.closeReader();
+        for (bool open = true; open;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (std::size_t budget = bytesPerTick_; budget > 0 && open;) {
+                const ssize_t got = ::read(fd, buffer.data(), budget);
+                open = got != 0;
+                if (got <= 0) continue;
+                counter_.take(buffer.data(), std::size_t(got));
+                budget -= std::size_t(got);
+            }
+        }
+        ::close(fd);
+    }
+
+    StalledDisk pipe_;
+    std::size_t bytesPerTick_;
+    LineCounter counter_;
+    std::thread reader_;
+};
+
+struct Recording {
+    double finishSeconds = 0;  // from the stop until the file was closed
+    quint64 droppedLines = 0;
+};
+
+// Stops the recording and waits for its writer, as the window's timer would see it end.
+Recording finishRecording(TFTrace& window) {
+    Recording recording;
+    QElapsedTimer finishing;
+    finishing.start();
+    window.recordAction()->trigger();
+    for (TraceRecorder* recorder : window.recordings()) {
+        recorder->waitForWriter();
+        recording.droppedLines += recorder->droppedLines();
+        recorder->check();
+    }
+    recording.finishSeconds = finishing.nsecsElapsed() / 1e9;
+    return recording;
+}
+
+void printRecording(const Recording& recording, const LineCounter& file, long lineCount,
+                    double feedSeconds) {
+    std::printf("recording finished:      %.3f s after the last line\n", recording.finishSeconds);
+    std::printf("lines recorded per s:    %.0f (from the first line to the closed file)\n",
+                double(file.lines) / (feedSeconds + recording.finishSeconds));
+    std::printf("lines left out:          %llu (marked in the file: %ld)\n",
+                static_cast<unsigned long long>(recording.droppedLines), file.missing);
+    std::printf(
+        "recorded file:           %ld lines, %s\n", file.lines,
+        file.lines + file.missing == lineCount && file.missing == long(recording.droppedLines)
+            ? "every line recorded or marked"
+            : "LINES MISSING UNSAID");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,15 +243,21 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     const QStringList args = QApplication::arguments();
-    const bool record = args.contains("--record");
+    const qsizetype slowAt = args.indexOf("--slow-disk");
+    const double slowRate =
+        slowAt > 0 && slowAt + 1 < args.size() ? args[slowAt + 1].toDouble() : 0;
+    const bool record = args.contains("--record") || slowRate > 0;
     long lineCount = kDefaultLineCount;
-    if (args.size() > 1 && args[1] != "--record") lineCount = std::max(1L, args[1].toLong());
+    if (args.size() > 1 && !args[1].startsWith("--")) lineCount = std::max(1L, args[1].toLong());
 
     TFTrace window;
     if (!qEnvironmentVariableIsSet("BENCH_HIDDEN")) window.show();
     QApplication::processEvents();
-    QTemporaryDir folder;
-    const QString path = folder.filePath("trace.txt");
+    TemporaryFolder folder("k350-bench");
+    std::unique_ptr<SlowDisk> slowDisk;
+    if (slowRate > 0) slowDisk = std::make_unique<SlowDisk>(folder, slowRate);
+    const QString path =
+        slowDisk ? slowDisk->path() : QString::fromStdString(folder.file("trace.txt"));
     if (record) {
         FakeDialogs dialogs;
         dialogs.saveAnswers.push_back(path);
@@ -155,11 +284,16 @@ int main(int argc, char** argv) {
                 figures.textBytes / 1048576.0, window.log()->textBytes() / 1048576.0);
     std::printf("RSS growth:              %.1f MiB (%ld -> %ld KiB)\n",
                 (rssAfter - rssBefore) / 1024.0, rssBefore, rssAfter);
-    if (record) {
-        // Quitting closed the window, which ended the recording with the lines still waiting.
-        const qint64 written = QFileInfo(path).size();
-        std::printf("recorded file:           %.1f MiB, %s\n", written / 1048576.0,
-                    written == qint64(figures.textBytes) ? "every line" : "LINES MISSING");
+    if (!record) return 0;
+    if (slowDisk) std::printf("slow disk:               %.1f MB/s\n", slowRate);
+    const Recording recording = finishRecording(window);
+    LineCounter file;
+    if (slowDisk) {
+        file = slowDisk->counted();
+    } else {
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(folder.file("trace.txt"));
+        file.take(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
+    printRecording(recording, file, lineCount, figures.seconds);
     return 0;
 }

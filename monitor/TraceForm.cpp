@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "link/K350Task.h"
 #include "ui/AtomicSave.h"
@@ -159,6 +161,7 @@ void TFTrace::ButCloseClick() {
 
 void TFTrace::formClose() {
     stopRecording();
+    leaveRecordingsToFinish();
     Timer->stop();
     withdrawRequest(WorkerRequest::PollTrace);
     withdrawRequest(WorkerRequest::SetTrace);
@@ -209,6 +212,27 @@ Clock& recordingClock() {
     return K350Worker() ? K350Worker()->clock() : system;
 }
 const QString kTraceFileFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt|все файлы|*");
+
+QString interruptedText(const QString& path, const QString& reason) {
+    return QStringLiteral("Запись трассировки в файл ") + path + " прервана: " + reason;
+}
+
+// The window is closing while the file is still being written: the recording finishes on its
+// own. With no window left to say it, a failure comes as a message box; success goes unsaid.
+void finishUnattended(TraceRecorder* recorder) {
+    recorder->disconnect();
+    recorder->setParent(QCoreApplication::instance());
+    QObject::connect(recorder, &TraceRecorder::finished, recorder, &QObject::deleteLater);
+    // The program ending first waits for the file, as the window's own end would.
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, recorder,
+                     [recorder] { delete recorder; });
+    QObject::connect(recorder, &TraceRecorder::failed, recorder,
+                     [recorder](const QString& path, const QString& reason) {
+                         recorder->deleteLater();
+                         AppDialogs().message(nullptr, interruptedText(path, reason));
+                     });
+    recorder->finish();
+}
 }  // namespace
 
 void TFTrace::recordClicked() {
@@ -223,34 +247,63 @@ void TFTrace::startRecording() {
     record_->setChecked(false);
     const QString path = WithDefaultSuffix(AppDialogs().saveFile(this, kTraceFileFilter), ".txt");
     if (path.isEmpty()) return;
-    auto recorder = std::make_unique<TraceRecorder>(recordingClock());
+    auto* recorder = new TraceRecorder(recordingClock(), TraceRecorder::kMaxQueuedBytes, this);
     if (!recorder->start(path)) {
+        delete recorder;
         AppDialogs().message(this, QStringLiteral("Не удалось открыть файл ") + path);
         return;
     }
-    connect(recorder.get(), &TraceRecorder::failed, this, &TFTrace::recordingFailed);
-    recorder_ = std::move(recorder);
+    connect(recorder, &TraceRecorder::fallingBehind, this, [this](const QString& file) {
+        emit logLine(QStringLiteral("Диск не успевает за трассировкой: часть строк не попадёт в "
+                                    "файл ") +
+                     file + QStringLiteral(", пропуски будут отмечены в нём"));
+    });
+    connect(recorder, &TraceRecorder::finished, this,
+            [this, recorder](const QString&, quint64 dropped) {
+                recordingFinished(recorder, dropped);
+            });
+    connect(recorder, &TraceRecorder::failed, this,
+            [this, recorder](const QString&, const QString& reason) {
+                recordingFailed(recorder, reason);
+            });
+    recorder_ = recorder;
     record_->setChecked(true);
     emit logLine(QStringLiteral("Трассировка записывается в файл ") + path);
 }
 
+// The file is finished by the writer's thread; the window says so when it is.
 void TFTrace::stopRecording() {
     if (!recorder_) return;
-    const std::unique_ptr<TraceRecorder> recorder = std::move(recorder_);
     record_->setChecked(false);
-    if (recorder->stop()) {
-        emit logLine(QStringLiteral("Запись трассировки в файл ") + recorder->path() +
-                     " завершена");
-    }
+    std::exchange(recorder_, nullptr)->finish();
 }
 
-void TFTrace::recordingFailed(const QString& path, const QString& reason) {
-    record_->setChecked(false);
-    // Reported from inside the recorder, which is released once it has returned.
-    if (recorder_) {
-        TraceRecorder* failed = recorder_.release();
-        failed->setParent(this);
-        failed->deleteLater();
+void TFTrace::leaveRecordingsToFinish() {
+    for (TraceRecorder* recorder : recordings()) finishUnattended(recorder);
+}
+
+QList<TraceRecorder*> TFTrace::recordings() const {
+    return findChildren<TraceRecorder*>(Qt::FindDirectChildrenOnly);
+}
+
+// Reported from inside the recorder, which is released once it has returned.
+void TFTrace::recordingFinished(TraceRecorder* recorder, quint64 droppedLines) {
+    QString text = QStringLiteral("Запись трассировки в файл ") + recorder->path() + " завершена";
+    if (droppedLines != 0) {
+        text += QStringLiteral(
+                    "; не записано строк: %1 (диск не успевал, пропуски отмечены в "
+                    "файле)")
+                    .arg(droppedLines);
     }
-    emit logLine(QStringLiteral("Запись трассировки в файл ") + path + " прервана: " + reason);
+    recorder->deleteLater();
+    emit logLine(text);
+}
+
+void TFTrace::recordingFailed(TraceRecorder* recorder, const QString& reason) {
+    if (recorder == recorder_) {
+        recorder_ = nullptr;
+        record_->setChecked(false);
+    }
+    recorder->deleteLater();
+    emit logLine(interruptedText(recorder->path(), reason));
 }

@@ -3,10 +3,10 @@
 // and, when asked, to a file as well.
 #pragma once
 
+#include <QList>
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +44,9 @@ public:
     // "Записывать в файл…" in the log's menu: asks for a file and records the lines arriving
     // from then on into it, until chosen again or the window closes.
     QAction* recordAction() const { return record_; }
-    TraceRecorder* recorder() const { return recorder_.get(); }  // null while not recording
+    TraceRecorder* recorder() const { return recorder_; }  // null while not recording
+    // The recording, and those stopped whose files are still being finished.
+    QList<TraceRecorder*> recordings() const;
 
 public slots:
     void ButRunClick();
@@ -64,7 +66,9 @@ private:
     void recordClicked();
     void startRecording();
     void stopRecording();
-    void recordingFailed(const QString& path, const QString& reason);
+    void leaveRecordingsToFinish();
+    void recordingFinished(TraceRecorder* recorder, quint64 droppedLines);
+    void recordingFailed(TraceRecorder* recorder, const QString& reason);
 
     QLabel* SDie = nullptr;
     QLabel* SChip = nullptr;
@@ -77,5 +81,6 @@ private:
     QTimer* Timer = nullptr;
     std::uint16_t TraceChannelMask = 0;
     QAction* record_ = nullptr;
-    std::unique_ptr<TraceRecorder> recorder_;
+    // Children of the window until their files are finished; then released.
+    TraceRecorder* recorder_ = nullptr;
 };
