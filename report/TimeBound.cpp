@@ -122,7 +122,7 @@ std::string UtcText(std::time_t instant) {
     instant = std::clamp(instant, kFirstUtcInstant, kLastUtcInstant);
     std::tm utc{};
     gmtime_r(&instant, &utc);
-    char text[32];
+    char text[80];  // room for any year the compiler can think of
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     return text;

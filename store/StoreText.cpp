@@ -94,9 +94,16 @@ std::vector<Span> UserInfoSpans(const std::string& location) {
 std::vector<Span> LocationSpans(const std::string& location, bool withParts = false) {
     std::vector<Span> spans = UserInfoSpans(location);
     if (!withParts && spans.size() > 1) spans.erase(spans.begin() + 1, spans.end());
-    // Every one, wherever it is: an `@` and a `:` in a later parameter make the user information
-    // seem to end after a `password=` that comes before them.
-    for (const Span& span : ParameterSpans(location, "&")) spans.push_back(span);
+    // A parameter that starts inside the masked user information is masked with it; one before
+    // it is masked on its own (an `@` and a `:` in a later parameter make the user information
+    // seem to start after a `password=`). Each is a secret of its own wherever a message
+    // repeats it.
+    const Span userInfo = spans.empty() ? Span{0, 0} : spans.front();
+    for (const Span& span : ParameterSpans(location, "&")) {
+        if (withParts || span.begin < userInfo.begin || span.begin >= userInfo.end) {
+            spans.push_back(span);
+        }
+    }
     return spans;
 }
 

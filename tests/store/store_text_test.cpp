@@ -61,3 +61,10 @@ TEST(StoreText, APasswordBeforeAnAtInALaterParameterIsMasked) {
               "postgresql://db/k350?password=***&application_name=line:***@hall");
     EXPECT_EQ(ShownLocation("postgresql://u:x&password=y@db/k350"), "postgresql://u:***@db/k350");
 }
+
+// A password parameter inside what seems the user information is masked where a message quotes
+// it, as any other.
+TEST(StoreText, APasswordParameterInsideTheUserInformationIsMaskedInMessages) {
+    const std::string location = "postgresql://db/k350?a=b:c&password=pw1&d=e@f";
+    EXPECT_EQ(StoreMessage("bad password \"pw1\"", location), "bad password \"***\"");
+}
