@@ -68,8 +68,9 @@ std::vector<Span> ParameterSpans(const std::string& text, const std::string& val
         } else {
             while (end < text.size() && valueEnds.find(text[end]) == std::string::npos) ++end;
         }
+        // The next key may stand inside this value (an unclosed quote runs to the end): spans
+        // that overlap are joined when masked.
         spans.push_back({begin, end});
-        start = end;
     }
     return spans;
 }

@@ -68,3 +68,9 @@ TEST(StoreText, APasswordParameterInsideTheUserInformationIsMaskedInMessages) {
     const std::string location = "postgresql://db/k350?a=b:c&password=pw1&d=e@f";
     EXPECT_EQ(StoreMessage("bad password \"pw1\"", location), "bad password \"***\"");
 }
+
+// An unclosed quote in one parameter's value once hid every later `password=` from the mask.
+TEST(StoreText, APasswordAfterAnUnclosedQuoteIsMasked) {
+    EXPECT_EQ(ShownLocation("postgresql://u:a@h?password='x@y&PassWord=pw"),
+              "postgresql://u:***@y&PassWord=***");
+}
