@@ -1,6 +1,8 @@
 #include "report/TimeBound.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -113,10 +115,15 @@ std::optional<TimeSpan> ParseTimeBound(const std::string& text) {
     return TimeSpan{*first, *first + (second ? 1 : 60), false};
 }
 
+// The store compares its times as text: the year has its four digits (0999, not 999), and an
+// instant before the year 0000 or after 9999 (a bound given on their first or last day with a
+// zone) is told as the first or last instant the text can hold.
 std::string UtcText(std::time_t instant) {
+    instant = std::clamp(instant, kFirstUtcInstant, kLastUtcInstant);
     std::tm utc{};
     gmtime_r(&instant, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    char text[80];  // room for any year the compiler can think of
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     return text;
 }

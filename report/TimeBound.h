@@ -22,5 +22,8 @@ constexpr const char* kTimeBoundForms =
 // Nothing when the text is not one of those forms, or not a day or time that exists.
 std::optional<TimeSpan> ParseTimeBound(const std::string& text);
 
-// An instant as the store's UTC text, "2026-12-09T23:00:00Z".
+// An instant as the store's UTC text, "2026-12-09T23:00:00Z"; one outside the years 0000 to 9999
+// as the first or last instant of them.
 std::string UtcText(std::time_t instant);
+constexpr std::time_t kFirstUtcInstant = -62167219200;  // 0000-01-01T00:00:00Z
+constexpr std::time_t kLastUtcInstant = 253402300799;   // 9999-12-31T23:59:59Z

@@ -17,9 +17,10 @@ terminal=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6ope
 line=(libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libsqlite3-dev libpq-dev libsystemd-dev)
 # umockdev: the real-stack tests; postgresql: the store's tests start a server of their own;
 # chromium: renders the line report's page; systemd: systemd-analyze checks the station's
-# unit; curl: a hook posts a run's record with it.
+# unit; curl: a hook posts a run's record with it; clang, libclang-rt-14-dev, llvm: the fuzz
+# targets (clang's libFuzzer and sanitizers, llvm-symbolizer for their stack traces).
 tests=(libgtest-dev libgmock-dev googletest libumockdev-dev umockdev postgresql chromium systemd
-       curl)
+       curl clang libclang-rt-14-dev llvm)
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's check for what to strip.
 package=(dpkg-dev file lintian)
 

@@ -228,10 +228,10 @@ std::vector<std::string> HookEnvironment(const RunRecord& run) {
         {"K350_CONFIG_SHA256", run.configSha256},
     };
     for (const auto& [name, value] : fields) {
-        std::erase_if(environment, [&](const std::string& text) {
-            return text.starts_with(std::string(name) + "=");
-        });
-        environment.push_back(std::string(name) + "=" + value);
+        const std::string prefix = std::string(name) + "=";  // clang 14 captures no binding
+        std::erase_if(environment,
+                      [&prefix](const std::string& text) { return text.starts_with(prefix); });
+        environment.push_back(prefix + value);
     }
     return environment;
 }

@@ -1,6 +1,5 @@
 #include "station/StationRecipe.h"
 
-#include <toml++/toml.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -15,6 +14,7 @@
 #include "config/Sha256.h"
 #include "station/FlashImage.h"
 #include "station/NumberRange.h"
+#include "station/Toml.h"
 
 namespace {
 

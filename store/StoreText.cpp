@@ -68,8 +68,9 @@ std::vector<Span> ParameterSpans(const std::string& text, const std::string& val
         } else {
             while (end < text.size() && valueEnds.find(text[end]) == std::string::npos) ++end;
         }
+        // The next key may stand inside this value (an unclosed quote runs to the end): spans
+        // that overlap are joined when masked.
         spans.push_back({begin, end});
-        start = end;
     }
     return spans;
 }
@@ -94,18 +95,41 @@ std::vector<Span> UserInfoSpans(const std::string& location) {
 std::vector<Span> LocationSpans(const std::string& location, bool withParts = false) {
     std::vector<Span> spans = UserInfoSpans(location);
     if (!withParts && spans.size() > 1) spans.erase(spans.begin() + 1, spans.end());
-    const std::size_t userInfoEnd = spans.empty() ? 0 : spans.front().end;
+    // A parameter that starts inside the masked user information is masked with it; one before
+    // it is masked on its own (an `@` and a `:` in a later parameter make the user information
+    // seem to start after a `password=`). Each is a secret of its own wherever a message
+    // repeats it.
+    const Span userInfo = spans.empty() ? Span{0, 0} : spans.front();
     for (const Span& span : ParameterSpans(location, "&")) {
-        // A parameter inside the masked user information is masked with it.
-        if (span.begin >= userInfoEnd) spans.push_back(span);
+        if (withParts || span.begin < userInfo.begin || span.begin >= userInfo.end) {
+            spans.push_back(span);
+        }
     }
     return spans;
 }
 
-std::string Masked(std::string text, std::vector<Span> spans) {
+// The spans in text order, those that overlap or touch joined: masked one after the other, a
+// short secret (a part of a host a malformed URL shows as a password) would break up a longer
+// one that holds it, and the rest of that one would be shown.
+std::vector<Span> Joined(std::vector<Span> spans) {
     std::sort(spans.begin(), spans.end(),
-              [](const Span& a, const Span& b) { return a.begin > b.begin; });
-    for (const Span& span : spans) text.replace(span.begin, span.end - span.begin, kMask);
+              [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    std::vector<Span> joined;
+    for (const Span& span : spans) {
+        if (!joined.empty() && span.begin <= joined.back().end) {
+            joined.back().end = std::max(joined.back().end, span.end);
+        } else {
+            joined.push_back(span);
+        }
+    }
+    return joined;
+}
+
+std::string Masked(std::string text, const std::vector<Span>& spans) {
+    const std::vector<Span> joined = Joined(spans);
+    for (auto span = joined.rbegin(); span != joined.rend(); ++span) {
+        text.replace(span->begin, span->end - span->begin, kMask);
+    }
     return text;
 }
 
@@ -114,6 +138,18 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
+}
+
+// Every place of the text where one of the secrets stands.
+std::vector<Span> SecretSpans(const std::string& text, const std::vector<std::string>& secrets) {
+    std::vector<Span> found;
+    for (const std::string& secret : secrets) {
+        if (secret.find_first_not_of('*') == std::string::npos) continue;
+        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 1)) {
+            found.push_back({at, at + secret.size()});
+        }
+    }
+    return found;
 }
 
 }  // namespace
@@ -148,12 +184,12 @@ std::string StoreMessage(const std::string& message, const std::string& location
     std::string text = message;
     if (!location.empty()) {
         ReplaceAll(text, location, ShownLocation(location));
+        std::vector<std::string> secrets;
         for (const Span& span : LocationSpans(location, true)) {
-            const std::string secret = location.substr(span.begin, span.end - span.begin);
-            if (secret.find_first_not_of('*') == std::string::npos) continue;
-            ReplaceAll(text, secret, kMask);
-            ReplaceAll(text, PercentDecoded(secret), kMask);
+            secrets.push_back(location.substr(span.begin, span.end - span.begin));
+            secrets.push_back(PercentDecoded(secrets.back()));
         }
+        text = Masked(text, SecretSpans(text, secrets));
     }
     return OneLine(Masked(text, ParameterSpans(text, "& \t\"\n\r")));
 }

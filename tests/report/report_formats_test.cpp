@@ -52,3 +52,17 @@ TEST(ReportPeriodBounds, TimeBoundFormsAndUtcText) {
     EXPECT_EQ(bound->after - bound->first, 60);
     EXPECT_FALSE(ParseTimeBound("2026-02-30"));
 }
+
+// The store compares times as text: a year before 1000 keeps its four digits, and a bound beyond
+// the years 0000 to 9999 (their first or last day with a zone) is told as their first or last
+// instant, so every bound sorts as its instant does.
+TEST(ReportPeriodBounds, UtcTextSortsAsItsInstantInEveryYear) {
+    const auto early = ParseTimeBound("0999-06-01T12:00Z");
+    ASSERT_TRUE(early);
+    EXPECT_EQ(UtcText(early->first), "0999-06-01T12:00:00Z");
+    const auto period = ParseReportPeriod("0999-06-01T12:00Z", "2026-12-09T00:00Z", 0);
+    ASSERT_TRUE(period);
+    EXPECT_LT(period->since, period->until);
+    EXPECT_EQ(UtcText(ParseTimeBound("0000-01-01T00:00+14:00")->first), "0000-01-01T00:00:00Z");
+    EXPECT_EQ(UtcText(ParseTimeBound("9999-12-31T23:59-14:00")->first), "9999-12-31T23:59:59Z");
+}

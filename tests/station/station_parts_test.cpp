@@ -171,6 +171,18 @@ TEST_F(RecipeTest, MistakesAreRefusedWithWhereTheyAre) {
     EXPECT_THROW(BuildStationJob(missingImage), RecipeError);
 }
 
+// Letters beyond ASCII (Cyrillic, Latin-1, CJK) once reached a path of the TOML reader that it
+// declared unreachable; the sanitizer builds stop there.
+TEST_F(RecipeTest, NamesInAnyAlphabetAreReadAsWritten) {
+    const StationSettings recipe = LoadedRecipe(folder, R"(
+name = "Линия 2, café ライン"
+[configuration]
+description = "Плата {serial}"
+)");
+    EXPECT_EQ(recipe.recipe, "Линия 2, café ライン");
+    EXPECT_EQ(recipe.descriptionTemplate, "Плата {serial}");
+}
+
 // A number is finite and within what the same option takes; a text is one the record can hold.
 TEST_F(RecipeTest, ValuesOutsideTheirRangeAndTextsWithoutWindows1251FormAreRefused) {
     EXPECT_EQ(refusal("[soak]\nseconds = inf\n"),

@@ -37,6 +37,13 @@ TEST(StoreText, AMessageQuotingTheLocationOrItsPasswordIsMasked) {
     EXPECT_NE(shown.find("host=db"), std::string::npos);
 }
 
+// A malformed URL whose host part looks like a password ("t" of "u:t@h@db") must not break up
+// the real password where the message repeats it: no part of it is shown.
+TEST(StoreText, APasswordHoldingAnotherSecretIsMaskedWhole) {
+    const std::string location = "postgresql://u:t@h@db/k350?password=itstime";
+    EXPECT_EQ(StoreMessage("login refused: \"itstime\"", location), "login refused: \"***\"");
+}
+
 TEST(StoreText, MultiLineMessagesBecomeOneLine) {
     EXPECT_EQ(OneLine("server closed the connection unexpectedly\n\tThis probably means the "
                       "server terminated abnormally\n\tbefore or while processing the request.\n"),
@@ -45,4 +52,25 @@ TEST(StoreText, MultiLineMessagesBecomeOneLine) {
     EXPECT_EQ(OneLine("FATAL:  the database system is shutting down\r\n"),
               "FATAL:  the database system is shutting down");
     EXPECT_EQ(OneLine("\n\n"), "");
+}
+
+// An `@` after a `:` in a later parameter once made the user information seem to reach past the
+// `password=` before them, and the password was shown.
+TEST(StoreText, APasswordBeforeAnAtInALaterParameterIsMasked) {
+    EXPECT_EQ(ShownLocation("postgresql://db/k350?password=pw&application_name=line:2@hall"),
+              "postgresql://db/k350?password=***&application_name=line:***@hall");
+    EXPECT_EQ(ShownLocation("postgresql://u:x&password=y@db/k350"), "postgresql://u:***@db/k350");
+}
+
+// A password parameter inside what seems the user information is masked where a message quotes
+// it, as any other.
+TEST(StoreText, APasswordParameterInsideTheUserInformationIsMaskedInMessages) {
+    const std::string location = "postgresql://db/k350?a=b:c&password=pw1&d=e@f";
+    EXPECT_EQ(StoreMessage("bad password \"pw1\"", location), "bad password \"***\"");
+}
+
+// An unclosed quote in one parameter's value once hid every later `password=` from the mask.
+TEST(StoreText, APasswordAfterAnUnclosedQuoteIsMasked) {
+    EXPECT_EQ(ShownLocation("postgresql://u:a@h?password='x@y&PassWord=pw"),
+              "postgresql://u:***@y&PassWord=***");
 }
