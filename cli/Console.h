@@ -39,6 +39,7 @@ constexpr int Failed = 1;  // the operation failed on a board; verify mismatch; 
 constexpr int Usage = 2;   // bad arguments, refused access, ambiguous board choice
 constexpr int NoBoard = 3;
 constexpr int File = 4;         // a file that cannot be read or written, standard output included
+constexpr int Unrecorded = 5;   // the station: a run kept neither in the store nor in a journal
 constexpr int Signalled = 128;  // plus the signal's number: stopped early, or standard output gone
 }  // namespace ExitStatus
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <tuple>
 
@@ -11,6 +12,7 @@
 #include "config/RecordEncoding.h"
 #include "config/ServiceCodes.h"
 #include "report/TimeBound.h"
+#include "station/JournalPlace.h"
 #include "station/Station.h"
 #include "station/StationRecipe.h"
 #include "station/StationView.h"
@@ -58,23 +60,57 @@ RetryingRunStore::Waiting SayWaiting(Console& console, double retrySeconds) {
     };
 }
 
-// Writes the journal's runs of the store to it; false when some stay.
-bool Replayed(RunJournal& journal, RunStore& store, const std::string& location, Console& console) {
-    try {
-        const int written = journal.replay(store, location);
-        if (written > 0) {
-            console.message("k350ctl: " + std::to_string(written) + " run(s) from the journal " +
-                            journal.path() + " written to the store");
-        }
-    } catch (const StoreError& error) {
-        console.message(StoreFailureText(error));
+// What a replay of the journals came to.
+struct Replay {
+    bool allWritten = true;  // no run of the store is left in any journal
+    bool damaged = false;    // a line could not be read back; it was put aside and said
+    bool stopped = false;    // the operator stopped it; the rest stay
+};
+
+void SayDamaged(const RunJournal& journal, const JournalReplay& replay, Console& console) {
+    for (const DamagedJournalLine& line : replay.damaged) {
+        console.message("k350ctl: the journal " + journal.path() + " line " +
+                        std::to_string(line.number) + " is damaged (" + line.reason +
+                        "); it is kept in " + replay.damagedKeptIn +
+                        "; the other runs are written");
     }
-    const int left = journal.pending(location);
-    if (left == 0) return true;
-    console.message("k350ctl: the journal " + journal.path() + " keeps " + std::to_string(left) +
-                    " run(s) the store has not taken; they are written at the station's next "
-                    "start, or now with k350ctl station --sync");
-    return false;
+}
+
+// Writes the runs of the store that the journals keep to it, the station's own first; a store
+// that fails or a stop ends it, and what is left is said.
+Replay Replayed(const std::vector<RunJournal*>& journals, RunStore& store,
+                const std::string& location, Console& console,
+                const std::function<bool()>& stopAfterRun) {
+    Replay result;
+    for (RunJournal* journal : journals) {
+        if (!std::filesystem::exists(journal->path())) continue;
+        try {
+            const JournalReplay replay = journal->replay(store, location, stopAfterRun);
+            SayDamaged(*journal, replay, console);
+            result.damaged = result.damaged || !replay.damaged.empty();
+            if (replay.written > 0) {
+                console.message("k350ctl: " + std::to_string(replay.written) +
+                                " run(s) from the journal " + journal->path() +
+                                " written to the store");
+            }
+            result.stopped = replay.stopped;
+        } catch (const StoreError& error) {
+            console.message(StoreFailureText(error));
+            result.stopped = IsWaitStopped(error);
+            break;
+        }
+        if (result.stopped) break;
+    }
+    for (RunJournal* journal : journals) {
+        const int left = journal->pending(location);
+        if (left == 0) continue;
+        result.allWritten = false;
+        console.message("k350ctl: the journal " + journal->path() + " keeps " +
+                        std::to_string(left) +
+                        " run(s) the store has not taken; they are written at the station's "
+                        "next start, or now with k350ctl station --sync");
+    }
+    return result;
 }
 
 // The level the job needs: the download needs the service code, the identity the full one.
@@ -144,6 +180,63 @@ int RunSetCommand(const SetArguments& arguments, Console& console) {
     return ExitStatus::Ok;
 }
 
+namespace {
+
+// The journals a station replays: its own (where it keeps runs), then those an older k350ctl
+// or another of these folders may hold.
+struct StationJournals {
+    explicit StationJournals(const JournalPlace& place) : own(place.path) {
+        for (const std::string& path : place.older) older.push_back(std::make_unique<RunJournal>(path));
+    }
+    std::vector<RunJournal*> all() {
+        std::vector<RunJournal*> journals{&own};
+        for (auto& journal : older) journals.push_back(journal.get());
+        return journals;
+    }
+    RunJournal own;
+    std::vector<std::unique_ptr<RunJournal>> older;
+};
+
+// How a replay answers the operator, each said at once (from the waits for the store as well):
+// a signal that comes during it finishes the run under way and stops, a second stops now.
+class ReplayStops {
+public:
+    explicit ReplayStops(Console& console) : console_(console) {}
+    void begin() {
+        signalsBefore_ = console_.signalsReceived();
+        active_ = true;
+    }
+    void end() { active_ = false; }
+    // After a run: whether to stop.
+    bool afterRun() {
+        say();
+        return active_ && console_.signalsReceived() > signalsBefore_;
+    }
+    void say() {
+        if (!active_) return;
+        const int signals = console_.signalsReceived();
+        if (signals > signalsBefore_ && !finishSaid_) {
+            finishSaid_ = true;
+            const std::string again = console_.stopCause() == std::string("Ctrl+C")
+                                          ? "Ctrl+C again"
+                                          : "a second signal";
+            console_.message("k350ctl: the journal's replay stops after the run under way; " +
+                             again + " stops now");
+        }
+        if (signals >= 2 && signals > signalsBefore_ && !nowSaid_) {
+            nowSaid_ = true;
+            console_.message("k350ctl: the journal's replay stops now");
+        }
+    }
+
+private:
+    Console& console_;
+    int signalsBefore_ = 0;
+    bool active_ = false, finishSaid_ = false, nowSaid_ = false;
+};
+
+}  // namespace
+
 int RunStationCommand(const StationArguments& arguments, Console& console) {
     StationSettings settings;
     StationJob job;
@@ -155,16 +248,41 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     } catch (const RecipeError& error) {
         return Refuse(console, error.what(), ExitStatus::Usage);
     }
-    RunJournal journal(JournalPath(arguments.recipe));
+    const JournalPlace place = ChooseJournalPlace(
+        settings.store, arguments.recipe, [&](const char* name) { return console.variable(name); });
+    if (!place.problem.empty()) {
+        console.message("k350ctl: no folder can take the journal (" + place.problem +
+                        "); a run the store cannot take would be lost");
+    }
+    StationJournals journals(place);
+    RunJournal& journal = journals.own;
+    // Every signal is the command's own from here: a replay says how it stops.
+    const Console::SignalAnswer answer(console);
+    ReplayStops replayStops(console);
     // A wait for the store ends at once when the operator stops: before any board at the first
-    // signal, once boards are taken at the second (the first finishes them, records included).
+    // signal; during a replay, and once boards are taken, at the second (the first finishes
+    // them, records included).
     int waitStopsAtSignal = 1;
     RetryingRunStore store(settings.store, console.clock(), settings.storeRetrySeconds,
-                           SayWaiting(console, settings.storeRetrySeconds),
-                           [&] { return console.signalsReceived() >= waitStopsAtSignal; });
+                           SayWaiting(console, settings.storeRetrySeconds), [&] {
+                               replayStops.say();
+                               return console.signalsReceived() >= waitStopsAtSignal;
+                           });
+    const auto replay = [&] {
+        const int before = waitStopsAtSignal;
+        waitStopsAtSignal = 2;
+        replayStops.begin();
+        const Replay result = Replayed(journals.all(), store, settings.store, console,
+                                       [&] { return replayStops.afterRun(); });
+        replayStops.end();
+        waitStopsAtSignal = before;
+        return result;
+    };
     if (arguments.sync) {
         if (const auto status = StoreRefusal(console, [&] { store.open(); })) return *status;
-        if (!Replayed(journal, store, settings.store, console)) return ExitStatus::File;
+        const Replay synced = replay();
+        if (synced.stopped) return console.stoppedStatus();
+        if (!synced.allWritten || synced.damaged) return ExitStatus::File;
         console.message("k350ctl: the journal " + journal.path() + " keeps no run of this store");
         return ExitStatus::Ok;
     }
@@ -180,7 +298,7 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         })) {
         return *status;
     }
-    Replayed(journal, store, settings.store, console);
+    if (replay().stopped || console.signalsReceived() > 0) return console.stoppedStatus();
     job.journal = &journal;
     const bool table = console.errIsTerminal() && !arguments.json;
     StationView view(
@@ -204,11 +322,14 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
             // On standard error in any case: a table drawn again later does not hide it.
             if (!table) console.message("k350ctl: " + text);
         }
+        if (event.step == "station" && event.state == "unrecorded") {
+            if (table) view.setNotice(event.error);
+            console.message("k350ctl: " + event.error);
+        }
         if (event.step == "board" && event.state == "interrupted") interrupted.push_back(event);
         view.show(event);
         for (const PortAlert& alert : watch.record(event)) view.showAlert(alert);
     };
-    const Console::SignalAnswer answer(console);
     waitStopsAtSignal = 2;
     Station station(job, console.clock(), observe);
     const StationCounts counts = station.run(
@@ -230,8 +351,13 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
                     " skipped, " + std::to_string(counts.unusable) + " unusable, " +
                     std::to_string(counts.interrupted) + " interrupted");
     // A run only the journal holds is not done: once more, and otherwise said.
-    const bool recorded =
-        journal.keptHere() == 0 || Replayed(journal, store, settings.store, console);
+    const bool recorded = journal.keptHere() == 0 || replay().allWritten;
+    if (journal.lostHere() > 0) {
+        console.message("k350ctl: " + std::to_string(journal.lostHere()) +
+                        " run(s) could be kept neither in the store nor in the journal " +
+                        journal.path() + "; their boards' lines hold them");
+        return ExitStatus::Unrecorded;
+    }
     const bool cutShort =
         console.signalsReceived() > 1 || (console.signalsReceived() == 1 && arguments.boards > 0 &&
                                           counts.ended() < arguments.boards);

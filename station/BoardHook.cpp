@@ -304,7 +304,7 @@ HookOutcome RunHook(const std::string& command, const RunRecord& run, double tim
     return outcome;
 }
 
-void RunBoardHook(const HookCommands& hooks, const RunRecord& run, RunStore& store,
+void RunBoardHook(const HookCommands& hooks, const RunRecord& run, const HookRecorder& record,
                   const std::function<void(const char* state, const std::string& text)>& tell) {
     const std::string& command = HookFor(hooks, run.result);
     if (command.empty()) return;
@@ -312,12 +312,6 @@ void RunBoardHook(const HookCommands& hooks, const RunRecord& run, RunStore& sto
     const HookOutcome outcome = RunHook(command, run, hooks.timeoutSeconds);
     std::string text = std::string(which) + ": " + outcome.status;
     if (const std::string last = LastLine(outcome.output); !last.empty()) text += ": " + last;
-    try {
-        store.recordHook(run.id, which, outcome.status, outcome.output);
-    } catch (const StoreError& error) {
-        text += "; not recorded: " + std::string(error.what());
-        tell("failed", text);
-        return;
-    }
+    if (const std::string note = record(which, outcome); !note.empty()) text += "; " + note;
     tell(outcome.ok ? "done" : "failed", text);
 }

@@ -35,7 +35,10 @@ HookOutcome RunHook(const std::string& command, const RunRecord& run, double tim
 // The hook's environment: this process's without the service code, and the run's K350_* fields.
 std::vector<std::string> HookEnvironment(const RunRecord& run);
 
+// Keeps a hook's outcome with the run; "" when the store took it, otherwise what became of it.
+using HookRecorder = std::function<std::string(const char* hook, const HookOutcome& outcome)>;
+
 // After a board's end: the hook its result asks for, if any, recorded with the run. `tell` gets
 // "done" or "failed" and the outcome's status, with the output's last line.
-void RunBoardHook(const HookCommands& hooks, const RunRecord& run, RunStore& store,
+void RunBoardHook(const HookCommands& hooks, const RunRecord& run, const HookRecorder& record,
                   const std::function<void(const char* state, const std::string& text)>& tell);

@@ -70,16 +70,6 @@ std::map<std::string, BoardLocation> BoardsByPort() {
     return boards;
 }
 
-std::string KeptInJournal(const StationJob& job, const RunRecord& run) {
-    if (!job.journal) return "the run is not recorded";
-    try {
-        job.journal->keep(run, job.store);
-        return "the run is kept in the journal " + job.journal->path();
-    } catch (const StoreError& error) {
-        return error.what();
-    }
-}
-
 // A board that got its image through the boot loader and did not come back in normal mode
 // before the station stopped: its run is the download alone, without an identity.
 void RecordUnreturnedBoots(const StationJob& job, Clock& clock, BoardsInProgress& boards,
@@ -112,7 +102,7 @@ void RecordUnreturnedBoots(const StationJob& job, Clock& clock, BoardsInProgress
         try {
             store.recordRun(run);
         } catch (const StoreError& fault) {
-            note = "; " + std::string(fault.what()) + "; " + KeptInJournal(job, run);
+            note = "; " + std::string(fault.what()) + "; " + KeepInJournal(job, run);
         }
         observer({boot.port, {}, {}, "board", "interrupted", 0, 0, why + note});
         ++counts.interrupted;
@@ -204,7 +194,18 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
                    clock_.nowUs() >= port.retryAtUs;
         });
     };
-    bool finishing = false, cutting = false;
+    bool finishing = false, cutting = false, lostTold = false;
+    // A run neither the store nor the journal took: no board is taken after it, since its run
+    // could be lost as well.
+    const auto runLost = [&] {
+        if (!job_.journal || job_.journal->lostHere() == 0) return false;
+        if (!lostTold) {
+            lostTold = true;
+            observer({{}, {}, {}, "station", "unrecorded", std::uint32_t(inFlight()), 0,
+                      kUnrecordedText});
+        }
+        return true;
+    };
     // Its heartbeat comes from this loop alone, so a loop that hangs is seen as hung.
     ServiceNotify service;
     const auto alive = [&] {
@@ -212,7 +213,7 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
     };
     const auto stopAsked = [&] {
         const StationStop asked = stop ? stop() : StationStop::None;
-        if (asked == StationStop::None) return false;
+        if (asked == StationStop::None) return runLost();
         if (!finishing) {
             finishing = true;
             StationEvent stopping;

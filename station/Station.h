@@ -21,6 +21,11 @@ enum class StationStop {
     Now,     // end the steps under way at once; their runs are interrupted
 };
 
+// verbatim: the station's line when a run could be kept neither in the store nor in the journal
+constexpr const char* kUnrecordedText =
+    "a board's run could be kept neither in the store nor in the journal (its line says why and "
+    "holds the run); no new board is taken";
+
 class Station {
 public:
     Station(const StationJob& job, Clock& clock, StationObserver observer);

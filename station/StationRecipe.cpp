@@ -269,12 +269,3 @@ StationJob BuildStationJob(const StationSettings& settings) {
     if (job.store.empty()) job.store = kDefaultStore;
     return job;
 }
-
-std::string JournalPath(const std::optional<std::string>& recipe) {
-    const std::filesystem::path path =
-        recipe ? std::filesystem::path(*recipe).replace_extension(".journal")
-               : std::filesystem::path("k350-station.journal");
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(path, error);
-    return (error ? path : absolute).lexically_normal().string();
-}

@@ -67,7 +67,3 @@ std::string ExpandedDescription(const std::string& descriptionTemplate, const st
                                 const std::string& dieId);
 // Why an expanded description cannot be stored as it is, or "".
 std::string DescriptionProblem(const std::string& expanded);
-
-// Where a station keeps the runs its store could not take: beside the recipe, named after it
-// (k350a.toml: k350a.journal), or k350-station.journal in the current folder without one.
-std::string JournalPath(const std::optional<std::string>& recipe);

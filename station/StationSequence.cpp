@@ -98,6 +98,28 @@ std::string InterruptedText(const std::string& step) {
 }
 }  // namespace
 
+std::string KeepInJournal(const StationJob& job, const RunRecord& run, bool* kept) {
+    if (!job.journal) return "the run is not recorded";
+    try {
+        job.journal->keep(run, job.store);
+        if (kept) *kept = true;
+        return "the run is kept in the journal " + job.journal->path() +
+               " and written to the store when the station reaches it";
+    } catch (const StoreError& error) {
+        // verbatim: the station's exit status and the README tell this case by it
+        return "the run is neither in the store nor in a journal: " + std::string(error.what()) +
+               "; the run, for the record: " +
+               nlohmann::json{{"key", run.key},
+                              {"die_id", run.dieId},
+                              {"serial", run.serial},
+                              {"result", run.result},
+                              {"started_at", run.startedAt},
+                              {"finished_at", run.finishedAt},
+                              {"failed_step", run.failedStep}}
+                   .dump();
+    }
+}
+
 ConfigSnapshot IdentityRecord(const ConfigSnapshot& reference, const std::string& serial,
                               const std::string& dieId, const std::string& date,
                               const std::string& descriptionTemplate) {
@@ -118,7 +140,8 @@ struct StationSequence::Board {
     RunRecord record;
     nlohmann::ordered_json steps = nlohmann::ordered_json::array();
     ConfigSnapshot written{};
-    bool taken = false;  // its die ID is this port's in BoardsInProgress
+    bool taken = false;      // its die ID is this port's in BoardsInProgress
+    bool journaled = false;  // its run waits in the journal: so does its hook's outcome
 };
 
 StationSequence::StationSequence(const StationJob& job, RunStore& store, Clock& clock,
@@ -259,7 +282,7 @@ void StationSequence::endWhole(Board& board, const std::string& started) {
         record.id = store_.beginRun(record);
         store_.finishRun(record);
     } catch (const StoreError& fault) {
-        note = StoreFault(fault) + "; " + kept(record);
+        note = StoreFault(fault) + "; " + kept(board);
     }
     report(board, "board", record.result.c_str(), WithNote(record.error, note));
     if (record.result != RunResult::Interrupted) runHook(board);
@@ -269,7 +292,22 @@ void StationSequence::runHook(Board& board) {
     // Stopped now, the running hooks were killed; one started after that would run on to its
     // limit.
     if (cut_) return;
-    RunBoardHook(job_.hooks, board.record, store_, [&](const char* state, const std::string& text) {
+    const auto record = [&](const char* hook, const HookOutcome& outcome) -> std::string {
+        RunRecord run = board.record;
+        run.hook = hook;
+        run.hookStatus = outcome.status;
+        run.hookOutput = outcome.output;
+        if (!board.journaled) {
+            try {
+                store_.recordHook(run.id, hook, outcome.status, outcome.output);
+                return {};
+            } catch (const StoreError& fault) {
+                return StoreFault(fault) + "; " + kept(board);
+            }
+        }
+        return kept(board);
+    };
+    RunBoardHook(job_.hooks, board.record, record, [&](const char* state, const std::string& text) {
         report(board, "hook", state, text);
     });
 }
@@ -287,29 +325,13 @@ std::string StationSequence::runningElsewhere(const Board& board) {
     return {};
 }
 
-// The run as the journal keeps it, and where, for the board's last line.
-std::string StationSequence::kept(const RunRecord& run) {
-    if (!job_.journal) return "the run is not recorded";
-    try {
-        job_.journal->keep(run, job_.store);
-        return "the run is kept in the journal " + job_.journal->path() +
-               " and written to the store when the station reaches it";
-    } catch (const StoreError& error) {
-        return std::string(error.what()) + "; the run, for the record: " +
-               nlohmann::json{{"key", run.key},
-                              {"die_id", run.dieId},
-                              {"serial", run.serial},
-                              {"result", run.result},
-                              {"started_at", run.startedAt},
-                              {"finished_at", run.finishedAt},
-                              {"failed_step", run.failedStep}}
-                   .dump();
-    }
+std::string StationSequence::kept(Board& board) {
+    return KeepInJournal(job_, board.record, &board.journaled);
 }
 
 // The store stayed away for the whole retry time, or the operator stopped the station while it
-// waited, before the board's sequence began: the board is not done, and says so with its die ID
-// (and its serial, when it had one).
+// waited, or the store refused the board a serial, before the board's sequence began: the board
+// is not done, and says so with its die ID (and its serial, when it had one).
 BoardOutcome StationSequence::storeFailed(Board& board, const StoreError& fault) {
     const bool stopped = IsWaitStopped(fault);
     RunRecord& record = board.record;
@@ -318,9 +340,14 @@ BoardOutcome StationSequence::storeFailed(Board& board, const StoreError& fault)
     record.error =
         stopped ? StoreFault(fault) + " before the board's sequence began; run the board again"
                 : fault.what();
+    // A refusal of the store (the serial range used up) is no outage: the store takes the run.
+    if (dynamic_cast<const StoreUnavailable*>(&fault) == nullptr) {
+        endWhole(board, record.startedAt);
+        return BoardOutcome::Failed;
+    }
     record.finishedAt = UtcNow();
     record.steps = board.steps.dump();
-    const std::string where = kept(record);
+    const std::string where = kept(board);
     report(board, "board", record.result.c_str(), record.error + "; " + where);
     return stopped ? BoardOutcome::Interrupted : BoardOutcome::Failed;
 }
@@ -338,7 +365,7 @@ bool StationSequence::finish(Board& board) {
         store_.finishRun(record);
     } catch (const StoreError& fault) {
         waitStopped = IsWaitStopped(fault);
-        note = StoreFault(fault) + "; " + kept(record);
+        note = StoreFault(fault) + "; " + kept(board);
     }
     if (!waitStopped) {
         report(board, "board", record.result.c_str(), WithNote(record.error, note));

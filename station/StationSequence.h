@@ -50,7 +50,7 @@ private:
     std::string soak(Board& board);
     BoardOutcome storeFailed(Board& board, const StoreError& fault);
     bool finish(Board& board);
-    std::string kept(const RunRecord& run);
+    std::string kept(Board& board);
 
     const StationJob& job_;
     RunStore& store_;
@@ -59,6 +59,10 @@ private:
     BoardsInProgress& boards_;
     const std::atomic<bool>& cut_;
 };
+
+// Keeps a run the store could not take in the station's journal; what became of it, for the
+// board's line. `kept` is set when the journal has it.
+std::string KeepInJournal(const StationJob& job, const RunRecord& run, bool* kept = nullptr);
 
 // The reference with the board's identity: serial, date and description from the template.
 ConfigSnapshot IdentityRecord(const ConfigSnapshot& reference, const std::string& serial,

@@ -10,15 +10,17 @@ bool IsPostgresLocation(const std::string& location) {
     return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
-std::unique_ptr<SqlRunStore> OpenSqlRunStore(const std::string& location, StoreAccess access) {
+std::unique_ptr<SqlRunStore> OpenSqlRunStore(const std::string& location, StoreAccess access,
+                                             const LockWait& lockWait) {
     if (IsPostgresLocation(location)) {
         return std::make_unique<SqlRunStore>(std::make_unique<PostgresConnection>(location, access),
                                              access, ShownLocation(location));
     }
-    return std::make_unique<SqlRunStore>(std::make_unique<SqliteConnection>(location, access),
+    return std::make_unique<SqlRunStore>(std::make_unique<SqliteConnection>(location, access, lockWait),
                                          access, ShownLocation(location));
 }
 
-std::unique_ptr<RunStore> OpenRunStore(const std::string& location, StoreAccess access) {
-    return OpenSqlRunStore(location, access);
+std::unique_ptr<RunStore> OpenRunStore(const std::string& location, StoreAccess access,
+                                       const LockWait& lockWait) {
+    return OpenSqlRunStore(location, access, lockWait);
 }

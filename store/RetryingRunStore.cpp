@@ -33,7 +33,10 @@ auto RetryingRunStore::retried(Work work) {
     bool waited = false;
     for (;;) {
         try {
-            if (!store_) store_ = OpenRunStore(location_);
+            if (!store_) {
+                store_ = OpenRunStore(location_, StoreAccess::Write,
+                                      {&clock_, [this] { return stopped(); }, kLockWaitMs});
+            }
             auto result = work(*store_);
             if (waited && waiting_) waiting_("");
             return result;

@@ -6,11 +6,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <vector>
 
+#include "store/StoreIdentity.h"
 #include "store/StoreText.h"
 
 namespace {
@@ -43,26 +47,33 @@ std::optional<double> OptionalOf(const Json& value) {
 }
 
 Json LineOf(const RunRecord& run, const std::string& store) {
-    return Json{{"store", ShownLocation(store)},
-                {"key", run.key},
-                {"id", run.id},
-                {"die_id", run.dieId},
-                {"chip_id", run.chipId},
-                {"serial", run.serial},
-                {"station", run.station},
-                {"port", run.port},
-                {"recipe", run.recipe},
-                {"image_sha256", run.imageSha256},
-                {"config_sha256", run.configSha256},
-                {"started_at", run.startedAt},
-                {"finished_at", run.finishedAt},
-                {"result", run.result},
-                {"failed_step", run.failedStep},
-                {"error", run.error},
-                {"steps", run.steps},
-                {"soak_erroneous_percent", Optional(run.soakErroneousPercent)},
-                {"soak_lost_percent", Optional(run.soakLostPercent)},
-                {"soak_jitter_ms", Optional(run.soakJitterMs)}};
+    Json line{{"store", ShownLocation(store)},
+              {"store_id", StoreIdentity(store)},
+              {"key", run.key},
+              {"id", run.id},
+              {"die_id", run.dieId},
+              {"chip_id", run.chipId},
+              {"serial", run.serial},
+              {"station", run.station},
+              {"port", run.port},
+              {"recipe", run.recipe},
+              {"image_sha256", run.imageSha256},
+              {"config_sha256", run.configSha256},
+              {"started_at", run.startedAt},
+              {"finished_at", run.finishedAt},
+              {"result", run.result},
+              {"failed_step", run.failedStep},
+              {"error", run.error},
+              {"steps", run.steps},
+              {"soak_erroneous_percent", Optional(run.soakErroneousPercent)},
+              {"soak_lost_percent", Optional(run.soakLostPercent)},
+              {"soak_jitter_ms", Optional(run.soakJitterMs)}};
+    if (!run.hook.empty()) {
+        line["hook"] = run.hook;
+        line["hook_status"] = run.hookStatus;
+        line["hook_output"] = run.hookOutput;
+    }
+    return line;
 }
 
 RunRecord RunOf(const Json& line) {
@@ -87,42 +98,91 @@ RunRecord RunOf(const Json& line) {
     run.soakErroneousPercent = OptionalOf(line.value("soak_erroneous_percent", Json()));
     run.soakLostPercent = OptionalOf(line.value("soak_lost_percent", Json()));
     run.soakJitterMs = OptionalOf(line.value("soak_jitter_ms", Json()));
+    run.hook = text("hook");
+    run.hookStatus = text("hook_status");
+    run.hookOutput = text("hook_output");
     return run;
 }
 
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty()) lines.push_back(line);
+// One line of the journal as it was read: its number, its text, and the run it holds when it
+// is one of this store's.
+struct JournalLine {
+    int number = 0;
+    std::string text;
+    bool damaged = false;
+    std::string reason;
+    std::optional<RunRecord> run;  // a run of the store asked for
+};
+
+// Whether the line's run belongs to the store: by the identity written with it, or, in a line
+// of an older journal without one, by the identity of the location it names.
+bool OfStore(const Json& line, const std::string& identity) {
+    if (line.contains("store_id")) return line.at("store_id").get<std::string>() == identity;
+    return StoreIdentity(line.at("store").get<std::string>()) == identity;
+}
+
+JournalLine Classified(int number, const std::string& text, bool ended,
+                       const std::string& identity) {
+    JournalLine line;
+    line.number = number;
+    line.text = text;
+    try {
+        const Json parsed = Json::parse(text);
+        if (!parsed.is_object() || !parsed.at("key").is_string() ||
+            parsed.at("key").get<std::string>().empty() || !parsed.at("store").is_string()) {
+            throw std::invalid_argument("not a run");
+        }
+        if (OfStore(parsed, identity)) line.run = RunOf(parsed);
+    } catch (const std::exception&) {
+        line.damaged = true;
+        // A power cut leaves the last line without its end.
+        line.reason = !ended || text.back() != '}' ? "cut short" : "not a run the journal can read";
+    }
+    return line;
+}
+
+std::vector<JournalLine> ReadJournal(const std::string& path, const std::string& identity) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream whole;
+    whole << in.rdbuf();
+    const std::string text = whole.str();
+    std::vector<JournalLine> lines;
+    int number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\n', start);
+        const bool ended = end != std::string::npos;
+        const std::string line = text.substr(start, ended ? end - start : std::string::npos);
+        ++number;
+        if (!line.empty()) lines.push_back(Classified(number, line, ended, identity));
+        start = ended ? end + 1 : text.size();
     }
     return lines;
 }
 
-// The run of that store a line holds; nothing for another store's or a line it cannot read,
-// which stay in the journal as they are.
-std::optional<RunRecord> RunFor(const std::string& line, const std::string& shownStore) {
-    try {
-        const Json parsed = Json::parse(line);
-        if (parsed.value("store", std::string()) != shownStore) return std::nullopt;
-        return RunOf(parsed);
-    } catch (const Json::exception&) {
-        return std::nullopt;
-    }
+[[noreturn]] void CannotWrite(const std::string& path) {
+    throw StoreError("journal " + path + " cannot be written: " + std::strerror(errno));
 }
 
 void WriteAll(int descriptor, const std::string& text, const std::string& path) {
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t written = ::write(descriptor, text.data() + done, text.size() - done);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            throw StoreError("journal " + path + " cannot be written: " + std::strerror(errno));
-        }
+        if (written <= 0) CannotWrite(path);
         done += std::size_t(written);
     }
-    if (fsync(descriptor) != 0) {
-        throw StoreError("journal " + path + " cannot be written: " + std::strerror(errno));
+    if (fsync(descriptor) != 0) CannotWrite(path);
+}
+
+void WriteFile(const std::string& path, const std::string& text, int flags) {
+    const int descriptor = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0) CannotWrite(path);
+    try {
+        WriteAll(descriptor, text, path);
+    } catch (...) {
+        ::close(descriptor);
+        throw;
     }
+    ::close(descriptor);
 }
 
 // Replaces the journal with the lines left, atomically: a crash leaves the old or the new.
@@ -132,23 +192,39 @@ void Rewrite(const std::string& path, const std::vector<std::string>& lines) {
         return;
     }
     const std::string temporary = path + ".new";
-    const int descriptor =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        throw StoreError("journal " + path + " cannot be written: " + std::strerror(errno));
-    }
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     try {
-        WriteAll(descriptor, text, path);
+        WriteFile(temporary, text, O_TRUNC);
     } catch (...) {
-        ::close(descriptor);
         ::unlink(temporary.c_str());
         throw;
     }
-    ::close(descriptor);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        throw StoreError("journal " + path + " cannot be written: " + std::strerror(errno));
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) CannotWrite(path);
+}
+
+std::string DamagedPath(const std::string& path) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return path + ".damaged-" + stamp;
+}
+
+// The damaged lines, as they were, into a file of their own; false when it cannot be written,
+// and they stay where they are.
+bool PutAside(const std::vector<JournalLine>& lines, const std::string& aside) {
+    std::string text;
+    for (const JournalLine& line : lines) {
+        if (line.damaged) text += line.text + "\n";
+    }
+    if (text.empty()) return true;
+    try {
+        WriteFile(aside, text, O_APPEND);
+        return true;
+    } catch (const StoreError&) {
+        return false;
     }
 }
 
@@ -159,7 +235,8 @@ void RunJournal::keep(const RunRecord& run, const std::string& location) {
     const FileLock fileLock(path_);
     const int descriptor = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (descriptor < 0) {
-        throw StoreError("journal " + path_ + " cannot be written: " + std::strerror(errno));
+        ++lost_;
+        CannotWrite(path_);
     }
     std::string line =
         LineOf(run, location).dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -173,41 +250,53 @@ void RunJournal::keep(const RunRecord& run, const std::string& location) {
         WriteAll(descriptor, line, path_);
     } catch (...) {
         ::close(descriptor);
+        ++lost_;
         throw;
     }
     ::close(descriptor);
     ++kept_;
 }
 
-int RunJournal::replay(RunStore& store, const std::string& location) {
+JournalReplay RunJournal::replay(RunStore& store, const std::string& location,
+                                 const std::function<bool()>& stopAfterRun) {
     std::lock_guard lock(mutex_);
     const FileLock fileLock(path_);
-    const std::string shown = ShownLocation(location);
+    const std::vector<JournalLine> lines = ReadJournal(path_, StoreIdentity(location));
+    JournalReplay result;
+    for (const JournalLine& line : lines) {
+        if (line.damaged) result.damaged.push_back({line.number, line.reason});
+    }
+    const std::string aside = DamagedPath(path_);
+    const bool putAside = PutAside(lines, aside);
+    result.damagedKeptIn = putAside ? aside : path_;
     std::vector<std::string> left;
-    int written = 0;
+    std::set<std::string> written;  // a run kept again with its hook's outcome is one run
     std::exception_ptr failure;  // kept whole: a wait the operator stopped says so
-    for (const std::string& line : Lines(path_)) {
-        const auto run = failure ? std::nullopt : RunFor(line, shown);
-        if (!run) {
-            left.push_back(line);
+    for (const JournalLine& line : lines) {
+        if (line.damaged && putAside) continue;
+        if (!line.run || failure || result.stopped) {
+            left.push_back(line.text);
             continue;
         }
         try {
-            store.recordRun(*run);
-            ++written;
+            store.recordRun(*line.run);
+            written.insert(line.run->key);
+            result.written = int(written.size());
+            result.stopped = stopAfterRun && stopAfterRun();
         } catch (const StoreError&) {
             failure = std::current_exception();
-            left.push_back(line);
+            left.push_back(line.text);
         }
     }
-    if (written > 0) Rewrite(path_, left);
+    if (result.written > 0 || (putAside && !result.damaged.empty())) Rewrite(path_, left);
     if (failure) std::rethrow_exception(failure);
-    return written;
+    return result;
 }
 
 int RunJournal::pending(const std::string& location) const {
-    const std::string shown = ShownLocation(location);
-    int count = 0;
-    for (const std::string& line : Lines(path_)) count += RunFor(line, shown).has_value();
-    return count;
+    std::set<std::string> keys;
+    for (const JournalLine& line : ReadJournal(path_, StoreIdentity(location))) {
+        if (line.run) keys.insert(line.run->key);
+    }
+    return int(keys.size());
 }

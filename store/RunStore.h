@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "config/Clock.h"
 #include "store/SerialForm.h"
 
 // The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
@@ -81,6 +83,9 @@ struct RunRecord {
     std::string failedStep, error;
     std::string steps;  // JSON list of {step, started, finished, ok}
     std::optional<double> soakErroneousPercent, soakLostPercent, soakJitterMs;
+    // The command run after the board (on_pass, on_fail; empty when none ran), how it ended and
+    // what it printed.
+    std::string hook, hookStatus, hookOutput;
 };
 
 struct HistoryFilter {
@@ -118,13 +123,23 @@ public:
     virtual std::vector<RunRecord> history(const HistoryFilter& filter) = 0;
 };
 
+// How a writer of an SQLite store waits for another writer's lock: in short pauses on `clock`
+// (none: the system's), for at most `ms`, and not once `stopping` says so. A lock held longer is
+// a fault that may pass (StoreUnavailable), waited for as any other outage is.
+struct LockWait {
+    Clock* clock = nullptr;
+    std::function<bool()> stopping{};
+    std::uint32_t ms = 60'000;  // a reader's, or a writer not told otherwise
+};
+
 // "postgresql://…" or "postgres://…" opens PostgreSQL; anything else is the path of an SQLite
 // file. A writer creates a missing file and creates or upgrades the schema on opening; a reader
 // (SQLite's read-only mode, PostgreSQL's read-only transactions) refuses a missing file, a file
 // or database that is not a k350 store, and a schema it does not know, and changes nothing.
 // Throws StoreError (StoreUnavailable for a fault that may pass).
 std::unique_ptr<RunStore> OpenRunStore(const std::string& location,
-                                       StoreAccess access = StoreAccess::Write);
+                                       StoreAccess access = StoreAccess::Write,
+                                       const LockWait& lockWait = {});
 bool IsPostgresLocation(const std::string& location);
 
 // A key no other run of any station has: host, process, time and a random part.

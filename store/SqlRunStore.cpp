@@ -134,7 +134,7 @@ std::optional<double> NumberOf(const SqlValue& value) {
 constexpr const char* kRunColumns =
     "id, die_id, chip_id, serial, station, port, recipe, image_sha256, config_sha256, started_at,"
     " finished_at, result, failed_step, error, steps, soak_erroneous_percent, soak_lost_percent,"
-    " soak_jitter_ms";
+    " soak_jitter_ms, hook, hook_status, hook_output";
 
 RunRecord RunOf(const SqlRow& row) {
     const auto text = [&](std::size_t i) { return row.at(i).value_or(""); };
@@ -157,6 +157,9 @@ RunRecord RunOf(const SqlRow& row) {
     run.soakErroneousPercent = NumberOf(row.at(15));
     run.soakLostPercent = NumberOf(row.at(16));
     run.soakJitterMs = NumberOf(row.at(17));
+    run.hook = text(18);
+    run.hookStatus = text(19);
+    run.hookOutput = text(20);
     return run;
 }
 
@@ -374,6 +377,12 @@ void SqlRunStore::recordRun(const RunRecord& run) {
                  std::string(RunResult::Unfinished), run.key});
         }
         writeEnd(run, "run_key = ?", run.key);
+        // A journal keeps the hook's outcome with the run when the store could not take it.
+        if (!run.hook.empty()) {
+            db_->run("UPDATE k350_runs SET hook = ?, hook_status = ?, hook_output = ?"
+                     " WHERE run_key = ?",
+                     {run.hook, run.hookStatus, run.hookOutput, run.key});
+        }
         if (const auto id = runWithKey(run.key)) RunFigures(*db_).ended(*id);
         return 0;
     });

@@ -44,4 +44,5 @@ private:
 };
 
 // The store a location names: a PostgreSQL URL or an SQLite file, as OpenRunStore opens it.
-std::unique_ptr<SqlRunStore> OpenSqlRunStore(const std::string& location, StoreAccess access);
+std::unique_ptr<SqlRunStore> OpenSqlRunStore(const std::string& location, StoreAccess access,
+                                             const LockWait& lockWait = {});

@@ -10,9 +10,8 @@
 #include "store/StoreText.h"
 
 namespace {
-// Another station holding the write lock keeps it for one short transaction; waiting this long
-// only ever ends on a store that is stuck.
-constexpr int kBusyTimeoutMs = 60'000;
+// The pause between two looks at another writer's lock: a stop is seen after at most this long.
+constexpr std::uint32_t kLockLookMs = 10;
 
 struct StatementCloser {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
@@ -54,7 +53,9 @@ std::string FileUri(const std::string& path) {
 }
 }  // namespace
 
-SqliteConnection::SqliteConnection(const std::string& path, StoreAccess access) : path_(path) {
+SqliteConnection::SqliteConnection(const std::string& path, StoreAccess access, LockWait lockWait)
+    : path_(path), lockWait_(std::move(lockWait)) {
+    if (!lockWait_.clock) lockWait_.clock = &systemClock_;
     if (access == StoreAccess::Write) {
         open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // No destructor runs for a throwing constructor: a file refused here is closed again.
@@ -101,7 +102,22 @@ void SqliteConnection::open(const std::string& name, int flags) {
         if (MayPass(code)) throw StoreUnavailable(text);
         throw StoreError(text);
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_handler(db_, &SqliteConnection::waitForLock, this);
+}
+
+int SqliteConnection::waitForLock(void* self, int tries) {
+    return static_cast<SqliteConnection*>(self)->waitedForLock(tries) ? 1 : 0;
+}
+
+// Another writer holds the lock for one short transaction; one held longer than the wait is an
+// outage, told and retried by the caller, and a stop is never kept waiting.
+bool SqliteConnection::waitedForLock(int tries) {
+    Clock& clock = *lockWait_.clock;
+    if (tries == 0) lockWaitStartUs_ = clock.nowUs();
+    if (lockWait_.stopping && lockWait_.stopping()) return false;
+    if (clock.nowUs() - lockWaitStartUs_ >= std::int64_t(lockWait_.ms) * 1000) return false;
+    clock.sleepMs(kLockLookMs);
+    return true;
 }
 
 void SqliteConnection::close() {

@@ -13,7 +13,8 @@ class SqliteConnection : public SqlConnection {
 public:
     // A writer creates the file when missing; a reader opens it read-only, and only when it is
     // there.
-    explicit SqliteConnection(const std::string& path, StoreAccess access = StoreAccess::Write);
+    explicit SqliteConnection(const std::string& path, StoreAccess access = StoreAccess::Write,
+                              LockWait lockWait = {});
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
@@ -33,7 +34,13 @@ private:
     void open(const std::string& name, int flags);
     void close();
     [[noreturn]] void fail(const std::string& what) const;
+    // SQLite's busy handler: whether to look at the lock again after a short pause.
+    static int waitForLock(void* self, int tries);
+    bool waitedForLock(int tries);
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    LockWait lockWait_;
+    SystemClock systemClock_;
+    std::int64_t lockWaitStartUs_ = 0;
 };

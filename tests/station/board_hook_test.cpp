@@ -338,8 +338,12 @@ TEST_P(BoardHookStore, TheHooksOutcomeIsKeptWithItsRunAndAFailingHookChangesNoth
     run.id = store->beginRun(run);
     store->finishRun(run);
     std::vector<std::pair<std::string, std::string>> told;
+    const HookRecorder record = [&](const char* hook, const HookOutcome& outcome) {
+        store->recordHook(run.id, hook, outcome.status, outcome.output);
+        return std::string();
+    };
     RunBoardHook(
-        {"echo label for $K350_SERIAL; exit 2", "", 20}, run, *store,
+        {"echo label for $K350_SERIAL; exit 2", "", 20}, run, record,
         [&](const char* state, const std::string& text) { told.emplace_back(state, text); });
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].first, "failed");
@@ -354,7 +358,7 @@ TEST_P(BoardHookStore, TheHooksOutcomeIsKeptWithItsRunAndAFailingHookChangesNoth
     // No command for the result: nothing run, nothing recorded.
     told.clear();
     RunBoardHook(
-        {"", "echo never", 20}, run, *store,
+        {"", "echo never", 20}, run, record,
         [&](const char* state, const std::string& text) { told.emplace_back(state, text); });
     EXPECT_TRUE(told.empty());
 }
