@@ -109,7 +109,7 @@ std::string KeepInJournal(const StationJob& job, const RunRecord& run, bool* kep
         // verbatim: the station's exit status and the README tell this case by it
         return "the run is neither in the store nor in a journal: " + std::string(error.what()) +
                "; the run, for the record: " +
-               nlohmann::json{{"key", run.key},
+               nlohmann::ordered_json{{"key", run.key},
                               {"die_id", run.dieId},
                               {"serial", run.serial},
                               {"result", run.result},
@@ -292,20 +292,19 @@ void StationSequence::runHook(Board& board) {
     // Stopped now, the running hooks were killed; one started after that would run on to its
     // limit.
     if (cut_) return;
+    // A run the journal holds keeps its hook's outcome there too, as does one whose hook's
+    // outcome the store did not take.
     const auto record = [&](const char* hook, const HookOutcome& outcome) -> std::string {
-        RunRecord run = board.record;
-        run.hook = hook;
-        run.hookStatus = outcome.status;
-        run.hookOutput = outcome.output;
-        if (!board.journaled) {
-            try {
-                store_.recordHook(run.id, hook, outcome.status, outcome.output);
-                return {};
-            } catch (const StoreError& fault) {
-                return StoreFault(fault) + "; " + kept(board);
-            }
+        board.record.hook = hook;
+        board.record.hookStatus = outcome.status;
+        board.record.hookOutput = outcome.output;
+        if (board.journaled) return kept(board);
+        try {
+            store_.recordHook(board.record.id, hook, outcome.status, outcome.output);
+            return {};
+        } catch (const StoreError& fault) {
+            return StoreFault(fault) + "; " + kept(board);
         }
-        return kept(board);
     };
     RunBoardHook(job_.hooks, board.record, record, [&](const char* state, const std::string& text) {
         report(board, "hook", state, text);

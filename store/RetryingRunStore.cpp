@@ -35,7 +35,7 @@ auto RetryingRunStore::retried(Work work) {
         try {
             if (!store_) {
                 store_ = OpenRunStore(location_, StoreAccess::Write,
-                                      {&clock_, [this] { return stopped(); }, kLockWaitMs});
+                                      {[this] { return stopped(); }, kLockWaitMs});
             }
             auto result = work(*store_);
             if (waited && waiting_) waiting_("");

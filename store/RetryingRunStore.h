@@ -39,8 +39,8 @@ public:
     static constexpr std::uint32_t kFirstPauseMs = 250, kLongestPauseMs = 5000;
     // How long a stop may go unanswered during a pause.
     static constexpr std::uint32_t kStopLookMs = 50;
-    // How long another writer of an SQLite store may hold its lock before the store is taken as
-    // away: longer than any station's transaction, well within the stop's second.
+    // How long another writer of an SQLite store may hold its lock (in real time) before the store
+    // is taken as away: longer than any station's transaction, well within the stop's second.
     static constexpr std::uint32_t kLockWaitMs = 500;
 
 private:

@@ -235,7 +235,7 @@ void RunJournal::keep(const RunRecord& run, const std::string& location) {
     const FileLock fileLock(path_);
     const int descriptor = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (descriptor < 0) {
-        ++lost_;
+        lost_.insert(run.key);
         CannotWrite(path_);
     }
     std::string line =
@@ -250,7 +250,7 @@ void RunJournal::keep(const RunRecord& run, const std::string& location) {
         WriteAll(descriptor, line, path_);
     } catch (...) {
         ::close(descriptor);
-        ++lost_;
+        lost_.insert(run.key);
         throw;
     }
     ::close(descriptor);
@@ -291,6 +291,11 @@ JournalReplay RunJournal::replay(RunStore& store, const std::string& location,
     if (result.written > 0 || (putAside && !result.damaged.empty())) Rewrite(path_, left);
     if (failure) std::rethrow_exception(failure);
     return result;
+}
+
+int RunJournal::lostHere() const {
+    std::lock_guard lock(mutex_);
+    return int(lost_.size());
 }
 
 int RunJournal::pending(const std::string& location) const {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,11 +47,11 @@ public:
     // How many runs of the store the journal holds.
     int pending(const std::string& location) const;
     int keptHere() const { return kept_; }  // by this process
-    int lostHere() const { return lost_; }  // runs this process could keep nowhere
+    int lostHere() const;  // runs this process could keep nowhere
 
 private:
     std::string path_;
     std::atomic<int> kept_{0};
-    std::atomic<int> lost_{0};
-    std::mutex mutex_;  // the threads of this process; a file lock the processes
+    std::set<std::string> lost_;  // by key: a run kept again with its hook's outcome is one
+    mutable std::mutex mutex_;    // the threads of this process; a file lock the processes
 };

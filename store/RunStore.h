@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "config/Clock.h"
 #include "store/SerialForm.h"
 
 // The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
@@ -123,11 +122,10 @@ public:
     virtual std::vector<RunRecord> history(const HistoryFilter& filter) = 0;
 };
 
-// How a writer of an SQLite store waits for another writer's lock: in short pauses on `clock`
-// (none: the system's), for at most `ms`, and not once `stopping` says so. A lock held longer is
-// a fault that may pass (StoreUnavailable), waited for as any other outage is.
+// How a writer of an SQLite store waits for another writer's lock: in short pauses of real time
+// (the lock is held by a real program), for at most `ms`, and not once `stopping` says so. A lock
+// held longer is a fault that may pass (StoreUnavailable), waited for as any other outage is.
 struct LockWait {
-    Clock* clock = nullptr;
     std::function<bool()> stopping{};
     std::uint32_t ms = 60'000;  // a reader's, or a writer not told otherwise
 };

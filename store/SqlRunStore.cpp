@@ -250,6 +250,9 @@ void SqlRunStore::checkSchema() {
 }
 
 void SqlRunStore::upgradeSchema() {
+    // A store of this version needs no write lock: a station starts (and reads its journal)
+    // while another holds the lock, and waits for it only where it writes.
+    if (db_->hasTable("k350_schema") && schemaVersion() == kSchemaVersion) return;
     inTransaction([&] {
         db_->run("CREATE TABLE IF NOT EXISTS k350_schema (version INTEGER NOT NULL)");
         const bool empty = db_->run("SELECT version FROM k350_schema").empty();

@@ -55,7 +55,6 @@ std::string FileUri(const std::string& path) {
 
 SqliteConnection::SqliteConnection(const std::string& path, StoreAccess access, LockWait lockWait)
     : path_(path), lockWait_(std::move(lockWait)) {
-    if (!lockWait_.clock) lockWait_.clock = &systemClock_;
     if (access == StoreAccess::Write) {
         open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // No destructor runs for a throwing constructor: a file refused here is closed again.
@@ -112,7 +111,7 @@ int SqliteConnection::waitForLock(void* self, int tries) {
 // Another writer holds the lock for one short transaction; one held longer than the wait is an
 // outage, told and retried by the caller, and a stop is never kept waiting.
 bool SqliteConnection::waitedForLock(int tries) {
-    Clock& clock = *lockWait_.clock;
+    SystemClock clock;
     if (tries == 0) lockWaitStartUs_ = clock.nowUs();
     if (lockWait_.stopping && lockWait_.stopping()) return false;
     if (clock.nowUs() - lockWaitStartUs_ >= std::int64_t(lockWait_.ms) * 1000) return false;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "config/Clock.h"
 #include "store/RunStore.h"
 #include "store/SqlConnection.h"
 
@@ -41,6 +42,5 @@ private:
     sqlite3* db_ = nullptr;
     std::string path_;
     LockWait lockWait_;
-    SystemClock systemClock_;
     std::int64_t lockWaitStartUs_ = 0;
 };

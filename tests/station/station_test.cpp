@@ -16,6 +16,7 @@
 #include "station/StationSequence.h"
 #include "store/RunJournal.h"
 #include "store/RunStore.h"
+#include "store/SqliteConnection.h"
 #include "config/ConfigFile.h"
 #include "config/Cp1251.h"
 #include "config/RecordRules.h"
@@ -472,7 +473,7 @@ protected:
     // The journal's run, written to the store once it is back.
     RunRecord recordedFromJournal() {
         EXPECT_TRUE(Server().start());
-        EXPECT_EQ(journal->replay(*OpenRunStore(job.store), job.store), 1);
+        EXPECT_EQ(journal->replay(*OpenRunStore(job.store), job.store).written, 1);
         const auto recorded = runs();
         EXPECT_EQ(recorded.size(), 1u);
         return recorded.empty() ? RunRecord{} : recorded[0];
@@ -586,9 +587,21 @@ TEST_F(StationTest, AlphanumericSerialsGoOnFromTheLinesFirst) {
     for (const RunRecord& run : runs()) {
         if (run.result == "passed") serials.insert(run.serial);
     }
-    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const StationEvent& event) {
+    // A refusal of the store, which is up: the failed run is in the store, not in a journal.
+    const auto usedUp = std::find_if(events.begin(), events.end(), [](const StationEvent& event) {
         return event.error.find("from ZZZY to ZZZZ are used up") != std::string::npos;
-    }));
+    });
+    ASSERT_NE(usedUp, events.end());
+    EXPECT_EQ(usedUp->state, "failed");
+    EXPECT_EQ(usedUp->error.find("journal"), std::string::npos) << usedUp->error;
+    EXPECT_EQ(usedUp->error.find("not recorded"), std::string::npos) << usedUp->error;
+    const auto recorded = runs();
+    EXPECT_EQ(std::count_if(recorded.begin(), recorded.end(),
+                            [](const RunRecord& run) {
+                                return run.result == "failed" &&
+                                       run.error.find("are used up") != std::string::npos;
+                            }),
+              1);
     EXPECT_EQ(serials, (std::multiset<std::string>{"ZZZY", "ZZZZ"}));
     for (const auto board : boards) {
         const Bytes eeprom = k350sim::eeprom(board);
@@ -597,4 +610,96 @@ TEST_F(StationTest, AlphanumericSerialsGoOnFromTheLinesFirst) {
         if (!serials.count(serial)) continue;
         EXPECT_EQ(ReadTextField(eeprom.data() + ConfigOffset::Description, 11), "K-350A " + serial);
     }
+}
+
+// Another program takes the SQLite store's lock while the board soaks and keeps it: the board's
+// end waits the retry time on the station's clock, then its run goes to the journal, its hook's
+// outcome with it, and both reach the store once it is free.
+class StationLockedStoreTest : public StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        job.storeRetrySeconds = 2;
+        job.hooks.onPass = "echo label $K350_SERIAL";
+    }
+    // The station on one board; the store locked from its soak on.
+    StationCounts runLocked() {
+        Station station(job, clock, [&](const StationEvent& event) {
+            events.push_back(event);
+            if (event.step == "soak" && event.state == "started") {
+                holder.emplace(job.store);
+                holder->beginExclusive();
+            }
+        });
+        return station.run([] { return StationStop::None; }, 0);
+    }
+    const StationEvent* eventOf(const std::string& step) const {
+        const auto found = std::find_if(events.begin(), events.end(), [&](const StationEvent& event) {
+            return event.step == step;
+        });
+        return found == events.end() ? nullptr : &*found;
+    }
+    std::optional<SqliteConnection> holder;
+};
+
+TEST_F(StationLockedStoreTest, ARunTheLockedStoreCouldNotTakeWaitsInTheJournalWithItsHook) {
+    RunJournal journal(tempPath("station.journal"));
+    job.journal = &journal;
+    plugBoards(1);
+    Station station(job, clock, [&](const StationEvent& event) {
+        events.push_back(event);
+        if (event.step == "soak" && event.state == "started") {
+            holder.emplace(job.store);
+            holder->beginExclusive();
+        }
+    });
+    EXPECT_EQ(station.run([] { return StationStop::None; }, 1).passed, 1);
+    const StationEvent* waiting = eventOf(StationStep::Store);
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_EQ(waiting->state, "waiting");
+    EXPECT_NE(waiting->error.find("database is locked"), std::string::npos) << waiting->error;
+    const StationEvent* board = eventOf("board");
+    ASSERT_NE(board, nullptr);
+    EXPECT_EQ(board->state, "passed");
+    EXPECT_NE(board->error.find("the run is kept in the journal " + journal.path()),
+              std::string::npos)
+        << board->error;
+    const StationEvent* hook = eventOf("hook");
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(hook->state, "done");
+    EXPECT_NE(hook->error.find("on_pass: exit 0: label 0001; the run is kept in the journal"),
+              std::string::npos)
+        << hook->error;
+
+    holder->commit();
+    holder.reset();
+    EXPECT_EQ(journal.replay(*OpenRunStore(job.store), job.store).written, 1);
+    const auto recorded = runs();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].result, "passed");
+    EXPECT_EQ(recorded[0].hook, "on_pass");
+    EXPECT_EQ(recorded[0].hookStatus, "exit 0");
+    EXPECT_EQ(recorded[0].hookOutput, "label 0001\n");
+}
+
+// The journal cannot be written either: the run is told with its record on the board's line, the
+// station says so on a line of its own, counts it as lost and takes no further board.
+TEST_F(StationLockedStoreTest, ARunKeptNowhereStopsTheStationAndIsToldWithItsRecord) {
+    RunJournal journal(tempPath("missing/station.journal"));
+    job.journal = &journal;
+    plugBoards(1);
+    runLocked();  // without a board limit: it ends by itself
+    EXPECT_EQ(journal.lostHere(), 1);
+    const StationEvent* board = eventOf("board");
+    ASSERT_NE(board, nullptr);
+    EXPECT_NE(board->error.find("the run is neither in the store nor in a journal: journal " +
+                                journal.path() + " cannot be written"),
+              std::string::npos)
+        << board->error;
+    EXPECT_NE(board->error.find("the run, for the record: {\"key\":"), std::string::npos);
+    const StationEvent* station = eventOf("station");
+    ASSERT_NE(station, nullptr);
+    EXPECT_EQ(station->state, "unrecorded");
+    EXPECT_EQ(station->error, kUnrecordedText);
+    holder->commit();
 }
