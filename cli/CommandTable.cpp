@@ -316,11 +316,15 @@ or failed, the run's record as a JSON line on its standard input and its
 fields in K350_* variables; it is killed with what it started after
 --hook-timeout seconds (default 30). Its output and status are kept with
 the run; it never changes the board's result.
-A store that goes away is waited for (--store-retry S, default 60 s) while the
-port shows "waiting for the store"; a run it still cannot take is kept in the
-journal beside the recipe (k350a.journal; k350-station.journal without a
-recipe) and written to the store at the next start, or with --sync, which only
-does that and ends.
+A store that goes away (an SQLite file locked for more than half a second
+included) is waited for (--store-retry S, default 60 s) while the port shows
+"waiting for the store"; a run it still cannot take is kept in the journal
+named after the store in $STATE_DIRECTORY, $XDG_STATE_HOME/k350 (or
+~/.local/state/k350), the recipe's folder or the current folder, the first the
+station may write, and written to the store at the next start, or with --sync,
+which only does that and ends (status 4 while runs are left, or when a damaged
+journal line was put aside). A run kept neither in the store nor in a journal
+stops the station: no new board, exit status 5.
 )",
      0, false, stationOptions, StationCommand, false},
     {"history",

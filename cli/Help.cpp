@@ -35,8 +35,9 @@ Exit status: 0 success, 1 the operation failed on a board (or the
 configurations differ for diff, or --all could not do a board it found),
 2 usage error, a missing or wrong service code, or an ambiguous board choice,
 3 no board, 4 a file that cannot be read or written (standard output
-included), 130 or 143 stopped by Ctrl+C or a termination signal before the
-set count or duration, 141 standard output closed (its reader went away).
+included), 5 the station kept a run neither in its store nor in a journal,
+130 or 143 stopped by Ctrl+C or a termination signal before the set count or
+duration, 141 standard output closed (its reader went away).
 )";
 
 // One command's lines in the general help: the synopsis, then the summary in its column.

@@ -39,7 +39,9 @@ const std::vector<std::string> kColumns{"id",
                                         "steps",
                                         "soak_erroneous_percent",
                                         "soak_lost_percent",
-                                        "soak_jitter_ms"};
+                                        "soak_jitter_ms",
+                                        "hook",
+                                        "hook_status"};
 
 std::vector<std::string> Values(const RunRecord& run) {
     return {std::to_string(run.id),
@@ -59,7 +61,9 @@ std::vector<std::string> Values(const RunRecord& run) {
             run.steps,
             Figure(run.soakErroneousPercent),
             Figure(run.soakLostPercent),
-            Figure(run.soakJitterMs)};
+            Figure(run.soakJitterMs),
+            run.hook,
+            run.hookStatus};
 }
 
 // A stored text on one line of the report, escaped as `show` escapes a record's text: whatever
@@ -106,6 +110,7 @@ std::string TextLine(const RunRecord& run) {
     line += "  recipe " + Escaped(run.recipe);
     if (!run.imageSha256.empty()) line += "  image " + Escaped(run.imageSha256.substr(0, 12));
     if (!run.configSha256.empty()) line += "  config " + Escaped(run.configSha256.substr(0, 12));
+    if (!run.hook.empty()) line += "  hook " + Escaped(run.hook) + ": " + Escaped(run.hookStatus);
     return line;
 }
 

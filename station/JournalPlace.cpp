@@ -21,7 +21,9 @@ std::string Variable(const VariableLookup& variable, const char* name) {
 std::string Absolute(const fs::path& path) {
     std::error_code error;
     const auto absolute = fs::absolute(path, error);
-    return (error ? path : absolute).lexically_normal().string();
+    auto normal = (error ? path : absolute).lexically_normal();
+    if (!normal.has_filename()) normal = normal.parent_path();  // "folder/." is "folder"
+    return normal.string();
 }
 
 // The candidate folders, in order of preference.

@@ -39,6 +39,8 @@ std::string RunJsonLine(const RunRecord& run) {
                                   {"steps", steps},
                                   {"soak_erroneous_percent", Nullable(run.soakErroneousPercent)},
                                   {"soak_lost_percent", Nullable(run.soakLostPercent)},
-                                  {"soak_jitter_ms", Nullable(run.soakJitterMs)}}
+                                  {"soak_jitter_ms", Nullable(run.soakJitterMs)},
+                                  {"hook", Nullable(run.hook)},
+                                  {"hook_status", Nullable(run.hookStatus)}}
         .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

@@ -31,6 +31,24 @@ TEST(HistoryFormats, JsonLineIsTheRunsOwnRecord) {
     EXPECT_NE(RunJsonLine(run).find(R"("steps":[{"step":"flash","ok":true}])"), std::string::npos);
 }
 
+// The command run after the board, and how it ended, in each of history's formats; none for a
+// run without one.
+TEST(HistoryFormats, EachFormatTellsTheHooksStatus) {
+    RunRecord run = SampleRun();
+    EXPECT_EQ(HistoryReport({run}, HistoryFormat::Text).find("hook"), std::string::npos);
+    EXPECT_NE(RunJsonLine(run).find(R"("hook":null,"hook_status":null)"), std::string::npos);
+    run.hook = "on_pass";
+    run.hookStatus = "exit 2";
+    run.hookOutput = "no paper\n";
+    EXPECT_NE(HistoryReport({run}, HistoryFormat::Text).find("  hook on_pass: exit 2\n"),
+              std::string::npos);
+    EXPECT_NE(RunJsonLine(run).find(R"("hook":"on_pass","hook_status":"exit 2"})"),
+              std::string::npos);
+    const std::string csv = HistoryReport({run}, HistoryFormat::Csv);
+    EXPECT_NE(csv.find(",hook,hook_status\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",on_pass,exit 2\n"), std::string::npos) << csv;
+}
+
 TEST(HistoryFormats, DamagedStepsAreKeptAsText) {
     RunRecord run = SampleRun();
     run.steps = "[{\"step\":";

@@ -308,10 +308,10 @@ TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
     EXPECT_EQ(csv.substr(0, csv.find('\n')),
               "id,serial,die_id,chip_id,station,port,recipe,image_sha256,config_sha256,"
               "started_at,finished_at,result,failed_step,error,steps,soak_erroneous_percent,"
-              "soak_lost_percent,soak_jitter_ms");
+              "soak_lost_percent,soak_jitter_ms,hook,hook_status");
     EXPECT_NE(csv.find(",\"k350a, line 2\","), std::string::npos);
     EXPECT_NE(csv.find("\"the flash differs \"\"here\"\"\""), std::string::npos);
-    EXPECT_NE(csv.find(",1.2500\n"), std::string::npos);
+    EXPECT_NE(csv.find(",1.2500,,\n"), std::string::npos);
 
     const std::string json = HistoryReport({run}, HistoryFormat::Json);
     EXPECT_NE(json.find(R"("serial":"0042")"), std::string::npos);

@@ -305,7 +305,8 @@ RunRecord JournaledRun(int board) {
 TEST_F(StationStoreTest, TheUnitsUnprivilegedStationKeepsItsRunsInItsStateDirectory) {
     if (!usePostgres("unitlayout")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
     const UnitLayout unit(folder);
-    const std::map<std::string, std::string> environment{{"HOME", unit.etc}};
+    const std::map<std::string, std::string> environment{{"HOME", unit.etc},
+                                                         {"STATE_DIRECTORY", unit.state}};
     const auto line = StartStation(
         unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}), environment,
         ProgramUser::UnprivilegedWhenRoot);
