@@ -186,7 +186,8 @@ namespace {
 // or another of these folders may hold.
 struct StationJournals {
     explicit StationJournals(const JournalPlace& place) : own(place.path) {
-        for (const std::string& path : place.older) older.push_back(std::make_unique<RunJournal>(path));
+        for (const std::string& path : place.older)
+            older.push_back(std::make_unique<RunJournal>(path));
     }
     std::vector<RunJournal*> all() {
         std::vector<RunJournal*> journals{&own};
@@ -217,9 +218,8 @@ public:
         const int signals = console_.signalsReceived();
         if (signals > signalsBefore_ && !finishSaid_) {
             finishSaid_ = true;
-            const std::string again = console_.stopCause() == std::string("Ctrl+C")
-                                          ? "Ctrl+C again"
-                                          : "a second signal";
+            const std::string again =
+                console_.stopCause() == std::string("Ctrl+C") ? "Ctrl+C again" : "a second signal";
             console_.message("k350ctl: the journal's replay stops after the run under way; " +
                              again + " stops now");
         }

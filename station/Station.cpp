@@ -201,7 +201,13 @@ StationCounts Station::run(const std::function<StationStop()>& stop, int boardLi
         if (!job_.journal || job_.journal->lostHere() == 0) return false;
         if (!lostTold) {
             lostTold = true;
-            observer({{}, {}, {}, "station", "unrecorded", std::uint32_t(inFlight()), 0,
+            observer({{},
+                      {},
+                      {},
+                      "station",
+                      "unrecorded",
+                      std::uint32_t(inFlight()),
+                      0,
                       kUnrecordedText});
         }
         return true;

@@ -110,12 +110,12 @@ std::string KeepInJournal(const StationJob& job, const RunRecord& run, bool* kep
         return "the run is neither in the store nor in a journal: " + std::string(error.what()) +
                "; the run, for the record: " +
                nlohmann::ordered_json{{"key", run.key},
-                              {"die_id", run.dieId},
-                              {"serial", run.serial},
-                              {"result", run.result},
-                              {"started_at", run.startedAt},
-                              {"finished_at", run.finishedAt},
-                              {"failed_step", run.failedStep}}
+                                      {"die_id", run.dieId},
+                                      {"serial", run.serial},
+                                      {"result", run.result},
+                                      {"started_at", run.startedAt},
+                                      {"finished_at", run.finishedAt},
+                                      {"failed_step", run.failedStep}}
                    .dump();
     }
 }

@@ -16,8 +16,9 @@ std::unique_ptr<SqlRunStore> OpenSqlRunStore(const std::string& location, StoreA
         return std::make_unique<SqlRunStore>(std::make_unique<PostgresConnection>(location, access),
                                              access, ShownLocation(location));
     }
-    return std::make_unique<SqlRunStore>(std::make_unique<SqliteConnection>(location, access, lockWait),
-                                         access, ShownLocation(location));
+    return std::make_unique<SqlRunStore>(
+        std::make_unique<SqliteConnection>(location, access, lockWait), access,
+        ShownLocation(location));
 }
 
 std::unique_ptr<RunStore> OpenRunStore(const std::string& location, StoreAccess access,

@@ -271,7 +271,7 @@ JournalReplay RunJournal::replay(RunStore& store, const std::string& location,
     result.damagedKeptIn = putAside ? aside : path_;
     std::vector<std::string> left;
     std::set<std::string> written;  // a run kept again with its hook's outcome is one run
-    std::exception_ptr failure;  // kept whole: a wait the operator stopped says so
+    std::exception_ptr failure;     // kept whole: a wait the operator stopped says so
     for (const JournalLine& line : lines) {
         if (line.damaged && putAside) continue;
         if (!line.run || failure || result.stopped) {

@@ -47,7 +47,7 @@ public:
     // How many runs of the store the journal holds.
     int pending(const std::string& location) const;
     int keptHere() const { return kept_; }  // by this process
-    int lostHere() const;  // runs this process could keep nowhere
+    int lostHere() const;                   // runs this process could keep nowhere
 
 private:
     std::string path_;

@@ -382,9 +382,10 @@ void SqlRunStore::recordRun(const RunRecord& run) {
         writeEnd(run, "run_key = ?", run.key);
         // A journal keeps the hook's outcome with the run when the store could not take it.
         if (!run.hook.empty()) {
-            db_->run("UPDATE k350_runs SET hook = ?, hook_status = ?, hook_output = ?"
-                     " WHERE run_key = ?",
-                     {run.hook, run.hookStatus, run.hookOutput, run.key});
+            db_->run(
+                "UPDATE k350_runs SET hook = ?, hook_status = ?, hook_output = ?"
+                " WHERE run_key = ?",
+                {run.hook, run.hookStatus, run.hookOutput, run.key});
         }
         if (const auto id = runWithKey(run.key)) RunFigures(*db_).ended(*id);
         return 0;

@@ -100,7 +100,7 @@ std::string StoreIdentity(const std::string& location) {
 
 std::string JournalFileName(const std::string& location) {
     const std::string identity = StoreIdentity(location);
-    const std::string hash =
-        Sha256Hex(std::vector<std::uint8_t>(identity.begin(), identity.end())).substr(0, kHashDigits);
+    const std::string hash = Sha256Hex(std::vector<std::uint8_t>(identity.begin(), identity.end()))
+                                 .substr(0, kHashDigits);
     return FileNameSafe(Readable(location)) + "-" + hash + ".journal";
 }

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -202,7 +202,8 @@ TEST_F(StationStoreTest, AnSqliteStoreOnAFullDiskLosesNoBoard) {
     // The next start writes them before it takes a board; there are none to take this time.
     const auto next = StartStation(folder, {"station", "--image", folder + "/image.rom", "--store",
                                             store, "--boards", "1", "--store-retry", "1"});
-    ASSERT_TRUE(next->waitForText("4 run(s) from the journal " + journalPath() + " written", kLimit))
+    ASSERT_TRUE(
+        next->waitForText("4 run(s) from the journal " + journalPath() + " written", kLimit))
         << next->output();
     next->finish(kLimit);
     EXPECT_FALSE(std::filesystem::exists(journalPath()));
@@ -267,7 +268,8 @@ namespace {
 // The shipped unit's layout: the recipe in a folder of root's (/etc/k350), the station a user of
 // its own that may write its state directory only.
 struct UnitLayout {
-    explicit UnitLayout(const std::string& folder) : etc(folder + "/etc"), state(folder + "/state") {
+    explicit UnitLayout(const std::string& folder)
+        : etc(folder + "/etc"), state(folder + "/state") {
         std::filesystem::permissions(folder, std::filesystem::perms(0755));
         std::filesystem::create_directory(etc);
         std::filesystem::create_directory(state);
@@ -307,9 +309,9 @@ TEST_F(StationStoreTest, TheUnitsUnprivilegedStationKeepsItsRunsInItsStateDirect
     const UnitLayout unit(folder);
     const std::map<std::string, std::string> environment{{"HOME", unit.etc},
                                                          {"STATE_DIRECTORY", unit.state}};
-    const auto line = StartStation(
-        unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}), environment,
-        ProgramUser::UnprivilegedWhenRoot);
+    const auto line =
+        StartStation(unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}),
+                     environment, ProgramUser::UnprivilegedWhenRoot);
     ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
     ASSERT_TRUE(Server().stop());
     const int status = line->finish(kLimit).status;
@@ -319,9 +321,9 @@ TEST_F(StationStoreTest, TheUnitsUnprivilegedStationKeepsItsRunsInItsStateDirect
     EXPECT_THAT(log, HasSubstr("the run is kept in the journal " + journal));
     EXPECT_THAT(log, ::testing::Not(HasSubstr("Permission denied")));
     ASSERT_TRUE(Server().start());
-    const auto sync = StartStation(unit.etc, {"station", "--sync", "--recipe", unit.recipe(),
-                                              "--store", store},
-                                   environment, ProgramUser::UnprivilegedWhenRoot);
+    const auto sync =
+        StartStation(unit.etc, {"station", "--sync", "--recipe", unit.recipe(), "--store", store},
+                     environment, ProgramUser::UnprivilegedWhenRoot);
     EXPECT_EQ(sync->finish(kLimit).status, 0) << sync->output();
     EXPECT_FALSE(std::filesystem::exists(journal));
     expectEveryBoardRecordedOnce(log);
@@ -336,9 +338,9 @@ TEST_F(StationStoreTest, AStationThatCanKeepARunNowhereSaysSoAndFails) {
     const UnitLayout unit(folder);
     const std::map<std::string, std::string> environment{{"HOME", unit.etc},
                                                          {"STATE_DIRECTORY", unit.etc}};
-    const auto line = StartStation(
-        unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}), environment,
-        ProgramUser::UnprivilegedWhenRoot);
+    const auto line =
+        StartStation(unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}),
+                     environment, ProgramUser::UnprivilegedWhenRoot);
     ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
     ASSERT_TRUE(Server().stop());
     const int status = line->finish(kLimit).status;
@@ -346,8 +348,8 @@ TEST_F(StationStoreTest, AStationThatCanKeepARunNowhereSaysSoAndFails) {
     const std::string log = line->output();
     EXPECT_EQ(status, 5) << log;
     EXPECT_THAT(log, HasSubstr("k350ctl: no folder can take the journal (" + unit.etc));
-    EXPECT_THAT(log, HasSubstr("the run is neither in the store nor in a journal: journal " +
-                               unit.etc));
+    EXPECT_THAT(log,
+                HasSubstr("the run is neither in the store nor in a journal: journal " + unit.etc));
     EXPECT_THAT(log, HasSubstr("cannot be written: Permission denied; the run, for the record: "));
     EXPECT_THAT(log, HasSubstr(R"("step":"station","state":"unrecorded")"));
     EXPECT_THAT(log, HasSubstr("run(s) could be kept neither in the store nor in the journal"));
@@ -367,12 +369,12 @@ TEST_F(StationStoreTest, AnOlderJournalIsReplayedAndItsCutLineKeptAsideAndTold) 
                           R"("2026-12-09T08:02:00Z","result":"passed","steps":"[]"})"
                           "\n"
                        << R"({"store":"line.sqlite","key":"old-2","id":0,"die_id":"0x08","chi)";
-    const auto sync = StartStation(folder, {"station", "--sync", "--recipe", folder + "/k350a.toml",
-                                            "--store", store});
+    const auto sync = StartStation(
+        folder, {"station", "--sync", "--recipe", folder + "/k350a.toml", "--store", store});
     EXPECT_EQ(sync->finish(kLimit).status, 4) << sync->output();
-    EXPECT_THAT(sync->output(), HasSubstr("the journal " + old +
-                                          " line 2 is damaged (cut short); it is kept in " + old +
-                                          ".damaged-"));
+    EXPECT_THAT(sync->output(),
+                HasSubstr("the journal " + old + " line 2 is damaged (cut short); it is kept in " +
+                          old + ".damaged-"));
     EXPECT_THAT(sync->output(), HasSubstr("1 run(s) from the journal " + old + " written"));
     const auto runs = OpenRunStore(store, StoreAccess::Read)->history({});
     ASSERT_EQ(runs.size(), 1u);
@@ -382,15 +384,16 @@ TEST_F(StationStoreTest, AnOlderJournalIsReplayedAndItsCutLineKeptAsideAndTold) 
         kept += entry.path().filename().string().starts_with("k350a.journal.damaged-");
     }
     EXPECT_EQ(kept, 1);
-    const auto again = StartStation(folder, {"station", "--sync", "--recipe",
-                                             folder + "/k350a.toml", "--store", store});
+    const auto again = StartStation(
+        folder, {"station", "--sync", "--recipe", folder + "/k350a.toml", "--store", store});
     EXPECT_EQ(again->finish(kLimit).status, 0) << again->output();
 }
 
 // Another program holds the SQLite store locked: the journal's replay waits the operator's retry
 // time (not SQLite's own minute), saying so, and fails; under a long retry time it answers the
 // first signal by stopping after its run and the second at once, each said.
-TEST_F(StationStoreTest, ALockedSqliteStoreIsWaitedForAsLongAsTheOperatorSaysAndSignalsAreAnswered) {
+TEST_F(StationStoreTest,
+       ALockedSqliteStoreIsWaitedForAsLongAsTheOperatorSaysAndSignalsAreAnswered) {
     store = folder + "/line.sqlite";
     OpenRunStore(store);
     std::filesystem::create_directory(folder + "/state");
@@ -412,9 +415,10 @@ TEST_F(StationStoreTest, ALockedSqliteStoreIsWaitedForAsLongAsTheOperatorSaysAnd
     ASSERT_TRUE(sync->waitForText("k350ctl: waiting for the store (up to 600 s)", kLimit))
         << sync->output();
     sync->signal(SIGTERM);
-    EXPECT_TRUE(sync->waitForText("k350ctl: the journal's replay stops after the run under way; "
-                                  "a second signal stops now",
-                                  kLimit))
+    EXPECT_TRUE(
+        sync->waitForText("k350ctl: the journal's replay stops after the run under way; "
+                          "a second signal stops now",
+                          kLimit))
         << sync->output();
     sync->signal(SIGTERM);
     const ProgramRun stopped = sync->finish(kLimit);

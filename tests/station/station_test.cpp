@@ -13,15 +13,15 @@
 #include <set>
 #include <thread>
 
-#include "station/StationSequence.h"
-#include "store/RunJournal.h"
-#include "store/RunStore.h"
-#include "store/SqliteConnection.h"
 #include "config/ConfigFile.h"
 #include "config/Cp1251.h"
 #include "config/RecordRules.h"
 #include "config/ServiceCodes.h"
 #include "config/Sha256.h"
+#include "station/StationSequence.h"
+#include "store/RunJournal.h"
+#include "store/RunStore.h"
+#include "store/SqliteConnection.h"
 #include "tests/support/CliFixture.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SimTime.h"
@@ -634,9 +634,9 @@ protected:
         return station.run([] { return StationStop::None; }, 0);
     }
     const StationEvent* eventOf(const std::string& step) const {
-        const auto found = std::find_if(events.begin(), events.end(), [&](const StationEvent& event) {
-            return event.step == step;
-        });
+        const auto found =
+            std::find_if(events.begin(), events.end(),
+                         [&](const StationEvent& event) { return event.step == step; });
         return found == events.end() ? nullptr : &*found;
     }
     std::optional<SqliteConnection> holder;

@@ -2,13 +2,12 @@
 // lock is waited for as any outage is, for the operator's retry time (on the virtual clock; only
 // SQLite's own half-second looks at the lock take real time), said as a wait, and a stop ends the
 // wait at once.
-#include "store/RetryingRunStore.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
 
+#include "store/RetryingRunStore.h"
 #include "store/SqliteConnection.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/VirtualClock.h"

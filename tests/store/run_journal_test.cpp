@@ -2,8 +2,6 @@
 // location reach it under another, journals of an older k350ctl are read, and a line cut short or
 // damaged is put aside and told while the good runs are written. On SQLite and on a PostgreSQL
 // server the test starts.
-#include "store/RunJournal.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "store/RunJournal.h"
 #include "store/StoreIdentity.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TemporaryFolder.h"
@@ -148,7 +147,8 @@ TEST_P(RunJournalTest, DamagedLinesArePutAsideAndTheGoodRunsWritten) {
 // The operator stops a replay: the run under way is written, the rest stay for the next one.
 TEST_P(RunJournalTest, AReplayAskedToStopEndsAfterTheRunUnderWay) {
     RunJournal journal(folder.file("line.journal"));
-    for (int i = 1; i <= 3; ++i) journal.keep(Passed("key-" + std::to_string(i), "0x0" + std::to_string(i)), location);
+    for (int i = 1; i <= 3; ++i)
+        journal.keep(Passed("key-" + std::to_string(i), "0x0" + std::to_string(i)), location);
     const JournalReplay replay =
         journal.replay(*OpenRunStore(location), location, [] { return true; });
     EXPECT_TRUE(replay.stopped);
