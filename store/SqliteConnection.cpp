@@ -12,6 +12,9 @@
 namespace {
 // The pause between two looks at another writer's lock: a stop is seen after at most this long.
 constexpr std::uint32_t kLockLookMs = 10;
+// A stop ends a wait for the lock, not another writer's short transaction: a run ended by the
+// operator still takes its turn.
+constexpr std::int64_t kStopAfterUs = 200'000;
 
 struct StatementCloser {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
@@ -113,8 +116,9 @@ int SqliteConnection::waitForLock(void* self, int tries) {
 bool SqliteConnection::waitedForLock(int tries) {
     SystemClock clock;
     if (tries == 0) lockWaitStartUs_ = clock.nowUs();
-    if (lockWait_.stopping && lockWait_.stopping()) return false;
-    if (clock.nowUs() - lockWaitStartUs_ >= std::int64_t(lockWait_.ms) * 1000) return false;
+    const std::int64_t waitedUs = clock.nowUs() - lockWaitStartUs_;
+    if (waitedUs >= kStopAfterUs && lockWait_.stopping && lockWait_.stopping()) return false;
+    if (waitedUs >= std::int64_t(lockWait_.ms) * 1000) return false;
     clock.sleepMs(kLockLookMs);
     return true;
 }

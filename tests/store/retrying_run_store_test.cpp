@@ -90,7 +90,8 @@ TEST_F(LockedSqliteStore, AStopEndsTheWaitForTheLockAtOnce) {
 }
 
 // A stop that comes while SQLite itself waits for the lock (its first half-second, before any
-// retry) is seen there, at its next look at the lock, not at the end of that wait.
+// retry) is seen there, at its next look at the lock once the wait is longer than another
+// writer's transaction, not at the end of that wait.
 TEST_F(LockedSqliteStore, AStopIsSeenInsideSqlitesOwnWait) {
     int looks = 0;
     RetryingRunStore store(location, clock, 600, waiting, [&] { return ++looks > 5; });
