@@ -1,7 +1,5 @@
 // Where a station keeps its journal: the first folder of its list it may write, named after the
 // store, with the folders it passed over and an older k350ctl's journals still replayed.
-#include "station/JournalPlace.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "station/JournalPlace.h"
 #include "store/StoreIdentity.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -50,8 +49,8 @@ TEST_F(JournalPlaceTest, SystemdsStateDirectoryComesFirstItsFirstFolderOnly) {
     EXPECT_THAT(place.older, Contains(folder.file("xdg/k350/" + name)));
     EXPECT_THAT(place.older, Contains(folder.file("etc/" + name)));
     EXPECT_THAT(place.older, Contains(folder.file("etc/k350a.journal")));
-    EXPECT_THAT(place.older, Contains(std::filesystem::current_path().string() +
-                                      "/k350-station.journal"));
+    EXPECT_THAT(place.older,
+                Contains(std::filesystem::current_path().string() + "/k350-station.journal"));
 }
 
 TEST_F(JournalPlaceTest, WithoutSystemdTheUsersStateFolderIsMade) {
