@@ -36,8 +36,9 @@ then
 fi
 # ... and what no tighter setting may take from the station: its boards' USB nodes, the network
 # for a PostgreSQL store and the hooks (lp, curl), netlink for libusb's hot-plug monitor, the
-# notify socket (AF_UNIX), and the state folder its journal and default store live in.
-for needed in 'DeviceAllow=char-usb_device rw' 'StateDirectory=k350' 'Type=notify' \
+# notify socket (AF_UNIX), and the state folder its journal and default store live in, owned by
+# one user for every bench of the host.
+for needed in 'DeviceAllow=char-usb_device rw' 'StateDirectory=k350' 'Type=notify' 'User=k350' \
               'RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK'; do
     grep -qxF "$needed" "$unit" || fail "the unit lacks $needed"
 done
