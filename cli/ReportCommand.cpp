@@ -1,9 +1,14 @@
 // report: the line's figures for a period, counted in the store, as text, JSON, CSV or a page.
+#include <cerrno>
+#include <cstring>
+
 #include "cli/Commands.h"
 #include "config/PosixFile.h"
 #include "report/LineReportRead.h"
 #include "report/TimeBound.h"
+#include "store/DamagedRuns.h"
 #include "store/RunStore.h"
+#include "store/StoreText.h"
 
 namespace {
 
@@ -18,8 +23,15 @@ int WritePage(const std::string& path, const std::string& page, Console& console
         return ExitStatus::Ok;
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(page.data());
+    errno = 0;
     if (WriteFileAtomically(path, bytes, page.size()) != AtomicWriteResult::Ok) {
-        return Fail(console, "file " + Quoted(path) + " cannot be written", ExitStatus::File);
+        // The step that failed left its reason in errno (a folder that is missing or not ours,
+        // a full disk).
+        const int reason = errno;
+        return Fail(console,
+                    "file " + Quoted(path) + " cannot be written" +
+                        (reason ? std::string(": ") + std::strerror(reason) : std::string()),
+                    ExitStatus::File);
     }
     return ExitStatus::Ok;
 }
@@ -39,13 +51,18 @@ int ReportCommand(const Options& options, Console& console) {
     }
     const AlertRule rule{options.alertFailures.value_or(AlertRule{}.failures),
                          options.alertOf.value_or(AlertRule{}.of)};
+    const std::string location = options.store.value_or(kDefaultStore);
     LineReport report;
     try {
         report = ReadLineReportAt(
-            options.store.value_or(kDefaultStore), *period,
+            location, *period,
             {{}, {}, options.stationName, options.port, options.recipe.value_or("")}, rule);
     } catch (const StoreError& error) {
         return Fail(console, error.what(), ExitStatus::File);
+    }
+    // Told whatever the form, on standard error: the figures stand without them.
+    if (const std::string damaged = DamagedRunsText(report.leftOut); !damaged.empty()) {
+        console.message("k350ctl: store " + ShownLocation(location) + ": " + damaged);
     }
     if (options.html) {
         return WritePage(*options.html, RenderedLineReport(report, ReportFormat::Html), console);

@@ -40,10 +40,14 @@ std::string StoreFailureText(const StoreError& error) {
 }
 
 // Work on the store before any board (waited for as long as a board would wait for it); the
-// exit status when it failed.
-std::optional<int> StoreRefusal(Console& console, const std::function<void()>& work) {
+// exit status when it failed. What opening it had to tell is told.
+std::optional<int> StoreRefusal(Console& console, RunStore& store,
+                                const std::function<void()>& work) {
     try {
         work();
+        if (const std::string notice = store.openingNotice(); !notice.empty()) {
+            console.message("k350ctl: " + notice);
+        }
         return std::nullopt;
     } catch (const StoreError& error) {
         console.message(StoreFailureText(error));
@@ -279,7 +283,9 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
         return result;
     };
     if (arguments.sync) {
-        if (const auto status = StoreRefusal(console, [&] { store.open(); })) return *status;
+        if (const auto status = StoreRefusal(console, store, [&] { store.open(); })) {
+            return *status;
+        }
         const Replay synced = replay();
         if (synced.stopped) return console.stoppedStatus();
         if (!synced.allWritten || synced.damaged) return ExitStatus::File;
@@ -288,11 +294,16 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     }
     // The bench's name in the record; the host's name unless one host carries several benches.
     if (const char* bench = console.variable("K350_STATION"); bench && *bench) job.station = bench;
+    // Every run keeps the names and every report shows them: refused now, before any serial is
+    // taken, rather than by the store at each board.
+    if (const std::string refusal = StationNamesProblem(job); !refusal.empty()) {
+        return Refuse(console, refusal, ExitStatus::Usage);
+    }
     if (!HasStationAccess(job, arguments.code, console)) return ExitStatus::Usage;
     // The store is made or upgraded now, not by the first board, and takes what the journal
     // kept from the last time; a store of the other serial form is refused before any board is
     // touched.
-    if (const auto status = StoreRefusal(console, [&] {
+    if (const auto status = StoreRefusal(console, store, [&] {
             store.open();
             store.checkSerials(job.serials);
         })) {
@@ -381,6 +392,13 @@ int RunHistoryCommand(const HistoryArguments& arguments, Console& console) {
                           ExitStatus::Usage);
         }
         *bound = UtcText(bound == &filter.since ? span->first : span->after);
+    }
+    // A period that ends before it begins holds no run: a mistyped bound, not an empty history.
+    if (!filter.since.empty() && !filter.before.empty() && filter.before <= filter.since) {
+        return Refuse(console,
+                      "--until " + Quoted(arguments.until) + " is not after --since " +
+                          Quoted(arguments.since) + ": the end of the period comes after its start",
+                      ExitStatus::Usage);
     }
     try {
         const auto runs = OpenRunStore(arguments.store.value_or(kDefaultStore), StoreAccess::Read)

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "store/RunJson.h"
+#include "store/StoreText.h"
 
 namespace {
 
@@ -13,13 +14,6 @@ std::string Figure(const std::optional<double>& value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.4f", *value);
     return text;
-}
-
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
 }
 
 const std::vector<std::string> kColumns{"id",
@@ -66,51 +60,21 @@ std::vector<std::string> Values(const RunRecord& run) {
             run.hookStatus};
 }
 
-// A stored text on one line of the report, escaped as `show` escapes a record's text: whatever
-// a recipe name or an error holds, it never starts a line of its own or moves the cursor.
-std::string Escaped(const std::string& text) {
-    std::string escaped;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\\') {
-            escaped += "\\\\";
-        } else if (byte == '\n') {
-            escaped += "\\n";
-        } else if (byte == '\r') {
-            escaped += "\\r";
-        } else if (byte == '\t') {
-            escaped += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02X", unsigned(byte));
-            escaped += code;
-        } else if (byte == 0xC2 && i + 1 < text.size() &&
-                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            // A C1 control (U+0080 to U+009F), which a terminal obeys like ESC [.
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02X",
-                          unsigned(static_cast<unsigned char>(text[++i])));
-            escaped += code;
-        } else {
-            escaped += char(byte);
-        }
-    }
-    return escaped;
-}
-
 std::string TextLine(const RunRecord& run) {
-    std::string line = Escaped(run.startedAt) + "  " +
-                       (run.serial.empty() ? "----" : Escaped(run.serial)) + "  " +
-                       Escaped(run.dieId) + "  " + Escaped(run.station) + " " + Escaped(run.port) +
-                       "  " + Escaped(run.result);
+    std::string line = EscapedLine(run.startedAt) + "  " +
+                       (run.serial.empty() ? "----" : EscapedLine(run.serial)) + "  " +
+                       EscapedLine(run.dieId) + "  " + EscapedLine(run.station) + " " +
+                       EscapedLine(run.port) + "  " + EscapedLine(run.result);
     if (!run.failedStep.empty()) {
-        line += " at " + Escaped(run.failedStep) + ": " + Escaped(run.error);
+        line += " at " + EscapedLine(run.failedStep) + ": " + EscapedLine(run.error);
     }
-    line += "  recipe " + Escaped(run.recipe);
-    if (!run.imageSha256.empty()) line += "  image " + Escaped(run.imageSha256.substr(0, 12));
-    if (!run.configSha256.empty()) line += "  config " + Escaped(run.configSha256.substr(0, 12));
-    if (!run.hook.empty()) line += "  hook " + Escaped(run.hook) + ": " + Escaped(run.hookStatus);
+    line += "  recipe " + EscapedLine(run.recipe);
+    if (!run.imageSha256.empty()) line += "  image " + EscapedLine(run.imageSha256.substr(0, 12));
+    if (!run.configSha256.empty())
+        line += "  config " + EscapedLine(run.configSha256.substr(0, 12));
+    if (!run.hook.empty()) {
+        line += "  hook " + EscapedLine(run.hook) + ": " + EscapedLine(run.hookStatus);
+    }
     return line;
 }
 

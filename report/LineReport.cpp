@@ -7,6 +7,7 @@
 
 #include "store/Json.h"
 #include "store/RunStore.h"
+#include "store/StoreText.h"
 
 namespace {
 
@@ -149,9 +150,10 @@ std::string Left(const std::string& text, std::size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
+// The table's texts come from the store: escaped, as history escapes them.
 std::string GroupTitle(const GroupName& name) {
     if (name.station.empty()) return "line";
-    return name.port.empty() ? name.station : name.station + " " + name.port;
+    return EscapedLine(name.port.empty() ? name.station : name.station + " " + name.port);
 }
 
 std::string TableHeader(const char* first) {
@@ -178,7 +180,7 @@ std::string StepTable(const GroupFigures& group) {
     std::string text = Left("STEP", 12) + Right("RUNS", 7) + Right("FAILED", 8) +
                        Right("MEDIAN", 9) + Right("P95", 9) + "\n";
     for (const StepFigures& step : group.steps) {
-        text += Left(step.step, 12) + Right(std::to_string(step.runs), 7) +
+        text += Left(EscapedLine(step.step), 12) + Right(std::to_string(step.runs), 7) +
                 Right(std::to_string(step.failed), 8) + Right(SecondsText(step.median), 9) +
                 Right(SecondsText(step.p95), 9) + "\n";
     }
@@ -190,7 +192,8 @@ std::string FailureList(const GroupFigures& group, std::size_t most) {
     for (std::size_t i = 0; i < group.failures.size() && i < most; ++i) {
         const FailureCount& failure = group.failures[i];
         text += Right(std::to_string(failure.count), 6) + "  " +
-                Left(failure.step.empty() ? "-" : failure.step, 10) + failure.error + "\n";
+                Left(failure.step.empty() ? "-" : EscapedLine(failure.step), 10) +
+                EscapedLine(failure.error) + "\n";
     }
     if (group.failures.size() > most) {
         text += "        and " + std::to_string(group.failures.size() - most) +
@@ -205,8 +208,8 @@ std::string HourBars(const GroupFigures& group) {
     std::string text;
     for (const HourCount& hour : group.hours) {
         const auto width = std::size_t(hour.ended * 40 / most);
-        text += "  " + LocalHour(hour.hour) + "  " + Right(std::to_string(hour.ended), 5) + "  " +
-                std::string(width, '#') + "\n";
+        text += "  " + EscapedLine(LocalHour(hour.hour)) + "  " +
+                Right(std::to_string(hour.ended), 5) + "  " + std::string(width, '#') + "\n";
     }
     return text;
 }
@@ -273,13 +276,6 @@ Json GroupJson(const GroupFigures& group) {
     return json;
 }
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 std::string CsvNumber(const std::optional<double>& value) {
     return value ? ReportFigure("%.4f", *value) : "";
 }
@@ -337,6 +333,7 @@ LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,
     report.stations = ReadLevel(queries, ReportLevel::Station, rows);
     report.ports = ReadLevel(queries, ReportLevel::Port, rows);
     MarkSuspects(queries, rule, report.ports);
+    report.leftOut = queries.damagedRuns();
     return report;
 }
 
@@ -357,7 +354,7 @@ std::string LocalHour(const std::string& utcHour) {
 }
 
 std::string LineReportText(const LineReport& report) {
-    std::string text = "K-350 line report, " + report.periodText + "\n\n";
+    std::string text = "K-350 line report, " + EscapedLine(report.periodText) + "\n\n";
     if (report.line.counts.runs == 0) return text + "No runs in this period.\n";
     text += TableHeader("") + TableRow(report.line);
     text += "\n" + TableHeader("STATION");
@@ -374,7 +371,8 @@ std::string LineReportText(const LineReport& report) {
         if (!port.suspect) continue;
         if (!suspects) text += "\nSUSPECT PORTS\n";
         suspects = true;
-        text += "  " + port.name.station + ": " + AlertMessage(*port.suspect) + "\n";
+        text += "  " + EscapedLine(port.name.station) + ": " +
+                EscapedLine(AlertMessage(*port.suspect)) + "\n";
     }
     text +=
         "\nUNUS: unusable. INT: interrupted or unfinished. RETEST: runs after a board's "

@@ -32,6 +32,7 @@ struct LineReport {
     AlertRule rule;
     GroupFigures line;
     std::vector<GroupFigures> stations, ports;
+    std::vector<DamagedRun> leftOut;  // damaged runs, out of the times and steps
 };
 
 LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,

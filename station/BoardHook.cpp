@@ -14,6 +14,7 @@
 
 #include "station/HookProcess.h"
 #include "store/RunJson.h"
+#include "store/StoreText.h"
 
 extern char** environ;
 
@@ -21,8 +22,12 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// Never handed on: the hook has no business with the board's access code.
-constexpr const char* kWithheld = "K350_SERVICE_CODE=";
+// Never handed on: the board's access code, and every libpq variable (PGPASSWORD, PGPASSFILE,
+// PGSERVICE, PGSERVICEFILE and the ones that name a key or a server): a hook has no business with
+// the store's credentials, and whatever it prints is kept in the store and shown.
+bool Withheld(const std::string& variable) {
+    return variable.starts_with("K350_SERVICE_CODE=") || variable.starts_with("PG");
+}
 
 // The keepers of the hooks running now, one slot each; 0 is a free slot.
 std::array<std::atomic<pid_t>, 64> running{};
@@ -156,32 +161,6 @@ private:
     std::size_t leftOut_ = 0;
 };
 
-// The output as text the store takes: a NUL, or bytes that are not UTF-8 (a cut character at the
-// limit, a program's Latin-1), become U+FFFD.
-std::string AsText(const std::string& bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = byte < 0x80           ? 1
-                                   : (byte >> 5) == 0x6  ? 2
-                                   : (byte >> 4) == 0xE  ? 3
-                                   : (byte >> 3) == 0x1E ? 4
-                                                         : 0;
-        bool valid = length > 0 && byte != 0 && i + length <= bytes.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (static_cast<unsigned char>(bytes[i + k]) >> 6) == 0x2;
-        }
-        if (valid) {
-            text.append(bytes, i, length);
-            i += length;
-        } else {
-            text += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return text;
-}
-
 // The last line the hook printed, for the operator.
 std::string LastLine(const std::string& output) {
     std::size_t end = output.find_last_not_of("\r\n");
@@ -208,7 +187,7 @@ std::vector<std::string> HookEnvironment(const RunRecord& run) {
     std::vector<std::string> environment;
     for (char** variable = environ; variable && *variable; ++variable) {
         const std::string text = *variable;
-        if (text.starts_with(kWithheld)) continue;
+        if (Withheld(text)) continue;
         environment.push_back(text);
     }
     const std::pair<const char*, std::string> fields[] = {
@@ -290,7 +269,7 @@ HookOutcome RunHook(const std::string& command, const RunRecord& run, double tim
         if (notice.kind == HookProcess::Notice::ShellEnded) status = notice.status;
     }
     registered.release();
-    outcome.output = AsText(output.bytes());
+    outcome.output = StorableText(output.bytes());
     if (late) {
         hook.kill();
         outcome.status =

@@ -32,7 +32,8 @@ const std::string& HookFor(const HookCommands& hooks, const std::string& result)
 // Runs one command to its end or to the limit.
 HookOutcome RunHook(const std::string& command, const RunRecord& run, double timeoutSeconds);
 
-// The hook's environment: this process's without the service code, and the run's K350_* fields.
+// The hook's environment: this process's without the service code and libpq's PG* variables,
+// and the run's K350_* fields.
 std::vector<std::string> HookEnvironment(const RunRecord& run);
 
 // Keeps a hook's outcome with the run; "" when the store took it, otherwise what became of it.

@@ -15,6 +15,7 @@
 #include "station/FlashImage.h"
 #include "station/NumberRange.h"
 #include "station/Toml.h"
+#include "store/StoreText.h"
 
 namespace {
 
@@ -213,6 +214,17 @@ void CheckDescription(const std::string& description) {
     }
 }
 }  // namespace
+
+std::string StationNamesProblem(const StationJob& job) {
+    if (const std::string problem = NameProblem(job.station, kBenchNameLength); !problem.empty()) {
+        return "the bench name " + Quoted(job.station) + " (the host's, or K350_STATION) " +
+               problem;
+    }
+    if (const std::string problem = NameProblem(job.recipe, kRecipeNameLength); !problem.empty()) {
+        return "the recipe name " + Quoted(job.recipe) + " (its name, or its file's) " + problem;
+    }
+    return {};
+}
 
 std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,
                                 const std::string& dieId) {

@@ -61,6 +61,13 @@ StationSettings LoadStationSettings(const std::optional<std::string>& recipe,
 // name. Throws RecipeError when a file cannot be used.
 StationJob BuildStationJob(const StationSettings& settings);
 
+// Why the bench's name (the host's, or K350_STATION) or the recipe's name cannot be kept with the
+// runs and shown as it is, or "": each must be UTF-8 without control characters, the bench's at
+// most kBenchNameLength characters, the recipe's at most kRecipeNameLength.
+std::string StationNamesProblem(const StationJob& job);
+constexpr std::size_t kBenchNameLength = 64;  // a host name's own limit
+constexpr std::size_t kRecipeNameLength = 200;
+
 // A board's description: the template with {serial} and {die} replaced, line breaks as the
 // record stores them (CR LF).
 std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,

@@ -96,6 +96,10 @@ std::string InterruptedText(const std::string& step) {
     }
     return "stopped at " + step + "; run the board again";
 }
+
+std::string ElsewhereText(const RunRecord& run) {
+    return "under way on bench " + run.station + " at port " + run.port + " since " + run.startedAt;
+}
 }  // namespace
 
 std::string KeepInJournal(const StationJob& job, const RunRecord& run, bool* kept) {
@@ -223,7 +227,14 @@ BoardOutcome StationSequence::identify(Board& board) {
         }
         board.record.serial =
             store_.serialFor(board.record.dieId, board.record.chipId, job_.serials);
-        board.record.id = store_.beginRun(board.record);
+        // Looked at again with the start, in one transaction: another bench may have taken the
+        // board since.
+        const ClaimedRun claimed = store_.claimRun(board.record, runSince());
+        if (claimed.elsewhere) {
+            report(board, "board", "elsewhere", ElsewhereText(*claimed.elsewhere));
+            return BoardOutcome::Elsewhere;
+        }
+        board.record.id = claimed.id;
     } catch (const StoreError& fault) {
         return storeFailed(board, fault);
     }
@@ -311,17 +322,18 @@ void StationSequence::runHook(Board& board) {
     });
 }
 
+// The start of the oldest run that may still be under way: an older unfinished run died with its
+// station.
+std::string StationSequence::runSince() const {
+    return UtcSecondsAgo(job_.maxRunSeconds.value_or(job_.soak.seconds + kRunAllowanceSeconds));
+}
+
 // Where the board is under way on another bench, from its unfinished run younger than a run
 // may take; empty when it is not. A run of this bench's own is not: its board would be held.
 std::string StationSequence::runningElsewhere(const Board& board) {
-    const std::string since =
-        UtcSecondsAgo(job_.maxRunSeconds.value_or(job_.soak.seconds + kRunAllowanceSeconds));
-    for (const RunRecord& run : store_.history({{}, board.record.dieId, since})) {
-        if (run.result != RunResult::Unfinished || run.station == job_.station) continue;
-        return "under way on bench " + run.station + " at port " + run.port + " since " +
-               run.startedAt;
-    }
-    return {};
+    const auto other =
+        UnderWayElsewhere(store_.history({{}, board.record.dieId, runSince()}), job_.station);
+    return other ? ElsewhereText(*other) : std::string();
 }
 
 std::string StationSequence::kept(Board& board) {

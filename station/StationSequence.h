@@ -36,6 +36,7 @@ private:
     BoardOutcome identify(Board& board);
     BoardOutcome bootLoad(Board& board);
     BoardOutcome unusable(Board& board, const std::string& reason);
+    std::string runSince() const;
     std::string runningElsewhere(const Board& board);
     void endWhole(Board& board, const std::string& started);
     void runHook(Board& board);

@@ -102,6 +102,7 @@ constexpr std::int64_t kWideShare = 8;
 ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
     : db_(db), dialect_(db.dialect()), filter_(std::move(filter)) {
     keptFigures_ = db_.hasTable("k350_run_steps");
+    if (!keptFigures_) damaged_ = FindDamagedRuns(db_, where(), parameters());
     if (dialect_ != SqlDialect::Sqlite || !keptFigures_) return;
     const auto inPeriod =
         db_.run("SELECT COUNT(*) FROM k350_runs WHERE started_at >= ? AND started_at < ?",
@@ -242,7 +243,8 @@ std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
 }
 
 std::vector<TimeCount> ReportQueries::boardTimes() {
-    const std::string seconds = keptFigures_ ? "seconds" : RunFigures::RunSeconds(dialect_);
+    const std::string seconds =
+        keptFigures_ ? "seconds" : UnlessDamaged(damaged_, RunFigures::RunSeconds(dialect_));
     // A day's passed runs by their start; a year's from the index of results in group order.
     const std::string result = wide_ ? "result" : unindexed("result");
     const std::string sql = "SELECT GROUP_KEYS, " + seconds + " AS s, COUNT(*) FROM k350_runs" +
@@ -257,9 +259,10 @@ std::vector<TimeCount> ReportQueries::boardTimes() {
 
 std::vector<TimeCount> ReportQueries::stepTimes() {
     // A store of an older k350ctl keeps only the steps' JSON.
-    const std::string steps =
-        keptFigures_ ? "k350_run_steps"
-                     : "(" + RunFigures::StepRows(dialect_) + " WHERE steps IS NOT NULL) AS s";
+    const std::string steps = keptFigures_ ? "k350_run_steps"
+                                           : "(" + RunFigures::StepRows(dialect_) +
+                                                 " WHERE steps IS NOT NULL" +
+                                                 WithoutDamaged(damaged_) + ") AS s";
     const std::string sql = "SELECT GROUP_KEYS, step, ok, seconds, COUNT(*) FROM " + steps +
                             " WHERE RUN_FILTER GROUP BY g_station, g_port, step, ok, seconds";
     std::vector<TimeCount> out;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "store/DamagedRuns.h"
 #include "store/SqlConnection.h"
 #include "store/SuspectPorts.h"
 
@@ -88,6 +89,9 @@ public:
     std::vector<HourCount> hours(ReportLevel level);
     // Each port's last `perPort` runs that ended with a verdict, by station and port.
     std::vector<RecentRun> recentRuns(int perPort);
+    // The period's runs left out of the times and steps: a store that keeps its figures left
+    // them out when it filled them in; one of an older k350ctl is looked at now.
+    const std::vector<DamagedRun>& damagedRuns() const { return damaged_; }
 
 private:
     // Whether the store keeps its runs' figures (RunFigures), and whether they answer the board
@@ -115,6 +119,7 @@ private:
     bool wide_ = false;  // the period holds much of the store
     std::optional<bool> countsFromPriors_;
     std::optional<std::vector<SqlRow>> portCounts_;
+    std::vector<DamagedRun> damaged_;
 };
 
 // Each station's ports with their recent verdicts, as SuspectPorts judges them.

@@ -85,6 +85,10 @@ std::int64_t RetryingRunStore::beginRun(const RunRecord& run) {
     return retried([&](RunStore& store) { return store.beginRun(run); });
 }
 
+ClaimedRun RetryingRunStore::claimRun(const RunRecord& run, const std::string& since) {
+    return retried([&](RunStore& store) { return store.claimRun(run, since); });
+}
+
 void RetryingRunStore::finishRun(const RunRecord& run) {
     retried([&](RunStore& store) {
         store.finishRun(run);

@@ -28,11 +28,15 @@ public:
     void checkSerials(const SerialPlan& plan) override;
     std::optional<std::string> passedSerial(const std::string& dieId) override;
     std::int64_t beginRun(const RunRecord& run) override;
+    ClaimedRun claimRun(const RunRecord& run, const std::string& since) override;
     void finishRun(const RunRecord& run) override;
     void recordRun(const RunRecord& run) override;
     void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
                     const std::string& output) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
+    std::string openingNotice() const override {
+        return store_ ? store_->openingNotice() : std::string();
+    }
     // Opens the store now (creating or upgrading it), retrying as a statement is.
     void open();
 

@@ -113,12 +113,15 @@ void RunFigures::keepPriors(const std::vector<SqlValue>& run) {
     if (!alone) db_.run(BoardPriors(), run);
 }
 
-void RunFigures::fillAll() {
+std::vector<DamagedRun> RunFigures::fillAll() {
     const SqlDialect dialect = db_.dialect();
-    db_.run("UPDATE k350_runs SET seconds = " + RunSeconds(dialect));
+    const std::vector<DamagedRun> damaged = FindDamagedRuns(db_);
+    const std::string whole = WithoutDamaged(damaged);
+    db_.run("UPDATE k350_runs SET seconds = " + RunSeconds(dialect) + " WHERE 1 = 1" + whole);
     db_.run("DELETE FROM k350_run_steps");
-    db_.run(kStepColumns + StepRows(dialect) + " WHERE steps IS NOT NULL");
+    db_.run(kStepColumns + StepRows(dialect) + " WHERE steps IS NOT NULL" + whole);
     // A board of one run has none before it: its columns are empty already.
     db_.run(AllPriors("prior_", ""));
     db_.run(AllPriors("prior_pass_", " AND result = 'passed'"));
+    return damaged;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "store/DamagedRuns.h"
 #include "store/SqlConnection.h"
 
 class RunFigures {
@@ -19,8 +20,9 @@ public:
     void begun(std::int64_t runId, bool withSteps);
     // After its end was written.
     void ended(std::int64_t runId);
-    // For every run already in the store.
-    void fillAll();
+    // For every run already in the store but the damaged ones (DamagedRuns), which get no time
+    // and no steps; returns those.
+    std::vector<DamagedRun> fillAll();
 
     // The run's time in seconds to the millisecond, over k350_runs' columns; NULL while unfinished.
     static std::string RunSeconds(SqlDialect dialect);

@@ -93,6 +93,17 @@ struct HistoryFilter {
     std::string before{};  // the same; runs started before it
 };
 
+// A board's run begun, or the run of another bench that has the board under way.
+struct ClaimedRun {
+    std::int64_t id = 0;                 // the run begun; 0 when the board is under way elsewhere
+    std::optional<RunRecord> elsewhere;  // that bench's unfinished run
+};
+
+// Of a board's runs since a run's longest time, the one that holds it under way at another bench:
+// unfinished and not `station`'s own (an unfinished run of this bench died with its process).
+std::optional<RunRecord> UnderWayElsewhere(const std::vector<RunRecord>& runs,
+                                           const std::string& station);
+
 class RunStore {
 public:
     virtual ~RunStore() = default;
@@ -110,6 +121,11 @@ public:
     // Records the start of a run as unfinished; returns its id. A run with a key already
     // recorded is not recorded again: its id is returned.
     virtual std::int64_t beginRun(const RunRecord& run) = 0;
+    // Begins the run as beginRun does, unless another bench has the board under way in a run
+    // started at or after `since` (UnderWayElsewhere): then nothing is recorded and that run is
+    // returned. The look and the start are one transaction, so of two benches that take one board
+    // in the same instant only one runs it.
+    virtual ClaimedRun claimRun(const RunRecord& run, const std::string& since) = 0;
     // Records the run's end (its id, result, times, failure and figures).
     virtual void finishRun(const RunRecord& run) = 0;
     // Keeps what the command run after the board (on_pass, on_fail) printed and how it ended.
@@ -120,6 +136,9 @@ public:
     virtual void recordRun(const RunRecord& run) = 0;
     // Runs in the order they started.
     virtual std::vector<RunRecord> history(const HistoryFilter& filter) = 0;
+    // What opening the store has to tell the operator, or "": an upgrade that left damaged runs
+    // out of the figures it filled in names them.
+    virtual std::string openingNotice() const { return {}; }
 };
 
 // How a writer of an SQLite store waits for another writer's lock: in short pauses of real time

@@ -20,7 +20,7 @@ namespace {
 // it through the fill).
 struct Upgrade {
     std::vector<std::string> statements;
-    void (*fill)(SqlConnection&) = nullptr;
+    std::vector<DamagedRun> (*fill)(SqlConnection&) = nullptr;  // returns the runs it left out
     std::vector<std::string> indexes{};
 };
 
@@ -90,7 +90,7 @@ const std::vector<Upgrade>& Upgrades() {
              " started_at TEXT NOT NULL,"  // the run's, as the report's period takes it
              " step TEXT, ok INTEGER NOT NULL, seconds DOUBLE PRECISION)",
          },
-         [](SqlConnection& db) { RunFigures(db).fillAll(); },
+         [](SqlConnection& db) { return RunFigures(db).fillAll(); },
          {
              "CREATE INDEX k350_runs_board ON k350_runs (die_id, station, port, started_at, "
              "result)",
@@ -178,6 +178,14 @@ std::string UtcSecondsAgo(double seconds) {
     return text;
 }
 
+std::optional<RunRecord> UnderWayElsewhere(const std::vector<RunRecord>& runs,
+                                           const std::string& station) {
+    for (const RunRecord& run : runs) {
+        if (run.result == RunResult::Unfinished && run.station != station) return run;
+    }
+    return std::nullopt;
+}
+
 std::string NewRunKey(const std::string& station) {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
@@ -263,7 +271,10 @@ void SqlRunStore::upgradeSchema() {
             for (const std::string& sql : upgrade.statements) {
                 db_->run(WithAutoKey(sql, db_->autoKeyType()));
             }
-            if (upgrade.fill) upgrade.fill(*db_);
+            if (upgrade.fill) {
+                const std::string damaged = DamagedRunsText(upgrade.fill(*db_));
+                if (!damaged.empty()) notice_ = "store " + name_ + " upgraded; " + damaged;
+            }
             for (const std::string& sql : upgrade.indexes) db_->run(sql);
         }
         db_->run("UPDATE k350_schema SET version = ?", {std::to_string(version)});
@@ -332,19 +343,36 @@ std::optional<std::int64_t> SqlRunStore::runWithKey(const std::string& key) {
 std::int64_t SqlRunStore::beginRun(const RunRecord& run) {
     return inTransaction([&] {
         if (const auto known = runWithKey(run.key)) return std::int64_t(*known);
-        const auto rows = db_->run(
-            "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, image_sha256,"
-            " config_sha256, started_at, result, steps, run_key)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
-            {run.dieId, run.chipId, Optional(run.serial), run.station, run.port, run.recipe,
-             Optional(run.imageSha256), Optional(run.configSha256),
-             run.startedAt.empty() ? UtcNow() : run.startedAt, std::string(RunResult::Unfinished),
-             Optional(run.steps), Optional(run.key)});
-        if (rows.empty() || !rows[0].at(0)) throw StoreError("the run was not recorded");
-        const std::int64_t id = std::stoll(*rows[0][0]);
-        RunFigures(*db_).begun(id, !run.steps.empty());
-        return id;
+        return insertRun(run);
     });
+}
+
+// The look at the board's runs is made under the store's write lock (SQLite's immediate
+// transaction, PostgreSQL's advisory lock), so another bench's claim is either seen whole or
+// made after this one.
+ClaimedRun SqlRunStore::claimRun(const RunRecord& run, const std::string& since) {
+    return inTransaction([&] {
+        if (const auto known = runWithKey(run.key)) return ClaimedRun{*known, std::nullopt};
+        if (auto other = UnderWayElsewhere(history({{}, run.dieId, since}), run.station)) {
+            return ClaimedRun{0, std::move(other)};
+        }
+        return ClaimedRun{insertRun(run), std::nullopt};
+    });
+}
+
+std::int64_t SqlRunStore::insertRun(const RunRecord& run) {
+    const auto rows = db_->run(
+        "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, image_sha256,"
+        " config_sha256, started_at, result, steps, run_key)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        {run.dieId, run.chipId, Optional(run.serial), run.station, run.port, run.recipe,
+         Optional(run.imageSha256), Optional(run.configSha256),
+         run.startedAt.empty() ? UtcNow() : run.startedAt, std::string(RunResult::Unfinished),
+         Optional(run.steps), Optional(run.key)});
+    if (rows.empty() || !rows[0].at(0)) throw StoreError("the run was not recorded");
+    const std::int64_t id = std::stoll(*rows[0][0]);
+    RunFigures(*db_).begun(id, !run.steps.empty());
+    return id;
 }
 
 void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const SqlValue& which) {
@@ -356,7 +384,7 @@ void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const
             where,
         {Optional(run.serial), Optional(run.imageSha256), Optional(run.configSha256),
          run.finishedAt.empty() ? UtcNow() : run.finishedAt, run.result, Optional(run.failedStep),
-         Optional(run.error), Optional(run.steps), Number(run.soakErroneousPercent),
+         Optional(StorableText(run.error)), Optional(run.steps), Number(run.soakErroneousPercent),
          Number(run.soakLostPercent), Number(run.soakJitterMs), which});
 }
 

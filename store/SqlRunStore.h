@@ -18,11 +18,13 @@ public:
     void checkSerials(const SerialPlan& plan) override;
     std::optional<std::string> passedSerial(const std::string& dieId) override;
     std::int64_t beginRun(const RunRecord& run) override;
+    ClaimedRun claimRun(const RunRecord& run, const std::string& since) override;
     void finishRun(const RunRecord& run) override;
     void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
                     const std::string& output) override;
     void recordRun(const RunRecord& run) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
+    std::string openingNotice() const override { return notice_; }
 
     // For a reader's queries of its own (the report's), over the schema this store checked.
     SqlConnection& connection() { return *db_; }
@@ -34,6 +36,7 @@ private:
     void checkSchema();
     int schemaVersion();
     std::optional<std::int64_t> runWithKey(const std::string& key);
+    std::int64_t insertRun(const RunRecord& run);
     void writeEnd(const RunRecord& run, const std::string& where, const SqlValue& which);
     void refuseOtherForm(const SerialPlan& plan);
     template <typename Work>
@@ -41,6 +44,7 @@ private:
 
     std::unique_ptr<SqlConnection> db_;
     std::string name_;
+    std::string notice_;
 };
 
 // The store a location names: a PostgreSQL URL or an SQLite file, as OpenRunStore opens it.

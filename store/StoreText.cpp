@@ -196,19 +196,157 @@ std::string StoreMessage(const std::string& message, const std::string& location
 
 namespace {
 constexpr std::size_t kQuotedLength = 60;
+
+// The length of the UTF-8 character at `at` as PostgreSQL takes it (no overlong form, no
+// surrogate, nothing past U+10FFFF), or 0 when the byte there begins none.
+std::size_t CharacterLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    }
+    if (length == 0 || at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+// A C1 control (U+0080 to U+009F), which a terminal obeys like ESC [.
+bool IsC1Control(const std::string& text, std::size_t at, std::size_t length) {
+    return length == 2 && static_cast<unsigned char>(text[at]) == 0xC2 &&
+           static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+}
+
+bool IsControl(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7F;
+}
+
+std::string HexByte(unsigned char byte) {
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", unsigned(byte));
+    return code;
+}
+
+bool IsPlainNumber(const std::string& text) {
+    std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i > from;
+    };
+    if (!digits()) return false;
+    if (i < text.size() && text[i] == '.' && (++i, !digits())) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+        if (!digits()) return false;
+    }
+    return i == text.size();
+}
+
 }  // namespace
 
 std::string Quoted(const std::string& argument) {
     std::string text;
-    for (std::size_t i = 0; i < argument.size() && i < kQuotedLength; ++i) {
+    std::size_t i = 0;
+    while (i < argument.size() && i < kQuotedLength) {
         const auto c = static_cast<unsigned char>(argument[i]);
-        if (c >= 0x20 && c != 0x7F) {
-            text += char(c);
+        const std::size_t length = CharacterLength(argument, i);
+        if (length == 0 || IsControl(c)) {
+            text += HexByte(c);
+            ++i;
             continue;
         }
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        text += escaped;
+        text.append(argument, i, length);
+        i += length;
     }
-    return "\"" + text + "\"" + (argument.size() > kQuotedLength ? "..." : "");
+    return "\"" + text + "\"" + (argument.size() > i ? "..." : "");
+}
+
+std::string EscapedLine(const std::string& text) {
+    std::string escaped;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = CharacterLength(text, i);
+        if (byte == '\\') {
+            escaped += "\\\\";
+        } else if (byte == '\n') {
+            escaped += "\\n";
+        } else if (byte == '\r') {
+            escaped += "\\r";
+        } else if (byte == '\t') {
+            escaped += "\\t";
+        } else if (length == 0 || IsControl(byte)) {
+            escaped += HexByte(byte);
+        } else if (IsC1Control(text, i, length)) {
+            escaped += HexByte(static_cast<unsigned char>(text[i + 1]));
+        } else {
+            escaped.append(text, i, length);
+        }
+        i += std::max<std::size_t>(length, 1);
+    }
+    return escaped;
+}
+
+std::string CsvField(const std::string& text) {
+    std::string field = text;
+    if (!field.empty() && std::string("=+-@\t\r").find(field[0]) != std::string::npos &&
+        !IsPlainNumber(field)) {
+        field.insert(0, 1, '\'');
+    }
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+    std::string quoted = "\"";
+    for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::string StorableText(const std::string& bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = CharacterLength(bytes, i);
+        if (length == 0 || bytes[i] == '\0') {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            text.append(bytes, i, length);
+            i += length;
+        }
+    }
+    return text;
+}
+
+std::string NameProblem(const std::string& name, std::size_t most) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < name.size(); ++characters) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const std::size_t length = CharacterLength(name, i);
+        const std::string where = " at byte " + std::to_string(i + 1);
+        if (length == 0) {
+            return "is not UTF-8: " + HexByte(byte) + where +
+                   " (a file saved in another encoding, such as cp1251?); write it in UTF-8";
+        }
+        if (IsControl(byte) || IsC1Control(name, i, length)) {
+            return "holds a control character: " +
+                   HexByte(length == 1 ? byte : static_cast<unsigned char>(name[i + 1])) + where;
+        }
+        i += length;
+    }
+    if (characters > most) {
+        return "has " + std::to_string(characters) + " characters; at most " +
+               std::to_string(most) + " are kept";
+    }
+    return {};
 }

@@ -17,6 +17,26 @@ std::string ShownLocation(const std::string& location);
 // masked wherever the message repeats it (libpq quotes the token it cannot decode).
 std::string StoreMessage(const std::string& message, const std::string& location);
 
-// An argument as a message shows it: in double quotes, control characters escaped, cut after 60
-// characters, so one argument never makes a long line or several.
+// An argument as a message shows it: in double quotes, control characters and bytes that are not
+// UTF-8 escaped, cut after 60 bytes, so one argument never makes a long line or several.
 std::string Quoted(const std::string& argument);
+
+// A stored text on one line of a terminal's output (history, report): a backslash, line breaks,
+// tabs and every other control character (C0, DEL, C1) escaped, as a byte that is not UTF-8 is
+// (\x1B), so whatever a station name, a recipe or an error holds, it never starts a line of its
+// own or moves the cursor.
+std::string EscapedLine(const std::string& text);
+
+// A field of a CSV file: quoted where it holds a comma, a quote or a line break, and kept from
+// being run as a formula by a spreadsheet: a field that begins with =, +, -, @, a tab or a
+// carriage return gets a single quote in front, unless it is a plain number ("-12.5", "+3",
+// "1e-3"), which a spreadsheet reads as that number and runs nothing.
+std::string CsvField(const std::string& text);
+
+// The text as a text column of either database takes it: a NUL, or a byte that is not part of a
+// UTF-8 character (a character cut short, a program's Latin-1), becomes U+FFFD.
+std::string StorableText(const std::string& bytes);
+
+// Why a name (a bench's, a recipe's) cannot be kept and shown as it is, or "": not UTF-8 (a file
+// saved as cp1251), a control character, or more than `most` characters.
+std::string NameProblem(const std::string& name, std::size_t most);

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <optional>
 
-#include "store/RunStore.h"
-#include "store/SqliteConnection.h"
 #include "config/ConfigFile.h"
 #include "config/ServiceCodes.h"
 #include "config/Sha256.h"
+#include "store/RunStore.h"
+#include "store/SqliteConnection.h"
 #include "tests/support/CliFixture.h"
 
 using ::testing::HasSubstr;
@@ -238,4 +238,77 @@ TEST_F(CliProductionTest, HistoryReadsOnlyAndEscapesWhatTheStoreHolds) {
                                 "--boards", "1", "--code", full()});
     EXPECT_EQ(station.status, 4);
     EXPECT_THAT(station.err, HasSubstr("damaged or not a k350 store"));
+}
+
+// A period that ends before it begins is a mistyped bound: refused, not an empty history.
+TEST_F(CliProductionTest, HistoryRefusesAnEndBeforeTheStart) {
+    const std::string store = tempPath("line.sqlite");
+    OpenRunStore(store)->beginRun(StoredRun("0x01", "2026-12-09T10:00:00Z"));
+    const CliRun refused =
+        run({"history", "--store", store, "--since", "2026-12-10", "--until", "2026-12-09"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("--until \"2026-12-09\" is not after --since "
+                                       "\"2026-12-10\": the end of the period comes after its "
+                                       "start"));
+    EXPECT_TRUE(refused.out.empty());
+    const CliRun day =
+        run({"history", "--store", store, "--since", "2026-12-09", "--until", "2026-12-09"});
+    EXPECT_EQ(day.status, 0) << day.err;
+    EXPECT_EQ(std::count(day.out.begin(), day.out.end(), '\n'), 1);
+}
+
+// A spreadsheet opening the history runs no formula a recipe name or an error holds; the
+// figures stay numbers.
+TEST_F(CliProductionTest, HistoryCsvHoldsNoFormula) {
+    const std::string store = tempPath("line.sqlite");
+    auto runs = OpenRunStore(store);
+    RunRecord forged = StoredRun("0x01", "2026-12-09T10:00:00Z");
+    forged.recipe = "=HYPERLINK(\"http://evil\",\"open\")";
+    forged.station = "@bench";
+    forged.id = runs->beginRun(forged);
+    forged.result = RunResult::Failed;
+    forged.failedStep = "flash";
+    forged.error = "-1+cmd|' /C calc'!A0";
+    forged.soakJitterMs = -0.5;
+    runs->finishRun(forged);
+    const CliRun csv = run({"history", "--store", store, "--csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_THAT(csv.out, HasSubstr(",\"'=HYPERLINK(\"\"http://evil\"\",\"\"open\"\")\","));
+    EXPECT_THAT(csv.out, HasSubstr(",'@bench,"));
+    EXPECT_THAT(csv.out, HasSubstr(",'-1+cmd|' /C calc'!A0,"));
+    EXPECT_THAT(csv.out, HasSubstr(",-0.5000,"));  // a plain number stays one
+}
+
+// A bench name from a .env file saved as cp1251 is refused at the start in one line, before the
+// store is even opened: no serial is taken for a board the store would then refuse.
+TEST_F(CliProductionTest, AStationRefusesABenchNameThatIsNotUtf8) {
+    plugBoards(1);
+    const std::string store = tempPath("line.sqlite");
+    variables["K350_STATION"] = "\xF1\xF2\xE5\xED\xE4-2";  // "стенд-2" in cp1251
+    const CliRun refused = run({"station", "--image", tempPath("image.rom"), "--store", store,
+                                "--boards", "1", "--code", full()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err,
+              "k350ctl: the bench name \"\\xF1\\xF2\\xE5\\xED\\xE4-2\" (the host's, or "
+              "K350_STATION) is not UTF-8: \\xF1 at byte 1 (a file saved in another encoding, "
+              "such as cp1251?); write it in UTF-8\n");
+    EXPECT_FALSE(std::filesystem::exists(store));
+    variables["K350_STATION"] = "bench\x1b[2J";
+    EXPECT_THAT(
+        run({"station", "--image", tempPath("image.rom"), "--store", store, "--code", full()}).err,
+        HasSubstr("holds a control character: \\x1B at byte 6"));
+    variables["K350_STATION"] = "bench-2";
+    std::ofstream(tempPath("line.toml"))
+        << "name = \"line\\u0007 2\"\n[firmware]\nimage = \"" << tempPath("image.rom") << "\"\n";
+    const CliRun recipe =
+        run({"station", "--recipe", tempPath("line.toml"), "--store", store, "--code", full()});
+    EXPECT_EQ(recipe.status, 2);
+    EXPECT_THAT(recipe.err, HasSubstr("the recipe name \"line\\x07 2\" (its name, or its file's) "
+                                      "holds a control character"));
+    EXPECT_FALSE(std::filesystem::exists(store));
+    variables["K350_STATION"] = "стенд-2";
+    const CliRun taken = run({"station", "--image", tempPath("image.rom"), "--store", store,
+                              "--boards", "1", "--code", full()});
+    EXPECT_EQ(taken.status, 0) << taken.err;
+    EXPECT_EQ(OpenRunStore(store)->history({}).at(0).station, "стенд-2");
 }

@@ -420,6 +420,57 @@ TEST_P(LineReportTest, AnOlderStoreReportsTheSameBeforeAndAfterItsUpgrade) {
     }
 }
 
+// A damaged run of an older store blocks neither its report nor its upgrade: it is named, left
+// out of the times and steps, and the figures are those of the store without it, before the
+// upgrade and after it.
+TEST_P(LineReportTest, DamagedRunsOfAnOlderStoreAreNamedAndLeftOutBeforeAndAfterItsUpgrade) {
+    static int databases = 0;
+    std::string stores[2];
+    for (std::string& store : stores) {
+        store = GetParam() == "sqlite"
+                    ? tempPath("older" + std::to_string(++databases) + ".sqlite")
+                    : Server().createDatabase("damaged" + std::to_string(++databases));
+        const auto db = connect(store);
+        MakeOlderStore(*db, 4);
+        InsertRuns(*db, ComingBackLine());
+    }
+    const std::string clean = stores[0], damaged = stores[1];
+    std::vector<std::string> ids;
+    {
+        const auto db = connect(damaged);
+        for (
+            const char* steps :
+            {"[{\"step\":", R"({"step":"flash","ok":true})",
+             R"([{"step":"flash","started":"2026-12-21T10:00:00Z","finished":"later","ok":true}])"}) {
+            db->run(
+                "INSERT INTO k350_runs (die_id, chip_id, station, port, recipe, started_at,"
+                " finished_at, result, steps) VALUES ('0xDA', '0xC1', 'bench-1', '1-1.1',"
+                " 'K-350A, line 2', '2026-12-21T10:00:00Z', '2026-12-21T10:01:00Z', 'passed', ?)",
+                {std::string(steps)});
+            ids.push_back(db->run("SELECT MAX(id) FROM k350_runs").at(0).at(0).value_or(""));
+        }
+    }
+    const ReportFilter period{.since = "2026-12-21T00:00:00Z", .until = "2026-12-24T00:00:00Z"};
+    const auto timesAndSteps = [](const LineReport& report) {
+        const nlohmann::json line = Figures(report)["line"];
+        return nlohmann::json{line["steps"], line["board_median_s"], line["board_p95_s"]};
+    };
+    const LineReport before = reportOf(damaged, period);
+    EXPECT_EQ(timesAndSteps(before), timesAndSteps(reportOf(clean, period)));
+    EXPECT_EQ(before.line.counts.runs, reportOf(clean, period).line.counts.runs + 3);
+    const CliRun told = run(
+        {"report", "--since", "2026-12-21", "--until", "2026-12-23", "--json", "--store", damaged});
+    ASSERT_EQ(told.status, 0) << told.err;
+    EXPECT_NE(told.err.find("3 damaged runs left out of the times and steps: run " + ids[0] +
+                            " (its steps are not JSON), run " + ids[1] +
+                            " (its steps are not a list of steps), run " + ids[2] +
+                            " (a step's time is not a time)"),
+              std::string::npos)
+        << told.err;
+    EXPECT_NE(OpenRunStore(damaged)->openingNotice().find("3 damaged runs"), std::string::npos);
+    EXPECT_EQ(Figures(reportOf(damaged, period)), Figures(before));
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, LineReportTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
@@ -449,6 +500,43 @@ TEST_F(LineReportCommand, BadInputIsRefusedInOneLineAndAMissingStoreIsAFileProbl
         EXPECT_TRUE(result.out.empty());
     }
     EXPECT_FALSE(std::filesystem::exists(store));  // only read, never made
+}
+
+// Whatever a station name or an error holds, the report's table stays one line a row and moves
+// no cursor, its CSV runs no formula, and a page that cannot be written says why.
+TEST_F(LineReportCommand, StoredTextsAreSafeInEveryForm) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const std::string store = tempPath("line.sqlite");
+    {
+        auto runs = OpenRunStore(store);
+        RunRecord board = line_store::Board(3, 1, line_store::DieId(3, 1, 1));
+        board.station = "=bench\x1b[31m-3";
+        line_store::Record(*runs, board, 9 * 3600, {{"flash", 20}}, RunResult::Failed,
+                           "no answer\nERROR  0x0000  forged line\xC2\x9B");
+    }
+    const std::vector<std::string> day{"report",     "--since", "2026-12-09", "--until",
+                                       "2026-12-09", "--store", store};
+    const auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), day.begin(), day.end());
+        return run(more);
+    };
+    const CliRun text = with({});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("\xC2\x9B"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("=bench\\x1B[31m-3"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("no answer\\nERROR  0x0000  forged line\\x9B\n"), std::string::npos)
+        << text.out;
+    const CliRun csv = with({"--csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.out.find("\nstation,'=bench\x1b[31m-3,,1,1,0,1,"), std::string::npos) << csv.out;
+
+    const CliRun html = with({"--html", tempPath("missing/line.html")});
+    EXPECT_EQ(html.status, 4);
+    EXPECT_NE(html.err.find("line.html\" cannot be written: No such file or directory\n"),
+              std::string::npos)
+        << html.err;
 }
 
 // A copy of the line's store on a medium mounted read-only (a snapshot, a CD) is reported.

@@ -13,10 +13,11 @@
 #include <set>
 #include <thread>
 
-#include "store/RunStore.h"
 #include "config/ConfigImage.h"
 #include "config/ServiceCodes.h"
 #include "sim/SimControl.h"
+#include "store/RunStore.h"
+#include "store/SqlRunStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/StartedProgram.h"
 
@@ -50,7 +51,8 @@ protected:
         } else {
             if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
             static int databases = 0;
-            store = Server().createDatabase("stations" + std::to_string(++databases));
+            database = "stations" + std::to_string(++databases);
+            store = Server().createDatabase(database);
             ASSERT_FALSE(store.empty());
         }
         std::ofstream(folder + "/image.rom", std::ios::binary) << std::string(3000, '\x5A');
@@ -78,7 +80,7 @@ protected:
         return arguments;
     }
 
-    std::string folder, store;
+    std::string folder, store, database;
 };
 
 }  // namespace
@@ -181,6 +183,52 @@ TEST_P(StationProcessesTest, ABoardHeldByAnotherProgramIsNamedAndCounted) {
         unusable += run.result == "unusable" && run.error.starts_with("held by another program");
     }
     EXPECT_EQ(unusable, 1);
+}
+
+// The station's secrets (the store's password, libpq's files and service, the board's access
+// code) never reach a hook: not its output, not the store that keeps it, not the JSON lines. On
+// PostgreSQL the password is the one the store is reached with.
+TEST_P(StationProcessesTest, NoSecretOfTheStationReachesItsHooks) {
+    const std::string password = GetParam() == "sqlite" ? "pw-for-another-db" : Server().kPassword;
+    const std::string location = GetParam() == "sqlite" ? store : Server().passwordUrl(database);
+    const std::map<std::string, std::string> secrets{
+        {"PGPASSWORD", password},
+        {"PGPASSFILE", folder + "/secret-passfile"},
+        {"PGSERVICEFILE", folder + "/secret-servicefile"},
+        {"PGSSLKEY", folder + "/secret-sslkey"},
+        {"K350_SERVICE_CODE", std::string(kFullServiceCode)}};
+    std::map<std::string, std::string> environment = secrets;
+    environment["K350_SIM_BOARDS"] = "2";
+    // Whatever it was given stands on its last line too, the one the operator's table shows.
+    const std::string hook =
+        "env; echo \"last: $PGPASSWORD $PGPASSFILE $PGSERVICEFILE $PGSSLKEY $K350_SERVICE_CODE\"";
+    const ProgramRun ended = StartStation(30,
+                                          {"station", "--image", folder + "/image.rom", "--store",
+                                           location, "--boards", "2", "--json", "--on-pass", hook},
+                                          folder, environment)
+                                 ->finish(kLimit);
+    ASSERT_EQ(ended.status, 0) << ended.out << ended.err;
+    EXPECT_NE(ended.out.find("\"step\":\"hook\",\"state\":\"done\""), std::string::npos)
+        << ended.out;
+    const auto kept = OpenSqlRunStore(store, StoreAccess::Read)
+                          ->connection()
+                          .run("SELECT hook_output FROM k350_runs");
+    ASSERT_EQ(kept.size(), 2u);
+    const ProgramRun history =
+        StartedProgram(K350CTL_SIM, {"history", "--json", "--store", store}, {}, folder)
+            .finish(kLimit);
+    for (const auto& [name, secret] : secrets) {
+        SCOPED_TRACE(name);
+        for (const SqlRow& row : kept) {
+            ASSERT_TRUE(row.at(0));
+            EXPECT_NE(row[0]->find("K350_SERIAL="), std::string::npos) << *row[0];
+            EXPECT_EQ(row[0]->find(name + "="), std::string::npos) << *row[0];
+            EXPECT_EQ(row[0]->find(secret), std::string::npos) << *row[0];
+        }
+        EXPECT_EQ(ended.out.find(secret), std::string::npos) << ended.out;
+        EXPECT_EQ(ended.err.find(secret), std::string::npos) << ended.err;
+        EXPECT_EQ(history.out.find(secret), std::string::npos) << history.out;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StationProcessesTest,

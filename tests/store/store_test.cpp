@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <barrier>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "store/RunStore.h"
 #include "store/SqlRunStore.h"
 #include "store/SqliteConnection.h"
+#include "store/StoreText.h"
 #include "tests/support/OlderStore.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SmallDisk.h"
@@ -303,6 +305,84 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
         ASSERT_EQ(store->history({}).size(), 1u);
         EXPECT_EQ(store->history({}).at(0).serial, "0041");
     }
+}
+
+// Two benches that take one board in the same instant: the look for a run of another bench and
+// the start are one transaction, so exactly one of them runs it and the other is told where.
+TEST_P(StoreTest, OfTwoBenchesTakingOneBoardAtOnceOnlyOneRunsIt) {
+    OpenRunStore(location);
+    constexpr int kBoards = 30;
+    const std::string since = UtcSecondsAgo(600);
+    std::barrier start(2);
+    std::vector<ClaimedRun> claims[2];
+    std::vector<std::thread> benches;
+    for (int bench = 0; bench < 2; ++bench) {
+        benches.emplace_back([&, bench] {
+            auto store = OpenRunStore(location);
+            for (int board = 0; board < kBoards; ++board) {
+                RunRecord record = run("0x" + std::to_string(board), "");
+                record.station = "bench-" + std::to_string(bench + 1);
+                record.startedAt = UtcNow();
+                start.arrive_and_wait();
+                claims[bench].push_back(store->claimRun(record, since));
+            }
+        });
+    }
+    for (auto& bench : benches) bench.join();
+    for (int board = 0; board < kBoards; ++board) {
+        SCOPED_TRACE(board);
+        const ClaimedRun& first = claims[0].at(std::size_t(board));
+        const ClaimedRun& second = claims[1].at(std::size_t(board));
+        ASSERT_NE(first.id > 0, second.id > 0);
+        const ClaimedRun& lost = first.id > 0 ? second : first;
+        ASSERT_TRUE(lost.elsewhere);
+        EXPECT_EQ(lost.elsewhere->station, first.id > 0 ? "bench-1" : "bench-2");
+        EXPECT_EQ(lost.elsewhere->id, std::max(first.id, second.id));
+    }
+    auto store = OpenRunStore(location);
+    EXPECT_EQ(store->history({}).size(), std::size_t(kBoards));
+    // A bench's own unfinished run died with its process, and an old one with its station.
+    RunRecord again = run("0x0", "");
+    again.station = store->history({.dieId = "0x0"}).at(0).station;
+    EXPECT_GT(store->claimRun(again, since).id, 0);
+    again.station = "bench-3";
+    EXPECT_GT(store->claimRun(again, UtcSecondsAgo(-60)).id, 0);
+}
+
+// A run whose steps or times an older store holds damaged is named and left out of the figures
+// the upgrade fills in; the upgrade goes on and keeps every run.
+TEST_P(StoreTest, AnUpgradeLeavesDamagedRunsOutOfTheFiguresAndNamesThem) {
+    {
+        const auto db = Connect(location, StoreAccess::Write);
+        MakeOlderStore(*db, 4);
+        const std::string good =
+            R"([{"step":"flash","started":"2026-01-01T00:00:00Z","finished":"2026-01-01T00:00:30Z","ok":true}])";
+        for (const std::string& steps :
+             {good, std::string("[{\"step\":"), std::string(R"({"step":"flash"})"),
+              std::string(R"([{"step":"flash","started":"yesterday","ok":true}])"),
+              std::string("[" + std::string(3000, '[') + std::string(3000, ']') + "]"), good}) {
+            AddOlderRun(*db, "0x01", "0001");
+            db->run("UPDATE k350_runs SET steps = ? WHERE id = (SELECT MAX(id) FROM k350_runs)",
+                    {steps});
+        }
+        db->run("UPDATE k350_runs SET finished_at = 'soon' WHERE id = 6");
+    }
+    const auto store = OpenRunStore(location);
+    EXPECT_EQ(store->openingNotice(),
+              "store " + ShownLocation(location) +
+                  " upgraded; 5 damaged runs left out of the times and steps: run 2 (its steps "
+                  "are not JSON), run 3 (its steps are not a list of steps), run 4 (a step's time "
+                  "is not a time), run 5 (its steps are not a list of steps), run 6 (its end is "
+                  "not a time)");
+    EXPECT_EQ(store->history({}).size(), 6u);
+    const auto db = Connect(location, StoreAccess::Read);
+    const auto steps = db->run("SELECT run_id, seconds FROM k350_run_steps");
+    ASSERT_EQ(steps.size(), 1u);
+    EXPECT_EQ(steps[0].at(0), "1");
+    const auto timed = db->run("SELECT id FROM k350_runs WHERE seconds IS NOT NULL");
+    ASSERT_EQ(timed.size(), 1u);  // a damaged run has no time either
+    EXPECT_EQ(timed[0].at(0), "1");
+    EXPECT_EQ(OpenRunStore(location)->openingNotice(), "");  // told once, by the upgrade
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, ::testing::Values("sqlite", "postgresql"));

@@ -74,3 +74,56 @@ TEST(StoreText, APasswordAfterAnUnclosedQuoteIsMasked) {
     EXPECT_EQ(ShownLocation("postgresql://u:a@h?password='x@y&PassWord=pw"),
               "postgresql://u:***@y&PassWord=***");
 }
+
+// Whatever a stored text holds, printed it stays on its line and moves no cursor; a byte that
+// is not UTF-8 is shown, not passed to the terminal.
+TEST(StoreText, EscapedLinesHoldNoControlAndNoBrokenCharacter) {
+    EXPECT_EQ(EscapedLine("bench\x1b[31m-1\n\tx\\y\x7F\xC2\x9B"),
+              "bench\\x1B[31m-1\\n\\tx\\\\y\\x7F\\x9B");
+    EXPECT_EQ(EscapedLine("b\xE1nch"), "b\\xE1nch");  // cp1251 "б"
+    EXPECT_EQ(EscapedLine("стенд-1 \xE2\x82\xAC"), "стенд-1 \xE2\x82\xAC");
+    EXPECT_EQ(EscapedLine("\xC0\xAF\xED\xA0\x80"),
+              "\\xC0\\xAF\\xED\\xA0\\x80");  // overlong, surrogate
+    EXPECT_EQ(Quoted(std::string("a\0b\xFF", 4)), "\"a\\x00b\\xFF\"");
+    EXPECT_EQ(Quoted(std::string(59, 'x') + "я"), "\"" + std::string(59, 'x') + "я\"");
+}
+
+// A spreadsheet runs a field that begins with =, +, -, @, a tab or a CR; a plain number it reads
+// as that number.
+TEST(StoreText, CsvFieldsAreNeverFormulas) {
+    for (const auto& [text, field] : std::vector<std::pair<std::string, std::string>>{
+             {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+             {"+1+cmd|' /C calc'!A0", "'+1+cmd|' /C calc'!A0"},
+             {"-2+3", "'-2+3"},
+             {"@SUM(A1:A9)", "'@SUM(A1:A9)"},
+             {"\t=1", "'\t=1"},
+             {"\r=1", "\"'\r=1\""},
+             {"-", "'-"},
+             {"-12.5", "-12.5"},
+             {"+3", "+3"},
+             {"-1e-3", "-1e-3"},
+             {"0.2500", "0.2500"},
+             {"bench-1", "bench-1"},
+             {"a,b", "\"a,b\""},
+             {"", ""},
+         }) {
+        EXPECT_EQ(CsvField(text), field) << text;
+    }
+}
+
+TEST(StoreText, StorableTextAndNames) {
+    EXPECT_EQ(StorableText(std::string("ok\0\xFF\xC3", 5)),
+              "ok\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(StorableText("стенд"), "стенд");
+    EXPECT_EQ(NameProblem("стенд-1", 64), "");
+    EXPECT_EQ(NameProblem("\xF1\xF2\xE5\xED\xE4", 64),  // "стенд" in cp1251
+              "is not UTF-8: \\xF1 at byte 1 (a file saved in another encoding, such as cp1251?); "
+              "write it in UTF-8");
+    EXPECT_EQ(NameProblem("bench\x1b[2J", 64), "holds a control character: \\x1B at byte 6");
+    EXPECT_EQ(NameProblem(std::string("a\0b", 3), 64),
+              "holds a control character: \\x00 at byte 2");
+    EXPECT_EQ(NameProblem("a\xC2\x85", 64), "holds a control character: \\x85 at byte 2");
+    EXPECT_EQ(NameProblem(std::string(64, 'x'), 64), "");
+    EXPECT_EQ(NameProblem(std::string(33, 'x') + std::string(31, 'y') + "я", 64),
+              "has 65 characters; at most 64 are kept");
+}
