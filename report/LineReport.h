@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report/CapabilityReport.h"
 #include "store/ReportQueries.h"
 #include "store/SuspectPorts.h"
 
@@ -32,6 +33,7 @@ struct LineReport {
     AlertRule rule;
     GroupFigures line;
     std::vector<GroupFigures> stations, ports;
+    CapabilityFigures measured;  // each measurement's capability, and the ports that drift
 };
 
 LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,

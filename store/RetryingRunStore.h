@@ -33,6 +33,8 @@ public:
     void recordHook(std::int64_t runId, const std::string& hook, const std::string& status,
                     const std::string& output) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
+    std::vector<double> portSeries(const std::string& station, const std::string& port,
+                                   const std::string& name, int count) override;
     // Opens the store now (creating or upgrading it), retrying as a statement is.
     void open();
 
