@@ -4,6 +4,7 @@
 
 #include "station/StationLimits.h"
 #include "station/StationRecipe.h"
+#include "tests/support/CliFixture.h"
 #include "tests/support/RecipeText.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -119,6 +120,24 @@ TEST_F(LimitsTest, TheOptionSetsOneLimitOverTheTable) {
               "limits.\"flash.program_ms.max\": marginal_high 2.5 is above high 2");
     // A refused option changes nothing.
     EXPECT_EQ(LimitsOf(limits, "flash.program_ms.max").high, 3.5);
+}
+
+// k350ctl station takes --limit as often as needed, each over the last, and refuses a bad one
+// before any board, as it refuses the recipe's.
+using LimitOptionTest = CliFixture;
+
+TEST_F(LimitOptionTest, TheStationRefusesABadLimitAtStart) {
+    const CliRun word = run({"station", "--limit", "identify.ms.high=fast"});
+    EXPECT_EQ(word.status, 2);
+    EXPECT_NE(word.err.find("--limit \"identify.ms.high=fast\": fast is no number"),
+              std::string::npos)
+        << word.err;
+    const CliRun order =
+        run({"station", "--limit", "download.s.high=5", "--limit", "download.s.marginal_high=6"});
+    EXPECT_EQ(order.status, 2);
+    EXPECT_NE(order.err.find("limits.\"download.s\": marginal_high 6 is above high 5"),
+              std::string::npos)
+        << order.err;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "station/StationRecipe.h"
 #include "store/RunStore.h"
 #include "tests/support/CliFixture.h"
+#include "tests/support/SimTime.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ protected:
         options.spread = {true, slowdown, wear};
         const auto board = k350sim::addBoard(bus, options);
         k350sim::setEeprom(board, 0, k350sim::plausibleConfiguration(0));
+        RunSimOnClock(clock);
     }
 
     StationCounts runOne() {
