@@ -65,19 +65,26 @@ const std::vector<std::string>& MeasurementIndexStatements() {
 void WriteMeasurements(SqlConnection& db, std::int64_t runId, const RunRecord& run) {
     const std::string id = std::to_string(runId);
     db.run("DELETE FROM k350_measurements WHERE run_id = ?", {id});
-    int seq = 0;
-    for (const Measurement& measurement : run.measurements) {
+    if (run.measurements.empty()) return;
+    // One statement for all of them: a station's write stays one round trip longer, not twenty.
+    std::string sql =
+        "INSERT INTO k350_measurements (run_id, seq, station, port, started_at, name, value,"
+        " unit, low, high, marginal_low, marginal_high, outcome) VALUES ";
+    std::vector<SqlValue> values;
+    const std::string started = run.startedAt.empty() ? UtcNow() : run.startedAt;
+    for (std::size_t seq = 0; seq < run.measurements.size(); ++seq) {
+        const Measurement& measurement = run.measurements[seq];
         const MeasurementLimits& limits = measurement.limits;
-        db.run(
-            "INSERT INTO k350_measurements (run_id, seq, station, port, started_at, name, value,"
-            " unit, low, high, marginal_low, marginal_high, outcome)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            {id, std::to_string(seq++), run.station, run.port,
-             run.startedAt.empty() ? UtcNow() : run.startedAt, measurement.name,
-             NumberValue(measurement.value), measurement.unit, NumberValue(limits.low),
-             NumberValue(limits.high), NumberValue(limits.marginalLow),
-             NumberValue(limits.marginalHigh), std::string(OutcomeName(measurement.outcome))});
+        sql += seq ? ", (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                   : "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+        values.insert(values.end(),
+                      {id, std::to_string(seq), run.station, run.port, started, measurement.name,
+                       NumberValue(measurement.value), measurement.unit, NumberValue(limits.low),
+                       NumberValue(limits.high), NumberValue(limits.marginalLow),
+                       NumberValue(limits.marginalHigh),
+                       std::string(OutcomeName(measurement.outcome))});
     }
+    db.run(sql, values);
 }
 
 std::map<std::int64_t, std::vector<Measurement>> ReadMeasurements(
@@ -129,11 +136,11 @@ std::vector<MeasurementSummary> PeriodSummaries(SqlConnection& db, const ReportF
     const std::string where = PeriodWhere(filter, parameters);
     // Each value's predecessor of the same name in run order, for the moving range.
     const auto rows = db.run(
-        "SELECT name, MAX(unit), COUNT(value), SUM(value), SUM(value * value), MIN(value),"
+        "SELECT name, COUNT(value), SUM(value), SUM(value * value), MIN(value),"
         " MAX(value), SUM(ABS(value - previous)), COUNT(value - previous),"
         " SUM(CASE WHEN outcome = 'marginal' THEN 1 ELSE 0 END),"
         " SUM(CASE WHEN outcome = 'fail' THEN 1 ELSE 0 END)"
-        " FROM (SELECT m.name, m.unit, m.value, m.outcome, LAG(m.value) OVER"
+        " FROM (SELECT m.name, m.value, m.outcome, LAG(m.value) OVER"
         " (PARTITION BY m.name ORDER BY m.started_at, m.run_id) AS previous"
         " FROM k350_measurements m" +
             where + ") v GROUP BY name ORDER BY name",
@@ -142,25 +149,27 @@ std::vector<MeasurementSummary> PeriodSummaries(SqlConnection& db, const ReportF
     for (const SqlRow& row : rows) {
         MeasurementSummary summary;
         summary.name = row.at(0).value_or("");
-        summary.unit = row.at(1).value_or("");
-        summary.count = std::stoll(row.at(2).value_or("0"));
-        summary.sum = NumberOf(row.at(3)).value_or(0);
-        summary.sumSquares = NumberOf(row.at(4)).value_or(0);
-        summary.min = NumberOf(row.at(5)).value_or(0);
-        summary.max = NumberOf(row.at(6)).value_or(0);
-        summary.movingRangeSum = NumberOf(row.at(7)).value_or(0);
-        summary.movingRanges = std::stoll(row.at(8).value_or("0"));
-        summary.marginal = std::stoi(row.at(9).value_or("0"));
-        summary.failed = std::stoi(row.at(10).value_or("0"));
+        summary.count = std::stoll(row.at(1).value_or("0"));
+        summary.sum = NumberOf(row.at(2)).value_or(0);
+        summary.sumSquares = NumberOf(row.at(3)).value_or(0);
+        summary.min = NumberOf(row.at(4)).value_or(0);
+        summary.max = NumberOf(row.at(5)).value_or(0);
+        summary.movingRangeSum = NumberOf(row.at(6)).value_or(0);
+        summary.movingRanges = std::stoll(row.at(7).value_or("0"));
+        summary.marginal = std::stoi(row.at(8).value_or("0"));
+        summary.failed = std::stoi(row.at(9).value_or("0"));
         std::vector<SqlValue> latest = parameters;
         latest.push_back(summary.name);
+        // The latest run's unit and limits.
         const auto limits = db.run(
-            "SELECT m.low, m.high, m.marginal_low, m.marginal_high FROM k350_measurements m" +
+            "SELECT m.low, m.high, m.marginal_low, m.marginal_high, m.unit"
+            " FROM k350_measurements m" +
                 where + " AND m.name = ? ORDER BY m.started_at DESC, m.run_id DESC LIMIT 1",
             latest);
         if (!limits.empty()) {
             summary.limits = {NumberOf(limits[0].at(0)), NumberOf(limits[0].at(1)),
                               NumberOf(limits[0].at(2)), NumberOf(limits[0].at(3))};
+            summary.unit = limits[0].at(4).value_or("");
         }
         summaries.push_back(std::move(summary));
     }
