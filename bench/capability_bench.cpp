@@ -112,9 +112,9 @@ void FillMeasurements(SqlConnection& db) {
 std::vector<Measurement> RunMeasurements() {
     std::vector<Measurement> measurements;
     for (const Nominal& nominal : kNominal) {
-        measurements.push_back(Measured(nominal.name, nominal.value,
-                                        UnitOf(nominal.name).value_or(""),
-                                        {std::nullopt, nominal.value * 1.5, std::nullopt, std::nullopt}));
+        measurements.push_back(
+            Measured(nominal.name, nominal.value, UnitOf(nominal.name).value_or(""),
+                     {std::nullopt, nominal.value * 1.5, std::nullopt, std::nullopt}));
     }
     return measurements;
 }

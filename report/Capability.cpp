@@ -74,7 +74,8 @@ Capability CapabilityOf(const MeasurementSummary& summary) {
     capability.max = summary.max;
     if (summary.count >= 2) {
         // Rounding may leave a sum of squares a hair below n times the squared mean.
-        const double squares = std::max(0.0, summary.sumSquares - n * capability.mean * capability.mean);
+        const double squares =
+            std::max(0.0, summary.sumSquares - n * capability.mean * capability.mean);
         capability.sigmaOverall = std::sqrt(squares / (n - 1));
     }
     if (summary.movingRanges > 0) {

@@ -77,12 +77,12 @@ void WriteMeasurements(SqlConnection& db, std::int64_t runId, const RunRecord& r
         const MeasurementLimits& limits = measurement.limits;
         sql += seq ? ", (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                    : "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-        values.insert(values.end(),
-                      {id, std::to_string(seq), run.station, run.port, started, measurement.name,
-                       NumberValue(measurement.value), measurement.unit, NumberValue(limits.low),
-                       NumberValue(limits.high), NumberValue(limits.marginalLow),
-                       NumberValue(limits.marginalHigh),
-                       std::string(OutcomeName(measurement.outcome))});
+        values.insert(
+            values.end(),
+            {id, std::to_string(seq), run.station, run.port, started, measurement.name,
+             NumberValue(measurement.value), measurement.unit, NumberValue(limits.low),
+             NumberValue(limits.high), NumberValue(limits.marginalLow),
+             NumberValue(limits.marginalHigh), std::string(OutcomeName(measurement.outcome))});
     }
     db.run(sql, values);
 }
