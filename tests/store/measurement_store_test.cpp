@@ -100,7 +100,7 @@ TEST_P(MeasurementStoreTest, TheJournalKeepsTheMeasurements) {
     const RunRecord kept = run("c1", "1-1", "2026-12-09T10:00:00Z", 2.9);
     journal.keep(kept, location);
     auto store = OpenRunStore(location);
-    EXPECT_EQ(journal.replay(*store, location), 1);
+    EXPECT_EQ(journal.replay(*store, location).written, 1);
     const auto runs = store->history({});
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].measurements, kept.measurements);
