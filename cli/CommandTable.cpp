@@ -125,6 +125,14 @@ void stationOptions(CLI::App& command, Options& options) {
                [](StationSettings& s, double value) { s.soak.maxLostPercent = value; });
     addSetting(command, "--max-jitter", StationRange::Milliseconds, options,
                [](StationSettings& s, double value) { s.soak.maxJitterMs = value; });
+    // Each --limit changes one limit of one measurement; given as often as needed.
+    command.add_option_function<std::vector<std::string>>(
+        "--limit", [&options](const std::vector<std::string>& given) {
+            for (const std::string& limit : given) {
+                options.station.push_back(
+                    [limit](StationSettings& s) { ApplyLimitOption(s.limits, limit); });
+            }
+        });
     addSetting(command, "--store", options,
                [](StationSettings& s, const std::string& location) { s.store = location; });
     addSetting(command, "--store-retry", StationRange::StoreRetrySeconds, options,
@@ -167,6 +175,7 @@ void reportOptions(CLI::App& command, Options& options) {
     command.add_option("--port", options.port);
     text(command, "--recipe", options.recipe);
     text(command, "--html", options.html);
+    addFlag(command, "--measurements", options.measurements);
     alertOptions(command, options);
 }
 
@@ -278,7 +287,8 @@ atomically: FILE itself, or OUT with -o.
     {"station",
      "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
      "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
-     "[--store STORE] [--store-retry S] [--max-run S] [--sync] [--reprocess] [--boards N] "
+     "[--limit NAME.KEY=VALUE] [--store STORE] [--store-retry S] [--max-run S] [--sync] "
+     "[--reprocess] [--boards N] "
      "[--alert-failures N] [--alert-of N] [--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
      "the production sequence on every board plugged in",
      R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
@@ -289,7 +299,15 @@ the reference configuration (--reference) with the board's own serial number
 from the store, today's date and a description (--description, with {serial}
 and {die}) written at full service level, a read-back compared field by
 field, and a soak (--soak S seconds of statistics, with --max-erroneous and
---max-lost in percent and --max-jitter in ms). A board in boot mode gets the
+--max-lost in percent and --max-jitter in ms, the high limits of the soak's
+worst readings). Every run records its measurements (flash busy times with
+--poll, identify, step times, soak figures' mean and worst, each with its
+unit, limits and outcome); --limit flash.program_ms.max.high=3 (keys low,
+high, marginal_low, marginal_high) or the recipe's [limits] table sets them.
+A board outside a limit fails at the step that measured it; one in the
+marginal band passes and is counted marginal. A port whose series of a
+measurement breaks a run rule (a point beyond the control limits, nine in a
+row on one side, six rising or falling) is told as a "drift" alert. A board in boot mode gets the
 image through its boot loader first; the download is a step of its run once
 it comes back in normal mode. A board the station cannot take (no access,
 held by another program, boot mode without an image) is named with why,
@@ -345,7 +363,8 @@ is opened read-only and never created or upgraded.
      0, false, historyOptions, HistoryCommand, false},
     {"report",
      "report [--since TIME] [--until TIME] [--station HOST] [--port PORT] [--recipe NAME] "
-     "[--csv | --html FILE] [--alert-failures N] [--alert-of N] [--store STORE]",
+     "[--csv | --html FILE | --measurements] [--alert-failures N] [--alert-of N] "
+     "[--store STORE]",
      "the line's yield, times and failures by station and port",
      R"(Usage: k350ctl report [--since TIME] [--until TIME] [--station HOST] [--port PORT]
                       [--recipe NAME] [--json | --csv | --html FILE] [--store STORE]
@@ -362,7 +381,11 @@ for the line, by station and by port. A port whose last --alert-of boards
 ports of its station pass is listed as suspect: look at the port, its cable,
 hub or fixture. --json prints one object, --csv a row per line, station and
 port, --html FILE a page with charts that needs nothing else to show or
-print (- for standard output). Only reads the store.
+print (- for standard output). Each measurement's capability (count, mean,
+sigma within and overall, limits, Cpk, Ppk, marginal and failed), weakest
+first, with a control chart and a histogram on the page, and the ports whose
+series drift. --measurements prints every run's measurements as CSV rows.
+Only reads the store.
 )",
      0, false, reportOptions, ReportCommand, false},
 };

@@ -39,6 +39,7 @@ struct Options {
     // report and history (and --since, --store, --csv; report: --recipe as the recorded name)
     std::string until, stationName, port;
     std::optional<std::string> html;
+    bool measurements = false;  // report: every run's measurements, one CSV row each
     // report: when a port counts as going bad
     std::optional<int> alertFailures, alertOf;
 };

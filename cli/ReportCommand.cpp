@@ -42,6 +42,9 @@ int ReportCommand(const Options& options, Console& console) {
     if (int(options.json) + int(options.csv) + int(options.html.has_value()) > 1) {
         return Refuse(console, "report prints one of --json, --csv and --html");
     }
+    if (options.measurements && (options.json || options.csv || options.html)) {
+        return Refuse(console, "--measurements prints the measurements alone, as CSV");
+    }
     const auto period = ParseReportPeriod(options.since, options.until, std::time(nullptr));
     if (!period) {
         return Refuse(console,
@@ -52,11 +55,19 @@ int ReportCommand(const Options& options, Console& console) {
     const AlertRule rule{options.alertFailures.value_or(AlertRule{}.failures),
                          options.alertOf.value_or(AlertRule{}.of)};
     const std::string location = options.store.value_or(kDefaultStore);
+    const ReportFilter scope{
+        {}, {}, options.stationName, options.port, options.recipe.value_or("")};
+    if (options.measurements) {
+        try {
+            console.text(MeasurementsCsvAt(location, *period, scope));
+        } catch (const StoreError& error) {
+            return Fail(console, error.what(), ExitStatus::File);
+        }
+        return ExitStatus::Ok;
+    }
     LineReport report;
     try {
-        report = ReadLineReportAt(
-            location, *period,
-            {{}, {}, options.stationName, options.port, options.recipe.value_or("")}, rule);
+        report = ReadLineReportAt(location, *period, scope, rule);
     } catch (const StoreError& error) {
         return Fail(console, error.what(), ExitStatus::File);
     }

@@ -50,7 +50,7 @@ public:
 
         if (Step step = programImage(image, length); !step.done()) return sameEnding<Result>(step);
         if (!observer_.finished(BoardTransfer::Firmware, bytesDone_)) return Result::stopped();
-        return Result::doneWith({false, bytesDone_});
+        return Result::doneWith({false, bytesDone_, erase_, program_});
     }
 
 private:
@@ -68,6 +68,7 @@ private:
             if (Step ready = SpiFlash::WaitUntilReady(link_, observer_); !ready.done()) {
                 return ready;
             }
+            timeBusy();
             if (!observer_.progress(bytesDone_)) return Step::stopped();
             if (bytesDone_ >= length || address_ >= SpiFlash::ProgramLimit) return {};
 
@@ -83,6 +84,7 @@ private:
         SpiFlash::SetRequest(link_, 0, SpiFlash::AddressedOverhead, SpiFlash::SectorErase);
         SpiFlash::SetAddress(link_, address_);
         if (Step step = exchange(kAddressedRequestLength); !step.done()) return step;
+        busySince(erase_);
         if (!options_.pollInsteadOfPausing) link_.clock().sleepMs(kEraseSettleMs);
         erased_ = true;
         return {};
@@ -95,6 +97,7 @@ private:
         SpiFlash::SetAddress(link_, address_);
         std::memcpy(link_.payload() + SpiFlash::AddressedOverhead, image.data + bytesDone_, chunk);
         if (Step step = exchange(kAddressedRequestLength + chunk); !step.done()) return step;
+        busySince(program_);
         bytesDone_ += chunk;
         address_ += chunk;
         // Polling instead: the next pass's status poll waits exactly as long as the flash is busy.
@@ -122,13 +125,39 @@ private:
         return chunk;
     }
 
+    // The flash is busy from the request just sent; the next status poll that finds it ready
+    // ends the time. A fixed pause instead tells nothing of the flash.
+    void busySince(FlashBusyTimes& kind) {
+        if (!options_.pollInsteadOfPausing) return;
+        busyKind_ = &kind;
+        busySinceUs_ = link_.clock().nowUs();
+    }
+    void timeBusy() {
+        if (!busyKind_) return;
+        busyKind_->add(double(link_.clock().nowUs() - busySinceUs_) / 1000);
+        busyKind_ = nullptr;
+    }
+
     BoardLink& link_;
     OperationObserver& observer_;
     const FirmwareOptions& options_;
+    FlashBusyTimes erase_, program_;
+    FlashBusyTimes* busyKind_ = nullptr;
+    std::int64_t busySinceUs_ = 0;
     std::uint32_t address_ = 0;
     std::uint32_t bytesDone_ = 0;
     bool erased_ = false;  // the sector being programmed has been erased
 };
+
+}  // namespace
+
+void FlashBusyTimes::add(double ms) {
+    ++count;
+    totalMs += ms;
+    maxMs = std::max(maxMs, ms);
+}
+
+namespace {
 
 Step sendBootBlocks(BoardLink& link, OperationObserver& observer, const TransferData& image,
                     std::uint32_t length, std::uint32_t& bytesSent) {

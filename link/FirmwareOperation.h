@@ -14,9 +14,20 @@ struct FirmwareOptions {
     bool pollInsteadOfPausing = false;
 };
 
+// How long the flash stayed busy after each operation of one kind, from the request to the
+// status poll that found it ready (only known when polling).
+struct FlashBusyTimes {
+    int count = 0;
+    double maxMs = 0, totalMs = 0;
+
+    void add(double ms);
+    double meanMs() const { return count > 0 ? totalMs / count : 0; }
+};
+
 struct FirmwareDownload {
     bool bootMode = false;
-    std::uint32_t bytes = 0;  // programmed (normal mode) or sent (boot mode)
+    std::uint32_t bytes = 0;            // programmed (normal mode) or sent (boot mode)
+    FlashBusyTimes erase{}, program{};  // normal mode, polled
 };
 
 // Reports in normal mode: started (Firmware), supply (the image), identified, total, progress

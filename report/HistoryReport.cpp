@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "store/MeasurementJson.h"
 #include "store/RunJson.h"
 #include "store/StoreText.h"
 
@@ -35,7 +36,8 @@ const std::vector<std::string> kColumns{"id",
                                         "soak_lost_percent",
                                         "soak_jitter_ms",
                                         "hook",
-                                        "hook_status"};
+                                        "hook_status",
+                                        "measurements"};
 
 std::vector<std::string> Values(const RunRecord& run) {
     return {std::to_string(run.id),
@@ -57,7 +59,8 @@ std::vector<std::string> Values(const RunRecord& run) {
             Figure(run.soakLostPercent),
             Figure(run.soakJitterMs),
             run.hook,
-            run.hookStatus};
+            run.hookStatus,
+            MeasurementsJson(run.measurements).dump()};
 }
 
 std::string TextLine(const RunRecord& run) {

@@ -374,6 +374,9 @@ std::string LineReportText(const LineReport& report) {
         text += "  " + EscapedLine(port.name.station) + ": " +
                 EscapedLine(AlertMessage(*port.suspect)) + "\n";
     }
+    if (const std::string capability = CapabilityText(report.measured); !capability.empty()) {
+        text += "\n" + capability;
+    }
     text +=
         "\nUNUS: unusable. INT: interrupted or unfinished. RETEST: runs after a board's "
         "first.\nFPY: first-pass yield, the boards whose first run passed. YIELD: the boards "
@@ -408,6 +411,8 @@ std::string LineReportJson(const LineReport& report) {
     json["stations"] = stations;
     json["ports"] = ports;
     json["suspects"] = suspects;
+    json["capability"] = CapabilityJson(report.measured);
+    json["drifts"] = DriftJson(report.measured);
     return JsonText(json) + "\n";
 }
 
@@ -433,5 +438,7 @@ std::string LineReportCsv(const LineReport& report) {
     row("line", report.line);
     for (const GroupFigures& station : report.stations) row("station", station);
     for (const GroupFigures& port : report.ports) row("port", port);
+    // The measurements' capability as a table of its own after a blank line, when there are any.
+    if (!report.measured.capability.empty()) csv += "\n" + CapabilityCsv(report.measured);
     return csv;
 }

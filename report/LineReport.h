@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report/CapabilityReport.h"
 #include "store/ReportQueries.h"
 #include "store/SuspectPorts.h"
 
@@ -33,6 +34,7 @@ struct LineReport {
     GroupFigures line;
     std::vector<GroupFigures> stations, ports;
     std::vector<DamagedRun> leftOut;  // damaged runs, out of the times and steps
+    CapabilityFigures measured;       // each measurement's capability, and the ports that drift
 };
 
 LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,

@@ -294,6 +294,33 @@ std::string Filter(const ReportFilter& filter) {
     return text;
 }
 
+// Each measurement, weakest first: its figures, its individuals chart and its histogram; then
+// the ports whose series drift.
+std::string MeasurementCharts(const CapabilityFigures& measured) {
+    if (measured.capability.empty()) return {};
+    std::string html = "<h2>Measurements, weakest first</h2>";
+    for (const Capability& capability : measured.capability) {
+        const MeasurementSeries* series = measured.seriesNamed(capability.name);
+        if (!series) continue;
+        const auto shown = [](const std::optional<double>& value) {
+            return value ? ReportFigure("%.3g", *value) : std::string("-");
+        };
+        html += "<div class=\"chart\"><h3>" + HtmlEscaped(capability.name) + " (" +
+                HtmlEscaped(capability.unit) + ")</h3><p>" + std::to_string(capability.count) +
+                " values, mean " + ReportFigure("%.4g", capability.mean) + ", Cpk " +
+                shown(capability.cpk) + ", Ppk " + shown(capability.ppk) + ", " +
+                std::to_string(capability.marginal) + " marginal, " +
+                std::to_string(capability.failed) + " failed</p>" +
+                CapabilitySvg(capability, *series) + "</div>";
+    }
+    for (const PortDrift& drift : measured.drifts) {
+        html += "<p class=\"alert\"><b>Drift at " + HtmlEscaped(drift.port.station) + " " +
+                HtmlEscaped(drift.port.port) + "</b>: " + HtmlEscaped(drift.name) + " (" +
+                DriftRuleName(drift.finding.rule) + ")</p>";
+    }
+    return html;
+}
+
 }  // namespace
 
 std::string HtmlEscaped(const std::string& text) {
@@ -376,6 +403,7 @@ std::string LineReportPage(const LineReport& report) {
         if (!line.failures.empty()) {
             html += "<h2>Failures, most frequent first</h2>" + FailureTable(line);
         }
+        html += MeasurementCharts(report.measured);
     } else {
         html += "<h2>No runs in this period</h2>";
     }

@@ -10,8 +10,17 @@ LineReport ReadLineReportAt(const std::string& location, const ReportPeriod& per
     const auto store = OpenSqlRunStore(location, StoreAccess::Read);
     ReportQueries queries(store->connection(), scope);
     LineReport report = ReadLineReport(queries, scope, rule);
+    report.measured = ReadCapability(store->connection(), scope);
     report.periodText = period.text;
     return report;
+}
+
+std::string MeasurementsCsvAt(const std::string& location, const ReportPeriod& period,
+                              ReportFilter scope) {
+    scope.since = period.since;
+    scope.until = period.until;
+    const auto store = OpenSqlRunStore(location, StoreAccess::Read);
+    return MeasurementsLongCsv(PeriodMeasurementRows(store->connection(), scope));
 }
 
 std::string RenderedLineReport(const LineReport& report, ReportFormat format) {

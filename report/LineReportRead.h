@@ -16,3 +16,8 @@ LineReport ReadLineReportAt(const std::string& location, const ReportPeriod& per
                             ReportFilter scope, const AlertRule& rule);
 
 std::string RenderedLineReport(const LineReport& report, ReportFormat format);
+
+// Every measurement of the period's runs in the scope, one CSV row each, with a header: the long
+// form for a quality engineer's own tools. Throws StoreError.
+std::string MeasurementsCsvAt(const std::string& location, const ReportPeriod& period,
+                              ReportFilter scope);

@@ -188,7 +188,9 @@ bool acceptable(const Board& board, const Bytes& bytes, BoardContext& context) {
 }  // namespace
 
 Board::Board(const BoardOptions& boardOptions)
-    : options(boardOptions), flash(boardOptions.flashSize) {}
+    : options(boardOptions),
+      flash(boardOptions.flashSize, FiguresOf(boardOptions), SeedOf(boardOptions.dieId)),
+      statistics(FiguresOf(boardOptions)) {}
 
 std::optional<Bytes> Board::handle(const Bytes& bytes, BoardContext& context) {
     if (!acceptable(*this, bytes, context)) return std::nullopt;

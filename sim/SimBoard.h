@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/SimControl.h"
+#include "sim/SimSpread.h"
 
 namespace k350sim {
 
@@ -24,7 +25,7 @@ struct BoardContext {
 // A NOR flash on the SPI bus: status, write enable, 32 KiB sector erase, page program.
 class SpiFlash {
 public:
-    explicit SpiFlash(uint32_t size);
+    SpiFlash(uint32_t size, const BoardFigures& figures, uint64_t seed);
     // One chip-select cycle: the bytes sent, then readCount bytes clocked back.
     Bytes transfer(const Bytes& out, size_t readCount, BoardContext& context);
     void rebase() { busyUntilUs_ = 0; }
@@ -40,8 +41,12 @@ private:
     void program(const Bytes& out, BoardContext& context);
     Bytes readData(const Bytes& out, size_t readCount) const;
 
+    int64_t busyFor(int64_t nominalUs);
+
     int64_t busyUntilUs_ = 0;
     bool writeEnabled_ = false;
+    BoardFigures figures_;
+    SpreadRandom random_;
 };
 
 // A 16 KiB I2C EEPROM with 64-byte pages and a 5 ms write cycle.
@@ -63,11 +68,13 @@ private:
 // Counters that grow with the board's running time.
 class Statistics {
 public:
+    explicit Statistics(const BoardFigures& figures) : figures_(figures) {}
     std::array<uint32_t, kStatisticsWords> at(int64_t nowUs) const;
     void reset(int64_t nowUs) { resetAtUs_ = nowUs; }
 
 private:
     int64_t resetAtUs_ = 0;
+    BoardFigures figures_;
 };
 
 // Records on the selected serial streams, made at pseudo-random moments.

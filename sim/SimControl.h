@@ -23,6 +23,14 @@ constexpr uint16_t kBoardProductId = 0x9001;
 constexpr uint32_t kEepromSize = 16 * 1024;
 constexpr int kStatisticsWords = 17;
 
+// Boards that differ as real ones do: flash busy times and link figures vary from board to board,
+// drawn from the die ID. Off, every board has the nominal figures.
+struct BoardSpread {
+    bool enabled = false;
+    double flashSlowdown = 1;  // a marginal board: its flash takes this many times as long
+    double wear = 0;           // a drifting port: this share worse than its figures, all of them
+};
+
 struct BoardOptions {
     uint16_t capacity = 512;  // largest payload the board takes; requests may be capacity + 8 long
     Id8 dieId{0x35, 0x0A, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
@@ -33,6 +41,7 @@ struct BoardOptions {
     bool refusesInterface0 = false;      // usb_claim_interface(0) fails: another program has it
     std::string kernelDriver{};          // a kernel driver of this name holds interface 0
     uint32_t flashSize = 128 * 1024;     // at least 128 KiB
+    BoardSpread spread{};
 };
 
 enum class TransferKind {

@@ -133,6 +133,12 @@ void buildDefaultWorld() {
         // Benches of several processes each get boards of their own.
         options.dieId[6] =
             uint8_t(numberFromEnvironment("K350_SIM_BENCH", 0, 255).value_or(options.dieId[6]));
+        // Boards that differ as real ones do; one with a slow flash; each a little worse than
+        // the one before, in percent.
+        options.spread.enabled = numberFromEnvironment("K350_SIM_SPREAD", 0, 1).value_or(0) == 1;
+        if (numbered("K350_SIM_SLOW_FLASH", number, boards)) options.spread.flashSlowdown = 1.4;
+        options.spread.wear = double(numberFromEnvironment("K350_SIM_DRIFT", 0, 100).value_or(0)) /
+                              100 * double(number - 1);
         const DeviceId id = addBoard(0, options);
         Board& board = *w.board(id).board;
         const Bytes record = plausibleConfiguration(uint8_t(model));

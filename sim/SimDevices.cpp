@@ -16,8 +16,6 @@ constexpr uint8_t kFlashWriteEnable = 0x06;
 constexpr uint8_t kFlashSectorErase = 0xD8;
 constexpr uint32_t kSectorSize = 0x8000;
 constexpr uint32_t kPageSize = 256;
-constexpr int64_t kEraseUs = 250'000;
-constexpr int64_t kProgramUs = 700;
 
 constexpr uint32_t kEepromPage = 64;
 constexpr int64_t kEepromWriteCycleUs = 5'000;
@@ -30,7 +28,15 @@ std::string hex(unsigned value) {
 
 }  // namespace
 
-SpiFlash::SpiFlash(uint32_t size) : memory(std::max<uint32_t>(size, 128 * 1024), 0xFF) {}
+SpiFlash::SpiFlash(uint32_t size, const BoardFigures& figures, uint64_t seed)
+    : memory(std::max<uint32_t>(size, 128 * 1024), 0xFF), figures_(figures), random_(seed) {}
+
+// The board's own busy time, varying a little from one erase or program to the next.
+int64_t SpiFlash::busyFor(int64_t nominalUs) {
+    if (figures_.busyVariation <= 0) return nominalUs;
+    const double share = std::max(0.5, 1 + figures_.busyVariation * random_.normal());
+    return int64_t(double(nominalUs) * share);
+}
 
 uint8_t SpiFlash::status(int64_t nowUs) const {
     const bool busy = neverReady || nowUs < busyUntilUs_;
@@ -83,7 +89,7 @@ void SpiFlash::erase(const Bytes& out, BoardContext& context) {
     std::fill_n(memory.begin() + sector, kSectorSize, 0xFF);
     eraseLog.push_back(sector);
     writeEnabled_ = false;
-    busyUntilUs_ = context.nowUs + kEraseUs;
+    busyUntilUs_ = context.nowUs + busyFor(figures_.eraseUs);
     context.stored = true;
 }
 
@@ -98,7 +104,7 @@ void SpiFlash::program(const Bytes& out, BoardContext& context) {
         memory[page + (address + i - 4) % kPageSize] &= out[i];
     }
     writeEnabled_ = false;
-    busyUntilUs_ = context.nowUs + kProgramUs;
+    busyUntilUs_ = context.nowUs + busyFor(figures_.programUs);
     context.stored = true;
 }
 

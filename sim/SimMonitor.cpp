@@ -24,6 +24,9 @@ std::array<uint32_t, kStatisticsWords> Statistics::at(int64_t nowUs) const {
     const uint64_t linkReceived = ms / 41;
     const uint64_t audioPackets = ms / 20;
     const uint64_t audioLost = audioPackets / 1500;
+    const auto scaled = [](uint64_t word, double scale) {
+        return scale == 1 ? word : uint64_t(double(word) * scale);
+    };
     std::array<uint64_t, kStatisticsWords> words{
         seconds,
         linkSent,
@@ -31,17 +34,17 @@ std::array<uint32_t, kStatisticsWords> Statistics::at(int64_t nowUs) const {
         linkReceived,
         linkReceived * 30 + linkReceived / 7,
         linkReceived / 997,
-        (seconds % 5 + 1) * kFractionOne / 2000,
+        scaled((seconds % 5 + 1) * kFractionOne / 2000, figures_.erroneousScale),
         audioPackets,
         audioPackets * 20,
         audioPackets / 4000,
         audioPackets - audioLost,
         (audioPackets - audioLost) * 20,
         audioLost,
-        (seconds % 3 + 1) * kFractionOne / 1500,
-        18 + seconds % 9,
-        kLoadTwentyPercent - 200 + (seconds * 37) % 400,
-        kSyncFrequencyHz,
+        scaled((seconds % 3 + 1) * kFractionOne / 1500, figures_.lostScale),
+        scaled(18 + seconds % 9, figures_.jitterScale),
+        uint64_t(kLoadTwentyPercent - 200 + (seconds * 37) % 400 + figures_.loadOffset),
+        uint64_t(kSyncFrequencyHz + figures_.syncOffsetHz),
     };
     std::array<uint32_t, kStatisticsWords> result{};
     std::transform(words.begin(), words.end(), result.begin(),

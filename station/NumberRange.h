@@ -18,6 +18,7 @@ namespace StationRange {
 constexpr NumberRange SoakSeconds{0, 86400};
 constexpr NumberRange Percent{0, 100};
 constexpr NumberRange Milliseconds{0, 1e6};
+constexpr NumberRange Frequency{0, 1e6};  // Hz
 constexpr NumberRange Boards{0, 1e6, true};
 constexpr NumberRange AlertFailures{0, 1000, true};
 constexpr NumberRange AlertOf{1, 1000, true};

@@ -33,10 +33,16 @@ struct StationEvent {
     // of them are done and only run their hook)
     std::string step;
     // started, progress, done, failed; at the board's end passed, failed, skipped, unusable
-    // (error says why), elsewhere (error says where it is under way), interrupted
+    // (error says why), elsewhere (error says where it is under way), interrupted; drift for a
+    // port whose series of a measurement breaks a run rule (state: the rule)
     std::string state;
     std::uint32_t done = 0, total = 0;
     std::string error;
+    // At a board's end: how many of its measurements were marginal.
+    std::uint32_t marginal = 0;
+    // A drift alert (step "drift", state its rule): the measurement and the values of its run.
+    std::string measurement{};
+    std::vector<double> values{};
 };
 using StationObserver = std::function<void(const StationEvent&)>;
 

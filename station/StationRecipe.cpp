@@ -100,6 +100,26 @@ SerialPlan Serials(const toml::table& table) {
     return plan;
 }
 
+// [limits]: "name" = { high = 3.0, marginal_high = 2.5 }, each checked as an option's is.
+LimitTable Limits(const toml::table& table) {
+    LimitTable limits;
+    for (const auto& [name, node] : table) {
+        const std::string where = "limits.\"" + std::string(name.str()) + "\"";
+        const toml::table* entry = node.as_table();
+        if (!entry) throw RecipeError(where + " must be a table of limits");
+        for (const auto& [key, value] : *entry) {
+            if (!value.is_number()) {
+                throw RecipeError(where + "." + std::string(key.str()) + " must be a number");
+            }
+            SetLimit(limits, std::string(name.str()), std::string(key.str()),
+                     value.value<double>().value_or(0));
+        }
+        if (entry->empty()) throw RecipeError(where + " gives no limit");
+    }
+    CheckLimitOrder(limits);
+    return limits;
+}
+
 // A path in the recipe is relative to the recipe's own folder.
 std::string Beside(const std::string& recipe, const std::string& path) {
     if (path.empty() || std::filesystem::path(path).is_absolute()) return path;
@@ -122,7 +142,7 @@ StationSettings LoadStationRecipe(const std::string& path) {
     }
     RefuseUnknown(root,
                   {"name", "store", "firmware", "configuration", "soak", "station", "alert",
-                   "hooks", "serial"},
+                   "hooks", "serial", "limits"},
                   "");
     StationSettings recipe;
     recipe.recipe = Text(root, "name", "");
@@ -177,6 +197,8 @@ StationSettings LoadStationRecipe(const std::string& path) {
             Number(*hooks, "timeout_seconds", "hooks.", StationRange::HookSeconds).value_or(30);
     }
     if (const toml::table* serial = Section(root, "serial")) recipe.serials = Serials(*serial);
+    if (const toml::table* limits = Section(root, "limits")) recipe.limits = Limits(*limits);
+    CheckSoakMaxima(recipe.limits, recipe.soak);
     return recipe;
 }
 
@@ -276,6 +298,8 @@ StationJob BuildStationJob(const StationSettings& settings) {
             "nothing to do: give a firmware image, a reference configuration or a soak");
     }
     CheckDescription(settings.descriptionTemplate);
+    // A soak maximum from the command line over the recipe's limits may leave them out of order.
+    CheckLimitOrder(WithSoakMaxima(settings.limits, settings.soak));
     job.date = Today();
     job.station = HostName();
     if (job.store.empty()) job.store = kDefaultStore;

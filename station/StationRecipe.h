@@ -13,7 +13,9 @@
 //   seconds = 60
 //   max_erroneous_percent = 0.1
 //   max_lost_percent = 0.5
-//   max_jitter_ms = 20
+//   max_jitter_ms = 20                 # the high limit of soak.jitter_ms.worst
+//   [limits]                           # by measurement: low, high, marginal_low, marginal_high
+//   "flash.program_ms.max" = { high = 3.0, marginal_high = 2.5 }
 //   [station]
 //   reprocess_passed = false
 //   store_retry_seconds = 60           # how long a store that went away is waited for

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -16,25 +17,12 @@
 #include "station/BoardHook.h"
 #include "station/BoardsInProgress.h"
 #include "station/StationRecipe.h"
+#include "store/DriftRule.h"
 #include "store/RunJournal.h"
 
 namespace {
 // The reply bytes that carry all three of the soak's figures.
 constexpr std::size_t kSoakReplyBytes = StatisticsRules::BytesThrough(StatisticsWord::AudioJitter);
-
-std::string Figure(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4f", value);
-    return text;
-}
-
-// "" when the figure is within its limit, otherwise why not.
-std::string OverLimit(const char* what, double value, const std::optional<double>& limit,
-                      const char* unit) {
-    if (!limit || value <= *limit) return {};
-    return std::string(what) + " " + Figure(value) + unit + " above the limit " + Figure(*limit) +
-           unit;
-}
 
 std::string OperationText(const BoardSession& session, Ending ending) {
     const std::string text = FailureText(session.observer(), ending);
@@ -48,8 +36,50 @@ std::string WithNote(const std::string& error, const std::string& note) {
     return error.empty() ? note : error + "; " + note;
 }
 
-// The soak is slept in slices, so a stop is answered at once.
+// The soak is slept in slices, so a stop is answered at once; the board's figures are read once
+// a second of it, for their mean and their worst.
 constexpr std::uint32_t kSoakSliceMs = 100;
+constexpr std::uint32_t kSoakReadingMs = 1000;
+
+// How many of a port's latest runs the drift rule reads: enough for its longest run of nine and
+// for control limits of some standing.
+constexpr int kDriftWindow = 30;
+
+std::string DriftText(const std::string& port, const std::string& name, const DriftFinding& found) {
+    std::string values;
+    for (double value : found.values) values += (values.empty() ? "" : ", ") + ValueText(value);
+    return "port " + port + ": " + name + " drifts (" + DriftRuleName(found.rule) + ": " + values +
+           "); look at the port and its boards before they fail";
+}
+
+// What each step's time is measured as.
+const char* StepTimeName(const std::string& step) {
+    if (step == StationStep::Flash) return MeasurementName::Download;
+    if (step == StationStep::Verify) return MeasurementName::Verify;
+    if (step == StationStep::Config) return MeasurementName::Config;
+    if (step == StationStep::Readback) return MeasurementName::Readback;
+    return nullptr;
+}
+
+// One soak figure over its readings: the mean, and the worst (the highest; for the sync
+// frequency the one farthest from the mean).
+struct SoakFigure {
+    std::vector<double> readings;
+    double mean() const {
+        double sum = 0;
+        for (double value : readings) sum += value;
+        return sum / double(readings.size());
+    }
+    double highest() const { return *std::max_element(readings.begin(), readings.end()); }
+    double farthest() const {
+        const double centre = mean();
+        double far = readings.front();
+        for (double value : readings) {
+            if (std::fabs(value - centre) > std::fabs(far - centre)) far = value;
+        }
+        return far;
+    }
+};
 
 // Whether nothing answered at the port: the board went before it could be opened.
 bool Unplugged(const BoardProbe& probe) {
@@ -156,13 +186,20 @@ StationSequence::StationSequence(const StationJob& job, RunStore& store, Clock& 
       clock_(clock),
       observer_(std::move(observer)),
       boards_(boards),
-      cut_(cut) {}
+      cut_(cut),
+      limits_(WithSoakMaxima(job.limits, job.soak)) {}
 
 void StationSequence::report(const Board& board, const char* step, const char* state,
                              const std::string& error, std::uint32_t done, std::uint32_t total) {
     if (!observer_) return;
-    observer_(
-        {board.port, board.record.dieId, board.record.serial, step, state, done, total, error});
+    StationEvent event{
+        board.port, board.record.dieId, board.record.serial, step, state, done, total, error};
+    if (event.step == "board") {
+        for (const Measurement& measurement : board.record.measurements) {
+            event.marginal += measurement.outcome == MeasurementOutcome::Marginal;
+        }
+    }
+    observer_(event);
 }
 
 BoardOutcome StationSequence::run(const BoardLocation& location, const std::string& port) {
@@ -182,6 +219,7 @@ BoardOutcome StationSequence::run(const BoardLocation& location, const std::stri
 // Identify: the probe `list` makes. A board that does not answer in normal mode is either in
 // boot mode, gone, or one the station cannot take; the last is accounted for as unusable.
 BoardOutcome StationSequence::identify(Board& board) {
+    const std::int64_t probeStartUs = clock_.nowUs();
     const BoardProbe probe = board.session.probe();
     if (probe.mode == BoardProbe::Mode::Boot) {
         if (!job_.image) {
@@ -194,6 +232,7 @@ BoardOutcome StationSequence::identify(Board& board) {
     if (probe.mode == BoardProbe::Mode::Unusable) {
         return Unplugged(probe) ? BoardOutcome::Gone : unusable(board, UnusableReason(probe));
     }
+    measure(board, MeasurementName::Identify, double(clock_.nowUs() - probeStartUs) / 1000);
     const DeviceIds ids = probe.ids;
     board.record.dieId = RecordRules::DeviceIdText(ids.data());
     board.record.chipId = RecordRules::DeviceIdText(ids.data() + 8);
@@ -380,6 +419,7 @@ bool StationSequence::finish(Board& board) {
     }
     if (!waitStopped) {
         report(board, "board", record.result.c_str(), WithNote(record.error, note));
+        if (note.empty()) watchDrift(board);
         return true;
     }
     const std::string came =
@@ -388,11 +428,46 @@ bool StationSequence::finish(Board& board) {
     return false;
 }
 
+// Each measurement's series at this port, the run just recorded its latest point: read from the
+// store, so a restarted station, or another on the same port's history, sees the same series.
+void StationSequence::watchDrift(const Board& board) {
+    if (!observer_) return;
+    for (const Measurement& measurement : board.record.measurements) {
+        std::vector<double> series;
+        try {
+            series = store_.portSeries(job_.station, board.port, measurement.name, kDriftWindow);
+        } catch (const StoreError&) {
+            return;  // the run is recorded; the watch waits for the next board
+        }
+        const auto found = DriftAtEnd(series);
+        if (!found) continue;
+        StationEvent event{board.port,
+                           board.record.dieId,
+                           board.record.serial,
+                           "drift",
+                           DriftRuleName(found->rule),
+                           0,
+                           0,
+                           DriftText(board.port, measurement.name, *found)};
+        event.measurement = measurement.name;
+        event.values = found->values;
+        observer_(event);
+    }
+}
+
 BoardOutcome StationSequence::runSteps(Board& board) {
     RunRecord& record = board.record;
-    report(board, StationStep::Identify, "done");
+    const std::string identified = breach(board, 0);
+    if (identified.empty()) {
+        report(board, StationStep::Identify, "done");
+    } else {
+        record.failedStep = StationStep::Identify;
+        record.error = identified;
+        report(board, StationStep::Identify, "failed", identified);
+    }
 
     const bool passed =
+        identified.empty() &&
         (!job_.image || step(board, StationStep::Flash, [&] { return flash(board); })) &&
         (!job_.image || !job_.verify ||
          step(board, StationStep::Verify, [&] { return verify(board); })) &&
@@ -414,7 +489,16 @@ bool StationSequence::step(Board& board, const char* name,
                            const std::function<std::string()>& work) {
     report(board, name, "started");
     const std::string started = UtcNow();
-    const std::string error = work();
+    const std::int64_t startUs = clock_.nowUs();
+    const std::size_t measured = board.record.measurements.size();
+    std::string error = work();
+    if (error.empty()) {
+        if (const char* time = StepTimeName(name)) {
+            measure(board, time, double(clock_.nowUs() - startUs) / 1e6);
+        }
+        // A measurement outside its limits fails the step that took it.
+        error = breach(board, measured);
+    }
     board.steps.push_back(
         {{"step", name}, {"started", started}, {"finished", UtcNow()}, {"ok", error.empty()}});
     if (error.empty()) {
@@ -427,6 +511,20 @@ bool StationSequence::step(Board& board, const char* name,
     return false;
 }
 
+void StationSequence::measure(Board& board, const char* name, double value) {
+    board.record.measurements.push_back(
+        Measured(name, value, UnitOf(name).value_or(""), LimitsOf(limits_, name)));
+}
+
+// The first of the measurements from `from` on that is outside its limits, told; "" when none.
+std::string StationSequence::breach(const Board& board, std::size_t from) const {
+    const auto& measurements = board.record.measurements;
+    for (std::size_t i = from; i < measurements.size(); ++i) {
+        if (const std::string breach = LimitBreach(measurements[i]); !breach.empty()) return breach;
+    }
+    return {};
+}
+
 std::string StationSequence::flash(Board& board) {
     DirectObserver& observer = board.session.observer();
     observer.onProgress = [&](std::uint32_t done, std::uint32_t total) {
@@ -436,6 +534,16 @@ std::string StationSequence::flash(Board& board) {
     observer.onProgress = nullptr;
     if (!downloaded.done() || downloaded.value.bootMode) {
         return OperationText(board.session, downloaded.ending);
+    }
+    // The flash's busy times, known when it is polled.
+    const FirmwareDownload& download = downloaded.value;
+    if (download.erase.count > 0) {
+        measure(board, MeasurementName::FlashEraseMax, download.erase.maxMs);
+        measure(board, MeasurementName::FlashEraseMean, download.erase.meanMs());
+    }
+    if (download.program.count > 0) {
+        measure(board, MeasurementName::FlashProgramMax, download.program.maxMs);
+        measure(board, MeasurementName::FlashProgramMean, download.program.meanMs());
     }
     return {};
 }
@@ -483,32 +591,61 @@ std::string StationSequence::readBack(Board& board) {
 std::string StationSequence::soak(Board& board) {
     const auto reset = board.session.statistics(StatisticsRequest::Reset);
     if (!reset.done()) return OperationText(board.session, reset.ending);
+    SoakFigure erroneous, lost, jitter, load, sync;
+    const auto readFigures = [&]() -> std::string {
+        const auto read = board.session.statistics(StatisticsRequest::Read);
+        if (!read.done()) return OperationText(board.session, read.ending);
+        const LinkStatisticsReply& reply = read.value;
+        if (reply.received < kSoakReplyBytes) return "the statistics reply was too short";
+        const auto word = [&](int index) {
+            return StatisticsRules::WordAt(reply.record.data(), index);
+        };
+        erroneous.readings.push_back(
+            StatisticsRules::PercentageValue(word(StatisticsWord::LinkErroneousFraction)));
+        lost.readings.push_back(
+            StatisticsRules::PercentageValue(word(StatisticsWord::AudioLostFraction)));
+        jitter.readings.push_back(
+            StatisticsRules::MillisecondsValue(word(StatisticsWord::AudioJitter)));
+        // A short reply keeps the three figures the soak always had; load and frequency then
+        // have no reading.
+        if (reply.received >= StatisticsRules::BytesThrough(StatisticsWord::SyncFrequency)) {
+            load.readings.push_back(
+                StatisticsRules::LoadValue(word(StatisticsWord::ProcessorLoad)));
+            sync.readings.push_back(double(word(StatisticsWord::SyncFrequency)));
+        }
+        return {};
+    };
+    std::uint32_t sinceReading = 0;
     for (std::uint64_t left = std::uint64_t(job_.soak.seconds * 1000); left > 0 && !cut_;) {
         const auto slice = std::uint32_t(std::min<std::uint64_t>(left, kSoakSliceMs));
         clock_.sleepMs(slice);
         left -= slice;
+        sinceReading += slice;
+        // The last reading is the soak's end, whatever its length.
+        if (sinceReading >= kSoakReadingMs && left > 0 && !cut_) {
+            sinceReading = 0;
+            if (const std::string failed = readFigures(); !failed.empty()) return failed;
+        }
     }
     if (cut_) return "stopped";
-    const auto read = board.session.statistics(StatisticsRequest::Read);
-    if (!read.done()) return OperationText(board.session, read.ending);
-    const LinkStatisticsReply& reply = read.value;
-    if (reply.received < kSoakReplyBytes) return "the statistics reply was too short";
-    const auto word = [&](int index) {
-        return StatisticsRules::WordAt(reply.record.data(), index);
-    };
+    if (const std::string failed = readFigures(); !failed.empty()) return failed;
+    // The figures at the soak's end, as the run has always kept them.
     RunRecord& record = board.record;
-    record.soakErroneousPercent =
-        StatisticsRules::PercentageValue(word(StatisticsWord::LinkErroneousFraction));
-    record.soakLostPercent =
-        StatisticsRules::PercentageValue(word(StatisticsWord::AudioLostFraction));
-    record.soakJitterMs = StatisticsRules::MillisecondsValue(word(StatisticsWord::AudioJitter));
-    const SoakLimits& limits = job_.soak;
-    for (const std::string& problem :
-         {OverLimit("erroneous packets", *record.soakErroneousPercent, limits.maxErroneousPercent,
-                    " %"),
-          OverLimit("lost packets", *record.soakLostPercent, limits.maxLostPercent, " %"),
-          OverLimit("jitter", *record.soakJitterMs, limits.maxJitterMs, " ms")}) {
-        if (!problem.empty()) return problem;
+    record.soakErroneousPercent = erroneous.readings.back();
+    record.soakLostPercent = lost.readings.back();
+    record.soakJitterMs = jitter.readings.back();
+    using namespace MeasurementName;
+    measure(board, SoakErroneousMean, erroneous.mean());
+    measure(board, SoakErroneousWorst, erroneous.highest());
+    measure(board, SoakLostMean, lost.mean());
+    measure(board, SoakLostWorst, lost.highest());
+    measure(board, SoakJitterMean, jitter.mean());
+    measure(board, SoakJitterWorst, jitter.highest());
+    if (!load.readings.empty()) {
+        measure(board, SoakLoadMean, load.mean());
+        measure(board, SoakLoadWorst, load.highest());
+        measure(board, SoakSyncMean, sync.mean());
+        measure(board, SoakSyncWorst, sync.farthest());
     }
     return {};
 }

@@ -42,6 +42,8 @@ private:
     void runHook(Board& board);
     BoardOutcome runSteps(Board& board);
     bool step(Board& board, const char* name, const std::function<std::string()>& work);
+    void measure(Board& board, const char* name, double value);
+    std::string breach(const Board& board, std::size_t from) const;
     void report(const Board& board, const char* step, const char* state,
                 const std::string& error = {}, std::uint32_t done = 0, std::uint32_t total = 0);
     std::string flash(Board& board);
@@ -51,6 +53,7 @@ private:
     std::string soak(Board& board);
     BoardOutcome storeFailed(Board& board, const StoreError& fault);
     bool finish(Board& board);
+    void watchDrift(const Board& board);
     std::string kept(Board& board);
 
     const StationJob& job_;
@@ -59,6 +62,7 @@ private:
     StationObserver observer_;
     BoardsInProgress& boards_;
     const std::atomic<bool>& cut_;
+    const LimitTable limits_;  // the job's, with the soak's maxima
 };
 
 // Keeps a run the store could not take in the station's journal; what became of it, for the

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "station/StationLimits.h"
 #include "store/SerialForm.h"
 #include "store/SuspectPorts.h"
 
@@ -30,6 +31,9 @@ struct StationSettings {
     bool pollFlash = false;
     bool reprocessPassed = false;
     SoakLimits soak;
+    // Each measurement's limits by its name; the soak's maxima (above) are the high limits of the
+    // soak's worst figures besides them (WithSoakMaxima).
+    LimitTable limits;
     double storeRetrySeconds = 60;  // how long a store that went away is waited for
     AlertRule alert;
     HookCommands hooks;

@@ -90,6 +90,10 @@ bool StationView::repeatsItself(const StationEvent& event) {
 }
 
 void StationView::show(const StationEvent& event) {
+    if (event.step == "drift") {
+        showDrift(event);
+        return;
+    }
     if (event.step == "station") {
         if (!terminal_) printJson(event);
         return;
@@ -97,6 +101,7 @@ void StationView::show(const StationEvent& event) {
     if (repeatsItself(event)) return;
     if (event.step == "board") {
         passed_ += event.state == "passed";
+        marginal_ += event.state == "passed" && event.marginal > 0;
         failed_ += event.state == "failed";
         skipped_ += event.state == "skipped";
         unusable_ += event.state == "unusable";
@@ -131,8 +136,9 @@ void StationView::show(const StationEvent& event) {
 void StationView::redraw() {
     std::string screen = kHome;
     screen += std::string(kBold) + "k350ctl station   passed " + std::to_string(passed_) +
-              "   failed " + std::to_string(failed_) + "   skipped " + std::to_string(skipped_) +
-              "   unusable " + std::to_string(unusable_) +
+              (marginal_ ? " (" + std::to_string(marginal_) + " marginal)" : "") + "   failed " +
+              std::to_string(failed_) + "   skipped " + std::to_string(skipped_) + "   unusable " +
+              std::to_string(unusable_) +
               (interrupted_ ? "   interrupted " + std::to_string(interrupted_) : "") + kPlain +
               "\n" + (notice_.empty() ? "" : std::string(kRed) + notice_ + kPlain + "\n") + "\n";
     screen += Column("PORT", 10) + Column("DIE ID", 20) + Column("SERIAL", 8) + Column("STEP", 10) +
@@ -152,6 +158,19 @@ void StationView::redraw() {
     }
     if (screen.back() == '\n') screen.pop_back();  // emit ends the block
     emit_(screen);
+}
+
+// A drift stays under the rows until a board passes at the port again, as a suspect port does.
+void StationView::showDrift(const StationEvent& event) {
+    if (terminal_) {
+        alerts_[event.port] = "DRIFT " + event.error;
+        redraw();
+        return;
+    }
+    const nlohmann::ordered_json line{{"alert", "drift"},          {"port", event.port},
+                                      {"name", event.measurement}, {"rule", event.state},
+                                      {"values", event.values},    {"message", event.error}};
+    emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 void StationView::showAlert(const PortAlert& alert) {
@@ -178,6 +197,7 @@ void StationView::printJson(const StationEvent& event) {
                                 {"error", Nullable(error)}};
     if (event.step == "board") {
         line["passed"] = passed_;
+        line["marginal"] = marginal_;
         line["failed"] = failed_;
         line["unusable"] = unusable_;
         line["interrupted"] = interrupted_;

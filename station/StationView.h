@@ -33,13 +33,14 @@ private:
     };
     void redraw();
     void printJson(const StationEvent& event);
+    void showDrift(const StationEvent& event);
     bool repeatsItself(const StationEvent& event);
 
     std::function<void(const std::string&)> emit_;
     bool terminal_;
     std::map<std::string, Row> rows_;            // by port
     std::map<std::string, std::string> alerts_;  // by port
-    int passed_ = 0, failed_ = 0, skipped_ = 0, unusable_ = 0, interrupted_ = 0;
+    int passed_ = 0, marginal_ = 0, failed_ = 0, skipped_ = 0, unusable_ = 0, interrupted_ = 0;
     std::string notice_;
     std::map<std::string, std::string> elsewhere_;  // by port: what it was last told
 };

@@ -114,3 +114,9 @@ void RetryingRunStore::recordHook(std::int64_t runId, const std::string& hook,
 std::vector<RunRecord> RetryingRunStore::history(const HistoryFilter& filter) {
     return retried([&](RunStore& store) { return store.history(filter); });
 }
+
+std::vector<double> RetryingRunStore::portSeries(const std::string& station,
+                                                 const std::string& port, const std::string& name,
+                                                 int count) {
+    return retried([&](RunStore& store) { return store.portSeries(station, port, name, count); });
+}

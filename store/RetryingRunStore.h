@@ -37,6 +37,8 @@ public:
     std::string openingNotice() const override {
         return store_ ? store_->openingNotice() : std::string();
     }
+    std::vector<double> portSeries(const std::string& station, const std::string& port,
+                                   const std::string& name, int count) override;
     // Opens the store now (creating or upgrading it), retrying as a statement is.
     void open();
 

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "store/MeasurementJson.h"
 #include "store/StoreIdentity.h"
 #include "store/StoreText.h"
 
@@ -67,7 +68,8 @@ Json LineOf(const RunRecord& run, const std::string& store) {
               {"steps", run.steps},
               {"soak_erroneous_percent", Optional(run.soakErroneousPercent)},
               {"soak_lost_percent", Optional(run.soakLostPercent)},
-              {"soak_jitter_ms", Optional(run.soakJitterMs)}};
+              {"soak_jitter_ms", Optional(run.soakJitterMs)},
+              {"measurements", MeasurementsJson(run.measurements)}};
     if (!run.hook.empty()) {
         line["hook"] = run.hook;
         line["hook_status"] = run.hookStatus;
@@ -101,6 +103,7 @@ RunRecord RunOf(const Json& line) {
     run.hook = text("hook");
     run.hookStatus = text("hook_status");
     run.hookOutput = text("hook_output");
+    run.measurements = MeasurementsOf(line.value("measurements", Json()));
     return run;
 }
 

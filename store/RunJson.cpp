@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "store/MeasurementJson.h"
+
 namespace {
 
 nlohmann::ordered_json Nullable(const std::string& text) {
@@ -41,6 +43,7 @@ std::string RunJsonLine(const RunRecord& run) {
                                   {"soak_lost_percent", Nullable(run.soakLostPercent)},
                                   {"soak_jitter_ms", Nullable(run.soakJitterMs)},
                                   {"hook", Nullable(run.hook)},
-                                  {"hook_status", Nullable(run.hookStatus)}}
+                                  {"hook_status", Nullable(run.hookStatus)},
+                                  {"measurements", MeasurementsJson(run.measurements)}}
         .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

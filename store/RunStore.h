@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "store/Measurement.h"
 #include "store/SerialForm.h"
 
 // The time as the store keeps it: ISO 8601 in UTC, so benches in other time zones agree.
@@ -85,6 +86,7 @@ struct RunRecord {
     // The command run after the board (on_pass, on_fail; empty when none ran), how it ended and
     // what it printed.
     std::string hook, hookStatus, hookOutput;
+    std::vector<Measurement> measurements;  // in the order they were taken
 };
 
 struct HistoryFilter {
@@ -139,6 +141,10 @@ public:
     // What opening the store has to tell the operator, or "": an upgrade that left damaged runs
     // out of the figures it filled in names them.
     virtual std::string openingNotice() const { return {}; }
+    // The last `count` values of a measurement at a port of a station, oldest first: the
+    // series the drift rule reads, so a restarted station remembers.
+    virtual std::vector<double> portSeries(const std::string& station, const std::string& port,
+                                           const std::string& name, int count) = 0;
 };
 
 // How a writer of an SQLite store waits for another writer's lock: in short pauses of real time

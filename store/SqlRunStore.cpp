@@ -8,6 +8,7 @@
 #include <ctime>
 #include <random>
 
+#include "store/MeasurementRows.h"
 #include "store/RunFigures.h"
 #include "store/StoreText.h"
 
@@ -106,6 +107,8 @@ const std::vector<Upgrade>& Upgrades() {
              "CREATE INDEX k350_run_steps_times ON k350_run_steps"
              " (station, port, step, ok, seconds, started_at)",
          }},
+        // Each run's measurements with their limits and outcomes.
+        {MeasurementTableStatements(), nullptr, MeasurementIndexStatements()},
     };
     return upgrades;
 }
@@ -391,6 +394,7 @@ void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const
 void SqlRunStore::finishRun(const RunRecord& run) {
     inTransaction([&] {
         writeEnd(run, "id = ?", std::to_string(run.id));
+        WriteMeasurements(*db_, run.id, run);
         RunFigures(*db_).ended(run.id);
         return 0;
     });
@@ -415,7 +419,10 @@ void SqlRunStore::recordRun(const RunRecord& run) {
                 " WHERE run_key = ?",
                 {run.hook, run.hookStatus, run.hookOutput, run.key});
         }
-        if (const auto id = runWithKey(run.key)) RunFigures(*db_).ended(*id);
+        if (const auto id = runWithKey(run.key)) {
+            WriteMeasurements(*db_, *id, run);
+            RunFigures(*db_).ended(*id);
+        }
         return 0;
     });
 }
@@ -451,5 +458,18 @@ std::vector<RunRecord> SqlRunStore::history(const HistoryFilter& filter) {
                              " holds a figure that is not a number");
         }
     }
+    std::vector<std::int64_t> ids;
+    for (const RunRecord& run : runs) ids.push_back(run.id);
+    try {
+        auto measurements = ReadMeasurements(*db_, ids);
+        for (RunRecord& run : runs) run.measurements = std::move(measurements[run.id]);
+    } catch (const std::logic_error&) {
+        throw StoreError("store " + name_ + " is damaged: a measurement is not a number");
+    }
     return runs;
+}
+
+std::vector<double> SqlRunStore::portSeries(const std::string& station, const std::string& port,
+                                            const std::string& name, int count) {
+    return PortSeries(*db_, station, port, name, count);
 }

@@ -25,11 +25,13 @@ public:
     void recordRun(const RunRecord& run) override;
     std::vector<RunRecord> history(const HistoryFilter& filter) override;
     std::string openingNotice() const override { return notice_; }
+    std::vector<double> portSeries(const std::string& station, const std::string& port,
+                                   const std::string& name, int count) override;
 
     // For a reader's queries of its own (the report's), over the schema this store checked.
     SqlConnection& connection() { return *db_; }
 
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
 
 private:
     void upgradeSchema();

@@ -162,7 +162,7 @@ TEST_F(StationTest, EachStepExchangesWhatTheSeparateCommandDoes) {
          {std::vector<std::string>{"flash", image, "--verify", "--code", code},
           {"write", tempPath("identity.kcf"), "--full", "--other-board", "--code", code},
           {"read", "-o", tempPath("back.kcf")},
-          {"stats", "--reset", "--count", "1"}}) {
+          {"stats", "--reset", "--count", "30"}}) {
         EXPECT_EQ(run(command).status, 0) << command[0];
     }
     const auto commands = exchanges(board);

@@ -1,0 +1,170 @@
+// A run's measurements in the store, for real in SQLite and PostgreSQL: written with the run,
+// once however often it is written, read back by history with their limits and outcomes, kept
+// by the journal while the store is away, and each port's series read for the drift rule.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "store/MeasurementRows.h"
+#include "store/RunJournal.h"
+#include "store/RunStore.h"
+#include "store/SqlRunStore.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/TemporaryFolder.h"
+
+namespace {
+
+PostgresServer& Server() {
+    static PostgresServer server;
+    return server;
+}
+
+class MeasurementStoreTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        static int databases = 0;
+        if (GetParam() == "sqlite") {
+            location = folder.path() + "/line.sqlite";
+            return;
+        }
+        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+        location = Server().createDatabase("measured" + std::to_string(++databases));
+        ASSERT_FALSE(location.empty());
+    }
+
+    RunRecord run(const std::string& key, const std::string& port, const std::string& started,
+                  double program) const {
+        RunRecord record;
+        record.key = key;
+        record.dieId = "0x350A01234567" + key;
+        record.chipId = "0x5449000550C10207";
+        record.serial = "0001";
+        record.station = "bench-1";
+        record.port = port;
+        record.recipe = "k350a.toml";
+        record.startedAt = started;
+        record.finishedAt = started;
+        record.result = RunResult::Passed;
+        record.measurements = {
+            Measured("identify.ms", 12, "ms", {}),
+            Measured("flash.program_ms.max", program, "ms", {std::nullopt, 3.0, std::nullopt, 2.5}),
+        };
+        return record;
+    }
+
+    TemporaryFolder folder{"k350-measured"};
+    std::string location;
+};
+
+TEST_P(MeasurementStoreTest, HistoryReadsBackEachRunsMeasurementsInTheirOrder) {
+    auto store = OpenRunStore(location);
+    RunRecord first = run("a1", "1-1", "2026-12-09T10:00:00Z", 2.75);
+    first.id = store->beginRun(first);
+    store->finishRun(first);
+    RunRecord odd = run("a2", "1-1", "2026-12-09T10:01:00Z", 1.0);
+    odd.measurements.push_back(Measured("soak.jitter_ms.worst",
+                                        std::numeric_limits<double>::quiet_NaN(), "ms",
+                                        {std::nullopt, 20.0, std::nullopt, std::nullopt}));
+    store->recordRun(odd);
+
+    const auto runs = OpenRunStore(location, StoreAccess::Read)->history({});
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].measurements, first.measurements);
+    EXPECT_EQ(runs[0].measurements[1].outcome, MeasurementOutcome::Marginal);
+    ASSERT_EQ(runs[1].measurements.size(), 3u);
+    // A value that was no number stays none, and failed.
+    EXPECT_TRUE(std::isnan(runs[1].measurements[2].value));
+    EXPECT_EQ(runs[1].measurements[2].outcome, MeasurementOutcome::Fail);
+    EXPECT_EQ(runs[1].measurements[2].limits.high, 20.0);
+}
+
+TEST_P(MeasurementStoreTest, ARunWrittenAgainKeepsItsMeasurementsOnce) {
+    auto store = OpenRunStore(location);
+    const RunRecord again = run("b1", "1-1", "2026-12-09T10:00:00Z", 2.0);
+    store->recordRun(again);
+    store->recordRun(again);
+    RunRecord begun = run("b2", "1-2", "2026-12-09T10:00:00Z", 2.0);
+    begun.id = store->beginRun(begun);
+    store->finishRun(begun);
+    store->finishRun(begun);
+    const auto runs = store->history({});
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].measurements.size(), 2u);
+    EXPECT_EQ(runs[1].measurements.size(), 2u);
+}
+
+// The journal keeps the measurements with the run and the store gets them on replay.
+TEST_P(MeasurementStoreTest, TheJournalKeepsTheMeasurements) {
+    RunJournal journal(folder.file("station.journal"));
+    const RunRecord kept = run("c1", "1-1", "2026-12-09T10:00:00Z", 2.9);
+    journal.keep(kept, location);
+    auto store = OpenRunStore(location);
+    EXPECT_EQ(journal.replay(*store, location).written, 1);
+    const auto runs = store->history({});
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].measurements, kept.measurements);
+}
+
+TEST_P(MeasurementStoreTest, APortsSeriesIsItsOwnLatestValuesOldestFirst) {
+    auto store = OpenRunStore(location);
+    for (int i = 0; i < 6; ++i) {
+        const std::string minute = std::to_string(10 + i);
+        store->recordRun(
+            run("d" + std::to_string(i), "1-1", "2026-12-09T10:" + minute + ":00Z", 1.0 + 0.1 * i));
+        store->recordRun(
+            run("e" + std::to_string(i), "1-2", "2026-12-09T10:" + minute + ":00Z", 2.0));
+    }
+    const auto series = store->portSeries("bench-1", "1-1", "flash.program_ms.max", 4);
+    ASSERT_EQ(series.size(), 4u);
+    EXPECT_DOUBLE_EQ(series.front(), 1.2);
+    EXPECT_DOUBLE_EQ(series.back(), 1.5);
+    EXPECT_EQ(store->portSeries("bench-2", "1-1", "flash.program_ms.max", 4).size(), 0u);
+    EXPECT_EQ(store->portSeries("bench-1", "1-2", "identify.ms", 30).size(), 6u);
+}
+
+// The database sums a period's values by name: the moving range in run order, marginal and
+// failed counted, the latest run's limits.
+TEST_P(MeasurementStoreTest, APeriodIsSummedByNameAndItsLatestValuesRead) {
+    auto store = OpenRunStore(location);
+    store->recordRun(run("f1", "1-1", "2026-12-09T10:00:00Z", 2.0));
+    store->recordRun(run("f2", "1-2", "2026-12-09T11:00:00Z", 2.7));
+    store->recordRun(run("f3", "1-1", "2026-12-09T12:00:00Z", 3.5));
+    store->recordRun(run("f4", "1-1", "2026-12-10T12:00:00Z", 1.0));  // after the period
+    auto reader = OpenSqlRunStore(location, StoreAccess::Read);
+    ReportFilter filter{"2026-12-09T00:00:00Z", "2026-12-10T00:00:00Z", {}, {}, {}};
+    const auto summaries = PeriodSummaries(reader->connection(), filter);
+    ASSERT_EQ(summaries.size(), 2u);
+    const MeasurementSummary& program = summaries[0];
+    EXPECT_EQ(program.name, "flash.program_ms.max");
+    EXPECT_EQ(program.unit, "ms");
+    EXPECT_EQ(program.count, 3);
+    EXPECT_DOUBLE_EQ(program.sum, 8.2);
+    EXPECT_DOUBLE_EQ(program.sumSquares, 4 + 2.7 * 2.7 + 3.5 * 3.5);
+    EXPECT_EQ(program.min, 2.0);
+    EXPECT_EQ(program.max, 3.5);
+    EXPECT_DOUBLE_EQ(program.movingRangeSum, 0.7 + 0.8);
+    EXPECT_EQ(program.movingRanges, 2);
+    EXPECT_EQ(program.marginal, 1);
+    EXPECT_EQ(program.failed, 1);
+    EXPECT_EQ(program.limits.high, 3.0);
+    EXPECT_EQ(summaries[1].name, "identify.ms");
+    EXPECT_EQ(summaries[1].movingRangeSum, 0);
+
+    const MeasurementSeries recent =
+        RecentSeries(reader->connection(), filter, "flash.program_ms.max", 2);
+    EXPECT_EQ(recent.values, (std::vector<double>{2.7, 3.5}));
+    EXPECT_EQ(recent.ports[0], (GroupName{"bench-1", "1-2"}));
+    EXPECT_EQ(recent.limits.marginalHigh, 2.5);
+    filter.port = "1-1";
+    EXPECT_EQ(PeriodSummaries(reader->connection(), filter)[0].count, 2);
+    const auto rows = PeriodMeasurementRows(reader->connection(), filter);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].at(6), "identify.ms");
+    EXPECT_EQ(rows[3].at(11), "fail");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, MeasurementStoreTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
