@@ -277,7 +277,8 @@ StationJob BuildStationJob(const StationSettings& settings) {
     }
     CheckDescription(settings.descriptionTemplate);
     job.date = Today();
-    job.station = HostName();
+    job.host = HostName();
+    job.station = job.host;
     if (job.store.empty()) job.store = kDefaultStore;
     return job;
 }

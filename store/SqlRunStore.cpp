@@ -8,6 +8,7 @@
 #include <ctime>
 #include <random>
 
+#include "store/LiveState.h"
 #include "store/RunFigures.h"
 #include "store/StoreText.h"
 
@@ -106,6 +107,8 @@ const std::vector<Upgrade>& Upgrades() {
              "CREATE INDEX k350_run_steps_times ON k350_run_steps"
              " (station, port, step, ok, seconds, started_at)",
          }},
+        // The line live: each bench's heartbeat and each port's board and step (LiveState).
+        {LiveState::Schema()},
     };
     return upgrades;
 }
