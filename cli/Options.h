@@ -41,6 +41,9 @@ struct Options {
     std::optional<std::string> html;
     // report: when a port counts as going bad
     std::optional<int> alertFailures, alertOf;
+    // serve: where it listens, and further names its requests' Host may give
+    std::optional<std::string> listen;
+    std::vector<std::string> allowHosts;
 };
 
 // A usage error found while an option's value is taken.
