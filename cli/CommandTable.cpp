@@ -175,6 +175,8 @@ void serveOptions(CLI::App& command, Options& options) {
     text(command, "--listen", options.listen);
     command.add_option_function<std::string>(
         "--allow-host", [&](const std::string& name) { options.allowHosts.push_back(name); });
+    addNumber(command, "--stream-seconds", {1, 3600, true},
+              [&](double value) { options.streamSeconds = int(value); });
 }
 
 void statsOptions(CLI::App& command, Options& options) {
@@ -372,9 +374,10 @@ port, --html FILE a page with charts that needs nothing else to show or
 print (- for standard output). Only reads the store.
 )",
      0, false, reportOptions, ReportCommand, false},
-    {"serve", "serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME]",
+    {"serve", "serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME] [--stream-seconds S]",
      "the line live, the report and the metrics over HTTP",
      R"(Usage: k350ctl serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME]...
+                     [--stream-seconds S]
 
 Serves the line over HTTP at --listen (default 127.0.0.1:8350) until Ctrl+C
 or a termination signal: / the line live, a card per bench (its recipe and
@@ -387,7 +390,9 @@ kept up to date by /events (Server-Sent Events); /report the report's page
 away is shown as unreachable and followed again when it is back. A request
 whose Host is not the listen address, this machine's name or a name given
 with --allow-host (repeatable; a proxy's or the line's DNS name) is refused.
-Only reads the store: a PostgreSQL role that may only SELECT will do.
+Each page's stream of events ends after --stream-seconds (1 to 3600, default
+300) and the page comes back for what followed, so no proxy or idle timeout
+cuts it unseen. Only reads the store: a role that may only SELECT will do.
 )",
      0, false, serveOptions, ServeCommand, false},
 };

@@ -44,6 +44,7 @@ struct Options {
     // serve: where it listens, and further names its requests' Host may give
     std::optional<std::string> listen;
     std::vector<std::string> allowHosts;
+    std::optional<int> streamSeconds;
 };
 
 // A usage error found while an option's value is taken.

@@ -24,6 +24,7 @@ int ServeCommand(const Options& options, Console& console) {
     settings.store = options.store.value_or(kDefaultStore);
     settings.listen = *address;
     settings.allowHosts = options.allowHosts;
+    if (options.streamSeconds) settings.pace.streamSeconds = *options.streamSeconds;
     const auto log = [&console](const std::string& line) { console.message("k350ctl: " + line); };
     std::unique_ptr<LineServer> server;
     try {

@@ -22,8 +22,9 @@ bool EventClient::send(const std::string& text) {
 
 long EventClient::take(char* buffer, std::size_t max, const std::function<void()>& idle) {
     std::lock_guard lock(mutex_);
-    if (dropped_ || closed_) return -1;
+    if (dropped_ || closed_) return kDropped;
     const std::size_t left = waiting_.size() - sent_;
+    if (left == 0 && finished_) return kEnded;
     if (left == 0) {
         idle_ = true;
         idle();
@@ -45,6 +46,13 @@ void EventClient::dropLocked() {
     sent_ = 0;
     if (cut_) cut_();
     // An idle connection is woken to end.
+    if (idle_ && wake_) wake_();
+    idle_ = false;
+}
+
+void EventClient::finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
     if (idle_ && wake_) wake_();
     idle_ = false;
 }

@@ -16,8 +16,12 @@ public:
     // Queues the text; false when the page fell behind by more than the limit and is dropped.
     bool send(const std::string& text);
     // Moves up to `max` waiting bytes into `buffer`: their number; 0 when nothing waits, after
-    // `idle` was called (the connection waits until send wakes it); -1 once dropped or closed.
+    // `idle` was called (the connection waits until send wakes it); kEnded once it is finished
+    // and all was taken; kDropped once dropped or closed.
     long take(char* buffer, std::size_t max, const std::function<void()>& idle);
+    static constexpr long kEnded = -1, kDropped = -2;
+    // Ends the stream once what waits is sent: the page comes back for what follows.
+    void finish();
     // How the server wakes the idle connection, and cuts the connection of a dropped page.
     void attach(std::function<void()> wake, std::function<void()> cut);
     // Ends the stream: the connection is cut, and woken to end when idle.
@@ -34,6 +38,6 @@ private:
     std::string waiting_;
     std::size_t sent_ = 0;  // of waiting_, already taken
     bool idle_ = false;
-    bool dropped_ = false, closed_ = false;
+    bool dropped_ = false, closed_ = false, finished_ = false;
     std::function<void()> wake_, cut_;
 };

@@ -2,9 +2,21 @@
 
 #include <vector>
 
-void EventHub::add(const std::shared_ptr<EventClient>& client) {
+void EventHub::add(const std::shared_ptr<EventClient>& client, Moment until) {
     std::lock_guard lock(mutex_);
-    clients_.insert(client);
+    clients_.emplace(client, until);
+}
+
+void EventHub::finishExpired(Moment now) {
+    std::lock_guard lock(mutex_);
+    for (auto at = clients_.begin(); at != clients_.end();) {
+        if (at->second > now) {
+            ++at;
+            continue;
+        }
+        at->first->finish();
+        at = clients_.erase(at);
+    }
 }
 
 void EventHub::remove(const std::shared_ptr<EventClient>& client) {
@@ -16,7 +28,7 @@ void EventHub::broadcast(const std::string& text) {
     std::vector<std::shared_ptr<EventClient>> behind;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& client : clients_) {
+        for (const auto& [client, until] : clients_) {
             if (!client->send(text)) behind.push_back(client);
         }
         for (const auto& client : behind) clients_.erase(client);
@@ -29,12 +41,12 @@ void EventHub::broadcast(const std::string& text) {
 }
 
 void EventHub::closeAll() {
-    std::set<std::shared_ptr<EventClient>> clients;
+    std::map<std::shared_ptr<EventClient>, Moment> clients;
     {
         std::lock_guard lock(mutex_);
         clients.swap(clients_);
     }
-    for (const auto& client : clients) client->drop();
+    for (const auto& [client, until] : clients) client->drop();
 }
 
 std::size_t EventHub::clients() const {

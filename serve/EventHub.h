@@ -2,10 +2,11 @@
 // holding up the others.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "serve/EventClient.h"
@@ -15,7 +16,11 @@ public:
     using Log = std::function<void(const std::string&)>;
     explicit EventHub(Log log) : log_(std::move(log)) {}
 
-    void add(const std::shared_ptr<EventClient>& client);
+    using Moment = std::chrono::steady_clock::time_point;
+    // A stream ends at `until`, after what waits for it: its page comes back with the last event
+    // it saw, so no proxy or idle timeout between them ends it unseen.
+    void add(const std::shared_ptr<EventClient>& client, Moment until);
+    void finishExpired(Moment now);
     void remove(const std::shared_ptr<EventClient>& client);
     void broadcast(const std::string& text);
     // Ends every stream, for the server's stop.
@@ -26,6 +31,6 @@ public:
 private:
     Log log_;
     mutable std::mutex mutex_;
-    std::set<std::shared_ptr<EventClient>> clients_;
+    std::map<std::shared_ptr<EventClient>, Moment> clients_;
     std::size_t dropped_ = 0;
 };

@@ -43,6 +43,7 @@ ssize_t ReadStream(void* cls, std::uint64_t, char* buffer, std::size_t max) {
     auto* state = static_cast<StreamState*>(cls);
     const long taken =
         state->client->take(buffer, max, [state] { MHD_suspend_connection(state->connection); });
+    if (taken == EventClient::kEnded) return MHD_CONTENT_READER_END_OF_STREAM;
     return taken < 0 ? MHD_CONTENT_READER_END_WITH_ERROR : ssize_t(taken);
 }
 
@@ -164,13 +165,15 @@ HttpServer::HttpServer(const ListenAddress& address, HttpLimits limits, Handler 
     : handler_(std::move(handler)), log_(std::move(log)) {
     unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
     if (address.socket.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+    // The logger first, so that every message of the daemon's start comes through it.
     daemon_ = MHD_start_daemon(
-        flags, address.port, nullptr, nullptr, &Callbacks::Access, this, MHD_OPTION_SOCK_ADDR,
+        flags, address.port, nullptr, nullptr, &Callbacks::Access, this, MHD_OPTION_EXTERNAL_LOGGER,
+        &Callbacks::Logged, this, MHD_OPTION_SOCK_ADDR,
         reinterpret_cast<const sockaddr*>(&address.socket), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         limits.requestBytes, MHD_OPTION_CONNECTION_LIMIT, limits.connections,
         MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds, MHD_OPTION_THREAD_POOL_SIZE,
         limits.threads, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::Completed, nullptr,
-        MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Logged, this, MHD_OPTION_END);
+        MHD_OPTION_END);
     if (!daemon_) throw std::runtime_error("cannot listen on " + address.text());
     const MHD_DaemonInfo* bound = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
     port_ = bound ? bound->port : address.port;

@@ -95,6 +95,7 @@ void LiveFeed::run() {
             std::lock_guard lock(stopMutex_);
             if (stop_) return;
         }
+        hub_.finishExpired(Clock::now());
         if (Clock::now() >= keepAlive) {
             hub_.broadcast(": keep-alive\n\n");
             keepAlive = Clock::now() + milliseconds(pace_.keepAliveMs);
@@ -131,7 +132,7 @@ void LiveFeed::subscribe(const std::shared_ptr<EventClient>& client,
     for (const LiveEvent& event : line_.eventsAfter(after.value_or(0))) text += EventText(event);
     for (const LiveEvent& event : line_.extras()) text += EventText(event);
     client->send(text);
-    hub_.add(client);
+    hub_.add(client, Clock::now() + std::chrono::seconds(pace_.streamSeconds));
 }
 
 nlohmann::ordered_json LiveFeed::json() {

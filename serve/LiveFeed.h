@@ -24,6 +24,7 @@ struct FeedPace {
     int figuresMs = 60'000;           // the day's figures, read again
     int figuresAfterBoardMs = 2'000;  // the least time between two reads after a board ended
     int keepAliveMs = 15'000;         // a comment to every page, so a dead one is found
+    int streamSeconds = 300;          // how long one stream lasts before its page comes back
 };
 
 class LiveFeed {

@@ -140,8 +140,12 @@ function card(b) {
 
 function render() {
   const main = document.getElementById("benches");
-  const names = Object.keys(line.benches).sort((x, y) => x.localeCompare(y, undefined, { numeric: true }));
-  main.replaceChildren(...names.map(n => card(line.benches[n])));
+  // A port whose bench has not said itself yet still has its card.
+  const known = new Set(Object.keys(line.benches));
+  for (const p of Object.values(line.ports)) known.add(p.bench);
+  const names = [...known].sort((x, y) => x.localeCompare(y, undefined, { numeric: true }));
+  main.replaceChildren(...names.map(n => card(line.benches[n] ||
+    { name: n, recipe: "", host: "", version: "", heartbeat: "", state: "" })));
   if (!names.length) main.append(el("p", "empty", "No bench has reported yet."));
   const banner = document.getElementById("banner");
   banner.textContent = line.banner;
@@ -155,9 +159,10 @@ function tick() {
   document.getElementById("clock").textContent = new Date(now()).toLocaleString();
   for (const beat of document.querySelectorAll(".beat")) {
     const at = Date.parse(beat.dataset.heartbeat);
-    const silent = beat.dataset.state !== "stopped" && now() - at > silentMs;
+    const silent = beat.dataset.state !== "stopped" && !isNaN(at) && now() - at > silentMs;
     beat.classList.toggle("silent", silent);
     beat.closest(".card").classList.toggle("silent", silent);
+    if (!beat.dataset.heartbeat) { beat.textContent = "no heartbeat yet"; continue; }
     beat.textContent = beat.dataset.state === "stopped" ? "stopped at " + local(beat.dataset.heartbeat)
       : silent ? "silent since " + local(beat.dataset.heartbeat)
       : beat.dataset.state + ", heartbeat " + local(beat.dataset.heartbeat);

@@ -64,7 +64,21 @@ TEST(EventClientTest, APageBehindByMoreThanTheLimitIsDroppedAndEndsItsStream) {
     EXPECT_FALSE(client.send(std::string(20, 'c')));
     EXPECT_TRUE(client.dropped());
     EXPECT_EQ(cut, 1);
-    EXPECT_EQ(client.take(buffer, sizeof buffer, [&] { ++idled; }), -1);
+    EXPECT_EQ(client.take(buffer, sizeof buffer, [&] { ++idled; }), EventClient::kDropped);
+}
+
+TEST(EventClientTest, AFinishedStreamEndsAfterWhatWaitsIsSent) {
+    EventClient client(100);
+    int woken = 0;
+    client.attach([&] { ++woken; }, [] {});
+    char buffer[8];
+    EXPECT_EQ(client.take(buffer, sizeof buffer, [] {}), 0);
+    client.send("abcdefghij");
+    client.finish();
+    EXPECT_EQ(client.take(buffer, sizeof buffer, [] {}), 8);
+    EXPECT_EQ(client.take(buffer, sizeof buffer, [] {}), 2);
+    EXPECT_EQ(client.take(buffer, sizeof buffer, [] {}), EventClient::kEnded);
+    EXPECT_EQ(woken, 1);
 }
 
 TEST(EventClientTest, AClosedStreamTakesNothingMoreAndCallsNothing) {
@@ -75,7 +89,7 @@ TEST(EventClientTest, AClosedStreamTakesNothingMoreAndCallsNothing) {
     client.drop();
     client.send("x");
     char buffer[8];
-    EXPECT_EQ(client.take(buffer, sizeof buffer, [] {}), -1);
+    EXPECT_EQ(client.take(buffer, sizeof buffer, [] {}), EventClient::kDropped);
     EXPECT_EQ(calls, 0);
 }
 
