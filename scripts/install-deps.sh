@@ -20,8 +20,9 @@ line=(libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libsqlite3-dev libpq-d
 # umockdev: the real-stack tests; postgresql: the store's tests start a server of their own;
 # chromium: renders the line report's page; systemd: systemd-analyze checks the station's
 # unit; curl: a hook posts a run's record with it, and the serve tests follow its events;
-# prometheus: the serve tests scrape its metrics and check them with promtool; clang, libclang-rt-14-dev, llvm: the fuzz
-# targets (clang's libFuzzer and sanitizers, llvm-symbolizer for their stack traces).
+# prometheus: the serve tests scrape its metrics and check them with promtool; clang,
+# libclang-rt-14-dev, llvm: the fuzz targets (clang's libFuzzer and sanitizers, llvm-symbolizer
+# for their stack traces).
 tests=(libgtest-dev libgmock-dev googletest libumockdev-dev umockdev postgresql chromium systemd
        curl prometheus clang libclang-rt-14-dev llvm)
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's check for what to strip.
