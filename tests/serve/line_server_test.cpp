@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "report/LineReportRead.h"
 #include "serve/LineServer.h"
@@ -186,6 +187,12 @@ TEST_P(LineServerTest, APageThatNeverReadsIsDroppedAndHoldsUpNoOther) {
     ASSERT_EQ(send(stalled, request.data(), request.size(), 0), ssize_t(request.size()));
     EventStream reader(port());
     ASSERT_TRUE(reader.nextWith("figures", ""));
+    // The stalled page's request is taken by the server's own threads.
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (server->streams() < 2 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(server->streams(), 2u);
     // Far more than the socket buffers and the limit hold.
     const std::string bulk(60 * 1024, 'e');
     for (int n = 0; n < 200 && server->streams() > 1; ++n) {
