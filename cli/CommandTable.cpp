@@ -179,6 +179,15 @@ void reportOptions(CLI::App& command, Options& options) {
     alertOptions(command, options);
 }
 
+void serveOptions(CLI::App& command, Options& options) {
+    text(command, "--store", options.store);
+    text(command, "--listen", options.listen);
+    command.add_option_function<std::string>(
+        "--allow-host", [&](const std::string& name) { options.allowHosts.push_back(name); });
+    addNumber(command, "--stream-seconds", {1, 3600, true},
+              [&](double value) { options.streamSeconds = int(value); });
+}
+
 void statsOptions(CLI::App& command, Options& options) {
     addNumber(command, "--period", {1, 999}, [&](double value) { options.period = value; });
     addNumber(command, "--count", {0, 1e9, true},
@@ -388,6 +397,27 @@ series drift. --measurements prints every run's measurements as CSV rows.
 Only reads the store.
 )",
      0, false, reportOptions, ReportCommand, false},
+    {"serve", "serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME] [--stream-seconds S]",
+     "the line live, the report and the metrics over HTTP",
+     R"(Usage: k350ctl serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME]...
+                     [--stream-seconds S]
+
+Serves the line over HTTP at --listen (default 127.0.0.1:8350) until Ctrl+C
+or a termination signal: / the line live, a card per bench (its recipe and
+heartbeat; a bench silent for more than 15 s in red) with a tile per port
+(the board's die ID and serial, its step and progress, the time in the step,
+the last result), today's counts and first-pass yield and the suspect ports,
+kept up to date by /events (Server-Sent Events); /report the report's page
+(since, until, station, port and recipe as query parameters), /api/live and
+/api/report the same as JSON, and /metrics for Prometheus. A store that goes
+away is shown as unreachable and followed again when it is back. A request
+whose Host is not the listen address, this machine's name or a name given
+with --allow-host (repeatable; a proxy's or the line's DNS name) is refused.
+Each page's stream of events ends after --stream-seconds (1 to 3600, default
+300) and the page comes back for what followed, so no proxy or idle timeout
+cuts it unseen. Only reads the store: a role that may only SELECT will do.
+)",
+     0, false, serveOptions, ServeCommand, false},
 };
 
 std::vector<std::string> namesOf(const CLI::App& app) {

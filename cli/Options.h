@@ -42,6 +42,10 @@ struct Options {
     bool measurements = false;  // report: every run's measurements, one CSV row each
     // report: when a port counts as going bad
     std::optional<int> alertFailures, alertOf;
+    // serve: where it listens, and further names its requests' Host may give
+    std::optional<std::string> listen;
+    std::vector<std::string> allowHosts;
+    std::optional<int> streamSeconds;
 };
 
 // A usage error found while an option's value is taken.

@@ -40,6 +40,15 @@ install(CODE "
     set(K350_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
     include(\"${CMAKE_SOURCE_DIR}/packaging/InstallStationUnit.cmake\")"
     COMPONENT station-unit)
+# The line live for the line's network, k350-serve, made the same way.
+configure_file(packaging/k350-serve.service.in ${CMAKE_BINARY_DIR}/packaging/k350-serve.service
+               @ONLY)
+install(CODE "
+    set(K350_UNIT_TEMPLATE \"${CMAKE_SOURCE_DIR}/packaging/k350-serve.service.in\")
+    set(K350_UNIT_MADE \"${CMAKE_BINARY_DIR}/packaging/installed/k350-serve.service\")
+    set(K350_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    include(\"${CMAKE_SOURCE_DIR}/packaging/InstallStationUnit.cmake\")"
+    COMPONENT serve-unit)
 install(FILES packaging/k350-terminal.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/k350-terminal.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

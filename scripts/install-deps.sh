@@ -13,14 +13,18 @@ set -euo pipefail
 terminal=(build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev
           libusb-dev libusb-1.0-0-dev fonts-dejavu-core usbutils qt6-translations-l10n)
 # k350ctl and the production line: command line, JSON, recipes, the SQLite and PostgreSQL store;
-# libsystemd-dev: the station's readiness and watchdog under its systemd unit (sd_notify).
-line=(libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libsqlite3-dev libpq-dev libsystemd-dev)
+# libsystemd-dev: the station's readiness and watchdog under its systemd unit (sd_notify);
+# libmicrohttpd-dev: k350ctl serve's HTTP server.
+line=(libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libsqlite3-dev libpq-dev libsystemd-dev
+      libmicrohttpd-dev)
 # umockdev: the real-stack tests; postgresql: the store's tests start a server of their own;
 # chromium: renders the line report's page; systemd: systemd-analyze checks the station's
-# unit; curl: a hook posts a run's record with it; clang, libclang-rt-14-dev, llvm: the fuzz
-# targets (clang's libFuzzer and sanitizers, llvm-symbolizer for their stack traces).
+# unit; curl: a hook posts a run's record with it, and the serve tests follow its events;
+# prometheus: the serve tests scrape its metrics and check them with promtool; clang,
+# libclang-rt-14-dev, llvm: the fuzz targets (clang's libFuzzer and sanitizers, llvm-symbolizer
+# for their stack traces).
 tests=(libgtest-dev libgmock-dev googletest libumockdev-dev umockdev postgresql chromium systemd
-       curl clang libclang-rt-14-dev llvm)
+       curl prometheus clang libclang-rt-14-dev llvm)
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; file: CPack's check for what to strip.
 package=(dpkg-dev file lintian)
 

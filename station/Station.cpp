@@ -13,6 +13,7 @@
 #include "link/UsbScan.h"
 #include "station/BoardHook.h"
 #include "station/BoardsInProgress.h"
+#include "station/LivePublisher.h"
 #include "station/ServiceNotify.h"
 #include "station/StationSequence.h"
 #include "store/RetryingRunStore.h"
@@ -68,6 +69,16 @@ std::map<std::string, BoardLocation> BoardsByPort() {
         boards.emplace(port.empty() ? location.text() : port, location);
     }
     return boards;
+}
+
+// The runs the journal keeps for the store, for the live state; none when it cannot tell.
+std::optional<int> JournalRuns(const StationJob& job) {
+    if (!job.journal) return std::nullopt;
+    try {
+        return job.journal->pending(job.store);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 // A board that got its image through the boot loader and did not come back in normal mode
@@ -126,8 +137,11 @@ Station::Station(const StationJob& job, Clock& clock, StationObserver observer)
 StationCounts Station::run(const std::function<StationStop()>& stop, int boardLimit,
                            std::uint32_t scanPeriodMs) {
     std::mutex reportMutex;  // the workers report one at a time
+    LivePublisher live(job_.store, LivePublisher::BenchOf(job_),
+                       [this] { return JournalRuns(job_); });
     const StationObserver observer = [&](const StationEvent& event) {
         std::lock_guard lock(reportMutex);
+        live.record(event);
         if (observer_) observer_(event);
     };
     std::map<std::string, std::unique_ptr<Port>> ports;

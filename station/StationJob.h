@@ -21,7 +21,8 @@ struct StationJob : StationSettings {
     std::string imageSha256;
     std::optional<ConfigSnapshot> reference;  // none: no configuration written
     std::string date;                         // dd.mm.yyyy, the day of the run
-    std::string station;                      // host name, for the record
+    std::string station;                      // the bench's name, for the record
+    std::string host;                         // the machine's name
     RunJournal* journal = nullptr;            // where a run the store could not take is kept
 };
 

@@ -301,7 +301,8 @@ StationJob BuildStationJob(const StationSettings& settings) {
     // A soak maximum from the command line over the recipe's limits may leave them out of order.
     CheckLimitOrder(WithSoakMaxima(settings.limits, settings.soak));
     job.date = Today();
-    job.station = HostName();
+    job.host = HostName();
+    job.station = job.host;
     if (job.store.empty()) job.store = kDefaultStore;
     return job;
 }

@@ -1,8 +1,11 @@
 #include "store/PostgresConnection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "store/StoreText.h"
 
@@ -40,7 +43,9 @@ bool MayPass(const std::string& state) {
 }
 }  // namespace
 
-PostgresConnection::PostgresConnection(const std::string& url, StoreAccess access) : url_(url) {
+PostgresConnection::PostgresConnection(const std::string& url, StoreAccess access,
+                                       SqlPatience patience)
+    : url_(url) {
     // A location libpq cannot parse will never work; its message quotes the part it could not.
     char* parseError = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(url.c_str(), &parseError);
@@ -51,10 +56,19 @@ PostgresConnection::PostgresConnection(const std::string& url, StoreAccess acces
         throw StoreError(
             StoreMessage("store " + url + " is not a usable location: " + message, url));
     }
-    // Written first, so the URL's own connect_timeout wins.
-    const char* keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* values[] = {kConnectTimeoutSeconds, url.c_str(), nullptr};
-    connection_ = PQconnectdbParams(keys, values, 1);
+    // Written first, so the URL's own connect_timeout wins. A connection with a statement limit
+    // also gives up on a server that stopped acknowledging what is sent to it.
+    const std::string connectSeconds = std::to_string(patience.connectSeconds);
+    const std::string unacknowledgedMs =
+        std::to_string(std::max(patience.statementMs.value_or(0), 1000) * 2);
+    std::vector<const char*> keys{"connect_timeout"}, values{connectSeconds.c_str()};
+    if (patience.statementMs) {
+        keys.push_back("tcp_user_timeout");
+        values.push_back(unacknowledgedMs.c_str());
+    }
+    keys.insert(keys.end(), {"dbname", nullptr});
+    values.insert(values.end(), {url.c_str(), nullptr});
+    connection_ = PQconnectdbParams(keys.data(), values.data(), 1);
     if (PQstatus(connection_) != CONNECTION_OK) {
         const std::string message = connection_ ? PQerrorMessage(connection_) : "out of memory";
         // A server that wants a password and was given none will not change its mind.
@@ -70,6 +84,9 @@ PostgresConnection::PostgresConnection(const std::string& url, StoreAccess acces
         throw StoreUnavailable(text);
     }
     run("SET client_min_messages = warning");
+    if (patience.statementMs) {
+        run("SET statement_timeout = " + std::to_string(*patience.statementMs));
+    }
     if (access == StoreAccess::Read) run("SET default_transaction_read_only = on");
 }
 
@@ -124,4 +141,29 @@ void PostgresConnection::rollback() {
 
 bool PostgresConnection::hasTable(const std::string& name) {
     return run("SELECT to_regclass(?) IS NOT NULL", {name}).at(0).at(0).value_or("f") == "t";
+}
+
+void PostgresConnection::listen(const std::string& channel) {
+    run("LISTEN " + channel);
+}
+
+bool PostgresConnection::awaitNotification(int timeoutMs) {
+    const auto take = [this] {
+        bool any = false;
+        while (PGnotify* notice = PQnotifies(connection_)) {
+            any = true;
+            PQfreemem(notice);
+        }
+        return any;
+    };
+    if (take()) return true;
+    pollfd socket{PQsocket(connection_), POLLIN, 0};
+    if (socket.fd < 0)
+        throw StoreUnavailable(StoreMessage("store " + url_ + ": no connection", url_));
+    if (poll(&socket, 1, timeoutMs) > 0 &&
+        (PQconsumeInput(connection_) == 0 || PQstatus(connection_) == CONNECTION_BAD)) {
+        throw StoreUnavailable(StoreMessage(
+            std::string("store: the connection was lost: ") + PQerrorMessage(connection_), url_));
+    }
+    return take();
 }

@@ -14,7 +14,8 @@ struct pg_result;
 class PostgresConnection : public SqlConnection {
 public:
     // A reader's session runs every transaction read-only.
-    explicit PostgresConnection(const std::string& url, StoreAccess access = StoreAccess::Write);
+    explicit PostgresConnection(const std::string& url, StoreAccess access = StoreAccess::Write,
+                                SqlPatience patience = {});
     ~PostgresConnection() override;
     PostgresConnection(const PostgresConnection&) = delete;
     PostgresConnection& operator=(const PostgresConnection&) = delete;
@@ -28,6 +29,12 @@ public:
     std::string autoKeyType() const override { return "BIGSERIAL PRIMARY KEY"; }
     SqlDialect dialect() const override { return SqlDialect::Postgres; }
     bool hasTable(const std::string& name) override;
+
+    // This session gets the notifications sent on `channel` from now on.
+    void listen(const std::string& channel);
+    // Waits up to `timeoutMs` for a notification and takes every one that came: true when any
+    // did. Throws StoreUnavailable when the connection is lost.
+    bool awaitNotification(int timeoutMs);
 
 private:
     [[noreturn]] void fail(const pg_result* result) const;

@@ -14,6 +14,14 @@ using SqlRow = std::vector<SqlValue>;
 // the rest of each statement is the same text for both.
 enum class SqlDialect { Sqlite, Postgres };
 
+// How long a connection to a server waits: to connect, and for each statement (a lock held
+// elsewhere included). The record waits long; the live state, which its next write replaces,
+// briefly. No statement limit: as long as the statement needs. (SQLite's wait is its LockWait.)
+struct SqlPatience {
+    int connectSeconds = 10;
+    std::optional<int> statementMs{};
+};
+
 class SqlConnection {
 public:
     virtual ~SqlConnection() = default;

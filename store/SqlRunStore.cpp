@@ -9,6 +9,7 @@
 #include <random>
 
 #include "store/MeasurementRows.h"
+#include "store/LiveState.h"
 #include "store/RunFigures.h"
 #include "store/StoreText.h"
 
@@ -109,6 +110,8 @@ const std::vector<Upgrade>& Upgrades() {
          }},
         // Each run's measurements with their limits and outcomes.
         {MeasurementTableStatements(), nullptr, MeasurementIndexStatements()},
+        // The line live: each bench's heartbeat and each port's board and step (LiveState).
+        {LiveState::Schema()},
     };
     return upgrades;
 }

@@ -181,6 +181,10 @@ bool SqliteConnection::hasTable(const std::string& name) {
     return !run("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {name}).empty();
 }
 
+std::int64_t SqliteConnection::dataVersion() {
+    return std::stoll(run("PRAGMA data_version").at(0).at(0).value_or("0"));
+}
+
 // A file is one program's: one with tables of its own is not to be turned into a store.
 // One statement, so one look at the file: a station creating the store at the same moment is
 // seen either before it began or with its schema, never with its tables but no k350_schema.

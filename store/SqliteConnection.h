@@ -2,6 +2,7 @@
 // machine may share it; its write lock makes them take turns.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "config/Clock.h"
@@ -28,6 +29,8 @@ public:
     std::string autoKeyType() const override { return "INTEGER PRIMARY KEY AUTOINCREMENT"; }
     SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     bool hasTable(const std::string& name) override;
+    // Changes whenever another connection commits to the file: a reader's cheap look for news.
+    std::int64_t dataVersion();
 
 private:
     // Tables are there and none is k350_schema: another program's file.

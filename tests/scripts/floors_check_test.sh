@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check_floors.sh against a copy of the production folders: it passes on the
 # copy as it stands and fails once an upward include is planted in a floor of
-# the line (store/, station/, report/) or in usb/, or the command parser outside
+# the line (store/, station/, report/, serve/) or in usb/, or the command parser outside
 # cli/, naming the file that did it.
 #   floors_check_test.sh SOURCE_DIR
 set -euo pipefail
@@ -12,7 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 fresh_copy() {
     rm -rf "${copy:?}"/*
-    for folder in config link usb sim ui transfer editors monitor shell store station report cli; do
+    for folder in config link usb sim ui transfer editors monitor shell store station report serve cli; do
         cp -r "$source_dir/$folder" "$copy/"
     done
 }
@@ -50,4 +50,12 @@ fresh_copy
 expect_refused report/HistoryReport.cpp '#include <CLI/CLI.hpp>'
 fresh_copy
 expect_refused station/StationRecipe.cpp '#include <CLI/CLI.hpp>'
+fresh_copy
+expect_refused serve/LineServer.cpp '#include "station/Station.h"'
+fresh_copy
+expect_refused serve/LiveFeed.cpp '#include "link/BoardLink.h"'
+fresh_copy
+expect_refused serve/HttpServer.cpp '#include <CLI/CLI.hpp>'
+fresh_copy
+expect_refused serve/LivePage.cpp '#include <QString>'
 echo "floors check refuses planted includes in the line's floors and usb/, and CLI11 outside cli/"

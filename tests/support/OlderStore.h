@@ -8,7 +8,7 @@
 
 #include "store/SqlConnection.h"
 
-// Makes the store of schema `version` (1 to 4) in an empty database.
+// Makes the store of schema `version` (1 to 5) in an empty database.
 inline void MakeOlderStore(SqlConnection& db, int version) {
     db.run("CREATE TABLE k350_schema (version INTEGER NOT NULL)");
     db.run("INSERT INTO k350_schema (version) VALUES (" + std::to_string(version) + ")");
@@ -42,6 +42,17 @@ inline void MakeOlderStore(SqlConnection& db, int version) {
     if (version >= 3) {
         db.run("ALTER TABLE k350_runs ADD COLUMN run_key TEXT");
         db.run("CREATE UNIQUE INDEX k350_runs_key ON k350_runs (run_key)");
+    }
+    if (version >= 5) {
+        db.run("ALTER TABLE k350_runs ADD COLUMN seconds DOUBLE PRECISION");
+        for (const char* column : {"prior_line", "prior_station", "prior_port", "prior_pass_line",
+                                   "prior_pass_station", "prior_pass_port"}) {
+            db.run(std::string("ALTER TABLE k350_runs ADD COLUMN ") + column + " TEXT");
+        }
+        db.run(
+            "CREATE TABLE k350_run_steps (run_id BIGINT NOT NULL, station TEXT NOT NULL,"
+            " port TEXT NOT NULL, recipe TEXT NOT NULL, started_at TEXT NOT NULL, step TEXT,"
+            " ok INTEGER NOT NULL, seconds DOUBLE PRECISION)");
     }
 }
 
