@@ -8,7 +8,7 @@
 
 #include "store/SqlConnection.h"
 
-// Makes the store of schema `version` (1 to 5) in an empty database.
+// Makes the store of schema `version` (1 to 6) in an empty database.
 inline void MakeOlderStore(SqlConnection& db, int version) {
     db.run("CREATE TABLE k350_schema (version INTEGER NOT NULL)");
     db.run("INSERT INTO k350_schema (version) VALUES (" + std::to_string(version) + ")");
@@ -53,6 +53,25 @@ inline void MakeOlderStore(SqlConnection& db, int version) {
             "CREATE TABLE k350_run_steps (run_id BIGINT NOT NULL, station TEXT NOT NULL,"
             " port TEXT NOT NULL, recipe TEXT NOT NULL, started_at TEXT NOT NULL, step TEXT,"
             " ok INTEGER NOT NULL, seconds DOUBLE PRECISION)");
+    }
+    if (version >= 6) {
+        db.run(
+            "CREATE TABLE k350_measurements ("
+            " run_id BIGINT NOT NULL, seq INTEGER NOT NULL,"
+            " station TEXT NOT NULL, port TEXT NOT NULL, started_at TEXT NOT NULL,"
+            " name TEXT NOT NULL, value DOUBLE PRECISION, unit TEXT NOT NULL,"
+            " low DOUBLE PRECISION, high DOUBLE PRECISION,"
+            " marginal_low DOUBLE PRECISION, marginal_high DOUBLE PRECISION,"
+            " outcome TEXT NOT NULL)");
+        for (const char* index :
+             {"k350_measurements_run ON k350_measurements (run_id, seq)",
+              "k350_measurements_period ON k350_measurements (started_at, name, value, outcome)",
+              "k350_measurements_series ON k350_measurements"
+              " (name, started_at, run_id, value, outcome)",
+              "k350_measurements_port ON k350_measurements"
+              " (station, port, name, started_at, run_id, value)"}) {
+            db.run(std::string("CREATE INDEX ") + index);
+        }
     }
 }
 
