@@ -34,6 +34,12 @@ Measurement MeasurementOf(const SqlRow& row) {
     return measurement;
 }
 
+// A store read as it is, before an upgrade (`report`, `history` read-only), may be older than
+// its measurements: it then has none.
+bool HasMeasurements(SqlConnection& db) {
+    return db.hasTable("k350_measurements");
+}
+
 }  // namespace
 
 const std::vector<std::string>& MeasurementTableStatements() {
@@ -89,6 +95,7 @@ void WriteMeasurements(SqlConnection& db, std::int64_t runId, const RunRecord& r
 
 std::map<std::int64_t, std::vector<Measurement>> ReadMeasurements(
     SqlConnection& db, const std::vector<std::int64_t>& runIds) {
+    if (!HasMeasurements(db)) return {};
     std::map<std::int64_t, std::vector<Measurement>> measurements;
     // In slices, so no statement grows past what either database takes in parameters.
     constexpr std::size_t kSlice = 500;
@@ -132,6 +139,8 @@ std::string PeriodWhere(const ReportFilter& filter, std::vector<SqlValue>& param
 }  // namespace
 
 std::vector<MeasurementSummary> PeriodSummaries(SqlConnection& db, const ReportFilter& filter) {
+    if (!HasMeasurements(db)) return {};
+
     std::vector<SqlValue> parameters;
     const std::string where = PeriodWhere(filter, parameters);
     // Each value's predecessor of the same name in run order, for the moving range.
@@ -178,6 +187,9 @@ std::vector<MeasurementSummary> PeriodSummaries(SqlConnection& db, const ReportF
 
 MeasurementSeries RecentSeries(SqlConnection& db, const ReportFilter& filter,
                                const std::string& name, int count) {
+    MeasurementSeries series;
+    series.name = name;
+    if (!HasMeasurements(db)) return series;
     std::vector<SqlValue> parameters;
     const std::string where = PeriodWhere(filter, parameters);
     parameters.push_back(name);
@@ -189,8 +201,6 @@ MeasurementSeries RecentSeries(SqlConnection& db, const ReportFilter& filter,
             " AND m.name = ? AND m.value IS NOT NULL ORDER BY m.started_at DESC, m.run_id DESC"
             " LIMIT ?",
         parameters);
-    MeasurementSeries series;
-    series.name = name;
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         series.unit = row->at(0).value_or("");
         series.values.push_back(NumberOf(row->at(1)).value_or(0));
@@ -205,6 +215,8 @@ MeasurementSeries RecentSeries(SqlConnection& db, const ReportFilter& filter,
 }
 
 std::vector<SqlRow> PeriodMeasurementRows(SqlConnection& db, const ReportFilter& filter) {
+    if (!HasMeasurements(db)) return {};
+
     std::vector<SqlValue> parameters;
     const std::string where = PeriodWhere(filter, parameters);
     return db.run(
@@ -217,6 +229,7 @@ std::vector<SqlRow> PeriodMeasurementRows(SqlConnection& db, const ReportFilter&
 
 std::vector<double> PortSeries(SqlConnection& db, const std::string& station,
                                const std::string& port, const std::string& name, int count) {
+    if (!HasMeasurements(db)) return {};
     const auto rows = db.run(
         "SELECT value FROM k350_measurements WHERE station = ? AND port = ? AND name = ?"
         " AND value IS NOT NULL ORDER BY started_at DESC, run_id DESC LIMIT ?",

@@ -200,6 +200,12 @@ TEST_P(LineServerTest, APageThatNeverReadsIsDroppedAndHoldsUpNoOther) {
         ASSERT_TRUE(reader.nextWith("port", bulk + std::to_string(n) + "\"")) << n;
     }
     EXPECT_EQ(server->streams(), 1u);
+    // The server's thread tells of the drop once the stream is gone: wait for its line.
+    const auto told = std::chrono::steady_clock::now() + 60s;
+    while (logged().find("did not read their events were dropped") == std::string::npos &&
+           std::chrono::steady_clock::now() < told) {
+        std::this_thread::sleep_for(10ms);
+    }
     EXPECT_THAT(logged(), HasSubstr("did not read their events were dropped"));
     close(stalled);
 }
