@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int written = 0;
     bool ended = false;
     try {
-        written = journal.replay(*store, kLocation);
+        written = journal.replay(*store, kLocation).written;
         ended = true;
     } catch (const StoreError&) {
     }
