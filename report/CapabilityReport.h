@@ -36,7 +36,7 @@ nlohmann::ordered_json CapabilityJson(const CapabilityFigures& figures);  // the
 nlohmann::ordered_json DriftJson(const CapabilityFigures& figures);       // {alert: drift, ...}
 std::string CapabilityCsv(const CapabilityFigures& figures);
 // One measurement's individuals chart (values in run order, centre line, the control limits,
-// the spec limits) and its histogram against the limits.
+// its low and high limits) and its histogram against the limits.
 std::string CapabilitySvg(const Capability& capability, const MeasurementSeries& series);
 // The long form: a row per measurement of each run of the period, with a header.
 std::string MeasurementsLongCsv(const std::vector<SqlRow>& rows);

@@ -8,7 +8,7 @@
 
 #include "report/CapabilityReport.h"
 #include "store/ReportQueries.h"
-#include "store/SuspectPorts.h"
+#include "store/PortAlertRule.h"
 
 // The figures of one group: the whole line, a station or a port.
 struct GroupFigures {

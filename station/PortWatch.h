@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "station/StationJob.h"
-#include "store/SuspectPorts.h"
+#include "store/PortAlertRule.h"
 
 // The station's watch over its ports: fed each board's steps and end as they happen, it raises
 // an alert once when a port turns suspect, and again only after the port recovered.

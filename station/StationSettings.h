@@ -9,7 +9,7 @@
 
 #include "station/StationLimits.h"
 #include "store/SerialForm.h"
-#include "store/SuspectPorts.h"
+#include "store/PortAlertRule.h"
 
 struct SoakLimits {
     double seconds = 0;  // 0: no soak

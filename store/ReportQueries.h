@@ -10,7 +10,7 @@
 
 #include "store/DamagedRuns.h"
 #include "store/SqlConnection.h"
-#include "store/SuspectPorts.h"
+#include "store/PortAlertRule.h"
 
 struct ReportFilter {
     std::string since{}, until{};  // ISO 8601 in UTC: runs started at or after since, before until

@@ -1,4 +1,4 @@
-#include "store/SuspectPorts.h"
+#include "store/PortAlertRule.h"
 
 #include <algorithm>
 
