@@ -8,8 +8,8 @@
 #include <ctime>
 #include <random>
 
-#include "store/MeasurementRows.h"
 #include "store/LiveState.h"
+#include "store/MeasurementRows.h"
 #include "store/RunFigures.h"
 #include "store/StoreText.h"
 
@@ -140,7 +140,7 @@ std::optional<double> NumberOf(const SqlValue& value) {
 constexpr const char* kRunColumns =
     "id, die_id, chip_id, serial, station, port, recipe, image_sha256, config_sha256, started_at,"
     " finished_at, result, failed_step, error, steps, soak_erroneous_percent, soak_lost_percent,"
-    " soak_jitter_ms, hook, hook_status, hook_output";
+    " soak_jitter_ms, hook, hook_status, hook_output, run_key";
 
 RunRecord RunOf(const SqlRow& row) {
     const auto text = [&](std::size_t i) { return row.at(i).value_or(""); };
@@ -166,6 +166,7 @@ RunRecord RunOf(const SqlRow& row) {
     run.hook = text(18);
     run.hookStatus = text(19);
     run.hookOutput = text(20);
+    run.key = text(21);
     return run;
 }
 
