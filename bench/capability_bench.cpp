@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -75,6 +77,7 @@ void FillMeasurements(SqlConnection& db) {
     std::string sql;
     std::vector<SqlValue> values;
     std::size_t rows = 0, drifting = 0;
+    std::map<std::string, double> previous;  // by port and name: each value's moving range
     const auto flush = [&] {
         if (rows == 0) return;
         db.run(sql, values);
@@ -94,14 +97,19 @@ void FillMeasurements(SqlConnection& db) {
             if (rows == 0) {
                 sql =
                     "INSERT INTO k350_measurements (run_id, seq, station, port, started_at, name,"
-                    " value, unit, high, outcome) VALUES ";
+                    " value, unit, high, outcome, moving_range) VALUES ";
             }
-            sql += std::string(rows ? "," : "") + "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+            sql += std::string(rows ? "," : "") + "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+            const std::string stream = *run.at(1) + "/" + *run.at(2) + "/" + nominal.name;
+            const auto last = previous.find(stream);
+            const SqlValue movingRange =
+                last == previous.end() ? SqlValue() : ValueText(std::fabs(value - last->second));
+            previous[stream] = value;
             const double high = nominal.value * 1.5;
             values.insert(values.end(), {run.at(0), std::to_string(seq++), run.at(1), run.at(2),
                                          run.at(3), std::string(nominal.name), ValueText(value),
                                          UnitOf(nominal.name).value_or(""), ValueText(high),
-                                         std::string(value > high ? "fail" : "pass")});
+                                         std::string(value > high ? "fail" : "pass"), movingRange});
             if (++rows == kRowsPerStatement) flush();
         }
     }
@@ -156,7 +164,8 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
         FillMeasurements(*db);
     });
     if (dialect == SqlDialect::Sqlite) db->run("PRAGMA wal_checkpoint(TRUNCATE)");
-    if (dialect == SqlDialect::Postgres) db->run("ANALYZE");
+    // As autovacuum leaves a table its inserts have settled in: index-only scans need it.
+    if (dialect == SqlDialect::Postgres) db->run("VACUUM ANALYZE");
     const std::string lastDay =
         line_simulation::TimeText(line_simulation::DayStart(shape, shape.days - 1));
     const std::string end = line_simulation::TimeText(line_simulation::DayStart(shape, shape.days));

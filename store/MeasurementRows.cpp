@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "store/IndexNames.h"
 #include "store/RunStore.h"
 
 namespace {
@@ -68,6 +69,65 @@ const std::vector<std::string>& MeasurementIndexStatements() {
     return statements;
 }
 
+const std::vector<std::string>& MovingRangeStatements() {
+    static const std::vector<std::string> statements{
+        "ALTER TABLE k350_measurements ADD COLUMN moving_range DOUBLE PRECISION",
+        "UPDATE k350_measurements SET moving_range = d.moving_range"
+        " FROM (SELECT run_id, seq, ABS(value - LAG(value) OVER (PARTITION BY station, port, name"
+        " ORDER BY started_at, run_id)) AS moving_range FROM k350_measurements) d"
+        " WHERE k350_measurements.run_id = d.run_id AND k350_measurements.seq = d.seq",
+    };
+    return statements;
+}
+
+const std::vector<std::string>& MovingRangeIndexStatements() {
+    static const std::vector<std::string> statements{
+        // A period's figures are read name by name from the series index, so a year is a
+        // range of one index per name and needs no sort; the long form reads by run.
+        "DROP INDEX IF EXISTS k350_measurements_period",
+        "DROP INDEX IF EXISTS k350_measurements_series",
+        "CREATE INDEX k350_measurements_series ON k350_measurements"
+        " (name, started_at, run_id, value, moving_range, outcome)",
+    };
+    return statements;
+}
+
+namespace {
+
+// Each measurement's last value at the run's port before the run, by name: what its moving
+// range is taken from. One statement, so a station's write costs one round trip more.
+std::map<std::string, double> PreviousValues(SqlConnection& db, std::int64_t runId,
+                                             const RunRecord& run, const std::string& started) {
+    std::string names;
+    std::vector<SqlValue> parameters{run.station, run.port, started, started,
+                                     std::to_string(runId)};
+    for (const Measurement& measurement : run.measurements) {
+        names += names.empty() ? "(?)" : ", (?)";
+        parameters.push_back(measurement.name);
+    }
+    const auto rows = db.run(
+        "SELECT n.column1, (SELECT p.value FROM k350_measurements p"
+        " WHERE p.station = ? AND p.port = ? AND p.name = n.column1 AND p.value IS NOT NULL"
+        " AND (p.started_at < ? OR (p.started_at = ? AND p.run_id < ?))"
+        " ORDER BY p.started_at DESC, p.run_id DESC LIMIT 1) FROM (VALUES " +
+            names + ") n",
+        parameters);
+    std::map<std::string, double> previous;
+    for (const SqlRow& row : rows) {
+        if (const auto value = NumberOf(row.at(1))) previous[row.at(0).value_or("")] = *value;
+    }
+    return previous;
+}
+
+std::optional<double> MovingRange(const std::map<std::string, double>& previous,
+                                  const Measurement& measurement) {
+    const auto found = previous.find(measurement.name);
+    if (found == previous.end() || !std::isfinite(measurement.value)) return std::nullopt;
+    return std::fabs(measurement.value - found->second);
+}
+
+}  // namespace
+
 void WriteMeasurements(SqlConnection& db, std::int64_t runId, const RunRecord& run) {
     const std::string id = std::to_string(runId);
     db.run("DELETE FROM k350_measurements WHERE run_id = ?", {id});
@@ -75,20 +135,22 @@ void WriteMeasurements(SqlConnection& db, std::int64_t runId, const RunRecord& r
     // One statement for all of them: a station's write stays one round trip longer, not twenty.
     std::string sql =
         "INSERT INTO k350_measurements (run_id, seq, station, port, started_at, name, value,"
-        " unit, low, high, marginal_low, marginal_high, outcome) VALUES ";
+        " unit, low, high, marginal_low, marginal_high, outcome, moving_range) VALUES ";
     std::vector<SqlValue> values;
     const std::string started = run.startedAt.empty() ? UtcNow() : run.startedAt;
+    const auto previous = PreviousValues(db, runId, run, started);
     for (std::size_t seq = 0; seq < run.measurements.size(); ++seq) {
         const Measurement& measurement = run.measurements[seq];
         const MeasurementLimits& limits = measurement.limits;
-        sql += seq ? ", (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-                   : "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+        sql += seq ? ", (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                   : "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
         values.insert(
             values.end(),
             {id, std::to_string(seq), run.station, run.port, started, measurement.name,
              NumberValue(measurement.value), measurement.unit, NumberValue(limits.low),
              NumberValue(limits.high), NumberValue(limits.marginalLow),
-             NumberValue(limits.marginalHigh), std::string(OutcomeName(measurement.outcome))});
+             NumberValue(limits.marginalHigh), std::string(OutcomeName(measurement.outcome)),
+             NumberValue(MovingRange(previous, measurement))});
     }
     db.run(sql, values);
 }
@@ -120,20 +182,31 @@ std::map<std::int64_t, std::vector<Measurement>> ReadMeasurements(
 
 namespace {
 
-// The filter's conditions on the measurements' own columns (m), the recipe through its run.
-std::string PeriodWhere(const ReportFilter& filter, std::vector<SqlValue>& parameters) {
+// The filter's conditions on the measurements' own columns (m), the recipe through its run; or
+// on the runs (r), whose index by start finds a period's runs.
+std::string PeriodWhere(const ReportFilter& filter, std::vector<SqlValue>& parameters,
+                        const std::string& table = "m") {
     std::string where = " WHERE 1 = 1";
-    const auto condition = [&](const char* sql, const std::string& value) {
+    const auto condition = [&](const std::string& sql, const std::string& value) {
         if (value.empty()) return;
         where += sql;
         parameters.push_back(value);
     };
-    condition(" AND m.started_at >= ?", filter.since);
-    condition(" AND m.started_at < ?", filter.until);
-    condition(" AND m.station = ?", filter.station);
-    condition(" AND m.port = ?", filter.port);
-    condition(" AND m.run_id IN (SELECT id FROM k350_runs WHERE recipe = ?)", filter.recipe);
+    condition(" AND " + table + ".started_at >= ?", filter.since);
+    condition(" AND " + table + ".started_at < ?", filter.until);
+    condition(" AND " + table + ".station = ?", filter.station);
+    condition(" AND " + table + ".port = ?", filter.port);
+    condition(table == "r" ? " AND r.recipe = ?"
+                           : " AND m.run_id IN (SELECT id FROM k350_runs WHERE recipe = ?)",
+              filter.recipe);
     return where;
+}
+
+// Stores before the moving ranges were kept with their values (read as they are, before a
+// station upgrades them) give no within deviation.
+bool HasMovingRanges(SqlConnection& db) {
+    const auto rows = db.run("SELECT version FROM k350_schema");
+    return !rows.empty() && std::stoi(rows[0].at(0).value_or("0")) >= 8;
 }
 
 }  // namespace
@@ -142,39 +215,42 @@ std::vector<MeasurementSummary> PeriodSummaries(SqlConnection& db, const ReportF
     if (!HasMeasurements(db)) return {};
 
     std::vector<SqlValue> parameters;
-    const std::string where = PeriodWhere(filter, parameters);
-    // Each value's predecessor of the same name in run order, for the moving range.
-    const auto rows = db.run(
-        "SELECT name, COUNT(value), SUM(value), SUM(value * value), MIN(value),"
-        " MAX(value), SUM(ABS(value - previous)), COUNT(value - previous),"
-        " SUM(CASE WHEN outcome = 'marginal' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN outcome = 'fail' THEN 1 ELSE 0 END)"
-        " FROM (SELECT m.name, m.value, m.outcome, LAG(m.value) OVER"
-        " (PARTITION BY m.name ORDER BY m.started_at, m.run_id) AS previous"
-        " FROM k350_measurements m" +
-            where + ") v GROUP BY name ORDER BY name",
-        parameters);
+    const std::string where = PeriodWhere(filter, parameters) + " AND m.name = ?";
+    const std::string movingRange =
+        HasMovingRanges(db) ? "m.moving_range" : "CAST(NULL AS DOUBLE PRECISION)";
     std::vector<MeasurementSummary> summaries;
-    for (const SqlRow& row : rows) {
+    for (const std::string& name : NamesInIndex(db, "k350_measurements", "name")) {
+        std::vector<SqlValue> named = parameters;
+        named.push_back(name);
+        // Each value's moving range is its port's, kept when it was written.
+        const auto rows = db.run(
+            "SELECT COUNT(m.value), SUM(m.value), SUM(m.value * m.value), MIN(m.value),"
+            " MAX(m.value), SUM(" +
+                movingRange + "), COUNT(" + movingRange +
+                "), SUM(CASE WHEN m.outcome = 'marginal' THEN 1 ELSE 0 END),"
+                " SUM(CASE WHEN m.outcome = 'fail' THEN 1 ELSE 0 END), COUNT(*)"
+                " FROM k350_measurements m" +
+                where,
+            named);
+        const SqlRow& row = rows.at(0);
+        if (row.at(9).value_or("0") == "0") continue;  // not measured in the period
         MeasurementSummary summary;
-        summary.name = row.at(0).value_or("");
-        summary.count = std::stoll(row.at(1).value_or("0"));
-        summary.sum = NumberOf(row.at(2)).value_or(0);
-        summary.sumSquares = NumberOf(row.at(3)).value_or(0);
-        summary.min = NumberOf(row.at(4)).value_or(0);
-        summary.max = NumberOf(row.at(5)).value_or(0);
-        summary.movingRangeSum = NumberOf(row.at(6)).value_or(0);
-        summary.movingRanges = std::stoll(row.at(7).value_or("0"));
-        summary.marginal = std::stoi(row.at(8).value_or("0"));
-        summary.failed = std::stoi(row.at(9).value_or("0"));
-        std::vector<SqlValue> latest = parameters;
-        latest.push_back(summary.name);
+        summary.name = name;
+        summary.count = std::stoll(row.at(0).value_or("0"));
+        summary.sum = NumberOf(row.at(1)).value_or(0);
+        summary.sumSquares = NumberOf(row.at(2)).value_or(0);
+        summary.min = NumberOf(row.at(3)).value_or(0);
+        summary.max = NumberOf(row.at(4)).value_or(0);
+        summary.movingRangeSum = NumberOf(row.at(5)).value_or(0);
+        summary.movingRanges = std::stoll(row.at(6).value_or("0"));
+        summary.marginal = std::stoi(row.at(7).value_or("0"));
+        summary.failed = std::stoi(row.at(8).value_or("0"));
         // The latest run's unit and limits.
         const auto limits = db.run(
             "SELECT m.low, m.high, m.marginal_low, m.marginal_high, m.unit"
             " FROM k350_measurements m" +
-                where + " AND m.name = ? ORDER BY m.started_at DESC, m.run_id DESC LIMIT 1",
-            latest);
+                where + " ORDER BY m.started_at DESC, m.run_id DESC LIMIT 1",
+            named);
         if (!limits.empty()) {
             summary.limits = {NumberOf(limits[0].at(0)), NumberOf(limits[0].at(1)),
                               NumberOf(limits[0].at(2)), NumberOf(limits[0].at(3))};
@@ -218,12 +294,12 @@ std::vector<SqlRow> PeriodMeasurementRows(SqlConnection& db, const ReportFilter&
     if (!HasMeasurements(db)) return {};
 
     std::vector<SqlValue> parameters;
-    const std::string where = PeriodWhere(filter, parameters);
+    const std::string where = PeriodWhere(filter, parameters, "r");
     return db.run(
         "SELECT m.run_id, r.serial, r.die_id, m.station, m.port, m.started_at, m.name, m.value,"
-        " m.unit, m.low, m.high, m.outcome FROM k350_measurements m"
-        " JOIN k350_runs r ON r.id = m.run_id" +
-            where + " ORDER BY m.started_at, m.run_id, m.seq",
+        " m.unit, m.low, m.high, m.outcome FROM k350_runs r"
+        " JOIN k350_measurements m ON m.run_id = r.id" +
+            where + " ORDER BY r.started_at, r.id, m.seq",
         parameters);
 }
 

@@ -28,6 +28,11 @@ struct MeasurementSeries {
 const std::vector<std::string>& MeasurementTableStatements();
 const std::vector<std::string>& MeasurementIndexStatements();
 
+// Version 8: each value's moving range at its port, kept with it, and the series index that
+// holds it.
+const std::vector<std::string>& MovingRangeStatements();
+const std::vector<std::string>& MovingRangeIndexStatements();
+
 // The run's measurements, replacing any it had: a run written again is written once.
 void WriteMeasurements(SqlConnection& db, std::int64_t runId, const RunRecord& run);
 // The measurements of the runs of these ids, each run's in the order they were taken.
@@ -40,7 +45,7 @@ struct MeasurementSummary {
     MeasurementLimits limits;  // the latest run's
     std::int64_t count = 0;
     double sum = 0, sumSquares = 0, min = 0, max = 0;
-    // The moving ranges of successive values in run order: their sum and how many.
+    // The moving ranges of successive values at each port, in run order: their sum and how many.
     double movingRangeSum = 0;
     std::int64_t movingRanges = 0;
     int marginal = 0, failed = 0;

@@ -5,6 +5,7 @@
 #include <map>
 #include <string_view>
 
+#include "store/IndexNames.h"
 #include "store/RunFigures.h"
 
 namespace {
@@ -59,22 +60,6 @@ constexpr const char* kPriorLevels[] = {"line", "station", "port"};
 // period, or that has none.
 std::string FirstOfPeriod(const std::string& level, const std::string& prior = "prior_") {
     return "(" + prior + level + " IS NULL OR " + prior + level + " < b.since)";
-}
-
-// The names a column of the index of ports holds, in order: the stations, or the ports of one
-// station. Each is the first name after the one before, found in the index.
-std::vector<std::string> NamesInIndex(SqlConnection& db, const std::string& column,
-                                      const std::optional<std::string>& station) {
-    const std::string of = station ? " WHERE station = ?" : " WHERE 1 = 1";
-    const std::string sql = "WITH RECURSIVE n(name) AS (SELECT MIN(" + column + ") FROM k350_runs" +
-                            of + " UNION ALL SELECT (SELECT MIN(" + column + ") FROM k350_runs" +
-                            of + " AND " + column + " > n.name) FROM n WHERE n.name IS NOT NULL)" +
-                            " SELECT name FROM n WHERE name IS NOT NULL";
-    std::vector<SqlValue> values;
-    if (station) values = {*station, *station};
-    std::vector<std::string> names;
-    for (const SqlRow& row : db.run(sql, values)) names.push_back(Text(row, 0));
-    return names;
 }
 
 // Adds a port's row of portCounts to a group, its boards as counted at `level`.
@@ -309,12 +294,14 @@ std::vector<HourCount> ReportQueries::hours(ReportLevel level) {
 // ports a name at a time (a loose index scan), so that a year of runs is not read to list them.
 // A port without a run in the period adds no run to what is read of it.
 std::vector<std::pair<std::string, std::string>> ReportQueries::ports() {
-    const std::vector<std::string> stations =
-        filter_.station.empty() ? NamesInIndex(db_, "station", {}) : std::vector{filter_.station};
+    const std::vector<std::string> stations = filter_.station.empty()
+                                                  ? NamesInIndex(db_, "k350_runs", "station")
+                                                  : std::vector{filter_.station};
     std::vector<std::pair<std::string, std::string>> out;
     for (const std::string& station : stations) {
         const std::vector<std::string> names =
-            filter_.port.empty() ? NamesInIndex(db_, "port", station) : std::vector{filter_.port};
+            filter_.port.empty() ? NamesInIndex(db_, "k350_runs", "port", "station = ?", {station})
+                                 : std::vector{filter_.port};
         for (const std::string& port : names) out.emplace_back(station, port);
     }
     return out;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "store/DamagedRuns.h"
-#include "store/SqlConnection.h"
 #include "store/PortAlertRule.h"
+#include "store/SqlConnection.h"
 
 struct ReportFilter {
     std::string since{}, until{};  // ISO 8601 in UTC: runs started at or after since, before until

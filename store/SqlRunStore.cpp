@@ -112,6 +112,7 @@ const std::vector<Upgrade>& Upgrades() {
         {MeasurementTableStatements(), nullptr, MeasurementIndexStatements()},
         // The line live: each bench's heartbeat and each port's board and step (LiveState).
         {LiveState::Schema()},
+        {MovingRangeStatements(), nullptr, MovingRangeIndexStatements()},
     };
     return upgrades;
 }

@@ -123,10 +123,12 @@ TEST_P(MeasurementStoreTest, APortsSeriesIsItsOwnLatestValuesOldestFirst) {
     EXPECT_EQ(store->portSeries("bench-1", "1-2", "identify.ms", 30).size(), 6u);
 }
 
-// The database sums a period's values by name: the moving range in run order, marginal and
-// failed counted, the latest run's limits.
+// The database sums a period's values by name: the moving range of each port's values in run
+// order (a run written late at its port, as a journal replays it, takes its place too), marginal
+// and failed counted, the latest run's limits.
 TEST_P(MeasurementStoreTest, APeriodIsSummedByNameAndItsLatestValuesRead) {
     auto store = OpenRunStore(location);
+    store->recordRun(run("f0", "1-2", "2026-12-08T23:00:00Z", 2.4));  // before the period
     store->recordRun(run("f1", "1-1", "2026-12-09T10:00:00Z", 2.0));
     store->recordRun(run("f2", "1-2", "2026-12-09T11:00:00Z", 2.7));
     store->recordRun(run("f3", "1-1", "2026-12-09T12:00:00Z", 3.5));
@@ -143,7 +145,7 @@ TEST_P(MeasurementStoreTest, APeriodIsSummedByNameAndItsLatestValuesRead) {
     EXPECT_DOUBLE_EQ(program.sumSquares, 4 + 2.7 * 2.7 + 3.5 * 3.5);
     EXPECT_EQ(program.min, 2.0);
     EXPECT_EQ(program.max, 3.5);
-    EXPECT_DOUBLE_EQ(program.movingRangeSum, 0.7 + 0.8);
+    EXPECT_DOUBLE_EQ(program.movingRangeSum, (3.5 - 2.0) + (2.7 - 2.4));
     EXPECT_EQ(program.movingRanges, 2);
     EXPECT_EQ(program.marginal, 1);
     EXPECT_EQ(program.failed, 1);
@@ -162,6 +164,33 @@ TEST_P(MeasurementStoreTest, APeriodIsSummedByNameAndItsLatestValuesRead) {
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].at(6), "identify.ms");
     EXPECT_EQ(rows[3].at(11), "fail");
+}
+
+// A store of the version before the moving ranges were kept: read as it is, it gives no moving
+// range; upgraded by a station, each value gets its port's, as if written today.
+TEST_P(MeasurementStoreTest, AnOlderStoreGetsItsMovingRangesWhenUpgraded) {
+    {
+        auto store = OpenRunStore(location);
+        store->recordRun(run("g1", "1-1", "2026-12-09T10:00:00Z", 2.0));
+        store->recordRun(run("g2", "1-2", "2026-12-09T10:30:00Z", 1.0));
+        store->recordRun(run("g3", "1-1", "2026-12-09T11:00:00Z", 2.6));
+    }
+    const ReportFilter filter{"2026-12-09T00:00:00Z", "2026-12-10T00:00:00Z", {}, {}, {}};
+    {
+        auto older = OpenSqlRunStore(location, StoreAccess::Write);
+        older->connection().run("UPDATE k350_schema SET version = 7");
+        older->connection().run("DROP INDEX k350_measurements_series");
+        older->connection().run("ALTER TABLE k350_measurements DROP COLUMN moving_range");
+    }
+    EXPECT_EQ(PeriodSummaries(OpenSqlRunStore(location, StoreAccess::Read)->connection(), filter)[0]
+                  .movingRanges,
+              0);
+    OpenRunStore(location);
+    auto reader = OpenSqlRunStore(location, StoreAccess::Read);
+    const MeasurementSummary program = PeriodSummaries(reader->connection(), filter)[0];
+    EXPECT_EQ(program.count, 3);
+    EXPECT_EQ(program.movingRanges, 1);
+    EXPECT_NEAR(program.movingRangeSum, 0.6, 1e-12);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, MeasurementStoreTest, ::testing::Values("sqlite", "postgres"),
