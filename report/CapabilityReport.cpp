@@ -81,6 +81,18 @@ constexpr int kChartValues = 3000;
 
 // --- the chart's drawing ---
 constexpr double kWidth = 420, kHeight = 150, kMargin = 8;
+// The control chart's lines end here; their labels stand to the right, clear of the points.
+constexpr double kPlotRight = kWidth - 72;
+
+// The opening of a chart of class `kind`: drawn in its own units, scaled by the page to the
+// width it has.
+std::string SvgOpening(const char* kind, const char* extra = "") {
+    return std::string("<svg class=\"") + kind +
+           "\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + ValueText(kWidth) + " " +
+           ValueText(kHeight) + "\" width=\"" + ValueText(kWidth) + "\" height=\"" +
+           ValueText(kHeight) + "\"" + extra +
+           "><rect width=\"100%\" height=\"100%\" fill=\"#fff\" stroke=\"#ccc\"/>";
+}
 
 struct Scale {
     double low, high;
@@ -107,18 +119,15 @@ std::string Line(double y, const char* colour, const char* dash, const std::stri
     char text[256];
     std::snprintf(text, sizeof text,
                   "<line x1=\"0\" x2=\"%.0f\" y1=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"%s/>"
-                  "<text x=\"%.0f\" y=\"%.1f\" font-size=\"9\" fill=\"%s\">",
-                  kWidth, y, y, colour, dash, kWidth - 2, y - 2, colour);
+                  "<text x=\"%.0f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">",
+                  kPlotRight, y, y, colour, dash, kPlotRight + 4, y + 3, colour);
     return std::string(text) + XmlText(label) + "</text>";
 }
 
 std::string ControlChart(const Capability& capability, const MeasurementSeries& series) {
     const auto control = IndividualsLimits(series.values);
     const Scale scale = ChartScale(capability, control);
-    std::string svg = "<svg class=\"control-chart\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      ValueText(kWidth) + "\" height=\"" + ValueText(kHeight) +
-                      "\" text-anchor=\"end\"><rect width=\"100%\" height=\"100%\" fill=\"#fff\" "
-                      "stroke=\"#ccc\"/>";
+    std::string svg = SvgOpening("control-chart");
     if (control) {
         svg += Line(scale.y(control->centre), "#2a7", "", "centre " + Shown(control->centre));
         svg += Line(scale.y(control->upper()), "#e90", " stroke-dasharray=\"4 3\"",
@@ -134,8 +143,8 @@ std::string ControlChart(const Capability& capability, const MeasurementSeries& 
     const std::size_t count = series.values.size();
     for (std::size_t i = 0; i < count; ++i) {
         const double x = count > 1
-                             ? kMargin + double(i) * (kWidth - 2 * kMargin) / double(count - 1)
-                             : kWidth / 2;
+                             ? kMargin + double(i) * (kPlotRight - 2 * kMargin) / double(count - 1)
+                             : kPlotRight / 2;
         char point[48];
         std::snprintf(point, sizeof point, "%.1f,%.1f ", x, scale.y(series.values[i]));
         points += point;
@@ -148,9 +157,7 @@ std::string ControlChart(const Capability& capability, const MeasurementSeries& 
 std::string HistogramChart(const Capability& capability, const MeasurementSeries& series) {
     constexpr int kBins = 30;
     const Histogram histogram = HistogramOf(series.values, series.limits, kBins);
-    std::string svg = "<svg class=\"histogram\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      ValueText(kWidth) + "\" height=\"" + ValueText(kHeight) +
-                      "\"><rect width=\"100%\" height=\"100%\" fill=\"#fff\" stroke=\"#ccc\"/>";
+    std::string svg = SvgOpening("histogram");
     if (histogram.counts.empty()) return svg + "</svg>";
     const int most =
         std::max(1, *std::max_element(histogram.counts.begin(), histogram.counts.end()));
@@ -212,13 +219,17 @@ CapabilityFigures ReadCapability(SqlConnection& db, const ReportFilter& filter) 
 
 std::string CapabilityText(const CapabilityFigures& figures) {
     if (figures.capability.empty()) return "";
+    std::size_t width = 30;  // the name column, wide enough for the longest name
+    for (const Capability& c : figures.capability) {
+        width = std::max(width, c.name.size() + c.unit.size() + 2);
+    }
     std::string text = "Capability (weakest first)\n";
-    text += std::string(30, ' ') + Right("count", 8) + Right("mean", 10) + Right("s within", 10) +
+    text += std::string(width, ' ') + Right("count", 8) + Right("mean", 10) + Right("s within", 10) +
             Right("s overall", 10) + Right("low", 9) + Right("high", 9) + Right("Cpk", 7) +
             Right("Ppk", 7) + Right("marg", 6) + Right("fail", 6) + "\n";
     for (const Capability& c : figures.capability) {
         std::string name = c.name + " " + c.unit;
-        name += std::string(name.size() < 30 ? 30 - name.size() : 1, ' ');
+        name += std::string(width - name.size(), ' ');
         text += name + Right(std::to_string(c.count), 8) + Right(Shown(c.mean), 10) +
                 Right(Shown(c.sigmaWithin), 10) + Right(Shown(c.sigmaOverall), 10) +
                 Right(Shown(c.low), 9) + Right(Shown(c.high), 9) + Right(Shown(c.cpk, "%.2f"), 7) +
@@ -288,7 +299,8 @@ std::string CapabilityCsv(const CapabilityFigures& figures) {
 }
 
 std::string CapabilitySvg(const Capability& capability, const MeasurementSeries& series) {
-    return ControlChart(capability, series) + HistogramChart(capability, series);
+    return "<div class=\"pair\">" + ControlChart(capability, series) +
+           HistogramChart(capability, series) + "</div>";
 }
 
 std::string MeasurementsLongCsv(const std::vector<SqlRow>& rows) {

@@ -36,6 +36,10 @@ h3 { font-size: 14px; margin: 0 0 6px; }
 .column { display: grid; gap: 16px; }
 .chart { border: 1px solid #dadce0; border-radius: 6px; padding: 12px 14px; break-inside: avoid; }
 .chart svg { width: 100%; height: auto; display: block; }
+.chart .pair { display: grid; grid-template-columns: 3fr 2fr; gap: 12px; }
+.chart .control-chart text { font-size: 9px; }
+.measurements { display: grid; grid-template-columns: 1fr; gap: 16px; }
+.measurements .alert { margin: 0; }
 .chart .none { color: #5f6368; }
 svg text { font: 12px "DejaVu Sans", "Liberation Sans", Arial, sans-serif; fill: #202124; }
 svg .value { font-weight: bold; }
@@ -49,6 +53,11 @@ td.error { text-align: left; font-family: "DejaVu Sans Mono", monospace; font-si
 .legend { color: #5f6368; font-size: 12px; margin-top: 6px; }
 .swatch { display: inline-block; width: 10px; height: 10px; margin: 0 4px 0 10px; }
 footer { margin-top: 28px; color: #5f6368; font-size: 12px; }
+@media (max-width: 700px) {
+  .tiles { grid-template-columns: repeat(2, 1fr); }
+  .charts, .chart .pair { grid-template-columns: 1fr; }
+  table { display: block; overflow-x: auto; white-space: nowrap; }
+}
 @media print {
   body { padding: 0; font-size: 12px; }
   .charts { grid-template-columns: 1fr 1fr; }
@@ -294,11 +303,27 @@ std::string Filter(const ReportFilter& filter) {
     return text;
 }
 
-// Each measurement, weakest first: its figures, its individuals chart and its histogram; then
-// the ports whose series drift.
+// The ports whose series drift, then each measurement, weakest first: its figures, its
+// individuals chart and its histogram.
 std::string MeasurementCharts(const CapabilityFigures& measured) {
     if (measured.capability.empty()) return {};
-    std::string html = "<h2>Measurements, weakest first</h2>";
+    // The drifting ports first, one line each: what a supervisor acts on, before the charts.
+    std::string html =
+        "<h2 id=\"measurements\">Measurements, weakest first</h2><div class=\"measurements\">";
+    std::map<std::pair<std::string, std::string>, std::string> byPort;
+    for (const PortDrift& drift : measured.drifts) {
+        std::string& line = byPort[{drift.port.station, drift.port.port}];
+        line += std::string(line.empty() ? "" : ", ") + HtmlEscaped(drift.name) + " (" +
+                DriftRuleName(drift.finding.rule) + ")";
+    }
+    if (!byPort.empty()) {
+        html += "<div class=\"alert drift\">";
+        for (const auto& [port, line] : byPort) {
+            html += "<p><b>Drift at " + HtmlEscaped(port.first) + " " + HtmlEscaped(port.second) +
+                    "</b>: " + line + "</p>";
+        }
+        html += "</div>";
+    }
     for (const Capability& capability : measured.capability) {
         const MeasurementSeries* series = measured.seriesNamed(capability.name);
         if (!series) continue;
@@ -313,12 +338,7 @@ std::string MeasurementCharts(const CapabilityFigures& measured) {
                 std::to_string(capability.failed) + " failed</p>" +
                 CapabilitySvg(capability, *series) + "</div>";
     }
-    for (const PortDrift& drift : measured.drifts) {
-        html += "<p class=\"alert\"><b>Drift at " + HtmlEscaped(drift.port.station) + " " +
-                HtmlEscaped(drift.port.port) + "</b>: " + HtmlEscaped(drift.name) + " (" +
-                DriftRuleName(drift.finding.rule) + ")</p>";
-    }
-    return html;
+    return html + "</div>";
 }
 
 }  // namespace

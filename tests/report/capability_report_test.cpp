@@ -85,6 +85,8 @@ TEST(CapabilityReport, EachFormCarriesTheFigures) {
     const std::string svg = CapabilitySvg(figures.capability[0], figures.series[0]);
     EXPECT_NE(svg.find("class=\"control-chart\""), std::string::npos);
     EXPECT_NE(svg.find("class=\"histogram\""), std::string::npos);
+    // Drawn in its own units, so the page scales the drawing with the box.
+    EXPECT_NE(svg.find("viewBox=\"0 0 420 150\""), std::string::npos);
     EXPECT_NE(svg.find(">UCL "), std::string::npos);
     EXPECT_NE(svg.find(">high 3<"), std::string::npos);
     EXPECT_EQ(std::count(svg.begin(), svg.end(), ','), 90);  // one point per value
