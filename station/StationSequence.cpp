@@ -176,6 +176,7 @@ struct StationSequence::Board {
     ConfigSnapshot written{};
     bool taken = false;      // its die ID is this port's in BoardsInProgress
     bool journaled = false;  // its run waits in the journal: so does its hook's outcome
+    bool lost = false;       // its run could be kept neither in the store nor in the journal
 };
 
 StationSequence::StationSequence(const StationJob& job, RunStore& store, Clock& clock,
@@ -198,6 +199,7 @@ void StationSequence::report(const Board& board, const char* step, const char* s
         for (const Measurement& measurement : board.record.measurements) {
             event.marginal += measurement.outcome == MeasurementOutcome::Marginal;
         }
+        event.runOutsideStore = board.journaled ? "journal" : board.lost ? "lost" : "";
     }
     observer_(event);
 }
@@ -376,7 +378,9 @@ std::string StationSequence::runningElsewhere(const Board& board) {
 }
 
 std::string StationSequence::kept(Board& board) {
-    return KeepInJournal(job_, board.record, &board.journaled);
+    const std::string where = KeepInJournal(job_, board.record, &board.journaled);
+    board.lost = !board.journaled;
+    return where;
 }
 
 // The store stayed away for the whole retry time, or the operator stopped the station while it
