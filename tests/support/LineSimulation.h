@@ -13,6 +13,7 @@
 
 #include "store/RunFigures.h"
 #include "store/RunStore.h"
+#include "store/RunTally.h"
 #include "store/SqlConnection.h"
 
 struct LineShape {
@@ -199,5 +200,6 @@ inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
     db.run("BEGIN");
     InsertRuns(db, runs);
     RunFigures(db).fillAll();
+    RunTally(db).fillAll();
     db.run("COMMIT");
 }
