@@ -45,13 +45,6 @@ constexpr std::uint32_t kSoakReadingMs = 1000;
 // for control limits of some standing.
 constexpr int kDriftWindow = 30;
 
-std::string DriftText(const std::string& port, const std::string& name, const DriftFinding& found) {
-    std::string values;
-    for (double value : found.values) values += (values.empty() ? "" : ", ") + ValueText(value);
-    return "port " + port + ": " + name + " drifts (" + DriftRuleName(found.rule) + ": " + values +
-           "); look at the port and its boards before they fail";
-}
-
 // What each step's time is measured as.
 const char* StepTimeName(const std::string& step) {
     if (step == StationStep::Flash) return MeasurementName::Download;
@@ -452,7 +445,7 @@ void StationSequence::watchDrift(const Board& board) {
                            DriftRuleName(found->rule),
                            0,
                            0,
-                           DriftText(board.port, measurement.name, *found)};
+                           DriftMessage(board.port, measurement.name, *found)};
         event.measurement = measurement.name;
         event.values = found->values;
         observer_(event);
