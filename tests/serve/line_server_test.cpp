@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "report/LineReportRead.h"
@@ -304,6 +305,44 @@ TEST_P(LineServerTest, TodaysDriftIsShownBesideTheSuspectPorts) {
     // The page carries them in its first state, and its script shows every alert it is given.
     const HttpAnswer page = HttpGet(port(), "/");
     EXPECT_THAT(page.body, HasSubstr("verify.s drifts ("));
+}
+
+// A store no station of this version has upgraded yet has no totals: its runs are counted one by
+// one, to the same figures.
+TEST_P(LineServerTest, TheMetricsOfAStoreBeforeItsTotalsCountItsRuns) {
+    {
+        auto store = OpenSqlRunStore(location, StoreAccess::Write);
+        SqlConnection& db = store->connection();
+        for (const char* table : {"k350_step_tally", "k350_run_tally"}) {
+            db.run(std::string("DROP TABLE ") + table);
+        }
+        db.run("UPDATE k350_schema SET version = 7");
+        LineShape shape;
+        shape.runs = 300;
+        FillRunsWithoutTotals(db, SimulatedLine(shape));
+    }
+    start();
+    const std::string counted = HttpGet(port(), "/metrics").body;
+    {
+        OpenRunStore(location);  // upgraded: the totals made from the runs it has
+    }
+    server.reset();
+    start();
+    const std::string kept = HttpGet(port(), "/metrics").body;
+    const auto figures = [](const std::string& text) {
+        std::string lines;
+        std::istringstream all(text);
+        for (std::string line; std::getline(all, line);) {
+            if (line.starts_with("k350_runs_total") || line.starts_with("k350_step_failures") ||
+                line.starts_with("k350_board_seconds")) {
+                lines += line + "\n";
+            }
+        }
+        return lines;
+    };
+    EXPECT_THAT(figures(counted),
+                HasSubstr("k350_board_seconds_bucket{bench=\"bench-1\",le=\"+Inf\"}"));
+    EXPECT_EQ(figures(counted), figures(kept));
 }
 
 TEST_P(LineServerTest, TheReportIsTheReportsOwnForTheParametersGiven) {

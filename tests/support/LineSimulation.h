@@ -203,3 +203,11 @@ inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
     RunTally(db).fillAll();
     db.run("COMMIT");
 }
+
+// The same in a store from before the line's totals (schema 7).
+inline void FillRunsWithoutTotals(SqlConnection& db, const std::vector<RunRecord>& runs) {
+    db.run("BEGIN");
+    InsertRuns(db, runs);
+    RunFigures(db).fillAll();
+    db.run("COMMIT");
+}
