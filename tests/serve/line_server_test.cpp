@@ -316,7 +316,8 @@ TEST_P(LineServerTest, TheMetricsOfAStoreBeforeItsTotalsCountItsRuns) {
         for (const char* table : {"k350_step_tally", "k350_run_tally"}) {
             db.run(std::string("DROP TABLE ") + table);
         }
-        db.run("UPDATE k350_schema SET version = 7");
+        db.run("UPDATE k350_schema SET version = " +
+               std::to_string(SqlRunStore::kSchemaVersion - 1));
         LineShape shape;
         shape.runs = 300;
         FillRunsWithoutTotals(db, SimulatedLine(shape));

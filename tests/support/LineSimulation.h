@@ -204,7 +204,7 @@ inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
     db.run("COMMIT");
 }
 
-// The same in a store from before the line's totals (schema 7).
+// The same in a store from before the line's totals.
 inline void FillRunsWithoutTotals(SqlConnection& db, const std::vector<RunRecord>& runs) {
     db.run("BEGIN");
     InsertRuns(db, runs);
