@@ -12,12 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "bench/FilledLineStore.h"
 #include "report/LineReport.h"
 #include "report/LineReportPage.h"
-#include "store/PostgresConnection.h"
 #include "store/RunStore.h"
-#include "store/SqliteConnection.h"
-#include "tests/support/LineSimulation.h"
 #include "tests/support/PostgresServer.h"
 
 namespace {
@@ -63,17 +61,9 @@ double StationWrites(RunStore& store, const std::vector<RunRecord>& runs, const 
 
 void Measure(const char* name, const std::string& location, SqlDialect dialect,
              const std::vector<RunRecord>& runs, const LineShape& shape) {
-    OpenRunStore(location);  // the schema
-    const auto connect = [&]() -> std::unique_ptr<SqlConnection> {
-        if (dialect == SqlDialect::Postgres) return std::make_unique<PostgresConnection>(location);
-        return std::make_unique<SqliteConnection>(location);
-    };
-    auto db = connect();
-    const double fill = Seconds([&] { FillRuns(*db, runs); });
-    // As a line's store is between runs: the fill's log written into the file.
-    if (dialect == SqlDialect::Sqlite) db->run("PRAGMA wal_checkpoint(TRUNCATE)");
-    if (dialect == SqlDialect::Postgres)
-        db->run("ANALYZE");  // as autovacuum does on a line's store
+    FilledLineStore filled = FillLineStore(location, dialect, runs);
+    const double fill = filled.fillSeconds;
+    auto db = std::move(filled.db);
     const std::string lastDay =
         line_simulation::TimeText(line_simulation::DayStart(shape, shape.days - 1));
     const std::string end = line_simulation::TimeText(line_simulation::DayStart(shape, shape.days));
@@ -120,12 +110,8 @@ void Measure(const char* name, const std::string& location, SqlDialect dialect,
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each store's line as soon as it is measured
-    LineShape shape;
-    shape.runs = argc > 1 ? std::atoi(argv[1]) : 100000;
-    shape.days = argc > 2 ? std::atoi(argv[2]) : 60;
-    shape.benches = 8;
-    shape.ports = 8;
-    shape.firstDay = 1;
+    const LineShape shape =
+        BenchLineShape(argc > 1 ? std::atoi(argv[1]) : 100000, argc > 2 ? std::atoi(argv[2]) : 60);
     if (shape.runs < 100 || shape.days < 1) {
         std::fprintf(stderr, "usage: bench_report_bench [RUNS (100 or more) [DAYS]]\n");
         return 2;

@@ -1,5 +1,7 @@
 #include "cli/StationCommands.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "config/RecordEncoding.h"
 #include "config/ServiceCodes.h"
 #include "report/TimeBound.h"
+#include "station/EventJournal.h"
 #include "station/JournalPlace.h"
 #include "station/Station.h"
 #include "station/StationRecipe.h"
@@ -321,6 +324,10 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
             }
         },
         table);
+    if (!table &&
+        OutputIsJournal([&](const char* name) { return console.variable(name); }, STDOUT_FILENO)) {
+        view.journalTo(EventJournal(SystemJournal(), job.station));
+    }
     PortWatch watch(job.alert);
     RememberPorts(watch, view, job, console);
     std::vector<StationEvent> interrupted;

@@ -102,6 +102,16 @@ LiveEvent LiveLine::setFigures(const LineReport& today) {
                           {"of", port.suspect->of},
                           {"text", AlertMessage(*port.suspect)}});
     }
+    // Beside them, each port whose latest values of a measurement today break a run rule.
+    for (const PortDrift& drift : today.measured.drifts) {
+        alerts.push_back({{"kind", "drift"},
+                          {"bench", drift.port.station},
+                          {"port", drift.port.port},
+                          {"name", drift.name},
+                          {"rule", DriftRuleName(drift.finding.rule)},
+                          {"values", drift.finding.values},
+                          {"text", DriftMessage(drift.port.port, drift.name, drift.finding)}});
+    }
     figures_ = {{"period", today.periodText}, {"benches", benches}, {"alerts", alerts}};
     boardEnded_ = false;
     return {0, "figures", figures_};

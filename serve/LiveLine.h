@@ -1,7 +1,8 @@
 // The line live as the server holds it: every bench's and port's newest row from the store, the
-// day's figures by bench with the suspect ports, and whether the store can be reached. Each change
-// becomes an event for the pages; a row's event carries its change number, so a page that comes
-// back says the last it saw and gets only what changed after. Not thread-safe: LiveFeed guards it.
+// day's figures by bench with the suspect ports and the drifting ones, and whether the store can be
+// reached. Each change becomes an event for the pages; a row's event carries its change number, so
+// a page that comes back says the last it saw and gets only what changed after. Not thread-safe:
+// LiveFeed guards it.
 #pragma once
 
 #include <cstdint>

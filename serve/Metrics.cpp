@@ -1,9 +1,12 @@
 #include "serve/Metrics.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
 
 #include "store/RunStore.h"
+#include "store/RunTally.h"
 
 namespace {
 
@@ -40,58 +43,119 @@ std::string Text(const SqlValue& value) {
     return value.value_or("");
 }
 
-std::string RunsByResult(SqlConnection& db) {
-    std::string text =
-        Family("k350_runs_total", "counter",
-               "Runs that ended, by bench, port and result, as the store holds them.");
+std::string RunsHeader() {
+    return Family("k350_runs_total", "counter",
+                  "Runs that ended, by bench, port and result, as the store holds them.");
+}
+
+std::string RunLine(const SqlRow& row) {
+    return "k350_runs_total" +
+           Labels({{"bench", Text(row[0])}, {"port", Text(row[1])}, {"result", Text(row[2])}}) +
+           " " + Text(row[3]) + "\n";
+}
+
+std::string StepsHeader() {
+    return Family("k350_step_failures_total", "counter", "Steps that failed, by bench and step.");
+}
+
+std::string StepLine(const SqlRow& row) {
+    return "k350_step_failures_total" + Labels({{"bench", Text(row[0])}, {"step", Text(row[1])}}) +
+           " " + Text(row[2]) + "\n";
+}
+
+std::string BoardTimesHeader() {
+    return Family("k350_board_seconds", "histogram",
+                  "The time of each passed board's run, by bench.");
+}
+
+// One bench's histogram from its count in each bucket (the last one beyond the last bound).
+std::string BenchHistogram(const std::string& bench, const std::vector<long long>& buckets,
+                           long long milliseconds) {
+    std::string text;
+    long long below = 0;
+    std::size_t bucket = 0;
+    for (double bound : RunTally::kBoardBuckets) {
+        below += buckets[bucket++];
+        text += "k350_board_seconds_bucket" + Labels({{"bench", bench}, {"le", Number(bound)}}) +
+                " " + std::to_string(below) + "\n";
+    }
+    const std::string count = std::to_string(below + buckets[bucket]);
+    text += "k350_board_seconds_bucket" + Labels({{"bench", bench}, {"le", "+Inf"}}) + " " + count +
+            "\n";
+    text += "k350_board_seconds_sum" + Labels({{"bench", bench}}) + " " +
+            Number(double(milliseconds) / 1000) + "\n";
+    text += "k350_board_seconds_count" + Labels({{"bench", bench}}) + " " + count + "\n";
+    return text;
+}
+
+// From the totals the store keeps (RunTally): a few hundred rows, whatever the store's age.
+std::string FromTally(SqlConnection& db) {
+    std::string text = RunsHeader();
+    for (const SqlRow& row : db.run("SELECT station, port, result, SUM(runs) FROM k350_run_tally"
+                                    " GROUP BY station, port, result HAVING SUM(runs) > 0"
+                                    " ORDER BY station, port, result")) {
+        text += RunLine(row);
+    }
+    text += StepsHeader();
+    for (const SqlRow& row : db.run("SELECT station, step, failures FROM k350_step_tally"
+                                    " WHERE failures > 0 ORDER BY station, step")) {
+        text += StepLine(row);
+    }
+    text += BoardTimesHeader();
+    constexpr std::size_t kBuckets = std::size(RunTally::kBoardBuckets) + 1;
+    std::map<std::string, std::pair<std::vector<long long>, long long>> benches;
+    for (const SqlRow& row :
+         db.run("SELECT station, bucket, SUM(runs), SUM(milliseconds) FROM k350_run_tally"
+                " WHERE result = ? AND bucket >= 0 GROUP BY station, bucket",
+                {std::string(RunResult::Passed)})) {
+        auto& [buckets, milliseconds] = benches[Text(row[0])];
+        buckets.resize(kBuckets);
+        const std::size_t bucket = std::min<std::size_t>(std::stoul(Text(row[1])), kBuckets - 1);
+        buckets[bucket] += std::stoll(Text(row[2]));
+        milliseconds += std::stoll(Text(row[3]));
+    }
+    for (const auto& [bench, figures] : benches) {
+        if (figures.first.empty()) continue;
+        text += BenchHistogram(bench, figures.first, figures.second);
+    }
+    return text;
+}
+
+// A store older than its totals, read as it is: every run counted at each scrape.
+std::string Counted(SqlConnection& db) {
+    std::string text = RunsHeader();
     for (const SqlRow& row :
          db.run("SELECT station, port, result, COUNT(*) FROM k350_runs WHERE result <> ?"
                 " GROUP BY station, port, result ORDER BY station, port, result",
                 {std::string(RunResult::Unfinished)})) {
-        text +=
-            "k350_runs_total" +
-            Labels({{"bench", Text(row[0])}, {"port", Text(row[1])}, {"result", Text(row[2])}}) +
-            " " + Text(row[3]) + "\n";
+        text += RunLine(row);
     }
-    return text;
-}
-
-std::string StepFailures(SqlConnection& db) {
-    std::string text =
-        Family("k350_step_failures_total", "counter", "Steps that failed, by bench and step.");
+    // A store older than the report's figures has no step rows and no run times.
+    if (!db.hasTable("k350_run_steps")) return text;
+    text += StepsHeader();
     for (const SqlRow& row :
          db.run("SELECT station, step, COUNT(*) FROM k350_run_steps WHERE ok = 0 AND step IS NOT"
                 " NULL GROUP BY station, step ORDER BY station, step")) {
-        text += "k350_step_failures_total" +
-                Labels({{"bench", Text(row[0])}, {"step", Text(row[1])}}) + " " + Text(row[2]) +
-                "\n";
+        text += StepLine(row);
     }
-    return text;
-}
-
-std::string BoardTimes(SqlConnection& db) {
-    std::string sql = "SELECT station, COUNT(*), SUM(seconds)";
-    for (double bound : Metrics::kBoardBuckets) {
-        sql += ", SUM(CASE WHEN seconds <= " + Number(bound) + " THEN 1 ELSE 0 END)";
+    std::string sql = "SELECT station, SUM(CAST(ROUND(seconds * 1000) AS BIGINT))";
+    const double* previous = nullptr;
+    for (const double& bound : RunTally::kBoardBuckets) {
+        sql += ", SUM(CASE WHEN seconds <= " + Number(bound) +
+               (previous ? " AND seconds > " + Number(*previous) : std::string()) +
+               " THEN 1 ELSE 0 END)";
+        previous = &bound;
     }
-    sql +=
-        " FROM k350_runs WHERE result = ? AND seconds IS NOT NULL GROUP BY station ORDER BY "
-        "station";
-    std::string text =
-        Family("k350_board_seconds", "histogram", "The time of each passed board's run, by bench.");
+    sql += ", SUM(CASE WHEN seconds > " + Number(*previous) +
+           " THEN 1 ELSE 0 END) FROM k350_runs WHERE result = ? AND seconds IS NOT NULL"
+           " GROUP BY station ORDER BY station";
+    text += BoardTimesHeader();
     for (const SqlRow& row : db.run(sql, {std::string(RunResult::Passed)})) {
-        const std::string bench = Text(row[0]);
-        std::size_t column = 3;
-        for (double bound : Metrics::kBoardBuckets) {
-            text += "k350_board_seconds_bucket" +
-                    Labels({{"bench", bench}, {"le", Number(bound)}}) + " " + Text(row[column++]) +
-                    "\n";
+        std::vector<long long> buckets;
+        for (std::size_t column = 2; column < row.size(); ++column) {
+            buckets.push_back(std::stoll(row[column].value_or("0")));
         }
-        text += "k350_board_seconds_bucket" + Labels({{"bench", bench}, {"le", "+Inf"}}) + " " +
-                Text(row[1]) + "\n";
-        text += "k350_board_seconds_sum" + Labels({{"bench", bench}}) + " " +
-                Number(std::stod(row[2].value_or("0"))) + "\n";
-        text += "k350_board_seconds_count" + Labels({{"bench", bench}}) + " " + Text(row[1]) + "\n";
+        text += BenchHistogram(Text(row[0]), buckets, std::stoll(row[1].value_or("0")));
     }
     return text;
 }
@@ -164,10 +228,7 @@ std::string Metrics::storeText() {
     try {
         if (!store_) store_ = OpenSqlRunStore(location_, StoreAccess::Read);
         SqlConnection& db = store_->connection();
-        std::string text = RunsByResult(db);
-        // A store older than the report's figures has no step rows and no run times.
-        if (db.hasTable("k350_run_steps")) text += StepFailures(db) + BoardTimes(db);
-        return text;
+        return db.hasTable("k350_run_tally") ? FromTally(db) : Counted(db);
     } catch (const StoreError&) {
         store_.reset();  // opened again at the next scrape
         throw;

@@ -1,7 +1,7 @@
 // The line's figures in the Prometheus text format: the runs by bench, port and result, the step
-// failures by step, the passed boards' time as a histogram, counted in the store at each scrape
-// (so one scrape sees the whole line, whichever bench wrote what); the boards in progress, each
-// bench's heartbeat age and the runs its journal keeps, from the live state.
+// failures by step, the passed boards' time as a histogram, from the totals the store keeps
+// (RunTally; so one scrape sees the whole line, whichever bench wrote what); the boards in
+// progress, each bench's heartbeat age and the runs its journal keeps, from the live state.
 #pragma once
 
 #include <ctime>
@@ -22,9 +22,6 @@ public:
     explicit Metrics(std::string location) : location_(std::move(location)) {}
     // A scrape: never throws; a store that cannot be read gives k350_store_up 0 and the live part.
     std::string text(const LiveLine& line, const ServeFigures& serve, std::time_t now);
-
-    // The upper bounds of the board time's buckets, in seconds.
-    static constexpr double kBoardBuckets[] = {60, 90, 120, 180, 240, 300, 450, 600, 900, 1800};
 
 private:
     std::string storeText();

@@ -109,13 +109,15 @@ void RecordUnreturnedBoots(const StationJob& job, Clock& clock, BoardsInProgress
         run.result = RunResult::Interrupted;
         run.failedStep = StationStep::Identify;
         run.error = why;
-        std::string note;
+        StationEvent ended{boot.port, {}, {}, "board", "interrupted", 0, 0, why};
         try {
             store.recordRun(run);
         } catch (const StoreError& fault) {
-            note = "; " + std::string(fault.what()) + "; " + KeepInJournal(job, run);
+            bool kept = false;
+            ended.error += "; " + std::string(fault.what()) + "; " + KeepInJournal(job, run, &kept);
+            ended.runOutsideStore = kept ? "journal" : "lost";
         }
-        observer({boot.port, {}, {}, "board", "interrupted", 0, 0, why + note});
+        observer(ended);
         ++counts.interrupted;
     }
 }

@@ -44,6 +44,8 @@ struct StationEvent {
     // A drift alert (step "drift", state its rule): the measurement and the values of its run.
     std::string measurement{};
     std::vector<double> values{};
+    // At a board's end whose run the store did not take: "journal" when the run journal keeps it,
+    // "lost" when nothing does; empty when the store has it.
+    std::string runOutsideStore{};
 };
 using StationObserver = std::function<void(const StationEvent&)>;
-

@@ -45,13 +45,6 @@ constexpr std::uint32_t kSoakReadingMs = 1000;
 // for control limits of some standing.
 constexpr int kDriftWindow = 30;
 
-std::string DriftText(const std::string& port, const std::string& name, const DriftFinding& found) {
-    std::string values;
-    for (double value : found.values) values += (values.empty() ? "" : ", ") + ValueText(value);
-    return "port " + port + ": " + name + " drifts (" + DriftRuleName(found.rule) + ": " + values +
-           "); look at the port and its boards before they fail";
-}
-
 // What each step's time is measured as.
 const char* StepTimeName(const std::string& step) {
     if (step == StationStep::Flash) return MeasurementName::Download;
@@ -176,6 +169,7 @@ struct StationSequence::Board {
     ConfigSnapshot written{};
     bool taken = false;      // its die ID is this port's in BoardsInProgress
     bool journaled = false;  // its run waits in the journal: so does its hook's outcome
+    bool lost = false;       // its run could be kept neither in the store nor in the journal
 };
 
 StationSequence::StationSequence(const StationJob& job, RunStore& store, Clock& clock,
@@ -198,6 +192,7 @@ void StationSequence::report(const Board& board, const char* step, const char* s
         for (const Measurement& measurement : board.record.measurements) {
             event.marginal += measurement.outcome == MeasurementOutcome::Marginal;
         }
+        event.runOutsideStore = board.journaled ? "journal" : board.lost ? "lost" : "";
     }
     observer_(event);
 }
@@ -376,7 +371,9 @@ std::string StationSequence::runningElsewhere(const Board& board) {
 }
 
 std::string StationSequence::kept(Board& board) {
-    return KeepInJournal(job_, board.record, &board.journaled);
+    const std::string where = KeepInJournal(job_, board.record, &board.journaled);
+    board.lost = !board.journaled;
+    return where;
 }
 
 // The store stayed away for the whole retry time, or the operator stopped the station while it
@@ -448,7 +445,7 @@ void StationSequence::watchDrift(const Board& board) {
                            DriftRuleName(found->rule),
                            0,
                            0,
-                           DriftText(board.port, measurement.name, *found)};
+                           DriftMessage(board.port, measurement.name, *found)};
         event.measurement = measurement.name;
         event.values = found->values;
         observer_(event);

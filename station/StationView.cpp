@@ -43,6 +43,10 @@ std::string ResultText(const StationEvent& event) {
     return "FAILED " + OneLine(event.error);
 }
 
+std::string JsonLine(const nlohmann::ordered_json& line) {
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 // verbatim: what the operator reads while a board waits for the store
 constexpr const char* kWaitingForStore = "waiting for the store";
 }  // namespace
@@ -170,7 +174,8 @@ void StationView::showDrift(const StationEvent& event) {
     const nlohmann::ordered_json line{{"alert", "drift"},          {"port", event.port},
                                       {"name", event.measurement}, {"rule", event.state},
                                       {"values", event.values},    {"message", event.error}};
-    emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    const std::string text = JsonLine(line);
+    if (!journal_ || !journal_->write(event, text)) emit_(text);
 }
 
 void StationView::showAlert(const PortAlert& alert) {
@@ -182,7 +187,8 @@ void StationView::showAlert(const PortAlert& alert) {
     const nlohmann::ordered_json line{
         {"port", alert.port},     {"alert", "suspect port"}, {"step", Nullable(alert.step)},
         {"failed", alert.failed}, {"of", alert.of},          {"message", AlertMessage(alert)}};
-    emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    const std::string text = JsonLine(line);
+    if (!journal_ || !journal_->write(alert, text)) emit_(text);
 }
 
 void StationView::printJson(const StationEvent& event) {
@@ -206,5 +212,6 @@ void StationView::printJson(const StationEvent& event) {
         line["boards"] = event.done;
         line["hooks"] = event.total;
     }
-    emit_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    const std::string text = JsonLine(line);
+    if (!journal_ || !journal_->write(event, text)) emit_(text);
 }

@@ -5,8 +5,10 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
+#include "station/EventJournal.h"
 #include "station/PortWatch.h"
 #include "station/Station.h"
 #include "station/StationJob.h"
@@ -26,6 +28,9 @@ public:
                                     const std::string& again);
     // Shown above the table until the station ends.
     void setNotice(std::string notice);
+    // Under systemd: each line the station prints goes to the journal with its fields instead,
+    // and is printed after all when the journal does not take it.
+    void journalTo(EventJournal journal) { journal_ = std::move(journal); }
 
 private:
     struct Row {
@@ -43,4 +48,5 @@ private:
     int passed_ = 0, marginal_ = 0, failed_ = 0, skipped_ = 0, unusable_ = 0, interrupted_ = 0;
     std::string notice_;
     std::map<std::string, std::string> elsewhere_;  // by port: what it was last told
+    std::optional<EventJournal> journal_;
 };

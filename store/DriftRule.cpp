@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "store/Measurement.h"
+
 namespace {
 
 constexpr std::size_t kOneSideRun = 9;
@@ -84,4 +86,12 @@ std::optional<DriftFinding> DriftAtEnd(const std::vector<double>& series) {
     const auto limits = IndividualsLimits(series);
     if (!limits) return std::nullopt;
     return DriftAt(series, series.size() - 1, *limits);
+}
+
+std::string DriftMessage(const std::string& port, const std::string& name,
+                         const DriftFinding& found) {
+    std::string values;
+    for (double value : found.values) values += (values.empty() ? "" : ", ") + ValueText(value);
+    return "port " + port + ": " + name + " drifts (" + DriftRuleName(found.rule) + ": " + values +
+           "); look at the port and its boards before they fail";
 }

@@ -37,6 +37,11 @@ struct DriftFinding {
     std::vector<double> values;  // the points the rule holds for, in run order
 };
 
+// The alert's text: the port, the measurement, the rule and its points, as the station and the
+// live page tell it.
+std::string DriftMessage(const std::string& port, const std::string& name,
+                         const DriftFinding& found);
+
 // The rule the series' last point completes, judged by the series' own limits; the first of
 // them in the order above when several hold.
 std::optional<DriftFinding> DriftAtEnd(const std::vector<double>& series);

@@ -1,5 +1,7 @@
 #include "store/RunFigures.h"
 
+#include "store/RunTally.h"
+
 namespace {
 
 // A time as the store writes it, in seconds since the epoch.
@@ -85,15 +87,22 @@ std::string RunFigures::StepRows(SqlDialect dialect) {
 
 void RunFigures::begun(std::int64_t runId, bool withSteps) {
     const std::vector<SqlValue> run{std::to_string(runId)};
-    if (withSteps) keepSteps(run);
+    if (withSteps) {
+        keepSteps(run);
+        RunTally(db_).addSteps(runId);
+    }
     keepPriors(run);
 }
 
 void RunFigures::ended(std::int64_t runId) {
     const std::vector<SqlValue> run{std::to_string(runId)};
+    RunTally tally(db_);
     db_.run("UPDATE k350_runs SET seconds = " + RunSeconds(db_.dialect()) + " WHERE id = ?", run);
+    tally.withdrawSteps(runId);
     db_.run("DELETE FROM k350_run_steps WHERE run_id = ?", run);
     keepSteps(run);
+    tally.addSteps(runId);
+    tally.addRun(runId);
     keepPriors(run);
 }
 

@@ -18,7 +18,7 @@ public:
 
     // After a run's first row was written (with `steps`, or without).
     void begun(std::int64_t runId, bool withSteps);
-    // After its end was written.
+    // After its end was written (RunTally::withdrawRun before that).
     void ended(std::int64_t runId);
     // For every run already in the store but the damaged ones (DamagedRuns), which get no time
     // and no steps; returns those.

@@ -11,6 +11,7 @@
 #include "store/LiveState.h"
 #include "store/MeasurementRows.h"
 #include "store/RunFigures.h"
+#include "store/RunTally.h"
 #include "store/StoreText.h"
 
 namespace {
@@ -113,6 +114,12 @@ const std::vector<Upgrade>& Upgrades() {
         // The line live: each bench's heartbeat and each port's board and step (LiveState).
         {LiveState::Schema()},
         {MovingRangeStatements(), nullptr, MovingRangeIndexStatements()},
+        // The line's totals for the metrics (RunTally).
+        {RunTally::Schema(),
+         [](SqlConnection& db) {
+             RunTally(db).fillAll();
+             return std::vector<DamagedRun>{};
+         }},
     };
     return upgrades;
 }
@@ -398,6 +405,7 @@ void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const
 
 void SqlRunStore::finishRun(const RunRecord& run) {
     inTransaction([&] {
+        RunTally(*db_).withdrawRun("id = ?", std::to_string(run.id));
         writeEnd(run, "id = ?", std::to_string(run.id));
         WriteMeasurements(*db_, run.id, run);
         RunFigures(*db_).ended(run.id);
@@ -416,6 +424,7 @@ void SqlRunStore::recordRun(const RunRecord& run) {
                  run.startedAt.empty() ? UtcNow() : run.startedAt,
                  std::string(RunResult::Unfinished), run.key});
         }
+        RunTally(*db_).withdrawRun("run_key = ?", run.key);
         writeEnd(run, "run_key = ?", run.key);
         // A journal keeps the hook's outcome with the run when the store could not take it.
         if (!run.hook.empty()) {

@@ -31,7 +31,7 @@ public:
     // For a reader's queries of its own (the report's), over the schema this store checked.
     SqlConnection& connection() { return *db_; }
 
-    static constexpr int kSchemaVersion = 8;
+    static constexpr int kSchemaVersion = 9;
 
 private:
     void upgradeSchema();

@@ -13,11 +13,13 @@
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "report/LineReportRead.h"
 #include "serve/LineServer.h"
 #include "store/LiveState.h"
+#include "store/Measurement.h"
 #include "store/PostgresConnection.h"
 #include "store/SqlRunStore.h"
 #include "tests/support/HttpProbe.h"
@@ -257,6 +259,91 @@ TEST_P(LineServerTest, TheMetricsCountTheStoresRunsAndPassPromtool) {
     if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "promtool is not installed";
     EXPECT_EQ(status, 0) << said;
     EXPECT_EQ(said, "");
+}
+
+// Today's alerts, read from the store's runs: a port whose measurement drifts beside a suspect
+// port, in /api/live and on the page.
+TEST_P(LineServerTest, TodaysDriftIsShownBesideTheSuspectPorts) {
+    {
+        auto store = OpenRunStore(location);
+        const auto board = [&](const std::string& port, int number, const char* result) {
+            RunRecord run;
+            run.key = "bench-1-" + std::to_string(number);
+            run.dieId = "0x350A0000000000" + std::to_string(10 + number);
+            run.chipId = "0xC1";
+            run.station = "bench-1";
+            run.port = port;
+            run.recipe = "k350a.toml";
+            run.startedAt = run.finishedAt = UtcNow();
+            run.result = result;
+            if (std::string(result) == RunResult::Failed) run.failedStep = "flash";
+            // Slower at each board: the verify's time rises past its control limits.
+            run.measurements.push_back(
+                Measured(MeasurementName::Verify, 2.0 + 0.1 * number, "s", {}));
+            run.id = store->beginRun(run);
+            store->finishRun(run);
+        };
+        for (int number = 0; number < 9; ++number) board("1-1.2", number, RunResult::Passed);
+        for (int number = 20; number < 25; ++number) board("1-1.3", number, RunResult::Failed);
+    }
+    start();
+    const HttpAnswer api = HttpGet(port(), "/api/live");
+    ASSERT_EQ(api.status, 200);
+    const auto alerts = nlohmann::json::parse(api.body).at("figures").at("alerts");
+    std::map<std::string, nlohmann::json> byKind;
+    for (const auto& alert : alerts) byKind[alert.at("kind")] = alert;
+    ASSERT_EQ(byKind.count("drift"), 1u) << alerts.dump();
+    ASSERT_EQ(byKind.count("suspect_port"), 1u) << alerts.dump();
+    const auto& drift = byKind["drift"];
+    EXPECT_EQ(drift.at("bench"), "bench-1");
+    EXPECT_EQ(drift.at("port"), "1-1.2");
+    EXPECT_EQ(drift.at("name"), MeasurementName::Verify);
+    EXPECT_FALSE(drift.at("values").empty());
+    EXPECT_THAT(drift.at("text").get<std::string>(),
+                HasSubstr("port 1-1.2: verify.s drifts (" + drift.at("rule").get<std::string>()));
+    EXPECT_EQ(byKind["suspect_port"].at("port"), "1-1.3");
+    // The page carries them in its first state, and its script shows every alert it is given.
+    const HttpAnswer page = HttpGet(port(), "/");
+    EXPECT_THAT(page.body, HasSubstr("verify.s drifts ("));
+}
+
+// A store no station of this version has upgraded yet has no totals: its runs are counted one by
+// one, to the same figures.
+TEST_P(LineServerTest, TheMetricsOfAStoreBeforeItsTotalsCountItsRuns) {
+    {
+        auto store = OpenSqlRunStore(location, StoreAccess::Write);
+        SqlConnection& db = store->connection();
+        for (const char* table : {"k350_step_tally", "k350_run_tally"}) {
+            db.run(std::string("DROP TABLE ") + table);
+        }
+        db.run("UPDATE k350_schema SET version = " +
+               std::to_string(SqlRunStore::kSchemaVersion - 1));
+        LineShape shape;
+        shape.runs = 300;
+        FillRunsWithoutTotals(db, SimulatedLine(shape));
+    }
+    start();
+    const std::string counted = HttpGet(port(), "/metrics").body;
+    {
+        OpenRunStore(location);  // upgraded: the totals made from the runs it has
+    }
+    server.reset();
+    start();
+    const std::string kept = HttpGet(port(), "/metrics").body;
+    const auto figures = [](const std::string& text) {
+        std::string lines;
+        std::istringstream all(text);
+        for (std::string line; std::getline(all, line);) {
+            if (line.starts_with("k350_runs_total") || line.starts_with("k350_step_failures") ||
+                line.starts_with("k350_board_seconds")) {
+                lines += line + "\n";
+            }
+        }
+        return lines;
+    };
+    EXPECT_THAT(figures(counted),
+                HasSubstr("k350_board_seconds_bucket{bench=\"bench-1\",le=\"+Inf\"}"));
+    EXPECT_EQ(figures(counted), figures(kept));
 }
 
 TEST_P(LineServerTest, TheReportIsTheReportsOwnForTheParametersGiven) {

@@ -1,7 +1,9 @@
 // A station process under a stand-in for systemd: a notify socket the test binds and a watchdog
 // interval, given as systemd gives them. The station says it is ready only once its store is
 // checked, beats the watchdog while it works, says when it stops, and stops beating once the
-// loop that watches its ports hangs.
+// loop that watches its ports hangs. With its output the journal's stream it writes its lines
+// to journald's socket (a socket the test binds there, in a mount namespace of its own) with
+// their fields, and prints them when nothing takes them.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -26,7 +28,8 @@ constexpr auto kLimit = std::chrono::seconds(60);
 // The watchdog interval the station is given: 200 ms, so it beats at least every 50 ms.
 constexpr auto kWatchdogUs = "200000";
 
-// The service manager's end of the notify protocol: a datagram socket at a path.
+// The service manager's end of the notify protocol (and journald's of its native one): a datagram
+// socket at a path.
 class NotifySocket {
 public:
     explicit NotifySocket(const std::string& path) : path_(path) {
@@ -69,6 +72,36 @@ private:
     int fd_ = -1;
     bool bound_ = false;
 };
+
+// One entry of journald's native protocol: NAME=value lines (the station's have no line break
+// in a value, which would take the protocol's binary form).
+std::map<std::string, std::string> JournalFields(const std::string& datagram) {
+    std::map<std::string, std::string> fields;
+    std::size_t start = 0;
+    while (start < datagram.size()) {
+        std::size_t end = datagram.find('\n', start);
+        if (end == std::string::npos) end = datagram.size();
+        const std::string line = datagram.substr(start, end - start);
+        if (const std::size_t equals = line.find('='); equals != std::string::npos) {
+            fields[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        start = end + 1;
+    }
+    return fields;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// systemd's JOURNAL_STREAM for the program's standard output, set as systemd sets it: the
+// program runs through a shell that names its own output's device and inode.
+constexpr const char* kAsJournalStream =
+    R"(JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec "$@")";
 
 bool Holds(const std::optional<std::string>& message, const std::string& text) {
     return message && message->find(text) != std::string::npos;
@@ -138,4 +171,79 @@ TEST_F(StationServiceTest, NeverReadyWhenItsStoreCannotBeOpened) {
     EXPECT_EQ(ended.status, 4) << ended.err;
     const auto message = notify.next(std::chrono::milliseconds(0));
     EXPECT_FALSE(Holds(message, "READY=1")) << *message;
+}
+
+// Outside the journal the lines are printed as ever, whatever else the environment says: a
+// service's invocation id, or a journal stream that is not its output (redirected since).
+TEST_F(StationServiceTest, PrintsItsLinesWhenItsOutputIsNotTheJournal) {
+    const ProgramRun ended =
+        StartedProgram(
+            K350CTL_SIM, {"station", "--store", store, "--json", "--boards", "1", "--soak", "1"},
+            {{"JOURNAL_STREAM", "8:4242"}, {"INVOCATION_ID", "0123456789abcdef0123456789abcdef"}},
+            folder.path())
+            .finish(kLimit);
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_EQ(Count(ended.out, R"("step":"identify","state":"done")"), 1u) << ended.out;
+    EXPECT_EQ(Count(ended.out, R"("step":"board","state":"passed")"), 1u) << ended.out;
+}
+
+// Its output the journal's stream and no journald to take the entries (no socket): each line is
+// printed after all, none lost.
+TEST_F(StationServiceTest, PrintsItsLinesWhenNoJournaldTakesThem) {
+    if (std::filesystem::exists("/run/systemd/journal/socket")) {
+        GTEST_SKIP() << "a journald runs here: the station's entries would go to it";
+    }
+    const ProgramRun ended =
+        StartedProgram("/bin/sh",
+                       {"-c", kAsJournalStream, "sh", K350CTL_SIM, "station", "--store", store,
+                        "--json", "--boards", "1", "--soak", "1"},
+                       {}, folder.path())
+            .finish(kLimit);
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_EQ(Count(ended.out, R"("step":"identify","state":"done")"), 1u) << ended.out;
+    EXPECT_EQ(Count(ended.out, R"("step":"board","state":"passed")"), 1u) << ended.out;
+}
+
+// Under the journal: each line goes through libsystemd to journald's socket with its fields, and
+// is not printed besides. journald is the test's socket, mounted where libsystemd looks for it
+// in a namespace of the station's own.
+TEST_F(StationServiceTest, WritesEachLineToTheJournalWithItsFields) {
+    std::filesystem::create_directories(folder.file("journal"));
+    NotifySocket journald(folder.file("journal/socket"));
+    ASSERT_TRUE(journald.bound());
+    const std::string inNamespace =
+        "mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/journal && "
+        "mount --bind \"$1\" /run/systemd/journal && shift && " +
+        std::string(kAsJournalStream);
+    const ProgramRun ended =
+        StartedProgram("/usr/bin/unshare",
+                       {"--map-root-user", "--mount", "/bin/sh", "-c", inNamespace, "sh",
+                        folder.file("journal"), K350CTL_SIM, "station", "--store", store, "--json",
+                        "--boards", "1", "--soak", "1"},
+                       {{"K350_STATION", "line2"}}, folder.path())
+            .finish(kLimit);
+    if (ended.err.find("unshare:") != std::string::npos) {
+        GTEST_SKIP() << "no mount namespace here: " << ended.err;
+    }
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_EQ(Count(ended.out, R"("step")"), 0u) << "printed besides: " << ended.out;
+
+    std::vector<std::map<std::string, std::string>> entries;
+    while (const auto datagram = journald.next(std::chrono::milliseconds(0))) {
+        entries.push_back(JournalFields(*datagram));
+    }
+    ASSERT_FALSE(entries.empty()) << ended.err;
+    const auto& started = entries.front();
+    EXPECT_EQ(started.at("K350_STEP"), "identify");
+    EXPECT_EQ(started.at("PRIORITY"), "6");
+    EXPECT_EQ(started.at("K350_BENCH"), "line2");
+    EXPECT_FALSE(started.at("K350_DIE_ID").empty());
+    EXPECT_NE(started.at("MESSAGE").find(R"("state":"done")"), std::string::npos);
+    const auto& passed = entries.back();
+    EXPECT_EQ(passed.at("K350_STEP"), "board");
+    EXPECT_EQ(passed.at("K350_RESULT"), "passed");
+    EXPECT_EQ(passed.at("K350_SERIAL"), started.at("K350_SERIAL"));
+    EXPECT_EQ(passed.at("K350_PORT"), started.at("K350_PORT"));
+    EXPECT_NE(passed.at("MESSAGE_ID"), started.at("MESSAGE_ID"));
+    EXPECT_EQ(passed.at("MESSAGE_ID").size(), 32u);
 }

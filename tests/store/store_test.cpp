@@ -290,8 +290,9 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
             const auto db = Connect(location, StoreAccess::Write);
             if (version > 1) {
                 for (const char* table :
-                     {"k350_live_ports", "k350_live_benches", "k350_live_clock", "k350_measurements",
-                      "k350_run_steps", "k350_runs", "k350_boards", "k350_schema"}) {
+                     {"k350_step_tally", "k350_run_tally", "k350_live_ports", "k350_live_benches",
+                      "k350_live_clock", "k350_measurements", "k350_run_steps", "k350_runs",
+                      "k350_boards", "k350_schema"}) {
                     db->run(std::string("DROP TABLE ") + table);
                 }
             }

@@ -13,6 +13,7 @@
 
 #include "store/RunFigures.h"
 #include "store/RunStore.h"
+#include "store/RunTally.h"
 #include "store/SqlConnection.h"
 
 struct LineShape {
@@ -196,6 +197,15 @@ inline void InsertRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
 // transaction a run, which is not what the benchmark and the picture are about. The store's
 // schema must be there (OpenRunStore makes it).
 inline void FillRuns(SqlConnection& db, const std::vector<RunRecord>& runs) {
+    db.run("BEGIN");
+    InsertRuns(db, runs);
+    RunFigures(db).fillAll();
+    RunTally(db).fillAll();
+    db.run("COMMIT");
+}
+
+// The same in a store from before the line's totals.
+inline void FillRunsWithoutTotals(SqlConnection& db, const std::vector<RunRecord>& runs) {
     db.run("BEGIN");
     InsertRuns(db, runs);
     RunFigures(db).fillAll();

@@ -8,7 +8,7 @@
 
 #include "store/SqlConnection.h"
 
-// Makes the store of schema `version` (1 to 6) in an empty database.
+// Makes the store of schema `version` (1 to 8) in an empty database.
 inline void MakeOlderStore(SqlConnection& db, int version) {
     db.run("CREATE TABLE k350_schema (version INTEGER NOT NULL)");
     db.run("INSERT INTO k350_schema (version) VALUES (" + std::to_string(version) + ")");
@@ -72,6 +72,32 @@ inline void MakeOlderStore(SqlConnection& db, int version) {
               " (station, port, name, started_at, run_id, value)"}) {
             db.run(std::string("CREATE INDEX ") + index);
         }
+    }
+    if (version >= 7) {
+        db.run("CREATE TABLE k350_live_clock (change BIGINT NOT NULL)");
+        db.run("INSERT INTO k350_live_clock (change) VALUES (0)");
+        db.run(
+            "CREATE TABLE k350_live_benches ("
+            " name TEXT PRIMARY KEY, host TEXT NOT NULL, version TEXT NOT NULL,"
+            " recipe TEXT NOT NULL, ports TEXT NOT NULL, started_at TEXT NOT NULL,"
+            " heartbeat_at TEXT NOT NULL, state TEXT NOT NULL, journal_runs INTEGER,"
+            " change BIGINT NOT NULL)");
+        db.run(
+            "CREATE TABLE k350_live_ports ("
+            " bench TEXT NOT NULL, port TEXT NOT NULL, die_id TEXT, serial TEXT, step TEXT,"
+            " state TEXT, done BIGINT NOT NULL, total BIGINT NOT NULL, step_since TEXT,"
+            " updated_at TEXT NOT NULL, last_result TEXT, last_error TEXT, last_ended_at TEXT,"
+            " change BIGINT NOT NULL, PRIMARY KEY (bench, port))");
+        db.run("CREATE INDEX k350_live_benches_change ON k350_live_benches (change)");
+        db.run("CREATE INDEX k350_live_ports_change ON k350_live_ports (change)");
+    }
+    if (version >= 8) {
+        db.run("ALTER TABLE k350_measurements ADD COLUMN moving_range DOUBLE PRECISION");
+        db.run("DROP INDEX k350_measurements_period");
+        db.run("DROP INDEX k350_measurements_series");
+        db.run(
+            "CREATE INDEX k350_measurements_series ON k350_measurements"
+            " (name, started_at, run_id, value, moving_range, outcome)");
     }
 }
 
