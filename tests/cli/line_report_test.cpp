@@ -85,25 +85,15 @@ nlohmann::json Figures(const LineReport& report) {
     return figures;
 }
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 class LineReportTest : public CliFixture, public ::testing::WithParamInterface<std::string> {
 protected:
     void SetUp() override {
         CliFixture::SetUp();
         setenv("TZ", "UTC", 1);  // the period's local times are the store's
         tzset();
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            location = tempPath("line.sqlite");
-        } else {
-            if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-            location = Server().createDatabase("report" + std::to_string(++databases));
-            ASSERT_FALSE(location.empty());
-        }
+        std::string why;
+        location = FreshStoreLocation(GetParam(), tempPath("line.sqlite"), why);
+        if (location.empty()) GTEST_SKIP() << why;
         WriteLineDay(*OpenRunStore(location));
     }
 
@@ -316,7 +306,7 @@ TEST_P(LineReportTest, TheCommandOnlyReadsAndAnswersWhileAStationWrites) {
         notes.run("CREATE TABLE notes (text TEXT)");
         notes.run("PRAGMA journal_mode = DELETE");
     } else {
-        other = Server().createDatabase("notastore");
+        other = TestPostgresServer().createDatabase("notastore");
     }
     const auto content = [&] {
         if (GetParam() == "postgresql") {
@@ -363,9 +353,10 @@ TEST_P(LineReportTest, TheFiguresTheStoreKeepsAreThoseOfItsRunsInAnyOrder) {
     // The same line where some boards ran another recipe in the period a minute before: runs the
     // recipe's report must not count as those boards' first.
     static int databases = 0;
-    const std::string mixed = GetParam() == "sqlite"
-                                  ? tempPath("mixed.sqlite")
-                                  : Server().createDatabase("mixed" + std::to_string(++databases));
+    const std::string mixed =
+        GetParam() == "sqlite"
+            ? tempPath("mixed.sqlite")
+            : TestPostgresServer().createDatabase("mixed" + std::to_string(++databases));
     std::vector<RunRecord> withOther = runs;
     for (std::size_t i = 0; i < runs.size(); i += 5) {
         RunRecord other = runs[i];
@@ -400,9 +391,10 @@ TEST_P(LineReportTest, TheFiguresTheStoreKeepsAreThoseOfItsRunsInAnyOrder) {
 // themselves, and once a station upgraded it, the figures the upgrade filled in give the same.
 TEST_P(LineReportTest, AnOlderStoreReportsTheSameBeforeAndAfterItsUpgrade) {
     static int databases = 0;
-    const std::string older = GetParam() == "sqlite"
-                                  ? tempPath("older.sqlite")
-                                  : Server().createDatabase("older" + std::to_string(++databases));
+    const std::string older =
+        GetParam() == "sqlite"
+            ? tempPath("older.sqlite")
+            : TestPostgresServer().createDatabase("older" + std::to_string(++databases));
     {
         const auto db = connect(older);
         MakeOlderStore(*db, 4);
@@ -429,7 +421,7 @@ TEST_P(LineReportTest, DamagedRunsOfAnOlderStoreAreNamedAndLeftOutBeforeAndAfter
     for (std::string& store : stores) {
         store = GetParam() == "sqlite"
                     ? tempPath("older" + std::to_string(++databases) + ".sqlite")
-                    : Server().createDatabase("damaged" + std::to_string(++databases));
+                    : TestPostgresServer().createDatabase("damaged" + std::to_string(++databases));
         const auto db = connect(store);
         MakeOlderStore(*db, 4);
         InsertRuns(*db, ComingBackLine());

@@ -19,11 +19,11 @@
 #include <sstream>
 #include <thread>
 
-#include "store/RunStore.h"
-#include "store/SerialForm.h"
 #include "config/ConfigImage.h"
 #include "config/Cp1251.h"
 #include "config/ServiceCodes.h"
+#include "store/RunStore.h"
+#include "store/SerialForm.h"
 #include "tests/realstack/RealStack.h"
 #include "tests/support/PostgresServer.h"
 
@@ -35,11 +35,6 @@ namespace {
 
 constexpr int kBoardsPerBench = 3;
 constexpr auto kLimit = std::chrono::minutes(3);  // a safety net: every wait is for an event
-
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
 
 std::string DieIdText(const sim::Id8& id) {
     std::string text = "0x";
@@ -78,8 +73,9 @@ class RealStackLine : public RealStackTest {
 protected:
     void SetUp() override {
         RealStackTest::SetUp();
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-        postgres = Server().createDatabase("line");
+        if (!TestPostgresServer().available())
+            GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+        postgres = TestPostgresServer().createDatabase("line");
         ASSERT_FALSE(postgres.empty());
         sqlite = workDir() + "/line.sqlite";
         std::ofstream(workDir() + "/image.rom", std::ios::binary) << Image();
@@ -97,7 +93,7 @@ protected:
             }
         }
         benches.clear();  // the stations first (killed if still running), then their PCs
-        if (!Server().available()) Server().start();
+        if (!TestPostgresServer().available()) TestPostgresServer().start();
         RealStackTest::TearDown();
     }
 
@@ -274,7 +270,7 @@ TEST_F(RealStackLine, ThreeStationsOnPostgresAndTwoOnSqliteLoseNoBoardToAKillOrA
     // started again while it is down: it waits for the store, as do the boards that end.
     const std::vector<Bench*> others(onPostgres.begin(), onPostgres.end() - 1);
     ASSERT_TRUE(WaitedFor([&] { return anyShows(others, R"("step":"readback","state":"done")"); }));
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     startStation(doomed);
     ASSERT_TRUE(WaitedFor([&] { return anyShows({&doomed}, "waiting for the store"); }));
     // A machine so slow that the soaks ended before the server went has nothing to wait for.
@@ -285,7 +281,7 @@ TEST_F(RealStackLine, ThreeStationsOnPostgresAndTwoOnSqliteLoseNoBoardToAKillOrA
     ASSERT_TRUE(WaitedFor(
         [&] { return anyShows(others, R"("step":"store","state":"waiting")") || othersEnded(); }));
     if (othersEnded()) std::printf("note: the soaks ended before the server went down\n");
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
 
     for (auto& bench : benches) {
         const ProgramRun run = bench->station->finish(kLimit);

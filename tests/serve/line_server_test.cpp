@@ -34,22 +34,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 class LineServerTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            location = folder.file("line.sqlite");
-        } else {
-            if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-            location = Server().createDatabase("serve" + std::to_string(++databases));
-            ASSERT_FALSE(location.empty());
-        }
+        std::string why;
+        location = FreshStoreLocation(GetParam(), folder.file("line.sqlite"), why);
+        if (location.empty()) GTEST_SKIP() << why;
         OpenRunStore(location);
     }
     void TearDown() override { server.reset(); }
@@ -388,9 +378,9 @@ TEST_P(LineServerPostgresTest, AStoreThatRestartsIsShownUnreachableThenFollowedA
     start();
     EventStream stream(port());
     ASSERT_TRUE(stream.nextWith("port", "\"0001\""));
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     const auto away = stream.nextWith("banner", kUnreachableText);
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     writer.reset();
     writePort("1-1.1", "0001", "verify");
     EXPECT_TRUE(away);
@@ -409,19 +399,19 @@ TEST_P(LineServerPostgresTest,
     PostgresConnection admin(location);
     admin.run("GRANT SELECT ON ALL TABLES IN SCHEMA public TO " +
               std::string(PostgresServer::kPasswordRole));
-    location = Server().passwordUrl(database) + "&password=s3cr%25t-pw";
+    location = TestPostgresServer().passwordUrl(database) + "&password=s3cr%25t-pw";
     start();
     EXPECT_EQ(HttpGet(port(), "/api/live").status, 200);
     EXPECT_THAT(HttpGet(port(), "/api/live").body, HasSubstr("\"0001\"")) << logged();
     EXPECT_THAT(HttpGet(port(), "/metrics").body, HasSubstr("k350_store_up 1\n"));
     EXPECT_EQ(HttpGet(port(), "/api/report?since=2026-12-09&until=2026-12-09").status, 200);
     // Stopped under it, the server says so, in its log and to its pages.
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     EventStream stream(port());
     EXPECT_TRUE(stream.nextWith("banner", kUnreachableText));
     const std::string live = HttpGet(port(), "/api/live").body;
     const std::string report = HttpGet(port(), "/api/report").body;
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     for (const std::string& text : {logged(), live, report}) {
         EXPECT_THAT(text, Not(HasSubstr("s3cr")));
     }

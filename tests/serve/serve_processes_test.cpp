@@ -33,11 +33,6 @@ using namespace std::chrono_literals;
 // Safety nets only: each is reached in seconds.
 constexpr auto kLimit = std::chrono::seconds(120);
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 // A port nobody listens on now, for a program that cannot be given port 0.
 std::uint16_t FreePort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -64,9 +59,10 @@ std::string Output(const std::string& command) {
 class ServeProcessesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+        if (!TestPostgresServer().available())
+            GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
         static int databases = 0;
-        store = Server().createDatabase("serveprocesses" + std::to_string(++databases));
+        store = TestPostgresServer().createDatabase("serveprocesses" + std::to_string(++databases));
         ASSERT_FALSE(store.empty());
         OpenRunStore(store);
         std::ofstream(folder.file("image.rom"), std::ios::binary) << std::string(3000, '\x5A');

@@ -36,11 +36,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 RunRecord Passed() {
     RunRecord run;
     run.id = 7;
@@ -315,8 +310,9 @@ protected:
             location = folder + "/line.sqlite";
             return;
         }
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-        location = Server().createDatabase("hooks" + std::to_string(++databases));
+        if (!TestPostgresServer().available())
+            GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+        location = TestPostgresServer().createDatabase("hooks" + std::to_string(++databases));
         ASSERT_FALSE(location.empty());
     }
     void TearDown() override {

@@ -26,11 +26,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 std::deque<PortVerdict> Verdicts(const std::string& newestFirst) {
     std::deque<PortVerdict> verdicts;
     for (char c : newestFirst) verdicts.push_back({c == 'P', c == 'P' ? "" : std::string(1, c)});
@@ -193,14 +188,9 @@ class PortAlertMemory : public CliFixture, public ::testing::WithParamInterface<
 protected:
     void SetUp() override {
         CliFixture::SetUp();
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            store = tempPath("line.sqlite");
-            return;
-        }
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-        store = Server().createDatabase("alertmemory" + std::to_string(++databases));
-        ASSERT_FALSE(store.empty());
+        std::string why;
+        store = FreshStoreLocation(GetParam(), tempPath("line.sqlite"), why);
+        if (store.empty()) GTEST_SKIP() << why;
     }
 
     std::vector<std::string> alertLines(const std::string& out) const {
@@ -266,9 +256,9 @@ TEST_P(PortAlertMemory, TheStoreGivesEachPortsLastVerdictsOfOneStation) {
     EXPECT_TRUE(stricter.record({"1-1.2", "0x09", "0009", "board", "failed", 0, 0, {}}).empty());
     // A store that is away says so; the station then counts from its start.
     if (GetParam() == "postgresql") {
-        ASSERT_TRUE(Server().stop());
+        ASSERT_TRUE(TestPostgresServer().stop());
         EXPECT_THROW(RememberedVerdicts(store, "bench-1", AlertRule{}), StoreError);
-        ASSERT_TRUE(Server().start());
+        ASSERT_TRUE(TestPostgresServer().start());
     } else {
         EXPECT_THROW(RememberedVerdicts(tempPath("none.sqlite"), "bench-1", AlertRule{}),
                      StoreError);

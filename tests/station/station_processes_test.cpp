@@ -23,11 +23,6 @@
 
 namespace {
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 // A safety net only: a station that has not ended by then is killed.
 constexpr auto kLimit = std::chrono::minutes(3);
 
@@ -49,10 +44,11 @@ protected:
         if (GetParam() == "sqlite") {
             store = folder + "/line.sqlite";
         } else {
-            if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+            if (!TestPostgresServer().available())
+                GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
             static int databases = 0;
             database = "stations" + std::to_string(++databases);
-            store = Server().createDatabase(database);
+            store = TestPostgresServer().createDatabase(database);
             ASSERT_FALSE(store.empty());
         }
         std::ofstream(folder + "/image.rom", std::ios::binary) << std::string(3000, '\x5A');
@@ -189,8 +185,10 @@ TEST_P(StationProcessesTest, ABoardHeldByAnotherProgramIsNamedAndCounted) {
 // code) never reach a hook: not its output, not the store that keeps it, not the JSON lines. On
 // PostgreSQL the password is the one the store is reached with.
 TEST_P(StationProcessesTest, NoSecretOfTheStationReachesItsHooks) {
-    const std::string password = GetParam() == "sqlite" ? "pw-for-another-db" : Server().kPassword;
-    const std::string location = GetParam() == "sqlite" ? store : Server().passwordUrl(database);
+    const std::string password =
+        GetParam() == "sqlite" ? "pw-for-another-db" : TestPostgresServer().kPassword;
+    const std::string location =
+        GetParam() == "sqlite" ? store : TestPostgresServer().passwordUrl(database);
     const std::map<std::string, std::string> secrets{
         {"PGPASSWORD", password},
         {"PGPASSFILE", folder + "/secret-passfile"},

@@ -34,11 +34,6 @@ namespace {
 
 constexpr int kBoards = 4;
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 // A safety net only: a station that has not ended by then is killed.
 constexpr auto kLimit = std::chrono::minutes(3);
 
@@ -67,8 +62,8 @@ protected:
     std::string journalPath() const { return folder + "/state/" + JournalFileName(store); }
 
     bool usePostgres(const std::string& database) {
-        if (!Server().available()) return false;
-        store = Server().createDatabase(database);
+        if (!TestPostgresServer().available()) return false;
+        store = TestPostgresServer().createDatabase(database);
         return !store.empty();
     }
     std::vector<std::string> station(const std::vector<std::string>& more) const {
@@ -123,12 +118,12 @@ const char* kReadBack = R"("step":"verify","state":"done")";
 // The server restarts (maintenance, a fail-over) while four boards are on the line: their ends
 // wait for it, and every board is passed, once.
 TEST_F(StationStoreTest, APostgresRestartWhileBoardsAreOnTheLineLosesNone) {
-    if (!usePostgres("restart")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    if (!usePostgres("restart")) GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
     const auto line = StartStation(folder, station({}));
     ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     std::this_thread::sleep_for(std::chrono::seconds(6));  // the soaks end while it is down
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     const int status = line->finish(kLimit).status;
     const std::string log = line->output();
     EXPECT_EQ(status, 0) << log;
@@ -140,12 +135,12 @@ TEST_F(StationStoreTest, APostgresRestartWhileBoardsAreOnTheLineLosesNone) {
 
 // The server is down when the station starts and comes up 20 s later: the station waits.
 TEST_F(StationStoreTest, AStationWaitsForAServerThatIsDownAtItsStart) {
-    if (!usePostgres("late")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    ASSERT_TRUE(Server().stop());
+    if (!usePostgres("late")) GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+    ASSERT_TRUE(TestPostgresServer().stop());
     const auto line = StartStation(folder, station({}));
     std::this_thread::sleep_for(std::chrono::seconds(20));
     EXPECT_THAT(line->output(), HasSubstr("k350ctl: waiting for the store (up to 60 s): store "));
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     const int status = line->finish(kLimit).status;
     const std::string log = line->output();
     EXPECT_EQ(status, 0) << log;
@@ -156,17 +151,17 @@ TEST_F(StationStoreTest, AStationWaitsForAServerThatIsDownAtItsStart) {
 // The server stays away longer than the station waits: the results go into the journal, the
 // station says so and fails, and `station --sync` writes them, once however often it runs.
 TEST_F(StationStoreTest, ResultsThePostgresStoreCouldNotTakeWaitInTheJournal) {
-    if (!usePostgres("journal")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    if (!usePostgres("journal")) GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
     const auto line = StartStation(folder, station({"--store-retry", "2"}));
     ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     const int status = line->finish(kLimit).status;
     const std::string log = line->output();
     EXPECT_EQ(status, 4) << log;
     EXPECT_THAT(log, HasSubstr("the run is kept in the journal " + journalPath()));
     EXPECT_THAT(log, HasSubstr("keeps 4 run(s) the store has not taken"));
     EXPECT_THAT(log, ::testing::Not(HasSubstr("\\n\"")));  // no JSON string ends a line
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     for (int time = 0; time < 2; ++time) {
         const auto sync = StartStation(folder, {"station", "--sync", "--store", store});
         EXPECT_EQ(sync->finish(kLimit).status, 0) << sync->output();
@@ -222,13 +217,13 @@ TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
         if (!usePostgres("stopped" + std::to_string(signal))) {
-            GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+            GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
         }
         const auto line = StartStation(folder, station({}));
         // Every board has its run begun; the next statement is its end, after the soak.
         ASSERT_TRUE(line->waitForText(R"("step":"identify","state":"done")", kLimit, kBoards))
             << line->output();
-        ASSERT_TRUE(Server().stop());
+        ASSERT_TRUE(TestPostgresServer().stop());
         ASSERT_TRUE(line->waitForText(R"("step":"store","state":"waiting")", kLimit, kBoards))
             << line->output();
         line->signal(signal);
@@ -242,7 +237,7 @@ TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard
                                    "the store; the run is kept in the journal"));
         EXPECT_THAT(log, HasSubstr("k350ctl: stopped while waiting for the store: store"));
         EXPECT_THAT(log, HasSubstr("keeps 4 run(s) the store has not taken"));
-        ASSERT_TRUE(Server().start());
+        ASSERT_TRUE(TestPostgresServer().start());
         const auto sync = StartStation(folder, {"station", "--sync", "--store", store});
         EXPECT_EQ(sync->finish(kLimit).status, 0) << sync->output();
         expectEveryBoardRecordedOnce(log);
@@ -252,15 +247,16 @@ TEST_F(StationStoreTest, ASecondSignalEndsTheWaitForAnAbsentStoreAndLosesNoBoard
 // Before any board is taken there is nothing to finish: the first signal ends the wait for a
 // server that is down.
 TEST_F(StationStoreTest, AStopWhileTheStationWaitsForTheStoreAtItsStartEndsIt) {
-    if (!usePostgres("stoppedatstart")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    ASSERT_TRUE(Server().stop());
+    if (!usePostgres("stoppedatstart"))
+        GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+    ASSERT_TRUE(TestPostgresServer().stop());
     const auto line = StartStation(folder, station({}));
     ASSERT_TRUE(line->waitForText("k350ctl: waiting for the store (up to 60 s)", kLimit))
         << line->output();
     line->signal(SIGINT);
     EXPECT_EQ(line->finish(kLimit).status, 130);
     EXPECT_THAT(line->output(), HasSubstr("k350ctl: stopped while waiting for the store: store "));
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
 }
 
 namespace {
@@ -305,7 +301,8 @@ RunRecord JournaledRun(int board) {
 // As the unit runs it (an unprivileged user, the recipe where it cannot write): the runs the
 // absent store could not take are kept in the state directory, and `--sync` writes them.
 TEST_F(StationStoreTest, TheUnitsUnprivilegedStationKeepsItsRunsInItsStateDirectory) {
-    if (!usePostgres("unitlayout")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    if (!usePostgres("unitlayout"))
+        GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
     const UnitLayout unit(folder);
     const std::map<std::string, std::string> environment{{"HOME", unit.etc},
                                                          {"STATE_DIRECTORY", unit.state}};
@@ -313,14 +310,14 @@ TEST_F(StationStoreTest, TheUnitsUnprivilegedStationKeepsItsRunsInItsStateDirect
         StartStation(unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}),
                      environment, ProgramUser::UnprivilegedWhenRoot);
     ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     const int status = line->finish(kLimit).status;
     const std::string log = line->output();
     EXPECT_EQ(status, 4) << log;
     const std::string journal = unit.state + "/" + JournalFileName(store);
     EXPECT_THAT(log, HasSubstr("the run is kept in the journal " + journal));
     EXPECT_THAT(log, ::testing::Not(HasSubstr("Permission denied")));
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     const auto sync =
         StartStation(unit.etc, {"station", "--sync", "--recipe", unit.recipe(), "--store", store},
                      environment, ProgramUser::UnprivilegedWhenRoot);
@@ -334,7 +331,7 @@ TEST_F(StationStoreTest, TheUnitsUnprivilegedStationKeepsItsRunsInItsStateDirect
 // status, and takes no new board.
 TEST_F(StationStoreTest, AStationThatCanKeepARunNowhereSaysSoAndFails) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the station as another user";
-    if (!usePostgres("nowhere")) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+    if (!usePostgres("nowhere")) GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
     const UnitLayout unit(folder);
     const std::map<std::string, std::string> environment{{"HOME", unit.etc},
                                                          {"STATE_DIRECTORY", unit.etc}};
@@ -342,9 +339,9 @@ TEST_F(StationStoreTest, AStationThatCanKeepARunNowhereSaysSoAndFails) {
         StartStation(unit.etc, station({"--recipe", unit.recipe(), "--store-retry", "2"}),
                      environment, ProgramUser::UnprivilegedWhenRoot);
     ASSERT_TRUE(line->waitForText(kReadBack, kLimit, kBoards)) << line->output();
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     const int status = line->finish(kLimit).status;
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     const std::string log = line->output();
     EXPECT_EQ(status, 5) << log;
     EXPECT_THAT(log, HasSubstr("k350ctl: no folder can take the journal (" + unit.etc));

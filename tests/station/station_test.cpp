@@ -31,11 +31,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 Bytes Image(std::size_t length) {
     Bytes bytes(length);
     for (std::size_t i = 0; i < length; ++i) bytes[i] = std::uint8_t(i * 7 + 3);
@@ -433,16 +428,18 @@ class StationStoreWaitTest : public StationTest {
 protected:
     void SetUp() override {
         StationTest::SetUp();
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
+        if (!TestPostgresServer().available())
+            GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
         static int databases = 0;
-        job.store = Server().createDatabase("stationwait" + std::to_string(++databases));
+        job.store =
+            TestPostgresServer().createDatabase("stationwait" + std::to_string(++databases));
         ASSERT_FALSE(job.store.empty());
         journal.emplace(tempPath("station.journal"));
         job.journal = &*journal;
     }
     void TearDown() override {
         // A test that failed half-way may have left it stopped: the next finds it running.
-        if (Server().available()) Server().start();
+        if (TestPostgresServer().available()) TestPostgresServer().start();
         StationTest::TearDown();
     }
 
@@ -454,7 +451,7 @@ protected:
         Station station(job, gated, [&](const StationEvent& event) {
             events.push_back(event);
             if (stopServer(event)) {
-                EXPECT_TRUE(Server().stop());
+                EXPECT_TRUE(TestPostgresServer().stop());
             }
             if (event.step == StationStep::Store && event.state == "waiting") {
                 waitedFromUs = clock.nowUs();
@@ -472,7 +469,7 @@ protected:
     }
     // The journal's run, written to the store once it is back.
     RunRecord recordedFromJournal() {
-        EXPECT_TRUE(Server().start());
+        EXPECT_TRUE(TestPostgresServer().start());
         EXPECT_EQ(journal->replay(*OpenRunStore(job.store), job.store).written, 1);
         const auto recorded = runs();
         EXPECT_EQ(recorded.size(), 1u);
@@ -505,7 +502,7 @@ TEST_F(StationStoreWaitTest, ASecondStopEndsTheWaitToRecordABoardThatPassed) {
 // interrupted run waits in the journal.
 TEST_F(StationStoreWaitTest, ASecondStopEndsTheWaitBeforeABoardIsTouched) {
     const auto board = plugBoards(1)[0];
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     const StationEvent last = stoppedWhileWaiting([](const StationEvent&) { return false; });
     EXPECT_EQ(last.state, "interrupted");
     EXPECT_EQ(last.dieId, RecordRules::DeviceIdText(dieIdFor(1).data()));

@@ -16,22 +16,12 @@
 
 namespace {
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 class LiveStateTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            location = folder.file("line.sqlite");
-        } else {
-            if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-            location = Server().createDatabase("live" + std::to_string(++databases));
-            ASSERT_FALSE(location.empty());
-        }
+        std::string why;
+        location = FreshStoreLocation(GetParam(), folder.file("line.sqlite"), why);
+        if (location.empty()) GTEST_SKIP() << why;
         OpenRunStore(location);  // as a station makes the store
         writer = OpenLiveConnection(location, StoreAccess::Write);
     }

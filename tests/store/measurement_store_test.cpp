@@ -15,22 +15,12 @@
 
 namespace {
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 class MeasurementStoreTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            location = folder.path() + "/line.sqlite";
-            return;
-        }
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-        location = Server().createDatabase("measured" + std::to_string(++databases));
-        ASSERT_FALSE(location.empty());
+        std::string why;
+        location = FreshStoreLocation(GetParam(), folder.path() + "/line.sqlite", why);
+        if (location.empty()) GTEST_SKIP() << why;
     }
 
     RunRecord run(const std::string& key, const std::string& port, const std::string& started,

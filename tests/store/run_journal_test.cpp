@@ -19,11 +19,6 @@ using ::testing::Not;
 
 namespace {
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 std::string FileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -58,8 +53,9 @@ protected:
             respelt = std::filesystem::relative(folder.file("sub/../line.sqlite")).string();
             return;
         }
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-        location = Server().createDatabase("journal" + std::to_string(++databases));
+        if (!TestPostgresServer().available())
+            GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+        location = TestPostgresServer().createDatabase("journal" + std::to_string(++databases));
         ASSERT_FALSE(location.empty());
         // As an operator adds an option to the URL the journal was written under.
         respelt = location + (location.find('?') == std::string::npos ? "?" : "&") +

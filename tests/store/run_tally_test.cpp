@@ -17,11 +17,6 @@
 
 namespace {
 
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 using Figures = std::map<std::string, long long>;
 
 Figures Rows(SqlConnection& db, const std::string& sql) {
@@ -52,14 +47,9 @@ std::string Steps(const char* failedStep) {
 class RunTallyTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            location = folder.file("line.sqlite");
-        } else {
-            if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-            location = Server().createDatabase("tally" + std::to_string(++databases));
-            ASSERT_FALSE(location.empty());
-        }
+        std::string why;
+        location = FreshStoreLocation(GetParam(), folder.file("line.sqlite"), why);
+        if (location.empty()) GTEST_SKIP() << why;
     }
 
     RunRecord run(int board, const std::string& port, const char* result,

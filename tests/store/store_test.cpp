@@ -29,11 +29,6 @@
 namespace {
 
 // One server for the whole program: starting one takes seconds on a loaded machine.
-PostgresServer& Server() {
-    static PostgresServer server;
-    return server;
-}
-
 class TempFolder : public TemporaryFolder {
 public:
     TempFolder() : TemporaryFolder("k350-store") {}
@@ -42,14 +37,9 @@ public:
 class StoreTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        static int databases = 0;
-        if (GetParam() == "sqlite") {
-            location = folder.path() + "/line.sqlite";
-            return;
-        }
-        if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-        location = Server().createDatabase("line" + std::to_string(++databases));
-        ASSERT_FALSE(location.empty());
+        std::string why;
+        location = FreshStoreLocation(GetParam(), folder.path() + "/line.sqlite", why);
+        if (location.empty()) GTEST_SKIP() << why;
     }
 
     RunRecord run(const std::string& die, const std::string& serial) const {
@@ -436,9 +426,10 @@ TEST(StoreSqlite, AStoreOnAReadOnlyMediumIsRead) {
 
 // The password comes from libpq's own files; no message ever carries one, whatever the URL.
 TEST(StorePostgres, PasswordsComeFromLibpqAndNeverShow) {
-    if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    ASSERT_FALSE(Server().createDatabase("secrets").empty());
-    const std::string url = Server().passwordUrl("secrets");
+    if (!TestPostgresServer().available())
+        GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+    ASSERT_FALSE(TestPostgresServer().createDatabase("secrets").empty());
+    const std::string url = TestPostgresServer().passwordUrl("secrets");
     const std::string password = PostgresServer::kPassword;
     // No password given: refused at once, and the message says where to give it.
     EXPECT_THAT(Message([&] { OpenRunStore(url); }), ::testing::HasSubstr("~/.pgpass"));
@@ -453,7 +444,7 @@ TEST(StorePostgres, PasswordsComeFromLibpqAndNeverShow) {
     EXPECT_EQ(OpenRunStore(url, StoreAccess::Read)->history({}).size(), 0u);
     unsetenv("PGPASSWORD");
 
-    const std::string host = Server().socketFolder();
+    const std::string host = TestPostgresServer().socketFolder();
     for (const std::string& bad : {
              "postgresql://k350pw:" + password + "@/secrets?host=" + host,  // bare %
              "postgresql://k350pw:wrong-" + password.substr(0, 4) + "@/secrets?host=" + host,
@@ -477,7 +468,7 @@ public:
         ++pauses;
         nowUs_ += std::int64_t(ms) * 1000;
         if (pauses == 1) {
-            EXPECT_TRUE(Server().start());
+            EXPECT_TRUE(TestPostgresServer().start());
         }
     }
     std::int64_t nowUs() override { return nowUs_; }
@@ -491,18 +482,19 @@ private:
 // A serial is taken only from the store: with the server away, the allocation waits for it and
 // then takes the plan's next serial; a refusal of the store's own is not retried.
 TEST(StorePostgres, SerialAllocationWaitsForTheStoreAndNeverGuesses) {
-    if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    const std::string location = Server().createDatabase("serialwait");
+    if (!TestPostgresServer().available())
+        GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+    const std::string location = TestPostgresServer().createDatabase("serialwait");
     const SerialPlan upper{SerialForm::Alphanumeric,
                            *SerialNumberOf("ZZZY", SerialForm::Alphanumeric),
                            LastSerialNumber(SerialForm::Alphanumeric)};
     EXPECT_EQ(OpenRunStore(location)->serialFor("0x01", "0xC1", upper), "ZZZY");
     ServerBackOnPause clock;
     RetryingRunStore store(location, clock, 60);
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     EXPECT_EQ(store.serialFor("0x02", "0xC1", upper), "ZZZZ");
     EXPECT_EQ(clock.pauses, 1);
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     clock.pauses = 0;
     EXPECT_NO_THROW(store.checkSerials(upper));
     EXPECT_EQ(clock.pauses, 1);
@@ -514,16 +506,17 @@ TEST(StorePostgres, SerialAllocationWaitsForTheStoreAndNeverGuesses) {
 // A store that stays away for the whole retry time is never told as back: the wait ends in the
 // failure alone.
 TEST(StorePostgres, AStoreThatStaysAwayIsNotToldAsBack) {
-    if (!Server().available()) GTEST_SKIP() << "PostgreSQL: " << Server().problem();
-    const std::string location = Server().createDatabase("staysaway");
+    if (!TestPostgresServer().available())
+        GTEST_SKIP() << "PostgreSQL: " << TestPostgresServer().problem();
+    const std::string location = TestPostgresServer().createDatabase("staysaway");
     OpenRunStore(location);
     VirtualClock clock;
     std::vector<std::string> told;
     RetryingRunStore store(location, clock, 2,
                            [&](const std::string& fault) { told.push_back(fault); });
-    ASSERT_TRUE(Server().stop());
+    ASSERT_TRUE(TestPostgresServer().stop());
     EXPECT_THROW(store.passedSerial("0x01"), StoreUnavailable);
-    ASSERT_TRUE(Server().start());
+    ASSERT_TRUE(TestPostgresServer().start());
     ASSERT_EQ(told.size(), 1u);
     EXPECT_THAT(told[0], ::testing::HasSubstr("cannot be reached"));
     EXPECT_EQ(store.passedSerial("0x01"), std::nullopt);

@@ -109,3 +109,22 @@ std::string PostgresServer::createDatabase(const std::string& name) {
     sql("ALTER DATABASE " + name + " OWNER TO " + kPasswordRole);
     return "postgresql:///" + name + "?host=" + folder_ + "&user=" + kRole;
 }
+
+PostgresServer& TestPostgresServer() {
+    static PostgresServer server;
+    return server;
+}
+
+std::string FreshStoreLocation(const std::string& kind, const std::string& sqliteFile,
+                               std::string& why) {
+    static int databases = 0;
+    if (kind == "sqlite") return sqliteFile;
+    PostgresServer& server = TestPostgresServer();
+    if (!server.available()) {
+        why = "PostgreSQL: " + server.problem();
+        return {};
+    }
+    const std::string location = server.createDatabase("store" + std::to_string(++databases));
+    if (location.empty()) why = "PostgreSQL: the test's database could not be made";
+    return location;
+}

@@ -34,3 +34,12 @@ private:
     std::string bin_, folder_, problem_;
     bool started_ = false;
 };
+
+// The test program's one server, started at its first use.
+PostgresServer& TestPostgresServer();
+
+// A fresh store for a test run on each kind a line may keep: "sqlite" is the file `sqliteFile`,
+// "postgres" a new database of the test program's server. Empty, with `why` set, when there is
+// no server to make it on (the test then skips).
+std::string FreshStoreLocation(const std::string& kind, const std::string& sqliteFile,
+                               std::string& why);
