@@ -135,6 +135,10 @@ void stationOptions(CLI::App& command, Options& options) {
         });
     addSetting(command, "--store", options,
                [](StationSettings& s, const std::string& location) { s.store = location; });
+    addSetting(command, "--operator", options,
+               [](StationSettings& s, const std::string& name) { s.operatorName = name; });
+    addSetting(command, "--lot", options,
+               [](StationSettings& s, const std::string& lot) { s.lot = lot; });
     addSetting(command, "--store-retry", StationRange::StoreRetrySeconds, options,
                [](StationSettings& s, double value) { s.storeRetrySeconds = value; });
     addSetting(command, "--max-run", StationRange::MaxRunSeconds, options,

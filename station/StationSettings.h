@@ -24,6 +24,8 @@ struct HookCommands {
 
 struct StationSettings {
     std::string recipe;                    // the recipe's name, for the record
+    std::string recipeSha256;              // of the recipe file's bytes; empty without one
+    std::string operatorName, lot;         // who runs the station, the boards' lot; may be empty
     std::string store;                     // location of the run store
     std::string imagePath, referencePath;  // absolute or relative to the current folder
     std::string descriptionTemplate;       // {serial} and {die} are replaced

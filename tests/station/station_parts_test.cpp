@@ -307,7 +307,7 @@ TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
     const std::string csv = HistoryReport({run}, HistoryFormat::Csv);
     EXPECT_EQ(csv.substr(0, csv.find('\n')),
               "id,serial,die_id,chip_id,station,port,recipe,image_sha256,config_sha256,"
-              "started_at,finished_at,result,failed_step,error,steps,soak_erroneous_percent,"
+              "recipe_sha256,program_version,operator,lot,started_at,finished_at,result,failed_step,error,steps,soak_erroneous_percent,"
               "soak_lost_percent,soak_jitter_ms,hook,hook_status,measurements");
     EXPECT_NE(csv.find(",\"k350a, line 2\","), std::string::npos);
     EXPECT_NE(csv.find("\"the flash differs \"\"here\"\"\""), std::string::npos);
