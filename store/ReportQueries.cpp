@@ -1,11 +1,13 @@
 #include "store/ReportQueries.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <string_view>
 
 #include "store/IndexNames.h"
+#include "store/ReferenceBoards.h"
 #include "store/RunFigures.h"
 
 namespace {
@@ -86,6 +88,8 @@ constexpr std::int64_t kWideShare = 8;
 
 ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
     : db_(db), dialect_(db.dialect()), filter_(std::move(filter)) {
+    knowsOrigin_ = db_.hasTable("k350_reference_boards");
+    withoutReference_ = WithoutReferenceRuns(db_);
     keptFigures_ = db_.hasTable("k350_run_steps");
     if (!keptFigures_) damaged_ = FindDamagedRuns(db_, where(), parameters());
     if (dialect_ != SqlDialect::Sqlite || !keptFigures_) return;
@@ -97,11 +101,43 @@ ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
 }
 
 std::string ReportQueries::where(bool byRecipe) const {
+    return conditions(byRecipe) + withoutReference_;
+}
+
+std::string ReportQueries::conditions(bool byRecipe) const {
     const std::string time = wide_ ? unindexed("started_at") : "started_at";
     std::string sql = time + " >= ? AND " + time + " < ?";
     if (!filter_.station.empty()) sql += " AND station = ?";
     if (!filter_.port.empty()) sql += " AND port = ?";
     if (byRecipe && !filter_.recipe.empty()) sql += " AND recipe = ?";
+    return sql + originConditions();
+}
+
+std::string ReportQueries::originConditions() const {
+    if (!filter_.byOrigin()) return {};
+    // A store older than the runs' origins holds no run of any lot, image or version asked for.
+    if (!knowsOrigin_) return " AND 1 = 0";
+    std::string sql;
+    if (!filter_.lot.empty()) sql += " AND lot = ?";
+    if (!filter_.image.empty()) sql += " AND image_sha256 LIKE ?";
+    if (!filter_.version.empty()) sql += " AND program_version = ?";
+    return sql;
+}
+
+// The steps' rows name their run but not its board or origin: those are looked up by the run.
+std::string ReportQueries::stepsWhere() const {
+    const std::string time = wide_ ? unindexed("started_at") : "started_at";
+    std::string sql = time + " >= ? AND " + time + " < ?";
+    if (!filter_.station.empty()) sql += " AND station = ?";
+    if (!filter_.port.empty()) sql += " AND port = ?";
+    if (!filter_.recipe.empty()) sql += " AND recipe = ?";
+    if (filter_.byOrigin()) {
+        sql += " AND run_id IN (SELECT id FROM k350_runs WHERE 1 = 1" + originConditions() + ")";
+    }
+    if (!withoutReference_.empty()) {
+        sql += " AND run_id NOT IN (SELECT id FROM k350_runs WHERE die_id IN"
+               " (SELECT die_id FROM k350_reference_boards))";
+    }
     return sql;
 }
 
@@ -110,6 +146,10 @@ std::vector<SqlValue> ReportQueries::parameters(bool byRecipe) const {
     for (const std::string* value : {&filter_.station, &filter_.port, &filter_.recipe}) {
         if (!value->empty() && (byRecipe || value != &filter_.recipe)) values.push_back(*value);
     }
+    if (!knowsOrigin_) return values;
+    if (!filter_.lot.empty()) values.push_back(filter_.lot);
+    if (!filter_.image.empty()) values.push_back(ImagePrefixPattern(filter_.image));
+    if (!filter_.version.empty()) values.push_back(filter_.version);
     return values;
 }
 
@@ -129,6 +169,7 @@ std::string ReportQueries::unindexed(const std::string& column) const {
 bool ReportQueries::countsFromPriors() {
     if (!countsFromPriors_) {
         countsFromPriors_ = keptFigures_ && (filter_.port.empty() || !filter_.station.empty()) &&
+                            !filter_.byOrigin() &&
                             (filter_.recipe.empty() || recipeOfEveryRun());
     }
     return *countsFromPriors_;
@@ -144,7 +185,7 @@ bool ReportQueries::recipeOfEveryRun() {
 }
 
 std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
-    if (!countsFromPriors()) return countsOfEachBoard(level);
+    if (!countsFromPriors()) return boardsInOrder(level, false);
     // Within the station or port the reader chose, the line is that station or port.
     const ReportLevel narrowest = !filter_.port.empty()      ? ReportLevel::Port
                                   : !filter_.station.empty() ? ReportLevel::Station
@@ -160,7 +201,26 @@ std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
         if (added) out.push_back({.group = name});
         AddPort(out[found->second], row, boards);
     }
+    addRetests(out, level);
     return out;
+}
+
+// A board of one run in the period passed at its second run, and at its last, as it did at its
+// first. Only the boards retested in the period are read run by run, and their first runs'
+// share taken back.
+void ReportQueries::addRetests(std::vector<RunCounts>& counts, ReportLevel level) {
+    const std::vector<RunCounts> retested = boardsInOrder(level, true);
+    for (RunCounts& group : counts) {
+        group.secondRunsPassed = group.firstRunsPassed;
+        group.lastRunsJudged = group.firstRunsJudged;
+        group.lastRunsPassed = group.firstRunsPassed;
+        const auto again = std::find_if(retested.begin(), retested.end(),
+                                        [&](const RunCounts& r) { return r.group == group.group; });
+        if (again == retested.end()) continue;
+        group.secondRunsPassed += again->secondRunsPassed - again->firstRunsPassed;
+        group.lastRunsJudged += again->lastRunsJudged - again->firstRunsJudged;
+        group.lastRunsPassed += again->lastRunsPassed - again->firstRunsPassed;
+    }
 }
 
 // Each port's runs by result, and for each level the boards whose first run of the period (their
@@ -188,14 +248,29 @@ const std::vector<SqlRow>& ReportQueries::portCounts() {
     return *portCounts_;
 }
 
-// The same counts from the runs themselves: each board's runs in order, in each group.
-std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
+// The same counts from the runs themselves: each board's runs in order, in each group. A board
+// retested in the period has a run whose previous one at the line falls in it.
+std::vector<RunCounts> ReportQueries::boardsInOrder(ReportLevel level, bool onlyRetested) {
+    const std::string judged = std::string("CASE WHEN ") + kJudged + " THEN 1 ELSE 0 END";
+    std::vector<SqlValue> values = parameters();
+    std::string retested;
+    if (onlyRetested) {
+        retested = " AND die_id IN (SELECT die_id FROM k350_runs WHERE " + where() +
+                   " AND prior_line >= ?)";
+        const std::vector<SqlValue> again = parameters();
+        values.insert(values.end(), again.begin(), again.end());
+        values.push_back(filter_.since);
+    }
     const std::string sql =
-        "WITH r AS (SELECT GROUP_KEYS, result, started_at, id,"
-        " COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
-        " FROM k350_runs WHERE RUN_FILTER),"
-        " f AS (SELECT r.*, ROW_NUMBER() OVER"
-        " (PARTITION BY g_station, g_port, board ORDER BY started_at, id) AS nth FROM r)"
+        "WITH r AS (SELECT " + GroupKeys(level) + ", result, started_at, id, " + judged +
+        " AS judged, COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
+        " FROM k350_runs WHERE " + where() + retested + "),"
+        " f AS (SELECT r.*,"
+        " ROW_NUMBER() OVER (PARTITION BY g_station, g_port, board ORDER BY started_at, id) AS nth,"
+        " FIRST_VALUE(judged) OVER (PARTITION BY g_station, g_port, board"
+        " ORDER BY started_at, id) AS first_judged,"
+        " ROW_NUMBER() OVER (PARTITION BY g_station, g_port, board, judged"
+        " ORDER BY started_at DESC, id DESC) AS back FROM r)"
         " SELECT g_station, g_port, COUNT(*), COUNT(DISTINCT board),"
         " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
         " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
@@ -203,13 +278,15 @@ std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
         " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
         " SUM(CASE WHEN result = 'unfinished' THEN 1 ELSE 0 END),"
         " COUNT(DISTINCT CASE WHEN result = 'passed' THEN board END),"
-        " SUM(CASE WHEN nth = 1 AND " +
-        std::string(kJudged) +
-        " THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
+        " SUM(CASE WHEN nth = 1 AND judged = 1 THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END),"
+        " COUNT(DISTINCT CASE WHEN nth <= 2 AND first_judged = 1 AND result = 'passed'"
+        " THEN board END),"
+        " SUM(CASE WHEN back = 1 AND judged = 1 THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN back = 1 AND judged = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
         " FROM f GROUP BY g_station, g_port ORDER BY g_station, g_port";
     std::vector<RunCounts> out;
-    for (const SqlRow& row : run(sql, level)) {
+    for (const SqlRow& row : db_.run(sql, values)) {
         RunCounts counts;
         counts.group = GroupOf(row);
         counts.runs = Count(row, 2);
@@ -222,6 +299,9 @@ std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
         counts.boardsPassed = Count(row, 9);
         counts.firstRunsJudged = Count(row, 10);
         counts.firstRunsPassed = Count(row, 11);
+        counts.secondRunsPassed = Count(row, 12);
+        counts.lastRunsJudged = Count(row, 13);
+        counts.lastRunsPassed = Count(row, 14);
         out.push_back(counts);
     }
     return out;
@@ -248,10 +328,11 @@ std::vector<TimeCount> ReportQueries::stepTimes() {
                                            : "(" + RunFigures::StepRows(dialect_) +
                                                  " WHERE steps IS NOT NULL" +
                                                  WithoutDamaged(damaged_) + ") AS s";
-    const std::string sql = "SELECT GROUP_KEYS, step, ok, seconds, COUNT(*) FROM " + steps +
-                            " WHERE RUN_FILTER GROUP BY g_station, g_port, step, ok, seconds";
+    const std::string sql = "SELECT " + GroupKeys(ReportLevel::Port) +
+                            ", step, ok, seconds, COUNT(*) FROM " + steps + " WHERE " +
+                            stepsWhere() + " GROUP BY g_station, g_port, step, ok, seconds";
     std::vector<TimeCount> out;
-    for (const SqlRow& row : run(sql, ReportLevel::Port)) {
+    for (const SqlRow& row : db_.run(sql, parameters())) {
         // A step without its times (-1) counts, but not towards the percentiles.
         out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
                        Seconds(row, 4).value_or(-1), Count(row, 5)});
@@ -321,6 +402,33 @@ std::vector<RecentRun> ReportQueries::recentRuns(int perPort) {
         }
     }
     return out;
+}
+
+std::vector<ReferenceCount> ReportQueries::referenceBoards() {
+    if (!knowsOrigin_) return {};
+    const std::string sql =
+        "SELECT b.die_id, b.kind, COUNT(r.result),"
+        " SUM(CASE WHEN r.result = 'passed' THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN r.result IN ('failed', 'unusable') THEN 1 ELSE 0 END)"
+        " FROM k350_reference_boards AS b LEFT JOIN (SELECT die_id, result FROM k350_runs"
+        " WHERE " +
+        conditions() +
+        " AND die_id IN (SELECT die_id FROM k350_reference_boards)) AS r ON r.die_id = b.die_id"
+        " GROUP BY b.die_id, b.kind ORDER BY b.die_id";
+    std::vector<ReferenceCount> out;
+    for (const SqlRow& row : db_.run(sql, parameters())) {
+        out.push_back({Text(row, 0), Text(row, 1), Count(row, 2), Count(row, 3), Count(row, 4)});
+    }
+    return out;
+}
+
+std::string ImagePrefixPattern(const std::string& image) {
+    std::string pattern;
+    for (char c : image) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return "!";
+        pattern += char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return pattern + "%";
 }
 
 std::map<std::string, RecentVerdicts> VerdictsByStation(const std::vector<RecentRun>& runs) {
