@@ -83,8 +83,9 @@ int ReferenceCommand(const Options& options, Console& console) {
         // Marking makes or upgrades the store, as a station does.
         const auto store = OpenSqlRunStore(location, StoreAccess::Write);
         if (action == "mark") {
-            MarkReferenceBoard(store->connection(), {dieId, *options.referenceKind,
-                                                     options.referenceNote.value_or(""), {}});
+            MarkReferenceBoard(
+                store->connection(),
+                {dieId, *options.referenceKind, options.referenceNote.value_or(""), {}});
             return ExitStatus::Ok;
         }
         if (!UnmarkReferenceBoard(store->connection(), dieId)) {

@@ -159,8 +159,8 @@ std::string GroupTitle(const GroupName& name) {
 std::string TableHeader(const char* first) {
     return Left(first, 16) + Right("RUNS", 6) + Right("BOARDS", 7) + Right("PASS", 6) +
            Right("FAIL", 5) + Right("UNUS", 5) + Right("INT", 4) + Right("RETEST", 7) +
-           Right("FPY", 8) + Right("SPY", 8) + Right("LPY", 8) + Right("YIELD", 8) + Right("MEDIAN", 8) + Right("P95", 8) +
-           Right("PER H", 7) + "\n";
+           Right("FPY", 8) + Right("SPY", 8) + Right("LPY", 8) + Right("YIELD", 8) +
+           Right("MEDIAN", 8) + Right("P95", 8) + Right("PER H", 7) + "\n";
 }
 
 std::string TableRow(const GroupFigures& group) {
@@ -410,7 +410,8 @@ std::string LineReportText(const LineReport& report) {
         "\nUNUS: unusable. INT: interrupted or unfinished. RETEST: runs after a board's "
         "first.\nFPY: first-pass yield, the boards whose first run passed. SPY: second-pass, "
         "passed by their second run. LPY: last-pass, the boards whose latest run passed. YIELD: "
-        "the boards that passed at all.\nMEDIAN, P95: a passed board's time. PER H: boards ended per hour "
+        "the boards that passed at all.\nMEDIAN, P95: a passed board's time. PER H: boards ended "
+        "per hour "
         "worked.\n";
     return text;
 }
@@ -461,7 +462,8 @@ std::string LineReportJson(const LineReport& report) {
 std::string LineReportCsv(const LineReport& report) {
     std::string csv =
         "level,station,port,runs,boards,passed,failed,unusable,interrupted,unfinished,"
-        "boards_passed,yield,first_pass_yield,second_pass_yield,last_pass_yield,retests,board_median_s,board_p95_s,per_hour,"
+        "boards_passed,yield,first_pass_yield,second_pass_yield,last_pass_yield,retests,board_"
+        "median_s,board_p95_s,per_hour,"
         "top_failed_step,suspect\n";
     const auto row = [&](const char* level, const GroupFigures& group) {
         const RunCounts& c = group.counts;

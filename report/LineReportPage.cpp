@@ -250,7 +250,8 @@ std::string GroupTable(const std::vector<GroupFigures>& groups, const char* firs
     std::string html = std::string("<table><tr><th>") + first +
                        "</th><th>Runs</th><th>Boards</th><th>Passed</th><th>Failed</th>"
                        "<th>Unusable</th><th>Interrupted</th><th>Retests</th><th>First-pass "
-                       "yield</th><th>Second-pass yield</th><th>Last-pass yield</th><th>Yield</th><th>Median</th><th>95 %</th><th>Per hour</th>"
+                       "yield</th><th>Second-pass yield</th><th>Last-pass "
+                       "yield</th><th>Yield</th><th>Median</th><th>95 %</th><th>Per hour</th>"
                        "</tr>";
     for (const GroupFigures& group : groups) {
         const RunCounts& c = group.counts;

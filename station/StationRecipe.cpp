@@ -147,8 +147,8 @@ StationSettings LoadStationRecipe(const std::string& path) {
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
     RefuseUnknown(root,
-                  {"name", "lot", "store", "firmware", "configuration", "soak", "station",
-                   "alert", "hooks", "serial", "limits"},
+                  {"name", "lot", "store", "firmware", "configuration", "soak", "station", "alert",
+                   "hooks", "serial", "limits"},
                   "");
     StationSettings recipe;
     recipe.recipeSha256 = Sha256Hex(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));

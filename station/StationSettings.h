@@ -8,8 +8,8 @@
 #include <string>
 
 #include "station/StationLimits.h"
-#include "store/SerialForm.h"
 #include "store/PortAlertRule.h"
+#include "store/SerialForm.h"
 
 struct SoakLimits {
     double seconds = 0;  // 0: no soak

@@ -41,8 +41,8 @@ bool UnmarkReferenceBoard(SqlConnection& db, const std::string& dieId) {
 std::vector<ReferenceBoard> ReferenceBoards(SqlConnection& db) {
     std::vector<ReferenceBoard> boards;
     if (!db.hasTable(kTable)) return boards;
-    for (const SqlRow& row :
-         db.run("SELECT die_id, kind, note, marked_at FROM k350_reference_boards ORDER BY die_id")) {
+    for (const SqlRow& row : db.run(
+             "SELECT die_id, kind, note, marked_at FROM k350_reference_boards ORDER BY die_id")) {
         boards.push_back({row.at(0).value_or(""), row.at(1).value_or(""), row.at(2).value_or(""),
                           row.at(3).value_or("")});
     }

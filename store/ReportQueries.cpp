@@ -135,8 +135,9 @@ std::string ReportQueries::stepsWhere() const {
         sql += " AND run_id IN (SELECT id FROM k350_runs WHERE 1 = 1" + originConditions() + ")";
     }
     if (!withoutReference_.empty()) {
-        sql += " AND run_id NOT IN (SELECT id FROM k350_runs WHERE die_id IN"
-               " (SELECT die_id FROM k350_reference_boards))";
+        sql +=
+            " AND run_id NOT IN (SELECT id FROM k350_runs WHERE die_id IN"
+            " (SELECT die_id FROM k350_reference_boards))";
     }
     return sql;
 }
@@ -169,8 +170,7 @@ std::string ReportQueries::unindexed(const std::string& column) const {
 bool ReportQueries::countsFromPriors() {
     if (!countsFromPriors_) {
         countsFromPriors_ = keptFigures_ && (filter_.port.empty() || !filter_.station.empty()) &&
-                            !filter_.byOrigin() &&
-                            (filter_.recipe.empty() || recipeOfEveryRun());
+                            !filter_.byOrigin() && (filter_.recipe.empty() || recipeOfEveryRun());
     }
     return *countsFromPriors_;
 }
@@ -264,7 +264,9 @@ std::vector<RunCounts> ReportQueries::boardsInOrder(ReportLevel level, bool only
     const std::string sql =
         "WITH r AS (SELECT " + GroupKeys(level) + ", result, started_at, id, " + judged +
         " AS judged, COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
-        " FROM k350_runs WHERE " + where() + retested + "),"
+        " FROM k350_runs WHERE " +
+        where() + retested +
+        "),"
         " f AS (SELECT r.*,"
         " ROW_NUMBER() OVER (PARTITION BY g_station, g_port, board ORDER BY started_at, id) AS nth,"
         " FIRST_VALUE(judged) OVER (PARTITION BY g_station, g_port, board"

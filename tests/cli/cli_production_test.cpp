@@ -320,7 +320,8 @@ TEST_F(CliProductionTest, AStationRecordsWhereEachBoardCameFrom) {
     plugBoards(1);
     const std::string store = tempPath("line.sqlite");
     const std::vector<std::string> station{"station", "--image", tempPath("image.rom"),
-                                           "--store", store, "--boards", "1", "--code", full()};
+                                           "--store", store,     "--boards",
+                                           "1",       "--code",  full()};
     const auto with = [&](std::vector<std::string> extra) {
         std::vector<std::string> arguments = station;
         arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -362,8 +363,7 @@ TEST_F(CliProductionTest, AStationRecordsWhereEachBoardCameFrom) {
 TEST_F(CliProductionTest, ReferenceBoardsAreMarkedListedAndUnmarked) {
     const std::string store = tempPath("line.sqlite");
     EXPECT_EQ(run({"reference", "mark", "0x350A01", "--store", store}).status, 2);  // no kind
-    EXPECT_EQ(run({"reference", "mark", "0x350A01", "--kind", "gold", "--store", store}).status,
-              2);
+    EXPECT_EQ(run({"reference", "mark", "0x350A01", "--kind", "gold", "--store", store}).status, 2);
     EXPECT_EQ(run({"reference", "wipe", "0x350A01", "--store", store}).status, 2);
     EXPECT_EQ(run({"reference", "unmark", "--store", store}).status, 2);
     EXPECT_FALSE(std::filesystem::exists(store));
@@ -371,9 +371,8 @@ TEST_F(CliProductionTest, ReferenceBoardsAreMarkedListedAndUnmarked) {
                    "--store", store})
                   .status,
               0);
-    ASSERT_EQ(run({"reference", "mark", "0x350A02", "--kind", "known-bad", "--store", store})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run({"reference", "mark", "0x350A02", "--kind", "known-bad", "--store", store}).status, 0);
     // Marked again: the kind replaced.
     ASSERT_EQ(run({"reference", "mark", "0x350A02", "--kind", "golden", "--store", store}).status,
               0);
@@ -381,7 +380,8 @@ TEST_F(CliProductionTest, ReferenceBoardsAreMarkedListedAndUnmarked) {
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_THAT(listed.out, HasSubstr("{\"die_id\":\"0x350A01\",\"kind\":\"golden\",\"note\":"
                                       "\"fixture 1\",\"marked_at\":\""));
-    EXPECT_THAT(listed.out, HasSubstr("{\"die_id\":\"0x350A02\",\"kind\":\"golden\",\"note\":null"));
+    EXPECT_THAT(listed.out,
+                HasSubstr("{\"die_id\":\"0x350A02\",\"kind\":\"golden\",\"note\":null"));
     EXPECT_EQ(run({"reference", "unmark", "0x350A02", "--store", store}).status, 0);
     const CliRun again = run({"reference", "unmark", "0x350A02", "--store", store});
     EXPECT_EQ(again.status, 1);

@@ -460,10 +460,10 @@ TEST_P(LineReportTest, EachPassHasItsYieldAndReferenceBoardsStandApart) {
         const std::int64_t boards = filter.lot.empty() ? 6 : 5;  // 0x0F is of lot L-2
         EXPECT_EQ(c.boards, boards);
         EXPECT_EQ(c.firstRunsJudged, boards - 1);
-        EXPECT_EQ(c.firstRunsPassed, 2);     // B, D
-        EXPECT_EQ(c.secondRunsPassed, 3);    // B, C, D
+        EXPECT_EQ(c.firstRunsPassed, 2);      // B, D
+        EXPECT_EQ(c.secondRunsPassed, 3);     // B, C, D
         EXPECT_EQ(c.lastRunsJudged, boards);  // E's second run has a verdict
-        EXPECT_EQ(c.lastRunsPassed, 4);      // A, C, D, E
+        EXPECT_EQ(c.lastRunsPassed, 4);       // A, C, D, E
         EXPECT_DOUBLE_EQ(*figures.ports.at(0).lastPassYield(), 4.0 / double(boards));
         ASSERT_EQ(figures.referenceBoards.size(), 2u);
         EXPECT_EQ(figures.referenceBoards[0].dieId, "0x60");
@@ -496,8 +496,9 @@ TEST_P(LineReportTest, EachPassHasItsYieldAndReferenceBoardsStandApart) {
     EXPECT_EQ(json["reference_boards"][0]["die_id"], "0x60");
     EXPECT_EQ(json["reference_boards"].size(), 1u);
     EXPECT_NE(LineReportPage(report(day)).find("<h2>Reference boards</h2>"), std::string::npos);
-    EXPECT_NE(LineReportCsv(report(day)).find("\nreference_die_id,kind,runs,passed,failed\n0x60,"
-                                              "golden,2,2,0\n"),
+    EXPECT_NE(LineReportCsv(report(day))
+                  .find("\nreference_die_id,kind,runs,passed,failed\n0x60,"
+                        "golden,2,2,0\n"),
               std::string::npos);
     EXPECT_NE(LineReportText(report(day)).find("REFERENCE BOARDS"), std::string::npos);
 }
