@@ -37,7 +37,7 @@ bool UnmarkReferenceBoard(SqlConnection& db, const std::string& dieId);
 // By die ID; none in a store older than the table.
 std::vector<ReferenceBoard> ReferenceBoards(SqlConnection& db);
 
-// A condition that leaves the reference boards' runs out: over k350_runs' die_id, or over a
+// A condition that leaves the reference boards' runs out: over k350_runs' id, or over a
 // table's run id column (`runId`, e.g. "m.run_id"). "" when no board is marked, so a line
 // without reference boards reads its runs as before.
 std::string WithoutReferenceRuns(SqlConnection& db);
