@@ -185,7 +185,7 @@ bool ReportQueries::recipeOfEveryRun() {
 }
 
 std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
-    if (!countsFromPriors()) return boardsInOrder(level, false);
+    if (!countsFromPriors()) return boardsInOrder(level);
     // Within the station or port the reader chose, the line is that station or port.
     const ReportLevel narrowest = !filter_.port.empty()      ? ReportLevel::Port
                                   : !filter_.station.empty() ? ReportLevel::Station
@@ -209,17 +209,17 @@ std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
 // first. Only the boards retested in the period are read run by run, and their first runs'
 // share taken back.
 void ReportQueries::addRetests(std::vector<RunCounts>& counts, ReportLevel level) {
-    const std::vector<RunCounts> retested = boardsInOrder(level, true);
+    const std::vector<RunCounts>& again = retested(level);
     for (RunCounts& group : counts) {
         group.secondRunsPassed = group.firstRunsPassed;
         group.lastRunsJudged = group.firstRunsJudged;
         group.lastRunsPassed = group.firstRunsPassed;
-        const auto again = std::find_if(retested.begin(), retested.end(),
+        const auto board = std::find_if(again.begin(), again.end(),
                                         [&](const RunCounts& r) { return r.group == group.group; });
-        if (again == retested.end()) continue;
-        group.secondRunsPassed += again->secondRunsPassed - again->firstRunsPassed;
-        group.lastRunsJudged += again->lastRunsJudged - again->firstRunsJudged;
-        group.lastRunsPassed += again->lastRunsPassed - again->firstRunsPassed;
+        if (board == again.end()) continue;
+        group.secondRunsPassed += board->secondRunsPassed - board->firstRunsPassed;
+        group.lastRunsJudged += board->lastRunsJudged - board->firstRunsJudged;
+        group.lastRunsPassed += board->lastRunsPassed - board->firstRunsPassed;
     }
 }
 
@@ -248,65 +248,105 @@ const std::vector<SqlRow>& ReportQueries::portCounts() {
     return *portCounts_;
 }
 
-// The same counts from the runs themselves: each board's runs in order, in each group. A board
-// retested in the period has a run whose previous one at the line falls in it.
-std::vector<RunCounts> ReportQueries::boardsInOrder(ReportLevel level, bool onlyRetested) {
-    const std::string judged = std::string("CASE WHEN ") + kJudged + " THEN 1 ELSE 0 END";
-    std::vector<SqlValue> values = parameters();
-    std::string retested;
-    if (onlyRetested) {
-        retested = " AND die_id IN (SELECT die_id FROM k350_runs WHERE " + where() +
-                   " AND prior_line >= ?)";
+namespace {
+
+// Each board's runs in order within each group of `level`, from the runs of the CTE r: their
+// counts by group, the level's number first.
+std::string BoardsInOrderSelect(ReportLevel level) {
+    const std::string group = "PARTITION BY g_station, g_port, board";
+    return "SELECT " + std::to_string(int(level)) +
+           ", g_station, g_port, COUNT(*), COUNT(DISTINCT board),"
+           " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'unusable' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'unfinished' THEN 1 ELSE 0 END),"
+           " COUNT(DISTINCT CASE WHEN result = 'passed' THEN board END),"
+           " SUM(CASE WHEN nth = 1 AND judged = 1 THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END),"
+           " COUNT(DISTINCT CASE WHEN nth <= 2 AND first_judged = 1 AND result = 'passed'"
+           " THEN board END),"
+           " SUM(CASE WHEN back = 1 AND judged = 1 THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN back = 1 AND judged = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
+           " FROM (SELECT k.*,"
+           " ROW_NUMBER() OVER (" +
+           group +
+           " ORDER BY started_at, id) AS nth,"
+           " FIRST_VALUE(judged) OVER (" +
+           group +
+           " ORDER BY started_at, id) AS first_judged,"
+           " ROW_NUMBER() OVER (" +
+           group +
+           ", judged ORDER BY started_at DESC, id DESC) AS back"
+           " FROM (SELECT " +
+           GroupKeys(level) +
+           ", result, started_at, id, judged, board FROM r)"
+           " AS k) AS f GROUP BY g_station, g_port";
+}
+
+RunCounts BoardsInOrderCounts(const SqlRow& row) {
+    RunCounts counts;
+    counts.group = {Text(row, 1), Text(row, 2)};
+    std::int64_t* const fields[] = {&counts.runs,
+                                    &counts.boards,
+                                    &counts.passed,
+                                    &counts.failed,
+                                    &counts.unusable,
+                                    &counts.interrupted,
+                                    &counts.unfinished,
+                                    &counts.boardsPassed,
+                                    &counts.firstRunsJudged,
+                                    &counts.firstRunsPassed,
+                                    &counts.secondRunsPassed,
+                                    &counts.lastRunsJudged,
+                                    &counts.lastRunsPassed};
+    for (std::size_t i = 0; i < std::size(fields); ++i) *fields[i] = Count(row, 3 + i);
+    return counts;
+}
+
+}  // namespace
+
+// The same counts from the runs themselves: each board's runs in order, in each group.
+std::vector<RunCounts> ReportQueries::boardsInOrder(ReportLevel level) {
+    std::vector<RunCounts> out;
+    for (const SqlRow& row :
+         db_.run(boardRuns("") + BoardsInOrderSelect(level) + " ORDER BY g_station, g_port",
+                 parameters())) {
+        out.push_back(BoardsInOrderCounts(row));
+    }
+    return out;
+}
+
+// The runs of the period as the CTE r, each with whether it has a verdict and its board (a run
+// without a die ID is a board of its own); `only` narrows them.
+std::string ReportQueries::boardRuns(const std::string& only) const {
+    return std::string("WITH r AS (SELECT station, port, result, started_at, id, CASE WHEN ") +
+           kJudged +
+           " THEN 1 ELSE 0 END AS judged,"
+           " COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
+           " FROM k350_runs WHERE " +
+           where() + only + ") ";
+}
+
+// The boards retested in the period (a run whose previous one at the line falls in it), read
+// run by run once for every level: the statement reads them all, and each level orders them.
+const std::vector<RunCounts>& ReportQueries::retested(ReportLevel level) {
+    if (!retested_) {
+        retested_.emplace();
+        const std::string only = " AND die_id IN (SELECT die_id FROM k350_runs WHERE " + where() +
+                                 " AND prior_line >= ?)";
+        std::vector<SqlValue> values = parameters();
         const std::vector<SqlValue> again = parameters();
         values.insert(values.end(), again.begin(), again.end());
         values.push_back(filter_.since);
+        const std::string sql = boardRuns(only) + BoardsInOrderSelect(ReportLevel::Line) +
+                                " UNION ALL " + BoardsInOrderSelect(ReportLevel::Station) +
+                                " UNION ALL " + BoardsInOrderSelect(ReportLevel::Port);
+        for (const SqlRow& row : db_.run(sql, values)) {
+            (*retested_)[std::size_t(Count(row, 0))].push_back(BoardsInOrderCounts(row));
+        }
     }
-    const std::string sql =
-        "WITH r AS (SELECT " + GroupKeys(level) + ", result, started_at, id, " + judged +
-        " AS judged, COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
-        " FROM k350_runs WHERE " +
-        where() + retested +
-        "),"
-        " f AS (SELECT r.*,"
-        " ROW_NUMBER() OVER (PARTITION BY g_station, g_port, board ORDER BY started_at, id) AS nth,"
-        " FIRST_VALUE(judged) OVER (PARTITION BY g_station, g_port, board"
-        " ORDER BY started_at, id) AS first_judged,"
-        " ROW_NUMBER() OVER (PARTITION BY g_station, g_port, board, judged"
-        " ORDER BY started_at DESC, id DESC) AS back FROM r)"
-        " SELECT g_station, g_port, COUNT(*), COUNT(DISTINCT board),"
-        " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'unusable' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'unfinished' THEN 1 ELSE 0 END),"
-        " COUNT(DISTINCT CASE WHEN result = 'passed' THEN board END),"
-        " SUM(CASE WHEN nth = 1 AND judged = 1 THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END),"
-        " COUNT(DISTINCT CASE WHEN nth <= 2 AND first_judged = 1 AND result = 'passed'"
-        " THEN board END),"
-        " SUM(CASE WHEN back = 1 AND judged = 1 THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN back = 1 AND judged = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
-        " FROM f GROUP BY g_station, g_port ORDER BY g_station, g_port";
-    std::vector<RunCounts> out;
-    for (const SqlRow& row : db_.run(sql, values)) {
-        RunCounts counts;
-        counts.group = GroupOf(row);
-        counts.runs = Count(row, 2);
-        counts.boards = Count(row, 3);
-        counts.passed = Count(row, 4);
-        counts.failed = Count(row, 5);
-        counts.unusable = Count(row, 6);
-        counts.interrupted = Count(row, 7);
-        counts.unfinished = Count(row, 8);
-        counts.boardsPassed = Count(row, 9);
-        counts.firstRunsJudged = Count(row, 10);
-        counts.firstRunsPassed = Count(row, 11);
-        counts.secondRunsPassed = Count(row, 12);
-        counts.lastRunsJudged = Count(row, 13);
-        counts.lastRunsPassed = Count(row, 14);
-        out.push_back(counts);
-    }
-    return out;
+    return (*retested_)[std::size_t(level)];
 }
 
 std::vector<TimeCount> ReportQueries::boardTimes() {

@@ -2,6 +2,7 @@
 // SQL, so a year of runs never crosses the connection. Only reads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -121,9 +122,11 @@ private:
     // with (one recipe on the line) excludes no run, so the figures answer for it as well.
     bool countsFromPriors();
     bool recipeOfEveryRun();
-    // Each board's runs in order, in each group, of every board or only of those with more than
-    // one run in the period: first, second and last runs judged and passed.
-    std::vector<RunCounts> boardsInOrder(ReportLevel level, bool onlyRetested);
+    // Each board's runs in order, in each group: first, second and last runs judged and passed.
+    std::vector<RunCounts> boardsInOrder(ReportLevel level);
+    std::string boardRuns(const std::string& only) const;
+    // The same of the boards with more than one run in the period, at a level.
+    const std::vector<RunCounts>& retested(ReportLevel level);
     void addRetests(std::vector<RunCounts>& counts, ReportLevel level);
     const std::vector<SqlRow>& portCounts();
     std::vector<std::pair<std::string, std::string>> ports();
@@ -147,6 +150,7 @@ private:
     bool wide_ = false;  // the period holds much of the store
     std::optional<bool> countsFromPriors_;
     std::optional<std::vector<SqlRow>> portCounts_;
+    std::optional<std::array<std::vector<RunCounts>, 3>> retested_;  // by ReportLevel
     std::vector<DamagedRun> damaged_;
     std::string withoutReference_;  // the condition that leaves reference boards' runs out
     bool knowsOrigin_ = false;      // the store keeps lots, versions (schema 8 on)
