@@ -55,7 +55,10 @@ std::vector<ReferenceBoard> ReferenceBoards(SqlConnection& db) {
 // few, found by the index of die IDs.
 std::string WithoutReferenceRuns(SqlConnection& db) {
     if (!AnyMarked(db)) return {};
-    return " AND id NOT IN (SELECT id FROM k350_runs WHERE die_id IN"
+    // A unary plus keeps SQLite from choosing the runs' order by id for this condition.
+    const std::string id = db.dialect() == SqlDialect::Sqlite ? "+id" : "id";
+    return " AND " + id +
+           " NOT IN (SELECT id FROM k350_runs WHERE die_id IN"
            " (SELECT die_id FROM k350_reference_boards))";
 }
 

@@ -125,7 +125,7 @@ std::string ReportQueries::originConditions() const {
 }
 
 // The steps' rows name their run but not its board or origin: those are looked up by the run.
-std::string ReportQueries::stepsWhere() const {
+std::string ReportQueries::stepsWhere(bool ofReferenceRuns) const {
     const std::string time = wide_ ? unindexed("started_at") : "started_at";
     std::string sql = time + " >= ? AND " + time + " < ?";
     if (!filter_.station.empty()) sql += " AND station = ?";
@@ -134,9 +134,9 @@ std::string ReportQueries::stepsWhere() const {
     if (filter_.byOrigin()) {
         sql += " AND run_id IN (SELECT id FROM k350_runs WHERE 1 = 1" + originConditions() + ")";
     }
-    if (!withoutReference_.empty()) {
+    if (ofReferenceRuns) {
         sql +=
-            " AND run_id NOT IN (SELECT id FROM k350_runs WHERE die_id IN"
+            " AND run_id IN (SELECT id FROM k350_runs WHERE die_id IN"
             " (SELECT die_id FROM k350_reference_boards))";
     }
     return sql;
@@ -304,6 +304,23 @@ RunCounts BoardsInOrderCounts(const SqlRow& row) {
     return counts;
 }
 
+// Adds the counts of other boards of a group to the group's, or the group.
+void AddBoards(std::vector<RunCounts>& groups, const RunCounts& more) {
+    const auto group = std::find_if(groups.begin(), groups.end(),
+                                    [&](const RunCounts& g) { return g.group == more.group; });
+    if (group == groups.end()) {
+        groups.push_back(more);
+        return;
+    }
+    for (auto field :
+         {&RunCounts::runs, &RunCounts::boards, &RunCounts::passed, &RunCounts::failed,
+          &RunCounts::unusable, &RunCounts::interrupted, &RunCounts::unfinished,
+          &RunCounts::boardsPassed, &RunCounts::firstRunsJudged, &RunCounts::firstRunsPassed,
+          &RunCounts::secondRunsPassed, &RunCounts::lastRunsJudged, &RunCounts::lastRunsPassed}) {
+        (*group).*field += more.*field;
+    }
+}
+
 }  // namespace
 
 // The same counts from the runs themselves: each board's runs in order, in each group.
@@ -329,21 +346,32 @@ std::string ReportQueries::boardRuns(const std::string& only) const {
 }
 
 // The boards retested in the period (a run whose previous one at the line falls in it), read
-// run by run once for every level: the statement reads them all, and each level orders them.
+// run by run once for every level. Their die IDs first, then their runs by the index of die IDs
+// in slices, so that each database looks up a board's runs rather than choosing a plan of its
+// own over the whole store; a board's runs are all in one slice, so slices add up.
 const std::vector<RunCounts>& ReportQueries::retested(ReportLevel level) {
-    if (!retested_) {
-        retested_.emplace();
-        const std::string only = " AND die_id IN (SELECT die_id FROM k350_runs WHERE " + where() +
-                                 " AND prior_line >= ?)";
-        std::vector<SqlValue> values = parameters();
-        const std::vector<SqlValue> again = parameters();
-        values.insert(values.end(), again.begin(), again.end());
-        values.push_back(filter_.since);
-        const std::string sql = boardRuns(only) + BoardsInOrderSelect(ReportLevel::Line) +
-                                " UNION ALL " + BoardsInOrderSelect(ReportLevel::Station) +
-                                " UNION ALL " + BoardsInOrderSelect(ReportLevel::Port);
-        for (const SqlRow& row : db_.run(sql, values)) {
-            (*retested_)[std::size_t(Count(row, 0))].push_back(BoardsInOrderCounts(row));
+    if (retested_) return (*retested_)[std::size_t(level)];
+    retested_.emplace();
+    std::vector<SqlValue> values = parameters();
+    values.push_back(filter_.since);
+    const auto boards = db_.run("SELECT DISTINCT die_id FROM k350_runs WHERE " + where() +
+                                    " AND prior_line >= ? AND die_id <> ''",
+                                values);
+    constexpr std::size_t kSlice = 500;
+    for (std::size_t first = 0; first < boards.size(); first += kSlice) {
+        const std::size_t end = std::min(boards.size(), first + kSlice);
+        std::vector<SqlValue> slice = parameters();
+        std::string marks;
+        for (std::size_t i = first; i < end; ++i) {
+            marks += i == first ? "?" : ", ?";
+            slice.push_back(boards[i].at(0));
+        }
+        const std::string sql = boardRuns(" AND die_id IN (" + marks + ")") +
+                                BoardsInOrderSelect(ReportLevel::Line) + " UNION ALL " +
+                                BoardsInOrderSelect(ReportLevel::Station) + " UNION ALL " +
+                                BoardsInOrderSelect(ReportLevel::Port);
+        for (const SqlRow& row : db_.run(sql, slice)) {
+            AddBoards((*retested_)[std::size_t(Count(row, 0))], BoardsInOrderCounts(row));
         }
     }
     return (*retested_)[std::size_t(level)];
@@ -370,16 +398,33 @@ std::vector<TimeCount> ReportQueries::stepTimes() {
                                            : "(" + RunFigures::StepRows(dialect_) +
                                                  " WHERE steps IS NOT NULL" +
                                                  WithoutDamaged(damaged_) + ") AS s";
-    const std::string sql = "SELECT " + GroupKeys(ReportLevel::Port) +
-                            ", step, ok, seconds, COUNT(*) FROM " + steps + " WHERE " +
-                            stepsWhere() + " GROUP BY g_station, g_port, step, ok, seconds";
-    std::vector<TimeCount> out;
-    for (const SqlRow& row : db_.run(sql, parameters())) {
-        // A step without its times (-1) counts, but not towards the percentiles.
-        out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
-                       Seconds(row, 4).value_or(-1), Count(row, 5)});
+    const auto counted = [&](bool ofReferenceRuns) {
+        const std::string sql = "SELECT " + GroupKeys(ReportLevel::Port) +
+                                ", step, ok, seconds, COUNT(*) FROM " + steps + " WHERE " +
+                                stepsWhere(ofReferenceRuns) +
+                                " GROUP BY g_station, g_port, step, ok, seconds";
+        std::vector<TimeCount> out;
+        for (const SqlRow& row : db_.run(sql, parameters())) {
+            // A step without its times (-1) counts, but not towards the percentiles.
+            out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
+                           Seconds(row, 4).value_or(-1), Count(row, 5)});
+        }
+        return out;
+    };
+    if (withoutReference_.empty()) return counted(false);
+    // The index of the steps' times has no run id: a year of steps looked up one by one would
+    // take seconds. The reference boards' few steps are counted apart and taken away.
+    std::vector<TimeCount> all = counted(false);
+    for (const TimeCount& reference : counted(true)) {
+        for (TimeCount& count : all) {
+            if (count.group == reference.group && count.step == reference.step &&
+                count.ok == reference.ok && count.seconds == reference.seconds) {
+                count.count -= reference.count;
+            }
+        }
     }
-    return out;
+    std::erase_if(all, [](const TimeCount& count) { return count.count <= 0; });
+    return all;
 }
 
 std::vector<FailureCount> ReportQueries::failures(ReportLevel level) {

@@ -135,7 +135,8 @@ private:
     // The same, reference boards' runs included.
     std::string conditions(bool byRecipe = true) const;
     std::string originConditions() const;  // the lot, image and version asked for
-    std::string stepsWhere() const;        // the filter over the steps' rows
+    // The filter over the steps' rows, all of them or only the reference boards'.
+    std::string stepsWhere(bool ofReferenceRuns) const;
     // A unary plus keeps SQLite from choosing an index by this column; the result is the same.
     // A wide period is best read from the indexes in group order, a narrow one by start time.
     std::string unindexed(const std::string& column) const;
