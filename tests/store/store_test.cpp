@@ -315,8 +315,8 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
 TEST_P(StoreTest, ARunKeepsWhereItsBoardCameFrom) {
     {
         const auto db = Connect(location, StoreAccess::Write);
-        MakeOlderStore(*db, 7);
-        AddOlderBoard(*db, 7, "0x01", 41);
+        MakeOlderStore(*db, 8);
+        AddOlderBoard(*db, 8, "0x01", 41);
         AddOlderRun(*db, "0x01", "0041");
     }
     const auto older = OpenRunStore(location, StoreAccess::Read)->history({});
