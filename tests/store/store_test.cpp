@@ -289,11 +289,10 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
         {
             const auto db = Connect(location, StoreAccess::Write);
             if (version > 1) {
-                for (const char* table :
-                     {"k350_reference_boards", "k350_step_tally", "k350_run_tally",
-                      "k350_live_ports", "k350_live_benches", "k350_live_clock",
-                      "k350_measurements", "k350_run_steps", "k350_runs", "k350_boards",
-                      "k350_schema"}) {
+                for (const char* table : {"k350_reference_boards", "k350_step_tally",
+                                          "k350_run_tally", "k350_live_ports", "k350_live_benches",
+                                          "k350_live_clock", "k350_measurements", "k350_run_steps",
+                                          "k350_runs", "k350_boards", "k350_schema"}) {
                     db->run(std::string("DROP TABLE ") + table);
                 }
             }
@@ -315,8 +314,8 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
 TEST_P(StoreTest, ARunKeepsWhereItsBoardCameFrom) {
     {
         const auto db = Connect(location, StoreAccess::Write);
-        MakeOlderStore(*db, 8);
-        AddOlderBoard(*db, 8, "0x01", 41);
+        MakeOlderStore(*db, 9);
+        AddOlderBoard(*db, 9, "0x01", 41);
         AddOlderRun(*db, "0x01", "0041");
     }
     const auto older = OpenRunStore(location, StoreAccess::Read)->history({});
