@@ -135,6 +135,10 @@ void stationOptions(CLI::App& command, Options& options) {
         });
     addSetting(command, "--store", options,
                [](StationSettings& s, const std::string& location) { s.store = location; });
+    addSetting(command, "--operator", options,
+               [](StationSettings& s, const std::string& name) { s.operatorName = name; });
+    addSetting(command, "--lot", options,
+               [](StationSettings& s, const std::string& lot) { s.lot = lot; });
     addSetting(command, "--store-retry", StationRange::StoreRetrySeconds, options,
                [](StationSettings& s, double value) { s.storeRetrySeconds = value; });
     addSetting(command, "--max-run", StationRange::MaxRunSeconds, options,
@@ -174,9 +178,18 @@ void reportOptions(CLI::App& command, Options& options) {
     command.add_option("--station", options.stationName);
     command.add_option("--port", options.port);
     text(command, "--recipe", options.recipe);
+    command.add_option("--lot", options.lot);
+    command.add_option("--image", options.image);
+    command.add_option("--program-version", options.programVersion);
     text(command, "--html", options.html);
     addFlag(command, "--measurements", options.measurements);
     alertOptions(command, options);
+}
+
+void referenceOptions(CLI::App& command, Options& options) {
+    text(command, "--kind", options.referenceKind);
+    text(command, "--note", options.referenceNote);
+    text(command, "--store", options.store);
 }
 
 void serveOptions(CLI::App& command, Options& options) {
@@ -297,7 +310,7 @@ atomically: FILE itself, or OUT with -o.
      "station [--recipe FILE] [--image IMAGE] [--verify] [--poll] [--reference FILE] "
      "[--description TEXT] [--soak S] [--max-erroneous P] [--max-lost P] [--max-jitter MS] "
      "[--limit NAME.KEY=VALUE] [--store STORE] [--store-retry S] [--max-run S] [--sync] "
-     "[--reprocess] [--boards N] "
+     "[--reprocess] [--boards N] [--operator NAME] [--lot TEXT] "
      "[--alert-failures N] [--alert-of N] [--on-pass CMD] [--on-fail CMD] [--hook-timeout S]",
      "the production sequence on every board plugged in",
      R"(Usage: k350ctl station [--recipe FILE] [options] [--code CODE] [--json]
@@ -352,6 +365,10 @@ station may write, and written to the store at the next start, or with --sync,
 which only does that and ends (status 4 while runs are left, or when a damaged
 journal line was put aside). A run kept neither in the store nor in a journal
 stops the station: no new board, exit status 5.
+Each run also records where its board came from: this k350ctl's version,
+the operator (--operator NAME, else K350_OPERATOR), the lot (--lot TEXT, else
+the recipe's lot; each UTF-8 without control characters, at most 64
+characters, or exit status 2) and the SHA-256 of the recipe file.
 )",
      0, false, stationOptions, StationCommand, false},
     {"history",
@@ -372,11 +389,13 @@ is opened read-only and never created or upgraded.
      0, false, historyOptions, HistoryCommand, false},
     {"report",
      "report [--since TIME] [--until TIME] [--station HOST] [--port PORT] [--recipe NAME] "
+     "[--lot TEXT] [--image SHA256] [--program-version V] "
      "[--csv | --html FILE | --measurements] [--alert-failures N] [--alert-of N] "
      "[--store STORE]",
      "the line's yield, times and failures by station and port",
      R"(Usage: k350ctl report [--since TIME] [--until TIME] [--station HOST] [--port PORT]
-                      [--recipe NAME] [--json | --csv | --html FILE] [--store STORE]
+                      [--recipe NAME] [--lot TEXT] [--image SHA256] [--program-version V]
+                      [--json | --csv | --html FILE] [--store STORE]
 
 Counts the runs the station recorded in a period (default today; TIME is
 YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] in local time, or UTC ending in Z; a date
@@ -394,9 +413,33 @@ print (- for standard output). Each measurement's capability (count, mean,
 sigma within and overall, limits, Cpk, Ppk, marginal and failed), weakest
 first, with a control chart and a histogram on the page, and the ports whose
 series drift. --measurements prints every run's measurements as CSV rows.
+--lot, --image (the image's SHA-256 or its start) and --program-version (of
+the k350ctl that ran the board) count only the runs they name. Second-pass
+yield: the boards that passed by their second run; last-pass: those whose
+latest run passed. Reference boards (see reference) are in none of the
+figures and are listed apart with their runs.
 Only reads the store.
 )",
      0, false, reportOptions, ReportCommand, false},
+    {"reference",
+     "reference mark DIE_ID --kind golden|known-bad [--note TEXT] | unmark DIE_ID | list "
+     "[--store STORE]",
+     "the line's golden and known-bad boards, kept out of the report's figures",
+     R"(Usage: k350ctl reference mark DIE_ID --kind golden|known-bad [--note TEXT]
+       k350ctl reference unmark DIE_ID
+       k350ctl reference list [--json]
+                       [--store STORE]
+
+Marks a board by its die ID as a reference board: a golden unit plugged in to
+check a fixture, or a known-bad sample kept to show that its fault is caught.
+The station runs it as any board; report leaves its runs out of the yields,
+the counts and the capability and lists them apart. Marking again replaces
+the kind and the note. unmark takes the mark away (exit status 1 when the
+board had none); list prints the marked boards, --json one object per board
+(die_id, kind, note, marked_at). mark and unmark make or upgrade the store as
+a station does; list only reads it.
+)",
+     1, false, referenceOptions, ReferenceCommand, true},
     {"serve", "serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME] [--stream-seconds S]",
      "the line live, the report and the metrics over HTTP",
      R"(Usage: k350ctl serve [--store STORE] [--listen ADDR:PORT] [--allow-host NAME]...

@@ -52,6 +52,7 @@ int StationCommand(const Options& options, Console& console);
 int HistoryCommand(const Options& options, Console& console);
 int ReportCommand(const Options& options, Console& console);
 int ServeCommand(const Options& options, Console& console);
+int ReferenceCommand(const Options& options, Console& console);
 
 // The whole program, given its arguments (without the program name).
 int RunK350ctl(const std::vector<std::string>& arguments, const Environment& environment);

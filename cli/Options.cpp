@@ -78,6 +78,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& argument
     program.set_help_flag();
     program.allow_extras();
     program.fallthrough();
+    // One command: a later word that names another ("reference list") is an operand.
+    program.require_subcommand(0, 1);
     DeclareCommonOptions(program, options);
     std::vector<CLI::App*> commands;
     for (const CommandDefinition& definition : CommandTable()) {

@@ -39,6 +39,10 @@ struct Options {
     // report and history (and --since, --store, --csv; report: --recipe as the recorded name)
     std::string until, stationName, port;
     std::optional<std::string> html;
+    // report: where the boards came from (--program-version: --version is k350ctl's own)
+    std::string lot, image, programVersion;
+    // reference mark: the board's kind and a note
+    std::optional<std::string> referenceKind, referenceNote;
     bool measurements = false;  // report: every run's measurements, one CSV row each
     // report: when a port counts as going bad
     std::optional<int> alertFailures, alertOf;

@@ -36,6 +36,15 @@ int WritePage(const std::string& path, const std::string& page, Console& console
     return ExitStatus::Ok;
 }
 
+// An image is named by its SHA-256 or the start of it, in hexadecimal.
+std::string ImageProblem(const std::string& image) {
+    const bool hex = image.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (hex && image.size() <= 64) return {};
+    return "--image takes an image's SHA-256 or the start of it (up to 64 hexadecimal digits), "
+           "not " +
+           Quoted(image);
+}
+
 }  // namespace
 
 int ReportCommand(const Options& options, Console& console) {
@@ -55,8 +64,17 @@ int ReportCommand(const Options& options, Console& console) {
     const AlertRule rule{options.alertFailures.value_or(AlertRule{}.failures),
                          options.alertOf.value_or(AlertRule{}.of)};
     const std::string location = options.store.value_or(kDefaultStore);
-    const ReportFilter scope{
-        {}, {}, options.stationName, options.port, options.recipe.value_or("")};
+    if (const std::string problem = ImageProblem(options.image); !problem.empty()) {
+        return Refuse(console, problem);
+    }
+    const ReportFilter scope{{},
+                             {},
+                             options.stationName,
+                             options.port,
+                             options.recipe.value_or(""),
+                             options.lot,
+                             options.image,
+                             options.programVersion};
     if (options.measurements) {
         try {
             console.text(MeasurementsCsvAt(location, *period, scope));

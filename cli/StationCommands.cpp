@@ -297,6 +297,10 @@ int RunStationCommand(const StationArguments& arguments, Console& console) {
     }
     // The bench's name in the record; the host's name unless one host carries several benches.
     if (const char* bench = console.variable("K350_STATION"); bench && *bench) job.station = bench;
+    // The operator option, else the session's variable (a login script may set it).
+    if (const char* name = console.variable("K350_OPERATOR"); name && job.operatorName.empty()) {
+        job.operatorName = name;
+    }
     // Every run keeps the names and every report shows them: refused now, before any serial is
     // taken, rather than by the store at each board.
     if (const std::string refusal = StationNamesProblem(job); !refusal.empty()) {

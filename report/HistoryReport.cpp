@@ -26,6 +26,10 @@ const std::vector<std::string> kColumns{"id",
                                         "recipe",
                                         "image_sha256",
                                         "config_sha256",
+                                        "recipe_sha256",
+                                        "program_version",
+                                        "operator",
+                                        "lot",
                                         "started_at",
                                         "finished_at",
                                         "result",
@@ -49,6 +53,10 @@ std::vector<std::string> Values(const RunRecord& run) {
             run.recipe,
             run.imageSha256,
             run.configSha256,
+            run.recipeSha256,
+            run.programVersion,
+            run.operatorName,
+            run.lot,
             run.startedAt,
             run.finishedAt,
             run.result,
@@ -75,6 +83,8 @@ std::string TextLine(const RunRecord& run) {
     if (!run.imageSha256.empty()) line += "  image " + EscapedLine(run.imageSha256.substr(0, 12));
     if (!run.configSha256.empty())
         line += "  config " + EscapedLine(run.configSha256.substr(0, 12));
+    if (!run.lot.empty()) line += "  lot " + EscapedLine(run.lot);
+    if (!run.operatorName.empty()) line += "  operator " + EscapedLine(run.operatorName);
     if (!run.hook.empty()) {
         line += "  hook " + EscapedLine(run.hook) + ": " + EscapedLine(run.hookStatus);
     }

@@ -159,8 +159,8 @@ std::string GroupTitle(const GroupName& name) {
 std::string TableHeader(const char* first) {
     return Left(first, 16) + Right("RUNS", 6) + Right("BOARDS", 7) + Right("PASS", 6) +
            Right("FAIL", 5) + Right("UNUS", 5) + Right("INT", 4) + Right("RETEST", 7) +
-           Right("FPY", 8) + Right("YIELD", 8) + Right("MEDIAN", 8) + Right("P95", 8) +
-           Right("PER H", 7) + "\n";
+           Right("FPY", 8) + Right("SPY", 8) + Right("LPY", 8) + Right("YIELD", 8) +
+           Right("MEDIAN", 8) + Right("P95", 8) + Right("PER H", 7) + "\n";
 }
 
 std::string TableRow(const GroupFigures& group) {
@@ -170,6 +170,7 @@ std::string TableRow(const GroupFigures& group) {
            Right(number(c.boards), 7) + Right(number(c.passed), 6) + Right(number(c.failed), 5) +
            Right(number(c.unusable), 5) + Right(number(c.interrupted + c.unfinished), 4) +
            Right(number(group.retests()), 7) + Right(Percent(group.firstPassYield()), 8) +
+           Right(Percent(group.secondPassYield()), 8) + Right(Percent(group.lastPassYield()), 8) +
            Right(Percent(group.yield()), 8) + Right(SecondsText(group.boardTime.median), 8) +
            Right(SecondsText(group.boardTime.p95), 8) +
            Right(group.perHour() ? ReportFigure("%.1f", *group.perHour()) : "-", 7) +
@@ -239,6 +240,8 @@ Json GroupJson(const GroupFigures& group) {
     json["boards_passed"] = c.boardsPassed;
     json["yield"] = Nullable(group.yield());
     json["first_pass_yield"] = Nullable(group.firstPassYield());
+    json["second_pass_yield"] = Nullable(group.secondPassYield());
+    json["last_pass_yield"] = Nullable(group.lastPassYield());
     json["retests"] = group.retests();
     json["board_median_s"] = Nullable(group.boardTime.median);
     json["board_p95_s"] = Nullable(group.boardTime.p95);
@@ -276,6 +279,20 @@ Json GroupJson(const GroupFigures& group) {
     return json;
 }
 
+// Golden and known-bad boards, apart from the line's figures.
+std::string ReferenceText(const std::vector<ReferenceCount>& boards) {
+    if (boards.empty()) return {};
+    std::string text = "\nREFERENCE BOARDS, not in the figures above\n" + Left("DIE ID", 20) +
+                       Left("KIND", 10) + Right("RUNS", 6) + Right("PASS", 6) + Right("FAIL", 6) +
+                       "\n";
+    for (const ReferenceCount& board : boards) {
+        text += Left(EscapedLine(board.dieId), 20) + Left(board.kind, 10) +
+                Right(std::to_string(board.runs), 6) + Right(std::to_string(board.passed), 6) +
+                Right(std::to_string(board.failed), 6) + "\n";
+    }
+    return text;
+}
+
 std::string CsvNumber(const std::optional<double>& value) {
     return value ? ReportFigure("%.4f", *value) : "";
 }
@@ -294,6 +311,14 @@ std::string ReportPercent(const std::optional<double>& share, const char* none) 
 
 std::string ReportSeconds(const std::optional<double>& seconds, const char* none) {
     return seconds ? ReportFigure("%.1f s", *seconds) : none;
+}
+
+std::optional<double> GroupFigures::secondPassYield() const {
+    return Share(counts.secondRunsPassed, counts.firstRunsJudged);
+}
+
+std::optional<double> GroupFigures::lastPassYield() const {
+    return Share(counts.lastRunsPassed, counts.lastRunsJudged);
 }
 
 std::optional<double> GroupFigures::yield() const {
@@ -334,6 +359,7 @@ LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,
     report.ports = ReadLevel(queries, ReportLevel::Port, rows);
     MarkSuspects(queries, rule, report.ports);
     report.leftOut = queries.damagedRuns();
+    report.referenceBoards = queries.referenceBoards();
     return report;
 }
 
@@ -355,7 +381,9 @@ std::string LocalHour(const std::string& utcHour) {
 
 std::string LineReportText(const LineReport& report) {
     std::string text = "K-350 line report, " + EscapedLine(report.periodText) + "\n\n";
-    if (report.line.counts.runs == 0) return text + "No runs in this period.\n";
+    if (report.line.counts.runs == 0) {
+        return text + "No runs in this period.\n" + ReferenceText(report.referenceBoards);
+    }
     text += TableHeader("") + TableRow(report.line);
     text += "\n" + TableHeader("STATION");
     for (const GroupFigures& station : report.stations) text += TableRow(station);
@@ -377,10 +405,13 @@ std::string LineReportText(const LineReport& report) {
     if (const std::string capability = CapabilityText(report.measured); !capability.empty()) {
         text += "\n" + capability;
     }
+    text += ReferenceText(report.referenceBoards);
     text +=
         "\nUNUS: unusable. INT: interrupted or unfinished. RETEST: runs after a board's "
-        "first.\nFPY: first-pass yield, the boards whose first run passed. YIELD: the boards "
-        "that passed at all.\nMEDIAN, P95: a passed board's time. PER H: boards ended per hour "
+        "first.\nFPY: first-pass yield, the boards whose first run passed. SPY: second-pass, "
+        "passed by their second run. LPY: last-pass, the boards whose latest run passed. YIELD: "
+        "the boards that passed at all.\nMEDIAN, P95: a passed board's time. PER H: boards ended "
+        "per hour "
         "worked.\n";
     return text;
 }
@@ -392,6 +423,9 @@ std::string LineReportJson(const LineReport& report) {
     json["station"] = Nullable(report.filter.station);
     json["port"] = Nullable(report.filter.port);
     json["recipe"] = Nullable(report.filter.recipe);
+    json["lot"] = Nullable(report.filter.lot);
+    json["image"] = Nullable(report.filter.image);
+    json["version"] = Nullable(report.filter.version);
     json["alert_failures"] = report.rule.failures;
     json["alert_of"] = report.rule.of;
     json["line"] = GroupJson(report.line);
@@ -412,6 +446,15 @@ std::string LineReportJson(const LineReport& report) {
     json["ports"] = ports;
     json["suspects"] = suspects;
     json["capability"] = CapabilityJson(report.measured);
+    Json reference = Json::array();
+    for (const ReferenceCount& board : report.referenceBoards) {
+        reference.push_back({{"die_id", board.dieId},
+                             {"kind", board.kind},
+                             {"runs", board.runs},
+                             {"passed", board.passed},
+                             {"failed", board.failed}});
+    }
+    json["reference_boards"] = reference;
     json["drifts"] = DriftJson(report.measured);
     return JsonText(json) + "\n";
 }
@@ -419,7 +462,8 @@ std::string LineReportJson(const LineReport& report) {
 std::string LineReportCsv(const LineReport& report) {
     std::string csv =
         "level,station,port,runs,boards,passed,failed,unusable,interrupted,unfinished,"
-        "boards_passed,yield,first_pass_yield,retests,board_median_s,board_p95_s,per_hour,"
+        "boards_passed,yield,first_pass_yield,second_pass_yield,last_pass_yield,retests,board_"
+        "median_s,board_p95_s,per_hour,"
         "top_failed_step,suspect\n";
     const auto row = [&](const char* level, const GroupFigures& group) {
         const RunCounts& c = group.counts;
@@ -430,6 +474,7 @@ std::string LineReportCsv(const LineReport& report) {
             line += "," + std::to_string(n);
         }
         line += "," + CsvNumber(group.yield()) + "," + CsvNumber(group.firstPassYield()) + "," +
+                CsvNumber(group.secondPassYield()) + "," + CsvNumber(group.lastPassYield()) + "," +
                 std::to_string(group.retests()) + "," + CsvNumber(group.boardTime.median) + "," +
                 CsvNumber(group.boardTime.p95) + "," + CsvNumber(group.perHour()) + "," +
                 CsvField(group.topFailedStep()) + "," + (group.suspect ? "yes" : "") + "\n";
@@ -440,5 +485,14 @@ std::string LineReportCsv(const LineReport& report) {
     for (const GroupFigures& port : report.ports) row("port", port);
     // The measurements' capability as a table of its own after a blank line, when there are any.
     if (!report.measured.capability.empty()) csv += "\n" + CapabilityCsv(report.measured);
+    // The reference boards likewise: their runs are in no row above.
+    if (!report.referenceBoards.empty()) {
+        csv += "\nreference_die_id,kind,runs,passed,failed\n";
+        for (const ReferenceCount& board : report.referenceBoards) {
+            csv += CsvField(board.dieId) + "," + CsvField(board.kind) + "," +
+                   std::to_string(board.runs) + "," + std::to_string(board.passed) + "," +
+                   std::to_string(board.failed) + "\n";
+        }
+    }
     return csv;
 }

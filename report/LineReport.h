@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "report/CapabilityReport.h"
-#include "store/ReportQueries.h"
 #include "store/PortAlertRule.h"
+#include "store/ReportQueries.h"
 
 // The figures of one group: the whole line, a station or a port.
 struct GroupFigures {
@@ -21,10 +21,12 @@ struct GroupFigures {
     std::optional<PortAlert> suspect;    // a port going bad
 
     std::int64_t retests() const { return counts.runs - counts.boards; }
-    std::optional<double> yield() const;           // boards that passed, of those seen
-    std::optional<double> firstPassYield() const;  // first runs that passed, of those judged
-    std::optional<double> perHour() const;         // runs ended per hour with any
-    std::string topFailedStep() const;             // the step that failed most; "" for none
+    std::optional<double> yield() const;            // boards that passed, of those seen
+    std::optional<double> firstPassYield() const;   // first runs that passed, of those judged
+    std::optional<double> secondPassYield() const;  // of the same boards, passed by the second
+    std::optional<double> lastPassYield() const;    // latest verdicts that passed, of boards judged
+    std::optional<double> perHour() const;          // runs ended per hour with any
+    std::string topFailedStep() const;              // the step that failed most; "" for none
 };
 
 struct LineReport {
@@ -35,6 +37,8 @@ struct LineReport {
     std::vector<GroupFigures> stations, ports;
     std::vector<DamagedRun> leftOut;  // damaged runs, out of the times and steps
     CapabilityFigures measured;       // each measurement's capability, and the ports that drift
+    // Golden and known-bad boards: their runs are in none of the figures above.
+    std::vector<ReferenceCount> referenceBoards;
 };
 
 LineReport ReadLineReport(ReportQueries& queries, const ReportFilter& filter,

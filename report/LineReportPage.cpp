@@ -250,6 +250,7 @@ std::string GroupTable(const std::vector<GroupFigures>& groups, const char* firs
     std::string html = std::string("<table><tr><th>") + first +
                        "</th><th>Runs</th><th>Boards</th><th>Passed</th><th>Failed</th>"
                        "<th>Unusable</th><th>Interrupted</th><th>Retests</th><th>First-pass "
+                       "yield</th><th>Second-pass yield</th><th>Last-pass "
                        "yield</th><th>Yield</th><th>Median</th><th>95 %</th><th>Per hour</th>"
                        "</tr>";
     for (const GroupFigures& group : groups) {
@@ -260,7 +261,8 @@ std::string GroupTable(const std::vector<GroupFigures>& groups, const char* firs
                                c.interrupted + c.unfinished, group.retests()}) {
             html += Cell(std::to_string(n));
         }
-        html += Cell(Percent(group.firstPassYield())) + Cell(Percent(group.yield())) +
+        html += Cell(Percent(group.firstPassYield())) + Cell(Percent(group.secondPassYield())) +
+                Cell(Percent(group.lastPassYield())) + Cell(Percent(group.yield())) +
                 Cell(SecondsText(group.boardTime.median)) + Cell(SecondsText(group.boardTime.p95)) +
                 Cell(group.perHour() ? ReportFigure("%.1f", *group.perHour()) : "–") + "</tr>";
     }
@@ -300,7 +302,25 @@ std::string Filter(const ReportFilter& filter) {
     if (!filter.station.empty()) text += " · station " + filter.station;
     if (!filter.port.empty()) text += " · port " + filter.port;
     if (!filter.recipe.empty()) text += " · recipe " + filter.recipe;
+    if (!filter.lot.empty()) text += " · lot " + filter.lot;
+    if (!filter.image.empty()) text += " · image " + filter.image;
+    if (!filter.version.empty()) text += " · k350ctl " + filter.version;
     return text;
+}
+
+// Golden and known-bad boards, whose runs are in none of the figures.
+std::string ReferenceTable(const std::vector<ReferenceCount>& boards) {
+    if (boards.empty()) return {};
+    std::string html =
+        "<h2>Reference boards</h2><p class=\"legend\">Golden units and known-bad samples; their "
+        "runs are in none of the figures above.</p><table><tr><th>Die ID</th><th>Kind</th>"
+        "<th>Runs</th><th>Passed</th><th>Failed</th></tr>";
+    for (const ReferenceCount& board : boards) {
+        html += "<tr>" + Cell(board.dieId, "text") + Cell(board.kind, "text") +
+                Cell(std::to_string(board.runs)) + Cell(std::to_string(board.passed)) +
+                Cell(std::to_string(board.failed)) + "</tr>";
+    }
+    return html + "</table>";
 }
 
 // The ports whose series drift, then each measurement, weakest first: its figures, its
@@ -379,6 +399,8 @@ std::string LineReportPage(const LineReport& report) {
     html += "<div class=\"tiles\">" + Tile(std::to_string(line.counts.boards), "boards seen") +
             Tile(std::to_string(line.counts.boardsPassed), "boards passed") +
             Tile(Percent(line.firstPassYield()), "first-pass yield") +
+            Tile(Percent(line.secondPassYield()), "second-pass yield") +
+            Tile(Percent(line.lastPassYield()), "last-pass yield") +
             Tile(std::to_string(line.retests()), "retests") +
             Tile(SecondsText(line.boardTime.median), "median time of a board") +
             Tile(line.perHour() ? ReportFigure("%.1f", *line.perHour()) : "–", "boards per hour") +
@@ -427,8 +449,10 @@ std::string LineReportPage(const LineReport& report) {
     } else {
         html += "<h2>No runs in this period</h2>";
     }
+    html += ReferenceTable(report.referenceBoards);
     html +=
-        "<footer>First-pass yield: the boards whose first run in the period passed. Yield: "
+        "<footer>First-pass yield: the boards whose first run in the period passed; second-pass: "
+        "passed by their second run; last-pass: the boards whose latest run passed. Yield: "
         "the boards that passed at all. Times are a passed board's (median and 95th "
         "percentile). Made by k350ctl report " K350_VERSION ".</footer>";
     return html + "</main></body></html>\n";

@@ -101,10 +101,16 @@ HttpReply LineServer::report(const HttpRequest& request, bool json) {
                              kTimeBoundForms);
     }
     try {
-        const LineReport report = ReadLineReportAt(
-            settings_.store, *period,
-            {{}, {}, Query(request, "station"), Query(request, "port"), Query(request, "recipe")},
-            AlertRule{});
+        const LineReport report = ReadLineReportAt(settings_.store, *period,
+                                                   {{},
+                                                    {},
+                                                    Query(request, "station"),
+                                                    Query(request, "port"),
+                                                    Query(request, "recipe"),
+                                                    Query(request, "lot"),
+                                                    Query(request, "image"),
+                                                    Query(request, "version")},
+                                                   AlertRule{});
         if (json) return Json(RenderedLineReport(report, ReportFormat::Json));
         return {200, "text/html; charset=utf-8", RenderedLineReport(report, ReportFormat::Html),
                 kPageHeaders};

@@ -205,6 +205,10 @@ std::vector<std::string> HookEnvironment(const RunRecord& run) {
         {"K350_ERROR", run.error},
         {"K350_IMAGE_SHA256", run.imageSha256},
         {"K350_CONFIG_SHA256", run.configSha256},
+        {"K350_RECIPE_SHA256", run.recipeSha256},
+        {"K350_PROGRAM_VERSION", run.programVersion},
+        {"K350_OPERATOR", run.operatorName},
+        {"K350_LOT", run.lot},
     };
     for (const auto& [name, value] : fields) {
         const std::string prefix = std::string(name) + "=";  // clang 14 captures no binding

@@ -15,6 +15,7 @@
 #include "station/BoardsInProgress.h"
 #include "station/LivePublisher.h"
 #include "station/ServiceNotify.h"
+#include "station/StationRecipe.h"
 #include "station/StationSequence.h"
 #include "store/RetryingRunStore.h"
 #include "store/RunJournal.h"
@@ -98,6 +99,7 @@ void RecordUnreturnedBoots(const StationJob& job, Clock& clock, BoardsInProgress
         run.station = job.station;
         run.port = boot.port;
         run.recipe = job.recipe;
+        SetRunOrigin(run, job);
         run.imageSha256 = job.imageSha256;
         run.startedAt = boot.started;
         run.finishedAt = UtcNow();

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "config/ConfigFile.h"
@@ -132,19 +134,25 @@ StationSettings LoadStationRecipe(const std::string& path) {
     if (!std::filesystem::is_regular_file(path)) {
         throw RecipeFileError("recipe " + path + " cannot be opened");
     }
+    // The bytes hashed are the bytes parsed: a recipe edited meanwhile is not recorded as another.
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (!file.good() && !file.eof()) throw RecipeFileError("recipe " + path + " cannot be read");
     toml::table root;
     try {
-        root = toml::parse_file(path);
+        root = toml::parse(bytes, path);
     } catch (const toml::parse_error& error) {
         const auto& begin = error.source().begin;
         throw RecipeError(path + ":" + std::to_string(begin.line) + ":" +
                           std::to_string(begin.column) + ": " + std::string(error.description()));
     }
     RefuseUnknown(root,
-                  {"name", "store", "firmware", "configuration", "soak", "station", "alert",
+                  {"name", "lot", "store", "firmware", "configuration", "soak", "station", "alert",
                    "hooks", "serial", "limits"},
                   "");
     StationSettings recipe;
+    recipe.recipeSha256 = Sha256Hex(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    recipe.lot = Text(root, "lot", "");
     recipe.recipe = Text(root, "name", "");
     if (recipe.recipe.empty()) recipe.recipe = std::filesystem::path(path).filename().string();
     const std::string store = Text(root, "store", "");
@@ -245,7 +253,22 @@ std::string StationNamesProblem(const StationJob& job) {
     if (const std::string problem = NameProblem(job.recipe, kRecipeNameLength); !problem.empty()) {
         return "the recipe name " + Quoted(job.recipe) + " (its name, or its file's) " + problem;
     }
+    if (const std::string problem = NameProblem(job.operatorName, kOperatorNameLength);
+        !problem.empty()) {
+        return "the operator " + Quoted(job.operatorName) + " (--operator, or K350_OPERATOR) " +
+               problem;
+    }
+    if (const std::string problem = NameProblem(job.lot, kLotLength); !problem.empty()) {
+        return "the lot " + Quoted(job.lot) + " (--lot, or the recipe's lot) " + problem;
+    }
     return {};
+}
+
+void SetRunOrigin(RunRecord& run, const StationJob& job) {
+    run.programVersion = K350_VERSION;
+    run.operatorName = job.operatorName;
+    run.lot = job.lot;
+    run.recipeSha256 = job.recipeSha256;
 }
 
 std::string ExpandedDescription(const std::string& descriptionTemplate, const std::string& serial,

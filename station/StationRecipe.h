@@ -2,6 +2,7 @@
 //
 //   name = "K-350A, line 2"            # for the record; the file's name when absent
 //   store = "postgresql://line@db/k350" # the run store; k350-line.sqlite when absent
+//   lot = "2026-W50-A"                 # the boards' lot, for the record (--lot replaces it)
 //   [firmware]
 //   image = "k350a-2.4.rom"            # relative to the recipe's folder
 //   verify = true
@@ -69,6 +70,12 @@ StationJob BuildStationJob(const StationSettings& settings);
 std::string StationNamesProblem(const StationJob& job);
 constexpr std::size_t kBenchNameLength = 64;  // a host name's own limit
 constexpr std::size_t kRecipeNameLength = 200;
+constexpr std::size_t kOperatorNameLength = 64;
+constexpr std::size_t kLotLength = 64;
+
+// Where a run's board came from, as every run of the job records it: this k350ctl's version,
+// the operator, the lot and the recipe's SHA-256.
+void SetRunOrigin(RunRecord& run, const StationJob& job);
 
 // A board's description: the template with {serial} and {die} replaced, line breaks as the
 // record stores them (CR LF).

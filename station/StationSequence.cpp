@@ -205,6 +205,7 @@ BoardOutcome StationSequence::run(const BoardLocation& location, const std::stri
     board.record.station = job_.station;
     board.record.port = board.port;
     board.record.recipe = job_.recipe;
+    SetRunOrigin(board.record, job_);
     board.record.key = NewRunKey(job_.station);
     const BoardOutcome outcome = identify(board);
     if (board.taken) boards_.release(board.record.dieId);

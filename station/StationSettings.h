@@ -8,8 +8,8 @@
 #include <string>
 
 #include "station/StationLimits.h"
-#include "store/SerialForm.h"
 #include "store/PortAlertRule.h"
+#include "store/SerialForm.h"
 
 struct SoakLimits {
     double seconds = 0;  // 0: no soak
@@ -24,6 +24,8 @@ struct HookCommands {
 
 struct StationSettings {
     std::string recipe;                    // the recipe's name, for the record
+    std::string recipeSha256;              // of the recipe file's bytes; empty without one
+    std::string operatorName, lot;         // who runs the station, the boards' lot; may be empty
     std::string store;                     // location of the run store
     std::string imagePath, referencePath;  // absolute or relative to the current folder
     std::string descriptionTemplate;       // {serial} and {die} are replaced

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "store/IndexNames.h"
+#include "store/ReferenceBoards.h"
 #include "store/RunStore.h"
 
 namespace {
@@ -185,10 +186,11 @@ std::map<std::int64_t, std::vector<Measurement>> ReadMeasurements(
 
 namespace {
 
-// The filter's conditions on the measurements' own columns (m), the recipe through its run; or
-// on the runs (r), whose index by start finds a period's runs.
-std::string PeriodWhere(const ReportFilter& filter, std::vector<SqlValue>& parameters,
-                        const std::string& table = "m") {
+// The filter's conditions on the measurements' own columns (m), the recipe and the origin through
+// the run; or on the runs (r), whose index by start finds a period's runs. Reference boards' runs
+// left out.
+std::string PeriodWhere(SqlConnection& db, const ReportFilter& filter,
+                        std::vector<SqlValue>& parameters, const std::string& table = "m") {
     std::string where = " WHERE 1 = 1";
     const auto condition = [&](const std::string& sql, const std::string& value) {
         if (value.empty()) return;
@@ -199,10 +201,19 @@ std::string PeriodWhere(const ReportFilter& filter, std::vector<SqlValue>& param
     condition(" AND " + table + ".started_at < ?", filter.until);
     condition(" AND " + table + ".station = ?", filter.station);
     condition(" AND " + table + ".port = ?", filter.port);
-    condition(table == "r" ? " AND r.recipe = ?"
-                           : " AND m.run_id IN (SELECT id FROM k350_runs WHERE recipe = ?)",
-              filter.recipe);
-    return where;
+    // A run's own column, on the runs or through the measurement's run.
+    const auto ofRun = [&](const std::string& column) {
+        return table == "r" ? " AND r." + column + " ?"
+                            : " AND m.run_id IN (SELECT id FROM k350_runs WHERE " + column + " ?)";
+    };
+    condition(ofRun("recipe ="), filter.recipe);
+    // A store older than the runs' origins holds none of a lot, image or version asked for.
+    if (filter.byOrigin() && !db.hasTable("k350_reference_boards")) return where + " AND 1 = 0";
+    condition(ofRun("lot ="), filter.lot);
+    if (!filter.image.empty())
+        condition(ofRun("image_sha256 LIKE"), ImagePrefixPattern(filter.image));
+    condition(ofRun("program_version ="), filter.version);
+    return where + WithoutReferenceRunIds(db, table == "r" ? "r.id" : "m.run_id");
 }
 
 // Stores before the moving ranges were kept with their values (read as they are, before a
@@ -218,7 +229,7 @@ std::vector<MeasurementSummary> PeriodSummaries(SqlConnection& db, const ReportF
     if (!HasMeasurements(db)) return {};
 
     std::vector<SqlValue> parameters;
-    const std::string where = PeriodWhere(filter, parameters) + " AND m.name = ?";
+    const std::string where = PeriodWhere(db, filter, parameters) + " AND m.name = ?";
     const std::string movingRange =
         HasMovingRanges(db) ? "m.moving_range" : "CAST(NULL AS DOUBLE PRECISION)";
     std::vector<MeasurementSummary> summaries;
@@ -270,7 +281,7 @@ MeasurementSeries RecentSeries(SqlConnection& db, const ReportFilter& filter,
     series.name = name;
     if (!HasMeasurements(db)) return series;
     std::vector<SqlValue> parameters;
-    const std::string where = PeriodWhere(filter, parameters);
+    const std::string where = PeriodWhere(db, filter, parameters);
     parameters.push_back(name);
     parameters.push_back(std::to_string(count));
     const auto rows = db.run(
@@ -297,7 +308,7 @@ std::vector<SqlRow> PeriodMeasurementRows(SqlConnection& db, const ReportFilter&
     if (!HasMeasurements(db)) return {};
 
     std::vector<SqlValue> parameters;
-    const std::string where = PeriodWhere(filter, parameters, "r");
+    const std::string where = PeriodWhere(db, filter, parameters, "r");
     return db.run(
         "SELECT m.run_id, r.serial, r.die_id, m.station, m.port, m.started_at, m.name, m.value,"
         " m.unit, m.low, m.high, m.outcome FROM k350_runs r"

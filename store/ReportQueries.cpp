@@ -1,11 +1,13 @@
 #include "store/ReportQueries.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <string_view>
 
 #include "store/IndexNames.h"
+#include "store/ReferenceBoards.h"
 #include "store/RunFigures.h"
 
 namespace {
@@ -86,6 +88,8 @@ constexpr std::int64_t kWideShare = 8;
 
 ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
     : db_(db), dialect_(db.dialect()), filter_(std::move(filter)) {
+    knowsOrigin_ = db_.hasTable("k350_reference_boards");
+    withoutReference_ = WithoutReferenceRuns(db_);
     keptFigures_ = db_.hasTable("k350_run_steps");
     if (!keptFigures_) damaged_ = FindDamagedRuns(db_, where(), parameters());
     if (dialect_ != SqlDialect::Sqlite || !keptFigures_) return;
@@ -97,11 +101,44 @@ ReportQueries::ReportQueries(SqlConnection& db, ReportFilter filter)
 }
 
 std::string ReportQueries::where(bool byRecipe) const {
+    return conditions(byRecipe) + withoutReference_;
+}
+
+std::string ReportQueries::conditions(bool byRecipe) const {
     const std::string time = wide_ ? unindexed("started_at") : "started_at";
     std::string sql = time + " >= ? AND " + time + " < ?";
     if (!filter_.station.empty()) sql += " AND station = ?";
     if (!filter_.port.empty()) sql += " AND port = ?";
     if (byRecipe && !filter_.recipe.empty()) sql += " AND recipe = ?";
+    return sql + originConditions();
+}
+
+std::string ReportQueries::originConditions() const {
+    if (!filter_.byOrigin()) return {};
+    // A store older than the runs' origins holds no run of any lot, image or version asked for.
+    if (!knowsOrigin_) return " AND 1 = 0";
+    std::string sql;
+    if (!filter_.lot.empty()) sql += " AND lot = ?";
+    if (!filter_.image.empty()) sql += " AND image_sha256 LIKE ?";
+    if (!filter_.version.empty()) sql += " AND program_version = ?";
+    return sql;
+}
+
+// The steps' rows name their run but not its board or origin: those are looked up by the run.
+std::string ReportQueries::stepsWhere(bool ofReferenceRuns) const {
+    const std::string time = wide_ ? unindexed("started_at") : "started_at";
+    std::string sql = time + " >= ? AND " + time + " < ?";
+    if (!filter_.station.empty()) sql += " AND station = ?";
+    if (!filter_.port.empty()) sql += " AND port = ?";
+    if (!filter_.recipe.empty()) sql += " AND recipe = ?";
+    if (filter_.byOrigin()) {
+        sql += " AND run_id IN (SELECT id FROM k350_runs WHERE 1 = 1" + originConditions() + ")";
+    }
+    if (ofReferenceRuns) {
+        sql +=
+            " AND run_id IN (SELECT id FROM k350_runs WHERE die_id IN"
+            " (SELECT die_id FROM k350_reference_boards))";
+    }
     return sql;
 }
 
@@ -110,6 +147,10 @@ std::vector<SqlValue> ReportQueries::parameters(bool byRecipe) const {
     for (const std::string* value : {&filter_.station, &filter_.port, &filter_.recipe}) {
         if (!value->empty() && (byRecipe || value != &filter_.recipe)) values.push_back(*value);
     }
+    if (!knowsOrigin_) return values;
+    if (!filter_.lot.empty()) values.push_back(filter_.lot);
+    if (!filter_.image.empty()) values.push_back(ImagePrefixPattern(filter_.image));
+    if (!filter_.version.empty()) values.push_back(filter_.version);
     return values;
 }
 
@@ -129,7 +170,7 @@ std::string ReportQueries::unindexed(const std::string& column) const {
 bool ReportQueries::countsFromPriors() {
     if (!countsFromPriors_) {
         countsFromPriors_ = keptFigures_ && (filter_.port.empty() || !filter_.station.empty()) &&
-                            (filter_.recipe.empty() || recipeOfEveryRun());
+                            !filter_.byOrigin() && (filter_.recipe.empty() || recipeOfEveryRun());
     }
     return *countsFromPriors_;
 }
@@ -144,7 +185,7 @@ bool ReportQueries::recipeOfEveryRun() {
 }
 
 std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
-    if (!countsFromPriors()) return countsOfEachBoard(level);
+    if (!countsFromPriors()) return boardsInOrder(level);
     // Within the station or port the reader chose, the line is that station or port.
     const ReportLevel narrowest = !filter_.port.empty()      ? ReportLevel::Port
                                   : !filter_.station.empty() ? ReportLevel::Station
@@ -160,7 +201,26 @@ std::vector<RunCounts> ReportQueries::counts(ReportLevel level) {
         if (added) out.push_back({.group = name});
         AddPort(out[found->second], row, boards);
     }
+    addRetests(out, level);
     return out;
+}
+
+// A board of one run in the period passed at its second run, and at its last, as it did at its
+// first. Only the boards retested in the period are read run by run, and their first runs'
+// share taken back.
+void ReportQueries::addRetests(std::vector<RunCounts>& counts, ReportLevel level) {
+    const std::vector<RunCounts>& again = retested(level);
+    for (RunCounts& group : counts) {
+        group.secondRunsPassed = group.firstRunsPassed;
+        group.lastRunsJudged = group.firstRunsJudged;
+        group.lastRunsPassed = group.firstRunsPassed;
+        const auto board = std::find_if(again.begin(), again.end(),
+                                        [&](const RunCounts& r) { return r.group == group.group; });
+        if (board == again.end()) continue;
+        group.secondRunsPassed += board->secondRunsPassed - board->firstRunsPassed;
+        group.lastRunsJudged += board->lastRunsJudged - board->firstRunsJudged;
+        group.lastRunsPassed += board->lastRunsPassed - board->firstRunsPassed;
+    }
 }
 
 // Each port's runs by result, and for each level the boards whose first run of the period (their
@@ -188,43 +248,133 @@ const std::vector<SqlRow>& ReportQueries::portCounts() {
     return *portCounts_;
 }
 
+namespace {
+
+// Each board's runs in order within each group of `level`, from the runs of the CTE r: their
+// counts by group, the level's number first.
+std::string BoardsInOrderSelect(ReportLevel level) {
+    const std::string group = "PARTITION BY g_station, g_port, board";
+    return "SELECT " + std::to_string(int(level)) +
+           ", g_station, g_port, COUNT(*), COUNT(DISTINCT board),"
+           " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'unusable' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN result = 'unfinished' THEN 1 ELSE 0 END),"
+           " COUNT(DISTINCT CASE WHEN result = 'passed' THEN board END),"
+           " SUM(CASE WHEN nth = 1 AND judged = 1 THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END),"
+           " COUNT(DISTINCT CASE WHEN nth <= 2 AND first_judged = 1 AND result = 'passed'"
+           " THEN board END),"
+           " SUM(CASE WHEN back = 1 AND judged = 1 THEN 1 ELSE 0 END),"
+           " SUM(CASE WHEN back = 1 AND judged = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
+           " FROM (SELECT k.*,"
+           " ROW_NUMBER() OVER (" +
+           group +
+           " ORDER BY started_at, id) AS nth,"
+           " FIRST_VALUE(judged) OVER (" +
+           group +
+           " ORDER BY started_at, id) AS first_judged,"
+           " ROW_NUMBER() OVER (" +
+           group +
+           ", judged ORDER BY started_at DESC, id DESC) AS back"
+           " FROM (SELECT " +
+           GroupKeys(level) +
+           ", result, started_at, id, judged, board FROM r)"
+           " AS k) AS f GROUP BY g_station, g_port";
+}
+
+RunCounts BoardsInOrderCounts(const SqlRow& row) {
+    RunCounts counts;
+    counts.group = {Text(row, 1), Text(row, 2)};
+    std::int64_t* const fields[] = {&counts.runs,
+                                    &counts.boards,
+                                    &counts.passed,
+                                    &counts.failed,
+                                    &counts.unusable,
+                                    &counts.interrupted,
+                                    &counts.unfinished,
+                                    &counts.boardsPassed,
+                                    &counts.firstRunsJudged,
+                                    &counts.firstRunsPassed,
+                                    &counts.secondRunsPassed,
+                                    &counts.lastRunsJudged,
+                                    &counts.lastRunsPassed};
+    for (std::size_t i = 0; i < std::size(fields); ++i) *fields[i] = Count(row, 3 + i);
+    return counts;
+}
+
+// Adds the counts of other boards of a group to the group's, or the group.
+void AddBoards(std::vector<RunCounts>& groups, const RunCounts& more) {
+    const auto group = std::find_if(groups.begin(), groups.end(),
+                                    [&](const RunCounts& g) { return g.group == more.group; });
+    if (group == groups.end()) {
+        groups.push_back(more);
+        return;
+    }
+    for (auto field :
+         {&RunCounts::runs, &RunCounts::boards, &RunCounts::passed, &RunCounts::failed,
+          &RunCounts::unusable, &RunCounts::interrupted, &RunCounts::unfinished,
+          &RunCounts::boardsPassed, &RunCounts::firstRunsJudged, &RunCounts::firstRunsPassed,
+          &RunCounts::secondRunsPassed, &RunCounts::lastRunsJudged, &RunCounts::lastRunsPassed}) {
+        (*group).*field += more.*field;
+    }
+}
+
+}  // namespace
+
 // The same counts from the runs themselves: each board's runs in order, in each group.
-std::vector<RunCounts> ReportQueries::countsOfEachBoard(ReportLevel level) {
-    const std::string sql =
-        "WITH r AS (SELECT GROUP_KEYS, result, started_at, id,"
-        " COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
-        " FROM k350_runs WHERE RUN_FILTER),"
-        " f AS (SELECT r.*, ROW_NUMBER() OVER"
-        " (PARTITION BY g_station, g_port, board ORDER BY started_at, id) AS nth FROM r)"
-        " SELECT g_station, g_port, COUNT(*), COUNT(DISTINCT board),"
-        " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'unusable' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN result = 'unfinished' THEN 1 ELSE 0 END),"
-        " COUNT(DISTINCT CASE WHEN result = 'passed' THEN board END),"
-        " SUM(CASE WHEN nth = 1 AND " +
-        std::string(kJudged) +
-        " THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN nth = 1 AND result = 'passed' THEN 1 ELSE 0 END)"
-        " FROM f GROUP BY g_station, g_port ORDER BY g_station, g_port";
+std::vector<RunCounts> ReportQueries::boardsInOrder(ReportLevel level) {
     std::vector<RunCounts> out;
-    for (const SqlRow& row : run(sql, level)) {
-        RunCounts counts;
-        counts.group = GroupOf(row);
-        counts.runs = Count(row, 2);
-        counts.boards = Count(row, 3);
-        counts.passed = Count(row, 4);
-        counts.failed = Count(row, 5);
-        counts.unusable = Count(row, 6);
-        counts.interrupted = Count(row, 7);
-        counts.unfinished = Count(row, 8);
-        counts.boardsPassed = Count(row, 9);
-        counts.firstRunsJudged = Count(row, 10);
-        counts.firstRunsPassed = Count(row, 11);
-        out.push_back(counts);
+    for (const SqlRow& row :
+         db_.run(boardRuns("") + BoardsInOrderSelect(level) + " ORDER BY g_station, g_port",
+                 parameters())) {
+        out.push_back(BoardsInOrderCounts(row));
     }
     return out;
+}
+
+// The runs of the period as the CTE r, each with whether it has a verdict and its board (a run
+// without a die ID is a board of its own); `only` narrows them.
+std::string ReportQueries::boardRuns(const std::string& only) const {
+    return std::string("WITH r AS (SELECT station, port, result, started_at, id, CASE WHEN ") +
+           kJudged +
+           " THEN 1 ELSE 0 END AS judged,"
+           " COALESCE(NULLIF(die_id, ''), 'run ' || CAST(id AS TEXT)) AS board"
+           " FROM k350_runs WHERE " +
+           where() + only + ") ";
+}
+
+// The boards retested in the period (a run whose previous one at the line falls in it), read
+// run by run once for every level. Their die IDs first, then their runs by the index of die IDs
+// in slices, so that each database looks up a board's runs rather than choosing a plan of its
+// own over the whole store; a board's runs are all in one slice, so slices add up.
+const std::vector<RunCounts>& ReportQueries::retested(ReportLevel level) {
+    if (retested_) return (*retested_)[std::size_t(level)];
+    retested_.emplace();
+    std::vector<SqlValue> values = parameters();
+    values.push_back(filter_.since);
+    const auto boards = db_.run("SELECT DISTINCT die_id FROM k350_runs WHERE " + where() +
+                                    " AND prior_line >= ? AND die_id <> ''",
+                                values);
+    constexpr std::size_t kSlice = 500;
+    for (std::size_t first = 0; first < boards.size(); first += kSlice) {
+        const std::size_t end = std::min(boards.size(), first + kSlice);
+        std::vector<SqlValue> slice = parameters();
+        std::string marks;
+        for (std::size_t i = first; i < end; ++i) {
+            marks += i == first ? "?" : ", ?";
+            slice.push_back(boards[i].at(0));
+        }
+        const std::string sql = boardRuns(" AND die_id IN (" + marks + ")") +
+                                BoardsInOrderSelect(ReportLevel::Line) + " UNION ALL " +
+                                BoardsInOrderSelect(ReportLevel::Station) + " UNION ALL " +
+                                BoardsInOrderSelect(ReportLevel::Port);
+        for (const SqlRow& row : db_.run(sql, slice)) {
+            AddBoards((*retested_)[std::size_t(Count(row, 0))], BoardsInOrderCounts(row));
+        }
+    }
+    return (*retested_)[std::size_t(level)];
 }
 
 std::vector<TimeCount> ReportQueries::boardTimes() {
@@ -248,15 +398,33 @@ std::vector<TimeCount> ReportQueries::stepTimes() {
                                            : "(" + RunFigures::StepRows(dialect_) +
                                                  " WHERE steps IS NOT NULL" +
                                                  WithoutDamaged(damaged_) + ") AS s";
-    const std::string sql = "SELECT GROUP_KEYS, step, ok, seconds, COUNT(*) FROM " + steps +
-                            " WHERE RUN_FILTER GROUP BY g_station, g_port, step, ok, seconds";
-    std::vector<TimeCount> out;
-    for (const SqlRow& row : run(sql, ReportLevel::Port)) {
-        // A step without its times (-1) counts, but not towards the percentiles.
-        out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
-                       Seconds(row, 4).value_or(-1), Count(row, 5)});
+    const auto counted = [&](bool ofReferenceRuns) {
+        const std::string sql = "SELECT " + GroupKeys(ReportLevel::Port) +
+                                ", step, ok, seconds, COUNT(*) FROM " + steps + " WHERE " +
+                                stepsWhere(ofReferenceRuns) +
+                                " GROUP BY g_station, g_port, step, ok, seconds";
+        std::vector<TimeCount> out;
+        for (const SqlRow& row : db_.run(sql, parameters())) {
+            // A step without its times (-1) counts, but not towards the percentiles.
+            out.push_back({GroupOf(row), Text(row, 2), Text(row, 3) == "1",
+                           Seconds(row, 4).value_or(-1), Count(row, 5)});
+        }
+        return out;
+    };
+    if (withoutReference_.empty()) return counted(false);
+    // The index of the steps' times has no run id: a year of steps looked up one by one would
+    // take seconds. The reference boards' few steps are counted apart and taken away.
+    std::vector<TimeCount> all = counted(false);
+    for (const TimeCount& reference : counted(true)) {
+        for (TimeCount& count : all) {
+            if (count.group == reference.group && count.step == reference.step &&
+                count.ok == reference.ok && count.seconds == reference.seconds) {
+                count.count -= reference.count;
+            }
+        }
     }
-    return out;
+    std::erase_if(all, [](const TimeCount& count) { return count.count <= 0; });
+    return all;
 }
 
 std::vector<FailureCount> ReportQueries::failures(ReportLevel level) {
@@ -321,6 +489,33 @@ std::vector<RecentRun> ReportQueries::recentRuns(int perPort) {
         }
     }
     return out;
+}
+
+std::vector<ReferenceCount> ReportQueries::referenceBoards() {
+    if (!knowsOrigin_) return {};
+    const std::string sql =
+        "SELECT b.die_id, b.kind, COUNT(r.result),"
+        " SUM(CASE WHEN r.result = 'passed' THEN 1 ELSE 0 END),"
+        " SUM(CASE WHEN r.result IN ('failed', 'unusable') THEN 1 ELSE 0 END)"
+        " FROM k350_reference_boards AS b LEFT JOIN (SELECT die_id, result FROM k350_runs"
+        " WHERE " +
+        conditions() +
+        " AND die_id IN (SELECT die_id FROM k350_reference_boards)) AS r ON r.die_id = b.die_id"
+        " GROUP BY b.die_id, b.kind ORDER BY b.die_id";
+    std::vector<ReferenceCount> out;
+    for (const SqlRow& row : db_.run(sql, parameters())) {
+        out.push_back({Text(row, 0), Text(row, 1), Count(row, 2), Count(row, 3), Count(row, 4)});
+    }
+    return out;
+}
+
+std::string ImagePrefixPattern(const std::string& image) {
+    std::string pattern;
+    for (char c : image) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return "!";
+        pattern += char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return pattern + "%";
 }
 
 std::map<std::string, RecentVerdicts> VerdictsByStation(const std::vector<RecentRun>& runs) {

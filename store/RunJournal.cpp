@@ -60,6 +60,10 @@ Json LineOf(const RunRecord& run, const std::string& store) {
               {"recipe", run.recipe},
               {"image_sha256", run.imageSha256},
               {"config_sha256", run.configSha256},
+              {"program_version", run.programVersion},
+              {"operator", run.operatorName},
+              {"lot", run.lot},
+              {"recipe_sha256", run.recipeSha256},
               {"started_at", run.startedAt},
               {"finished_at", run.finishedAt},
               {"result", run.result},
@@ -91,6 +95,10 @@ RunRecord RunOf(const Json& line) {
     run.recipe = text("recipe");
     run.imageSha256 = text("image_sha256");
     run.configSha256 = text("config_sha256");
+    run.programVersion = text("program_version");
+    run.operatorName = text("operator");
+    run.lot = text("lot");
+    run.recipeSha256 = text("recipe_sha256");
     run.startedAt = text("started_at");
     run.finishedAt = text("finished_at");
     run.result = text("result");

@@ -78,6 +78,9 @@ struct RunRecord {
     std::string port;     // physical place on the host, e.g. "1-1.3"
     std::string recipe;
     std::string imageSha256, configSha256;
+    // Where the board came from: the k350ctl that ran it, who ran it, the lot it belongs to
+    // (each empty when not given) and the SHA-256 of the recipe file's bytes.
+    std::string programVersion, operatorName, lot, recipeSha256;
     std::string startedAt, finishedAt;  // ISO 8601, UTC
     std::string result = RunResult::Unfinished;
     std::string failedStep, error;

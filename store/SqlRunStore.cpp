@@ -10,6 +10,7 @@
 
 #include "store/LiveState.h"
 #include "store/MeasurementRows.h"
+#include "store/ReferenceBoards.h"
 #include "store/RunFigures.h"
 #include "store/RunTally.h"
 #include "store/StoreText.h"
@@ -120,6 +121,14 @@ const std::vector<Upgrade>& Upgrades() {
              RunTally(db).fillAll();
              return std::vector<DamagedRun>{};
          }},
+        // Where each board came from, and the boards kept apart from the line's figures.
+        {{
+            "ALTER TABLE k350_runs ADD COLUMN program_version TEXT",
+            "ALTER TABLE k350_runs ADD COLUMN operator TEXT",
+            "ALTER TABLE k350_runs ADD COLUMN lot TEXT",
+            "ALTER TABLE k350_runs ADD COLUMN recipe_sha256 TEXT",
+            ReferenceBoardsTable(),
+        }},
     };
     return upgrades;
 }
@@ -149,6 +158,11 @@ constexpr const char* kRunColumns =
     "id, die_id, chip_id, serial, station, port, recipe, image_sha256, config_sha256, started_at,"
     " finished_at, result, failed_step, error, steps, soak_erroneous_percent, soak_lost_percent,"
     " soak_jitter_ms, hook, hook_status, hook_output, run_key";
+// A store read as it is, before the upgrade that added them, has none of these.
+constexpr const char* kOriginColumns = ", program_version, operator, lot, recipe_sha256";
+constexpr const char* kNoOrigin =
+    ", CAST(NULL AS TEXT), CAST(NULL AS TEXT), CAST(NULL AS TEXT), CAST(NULL AS TEXT)";
+constexpr int kOriginVersion = 10;
 
 RunRecord RunOf(const SqlRow& row) {
     const auto text = [&](std::size_t i) { return row.at(i).value_or(""); };
@@ -175,6 +189,10 @@ RunRecord RunOf(const SqlRow& row) {
     run.hookStatus = text(19);
     run.hookOutput = text(20);
     run.key = text(21);
+    run.programVersion = text(22);
+    run.operatorName = text(23);
+    run.lot = text(24);
+    run.recipeSha256 = text(25);
     return run;
 }
 
@@ -215,8 +233,10 @@ SqlRunStore::SqlRunStore(std::unique_ptr<SqlConnection> connection, StoreAccess 
     : db_(std::move(connection)), name_(name) {
     if (access == StoreAccess::Write) {
         upgradeSchema();
+        version_ = kSchemaVersion;
     } else {
         checkSchema();
+        version_ = schemaVersion();
     }
 }
 
@@ -378,12 +398,13 @@ ClaimedRun SqlRunStore::claimRun(const RunRecord& run, const std::string& since)
 std::int64_t SqlRunStore::insertRun(const RunRecord& run) {
     const auto rows = db_->run(
         "INSERT INTO k350_runs (die_id, chip_id, serial, station, port, recipe, image_sha256,"
-        " config_sha256, started_at, result, steps, run_key)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        " config_sha256, started_at, result, steps, run_key, program_version, operator, lot,"
+        " recipe_sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
         {run.dieId, run.chipId, Optional(run.serial), run.station, run.port, run.recipe,
          Optional(run.imageSha256), Optional(run.configSha256),
          run.startedAt.empty() ? UtcNow() : run.startedAt, std::string(RunResult::Unfinished),
-         Optional(run.steps), Optional(run.key)});
+         Optional(run.steps), Optional(run.key), Optional(run.programVersion),
+         Optional(run.operatorName), Optional(run.lot), Optional(run.recipeSha256)});
     if (rows.empty() || !rows[0].at(0)) throw StoreError("the run was not recorded");
     const std::int64_t id = std::stoll(*rows[0][0]);
     RunFigures(*db_).begun(id, !run.steps.empty());
@@ -394,13 +415,15 @@ void SqlRunStore::writeEnd(const RunRecord& run, const std::string& where, const
     db_->run(
         "UPDATE k350_runs SET serial = ?, image_sha256 = ?, config_sha256 = ?,"
         " finished_at = ?, result = ?, failed_step = ?, error = ?, steps = ?,"
-        " soak_erroneous_percent = ?, soak_lost_percent = ?, soak_jitter_ms = ?"
+        " soak_erroneous_percent = ?, soak_lost_percent = ?, soak_jitter_ms = ?,"
+        " program_version = ?, operator = ?, lot = ?, recipe_sha256 = ?"
         " WHERE " +
             where,
         {Optional(run.serial), Optional(run.imageSha256), Optional(run.configSha256),
          run.finishedAt.empty() ? UtcNow() : run.finishedAt, run.result, Optional(run.failedStep),
          Optional(StorableText(run.error)), Optional(run.steps), Number(run.soakErroneousPercent),
-         Number(run.soakLostPercent), Number(run.soakJitterMs), which});
+         Number(run.soakLostPercent), Number(run.soakJitterMs), Optional(run.programVersion),
+         Optional(run.operatorName), Optional(run.lot), Optional(run.recipeSha256), which});
 }
 
 void SqlRunStore::finishRun(const RunRecord& run) {
@@ -451,7 +474,9 @@ void SqlRunStore::recordHook(std::int64_t runId, const std::string& hook, const 
 }
 
 std::vector<RunRecord> SqlRunStore::history(const HistoryFilter& filter) {
-    std::string sql = std::string("SELECT ") + kRunColumns + " FROM k350_runs WHERE 1 = 1";
+    std::string sql = std::string("SELECT ") + kRunColumns +
+                      (version_ >= kOriginVersion ? kOriginColumns : kNoOrigin) +
+                      " FROM k350_runs WHERE 1 = 1";
     std::vector<SqlValue> parameters;
     const auto where = [&](const char* condition, const std::string& value) {
         if (value.empty()) return;

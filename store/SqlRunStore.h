@@ -31,7 +31,7 @@ public:
     // For a reader's queries of its own (the report's), over the schema this store checked.
     SqlConnection& connection() { return *db_; }
 
-    static constexpr int kSchemaVersion = 9;
+    static constexpr int kSchemaVersion = 10;
 
 private:
     void upgradeSchema();
@@ -47,6 +47,7 @@ private:
     std::unique_ptr<SqlConnection> db_;
     std::string name_;
     std::string notice_;
+    int version_ = kSchemaVersion;  // of the schema as the store holds it
 };
 
 // The store a location names: a PostgreSQL URL or an SQLite file, as OpenRunStore opens it.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 
 #include "config/ConfigFile.h"
@@ -311,4 +312,80 @@ TEST_F(CliProductionTest, AStationRefusesABenchNameThatIsNotUtf8) {
                               "--boards", "1", "--code", full()});
     EXPECT_EQ(taken.status, 0) << taken.err;
     EXPECT_EQ(OpenRunStore(store)->history({}).at(0).station, "стенд-2");
+}
+
+// The operator and the lot are checked as the bench name is, at the start, before the store is
+// opened; a run then keeps them with the k350ctl's version and the recipe file's digest.
+TEST_F(CliProductionTest, AStationRecordsWhereEachBoardCameFrom) {
+    plugBoards(1);
+    const std::string store = tempPath("line.sqlite");
+    const std::vector<std::string> station{"station", "--image", tempPath("image.rom"),
+                                           "--store", store,     "--boards",
+                                           "1",       "--code",  full()};
+    const auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> arguments = station;
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return run(arguments);
+    };
+    variables["K350_OPERATOR"] = "\xC8\xE2\xE0\xED\xEE\xE2\xE0";  // cp1251
+    CliRun refused = with({});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("the operator \"\\xC8\\xE2\\xE0\\xED\\xEE\\xE2\\xE0\" "
+                                       "(--operator, or K350_OPERATOR) is not UTF-8"));
+    EXPECT_EQ(with({"--operator", "Ivanova\n"}).status, 2);
+    refused = with({"--operator", "Ivanova", "--lot", "L-1\x1b[2J"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("the lot \"L-1\\x1B[2J\" (--lot, or the recipe's lot) "
+                                       "holds a control character"));
+    EXPECT_THAT(with({"--operator", "Ivanova", "--lot", std::string(65, 'L')}).err,
+                HasSubstr("has 65 characters; at most 64 are kept"));
+    EXPECT_FALSE(std::filesystem::exists(store));
+
+    variables["K350_OPERATOR"] = "Иванова";
+    std::ofstream(tempPath("line.toml"))
+        << "name = \"line 2\"\nlot = \"W50\"\n[firmware]\nimage = \"" << tempPath("image.rom")
+        << "\"\n";
+    const CliRun taken = run({"station", "--recipe", tempPath("line.toml"), "--store", store,
+                              "--boards", "1", "--code", full()});
+    ASSERT_EQ(taken.status, 0) << taken.err;
+    const RunRecord recorded = OpenRunStore(store)->history({}).at(0);
+    EXPECT_EQ(recorded.operatorName, "Иванова");
+    EXPECT_EQ(recorded.lot, "W50");
+    const std::string version = run({"--version"}).out;  // "k350ctl 1.0.0\n"
+    EXPECT_EQ("k350ctl " + recorded.programVersion + "\n", version);
+    std::ifstream recipe(tempPath("line.toml"), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(recipe), {}};
+    EXPECT_EQ(recorded.recipeSha256, Sha256Hex({bytes.begin(), bytes.end()}));
+    const CliRun json = run({"history", "--json", "--store", store});
+    EXPECT_THAT(json.out, HasSubstr("\"operator\":\"Иванова\",\"lot\":\"W50\""));
+}
+
+TEST_F(CliProductionTest, ReferenceBoardsAreMarkedListedAndUnmarked) {
+    const std::string store = tempPath("line.sqlite");
+    EXPECT_EQ(run({"reference", "mark", "0x350A01", "--store", store}).status, 2);  // no kind
+    EXPECT_EQ(run({"reference", "mark", "0x350A01", "--kind", "gold", "--store", store}).status, 2);
+    EXPECT_EQ(run({"reference", "wipe", "0x350A01", "--store", store}).status, 2);
+    EXPECT_EQ(run({"reference", "unmark", "--store", store}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(store));
+    ASSERT_EQ(run({"reference", "mark", "0x350A01", "--kind", "golden", "--note", "fixture 1",
+                   "--store", store})
+                  .status,
+              0);
+    ASSERT_EQ(
+        run({"reference", "mark", "0x350A02", "--kind", "known-bad", "--store", store}).status, 0);
+    // Marked again: the kind replaced.
+    ASSERT_EQ(run({"reference", "mark", "0x350A02", "--kind", "golden", "--store", store}).status,
+              0);
+    const CliRun listed = run({"reference", "list", "--json", "--store", store});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_THAT(listed.out, HasSubstr("{\"die_id\":\"0x350A01\",\"kind\":\"golden\",\"note\":"
+                                      "\"fixture 1\",\"marked_at\":\""));
+    EXPECT_THAT(listed.out,
+                HasSubstr("{\"die_id\":\"0x350A02\",\"kind\":\"golden\",\"note\":null"));
+    EXPECT_EQ(run({"reference", "unmark", "0x350A02", "--store", store}).status, 0);
+    const CliRun again = run({"reference", "unmark", "0x350A02", "--store", store});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "k350ctl: the board \"0x350A02\" is not a reference board\n");
+    EXPECT_THAT(run({"reference", "list", "--store", store}).out,
+                ::testing::StartsWith("0x350A01  golden  "));
 }

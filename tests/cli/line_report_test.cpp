@@ -15,6 +15,7 @@
 #include "report/LineReport.h"
 #include "report/LineReportPage.h"
 #include "store/PostgresConnection.h"
+#include "store/ReferenceBoards.h"
 #include "store/RunStore.h"
 #include "store/SqliteConnection.h"
 #include "tests/support/CliFixture.h"
@@ -147,6 +148,10 @@ TEST_P(LineReportTest, TheLineCountsBoardsResultsYieldsAndRetests) {
     EXPECT_EQ(line.boardsPassed, 79);
     EXPECT_EQ(figures.line.retests(), 5);
     EXPECT_DOUBLE_EQ(*figures.line.firstPassYield(), 74.0 / 81);
+    // The five boards of the failing port passed at their second run; the interrupted board
+    // has no verdict.
+    EXPECT_DOUBLE_EQ(*figures.line.secondPassYield(), 79.0 / 81);
+    EXPECT_DOUBLE_EQ(*figures.line.lastPassYield(), 79.0 / 81);
     EXPECT_DOUBLE_EQ(*figures.line.yield(), 79.0 / 82);
     // 40 passed runs of 60 s on bench-1, 39 of 90 s on bench-2.
     EXPECT_DOUBLE_EQ(*figures.line.boardTime.median, 60);
@@ -260,7 +265,7 @@ TEST_P(LineReportTest, TheCommandPrintsTextJsonCsvAndAPage) {
         {"report", "--since", "2026-12-09", "--until", "2026-12-09", "--csv", "--store", location});
     ASSERT_EQ(csv.status, 0) << csv.err;
     EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 1 + 1 + 2 + 8);
-    EXPECT_NE(csv.out.find("\nport,bench-1,1-1.3,10,10,5,5,0,0,0,5,0.5000,0.5000,0,"),
+    EXPECT_NE(csv.out.find("\nport,bench-1,1-1.3,10,10,5,5,0,0,0,5,0.5000,0.5000,0.5000,0.5000,0,"),
               std::string::npos)
         << csv.out;
 
@@ -385,6 +390,115 @@ TEST_P(LineReportTest, TheFiguresTheStoreKeepsAreThoseOfItsRunsInAnyOrder) {
         EXPECT_GT(reportOf(mixed, filter).line.counts.runs, figures.line.counts.runs);
         EXPECT_EQ(Figures(figures), Figures(reportOf(mixed, byRecipe)));
     }
+}
+
+// Boards of known histories at one port, the next day, with where they came from: the
+// yields of each pass, the filters by origin, and the reference boards apart.
+class OriginLine {
+public:
+    explicit OriginLine(RunStore& store) : store_(store) {
+        board("0x0A", {RunResult::Failed, RunResult::Failed, RunResult::Passed});  // third time
+        board("0x0B", {RunResult::Passed, RunResult::Failed});  // retested, and failed then
+        board("0x0C", {RunResult::Failed, RunResult::Passed});  // second time
+        board("0x0D", {RunResult::Passed});
+        board("0x0E", {RunResult::Interrupted, RunResult::Passed});  // no verdict first
+        board("0x60", {RunResult::Passed, RunResult::Passed});       // golden
+        board("0x6B", {RunResult::Failed, RunResult::Failed});       // known-bad
+        lot_ = "L-2";
+        image_ = std::string(64, 'b');
+        version_ = "0.9.0";
+        board("0x0F", {RunResult::Failed, RunResult::Failed});
+    }
+
+private:
+    void board(const std::string& die, const std::vector<const char*>& results) {
+        RunRecord run = line_store::Board(1, 2, die);
+        run.lot = lot_;
+        run.imageSha256 = image_;
+        run.programVersion = version_;
+        run.operatorName = "Ivanova";
+        // A reference board's time is far off the line's: it would show in the capability.
+        const double identify = die.starts_with("0x6") ? 90 : 10;
+        run.measurements = {Measured("identify.ms", identify, "ms", {{}, 100.0, {}, {}})};
+        for (const char* result : results) {
+            const bool failed = std::string(result) == RunResult::Failed;
+            line_store::Record(store_, run, start_, {{"flash", 20}}, result,
+                               failed ? "Error: -110" : "");
+            start_ += 100;
+        }
+    }
+
+    RunStore& store_;
+    int start_ = 24 * 3600 + 3600;
+    std::string lot_ = "L-1", image_ = std::string(64, 'a'), version_ = "1.0.0";
+};
+
+TEST_P(LineReportTest, EachPassHasItsYieldAndReferenceBoardsStandApart) {
+    {
+        auto store = OpenRunStore(location);
+        OriginLine line(*store);
+    }
+    const auto db = connect(location);
+    MarkReferenceBoard(*db, {"0x60", ReferenceKind::Golden, "fixture check", {}});
+    MarkReferenceBoard(*db, {"0x6B", ReferenceKind::KnownBad, {}, {}});
+    // After the day before's last run, at midnight.
+    ReportFilter day{.since = "2026-12-10T01:00:00Z", .until = "2026-12-11T00:00:00Z"};
+    // Read from the figures the store keeps, and from the runs themselves (a lot every run of
+    // the first boards has).
+    ReportFilter ofLot = day;
+    ofLot.lot = "L-1";
+    for (const ReportFilter& filter : {day, ofLot}) {
+        SCOPED_TRACE(filter.lot);
+        const LineReport figures = report(filter);
+        const RunCounts& c = figures.line.counts;
+        const std::int64_t boards = filter.lot.empty() ? 6 : 5;  // 0x0F is of lot L-2
+        EXPECT_EQ(c.boards, boards);
+        EXPECT_EQ(c.firstRunsJudged, boards - 1);
+        EXPECT_EQ(c.firstRunsPassed, 2);      // B, D
+        EXPECT_EQ(c.secondRunsPassed, 3);     // B, C, D
+        EXPECT_EQ(c.lastRunsJudged, boards);  // E's second run has a verdict
+        EXPECT_EQ(c.lastRunsPassed, 4);       // A, C, D, E
+        EXPECT_DOUBLE_EQ(*figures.ports.at(0).lastPassYield(), 4.0 / double(boards));
+        ASSERT_EQ(figures.referenceBoards.size(), 2u);
+        EXPECT_EQ(figures.referenceBoards[0].dieId, "0x60");
+        EXPECT_EQ(figures.referenceBoards[0].kind, "golden");
+        EXPECT_EQ(figures.referenceBoards[0].runs, 2);
+        EXPECT_EQ(figures.referenceBoards[0].passed, 2);
+        EXPECT_EQ(figures.referenceBoards[1].kind, "known-bad");
+        EXPECT_EQ(figures.referenceBoards[1].failed, 2);
+        // Nor do their runs count among the steps or the measurements.
+        EXPECT_EQ(Step(figures.line, "flash").runs, c.runs);
+        const CapabilityFigures measured = ReadCapability(*connect(location), filter);
+        ASSERT_EQ(measured.capability.size(), 1u);
+        EXPECT_EQ(measured.capability[0].count, std::size_t(c.runs));
+        EXPECT_DOUBLE_EQ(measured.capability[0].max, 10);
+    }
+
+    ReportFilter other = day;
+    other.image = std::string(10, 'B');  // a prefix, in either case
+    EXPECT_EQ(report(other).line.counts.runs, 2);
+    other.image.clear();
+    other.version = "0.9.0";
+    EXPECT_EQ(report(other).line.counts.boards, 1);
+    other.version = "0.9";
+    EXPECT_EQ(report(other).line.counts.runs, 0);
+
+    // Unmarked, a board counts again.
+    EXPECT_TRUE(UnmarkReferenceBoard(*db, "0x6B"));
+    EXPECT_FALSE(UnmarkReferenceBoard(*db, "0x6B"));
+    EXPECT_EQ(report(day).line.counts.boards, 7);
+
+    const nlohmann::json json = nlohmann::json::parse(LineReportJson(report(day)));
+    EXPECT_EQ(json["line"]["second_pass_yield"], 3.0 / 6);
+    EXPECT_EQ(json["line"]["last_pass_yield"], 4.0 / 7);
+    EXPECT_EQ(json["reference_boards"][0]["die_id"], "0x60");
+    EXPECT_EQ(json["reference_boards"].size(), 1u);
+    EXPECT_NE(LineReportPage(report(day)).find("<h2>Reference boards</h2>"), std::string::npos);
+    EXPECT_NE(LineReportCsv(report(day))
+                  .find("\nreference_die_id,kind,runs,passed,failed\n0x60,"
+                        "golden,2,2,0\n"),
+              std::string::npos);
+    EXPECT_NE(LineReportText(report(day)).find("REFERENCE BOARDS"), std::string::npos);
 }
 
 // A store of the version before the store kept the figures: its report reads the runs

@@ -303,11 +303,14 @@ TEST_P(LineServerTest, TheMetricsOfAStoreBeforeItsTotalsCountItsRuns) {
     {
         auto store = OpenSqlRunStore(location, StoreAccess::Write);
         SqlConnection& db = store->connection();
-        for (const char* table : {"k350_step_tally", "k350_run_tally"}) {
+        // Version 8: before the totals, and before the runs' origins after them.
+        for (const char* table : {"k350_step_tally", "k350_run_tally", "k350_reference_boards"}) {
             db.run(std::string("DROP TABLE ") + table);
         }
-        db.run("UPDATE k350_schema SET version = " +
-               std::to_string(SqlRunStore::kSchemaVersion - 1));
+        for (const char* column : {"program_version", "operator", "lot", "recipe_sha256"}) {
+            db.run(std::string("ALTER TABLE k350_runs DROP COLUMN ") + column);
+        }
+        db.run("UPDATE k350_schema SET version = 8");
         LineShape shape;
         shape.runs = 300;
         FillRunsWithoutTotals(db, SimulatedLine(shape));

@@ -67,10 +67,13 @@ bool Alive(pid_t pid) {
 
 TEST(BoardHook, ReadsTheRecordAndItsVariablesAndItsOutputAndStatusAreKept) {
     setenv("K350_SERVICE_CODE", "1234-secret", 1);
+    RunRecord run = Passed();
+    run.operatorName = "Ivanova";
+    run.lot = "W50";
     const HookOutcome outcome = RunHook(
         "cat; echo \"serial=$K350_SERIAL die=$K350_DIE_ID port=$K350_PORT result=$K350_RESULT"
-        " code=${K350_SERVICE_CODE:-withheld}\" >&2; exit 3",
-        Passed(), 20);
+        " code=${K350_SERVICE_CODE:-withheld} by $K350_OPERATOR of $K350_LOT\" >&2; exit 3",
+        run, 20);
     unsetenv("K350_SERVICE_CODE");
     EXPECT_EQ(outcome.status, "exit 3");
     EXPECT_FALSE(outcome.ok);
@@ -80,8 +83,9 @@ TEST(BoardHook, ReadsTheRecordAndItsVariablesAndItsOutputAndStatusAreKept) {
     EXPECT_EQ(json["die_id"], "0x350A0123456789AB");
     EXPECT_EQ(json["result"], "passed");
     EXPECT_EQ(json["steps"][0]["step"], "flash");
+    EXPECT_EQ(json["operator"], "Ivanova");
     EXPECT_NE(outcome.output.find("serial=0042 die=0x350A0123456789AB port=1-1.3 result=passed "
-                                  "code=withheld"),
+                                  "code=withheld by Ivanova of W50"),
               std::string::npos)
         << outcome.output;
     EXPECT_TRUE(RunHook("true", Passed(), 20).ok);

@@ -307,17 +307,19 @@ TEST(HistoryReport, TheThreeFormsCarryEveryFieldAndQuoteWhatCsvNeeds) {
     const std::string csv = HistoryReport({run}, HistoryFormat::Csv);
     EXPECT_EQ(csv.substr(0, csv.find('\n')),
               "id,serial,die_id,chip_id,station,port,recipe,image_sha256,config_sha256,"
-              "started_at,finished_at,result,failed_step,error,steps,soak_erroneous_percent,"
+              "recipe_sha256,program_version,operator,lot,started_at,finished_at,result,failed_"
+              "step,error,steps,soak_erroneous_percent,"
               "soak_lost_percent,soak_jitter_ms,hook,hook_status,measurements");
     EXPECT_NE(csv.find(",\"k350a, line 2\","), std::string::npos);
     EXPECT_NE(csv.find("\"the flash differs \"\"here\"\"\""), std::string::npos);
     EXPECT_NE(csv.find(",1.2500,,,[]\n"), std::string::npos);
     run.measurements = {Measured("identify.ms", 12.5, "ms", {{}, 20.0, {}, 15.0})};
     const std::string measured = HistoryReport({run}, HistoryFormat::Csv);
-    EXPECT_NE(measured.find(R"(,1.2500,,,"[{""name"":""identify.ms"",""value"":12.5,""unit"":""ms"",)"
-                            R"(""low"":null,""high"":20.0,""marginal_low"":null,""marginal_high"":)"
-                            R"(15.0,""outcome"":""pass""}]")"),
-              std::string::npos)
+    EXPECT_NE(
+        measured.find(R"(,1.2500,,,"[{""name"":""identify.ms"",""value"":12.5,""unit"":""ms"",)"
+                      R"(""low"":null,""high"":20.0,""marginal_low"":null,""marginal_high"":)"
+                      R"(15.0,""outcome"":""pass""}]")"),
+        std::string::npos)
         << measured;
 
     const std::string json = HistoryReport({run}, HistoryFormat::Json);

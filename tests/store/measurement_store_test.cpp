@@ -174,6 +174,11 @@ TEST_P(MeasurementStoreTest, AnOlderStoreGetsItsMovingRangesWhenUpgraded) {
         older->connection().run("DROP TABLE k350_step_tally");
         older->connection().run("DROP INDEX k350_measurements_series");
         older->connection().run("ALTER TABLE k350_measurements DROP COLUMN moving_range");
+        // Nor did version 7 know where the boards came from.
+        for (const char* column : {"program_version", "operator", "lot", "recipe_sha256"}) {
+            older->connection().run(std::string("ALTER TABLE k350_runs DROP COLUMN ") + column);
+        }
+        older->connection().run("DROP TABLE k350_reference_boards");
     }
     EXPECT_EQ(PeriodSummaries(OpenSqlRunStore(location, StoreAccess::Read)->connection(), filter)[0]
                   .movingRanges,

@@ -39,6 +39,10 @@ RunRecord Passed(const std::string& key, const std::string& die) {
     run.finishedAt = "2026-12-09T08:01:00Z";
     run.result = RunResult::Passed;
     run.steps = "[]";
+    run.programVersion = "1.0.0";
+    run.operatorName = "Петрова";
+    run.lot = "2026-W50, \"A\"";
+    run.recipeSha256 = std::string(64, 'e');
     return run;
 }
 
@@ -91,6 +95,11 @@ TEST_P(RunJournalTest, ARunKeptUnderOneSpellingOfTheStoreReachesItUnderAnother) 
     EXPECT_EQ(stored[0].hook, "on_pass");
     EXPECT_EQ(stored[0].hookStatus, "exit 0");
     EXPECT_EQ(stored[0].hookOutput, "label 0001\n");
+    // Where the board came from travels with the run.
+    EXPECT_EQ(stored[0].programVersion, "1.0.0");
+    EXPECT_EQ(stored[0].operatorName, "Петрова");
+    EXPECT_EQ(stored[0].lot, "2026-W50, \"A\"");
+    EXPECT_EQ(stored[0].recipeSha256, std::string(64, 'e'));
     // The other store's run stays, and replaying again writes nothing twice.
     EXPECT_EQ(journal.pending(folder.file("another.sqlite")), 1);
     EXPECT_EQ(journal.replay(*OpenRunStore(location), location).written, 0);
@@ -113,6 +122,7 @@ TEST_P(RunJournalTest, AnOlderJournalsRunsAreFoundByTheStoreTheyName) {
     EXPECT_FALSE(std::filesystem::exists(path));
     ASSERT_EQ(runs().size(), 1u);
     EXPECT_EQ(runs()[0].serial, "0007");
+    EXPECT_EQ(runs()[0].lot, "");  // not known then
 }
 
 // A power cut halves the last line, a hand edit breaks another: each is told by its number, put

@@ -165,8 +165,8 @@ TEST_P(RunTallyTest, AnUpgradedStoreCountsTheRunsItHad) {
                       std::make_unique<PostgresConnection>(location, StoreAccess::Write))
                 : std::make_unique<SqliteConnection>(location, StoreAccess::Write);
         SqlConnection& connection = *db;
-        MakeOlderStore(connection, SqlRunStore::kSchemaVersion - 1);
-        AddOlderBoard(connection, SqlRunStore::kSchemaVersion - 1, "0x01", 41);
+        MakeOlderStore(connection, 8);  // the version before the totals
+        AddOlderBoard(connection, 8, "0x01", 41);
         AddOlderRun(connection, "0x01", "0041");
     }
     auto store = OpenRunStore(location);

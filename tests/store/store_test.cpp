@@ -279,10 +279,10 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
         {
             const auto db = Connect(location, StoreAccess::Write);
             if (version > 1) {
-                for (const char* table :
-                     {"k350_step_tally", "k350_run_tally", "k350_live_ports", "k350_live_benches",
-                      "k350_live_clock", "k350_measurements", "k350_run_steps", "k350_runs",
-                      "k350_boards", "k350_schema"}) {
+                for (const char* table : {"k350_reference_boards", "k350_step_tally",
+                                          "k350_run_tally", "k350_live_ports", "k350_live_benches",
+                                          "k350_live_clock", "k350_measurements", "k350_run_steps",
+                                          "k350_runs", "k350_boards", "k350_schema"}) {
                     db->run(std::string("DROP TABLE ") + table);
                 }
             }
@@ -297,6 +297,48 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsSerialsAndRunsWhenUpgraded) {
         ASSERT_EQ(store->history({}).size(), 1u);
         EXPECT_EQ(store->history({}).at(0).serial, "0041");
     }
+}
+
+// Where each board came from is kept by the run's start, its end and a journal's record alike;
+// an older store read as it is has none, and once upgraded keeps its runs.
+TEST_P(StoreTest, ARunKeepsWhereItsBoardCameFrom) {
+    {
+        const auto db = Connect(location, StoreAccess::Write);
+        MakeOlderStore(*db, 9);
+        AddOlderBoard(*db, 9, "0x01", 41);
+        AddOlderRun(*db, "0x01", "0041");
+    }
+    const auto older = OpenRunStore(location, StoreAccess::Read)->history({});
+    ASSERT_EQ(older.size(), 1u);
+    EXPECT_EQ(older[0].programVersion, "");
+
+    auto store = OpenRunStore(location);
+    RunRecord begun = run("0x02", "0042");
+    begun.programVersion = "1.0.0";
+    begun.operatorName = "Ivanova";
+    begun.lot = "L-7";
+    begun.recipeSha256 = std::string(64, 'f');
+    begun.id = store->beginRun(begun);
+    RunRecord recorded = begun;
+    recorded.key = "journal-1";
+    recorded.dieId = "0x03";
+    recorded.lot = "L-8";
+    recorded.result = RunResult::Passed;
+    store->recordRun(recorded);
+    begun.result = RunResult::Failed;
+    store->finishRun(begun);
+
+    const auto all = OpenRunStore(location, StoreAccess::Read)->history({});
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].serial, "0041");
+    EXPECT_EQ(all[0].lot, "");
+    for (std::size_t i : {1u, 2u}) {
+        EXPECT_EQ(all[i].programVersion, "1.0.0");
+        EXPECT_EQ(all[i].operatorName, "Ivanova");
+        EXPECT_EQ(all[i].recipeSha256, std::string(64, 'f'));
+    }
+    EXPECT_EQ(all[1].lot, "L-7");
+    EXPECT_EQ(all[2].lot, "L-8");
 }
 
 // Two benches that take one board in the same instant: the look for a run of another bench and

@@ -8,7 +8,7 @@
 
 #include "store/SqlConnection.h"
 
-// Makes the store of schema `version` (1 to 8) in an empty database.
+// Makes the store of schema `version` (1 to 9) in an empty database.
 inline void MakeOlderStore(SqlConnection& db, int version) {
     db.run("CREATE TABLE k350_schema (version INTEGER NOT NULL)");
     db.run("INSERT INTO k350_schema (version) VALUES (" + std::to_string(version) + ")");
@@ -98,6 +98,15 @@ inline void MakeOlderStore(SqlConnection& db, int version) {
         db.run(
             "CREATE INDEX k350_measurements_series ON k350_measurements"
             " (name, started_at, run_id, value, moving_range, outcome)");
+    }
+    if (version >= 9) {
+        db.run(
+            "CREATE TABLE k350_run_tally (station TEXT NOT NULL, port TEXT NOT NULL,"
+            " result TEXT NOT NULL, bucket INTEGER NOT NULL, runs BIGINT NOT NULL,"
+            " milliseconds BIGINT NOT NULL, PRIMARY KEY (station, port, result, bucket))");
+        db.run(
+            "CREATE TABLE k350_step_tally (station TEXT NOT NULL, step TEXT NOT NULL,"
+            " failures BIGINT NOT NULL, PRIMARY KEY (station, step))");
     }
 }
 
