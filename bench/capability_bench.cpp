@@ -1,7 +1,8 @@
 // The report's capability over the report benchmark's line with every run's measurements, in
 // SQLite and in a PostgreSQL server of its own: a day's and the whole period's capability and
 // drift, and what a run's measurements add to a station's write of it.
-//   bench_capability_bench [RUNS [DAYS]]   (default 1000000 runs over 365 days)
+//   bench_capability_bench [RUNS [DAYS [STORE]]]   (default 1000000 runs over 365 days)
+// STORE is sqlite or postgresql to measure one of them; both by default.
 #include <unistd.h>
 
 #include <chrono>
@@ -201,8 +202,12 @@ int main(int argc, char** argv) {
     shape.benches = 8;
     shape.ports = 8;
     shape.firstDay = 1;
-    if (shape.runs < 1000 || shape.days < 1) {
-        std::fprintf(stderr, "usage: bench_capability_bench [RUNS (1000 or more) [DAYS]]\n");
+    const std::string only = argc > 3 ? argv[3] : "";
+    if (shape.runs < 1000 || shape.days < 1 ||
+        (!only.empty() && only != "sqlite" && only != "postgresql")) {
+        std::fprintf(
+            stderr,
+            "usage: bench_capability_bench [RUNS (1000 or more) [DAYS [sqlite|postgresql]]]\n");
         return 2;
     }
     const std::vector<RunRecord> runs = SimulatedLine(shape);
@@ -211,8 +216,10 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/k350-capability-bench-XXXXXX";
     if (!mkdtemp(pattern)) return 1;
     const std::string folder = pattern;
-    Measure("SQLite", folder + "/line.sqlite", SqlDialect::Sqlite, runs, shape);
-    {
+    if (only != "postgresql") {
+        Measure("SQLite", folder + "/line.sqlite", SqlDialect::Sqlite, runs, shape);
+    }
+    if (only != "sqlite") {
         PostgresServer server;
         if (server.available()) {
             Measure("PostgreSQL", server.createDatabase("capability_bench"), SqlDialect::Postgres,
