@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "bench/Timing.h"
 #include "report/CapabilityReport.h"
 #include "store/MeasurementRows.h"
 #include "store/PostgresConnection.h"
@@ -25,20 +26,6 @@
 #include "tests/support/PostgresServer.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Best(const std::function<void()>& work) {
-    double best = Seconds(work);
-    for (int i = 0; i < 2; ++i) best = std::min(best, Seconds(work));
-    return best;
-}
 
 // Each measurement's nominal value and its spread (one sigma, a share of it).
 struct Nominal {

@@ -22,7 +22,6 @@ constexpr std::size_t kFirmwareSize = 131072;
 constexpr int kBoards = 8;
 constexpr int kReadRepeats = 20;
 
-
 // Wall time of one k350ctl run, in seconds; exits when the run fails.
 double timeRun(const std::vector<std::string>& arguments) {
     SystemClock clock;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench/FilledLineStore.h"
+#include "bench/Timing.h"
 #include "report/LineReport.h"
 #include "report/LineReportPage.h"
 #include "store/ReferenceBoards.h"
@@ -20,21 +21,6 @@
 #include "tests/support/PostgresServer.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The best of three, so one hiccup of a shared machine does not make the figure.
-double Best(const std::function<void()>& work) {
-    double best = Seconds(work);
-    for (int i = 0; i < 2; ++i) best = std::min(best, Seconds(work));
-    return best;
-}
 
 constexpr int kWrites = 200;
 

@@ -14,13 +14,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "link/BoardSession.h"
-#include "station/Station.h"
 #include "config/Sha256.h"
+#include "link/BoardSession.h"
+#include "link/SpiFlash.h"
 #include "link/UsbScan.h"
 #include "sim/SimControl.h"
+#include "station/Station.h"
 #include "tests/support/VirtualClock.h"
-#include "link/SpiFlash.h"
 
 namespace {
 

@@ -60,10 +60,11 @@ int main() {
                 simulated.seconds, simulated.status);
     if (transfers > 0 && real.seconds > 0) {
         const double extra = real.seconds - simulated.seconds;
-        std::printf("  bulk transfers: %lld; real stack's own cost: %.1f us per transfer, "
-                    "%.1f %% of its time\n",
-                    static_cast<long long>(transfers), 1e6 * extra / double(transfers),
-                    100.0 * extra / real.seconds);
+        std::printf(
+            "  bulk transfers: %lld; real stack's own cost: %.1f us per transfer, "
+            "%.1f %% of its time\n",
+            static_cast<long long>(transfers), 1e6 * extra / double(transfers),
+            100.0 * extra / real.seconds);
     }
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
