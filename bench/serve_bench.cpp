@@ -31,6 +31,7 @@
 
 #include "bench/FilledLineStore.h"
 #include "config/ServiceCodes.h"
+#include "tests/support/HttpProbe.h"
 #include "tests/support/PostgresServer.h"
 
 extern char** environ;
@@ -103,31 +104,6 @@ void Stop(Child& child) {
     child.out = -1;
 }
 
-std::uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-int Connect(std::uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // HTTP/1.0, so the stream comes as it is, without chunks, until the server closes it.
 std::string Request(const std::string& path, std::uint16_t port) {
     return "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
@@ -149,7 +125,7 @@ Child StartServe(const std::string& store, std::uint16_t port, const std::string
               {}, errFile);
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     while (Clock::now() < deadline) {
-        const int fd = Connect(port);
+        const int fd = ConnectLoopback(port);
         if (fd >= 0) {
             close(fd);
             return serve;
@@ -163,7 +139,7 @@ Child StartServe(const std::string& store, std::uint16_t port, const std::string
 // The whole answer to a GET, and how long it took.
 std::pair<std::string, double> Get(const std::string& path, std::uint16_t port) {
     const auto start = Clock::now();
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     if (fd < 0) return {{}, 0};
     SendAll(fd, Request(path, port));
     std::string answer;
@@ -274,7 +250,7 @@ void MeasureLive(const std::string& folder) {
     OpenRunStore(store);
     // A download that takes a moment, so the pages see progress as well as steps.
     std::ofstream(folder + "/image.rom", std::ios::binary) << std::string(64 * 1024, '\x5A');
-    const std::uint16_t port = FreePort();
+    const std::uint16_t port = FreeLoopbackPort();
     Child serve = StartServe(store, port, folder + "/serve.err");
     if (serve.pid <= 0) {
         std::printf("live: serve did not start (%s)\n", (folder + "/serve.err").c_str());
@@ -282,7 +258,7 @@ void MeasureLive(const std::string& folder) {
     }
     std::vector<Page> pages(kPages);
     for (Page& page : pages) {
-        page.fd = Connect(port);
+        page.fd = ConnectLoopback(port);
         SendAll(page.fd, Request("/events", port));
         fcntl(page.fd, F_SETFL, O_NONBLOCK);
     }
@@ -378,7 +354,7 @@ void MeasureLive(const std::string& folder) {
 void MeasureMetrics(const char* name, const std::string& location, SqlDialect dialect,
                     const std::vector<RunRecord>& runs, const std::string& folder) {
     const FilledLineStore filled = FillLineStore(location, dialect, runs);
-    const std::uint16_t port = FreePort();
+    const std::uint16_t port = FreeLoopbackPort();
     Child serve = StartServe(location, port, folder + "/serve-metrics.err");
     if (serve.pid <= 0) {
         std::printf("%-10s  /metrics: serve did not start\n", name);

@@ -33,19 +33,6 @@ using namespace std::chrono_literals;
 // Safety nets only: each is reached in seconds.
 constexpr auto kLimit = std::chrono::seconds(120);
 
-// A port nobody listens on now, for a program that cannot be given port 0.
-std::uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 std::string Output(const std::string& command) {
     std::string text;
     FILE* pipe = popen(command.c_str(), "r");
@@ -227,7 +214,7 @@ TEST_F(ServeProcessesTest, PrometheusScrapesTheMetricsAndItsQueryGivesTheStoresC
         << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
         << "scrape_configs:\n  - job_name: k350\n    static_configs:\n      - targets: ['" << target
         << "']\n";
-    const std::string web = "127.0.0.1:" + std::to_string(FreePort());
+    const std::string web = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
     StartedProgram prometheus(
         "/usr/bin/prometheus",
         {"--config.file=" + folder.file("prometheus.yml"),

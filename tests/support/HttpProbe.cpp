@@ -10,19 +10,6 @@
 
 namespace {
 
-int Connect(std::uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0) close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void SendAll(int fd, const std::string& bytes) {
     for (std::size_t sent = 0; sent < bytes.size();) {
         const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -39,7 +26,7 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::string RawExchange(std::uint16_t port, const std::string& request) {
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     if (fd < 0) return {};
     SendAll(fd, request);
     std::string answer;
@@ -98,7 +85,7 @@ HttpAnswer HttpGet(std::uint16_t port, const std::string& path, const std::strin
 }
 
 EventStream::EventStream(std::uint16_t port, const std::string& lastEventId) {
-    socket_ = Connect(port);
+    socket_ = ConnectLoopback(port);
     if (socket_ < 0) throw std::runtime_error("cannot connect to the server");
     // HTTP/1.0: the stream comes unchunked, as it is written.
     std::string request = "GET /events HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
@@ -174,4 +161,31 @@ std::optional<StreamEvent> EventStream::nextWith(const std::string& name, const 
         if (!event) return std::nullopt;
         if (event->name == name && event->data.find(text) != std::string::npos) return event;
     }
+}
+
+int ConnectLoopback(std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::uint16_t FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = fd >= 0 &&
+                       bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (fd >= 0) close(fd);
+    if (!bound) throw std::runtime_error("no free port on 127.0.0.1");
+    return ntohs(address.sin_port);
 }

@@ -8,6 +8,11 @@
 #include <optional>
 #include <string>
 
+// A connection to the port on 127.0.0.1; -1 when nothing answers.
+int ConnectLoopback(std::uint16_t port);
+// A port nobody listens on now on 127.0.0.1, for a program that cannot be given port 0.
+std::uint16_t FreeLoopbackPort();
+
 struct HttpAnswer {
     int status = 0;                              // 0: no answer
     std::map<std::string, std::string> headers;  // names in lower case
